@@ -1,0 +1,61 @@
+// The reader on arbitrary bytes, deferred and not, then every accessor on what it read.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "dicom/character_set.h"
+#include "dicom/dicom_dictionary.h"
+#include "dicom/dicom_file.h"
+#include "dicom/dicom_reader.h"
+#include "dicom/tag_list.h"
+
+namespace {
+
+vexel::CDicomDictionary g_dictionary;
+
+std::string ScratchPath() {
+    const char* dir = std::getenv("TMPDIR");
+    return std::string(dir && *dir ? dir : "/tmp") + "/vexel-fuzz-reader-" +
+           std::to_string(getpid()) + ".dcm";
+}
+
+void Exercise(vexel::CDicomFile& file) {
+    volatile size_t sink = 0;
+    for (vexel::CDicomElement* e = file.Root()->firstChild; e; e = e->nextSibling) {
+        const uint32_t tag = e->Tag();
+        sink = sink + file.Text(e).size();
+        sink = sink + static_cast<size_t>(file.Integer(e, 0));
+        sink = sink + static_cast<size_t>(file.Float(e, 0));
+        float values[6];
+        sink = sink + file.FloatArray(tag, values, 6);
+        sink = sink + file.String(tag).size();
+        uint8_t bytes[16];
+        if (e->length > 0) sink = sink + file.ReadBytes(e, bytes, e->length - 1, 1);
+        for (vexel::CDicomElement* c = e->firstChild; c; c = c->nextSibling) {
+            sink = sink + file.Text(c).size();
+        }
+    }
+    int16_t origin[2];
+    uint16_t descriptor[3];
+    sink = sink + file.OverlayOrigin(origin) + file.PaletteDescriptor(descriptor);
+    sink = sink + vexel::BuildTagList(file).size();
+    (void)sink;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    static const std::string path = ScratchPath();
+    FILE* out = std::fopen(path.c_str(), "wb");
+    if (out == nullptr) return 0;
+    std::fwrite(data, 1, size, out);
+    std::fclose(out);
+    for (bool deferred : {true, false}) {
+        vexel::CDicomFile file;
+        file.SetDeferredValues(deferred);
+        if (vexel::ReadDicomFile(file, path) == vexel::ReadStatus::Ok) Exercise(file);
+    }
+    return 0;
+}

@@ -1,0 +1,92 @@
+// Lists every element of each file: one line per element, fields separated by tabs:
+//   <indent>(gggg,eeee) VR length name value count
+// Files are introduced by "# <path>". With --json, one JSON document for all files.
+#include "cli/dump_command.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cli/json_text.h"
+#include "dicom/dicom_file.h"
+#include "dicom/dicom_reader.h"
+#include "dicom/tag_list.h"
+
+namespace vexel::cli {
+namespace {
+
+// Tabs and line breaks inside values would break the line format.
+std::string OneLine(std::string text) {
+    for (char& c : text) {
+        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    }
+    return text;
+}
+
+void PrintText(const std::string& path, const std::vector<TagListRow>& rows) {
+    std::printf("# %s\n", path.c_str());
+    for (const TagListRow& row : rows) {
+        std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", row.tagText.c_str(), row.vrText.c_str(),
+                    row.lengthText.c_str(), row.name.c_str(), OneLine(row.valueText).c_str(),
+                    row.countText.c_str());
+    }
+}
+
+void PrintJson(const std::string& path, const std::vector<TagListRow>& rows, bool first) {
+    std::printf("%s{\"path\": %s, \"elements\": [", first ? "" : ",\n", JsonQuoted(path).c_str());
+    for (size_t i = 0; i < rows.size(); ++i) {
+        const TagListRow& row = rows[i];
+        std::printf("%s\n  {\"tag\": \"%04X,%04X\", \"depth\": %u, \"vr\": %s, \"length\": %s, "
+                    "\"name\": %s, \"value\": %s, \"count\": %s}",
+                    i ? "," : "", row.group, row.element, row.depth,
+                    JsonQuoted(row.vrText).c_str(),
+                    row.undefinedLength ? "\"Undefined\"" : row.lengthText.c_str(),
+                    JsonQuoted(row.name).c_str(), JsonQuoted(row.valueText).c_str(),
+                    row.countText.c_str());
+    }
+    std::printf("\n]}");
+}
+
+}  // namespace
+
+int RunDump(int argc, char** argv) {
+    bool json = false;
+    std::vector<std::string> paths;
+    for (int i = 0; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--json") == 0) {
+            json = true;
+        } else {
+            paths.emplace_back(argv[i]);
+        }
+    }
+    if (paths.empty()) {
+        std::fprintf(stderr, "usage: vexel dump [--json] FILE...\n");
+        return 2;
+    }
+    int exitCode = 0;
+    bool first = true;
+    if (json) std::printf("[");
+    for (const std::string& path : paths) {
+        CDicomFile file;
+        file.SetDeferredValues(true);
+        const ReadStatus status = ReadDicomFile(file, path);
+        if (status != ReadStatus::Ok) {
+            std::fflush(stdout);
+            std::fprintf(stderr, "vexel: %s: %s\n", path.c_str(), ReadStatusText(status));
+            exitCode = 1;
+            continue;
+        }
+        const std::vector<TagListRow> rows = BuildTagList(file);
+        if (json) {
+            PrintJson(path, rows, first);
+        } else {
+            PrintText(path, rows);
+        }
+        first = false;
+    }
+    if (json) std::printf("]\n");
+    return exitCode;
+}
+
+}  // namespace vexel::cli

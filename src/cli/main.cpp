@@ -1,0 +1,29 @@
+// vexel: the command-line companion of the viewer, over the same core.
+#include <cstdio>
+#include <cstring>
+
+#include "cli/dump_command.h"
+#include "dicom/dicom_dictionary.h"
+
+namespace {
+
+void PrintUsage() {
+    std::fprintf(stderr,
+                 "usage: vexel COMMAND [OPTIONS] ARGS...\n"
+                 "commands:\n"
+                 "  dump [--json] FILE...   list every element of each file\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
+        PrintUsage();
+        return argc < 2 ? 2 : 0;
+    }
+    vexel::CDicomDictionary dictionary;
+    if (std::strcmp(argv[1], "dump") == 0) return vexel::cli::RunDump(argc - 2, argv + 2);
+    std::fprintf(stderr, "vexel: unknown command '%s'\n", argv[1]);
+    PrintUsage();
+    return 2;
+}

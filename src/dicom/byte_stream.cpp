@@ -1,0 +1,90 @@
+#include "dicom/byte_stream.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vexel {
+namespace {
+
+// Large enough to hold the whole header of a typical image in one read.
+constexpr size_t kBufferSize = 16 * 1024;
+
+bool ReadFully(int fd, uint8_t* dest, size_t count, uint64_t offset) {
+    while (count > 0) {
+        const ssize_t got = pread(fd, dest, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        dest += got;
+        count -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
+}  // namespace
+
+CByteStream::~CByteStream() {
+    if (m_fd >= 0) close(m_fd);
+}
+
+bool CByteStream::OpenFile(const std::string& path) {
+    m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (m_fd < 0) return false;
+    struct stat info{};
+    if (fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    m_size = static_cast<uint64_t>(info.st_size);
+    m_position = 0;
+    m_buffer.clear();
+    return true;
+}
+
+void CByteStream::UseMemory(std::vector<uint8_t> bytes) {
+    m_inMemory = true;
+    m_buffer = std::move(bytes);
+    m_bufferStart = 0;
+    m_size = m_buffer.size();
+    m_position = 0;
+}
+
+bool CByteStream::Seek(uint64_t position) {
+    if (position > m_size) return false;
+    m_position = position;
+    return true;
+}
+
+bool CByteStream::Fill() {
+    const uint64_t want = std::min<uint64_t>(kBufferSize, Remaining());
+    m_buffer.resize(want);
+    m_bufferStart = m_position;
+    if (ReadFully(m_fd, m_buffer.data(), want, m_position)) return true;
+    m_buffer.clear();
+    return false;
+}
+
+bool CByteStream::Read(void* dest, uint64_t count) {
+    if (count > Remaining()) return false;
+    auto* out = static_cast<uint8_t*>(dest);
+    const uint64_t end = m_bufferStart + m_buffer.size();
+    if (m_position >= m_bufferStart && m_position + count <= end) {
+        std::memcpy(out, m_buffer.data() + (m_position - m_bufferStart), count);
+        m_position += count;
+        return true;
+    }
+    if (m_inMemory) return false;
+    if (count >= kBufferSize / 2) {
+        // Large values go straight to their destination.
+        if (!ReadFully(m_fd, out, count, m_position)) return false;
+        m_position += count;
+        return true;
+    }
+    if (!Fill() || count > m_buffer.size()) return false;
+    std::memcpy(out, m_buffer.data(), count);
+    m_position += count;
+    return true;
+}
+
+}  // namespace vexel

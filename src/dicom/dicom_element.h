@@ -1,0 +1,43 @@
+// One data element of a parsed file; items and delimiters are elements too.
+#pragma once
+
+#include <cstdint>
+
+#include "dicom/tag.h"
+#include "dicom/vr.h"
+
+namespace vexel {
+
+inline constexpr uint32_t kUndefinedLength = 0xFFFFFFFFu;
+
+// The in-memory value of an element. Every buffer is a guarded block owned by the element.
+struct DicomValue {
+    uint8_t* raw = nullptr;  // the value bytes as read plus one NUL; null while not in memory
+    float* floats = nullptr;      // DS only: one per backslash-separated value
+    int32_t* integers = nullptr;  // IS only
+    char* text = nullptr;  // UTF-8 text decoded by the file's character set, cached on demand
+};
+
+// Elements are owned by their file's element pool; children are kept as an intrusive list
+// in file order, so appending never reallocates and a child costs no extra block.
+struct CDicomElement {
+    CDicomElement* parent = nullptr;  // null only for the root
+    CDicomElement* firstChild = nullptr;
+    CDicomElement* lastChild = nullptr;
+    CDicomElement* nextSibling = nullptr;
+    DicomValue value;
+    uint64_t offset = 0;  // file position of the value; 0 when there is none
+    uint32_t length = 0;  // value length as read; 0 for containers
+    uint32_t declaredLength = 0;  // length field as written, containers too (kUndefinedLength)
+    uint32_t childCount = 0;
+    uint16_t group = 0;
+    uint16_t element = 0;
+    uint16_t count = 0;  // value multiplicity as far as the store knows it
+    VrCode vr = VrCode::Unknown;
+    uint8_t synthetic = 0;  // 1 for delimiters the reader inserted itself
+
+    uint32_t Tag() const { return MakeTag(group, element); }
+    bool HasValue() const { return value.raw != nullptr; }
+};
+
+}  // namespace vexel

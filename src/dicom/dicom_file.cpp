@@ -1,0 +1,392 @@
+#include "dicom/dicom_file.h"
+
+#include <sys/stat.h>
+
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "dicom/character_set.h"
+#include "dicom/dicom_dictionary.h"
+#include "dicom/value_parser.h"
+#include "platform/checked_alloc.h"
+
+namespace vexel {
+namespace {
+
+std::atomic<uint32_t> g_nextFileId{0};
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+uint8_t* CopyToGuarded(const void* bytes, size_t length) {
+    auto* raw = static_cast<uint8_t*>(CheckedAlloc(length + 1));
+    if (raw == nullptr) return nullptr;
+    if (length > 0) std::memcpy(raw, bytes, length);
+    raw[length] = 0;
+    return raw;
+}
+
+}  // namespace
+
+CDicomFile::CDicomFile() : m_id(++g_nextFileId) { m_root = NewElement(); }
+
+CDicomFile::~CDicomFile() { ReleaseTree(m_root); }
+
+CDicomElement* CDicomFile::NewElement() {
+    void* block = CheckedAlloc(sizeof(CDicomElement));
+    return block ? new (block) CDicomElement() : nullptr;
+}
+
+void CDicomFile::ReleaseTree(CDicomElement* element) {
+    if (element == nullptr) return;
+    CDicomElement* child = element->firstChild;
+    while (child != nullptr) {
+        CDicomElement* next = child->nextSibling;
+        ReleaseTree(child);
+        child = next;
+    }
+    ReleaseValue(element->value);
+    element->~CDicomElement();
+    CheckedFree(element);
+}
+
+void CDicomFile::Clear() {
+    ReleaseTree(m_root);
+    m_root = NewElement();
+    m_elements.Clear();
+    m_elementCount = 0;
+}
+
+CDicomElement* CDicomFile::FindElement(uint32_t tag) const { return m_elements.Find(tag); }
+
+CDicomElement* CDicomFile::FindChild(const CDicomElement* container, uint32_t tag) {
+    if (container == nullptr) return nullptr;
+    for (CDicomElement* child = container->firstChild; child; child = child->nextSibling) {
+        if (child->Tag() == tag) return child;
+    }
+    return nullptr;
+}
+
+uint32_t CDicomFile::ChildCount(const CDicomElement* element) {
+    return element ? element->childCount : 0;
+}
+
+CDicomElement* CDicomFile::AddElement(CDicomElement* parent, uint16_t group, uint16_t element,
+                                      VrCode vr, uint8_t* raw, uint64_t offset, uint32_t length,
+                                      uint8_t synthetic) {
+    if (parent == nullptr) {
+        CheckedFree(raw);
+        return nullptr;
+    }
+    CDicomElement* node = NewElement();
+    if (node == nullptr) {
+        CheckedFree(raw);
+        return nullptr;
+    }
+    node->parent = parent;
+    node->group = group;
+    node->element = element;
+    node->vr = vr;
+    node->offset = offset;
+    node->length = length;
+    node->declaredLength = length;
+    node->synthetic = synthetic;
+    node->count = length > 0 ? 1 : 0;
+    if (raw != nullptr) ParseValue(*node, raw, IsBigEndian());
+
+    if (parent->lastChild) {
+        parent->lastChild->nextSibling = node;
+    } else {
+        parent->firstChild = node;
+    }
+    parent->lastChild = node;
+    ++parent->childCount;
+    ++m_elementCount;
+    if (parent == m_root) m_elements.Insert(node->Tag(), node);
+    return node;
+}
+
+void CDicomFile::StoreValue(CDicomElement* element, uint8_t* raw) {
+    if (element == nullptr) {
+        CheckedFree(raw);
+        return;
+    }
+    ParseValue(*element, raw, IsBigEndian());
+}
+
+// ---- Deferred values ----
+
+std::FILE* CDicomFile::OpenVerified() const {
+    if (m_inMemory || m_offsetsDetached) return nullptr;
+    FilePtr file(std::fopen(m_path.c_str(), "rb"));
+    if (!file) return nullptr;
+    struct stat info{};
+    if (fstat(fileno(file.get()), &info) != 0) return nullptr;
+    const FileIdentity now{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
+                           static_cast<uint64_t>(info.st_size), info.st_mtim.tv_sec,
+                           info.st_mtim.tv_nsec};
+    if (!(now == m_identity)) return nullptr;
+    return file.release();
+}
+
+bool CDicomFile::EnsureLoadedLocked(CDicomElement* element) {
+    if (element == nullptr) return false;
+    if (element->HasValue()) return true;
+    if (element->length == 0 || element->offset == 0) return false;
+    FilePtr file(OpenVerified());
+    if (!file) return false;
+    const size_t length = element->length;
+    CheckedPtr<uint8_t> raw(static_cast<uint8_t*>(CheckedAlloc(length + 1)));
+    if (!raw) return false;
+    if (fseeko(file.get(), static_cast<off_t>(element->offset), SEEK_SET) != 0) return false;
+    if (std::fread(raw.get(), 1, length, file.get()) != length) return false;
+    raw.get()[length] = 0;
+    ParseValue(*element, raw.release(), IsBigEndian());
+    return true;
+}
+
+bool CDicomFile::EnsureLoaded(CDicomElement* element) {
+    std::lock_guard lock(m_valueLock);
+    return EnsureLoadedLocked(element);
+}
+
+const uint8_t* CDicomFile::RawValue(CDicomElement* element) {
+    std::lock_guard lock(m_valueLock);
+    return EnsureLoadedLocked(element) ? element->value.raw : nullptr;
+}
+
+const char* CDicomFile::RawString(uint32_t tag, const char* defaultValue) {
+    const uint8_t* raw = RawValue(FindElement(tag));
+    return raw ? reinterpret_cast<const char*>(raw) : defaultValue;
+}
+
+std::string CDicomFile::String(uint32_t tag, std::string_view defaultValue) {
+    const char* raw = RawString(tag, nullptr);
+    return raw ? std::string(raw) : std::string(defaultValue);
+}
+
+std::string CDicomFile::Text(uint32_t tag, std::string_view defaultValue) {
+    return Text(FindElement(tag), defaultValue);
+}
+
+std::string CDicomFile::Text(CDicomElement* element, std::string_view defaultValue) {
+    std::lock_guard lock(m_valueLock);
+    if (!EnsureLoadedLocked(element)) return std::string(defaultValue);
+    if (element->value.text == nullptr) {
+        const auto* chars = reinterpret_cast<const char*>(element->value.raw);
+        const std::string decoded =
+            DecodeText(std::string_view(chars, strnlen(chars, element->length)), m_characterSets,
+                       element->vr);
+        element->value.text = reinterpret_cast<char*>(
+            CopyToGuarded(decoded.data(), decoded.size()));
+        if (element->value.text == nullptr) return decoded;
+    }
+    return element->value.text;
+}
+
+int32_t CDicomFile::Integer(uint32_t tag, int32_t defaultValue) {
+    return Integer(FindElement(tag), defaultValue);
+}
+
+int32_t CDicomFile::Integer(CDicomElement* element, int32_t defaultValue) {
+    std::lock_guard lock(m_valueLock);
+    if (!EnsureLoadedLocked(element)) return defaultValue;
+    const DicomValue& value = element->value;
+    const uint8_t* raw = value.raw;
+    switch (element->vr) {
+        case VrCode::DS: {
+            if (element->count == 0 || !value.floats || !IsValidFloat(value.floats[0])) break;
+            const float first = value.floats[0];
+            if (!(first < 2147483648.0f && first >= -2147483648.0f)) break;
+            return static_cast<int32_t>(first);
+        }
+        case VrCode::IS:
+            if (element->count == 0 || !value.integers || value.integers[0] == kInvalidInteger) break;
+            return value.integers[0];
+        case VrCode::SL:
+        case VrCode::UL: {
+            if (element->length < 4) break;
+            uint32_t v;
+            std::memcpy(&v, raw, 4);
+            return static_cast<int32_t>(v);
+        }
+        case VrCode::SS: {
+            if (element->length < 2) break;
+            int16_t v;
+            std::memcpy(&v, raw, 2);
+            return v;
+        }
+        // The dictionary's US\SS codes only occur in implicit VR files; descriptors and pixel
+        // values there are read as unsigned.
+        case VrCode::US:
+        case VrCode::US_SS:
+        case VrCode::US_SS_OW: {
+            if (element->length < 2) break;
+            uint16_t v;
+            std::memcpy(&v, raw, 2);
+            return v;
+        }
+        default:
+            break;
+    }
+    return defaultValue;
+}
+
+float CDicomFile::Float(uint32_t tag, float defaultValue) {
+    return Float(FindElement(tag), defaultValue);
+}
+
+float CDicomFile::Float(CDicomElement* element, float defaultValue) {
+    std::lock_guard lock(m_valueLock);
+    if (!EnsureLoadedLocked(element) || element->vr != VrCode::DS) return defaultValue;
+    if (element->count == 0 || !element->value.floats) return defaultValue;
+    const float first = element->value.floats[0];
+    return IsValidFloat(first) ? first : defaultValue;
+}
+
+bool CDicomFile::FloatArray(uint32_t tag, float* dest, int n) {
+    CDicomElement* element = FindElement(tag);
+    std::lock_guard lock(m_valueLock);
+    if (n < 1 || !EnsureLoadedLocked(element) || element->vr != VrCode::DS) return false;
+    if (element->count < n || !element->value.floats) return false;
+    for (int i = 0; i < n; ++i) {
+        if (!IsValidFloat(element->value.floats[i])) return false;
+    }
+    std::memcpy(dest, element->value.floats, sizeof(float) * static_cast<size_t>(n));
+    return true;
+}
+
+bool CDicomFile::ReadBytes(const CDicomElement* element, void* dest, uint64_t start,
+                           uint64_t size) {
+    if (element == nullptr || size < 1 || start > element->length ||
+        size > element->length - start) {
+        return false;
+    }
+    std::lock_guard lock(m_valueLock);
+    if (element->HasValue()) {
+        std::memcpy(dest, element->value.raw + start, size);
+        return true;
+    }
+    if (element->offset == 0) return false;
+    FilePtr file(OpenVerified());
+    if (!file) return false;
+    if (fseeko(file.get(), static_cast<off_t>(element->offset + start), SEEK_SET) != 0) {
+        return false;
+    }
+    return std::fread(dest, 1, size, file.get()) == size;
+}
+
+bool CDicomFile::OverlayOrigin(int16_t dest[2]) {
+    CDicomElement* element = FindElement(tags::kOverlayOrigin);
+    std::lock_guard lock(m_valueLock);
+    if (!EnsureLoadedLocked(element) || element->vr != VrCode::SS || element->length < 4) {
+        return false;
+    }
+    std::memcpy(dest, element->value.raw, 4);
+    return true;
+}
+
+bool CDicomFile::PaletteDescriptor(uint16_t dest[3]) {
+    CDicomElement* element = FindElement(tags::kRedPaletteDescriptor);
+    std::lock_guard lock(m_valueLock);
+    if (!EnsureLoadedLocked(element) || element->length < 6) return false;
+    if (element->vr != VrCode::US && element->vr != VrCode::US_SS) return false;
+    std::memcpy(dest, element->value.raw, 6);
+    return true;
+}
+
+uint32_t CDicomFile::PrimaryCharacterSet() const {
+    return m_characterSets.empty() ? 1 : m_characterSets[0];
+}
+
+uint32_t CDicomFile::SecondaryCharacterSet() const {
+    return m_characterSets.size() < 2 ? 0 : m_characterSets[1];
+}
+
+// ---- In-memory data sets ----
+
+void CDicomFile::MakeInMemory() {
+    m_inMemory = true;
+    m_transferSyntax = TransferSyntaxCode::ExplicitLittleEndian;
+    m_path = "DMO#" + std::to_string(m_id);
+    AddReference();
+}
+
+CDicomElement* CDicomFile::FindOrCreate(CDicomElement* container, uint32_t tag) {
+    if (!m_inMemory) return nullptr;
+    if (container == nullptr) container = m_root;
+    CDicomElement* found = container == m_root ? FindElement(tag) : FindChild(container, tag);
+    if (found) return found;
+    return AddElement(container, TagGroup(tag), TagElement(tag), DictionaryVrOf(tag), nullptr,
+                      0, 0, 0);
+}
+
+CDicomElement* CDicomFile::SetText(CDicomElement* container, uint32_t tag,
+                                   std::string_view text) {
+    CDicomElement* element = FindOrCreate(container, tag);
+    if (element == nullptr) return nullptr;
+    const size_t padded = (text.size() + 1) & ~size_t{1};
+    if (padded > 0xFFFFFFFEu) return nullptr;
+    auto* raw = static_cast<uint8_t*>(CheckedCalloc(padded + 1));
+    if (raw == nullptr) return nullptr;
+    std::memcpy(raw, text.data(), text.size());
+    std::lock_guard lock(m_valueLock);
+    element->length = static_cast<uint32_t>(padded);
+    element->count = padded > 0 ? 1 : 0;
+    ParseValue(*element, raw, false);
+    return element;
+}
+
+bool CDicomFile::SetDsValues(CDicomElement* element, const float* values, int n) {
+    if (element == nullptr || element->vr != VrCode::DS || n < 1 || n > 0xFFFF) return false;
+    std::string text;
+    for (int i = 0; i < n; ++i) {
+        if (i > 0) text += '\\';
+        text += FormatFixed(values[i]);
+    }
+    CDicomElement* parent = element->parent;
+    return SetText(parent == m_root ? nullptr : parent, element->Tag(), text) == element;
+}
+
+bool CDicomFile::SetIntegerValues(CDicomElement* element, const int32_t* values, int n) {
+    if (element == nullptr || n < 1 || n > 0xFFFF) return false;
+    CDicomElement* parent = element->parent;
+    if (element->vr == VrCode::IS) {
+        std::string text;
+        for (int i = 0; i < n; ++i) {
+            if (i > 0) text += '\\';
+            text += std::to_string(values[i]);
+        }
+        return SetText(parent == m_root ? nullptr : parent, element->Tag(), text) == element;
+    }
+    if (element->vr != VrCode::SS || !m_inMemory) return false;
+    const size_t length = sizeof(int16_t) * static_cast<size_t>(n);
+    auto* raw = static_cast<uint8_t*>(CheckedCalloc(length + 1));
+    if (raw == nullptr) return false;
+    for (int i = 0; i < n; ++i) {
+        const auto v = static_cast<int16_t>(values[i]);
+        std::memcpy(raw + 2 * i, &v, 2);
+    }
+    std::lock_guard lock(m_valueLock);
+    element->length = static_cast<uint32_t>(length);
+    ParseValue(*element, raw, false);
+    return true;
+}
+
+CDicomElement* CDicomFile::SetUS(uint32_t tag, uint16_t value) {
+    CDicomElement* element = FindOrCreate(nullptr, tag);
+    if (element == nullptr || element->vr != VrCode::US) return nullptr;
+    auto* raw = static_cast<uint8_t*>(CheckedCalloc(3));
+    if (raw == nullptr) return nullptr;
+    std::memcpy(raw, &value, 2);
+    std::lock_guard lock(m_valueLock);
+    element->length = 2;
+    ParseValue(*element, raw, false);
+    return element;
+}
+
+}  // namespace vexel

@@ -1,0 +1,201 @@
+// Value accessors and in-memory data sets: defaults instead of values that are not there.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstring>
+
+#include "dicom/dicom_file.h"
+#include "dicom/value_format.h"
+#include "platform/checked_alloc.h"
+
+namespace vexel {
+namespace {
+
+// A top-level element holding exactly these bytes (no file behind it).
+CDicomElement* Add(CDicomFile& file, uint32_t tag, VrCode vr, std::string_view bytes) {
+    auto* raw = static_cast<uint8_t*>(CheckedAlloc(bytes.size() + 1));
+    std::memcpy(raw, bytes.data(), bytes.size());
+    raw[bytes.size()] = 0;
+    return file.AddElement(file.Root(), TagGroup(tag), TagElement(tag), vr, raw, 0,
+                           static_cast<uint32_t>(bytes.size()), 0);
+}
+
+TEST(DicomFileValues, IntegerFollowsTheVr) {
+    CDicomFile file;
+    Add(file, 0x00180050, VrCode::DS, "2.9 ");
+    Add(file, 0x00180088, VrCode::DS, "-2.9");
+    Add(file, 0x00280106, VrCode::SS, std::string_view("\xFF\xFF", 2));
+    Add(file, 0x00280107, VrCode::US, std::string_view("\xFF\xFF", 2));
+    Add(file, 0x00100010, VrCode::PN, "Doe^John");
+    Add(file, 0x00200013, VrCode::IS, "+17 ");
+    Add(file, 0x00281101, VrCode::US_SS, std::string_view("\x00\x01\x00\x00\x10\x00", 6));
+    Add(file, 0x00181000, VrCode::SL, std::string_view("\xFE\xFF\xFF\xFF", 4));
+    EXPECT_EQ(file.Integer(0x00180050, 0), 2);
+    EXPECT_EQ(file.Integer(0x00180088, 0), -2);
+    EXPECT_EQ(file.Integer(0x00280106, 0), -1);
+    EXPECT_EQ(file.Integer(0x00280107, 0), 65535);
+    EXPECT_EQ(file.Integer(0x00100010, 42), 42);
+    EXPECT_EQ(file.Integer(0x00200013, 0), 17);
+    EXPECT_EQ(file.Integer(0x00181000, 0), -2);
+    // Dictionary multi-VR descriptors read as unsigned 16-bit.
+    EXPECT_EQ(file.Integer(0x00281101, 0), 256);
+    uint16_t descriptor[3];
+    ASSERT_TRUE(file.PaletteDescriptor(descriptor));
+    EXPECT_EQ(descriptor[2], 16);
+}
+
+TEST(DicomFileValues, MissingOrBrokenValuesGiveTheDefault) {
+    CDicomFile file;
+    file.AddElement(file.Root(), 0x0018, 0x0050, VrCode::DS, nullptr, 0, 0, 0);  // empty DS
+    Add(file, 0x00280010, VrCode::US, "\x01");                                  // short US
+    Add(file, 0x00181000, VrCode::UL, "\x01\x02");                              // short UL
+    Add(file, 0x00280030, VrCode::DS, "0.5\\abc");                              // bad component
+    Add(file, 0x00200013, VrCode::IS, "1.5");                                   // not an integer
+    Add(file, 0x00281050, VrCode::DS, "1e40");                                  // beyond float
+    EXPECT_EQ(file.FindElement(0x00180050)->count, 0);
+    EXPECT_EQ(file.Float(0x00180050, 7.5f), 7.5f);
+    EXPECT_EQ(file.Integer(0x00180050, -9), -9);
+    EXPECT_EQ(file.Integer(0x00280010, -9), -9);
+    EXPECT_EQ(file.Integer(0x00181000, -9), -9);
+    EXPECT_EQ(file.Integer(0x00200013, -9), -9);
+    EXPECT_EQ(file.Integer(0x00281050, -9), -9);
+    EXPECT_FLOAT_EQ(file.Float(0x00280030, 0), 0.5f);
+    float spacing[2] = {-1, -1};
+    EXPECT_FALSE(file.FloatArray(0x00280030, spacing, 2));
+    EXPECT_EQ(spacing[0], -1);
+    EXPECT_EQ(file.Float(0x00990099, 3.0f), 3.0f);
+    EXPECT_EQ(file.String(0x00990099, "dflt"), "dflt");
+    EXPECT_EQ(file.RawString(0x00990099, nullptr), nullptr);
+}
+
+TEST(DicomFileValues, CountsAndFloatArrays) {
+    CDicomFile file;
+    Add(file, 0x00080008, VrCode::CS, "A\\B\\");
+    Add(file, 0x00080070, VrCode::LO, "");
+    Add(file, 0x00200032, VrCode::DS, " -125.5\\-130\\ 42.25 ");
+    EXPECT_EQ(file.FindElement(0x00080008)->count, 3);
+    EXPECT_EQ(file.FindElement(0x00080070)->count, 0);
+    float position[3] = {};
+    ASSERT_TRUE(file.FloatArray(0x00200032, position, 3));
+    EXPECT_FLOAT_EQ(position[0], -125.5f);
+    EXPECT_FLOAT_EQ(position[2], 42.25f);
+    float four[4] = {9, 9, 9, 9};
+    EXPECT_FALSE(file.FloatArray(0x00200032, four, 4));
+    EXPECT_EQ(four[0], 9);
+}
+
+TEST(DicomFileValues, NumbersIgnoreTheDecimalCommaLocale) {
+    const char* locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"};
+    const char* chosen = nullptr;
+    for (const char* name : locales) {
+        if (std::setlocale(LC_NUMERIC, name)) {
+            chosen = name;
+            break;
+        }
+    }
+    if (chosen == nullptr) GTEST_SKIP() << "no decimal-comma locale installed (scripts/setup adds de_DE)";
+    CDicomFile file;
+    Add(file, 0x00280030, VrCode::DS, "0.5\\0.25");
+    float spacing[2] = {};
+    EXPECT_TRUE(file.FloatArray(0x00280030, spacing, 2));
+    EXPECT_FLOAT_EQ(spacing[0], 0.5f);
+    file.MakeInMemory();
+    CDicomElement* thickness = file.FindOrCreate(nullptr, 0x00180050);
+    const float values[] = {1.25f};
+    ASSERT_TRUE(file.SetDsValues(thickness, values, 1));
+    EXPECT_EQ(file.String(0x00180050), "1.250000");
+    std::setlocale(LC_NUMERIC, "C");
+}
+
+TEST(DicomFileValues, ReadBytesStaysInsideTheValue) {
+    CDicomFile file;
+    CDicomElement* e = Add(file, 0x00091010, VrCode::OB, "0123456789");
+    char out[11] = {};
+    EXPECT_TRUE(file.ReadBytes(e, out, 4, 6));
+    EXPECT_STREQ(out, "456789");
+    EXPECT_FALSE(file.ReadBytes(e, out, 4, 7));
+    EXPECT_FALSE(file.ReadBytes(e, out, 0, 0));
+    EXPECT_FALSE(file.ReadBytes(e, out, 11, 1));
+    EXPECT_FALSE(file.ReadBytes(e, out, 1, UINT64_MAX));
+}
+
+TEST(DicomFileInMemory, BuildersFollowTheDictionaryVr) {
+    CDicomFile file;
+    EXPECT_EQ(file.FindOrCreate(nullptr, 0x00280010), nullptr);  // only in-memory data sets
+    file.MakeInMemory();
+    EXPECT_EQ(file.Path(), "DMO#" + std::to_string(file.Id()));
+    EXPECT_EQ(file.ReferenceCount(), 1);
+    ASSERT_NE(file.SetUS(0x00280010, 320), nullptr);
+    EXPECT_EQ(file.Integer(0x00280010, 0), 320);
+    EXPECT_EQ(file.SetUS(0x00100010, 1), nullptr);  // PN is not US
+    CDicomElement* name = file.SetText(nullptr, 0x00100010, "Doe^John");
+    ASSERT_NE(name, nullptr);
+    EXPECT_EQ(name->length, 8u);
+    EXPECT_EQ(file.SetText(nullptr, 0x00100010, "Roe")->length, 4u);  // padded to even
+    EXPECT_EQ(file.String(0x00100010), "Roe");
+    CDicomElement* number = file.FindOrCreate(nullptr, 0x00200013);
+    const int32_t values[] = {5, -6};
+    ASSERT_TRUE(file.SetIntegerValues(number, values, 2));
+    EXPECT_EQ(file.String(0x00200013), "5\\-6");
+    EXPECT_EQ(file.Integer(0x00200013, 0), 5);
+}
+
+TEST(ValueFormat, BinaryNumericAndText) {
+    const std::string ob(40, '\xAB');
+    std::string expected;
+    for (int i = 0; i < 32; ++i) expected += "AB ";
+    expected += "...";
+    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(ob.data()), 40, VrCode::OB, {}), expected);
+
+    const uint8_t be[] = {0x01, 0x00, 0x00, 0x02};
+    ValueFormatOptions bigEndian;
+    bigEndian.bigEndian = true;
+    EXPECT_EQ(FormatValue(be, 4, VrCode::US, bigEndian), "256\\2");
+    EXPECT_EQ(FormatValue(be, 4, VrCode::US, {}), "1\\512");
+
+    const double fd[] = {0.0001, 1234567.0, -2.5};
+    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(fd), 24, VrCode::FD, {}),
+              "0.0001\\1.23457E+06\\-2.5");
+    const int32_t sl[] = {-2147483647 - 1};
+    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(sl), 4, VrCode::SL, {}), "-2147483648");
+    const uint32_t ul[] = {4294967295u};
+    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(ul), 4, VrCode::UL, {}), "4294967295");
+    const float fl[] = {1.5f};
+    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(fl), 4, VrCode::FL, {}), "1.500000");
+    const uint8_t uid[] = {'1', '.', '2', 0};
+    EXPECT_EQ(FormatValue(uid, 4, VrCode::UI, {}), "1.2");
+    ValueFormatOptions truncated;
+    truncated.truncated = true;
+    EXPECT_EQ(FormatValue(uid, 3, VrCode::UI, truncated), "1.2...");
+}
+
+TEST(CheckedAlloc, GuardsProtectTheHeap) {
+    EXPECT_EQ(CheckedAlloc(0), nullptr);
+    EXPECT_EQ(CheckedAlloc(size_t{1} << 40), nullptr);
+    auto* block = static_cast<uint8_t*>(CheckedCalloc(16));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(CheckedSize(block), 16u);
+    EXPECT_EQ(block[15], 0);
+    uint32_t guard;
+    std::memcpy(&guard, block + 16, 4);
+    EXPECT_EQ(guard, kGuardAlive);
+    std::memcpy(&guard, block - 4, 4);
+    EXPECT_EQ(guard, kGuardAlive);
+
+    block = static_cast<uint8_t*>(CheckedRealloc(block, 4096));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(CheckedSize(block), 4096u);
+    EXPECT_EQ(CheckedRealloc(block, 0), nullptr);
+    EXPECT_TRUE(CheckedIsIntact(block));
+
+    block[4096] ^= 0xFF;  // an overrun damages the tail guard
+    EXPECT_FALSE(CheckedIsIntact(block));
+    EXPECT_EQ(CheckedRealloc(block, 8192), nullptr);
+    CheckedFree(block);  // left alone: no crash, no double free
+    block[4096] ^= 0xFF;
+    ASSERT_TRUE(CheckedIsIntact(block));
+    CheckedFree(block);
+}
+
+}  // namespace
+}  // namespace vexel

@@ -1,0 +1,344 @@
+// The reader on hand-built byte streams whose structure is known byte for byte.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "dicom/dicom_file.h"
+#include "dicom/dicom_reader.h"
+#include "support/byte_builder.h"
+#include "support/test_paths.h"
+
+namespace vexel {
+namespace {
+
+using test::ByteBuilder;
+
+constexpr std::string_view kExplicitLE = "1.2.840.10008.1.2.1";
+constexpr std::string_view kImplicitLE = "1.2.840.10008.1.2";
+constexpr std::string_view kExplicitBE = "1.2.840.10008.1.2.2";
+
+class ReaderTest : public testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = test::ScratchDir(std::string("reader-") +
+                                 testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+
+    ReadStatus Read(ByteBuilder& bytes, CDicomFile& file, bool deferred = true) {
+        m_path = (m_dir / "file.dcm").string();
+        EXPECT_TRUE(bytes.WriteTo(m_path));
+        file.SetDeferredValues(deferred);
+        return ReadDicomFile(file, m_path);
+    }
+
+    // Tags of the file's elements, depth-first, with one blank of indent per level.
+    static std::string Outline(const CDicomElement* container, int depth = 0) {
+        std::string out;
+        for (const CDicomElement* e = container->firstChild; e; e = e->nextSibling) {
+            char line[32];
+            std::snprintf(line, sizeof line, "%*s%04X,%04X%s\n", depth, "", e->group, e->element,
+                          e->synthetic ? "*" : "");
+            out += line;
+            out += Outline(e, depth + 1);
+        }
+        return out;
+    }
+
+    std::filesystem::path m_dir;
+    std::string m_path;
+};
+
+ByteBuilder ExplicitFile(std::string_view syntax = kExplicitLE, bool bigEndian = false) {
+    ByteBuilder b(bigEndian);
+    b.Preamble().Meta(syntax);
+    return b;
+}
+
+TEST_F(ReaderTest, ShortFilesFailAndBareDataSetsNeedSopClass) {
+    ByteBuilder tiny;
+    tiny.Raw(std::string(131, '\0'));
+    CDicomFile a;
+    EXPECT_EQ(Read(tiny, a), ReadStatus::TooShort);
+
+    // 132 bytes without "DICM": tried as a bare data set, which lacks SOP Class UID.
+    ByteBuilder bare;
+    bare.Implicit(0x0008, 0x0060, "CT").Implicit(0x0010, 0x0010, std::string(114, 'A'));
+    ASSERT_EQ(bare.Size(), 132u);
+    CDicomFile b;
+    EXPECT_NE(Read(bare, b), ReadStatus::Ok);
+}
+
+TEST_F(ReaderTest, BareImplicitDataSetReadsInSecondPass) {
+    ByteBuilder b;
+    b.Implicit(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2")
+        .Implicit(0x0008, 0x0060, "CT")
+        .Implicit(0x0028, 0x0010, ByteBuilder::LittleU16(512))
+        .Implicit(0x0029, 0x1010, "PRIVATE ")
+        .Implicit(0x0010, 0x0010, std::string(100, 'X'));
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_TRUE(file.NoPreamble());
+    EXPECT_EQ(file.Modality(), ModalityCode::CT);
+    EXPECT_EQ(file.Integer(0x00280010, -1), 512);
+    EXPECT_EQ(file.FindElement(0x00280010)->vr, VrCode::US);
+    // A private element keeps its value with an unknown VR.
+    CDicomElement* priv = file.FindElement(0x00291010);
+    ASSERT_NE(priv, nullptr);
+    EXPECT_EQ(priv->vr, VrCode::Unknown);
+    EXPECT_EQ(file.String(0x00291010), "PRIVATE ");
+}
+
+TEST_F(ReaderTest, ImplicitTransferSyntaxSwitchesAfterMetaGroup) {
+    ByteBuilder b = ExplicitFile(kImplicitLE);
+    b.Implicit(0x0008, 0x0060, "MR").Implicit(0x0028, 0x0011, ByteBuilder::LittleU16(256));
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_EQ(file.TransferSyntax(), TransferSyntaxCode::ImplicitLittleEndian);
+    EXPECT_EQ(file.Integer(0x00280011, -1), 256);
+    EXPECT_EQ(file.Modality(), ModalityCode::MR);
+}
+
+TEST_F(ReaderTest, MislabelledExplicitFileWithImplicitDataStillLoads) {
+    ByteBuilder b = ExplicitFile(kExplicitLE);
+    b.Implicit(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.4")
+        .Implicit(0x0028, 0x0010, ByteBuilder::LittleU16(64))
+        .Implicit(0x0010, 0x0010, "Doe^Jane");
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_EQ(file.Integer(0x00280010, -1), 64);
+    EXPECT_EQ(file.String(0x00100010), "Doe^Jane");
+}
+
+TEST_F(ReaderTest, BigEndianValuesComeOutInMachineOrder) {
+    ByteBuilder b = ExplicitFile(kExplicitBE, true);
+    b.Explicit(0x0008, 0x0060, "CS", "CT")
+        .Explicit(0x0028, 0x0010, "US", ByteBuilder::BigU16(0x0102))
+        .Explicit(0x0028, 0x0106, "SS", ByteBuilder::BigU16(0xFFFE))
+        .Explicit(0x0020, 0x5000, "AT", ByteBuilder::BigU16(0x0028) + ByteBuilder::BigU16(0x0010))
+        .Explicit(0x0028, 0x3006, "OW", ByteBuilder::BigU16(0x1234) + ByteBuilder::BigU16(0xABCD));
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file, false), ReadStatus::Ok);
+    EXPECT_TRUE(file.IsBigEndian());
+    EXPECT_EQ(file.Integer(0x00280010, -1), 0x0102);
+    EXPECT_EQ(file.Integer(0x00280106, 0), -2);
+    const uint8_t* at = file.RawValue(file.FindElement(0x00205000));
+    ASSERT_NE(at, nullptr);
+    uint16_t units[2];
+    std::memcpy(units, at, 4);
+    EXPECT_EQ(units[0], 0x0028);
+    EXPECT_EQ(units[1], 0x0010);
+    const uint8_t* ow = file.RawValue(file.FindElement(0x00283006));
+    ASSERT_NE(ow, nullptr);
+    std::memcpy(units, ow, 4);
+    EXPECT_EQ(units[0], 0x1234);
+    EXPECT_EQ(units[1], 0xABCD);
+}
+
+TEST_F(ReaderTest, TransferSyntaxCodes) {
+    EXPECT_EQ(TransferSyntaxFromUid("1.2.840.10008.1.2.1 "), TransferSyntaxCode::ExplicitLittleEndian);
+    EXPECT_EQ(TransferSyntaxFromUid(std::string_view("1.2.840.10008.1.2\0", 18)),
+              TransferSyntaxCode::ImplicitLittleEndian);
+    EXPECT_EQ(TransferSyntaxFromUid("1.2.840.10008.1."), TransferSyntaxCode::Unknown);
+    EXPECT_EQ(TransferSyntaxFromUid("1.2.840.10008.1.2.4.70"), TransferSyntaxCode::JpegLosslessSV1);
+    EXPECT_EQ(TransferSyntaxFromUid("1.2.840.10008.1.2.5"), TransferSyntaxCode::RleLossless);
+    EXPECT_EQ(TransferSyntaxFromUid("1.2.840.10008.1.2.4.100"), TransferSyntaxCode::Mpeg2);
+    EXPECT_EQ(ModalityFromText("PT "), ModalityCode::PT);
+    EXPECT_EQ(ModalityFromText("NM"), ModalityCode::Other);
+}
+
+TEST_F(ReaderTest, DefinedLengthSequenceEndingAtEndOfFileIsClosed) {
+    ByteBuilder item;
+    item.Explicit(0x0008, 0x0100, "SH", "CODE01");
+    ByteBuilder b = ExplicitFile();
+    b.Explicit(0x0008, 0x0060, "CS", "CT");
+    b.ExplicitHeader(0x0008, 0x1032, "SQ", static_cast<uint32_t>(item.Size() + 8));
+    b.Item(static_cast<uint32_t>(item.Size())).Raw(item.Bytes());
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_EQ(Outline(file.Root()),
+              "0002,0000\n0002,0010\n0008,0060\n0008,1032\n FFFE,E000\n  0008,0100\n"
+              " FFFE,E00D*\nFFFE,E0DD*\n");
+    CDicomElement* sequence = file.FindElement(0x00081032);
+    EXPECT_EQ(sequence->length, 0u);
+    EXPECT_EQ(sequence->declaredLength, item.Size() + 8);
+}
+
+TEST_F(ReaderTest, UnclosedUndefinedSequenceFails) {
+    ByteBuilder b = ExplicitFile();
+    b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
+    b.Explicit(0x0008, 0x0100, "SH", "CODE01");
+    CDicomFile file;
+    EXPECT_EQ(Read(b, file), ReadStatus::Truncated);
+}
+
+TEST_F(ReaderTest, EncapsulatedPixelDataKeepsFragmentsAsChildren) {
+    ByteBuilder b = ExplicitFile("1.2.840.10008.1.2.4.70");
+    b.Explicit(0x0028, 0x0010, "US", ByteBuilder::LittleU16(2));
+    b.ExplicitHeader(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
+    b.Item(4).Raw(ByteBuilder::LittleU32(0));
+    const size_t fragmentOffset = b.Size() + 8;
+    b.Item(6).Raw("\xFF\xD8\x01\x02\xFF\xD9");
+    b.SequenceEnd();
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_EQ(Outline(file.Root()),
+              "0002,0000\n0002,0010\n0028,0010\n7FE0,0010\n FFFE,E000\n FFFE,E000\nFFFE,E0DD\n");
+    CDicomElement* pixels = file.FindElement(0x7FE00010);
+    ASSERT_EQ(CDicomFile::ChildCount(pixels), 2u);
+    CDicomElement* fragment = pixels->firstChild->nextSibling;
+    EXPECT_EQ(fragment->offset, fragmentOffset);
+    EXPECT_EQ(fragment->length, 6u);
+    EXPECT_FALSE(fragment->HasValue());  // deferred: read on demand
+    uint8_t bytes[6];
+    ASSERT_TRUE(file.ReadBytes(fragment, bytes, 0, 6));
+    EXPECT_EQ(bytes[5], 0xD9);
+    EXPECT_EQ(file.TransferSyntax(), TransferSyntaxCode::JpegLosslessSV1);
+}
+
+TEST_F(ReaderTest, HugeLengthFailsInsteadOfSeekingBackwards) {
+    for (uint32_t lie : {0xFFFFFFF4u, 0x7FFFFFFFu, 0x80000000u, 1000u}) {
+        ByteBuilder b = ExplicitFile();
+        b.Explicit(0x0008, 0x0060, "CS", "CT").ExplicitHeader(0x0009, 0x1010, "OB", lie);
+        b.Raw(std::string(16, 'x'));
+        CDicomFile file;
+        EXPECT_NE(Read(b, file), ReadStatus::Ok) << lie;
+    }
+}
+
+TEST_F(ReaderTest, ValueRunningPastItsItemFails) {
+    ByteBuilder item;
+    item.Explicit(0x0008, 0x0100, "SH", "CODE01");
+    ByteBuilder b = ExplicitFile();
+    b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF);
+    b.Item(static_cast<uint32_t>(item.Size() - 2)).Raw(item.Bytes());  // item 2 bytes too short
+    b.SequenceEnd().Explicit(0x0010, 0x0010, "PN", "Doe^John");
+    CDicomFile file;
+    EXPECT_NE(Read(b, file), ReadStatus::Ok);
+}
+
+TEST_F(ReaderTest, StrayDelimitersAreIgnored) {
+    ByteBuilder b = ExplicitFile();
+    b.ItemEnd().SequenceEnd();
+    b.Explicit(0x0010, 0x0010, "PN", "Doe^John");
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_EQ(file.String(0x00100010), "Doe^John");
+}
+
+TEST_F(ReaderTest, SequenceDelimiterClosesOpenItem) {
+    ByteBuilder b = ExplicitFile();
+    b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
+    b.Explicit(0x0008, 0x0100, "SH", "CODE01");
+    b.SequenceEnd();  // no item delimiter before it
+    b.Explicit(0x0010, 0x0010, "PN", "Doe^John");
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_EQ(Outline(file.Root()),
+              "0002,0000\n0002,0010\n0008,1032\n FFFE,E000\n  0008,0100\n FFFE,E00D*\n"
+              "FFFE,E0DD\n0010,0010\n");
+    EXPECT_NE(file.FindElement(0x00100010), nullptr);
+}
+
+TEST_F(ReaderTest, UnknownLengthUnIsReadAsImplicitSequence) {
+    ByteBuilder inner;
+    inner.Implicit(0x0008, 0x0100, "CODE01");
+    ByteBuilder b = ExplicitFile();
+    b.ExplicitHeader(0x0009, 0x1010, "UN", 0xFFFFFFFF).Item(0xFFFFFFFF).Raw(inner.Bytes());
+    b.ItemEnd().SequenceEnd();
+    b.Explicit(0x0010, 0x0010, "PN", "Doe^John");
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    CDicomElement* un = file.FindElement(0x00091010);
+    ASSERT_NE(un, nullptr);
+    CDicomElement* code = CDicomFile::FindChild(un->firstChild, 0x00080100);
+    ASSERT_NE(code, nullptr);
+    EXPECT_EQ(code->vr, VrCode::SH);  // from the dictionary: read as implicit VR
+    EXPECT_EQ(file.String(0x00100010), "Doe^John");
+}
+
+TEST_F(ReaderTest, NewAndUnknownVrsUseTheRightLengthForm) {
+    ByteBuilder b = ExplicitFile();
+    b.Explicit(0x0008, 0x0119, "UC", "long code value");
+    b.Explicit(0x0008, 0x0120, "UR", "http://example.org/x ");
+    b.Explicit(0x0070, 0x1302, "OD", std::string(8, '\0'));
+    // Unknown VR text for Pixel Data: the dictionary's OW form has a 32-bit length.
+    b.ExplicitHeader(0x7FE0, 0x0010, "ZZ", 4).Raw("\x01\x02\x03\x04");
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file, false), ReadStatus::Ok);
+    EXPECT_EQ(file.FindElement(0x00080119)->vr, VrCode::UC);
+    EXPECT_EQ(file.String(0x00080119), "long code value");
+    EXPECT_EQ(file.FindElement(0x00080120)->vr, VrCode::UR);
+    EXPECT_EQ(file.FindElement(0x00701302)->vr, VrCode::OD);
+    EXPECT_EQ(file.FindElement(0x7FE00010)->length, 4u);
+}
+
+TEST_F(ReaderTest, DeepNestingFailsInBoundedTime) {
+    ByteBuilder b = ExplicitFile();
+    for (int i = 0; i < 5000; ++i) b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
+    CDicomFile file;
+    EXPECT_EQ(Read(b, file), ReadStatus::Malformed);
+}
+
+TEST_F(ReaderTest, MoreThan769TopLevelElementsAreStillFound) {
+    ByteBuilder b = ExplicitFile();
+    b.Explicit(0x0008, 0x0060, "CS", "CT");
+    for (uint16_t e = 0x1000; e < 0x1000 + 1200; ++e) b.Explicit(0x0009, e, "LO", "private ");
+    b.Explicit(0x0028, 0x0010, "US", ByteBuilder::LittleU16(512));
+    b.Explicit(0x0028, 0x0010, "US", ByteBuilder::LittleU16(7));  // repeated: first wins
+    b.Explicit(0x7FE0, 0x0010, "OW", std::string(8, '\x11'));
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_EQ(CDicomFile::ChildCount(file.Root()), 2u + 1u + 1200u + 3u);
+    EXPECT_EQ(file.Integer(0x00280010, -1), 512);
+    EXPECT_NE(file.FindElement(0x7FE00010), nullptr);
+    EXPECT_NE(file.FindElement(0x00091000 + 1199), nullptr);
+}
+
+TEST_F(ReaderTest, RepeatedTopLevelTagFindsFirst) {
+    ByteBuilder b = ExplicitFile();
+    b.Explicit(0x0020, 0x0013, "IS", "1 ").Explicit(0x0020, 0x0013, "IS", "2 ");
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    EXPECT_EQ(file.Integer(0x00200013, -1), 1);
+}
+
+TEST_F(ReaderTest, DeferredValueOfReplacedFileIsMissing) {
+    ByteBuilder b = ExplicitFile();
+    b.Explicit(0x0008, 0x0060, "CS", "CT").Explicit(0x0018, 0x0015, "CS", "HEAD");
+    // A private tag nothing else in the test run stores, so it is not preloaded.
+    b.Explicit(0x0011, 0x1F3A, "LO", "Scanner ");
+    CDicomFile file;
+    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
+    CDicomElement* model = file.FindElement(0x00111F3A);
+    ASSERT_FALSE(model->HasValue());
+
+    // Same path, another file of the same size: the deferred read must not trust it.
+    ByteBuilder other = ExplicitFile();
+    other.Explicit(0x0008, 0x0060, "CS", "CT").Explicit(0x0018, 0x0015, "CS", "KNEE");
+    other.Explicit(0x0011, 0x1F3A, "LO", "Another ");
+    std::filesystem::remove(m_path);
+    ASSERT_TRUE(other.WriteTo(m_path));
+    EXPECT_EQ(file.String(0x00111F3A, "none"), "none");
+    uint8_t byte;
+    EXPECT_FALSE(file.ReadBytes(model, &byte, 0, 1));
+
+    std::filesystem::remove(m_path);
+    EXPECT_EQ(file.String(0x00111F3A, "gone"), "gone");
+}
+
+TEST_F(ReaderTest, PreloadSetLearnsFromDeferredLoads) {
+    ByteBuilder b = ExplicitFile();
+    b.Explicit(0x0008, 0x0060, "CS", "CT").Explicit(0x0011, 0x1F3B, "LO", "V1.0");
+    CDicomFile first;
+    ASSERT_EQ(Read(b, first), ReadStatus::Ok);
+    EXPECT_FALSE(first.FindElement(0x00111F3B)->HasValue());
+    EXPECT_EQ(first.String(0x00111F3B), "V1.0");  // loaded once...
+    CDicomFile second;
+    ASSERT_EQ(Read(b, second), ReadStatus::Ok);
+    EXPECT_TRUE(second.FindElement(0x00111F3B)->HasValue());  // ...then read at parse time
+}
+
+}  // namespace
+}  // namespace vexel

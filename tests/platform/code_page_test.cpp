@@ -1,0 +1,138 @@
+// Code-page conversion. Expected characters come from the published code charts of each
+// character set (ISO 8859 parts, JIS X 0208/0212, KS X 1001, GB 2312, GBK, GB 18030).
+#include "platform/code_page.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vexel {
+namespace {
+
+struct CodePageCase {
+    uint32_t codePage;
+    std::string bytes;
+    std::string utf8;
+};
+
+void PrintTo(const CodePageCase& c, std::ostream* os) {
+    *os << "code page " << c.codePage;
+}
+
+class CodePageChart : public testing::TestWithParam<CodePageCase> {};
+
+TEST_P(CodePageChart, DecodesChartCharacter) {
+    const CodePageCase& c = GetParam();
+    EXPECT_EQ(ConvertToUtf8(c.bytes, c.codePage), c.utf8);
+    EXPECT_EQ(ConvertToUtf8("A" + c.bytes + "z", c.codePage), "A" + c.utf8 + "z");
+}
+
+TEST_P(CodePageChart, EncodesChartCharacterBack) {
+    const CodePageCase& c = GetParam();
+    EXPECT_EQ(ConvertFromUtf8(c.utf8, c.codePage), c.bytes);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AllCodePages, CodePageChart,
+    testing::Values(CodePageCase{28591, "\xE9", "\u00E9"},              // e acute
+                    CodePageCase{28592, "\xA1", "\u0104"},              // A ogonek
+                    CodePageCase{28593, "\xA1", "\u0126"},              // H stroke
+                    CodePageCase{28594, "\xA2", "\u0138"},              // kra
+                    CodePageCase{28595, "\xB0", "\u0410"},              // Cyrillic A
+                    CodePageCase{28596, "\xC7", "\u0627"},              // Arabic alef
+                    CodePageCase{28597, "\xC1", "\u0391"},              // Greek Alpha
+                    CodePageCase{28598, "\xE0", "\u05D0"},              // Hebrew alef
+                    CodePageCase{28599, "\xD0", "\u011E"},              // G breve
+                    CodePageCase{932, "\x82\xA0\xB1", "\u3042\uFF71"},  // hiragana a, kana A
+                    CodePageCase{874, "\xA1", "\u0E01"},                // Thai ko kai
+                    CodePageCase{50222, "\x1B$B$\"\x1B(B", "\u3042"},   // JIS X 0208 0x2422
+                    CodePageCase{20932, "\xA4\xA2\x8F\xB0\xA1", "\u3042\u4E02"},
+                    CodePageCase{949, "\xB0\xA1", "\uAC00"},  // hangul ga
+                    CodePageCase{65001, "\xE4\xB8\xAD", "\u4E2D"},
+                    CodePageCase{54936, "\x81\x30\x81\x30\xD6\xD0", "\u0080\u4E2D"},
+                    CodePageCase{936, "\x81\x40", "\u4E02"},      // GBK extension area
+                    CodePageCase{20936, "\xB0\xA1", "\u554A"}));  // GB 2312 first hanzi
+
+TEST(CodePage, EveryListedCodePageHasAConverter) {
+    for (uint32_t codePage :
+         {28591u, 28592u, 28593u, 28594u, 28595u, 28596u, 28597u, 28598u, 28599u, 932u, 874u,
+          50222u, 20932u, 949u, 65001u, 54936u, 936u, 20936u}) {
+        EXPECT_NE(IconvNameOfCodePage(codePage), nullptr) << codePage;
+    }
+    EXPECT_EQ(IconvNameOfCodePage(0), nullptr);
+    EXPECT_EQ(IconvNameOfCodePage(1252), nullptr);
+}
+
+TEST(CodePage, UnmappableBytesBecomeReplacementCharacter) {
+    const std::string fffd = "\uFFFD";
+    EXPECT_EQ(ConvertToUtf8("a\xA5z", 28593), "a" + fffd + "z");   // unassigned in 8859-3
+    EXPECT_EQ(ConvertToUtf8("\xA1\xE0", 28598), fffd + "\u05D0");  // unassigned in 8859-8
+    EXPECT_EQ(ConvertToUtf8("\xC3(", 65001), fffd + "(");          // broken UTF-8
+    EXPECT_EQ(ConvertToUtf8("\xED\xA0\x80", 65001).find("\xED"), std::string::npos);
+    EXPECT_EQ(ConvertToUtf8("x\xB0", 949), "x" + fffd);  // cut-off double byte
+    EXPECT_EQ(ConvertToUtf8("\xD6", 54936), fffd);
+}
+
+TEST(CodePage, UnknownCodePageReadsAsLatin1NotTheLocale) {
+    EXPECT_EQ(ConvertToUtf8("J\xE9r\xF4me", 0), "J\u00E9r\u00F4me");
+    EXPECT_EQ(ConvertToUtf8("\xFF", 1252), "\u00FF");
+    EXPECT_EQ(ConvertFromUtf8("\u00E9", 0), "\xE9");
+}
+
+TEST(CodePage, UnmappableCharactersBecomeQuestionMarksOnTheWayBack) {
+    EXPECT_EQ(ConvertFromUtf8("a\u4E2Dz", 28591), "a?z");
+    EXPECT_EQ(ConvertFromUtf8("\u00E9\u0391", 28597), "?\xC1");
+    EXPECT_EQ(ConvertFromUtf8("a\xC3(z", 28591), "a?(z");  // broken UTF-8 input
+    EXPECT_EQ(ConvertFromUtf8("\xE4\xB8", 54936), "?");
+}
+
+TEST(CodePage, StatefulEncodingReturnsToAsciiAtTheEnd) {
+    // The Japanese example of PS3.5 H.3.1: the ideographic group of Yamada.
+    EXPECT_EQ(ConvertFromUtf8("\u5C71\u7530", 50222), "\x1B$B;3ED\x1B(B");
+}
+
+TEST(CodePage, EmptyAndAsciiInputs) {
+    EXPECT_EQ(ConvertToUtf8("", 50222), "");
+    EXPECT_EQ(ConvertToUtf8("", 932), "");
+    EXPECT_EQ(ConvertToUtf8("Doe^John", 949), "Doe^John");
+    EXPECT_EQ(ConvertToUtf8(std::string("a\0b", 3), 28592), std::string("a\0b", 3));
+}
+
+TEST(CodePage, LongInputsAreConvertedWhole) {
+    const std::string latin(100000, '\xE9');
+    const std::string utf8 = ConvertToUtf8(latin, 28591);
+    ASSERT_EQ(utf8.size(), 200000u);
+    EXPECT_EQ(utf8.substr(199998), "\u00E9");
+
+    std::string korean;
+    for (int i = 0; i < 50000; ++i)
+        korean += "\xB0\xA1";
+    const std::string hangul = ConvertToUtf8(korean, 949);
+    ASSERT_EQ(hangul.size(), 150000u);
+    EXPECT_EQ(hangul.substr(149997), "\uAC00");
+    EXPECT_EQ(ConvertFromUtf8(hangul, 949), korean);
+}
+
+TEST(CodePage, ConcurrentConversionsDoNotShareState) {
+    std::vector<std::thread> threads;
+    std::vector<int> failures(8, 0);
+    for (int t = 0; t < 8; ++t) {
+        threads.emplace_back([t, &failures] {
+            for (int i = 0; i < 2000; ++i) {
+                const bool ok = t % 2 == 0
+                                    ? ConvertToUtf8("\x1B$B;3ED\x1B(B", 50222) == "\u5C71\u7530"
+                                    : ConvertToUtf8("\xB0\xA1", 949) == "\uAC00";
+                if (!ok) ++failures[t];
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int t = 0; t < 8; ++t)
+        EXPECT_EQ(failures[t], 0) << "thread " << t;
+}
+
+}  // namespace
+}  // namespace vexel

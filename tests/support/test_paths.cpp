@@ -1,0 +1,49 @@
+#include "support/test_paths.h"
+
+#include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <sys/wait.h>
+
+namespace vexel::test {
+
+std::filesystem::path SourceDir() { return VEXEL_SOURCE_DIR; }
+std::filesystem::path BinaryDir() { return VEXEL_BINARY_DIR; }
+
+std::filesystem::path TestDataDir() {
+    if (const char* env = std::getenv("VEXEL_TESTDATA"); env && *env) return env;
+    return SourceDir().parent_path() / "shared" / "testdata";
+}
+
+bool HaveTestData() { return std::filesystem::is_directory(TestDataDir() / "oracle"); }
+
+std::filesystem::path ScratchDir(const std::string& name) {
+    std::filesystem::path dir = BinaryDir() / "test-scratch" / name;
+    std::error_code ec;
+    std::filesystem::remove_all(dir, ec);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+bool HaveProgram(const std::string& name) {
+    int code = 0;
+    RunCommand("command -v " + name + " >/dev/null 2>&1", &code);
+    return code == 0;
+}
+
+std::string RunCommand(const std::string& command, int* exitCode) {
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        if (exitCode) *exitCode = -1;
+        return output;
+    }
+    std::array<char, 65536> buffer;
+    size_t n;
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
+    int status = pclose(pipe);
+    if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return output;
+}
+
+}  // namespace vexel::test
