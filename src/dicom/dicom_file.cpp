@@ -178,14 +178,29 @@ std::string CDicomFile::Text(CDicomElement* element, std::string_view defaultVal
     if (!EnsureLoadedLocked(element)) return std::string(defaultValue);
     if (element->value.text == nullptr) {
         const auto* chars = reinterpret_cast<const char*>(element->value.raw);
+        const std::vector<uint16_t> nested = NestedCharacterSetsLocked(element);
         const std::string decoded =
-            DecodeText(std::string_view(chars, strnlen(chars, element->length)), m_characterSets,
-                       element->vr);
+            DecodeText(std::string_view(chars, strnlen(chars, element->length)),
+                       nested.empty() ? m_characterSets : nested, element->vr);
         element->value.text = reinterpret_cast<char*>(
             CopyToGuarded(decoded.data(), decoded.size()));
         if (element->value.text == nullptr) return decoded;
     }
     return element->value.text;
+}
+
+// PS3.5 6.1.2.5.4: a sequence item may declare its own Specific Character Set, which then
+// holds for everything inside the item.
+std::vector<uint16_t> CDicomFile::NestedCharacterSetsLocked(const CDicomElement* element) {
+    for (const CDicomElement* up = element->parent; up && up != m_root; up = up->parent) {
+        if (up->Tag() != tags::kItem) continue;
+        CDicomElement* declared = FindChild(up, tags::kSpecificCharacterSet);
+        if (declared == nullptr || declared == element) continue;
+        if (!EnsureLoadedLocked(declared)) return {};
+        const auto* chars = reinterpret_cast<const char*>(declared->value.raw);
+        return ParseSpecificCharacterSet(std::string_view(chars, strnlen(chars, declared->length)));
+    }
+    return {};
 }
 
 int32_t CDicomFile::Integer(uint32_t tag, int32_t defaultValue) {

@@ -121,6 +121,7 @@ public:
 
 private:
     bool EnsureLoadedLocked(CDicomElement* element);
+    std::vector<uint16_t> NestedCharacterSetsLocked(const CDicomElement* element);
     bool LoadTree(std::FILE* file, CDicomElement* element);
     std::FILE* OpenVerified() const;
     void ReleaseTree(CDicomElement* element);

@@ -15,7 +15,8 @@ const char* IconvNameOfCodePage(uint32_t codePage);
 // an unknown code page is treated as ISO 8859-1. Never fails.
 std::string ConvertToUtf8(std::string_view bytes, uint32_t codePage);
 
-// Converts UTF-8 to the code page; characters that cannot be mapped become '?'.
+// Converts UTF-8 to the code page (ISO 8859-1 when unknown); characters that cannot be
+// mapped, and bytes that are not UTF-8, become '?'.
 std::string ConvertFromUtf8(std::string_view utf8, uint32_t codePage);
 
 }  // namespace vexel

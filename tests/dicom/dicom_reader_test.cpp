@@ -340,5 +340,34 @@ TEST_F(ReaderTest, PreloadSetLearnsFromDeferredLoads) {
     EXPECT_TRUE(second.FindElement(0x00111F3B)->HasValue());  // ...then read at parse time
 }
 
+TEST_F(ReaderTest, FilesBeyondTwoGigabytesLoad) {
+    // A sparse file: a 2.5 GiB private OB value (a hole on disk) followed by one element.
+    constexpr uint32_t kHuge = 0xA0000000u;
+    ByteBuilder head = ExplicitFile();
+    head.Explicit(0x0008, 0x0060, "CS", "CT").ExplicitHeader(0x0009, 0x1010, "OB", kHuge);
+    ByteBuilder tail;
+    tail.Explicit(0x0011, 0x1F3C, "LO", "after the hole");
+    const std::string path = (m_dir / "huge.dcm").string();
+    ASSERT_TRUE(head.WriteTo(path));
+    {
+        std::FILE* out = std::fopen(path.c_str(), "r+b");
+        ASSERT_NE(out, nullptr);
+        ASSERT_EQ(fseeko(out, static_cast<off_t>(head.Size() + kHuge), SEEK_SET), 0);
+        ASSERT_EQ(std::fwrite(tail.Bytes().data(), 1, tail.Size(), out), tail.Size());
+        std::fclose(out);
+    }
+    CDicomFile file;
+    file.SetDeferredValues(true);
+    ASSERT_EQ(ReadDicomFile(file, path), ReadStatus::Ok);
+    CDicomElement* after = file.FindElement(0x00111F3C);
+    ASSERT_NE(after, nullptr);
+    EXPECT_GT(after->offset, uint64_t{1} << 31);
+    EXPECT_EQ(file.String(0x00111F3C), "after the hole");
+    uint8_t last = 0xFF;
+    EXPECT_TRUE(file.ReadBytes(file.FindElement(0x00091010), &last, kHuge - 1, 1));
+    EXPECT_EQ(last, 0);
+    std::filesystem::remove(path);
+}
+
 }  // namespace
 }  // namespace vexel

@@ -15,7 +15,8 @@ bool PhantomShape::Contains(const Vec3& p) const {
     const double dx = p.x - center.x;
     const double dy = p.y - center.y;
     const double dz = p.z - center.z;
-    if (isRod) return dx * dx + dy * dy <= radiusMm * radiusMm && dz * dz <= halfLengthMm * halfLengthMm;
+    if (isRod)
+        return dx * dx + dy * dy <= radiusMm * radiusMm && dz * dz <= halfLengthMm * halfLengthMm;
     return dx * dx + dy * dy + dz * dz <= radiusMm * radiusMm;
 }
 
@@ -39,10 +40,9 @@ CAnalyticPhantom::CAnalyticPhantom(double scale, double fovRadiusMm)
 }
 
 CAnalyticPhantom CAnalyticPhantom::ForGeometry(const VolumeGeometry& geometry) {
-    const double half = std::min({geometry.HalfExtentX(), geometry.HalfExtentY(),
-                                  geometry.HalfExtentZ()});
-    return CAnalyticPhantom(half / 100.0,
-                            std::min(geometry.HalfExtentX(), geometry.HalfExtentY()));
+    const double half =
+        std::min({geometry.HalfExtentX(), geometry.HalfExtentY(), geometry.HalfExtentZ()});
+    return CAnalyticPhantom(half / 100.0, std::min(geometry.HalfExtentX(), geometry.HalfExtentY()));
 }
 
 bool CAnalyticPhantom::InsideFov(const Vec3& p) const {

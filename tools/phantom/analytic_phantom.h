@@ -36,8 +36,8 @@ struct VolumeGeometry {
 struct PhantomShape {
     std::string name;
     bool isRod = false;
-    Vec3 center;          // for a rod only x and y count
-    double radiusMm = 0;  // sphere radius, or the rod's radius in the x-y plane
+    Vec3 center;              // for a rod only x and y count
+    double radiusMm = 0;      // sphere radius, or the rod's radius in the x-y plane
     double halfLengthMm = 0;  // rods: |z - center.z| <= halfLengthMm
     double hu = 0;
     double suv = 0;  // SUVbw at series time

@@ -12,7 +12,9 @@ constexpr uint32_t kItemDelimitationTag = 0xFFFEE00D;
 constexpr uint32_t kSequenceDelimitationTag = 0xFFFEE0DD;
 constexpr uint32_t kUndefinedLength = 0xFFFFFFFF;
 
-bool IsDelimiterTag(uint32_t tag) { return (tag >> 16) == 0xFFFE; }
+bool IsDelimiterTag(uint32_t tag) {
+    return (tag >> 16) == 0xFFFE;
+}
 
 }  // namespace
 
@@ -107,7 +109,9 @@ void CDataSetWriter::AddNumbers(uint32_t tag, std::string_view vr, std::span<con
     }
 }
 
-void CDataSetWriter::AddUS(uint32_t tag, uint16_t value) { AddUS(tag, std::span(&value, 1)); }
+void CDataSetWriter::AddUS(uint32_t tag, uint16_t value) {
+    AddUS(tag, std::span(&value, 1));
+}
 void CDataSetWriter::AddUS(uint32_t tag, std::span<const uint16_t> values) {
     AddNumbers(tag, "US", values);
 }
@@ -123,7 +127,9 @@ void CDataSetWriter::AddSL(uint32_t tag, int32_t value) {
 void CDataSetWriter::AddFL(uint32_t tag, float value) {
     AddNumbers<float>(tag, "FL", std::span(&value, 1));
 }
-void CDataSetWriter::AddFD(uint32_t tag, double value) { AddFD(tag, std::span(&value, 1)); }
+void CDataSetWriter::AddFD(uint32_t tag, double value) {
+    AddFD(tag, std::span(&value, 1));
+}
 void CDataSetWriter::AddFD(uint32_t tag, std::span<const double> values) {
     AddNumbers(tag, "FD", values);
 }
@@ -164,7 +170,9 @@ void CDataSetWriter::AddItemBytes(std::span<const uint8_t> value) {
     AddRawUnpadded(kItemTag, {}, value);
 }
 
-void CDataSetWriter::AddSequenceDelimiter() { WriteHeader(kSequenceDelimitationTag, {}, 0); }
+void CDataSetWriter::AddSequenceDelimiter() {
+    WriteHeader(kSequenceDelimitationTag, {}, 0);
+}
 
 void CDataSetWriter::BeginSequence(uint32_t tag, bool undefinedLength) {
     WriteHeader(tag, "SQ", undefinedLength ? kUndefinedLength : 0);
@@ -177,8 +185,12 @@ void CDataSetWriter::BeginItem(bool undefinedLength) {
     m_open.push_back({m_bytes.size() - 4, undefinedLength, true});
 }
 
-void CDataSetWriter::EndItem() { EndContainer(true); }
-void CDataSetWriter::EndSequence() { EndContainer(false); }
+void CDataSetWriter::EndItem() {
+    EndContainer(true);
+}
+void CDataSetWriter::EndSequence() {
+    EndContainer(false);
+}
 
 void CDataSetWriter::EndContainer(bool isItem) {
     if (m_open.empty() || m_open.back().isItem != isItem) {

@@ -47,7 +47,7 @@ void CElementSet::SetSequence(uint32_t tag, std::vector<CElementSet> items, bool
 std::string CElementSet::Text(uint32_t tag) const {
     const auto it = m_elements.find(tag);
     return it != m_elements.end() && it->second.kind == Kind::kText ? it->second.text
-                                                                     : std::string();
+                                                                    : std::string();
 }
 
 void CElementSet::Encode(CDataSetWriter& writer) const {

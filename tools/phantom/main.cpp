@@ -84,7 +84,8 @@ std::string ParseArguments(int argc, char** argv, Command* command) {
         } else if (arg == "--out" && value(&v)) {
             command->outDir = v;
         } else if (arg == "--syntax" && value(&v) && (v == "explicit" || v == "implicit")) {
-            command->options.encoding = v == "explicit" ? VrEncoding::kExplicit : VrEncoding::kImplicit;
+            command->options.encoding =
+                v == "explicit" ? VrEncoding::kExplicit : VrEncoding::kImplicit;
         } else if (arg == "--charset" && value(&v) && (v == "latin1" || v == "utf8")) {
             command->options.charset = v == "utf8" ? TextCharset::kUtf8 : TextCharset::kLatin1;
         } else if (arg == "--size" && value(&v) && ParseSize(v, &command->options)) {

@@ -37,9 +37,9 @@ std::vector<uint8_t> BuildFileHeader(const FileMeta& meta, VrEncoding encoding) 
     group.AddRaw(0x00020001, "OB", version);
     group.AddString(0x00020002, "UI", meta.sopClassUid);
     group.AddString(0x00020003, "UI", meta.sopInstanceUid);
-    group.AddString(0x00020010, "UI", meta.transferSyntaxUid.empty()
-                                          ? std::string(TransferSyntaxUid(encoding))
-                                          : meta.transferSyntaxUid);
+    group.AddString(0x00020010, "UI",
+                    meta.transferSyntaxUid.empty() ? std::string(TransferSyntaxUid(encoding))
+                                                   : meta.transferSyntaxUid);
     group.AddString(0x00020012, "UI", meta.implementationClassUid);
     if (!meta.implementationVersionName.empty())
         group.AddString(0x00020013, "SH", meta.implementationVersionName);
@@ -69,7 +69,8 @@ bool WriteFileAtomically(const std::filesystem::path& path,
             return false;
         }
         for (std::span<const uint8_t> part : parts) {
-            if (!part.empty() && std::fwrite(part.data(), 1, part.size(), file.get()) != part.size()) {
+            if (!part.empty() &&
+                std::fwrite(part.data(), 1, part.size(), file.get()) != part.size()) {
                 SetError(error, SystemError("cannot write", temporary));
                 file.reset();
                 std::remove(temporary.c_str());
@@ -95,9 +96,9 @@ bool WriteFileAtomically(const std::filesystem::path& path,
 bool WritePart10File(const std::filesystem::path& path, const FileMeta& meta,
                      const CDataSetWriter& dataSet, std::string* error) {
     if (!dataSet.Ok() || dataSet.Open()) {
-        SetError(error, "data set not encodable: " +
-                            (dataSet.Ok() ? std::string("unclosed sequence or item")
-                                          : dataSet.Error()));
+        SetError(error,
+                 "data set not encodable: " +
+                     (dataSet.Ok() ? std::string("unclosed sequence or item") : dataSet.Error()));
         return false;
     }
     const std::vector<uint8_t> header = BuildFileHeader(meta, dataSet.Encoding());

@@ -1,7 +1,7 @@
 #include "phantom/phantom_common.h"
 
-#include <cstdio>
 #include <unistd.h>
+#include <cstdio>
 
 #include "phantom/part10_writer.h"
 
@@ -9,7 +9,8 @@ namespace vexel::phantom::detail {
 
 std::string MakeUid(const std::string& root, std::initializer_list<int> parts) {
     std::string uid = root;
-    for (int part : parts) uid += "." + std::to_string(part);
+    for (int part : parts)
+        uid += "." + std::to_string(part);
     return uid;
 }
 
@@ -37,12 +38,17 @@ std::string EncodeText(std::string_view utf8, TextCharset charset) {
     std::string latin1;
     for (size_t i = 0; i < utf8.size(); ++i) {
         const auto lead = static_cast<unsigned char>(utf8[i]);
-        // Only two-byte sequences up to U+00FF exist in Latin-1; our texts use no others.
-        if ((lead == 0xC2 || lead == 0xC3) && i + 1 < utf8.size()) {
+        if (lead < 0x80) {
+            latin1 += static_cast<char>(lead);
+        } else if ((lead == 0xC2 || lead == 0xC3) && i + 1 < utf8.size()) {
+            // U+0080..U+00FF: the Latin-1 byte is the code point itself.
             const auto next = static_cast<unsigned char>(utf8[++i]);
             latin1 += static_cast<char>(((lead & 0x03) << 6) | (next & 0x3F));
         } else {
-            latin1 += static_cast<char>(lead < 0x80 ? lead : '?');
+            // Anything else has no Latin-1 form: one '?' per character.
+            latin1 += '?';
+            while (i + 1 < utf8.size() && (static_cast<unsigned char>(utf8[i + 1]) & 0xC0) == 0x80)
+                ++i;
         }
     }
     return latin1;
@@ -74,8 +80,8 @@ void AddPatientAndStudy(CElementSet& set, const PhantomOptions& options) {
     set.SetString(0x00200010, "SH", "1");
 }
 
-void AddSeriesAndInstance(CElementSet& set, const PhantomOptions& options,
-                          const SeriesInfo& series, int instanceNumber) {
+void AddSeriesAndInstance(CElementSet& set, const PhantomOptions& options, const SeriesInfo& series,
+                          int instanceNumber) {
     set.SetString(0x00080016, "UI", series.sopClassUid);
     set.SetString(0x00080018, "UI",
                   MakeUid(options.uidRoot, {4, series.seriesNumber, instanceNumber}));
@@ -91,8 +97,8 @@ void AddSeriesAndInstance(CElementSet& set, const PhantomOptions& options,
     set.SetString(0x00200013, "IS", std::to_string(instanceNumber));
 }
 
-void AddImagePlane(CElementSet& set, const PhantomOptions& options,
-                   const VolumeGeometry& geometry, int slice) {
+void AddImagePlane(CElementSet& set, const PhantomOptions& options, const VolumeGeometry& geometry,
+                   int slice) {
     const Vec3 position = geometry.SlicePosition(slice);
     set.SetString(0x00180050, "DS", FormatDs(geometry.sliceSpacingMm));
     set.SetString(0x00180088, "DS", FormatDs(geometry.sliceSpacingMm));
@@ -102,8 +108,7 @@ void AddImagePlane(CElementSet& set, const PhantomOptions& options,
     set.SetString(0x00200052, "UI", MakeUid(options.uidRoot, {3}));
     set.SetString(0x00201040, "LO", "");
     set.SetString(0x00201041, "DS", FormatDs(position.z));
-    set.SetString(0x00280030, "DS",
-                  FormatDs({geometry.pixelSpacingMm, geometry.pixelSpacingMm}));
+    set.SetString(0x00280030, "DS", FormatDs({geometry.pixelSpacingMm, geometry.pixelSpacingMm}));
 }
 
 void AddGrayPixelModule(CElementSet& set, int rows, int columns, bool isSigned) {
@@ -127,8 +132,8 @@ std::vector<uint8_t> LittleEndianBytes(std::span<const uint16_t> values) {
 }
 
 std::vector<uint8_t> LittleEndianBytes(std::span<const int16_t> values) {
-    return LittleEndianBytes(std::span<const uint16_t>(
-        reinterpret_cast<const uint16_t*>(values.data()), values.size()));
+    return LittleEndianBytes(
+        std::span<const uint16_t>(reinterpret_cast<const uint16_t*>(values.data()), values.size()));
 }
 
 bool WriteInstance(const std::filesystem::path& file, const CElementSet& set,
@@ -144,8 +149,8 @@ bool WriteInstance(const std::filesystem::path& file, const CElementSet& set,
 
 CSeriesStage::CSeriesStage(std::filesystem::path seriesDir) : m_seriesDir(std::move(seriesDir)) {
     if (m_seriesDir.filename().empty()) m_seriesDir = m_seriesDir.parent_path();
-    m_stageDir = m_seriesDir.parent_path() / ("." + m_seriesDir.filename().string() + ".partial-" +
-                                              std::to_string(::getpid()));
+    m_stageDir = m_seriesDir.parent_path() /
+                 ("." + m_seriesDir.filename().string() + ".partial-" + std::to_string(::getpid()));
 }
 
 CSeriesStage::~CSeriesStage() {
@@ -188,7 +193,8 @@ bool CSeriesStage::Commit(std::string* error) {
     if (ec) {
         if (error) *error = "cannot rename into " + m_seriesDir.string() + ": " + ec.message();
         std::error_code ignored;
-        if (std::filesystem::exists(old, ignored)) std::filesystem::rename(old, m_seriesDir, ignored);
+        if (std::filesystem::exists(old, ignored))
+            std::filesystem::rename(old, m_seriesDir, ignored);
         return false;
     }
     m_committed = true;

@@ -39,11 +39,11 @@ struct SeriesInfo {
 };
 
 void AddPatientAndStudy(CElementSet& set, const PhantomOptions& options);
-void AddSeriesAndInstance(CElementSet& set, const PhantomOptions& options,
-                          const SeriesInfo& series, int instanceNumber);
+void AddSeriesAndInstance(CElementSet& set, const PhantomOptions& options, const SeriesInfo& series,
+                          int instanceNumber);
 // Image Position/Orientation, spacings, Slice Location, Frame of Reference.
-void AddImagePlane(CElementSet& set, const PhantomOptions& options,
-                   const VolumeGeometry& geometry, int slice);
+void AddImagePlane(CElementSet& set, const PhantomOptions& options, const VolumeGeometry& geometry,
+                   int slice);
 // MONOCHROME2, 16 bits allocated and stored.
 void AddGrayPixelModule(CElementSet& set, int rows, int columns, bool isSigned);
 

@@ -40,8 +40,7 @@ CElementSet CtSliceSet(const PhantomOptions& options, const CAnalyticPhantom& ph
                        const VolumeGeometry& geometry, int slice) {
     CElementSet set;
     AddPatientAndStudy(set, options);
-    const SeriesInfo series{kCtSeriesNumber, "CT", kCtImageStorage, "Phantom CT 1.25 mm",
-                            "093500"};
+    const SeriesInfo series{kCtSeriesNumber, "CT", kCtImageStorage, "Phantom CT 1.25 mm", "093500"};
     AddSeriesAndInstance(set, options, series, slice + 1);
     AddImagePlane(set, options, geometry, slice);
     AddGrayPixelModule(set, geometry.rows, geometry.columns, true);

@@ -105,8 +105,7 @@ bool WritePetSeries(const std::filesystem::path& seriesDir, const PhantomOptions
     const double background = PetBackgroundBqPerMl(options);
     CSeriesStage stage(seriesDir);
     if (!stage.Begin(error)) return false;
-    const SeriesInfo series{kPetSeriesNumber, "PT", kPetImageStorage, "Phantom PET AC",
-                            "100000"};
+    const SeriesInfo series{kPetSeriesNumber, "PT", kPetImageStorage, "Phantom PET AC", "100000"};
     for (int slice = 0; slice < geometry.slices; ++slice) {
         CElementSet set;
         AddPatientAndStudy(set, options);

@@ -27,7 +27,8 @@ uint8_t WindowedGray(double hu) {
 
 std::array<uint8_t, 3> RgbPixel(const PhantomOptions& options, int column, int row) {
     const VolumeGeometry geometry = CtGeometry(options);
-    const double hu = MakePhantom(options).HuAt(geometry.VoxelCenter(column, row, options.slices / 2));
+    const double hu =
+        MakePhantom(options).HuAt(geometry.VoxelCenter(column, row, options.slices / 2));
     return {WindowedGray(hu), Ramp(column, options.columns), Ramp(row, options.rows)};
 }
 

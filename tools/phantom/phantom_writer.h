@@ -72,8 +72,8 @@ double PetBackgroundBqPerMl(const PhantomOptions& options);
 // Activity at a point of the phantom, Bq/ml.
 double PetActivityAt(const PhantomOptions& options, const Vec3& p);
 
-// RGB file: R = the middle CT slice in a 40/400 window (0..255), G = column ramp
-// floor(255 x column / (columns - 1)), B = row ramp likewise.
+// RGB file, from the middle CT slice (slices / 2): R = clamp(round((HU + 160) x 255 / 400),
+// 0, 255), a 40/400 window; G = floor(255 x column / (columns - 1)); B likewise for rows.
 std::array<uint8_t, 3> RgbPixel(const PhantomOptions& options, int column, int row);
 
 // Each writes one series into `seriesDir` (files <PREFIX>0001.dcm ...). The series is built

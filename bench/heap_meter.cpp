@@ -1,0 +1,47 @@
+#include "heap_meter.h"
+
+#include <malloc.h>
+
+#include "dicom/dicom_file.h"
+#include "platform/checked_alloc.h"
+
+namespace vexel::bench {
+namespace {
+
+void AccountBlock(const void* block, HeapBreakdown& total) {
+    if (block == nullptr) return;
+    const size_t payload = CheckedSize(block);
+    ++total.values;
+    total.valuePayload += payload;
+    total.valueBytes += MallocChunkSize(payload + kGuardOverhead);
+}
+
+void AccountTree(const CDicomElement* element, HeapBreakdown& total) {
+    for (const CDicomElement* child = element->firstChild; child; child = child->nextSibling) {
+        ++total.elements;
+        total.elementBytes += MallocChunkSize(sizeof(CDicomElement) + kGuardOverhead);
+        AccountBlock(child->value.raw, total);
+        AccountBlock(child->value.floats, total);
+        AccountBlock(child->value.integers, total);
+        AccountBlock(child->value.text, total);
+        AccountTree(child, total);
+    }
+}
+
+}  // namespace
+
+size_t HeapInUse() {
+    const struct mallinfo2 info = mallinfo2();
+    return info.uordblks + info.hblkhd;
+}
+
+size_t MallocChunkSize(size_t request) {
+    const size_t chunk = (request + 8 + 15) & ~size_t{15};
+    return chunk < 32 ? 32 : chunk;
+}
+
+void AccountFile(const CDicomFile& file, HeapBreakdown& total) {
+    if (file.Root() != nullptr) AccountTree(file.Root(), total);
+}
+
+}  // namespace vexel::bench
