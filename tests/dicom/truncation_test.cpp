@@ -1,0 +1,124 @@
+// Real files cut short at every element boundary and at random offsets: each copy must fail
+// with a reason or load fewer elements than the whole file, and the listing of what loaded
+// (which reads deferred values back from the cut file) must stay within the file.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dicom/dicom_file.h"
+#include "dicom/dicom_reader.h"
+#include "dicom/tag_list.h"
+#include "support/test_paths.h"
+
+namespace vexel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int kRandomCuts = 50;
+constexpr uint32_t kSeed = 20240229;
+
+struct TruncationCase {
+    const char* name;
+    const char* path;  // in the shared corpus
+};
+
+// Each brings a different structure to cut through.
+constexpr TruncationCase kCases[] = {
+    {"implicit_nested_defined_lengths", "pydicom/test_files/rtplan.dcm"},
+    {"explicit_deep_sequences", "pydicom/test_files/test-SR.dcm"},
+    {"explicit_big_endian", "pydicom/test_files/MR_small_bigendian.dcm"},
+    {"undefined_length_un_sequence", "pydicom/test_files/UN_sequence.dcm"},
+    {"implicit_private_sequences", "pydicom/test_files/priv_SQ.dcm"},
+    {"encapsulated_fragments", "pydicom/test_files/MR_small_jpeg_ls_lossless.dcm"},
+    {"deflated", "pydicom/test_files/image_dfl.dcm"},
+    {"bare_data_set", "pydicom/test_files/rtstruct.dcm"},
+    {"dicomdir_records", "pydicom/test_files/dicomdirtests/DICOMDIR"},
+};
+
+void PrintTo(const TruncationCase& param, std::ostream* out) { *out << param.name; }
+
+size_t TreeSize(const CDicomElement* container) {
+    size_t count = 0;
+    for (const CDicomElement* child = container->firstChild; child; child = child->nextSibling) {
+        count += 1 + TreeSize(child);
+    }
+    return count;
+}
+
+// Where headers start and values start and end, as far as the whole file's tree tells:
+// an explicit VR header is 8 or 12 bytes before its value, an implicit one 8.
+void CollectBoundaries(const CDicomElement* container, std::set<uint64_t>& cuts) {
+    for (const CDicomElement* child = container->firstChild; child; child = child->nextSibling) {
+        if (child->offset != 0) {
+            for (const uint64_t back : {12u, 8u, 0u}) {
+                if (child->offset >= back) cuts.insert(child->offset - back);
+            }
+            cuts.insert(child->offset + child->length);
+        }
+        CollectBoundaries(child, cuts);
+    }
+}
+
+std::vector<uint8_t> ReadWholeFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+class TruncationTest : public testing::TestWithParam<TruncationCase> {};
+
+TEST_P(TruncationTest, CutCopiesFailOrLoadLess) {
+    VEXEL_REQUIRE_TESTDATA();
+    const fs::path source = test::TestDataDir() / GetParam().path;
+    const std::vector<uint8_t> bytes = ReadWholeFile(source);
+    ASSERT_FALSE(bytes.empty()) << source;
+
+    CDicomFile whole;
+    ASSERT_EQ(ReadDicomFile(whole, source.string()), ReadStatus::Ok) << source;
+    const size_t wholeSize = TreeSize(whole.Root());
+    std::set<uint64_t> cuts;
+    // Offsets of a deflated data set count in the inflated bytes: random cuts only there.
+    if (!whole.OffsetsDetached()) CollectBoundaries(whole.Root(), cuts);
+    std::mt19937 random(kSeed);
+    std::uniform_int_distribution<uint64_t> anywhere(0, bytes.size() - 1);
+    for (int i = 0; i < kRandomCuts; ++i) cuts.insert(anywhere(random));
+
+    const fs::path cutPath = test::ScratchDir(std::string("truncation-") + GetParam().name) / "cut.dcm";
+    for (const uint64_t cut : cuts) {
+        if (cut >= bytes.size()) continue;
+        {
+            // A new file each time: ext4 flushes a file truncated and rewritten in place.
+            fs::remove(cutPath);
+            std::ofstream out(cutPath, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(cut));
+        }
+        for (const bool deferred : {true, false}) {
+            CDicomFile file;
+            file.SetDeferredValues(deferred);
+            const ReadStatus status = ReadDicomFile(file, cutPath.string());
+            if (status != ReadStatus::Ok) continue;
+            EXPECT_LT(TreeSize(file.Root()), wholeSize)
+                << GetParam().path << " cut at " << cut << " of " << bytes.size()
+                << (deferred ? " (deferred)" : "") << " loaded as much as the whole file";
+            // Deferred values come back from the cut file; none may reach past its end.
+            const std::vector<TagListRow> rows = BuildTagList(file);
+            EXPECT_EQ(rows.size(), TreeSize(file.Root()));
+        }
+    }
+}
+
+std::string CaseName(const testing::TestParamInfo<TruncationCase>& info) {
+    return info.param.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(RealFiles, TruncationTest, testing::ValuesIn(kCases), CaseName);
+
+}  // namespace
+}  // namespace vexel
