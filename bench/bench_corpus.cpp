@@ -83,7 +83,7 @@ double ResidentFraction(const std::vector<std::string>& files) {
     for (const std::string& path : files) {
         const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return -1;
-        struct stat info{};
+        struct stat info {};
         if (fstat(fd, &info) != 0 || info.st_size == 0) {
             close(fd);
             continue;

@@ -46,8 +46,8 @@ bool ParseCorpus(benchmark::State& state) {
 void SetFileRate(benchmark::State& state) {
     const auto count = static_cast<int64_t>(g_files.size());
     state.SetItemsProcessed(state.iterations() * count);
-    state.counters["files/s"] =
-        benchmark::Counter(static_cast<double>(count), benchmark::Counter::kIsIterationInvariantRate);
+    state.counters["files/s"] = benchmark::Counter(static_cast<double>(count),
+                                                   benchmark::Counter::kIsIterationInvariantRate);
 }
 
 // Every file's pages are cached before the first iteration.
@@ -79,8 +79,13 @@ double FixedBytesPerFile(size_t count) {
     std::vector<std::unique_ptr<vexel::CDicomFile>> files;
     files.reserve(count);
     const size_t before = vexel::bench::HeapInUse();
-    for (size_t i = 0; i < count; ++i) files.push_back(std::make_unique<vexel::CDicomFile>());
+    for (size_t i = 0; i < count; ++i)
+        files.push_back(std::make_unique<vexel::CDicomFile>());
     return static_cast<double>(vexel::bench::HeapInUse() - before) / static_cast<double>(count);
+}
+
+benchmark::Counter Bytes(double value) {
+    return benchmark::Counter(value, benchmark::Counter::kDefaults, benchmark::Counter::kIs1024);
 }
 
 void SetHeapCounters(benchmark::State& state, double perFile, double fixed,
@@ -88,15 +93,15 @@ void SetHeapCounters(benchmark::State& state, double perFile, double fixed,
     const auto n = static_cast<double>(g_files.size());
     const double elementBytes = static_cast<double>(parts.elementBytes) / n;
     const double valueBytes = static_cast<double>(parts.valueBytes) / n;
-    state.counters["bytes/file"] = perFile;
-    state.counters["fixed"] = fixed;
+    state.counters["bytes/file"] = Bytes(perFile);
+    state.counters["fixed"] = Bytes(fixed);
     state.counters["elements"] = static_cast<double>(parts.elements) / n;
-    state.counters["element_bytes"] = elementBytes;
+    state.counters["element_bytes"] = Bytes(elementBytes);
     state.counters["values"] = static_cast<double>(parts.values) / n;
-    state.counters["value_payload"] = static_cast<double>(parts.valuePayload) / n;
-    state.counters["value_bytes"] = valueBytes;
+    state.counters["value_payload"] = Bytes(static_cast<double>(parts.valuePayload) / n);
+    state.counters["value_bytes"] = Bytes(valueBytes);
     // Path, character sets and anything the breakdown does not know of.
-    state.counters["other"] = perFile - fixed - elementBytes - valueBytes;
+    state.counters["other"] = Bytes(perFile - fixed - elementBytes - valueBytes);
 }
 
 // All files stay parsed at once; the heap they hold, divided by their number.
@@ -115,7 +120,8 @@ void BM_DeferredHeapPerFile(benchmark::State& state) {
         }
         const size_t after = vexel::bench::HeapInUse();
         HeapBreakdown parts;
-        for (const auto& file : files) vexel::bench::AccountFile(*file, parts);
+        for (const auto& file : files)
+            vexel::bench::AccountFile(*file, parts);
         const double perFile =
             static_cast<double>(after - before) / static_cast<double>(g_files.size());
         SetHeapCounters(state, perFile, fixed, parts);

@@ -2,8 +2,10 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/decode_command.h"
 #include "cli/dump_command.h"
 #include "dicom/dicom_dictionary.h"
+#include "imaging/jpeg_engine.h"
 
 namespace {
 
@@ -11,7 +13,9 @@ void PrintUsage() {
     std::fprintf(stderr,
                  "usage: vexel COMMAND [OPTIONS] ARGS...\n"
                  "commands:\n"
-                 "  dump [--json] FILE...   list every element of each file\n");
+                 "  dump [--json] FILE...   list every element of each file\n"
+                 "  decode FILE [--frame N | --all] [--out PATH]\n"
+                 "                          decode frames, print their statistics and MD5\n");
 }
 
 }  // namespace
@@ -22,7 +26,9 @@ int main(int argc, char** argv) {
         return argc < 2 ? 2 : 0;
     }
     vexel::CDicomDictionary dictionary;
+    vexel::CJPEGEngine codecs;
     if (std::strcmp(argv[1], "dump") == 0) return vexel::cli::RunDump(argc - 2, argv + 2);
+    if (std::strcmp(argv[1], "decode") == 0) return vexel::cli::RunDecode(argc - 2, argv + 2);
     std::fprintf(stderr, "vexel: unknown command '%s'\n", argv[1]);
     PrintUsage();
     return 2;

@@ -1,7 +1,9 @@
 #include "dicom/dicom_file.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -22,6 +24,22 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
+// One positioned read on the descriptor: no seek, and stdio never allocates its buffer (which
+// costs an fstat and a read of 4 KiB for a value of a few bytes).
+bool ReadAt(std::FILE* file, void* dest, size_t count, uint64_t offset) {
+    auto* out = static_cast<uint8_t*>(dest);
+    const int fd = fileno(file);
+    while (count > 0) {
+        const ssize_t got = pread(fd, out, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        out += got;
+        count -= static_cast<size_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
+    return true;
+}
+
 uint8_t* CopyToGuarded(const void* bytes, size_t length) {
     auto* raw = static_cast<uint8_t*>(CheckedAlloc(length + 1));
     if (raw == nullptr) return nullptr;
@@ -34,7 +52,10 @@ uint8_t* CopyToGuarded(const void* bytes, size_t length) {
 
 CDicomFile::CDicomFile() : m_id(++g_nextFileId) { m_root = NewElement(); }
 
-CDicomFile::~CDicomFile() { ReleaseTree(m_root); }
+CDicomFile::~CDicomFile() {
+    m_attachment.reset();
+    ReleaseTree(m_root);
+}
 
 CDicomElement* CDicomFile::NewElement() {
     void* block = CheckedAlloc(sizeof(CDicomElement));
@@ -142,8 +163,7 @@ bool CDicomFile::EnsureLoadedLocked(CDicomElement* element) {
     const size_t length = element->length;
     CheckedPtr<uint8_t> raw(static_cast<uint8_t*>(CheckedAlloc(length + 1)));
     if (!raw) return false;
-    if (fseeko(file.get(), static_cast<off_t>(element->offset), SEEK_SET) != 0) return false;
-    if (std::fread(raw.get(), 1, length, file.get()) != length) return false;
+    if (!ReadAt(file.get(), raw.get(), length, element->offset)) return false;
     raw.get()[length] = 0;
     ParseValue(*element, raw.release(), IsBigEndian());
     return true;
@@ -264,7 +284,10 @@ float CDicomFile::Float(CDicomElement* element, float defaultValue) {
 }
 
 bool CDicomFile::FloatArray(uint32_t tag, float* dest, int n) {
-    CDicomElement* element = FindElement(tag);
+    return FloatArray(FindElement(tag), dest, n);
+}
+
+bool CDicomFile::FloatArray(CDicomElement* element, float* dest, int n) {
     std::lock_guard lock(m_valueLock);
     if (n < 1 || !EnsureLoadedLocked(element) || element->vr != VrCode::DS) return false;
     if (element->count < n || !element->value.floats) return false;
@@ -289,10 +312,7 @@ bool CDicomFile::ReadBytes(const CDicomElement* element, void* dest, uint64_t st
     if (element->offset == 0) return false;
     FilePtr file(OpenVerified());
     if (!file) return false;
-    if (fseeko(file.get(), static_cast<off_t>(element->offset + start), SEEK_SET) != 0) {
-        return false;
-    }
-    return std::fread(dest, 1, size, file.get()) == size;
+    return ReadAt(file.get(), dest, size, element->offset + start);
 }
 
 bool CDicomFile::OverlayOrigin(int16_t dest[2]) {

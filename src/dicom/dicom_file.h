@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "dicom/dicom_element.h"
+#include "dicom/file_attachment.h"
 #include "dicom/light_hash.h"
 #include "dicom/transfer_syntax.h"
 
@@ -58,6 +60,7 @@ public:
     float Float(CDicomElement* element, float defaultValue);
     // DS with at least n parsed values: copies the first n; otherwise false, dest untouched.
     bool FloatArray(uint32_t tag, float* dest, int n);
+    bool FloatArray(CDicomElement* element, float* dest, int n);
     // Bytes [start, start + size) of the value, from memory or straight from the file.
     bool ReadBytes(const CDicomElement* element, void* dest, uint64_t start, uint64_t size);
     bool OverlayOrigin(int16_t dest[2]);
@@ -115,6 +118,12 @@ public:
     int32_t ReleaseReference() { return --m_referenceCount; }
     int32_t ReferenceCount() const { return m_referenceCount.load(); }
 
+    // The image of the file (owned; destroyed before the element tree).
+    CFileAttachment* Attachment() const { return m_attachment.get(); }
+    void SetAttachment(std::unique_ptr<CFileAttachment> attachment) {
+        m_attachment = std::move(attachment);
+    }
+
     // Serialises work on the file's frames; taken before the value lock.
     std::recursive_mutex& StructureLock() { return m_structureLock; }
     std::mutex& ValueLock() { return m_valueLock; }
@@ -144,6 +153,7 @@ private:
     CDicomElement* m_root = nullptr;
     uint32_t m_elementCount = 0;
     FileIdentity m_identity;
+    std::unique_ptr<CFileAttachment> m_attachment;
 };
 
 }  // namespace vexel

@@ -61,6 +61,7 @@ private:
     ReadStatus CheckBareDataSet(uint16_t group);
     ReadStatus AtEndOfData();
     ReadStatus InflateIfDeflated();
+    ReadStatus LoadDeferredMetaValues();
 
     CDicomFile& m_file;
     CByteStream& m_stream;
@@ -223,6 +224,7 @@ ReadStatus CParsePass::InflateIfDeflated() {
         atDataSet = group != 0x0002;
     }
     if (!atDataSet) return ReadStatus::Ok;
+    if (ReadStatus status = LoadDeferredMetaValues(); status != ReadStatus::Ok) return status;
     std::vector<uint8_t> inflated;
     if (!InflateDataSet(m_stream, inflated)) return ReadStatus::InflateFailed;
     m_stream.UseMemory(std::move(inflated));
@@ -230,6 +232,24 @@ ReadStatus CParsePass::InflateIfDeflated() {
     m_file.SetDeferredValues(false);
     m_inflated = true;
     return ReadStatus::Ok;
+}
+
+// Once the data set is inflated, offsets count in memory and the file can no longer be read
+// by offset: meta group values left in the file would be lost, so they are loaded first.
+ReadStatus CParsePass::LoadDeferredMetaValues() {
+    const uint64_t resume = m_stream.Position();
+    for (CDicomElement* e = m_file.Root()->firstChild; e; e = e->nextSibling) {
+        if (e->HasValue() || e->length == 0 || e->offset == 0) continue;
+        auto* raw = static_cast<uint8_t*>(CheckedAlloc(size_t{e->length} + 1));
+        if (raw == nullptr) return ReadStatus::OutOfMemory;
+        if (!m_stream.Seek(e->offset) || !m_stream.Read(raw, e->length)) {
+            CheckedFree(raw);
+            return ReadStatus::Truncated;
+        }
+        raw[e->length] = 0;
+        m_file.StoreValue(e, raw);
+    }
+    return m_stream.Seek(resume) ? ReadStatus::Ok : ReadStatus::Truncated;
 }
 
 ReadStatus CParsePass::Run() {

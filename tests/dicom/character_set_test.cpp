@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "dicom/dicom_reader.h"
+#include "support/flat_json.h"
 #include "support/test_paths.h"
 
 namespace vexel {
@@ -452,111 +453,6 @@ TEST(DecodeText, ArbitraryBytesGiveValidUtf8UnderEverySet) {
 
 // ---- Files: every text value against pydicom ----
 
-// Just enough JSON for the oracle files: objects, arrays, strings, numbers, literals.
-class JsonReader {
-public:
-    explicit JsonReader(std::string text) : m_text(std::move(text)) {}
-
-    // Fills values with "path/of/keys" -> string for every string leaf.
-    bool Read(std::map<std::string, std::string>& values) {
-        return Value("", values) && (Blank(), m_pos == m_text.size());
-    }
-
-private:
-    void Blank() {
-        while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos])))
-            ++m_pos;
-    }
-    bool Eat(char c) {
-        Blank();
-        if (m_pos < m_text.size() && m_text[m_pos] == c) return ++m_pos, true;
-        return false;
-    }
-    static void AppendUtf8(std::string& out, uint32_t cp) {
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        }
-    }
-    bool Hex4(uint32_t& value) {
-        if (m_pos + 4 > m_text.size()) return false;
-        value = static_cast<uint32_t>(std::stoul(m_text.substr(m_pos, 4), nullptr, 16));
-        m_pos += 4;
-        return true;
-    }
-    bool String(std::string& out) {
-        if (!Eat('"')) return false;
-        while (m_pos < m_text.size() && m_text[m_pos] != '"') {
-            const char c = m_text[m_pos++];
-            if (c != '\\') {
-                out += c;
-                continue;
-            }
-            if (m_pos >= m_text.size()) return false;
-            const char e = m_text[m_pos++];
-            const std::string simple = "\"\\/bfnrt";
-            const std::string meaning = "\"\\/\b\f\n\r\t";
-            if (simple.find(e) != std::string::npos) {
-                out += meaning[simple.find(e)];
-                continue;
-            }
-            uint32_t cp = 0;
-            if (e != 'u' || !Hex4(cp)) return false;
-            if (cp >= 0xD800 && cp < 0xDC00 && m_text.compare(m_pos, 2, "\\u") == 0) {
-                uint32_t low = 0;
-                m_pos += 2;
-                if (!Hex4(low)) return false;
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
-            }
-            AppendUtf8(out, cp);
-        }
-        return Eat('"');
-    }
-    bool Value(const std::string& path, std::map<std::string, std::string>& values) {
-        Blank();
-        if (m_pos >= m_text.size()) return false;
-        if (m_text[m_pos] == '"') {
-            std::string text;
-            if (!String(text)) return false;
-            values[path] = text;
-            return true;
-        }
-        if (Eat('{')) {
-            if (Eat('}')) return true;
-            do {
-                std::string key;
-                if (!String(key) || !Eat(':') || !Value(path + "/" + key, values)) return false;
-            } while (Eat(','));
-            return Eat('}');
-        }
-        if (Eat('[')) {
-            if (Eat(']')) return true;
-            int index = 0;
-            do {
-                if (!Value(path + "/" + std::to_string(index++), values)) return false;
-            } while (Eat(','));
-            return Eat(']');
-        }
-        while (m_pos < m_text.size() &&
-               std::string(",}] \n\r\t").find(m_text[m_pos]) == std::string::npos)
-            ++m_pos;  // number, true, false, null
-        return true;
-    }
-
-    std::string m_text;
-    size_t m_pos = 0;
-};
 
 struct OracleElement {
     uint32_t tag;
@@ -649,7 +545,7 @@ TEST(CharacterSetFiles, TextMatchesPydicom) {
         std::stringstream content;
         content << in.rdbuf();
         std::map<std::string, std::string> values;
-        ASSERT_TRUE(JsonReader(content.str()).Read(values)) << "unreadable " << oracle;
+        ASSERT_TRUE(test::ReadFlatJson(content.str(), values)) << "unreadable " << oracle;
 
         CDicomFile file;
         ASSERT_EQ(ReadDicomFile(file, dicomPath.string()), ReadStatus::Ok);

@@ -1,0 +1,76 @@
+#include "codec_module.h"
+
+#include <dlfcn.h>
+
+#include <cstring>
+
+#include "support/test_paths.h"
+
+namespace vexel::test {
+
+namespace {
+
+constexpr size_t kGuardBytes = 4096;
+constexpr uint8_t kGuard = 0xA5;
+
+}  // namespace
+
+std::unique_ptr<CCodecModule> CCodecModule::Load(const std::string& name, std::string* error) {
+    const auto path = BinaryDir() / "bin" / ("libvexel-" + name + ".so");
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (handle == nullptr) {
+        *error = dlerror();
+        return nullptr;
+    }
+    std::unique_ptr<CCodecModule> module(new CCodecModule(handle));
+    module->m_decodeEx =
+        reinterpret_cast<int32_t (*)(VexelDecodeRequest*)>(dlsym(handle, "DecompressJPEGEx"));
+    if (module->m_decodeEx == nullptr) {
+        *error = path.string() + " lacks DecompressJPEGEx";
+        return nullptr;
+    }
+    return module;
+}
+
+CCodecModule::~CCodecModule() { dlclose(m_handle); }
+
+void* CCodecModule::Symbol(const char* name) const { return dlsym(m_handle, name); }
+
+DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t rows,
+                                  uint32_t columns, uint32_t components, uint32_t colour,
+                                  uint64_t capacity) const {
+    DecodeResult result;
+    std::vector<uint8_t> buffer(capacity + kGuardBytes, kGuard);
+    std::memset(buffer.data(), 0, capacity);
+    VexelDecodeRequest& r = result.request;
+    r.structSize = sizeof(r);
+    r.data = data.data();
+    r.size = data.size();
+    r.output = buffer.data();
+    r.capacity = capacity;
+    r.rows = rows;
+    r.columns = columns;
+    r.components = components;
+    r.colour = colour;
+    result.status = m_decodeEx(&r);
+    for (size_t i = capacity; i < buffer.size(); ++i) {
+        if (buffer[i] != kGuard) result.guardIntact = false;
+    }
+    buffer.resize(capacity);
+    result.output = std::move(buffer);
+    return result;
+}
+
+DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t rows,
+                                  uint32_t columns, uint32_t components, uint32_t colour) const {
+    const uint64_t capacity = uint64_t{rows} * columns * (components == 3 ? 3 : 2);
+    return Decode(data, rows, columns, components, colour, capacity);
+}
+
+std::vector<uint16_t> Words(const std::vector<uint8_t>& bytes, size_t count) {
+    std::vector<uint16_t> words(count);
+    std::memcpy(words.data(), bytes.data(), std::min(bytes.size(), count * 2));
+    return words;
+}
+
+}  // namespace vexel::test

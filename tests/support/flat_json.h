@@ -1,0 +1,123 @@
+// A small JSON reader for the oracle files: every leaf under its "/path/of/keys".
+#pragma once
+
+#include <cctype>
+#include <cstdint>
+#include <map>
+#include <string>
+
+namespace vexel::test {
+
+// Just enough JSON for the oracle files: objects, arrays, strings, numbers, literals.
+class JsonReader {
+public:
+    explicit JsonReader(std::string text) : m_text(std::move(text)) {}
+
+    // Fills values with "/path/of/keys" -> text for every leaf (numbers and literals as written).
+    bool Read(std::map<std::string, std::string>& values) {
+        return Value("", values) && (Blank(), m_pos == m_text.size());
+    }
+
+private:
+    void Blank() {
+        while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos])))
+            ++m_pos;
+    }
+    bool Eat(char c) {
+        Blank();
+        if (m_pos < m_text.size() && m_text[m_pos] == c) return ++m_pos, true;
+        return false;
+    }
+    static void AppendUtf8(std::string& out, uint32_t cp) {
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+            out += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    }
+    bool Hex4(uint32_t& value) {
+        if (m_pos + 4 > m_text.size()) return false;
+        value = static_cast<uint32_t>(std::stoul(m_text.substr(m_pos, 4), nullptr, 16));
+        m_pos += 4;
+        return true;
+    }
+    bool String(std::string& out) {
+        if (!Eat('"')) return false;
+        while (m_pos < m_text.size() && m_text[m_pos] != '"') {
+            const char c = m_text[m_pos++];
+            if (c != '\\') {
+                out += c;
+                continue;
+            }
+            if (m_pos >= m_text.size()) return false;
+            const char e = m_text[m_pos++];
+            const std::string simple = "\"\\/bfnrt";
+            const std::string meaning = "\"\\/\b\f\n\r\t";
+            if (simple.find(e) != std::string::npos) {
+                out += meaning[simple.find(e)];
+                continue;
+            }
+            uint32_t cp = 0;
+            if (e != 'u' || !Hex4(cp)) return false;
+            if (cp >= 0xD800 && cp < 0xDC00 && m_text.compare(m_pos, 2, "\\u") == 0) {
+                uint32_t low = 0;
+                m_pos += 2;
+                if (!Hex4(low)) return false;
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            }
+            AppendUtf8(out, cp);
+        }
+        return Eat('"');
+    }
+    bool Value(const std::string& path, std::map<std::string, std::string>& values) {
+        Blank();
+        if (m_pos >= m_text.size()) return false;
+        if (m_text[m_pos] == '"') {
+            std::string text;
+            if (!String(text)) return false;
+            values[path] = text;
+            return true;
+        }
+        if (Eat('{')) {
+            if (Eat('}')) return true;
+            do {
+                std::string key;
+                if (!String(key) || !Eat(':') || !Value(path + "/" + key, values)) return false;
+            } while (Eat(','));
+            return Eat('}');
+        }
+        if (Eat('[')) {
+            if (Eat(']')) return true;
+            int index = 0;
+            do {
+                if (!Value(path + "/" + std::to_string(index++), values)) return false;
+            } while (Eat(','));
+            return Eat(']');
+        }
+        const size_t begin = m_pos;
+        while (m_pos < m_text.size() &&
+               std::string(",}] \n\r\t").find(m_text[m_pos]) == std::string::npos)
+            ++m_pos;  // number, true, false, null: kept as written
+        values[path] = m_text.substr(begin, m_pos - begin);
+        return m_pos > begin;
+    }
+
+    std::string m_text;
+    size_t m_pos = 0;
+};
+
+inline bool ReadFlatJson(std::string text, std::map<std::string, std::string>& values) {
+    return JsonReader(std::move(text)).Read(values);
+}
+
+}  // namespace vexel::test
