@@ -10,8 +10,8 @@ namespace {
 constexpr const char* kDcmtkDecode = "dcmdjpls +px {in} {out}";
 // DCMTK renders YBR_FULL as RGB; the stream is relabelled YBR_FULL first.
 constexpr const char* kAsYbrToPpm =
-    "cp {in} {out}.ybr && dcmodify -nb -m '(0028,0004)=YBR_FULL' {out}.ybr && "
-    "dcm2pnm --write-raw-pnm {out}.ybr {out}";
+    "dcmdjpls {in} {out}.dcm && dcmodify -nb -m '(0028,0004)=YBR_FULL' {out}.dcm && "
+    "dcm2pnm --write-raw-pnm {out}.dcm {out}";
 
 const ConformanceCase kCases[] = {
     {"qa_ts_7", "dcm_qa_ts/7.dcm", {}, nullptr, Oracle::kDecodedDicom, kDcmtkDecode,
@@ -32,9 +32,10 @@ const ConformanceCase kCases[] = {
      kDcmtkDecode, VEXEL_COLOUR_UNKNOWN, 0, 0},
     {"ct_lossless_vs_original", nullptr, PhantomImage::kCt, "dcmcjpls {in} {out}",
      Oracle::kOriginal, nullptr, VEXEL_COLOUR_UNKNOWN, 0, 0},
-    {"ct_near_3", nullptr, PhantomImage::kCt, "dcmcjpls +en +md 3 {in} {out}",
+    // DCMTK encodes near-lossless only for unsigned data: the PET slice.
+    {"pet_near_3", nullptr, PhantomImage::kPet, "dcmcjpls +en +md 3 {in} {out}",
      Oracle::kDecodedDicom, kDcmtkDecode, VEXEL_COLOUR_UNKNOWN, 0, 0},
-    {"ct_near_3_vs_original", nullptr, PhantomImage::kCt, "dcmcjpls +en +md 3 {in} {out}",
+    {"pet_near_3_vs_original", nullptr, PhantomImage::kPet, "dcmcjpls +en +md 3 {in} {out}",
      Oracle::kOriginal, nullptr, VEXEL_COLOUR_UNKNOWN, 3, 0.5},
     {"pet_lossless", nullptr, PhantomImage::kPet, "dcmcjpls {in} {out}", Oracle::kDecodedDicom,
      kDcmtkDecode, VEXEL_COLOUR_UNKNOWN, 0, 0},

@@ -1,0 +1,403 @@
+// Decoding rules on hand-made data whose right answer is known from the standard.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "dicom/dicom_reader.h"
+#include "imaging/colour_conversion.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
+#include "imaging/photometric.h"
+#include "imaging/rle_decoder.h"
+#include "imaging/sample_conversion.h"
+#include "support/byte_builder.h"
+#include "support/test_paths.h"
+
+namespace vexel {
+namespace {
+
+using test::ByteBuilder;
+
+std::string U16s(std::initializer_list<uint16_t> values) {
+    std::string bytes;
+    for (uint16_t v : values) bytes += ByteBuilder::LittleU16(v);
+    return bytes;
+}
+
+// A small image file: the attributes given as explicit VR elements, then pixel data.
+class ImageFile {
+public:
+    explicit ImageFile(std::string_view syntax = "1.2.840.10008.1.2.1") {
+        m_bytes.Preamble().Meta(syntax);
+        m_bytes.Explicit(0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.7");
+    }
+    ImageFile& Element(uint16_t g, uint16_t e, std::string_view vr, std::string value) {
+        if (value.size() % 2) value += (vr == "UI" ? '\0' : ' ');
+        m_bytes.Explicit(g, e, vr, value);
+        return *this;
+    }
+    ImageFile& Us(uint16_t g, uint16_t e, uint16_t v) { return Element(g, e, "US", ByteBuilder::LittleU16(v)); }
+    ImageFile& Geometry(uint16_t rows, uint16_t columns, uint16_t bits, uint16_t stored,
+                        bool isSigned, std::string photometric = "MONOCHROME2") {
+        Element(0x0028, 0x0004, "CS", photometric);
+        Us(0x0028, 0x0010, rows).Us(0x0028, 0x0011, columns).Us(0x0028, 0x0100, bits);
+        Us(0x0028, 0x0101, stored).Us(0x0028, 0x0102, uint16_t(stored - 1));
+        return Us(0x0028, 0x0103, isSigned ? 1 : 0);
+    }
+    ImageFile& Pixels(std::string_view vr, const std::string& bytes) {
+        std::string padded = bytes;
+        if (padded.size() % 2) padded += '\0';
+        m_bytes.Explicit(0x7FE0, 0x0010, vr, padded);
+        return *this;
+    }
+    ByteBuilder& Bytes() { return m_bytes; }
+
+    // Reads the file back and builds its image.
+    CDicomImage* Open(CDicomFile& file) {
+        const auto path = test::ScratchDir(std::string("image-") +
+                                           testing::UnitTest::GetInstance()->current_test_info()->name()) /
+                          "image.dcm";
+        EXPECT_TRUE(m_bytes.WriteTo(path));
+        file.SetDeferredValues(true);
+        EXPECT_EQ(ReadDicomFile(file, path.string()), ReadStatus::Ok);
+        return CDicomImage::AttachTo(file, true);
+    }
+
+private:
+    ByteBuilder m_bytes;
+};
+
+std::vector<uint16_t> Words(CDicomFrame* frame) {
+    std::vector<CDicomFrame*> holders;
+    const auto* pixels = reinterpret_cast<const uint16_t*>(frame->Pixels(&holders));
+    std::vector<uint16_t> words;
+    if (pixels) words.assign(pixels, pixels + size_t(frame->Columns()) * frame->Rows());
+    CDicomFrame::ReleaseHolders(holders);
+    return words;
+}
+
+std::vector<uint8_t> Bytes(CDicomFrame* frame) {
+    std::vector<CDicomFrame*> holders;
+    const uint8_t* pixels = frame->Pixels(&holders);
+    std::vector<uint8_t> bytes;
+    if (pixels) bytes.assign(pixels, pixels + frame->BufferSize());
+    CDicomFrame::ReleaseHolders(holders);
+    return bytes;
+}
+
+TEST(Photometric, CodesArePrefixes) {
+    EXPECT_EQ(PhotometricFromText("MONOCHROME2 "), PhotometricCode::Monochrome2);
+    EXPECT_EQ(PhotometricFromText("YBR_FULL_422"), PhotometricCode::YbrFull);
+    EXPECT_EQ(PhotometricFromText("YBR_PARTIAL_422"), PhotometricCode::YbrPartial422);
+    EXPECT_EQ(PhotometricFromText("ARGB"), PhotometricCode::Unsupported);
+    EXPECT_EQ(PhotometricFromText(""), PhotometricCode::Unsupported);
+    EXPECT_TRUE(IsColourPhotometric(PhotometricCode::YbrPartial422));
+    EXPECT_TRUE(IsColourPhotometric(PhotometricCode::PaletteColor));
+    EXPECT_FALSE(IsColourPhotometric(PhotometricCode::Monochrome1));
+}
+
+TEST(SampleConversion, MaskShiftAndSignExtend) {
+    // 12 bits stored in 16, signed, written without sign extension: 0x0FFF is -1.
+    std::vector<uint16_t> words = {0x0FFF, 0x0800, 0x07FF, 0xF001};
+    NormaliseWords(words, {16, 12, 11, 1, true, 0, PhotometricCode::Monochrome2});
+    EXPECT_EQ(int16_t(words[0]), -1);
+    EXPECT_EQ(int16_t(words[1]), -2048);
+    EXPECT_EQ(int16_t(words[2]), 2047);
+    EXPECT_EQ(int16_t(words[3]), 1);  // bits above Bits Stored are not part of the value
+    // High bit 15 with 12 bits stored: the value sits in the top bits.
+    words = {0xFFF0, 0x0010};
+    NormaliseWords(words, {16, 12, 15, 1, false, 0, PhotometricCode::Monochrome2});
+    EXPECT_EQ(words[0], 0x0FFF);
+    EXPECT_EQ(words[1], 0x0001);
+    // Signed 8-bit data.
+    const uint8_t bytes[] = {0xFF, 0x80, 0x7F, 200};
+    std::vector<uint16_t> out(4);
+    ASSERT_TRUE(UnpackGreyscale(bytes, 0, {8, 8, 7, 1, true, 0, PhotometricCode::Monochrome2},
+                                false, 0, out));
+    EXPECT_EQ(int16_t(out[0]), -1);
+    EXPECT_EQ(int16_t(out[1]), -128);
+    EXPECT_EQ(out[2], 127);
+    ASSERT_TRUE(UnpackGreyscale(bytes, 0, {8, 8, 7, 1, false, 0, PhotometricCode::Monochrome2},
+                                false, 0, out));
+    EXPECT_EQ(out[3], 200);
+}
+
+TEST(SampleConversion, OneBitPackedAndBigEndian) {
+    const uint8_t bits[] = {0b10100101, 0b00000011};
+    std::vector<uint16_t> out(10);
+    ASSERT_TRUE(UnpackGreyscale(bits, 0, {1, 1, 0, 1, false, 0, PhotometricCode::Monochrome2},
+                                false, 0, out));
+    EXPECT_EQ(out, (std::vector<uint16_t>{1, 0, 1, 0, 0, 1, 0, 1, 1, 1}));
+    std::vector<uint16_t> shifted(3);
+    ASSERT_TRUE(UnpackGreyscale(bits, 5, {1, 1, 0, 1, false, 0, PhotometricCode::Monochrome2},
+                                false, 0, shifted));
+    EXPECT_EQ(shifted, (std::vector<uint16_t>{1, 0, 1}));
+    EXPECT_FALSE(UnpackGreyscale(bits, 7, {1, 1, 0, 1, false, 0, PhotometricCode::Monochrome2},
+                                 false, 0, out));  // runs past the data
+    const uint8_t big[] = {0x01, 0x02};
+    std::vector<uint16_t> word(1);
+    ASSERT_TRUE(UnpackGreyscale(big, 0, {16, 16, 15, 1, false, 0, PhotometricCode::Monochrome2},
+                                true, 0, word));
+    EXPECT_EQ(word[0], 0x0102);
+    // ACR-NEMA packed 12-bit: 0xABC and 0x123 in three bytes.
+    const uint8_t packed[] = {0xBC, 0x3A, 0x12};
+    std::vector<uint16_t> twelve(2);
+    ASSERT_TRUE(UnpackGreyscale(packed, 0, {12, 12, 11, 1, false, 0, PhotometricCode::Monochrome2},
+                                false, 0, twelve));
+    EXPECT_EQ(twelve[0], 0xABC);
+    EXPECT_EQ(twelve[1], 0x123);
+}
+
+TEST(SampleConversion, WideSamplesShiftIntoSixteenBits) {
+    const uint32_t values[] = {795000, 1254000, 0};
+    std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(values), sizeof values);
+    const int shift = WideSampleShift(bytes, false, false);
+    EXPECT_EQ(shift, 5);  // 1254000 >> 5 = 39187 fits, >> 4 does not
+    std::vector<uint16_t> out(3);
+    ASSERT_TRUE(UnpackGreyscale(bytes, 0, {32, 32, 31, 1, false, 0, PhotometricCode::Monochrome2},
+                                false, shift, out));
+    EXPECT_EQ(out[1], 1254000 >> 5);
+}
+
+std::vector<uint8_t> RleFrame(std::initializer_list<std::vector<uint8_t>> segments) {
+    std::vector<uint8_t> frame(64, 0);
+    uint32_t offset = 64, index = 0;
+    frame[0] = static_cast<uint8_t>(segments.size());
+    for (const auto& segment : segments) {
+        std::memcpy(&frame[4 + 4 * index++], &offset, 4);
+        frame.insert(frame.end(), segment.begin(), segment.end());
+        offset += static_cast<uint32_t>(segment.size());
+    }
+    return frame;
+}
+
+TEST(Rle, PackBitsRunsLiteralsAndNoOp) {
+    // literal 3 bytes, run of 4 x 9, no-op (-128), literal 1 byte
+    const auto frame = RleFrame({{2, 1, 2, 3, 0xFD, 9, 0x80, 0, 7}});
+    std::vector<uint8_t> planes;
+    ASSERT_EQ(DecodeRlePlanes(frame, 8, 1, planes), DecodeStatus::Ok);
+    EXPECT_EQ(planes, (std::vector<uint8_t>{1, 2, 3, 9, 9, 9, 9, 7}));
+}
+
+TEST(Rle, HostileHeadersGiveNoBuffer) {
+    std::vector<uint8_t> planes;
+    auto many = RleFrame({{0}});
+    many[0] = 16;  // more than 15 segments
+    EXPECT_NE(DecodeRlePlanes(many, 1, 16, planes), DecodeStatus::Ok);
+    auto outside = RleFrame({{0}, {0}});
+    const uint32_t beyond = 100000;
+    std::memcpy(&outside[8], &beyond, 4);
+    EXPECT_NE(DecodeRlePlanes(outside, 1, 2, planes), DecodeStatus::Ok);
+    EXPECT_NE(DecodeRlePlanes(std::vector<uint8_t>(10), 1, 1, planes), DecodeStatus::Ok);
+    // A segment that stops early leaves the rest zero, never reads past its end.
+    const auto shortRun = RleFrame({{0xFD}});
+    ASSERT_EQ(DecodeRlePlanes(shortRun, 4, 1, planes), DecodeStatus::Ok);
+    EXPECT_EQ(planes, (std::vector<uint8_t>{0, 0, 0, 0}));
+}
+
+TEST(ColourConversion, YbrFullAndYbr422) {
+    // Grey stays grey; pure red (Y 76, Cb 85, Cr 255) comes back as 254, 0, 0 by the formula.
+    std::vector<uint8_t> triplets = {128, 128, 128, 76, 85, 255, 0, 128, 128};
+    YbrFullToRgb(triplets);
+    EXPECT_EQ(triplets, (std::vector<uint8_t>{128, 128, 128, 254, 0, 0, 0, 0, 0}));
+    // Y1 Y2 Cb Cr for one pair, odd width: the last pixel takes the first Y only.
+    const uint8_t pairs[] = {10, 20, 100, 200, 30, 40, 101, 201};
+    std::vector<uint8_t> full(3 * 3);
+    ASSERT_TRUE(ExpandYbr422(pairs, 3, 1, full.data()));
+    EXPECT_EQ(full, (std::vector<uint8_t>{10, 100, 200, 20, 100, 200, 30, 101, 201}));
+}
+
+TEST(ImageModel, NativeGreyscaleFramesAndDefaults) {
+    ImageFile image;
+    image.Geometry(2, 2, 16, 12, true).Element(0x0028, 0x0008, "IS", "2");
+    image.Element(0x0028, 0x1052, "DS", "-1024").Element(0x0028, 0x1053, "DS", "1");
+    image.Pixels("OW", U16s({0x0FFF, 1, 2, 3, 4, 5, 6, 0x0800}));
+    CDicomFile file;
+    CDicomImage* img = image.Open(file);
+    ASSERT_EQ(img->FrameCount(), 2u);
+    EXPECT_EQ(Words(img->Frame(0)), (std::vector<uint16_t>{0xFFFF, 1, 2, 3}));
+    EXPECT_EQ(Words(img->Frame(1)), (std::vector<uint16_t>{4, 5, 6, 0xF800}));
+    EXPECT_EQ(img->RescaleIntercept(), -1024);
+    EXPECT_EQ(img->Frame(0)->ValueText(0, 0), "-1025");
+    EXPECT_EQ(img->Frame(1)->ValueText(2, 0), "");
+}
+
+TEST(ImageModel, FrameKeysAreUniquePerFile) {
+    ImageFile image;
+    image.Geometry(1, 1, 8, 8, false).Pixels("OB", "\x05");
+    CDicomFile a, b;
+    CDicomImage* first = image.Open(a);
+    const std::string key = first->Frame(0)->Key();
+    const auto other = test::ScratchDir("image-key-copy") / "copy.dcm";
+    ASSERT_TRUE(image.Bytes().WriteTo(other));
+    b.SetDeferredValues(true);
+    ASSERT_EQ(ReadDicomFile(b, other.string()), ReadStatus::Ok);
+    CDicomImage* second = CDicomImage::AttachTo(b, true);
+    EXPECT_NE(second->Frame(0)->Key(), key);  // same (missing) SOP Instance UID, other file
+}
+
+TEST(ImageModel, PixelLayoutRulesRejectNonsense) {
+    {
+        ImageFile image;  // RGB declared with one sample per pixel
+        image.Geometry(1, 1, 8, 8, false, "RGB").Us(0x0028, 0x0002, 1).Pixels("OB", "\x01\x02\x03");
+        CDicomFile file;
+        EXPECT_EQ(image.Open(file)->FrameCount(), 0u);
+    }
+    {
+        ImageFile image;
+        image.Geometry(1, 1, 8, 8, false, "ARGB").Pixels("OB", "\x01\x02\x03\x04");
+        CDicomFile file;
+        CDicomImage* img = image.Open(file);
+        EXPECT_EQ(img->FrameCount(), 0u);
+        EXPECT_EQ(img->InitialiseStatus(), DecodeStatus::Unsupported);
+    }
+    {
+        ImageFile image;  // no pixel data
+        image.Geometry(2, 2, 16, 16, false);
+        CDicomFile file;
+        EXPECT_EQ(image.Open(file)->FrameCount(), 0u);
+    }
+    {
+        ImageFile image;  // Number of Frames 0 counts as one; data for one frame only
+        image.Geometry(1, 2, 8, 8, false).Element(0x0028, 0x0008, "IS", "0").Pixels("OB", "\x01\x02");
+        CDicomFile file;
+        EXPECT_EQ(image.Open(file)->FrameCount(), 1u);
+    }
+    {
+        ImageFile image;  // Number of Frames 3, data for two: only the frames that are there
+        image.Geometry(1, 2, 8, 8, false).Element(0x0028, 0x0008, "IS", "3").Pixels("OB", "\x01\x02\x03\x04");
+        CDicomFile file;
+        EXPECT_EQ(image.Open(file)->FrameCount(), 2u);
+    }
+}
+
+TEST(ImageModel, NativeColourLayouts) {
+    {
+        ImageFile image;  // planar RGB becomes interleaved
+        image.Geometry(1, 2, 8, 8, false, "RGB").Us(0x0028, 0x0002, 3).Us(0x0028, 0x0006, 1);
+        image.Pixels("OB", std::string("\x01\x02\x03\x04\x05\x06", 6));
+        CDicomFile file;
+        EXPECT_EQ(Bytes(image.Open(file)->Frame(0)), (std::vector<uint8_t>{1, 3, 5, 2, 4, 6}));
+    }
+    {
+        ImageFile image;  // 16-bit RGB keeps its top eight bits
+        image.Geometry(1, 1, 16, 16, false, "RGB").Us(0x0028, 0x0002, 3);
+        image.Pixels("OW", U16s({0xFF00, 0x1234, 0x00FF}));
+        CDicomFile file;
+        EXPECT_EQ(Bytes(image.Open(file)->Frame(0)), (std::vector<uint8_t>{0xFF, 0x12, 0x00}));
+    }
+    {
+        ImageFile image;  // YBR_FULL_422: one pair of pixels
+        image.Geometry(1, 2, 8, 8, false, "YBR_FULL_422").Us(0x0028, 0x0002, 3);
+        image.Pixels("OB", std::string("\x4C\x80\x55\xFF", 4));
+        CDicomFile file;
+        CDicomImage* img = image.Open(file);
+        ASSERT_EQ(img->FrameCount(), 1u);
+        std::vector<uint8_t> expected = {76, 85, 255, 128, 85, 255};
+        YbrFullToRgb(expected);
+        EXPECT_EQ(Bytes(img->Frame(0)), expected);
+    }
+}
+
+TEST(ImageModel, PaletteColourTables) {
+    // 4 entries starting at index 10; 16-bit entries keep their high byte.
+    ImageFile image;
+    image.Geometry(1, 3, 8, 8, false, "PALETTE COLOR");
+    for (uint16_t c = 0; c < 3; ++c) {
+        image.Element(0x0028, uint16_t(0x1101 + c), "US", U16s({4, 10, 16}));
+    }
+    image.Element(0x0028, 0x1201, "OW", U16s({0x12AB, 0x2200, 0x3300, 0x4400}));
+    image.Element(0x0028, 0x1202, "OW", U16s({0x0100, 0x0200, 0x0300, 0x0400}));
+    image.Element(0x0028, 0x1203, "OW", U16s({0xA000, 0xB000, 0xC000, 0xD000}));
+    image.Pixels("OB", std::string("\x05\x0B\xFF", 3));  // below the first, inside, beyond
+    CDicomFile file;
+    EXPECT_EQ(Bytes(image.Open(file)->Frame(0)),
+              (std::vector<uint8_t>{0x12, 0x01, 0xA0, 0x22, 0x02, 0xB0, 0x44, 0x04, 0xD0}));
+
+    ImageFile shortTable;  // a table shorter than its descriptor: no buffer
+    shortTable.Geometry(1, 1, 8, 8, false, "PALETTE COLOR");
+    for (uint16_t c = 0; c < 3; ++c) {
+        shortTable.Element(0x0028, uint16_t(0x1101 + c), "US", U16s({0, 0, 16}));  // 65536 entries
+        shortTable.Element(0x0028, uint16_t(0x1201 + c), "OW", U16s({1, 2}));
+    }
+    shortTable.Pixels("OB", "\x01");
+    CDicomFile other;
+    CDicomImage* img = shortTable.Open(other);
+    ASSERT_EQ(img->FrameCount(), 1u);
+    EXPECT_EQ(img->Frame(0)->Pixels(nullptr), nullptr);
+}
+
+TEST(ImageModel, ValueRangeAndEllipse) {
+    ImageFile image;
+    image.Geometry(4, 4, 16, 16, false).Element(0x0028, 0x0030, "DS", "0.5\\0.5");
+    image.Pixels("OW", U16s({100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100,
+                             100, 100, 100}));
+    CDicomFile file;
+    CDicomImage* img = image.Open(file);
+    float centre = 0, width = 0;
+    ASSERT_TRUE(img->Frame(0)->ComputeValueRange(centre, width));
+    EXPECT_FLOAT_EQ(width, 1);
+    EXPECT_FLOAT_EQ(centre, 100.5f);
+    const EllipseStatistics stats = img->Frame(0)->Ellipse(0, 0, 4, 4);
+    EXPECT_FLOAT_EQ(stats.areaPixels, 2 * 3.1415925f * 2);
+    EXPECT_FLOAT_EQ(stats.areaSquareCm, 0.25f * stats.areaPixels / 100);
+    EXPECT_GT(stats.pixelCount, 0u);
+    EXPECT_FLOAT_EQ(stats.mean, 100);
+}
+
+TEST(ImageModel, OverlayNeedsAllItsBits) {
+    ImageFile image;
+    image.Geometry(1, 1, 8, 8, false);
+    image.Us(0x6000, 0x0010, 16).Us(0x6000, 0x0011, 16);
+    image.Element(0x6000, 0x3000, "OW", std::string(30, '\xFF'));  // 16 x 16 bits need 32 bytes
+    image.Pixels("OB", "\x01");
+    CDicomFile file;
+    CDicomImage* img = image.Open(file);
+    ASSERT_NE(img->Frame(0)->Pixels(nullptr), nullptr);
+    EXPECT_FALSE(img->Frame(0)->HasOverlay());
+}
+
+TEST(ImageModel, EncapsulatedFramesFollowTheOffsetTable) {
+    // Three RLE frames of one 8-bit pixel; frame 1 is split over two fragments.
+    const auto f0 = RleFrame({{0, 11}});
+    auto f1 = RleFrame({{0, 22}});
+    const auto f2 = RleFrame({{0, 33}});
+    std::vector<uint8_t> f1a(f1.begin(), f1.begin() + 40), f1b(f1.begin() + 40, f1.end());
+    auto pad = [](std::vector<uint8_t> v) { if (v.size() % 2) v.push_back(0); return v; };
+    const auto p0 = pad(f0), p1a = pad(f1a), p1b = pad(f1b), p2 = pad(f2);
+    ImageFile image("1.2.840.10008.1.2.5");
+    image.Geometry(1, 1, 8, 8, false).Element(0x0028, 0x0008, "IS", "3");
+    ByteBuilder& b = image.Bytes();
+    b.ExplicitHeader(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
+    const uint32_t o1 = uint32_t(8 + p0.size()), o2 = uint32_t(o1 + 8 + p1a.size() + 8 + p1b.size());
+    b.Item(12).Raw(ByteBuilder::LittleU32(0) + ByteBuilder::LittleU32(o1) + ByteBuilder::LittleU32(o2));
+    for (const auto* fragment : {&p0, &p1a, &p1b, &p2}) b.Item(uint32_t(fragment->size())).Raw(*fragment);
+    b.SequenceEnd();
+    CDicomFile file;
+    CDicomImage* img = image.Open(file);
+    ASSERT_EQ(img->FrameCount(), 3u);
+    EXPECT_EQ(Words(img->Frame(0)), std::vector<uint16_t>{11});
+    EXPECT_EQ(Words(img->Frame(1)), std::vector<uint16_t>{22});
+    EXPECT_EQ(Words(img->Frame(2)), std::vector<uint16_t>{33});
+}
+
+TEST(ImageModel, EmptyOffsetTableWithOneFragmentPerFrame) {
+    ImageFile image("1.2.840.10008.1.2.5");
+    image.Geometry(1, 1, 8, 8, false).Element(0x0028, 0x0008, "IS", "2");
+    ByteBuilder& b = image.Bytes();
+    b.ExplicitHeader(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).Item(0);
+    for (uint8_t v : {uint8_t{7}, uint8_t{9}}) {
+        auto frame = RleFrame({{0, v}});
+        frame.push_back(0);
+        b.Item(uint32_t(frame.size())).Raw(frame);
+    }
+    b.SequenceEnd();
+    CDicomFile file;
+    CDicomImage* img = image.Open(file);
+    ASSERT_EQ(img->FrameCount(), 2u);
+    EXPECT_EQ(Words(img->Frame(1)), std::vector<uint16_t>{9});
+}
+
+}  // namespace
+}  // namespace vexel
