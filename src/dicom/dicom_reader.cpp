@@ -61,7 +61,6 @@ private:
     ReadStatus CheckBareDataSet(uint16_t group);
     ReadStatus AtEndOfData();
     ReadStatus InflateIfDeflated();
-    ReadStatus LoadDeferredMetaValues();
 
     CDicomFile& m_file;
     CByteStream& m_stream;
@@ -163,7 +162,9 @@ ReadStatus CParsePass::ReadValue(CDicomElement*& node, uint16_t group, uint16_t 
     if (!FitsInContainer(length)) return ReadStatus::Truncated;
     uint8_t* raw = nullptr;
     CDicomDictionary* dictionary = CDicomDictionary::Instance();
-    const bool load = length > 0 && (!m_file.DeferredValues() || tag == tags::kTransferSyntaxUid ||
+    // The meta group is always loaded: it is small, little endian whatever the data set's
+    // byte order, and out of reach by offset once a deflated data set is inflated.
+    const bool load = length > 0 && (!m_file.DeferredValues() || group == 0x0002 ||
                                      (dictionary && dictionary->IsPreloaded(tag)));
     if (load) {
         raw = static_cast<uint8_t*>(CheckedAlloc(size_t{length} + 1));
@@ -224,7 +225,6 @@ ReadStatus CParsePass::InflateIfDeflated() {
         atDataSet = group != 0x0002;
     }
     if (!atDataSet) return ReadStatus::Ok;
-    if (ReadStatus status = LoadDeferredMetaValues(); status != ReadStatus::Ok) return status;
     std::vector<uint8_t> inflated;
     if (!InflateDataSet(m_stream, inflated)) return ReadStatus::InflateFailed;
     m_stream.UseMemory(std::move(inflated));
@@ -232,24 +232,6 @@ ReadStatus CParsePass::InflateIfDeflated() {
     m_file.SetDeferredValues(false);
     m_inflated = true;
     return ReadStatus::Ok;
-}
-
-// Once the data set is inflated, offsets count in memory and the file can no longer be read
-// by offset: meta group values left in the file would be lost, so they are loaded first.
-ReadStatus CParsePass::LoadDeferredMetaValues() {
-    const uint64_t resume = m_stream.Position();
-    for (CDicomElement* e = m_file.Root()->firstChild; e; e = e->nextSibling) {
-        if (e->HasValue() || e->length == 0 || e->offset == 0) continue;
-        auto* raw = static_cast<uint8_t*>(CheckedAlloc(size_t{e->length} + 1));
-        if (raw == nullptr) return ReadStatus::OutOfMemory;
-        if (!m_stream.Seek(e->offset) || !m_stream.Read(raw, e->length)) {
-            CheckedFree(raw);
-            return ReadStatus::Truncated;
-        }
-        raw[e->length] = 0;
-        m_file.StoreValue(e, raw);
-    }
-    return m_stream.Seek(resume) ? ReadStatus::Ok : ReadStatus::Truncated;
 }
 
 ReadStatus CParsePass::Run() {
@@ -368,6 +350,8 @@ ReadStatus ReadDicomFile(CDicomFile& file, const std::string& path) {
     if (status != ReadStatus::Ok && status != ReadStatus::OutOfMemory) {
         const bool firstExplicit = file.TransferSyntax() != TransferSyntaxCode::ImplicitLittleEndian;
         file.Clear();
+        // The meta group is read again; until its transfer syntax comes, nothing is swapped.
+        file.SetTransferSyntax(TransferSyntaxCode::Unknown);
         file.SetOffsetsDetached(false);
         file.SetDeferredValues(deferred);
         CByteStream retry;

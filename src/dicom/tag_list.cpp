@@ -64,7 +64,8 @@ void AddRow(CDicomFile& file, CDicomElement& element, uint32_t depth,
         const uint32_t size = std::min(kTagListValueBytes, element.length);
         uint8_t bytes[kTagListValueBytes];
         if (file.ReadBytes(&element, bytes, 0, size)) {
-            options.bigEndian = file.IsBigEndian();
+            // The meta group is little endian in every file.
+            options.bigEndian = file.IsBigEndian() && element.group != 0x0002;
             options.truncated = element.length > size;
             row.valueText = FormatValue(bytes, size, element.vr, options);
             count = CountInFile(file, element);

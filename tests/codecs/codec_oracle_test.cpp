@@ -126,7 +126,7 @@ TEST_P(CodecOracleTest, MatchesIndependentDecoder) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Phantom, CodecOracleTest, ::testing::ValuesIn(kCases),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& testInfo) { return std::string(testInfo.param.name); });
 
 }  // namespace
 }  // namespace vexel::test
