@@ -80,10 +80,10 @@ walls+=("$inWall")
 cpus+=("$inCpu")
 
 echo "corpus: $corpus ($count files), warm page cache, best of $runs; $(uptime | sed 's/.*load/load/')"
-printf '%-40s %11s %11s %11s %11s\n' "" "wall f/s" "CPU f/s" "wall ratio" "CPU ratio"
+printf '%-50s %11s %11s %11s %11s\n' "" "wall f/s" "CPU f/s" "wall ratio" "CPU ratio"
 for i in "${!names[@]}"; do
     awk -v name="${names[$i]}" -v n="$count" -v w="${walls[$i]}" -v c="${cpus[$i]}" \
         -v bw="${walls[1]}" -v bc="${cpus[1]}" 'BEGIN {
-            printf "%-40s %11.0f %11.0f %10.2fx %10.2fx\n", name, n / w, n / c, bw / w, bc / c }'
+            printf "%-50s %11.0f %11.0f %10.2fx %10.2fx\n", name, n / w, n / c, bw / w, bc / c }'
 done
 echo "ratios are against dcmdump, 1 process/file"

@@ -10,8 +10,7 @@
 namespace vexel::codec {
 
 // A request the old entry point stands for: no expectations, no known capacity.
-inline VexelDecodeRequest UncheckedRequest(const uint8_t* data, uint32_t size, uint8_t* output)
-{
+inline VexelDecodeRequest UncheckedRequest(const uint8_t* data, uint32_t size, uint8_t* output) {
     VexelDecodeRequest request{};
     request.structSize = sizeof(VexelDecodeRequest);
     request.data = data;
@@ -22,8 +21,7 @@ inline VexelDecodeRequest UncheckedRequest(const uint8_t* data, uint32_t size, u
     return request;
 }
 
-inline int32_t ValidateRequest(const VexelDecodeRequest* request)
-{
+inline int32_t ValidateRequest(const VexelDecodeRequest* request) {
     if (request == nullptr || request->structSize < sizeof(VexelDecodeRequest))
         return VEXEL_CODEC_BAD_ARGUMENT;
     if (request->data == nullptr || request->output == nullptr) return VEXEL_CODEC_BAD_ARGUMENT;
@@ -35,8 +33,7 @@ inline int32_t ValidateRequest(const VexelDecodeRequest* request)
 }
 
 // Bytes the decoded frame takes: 16-bit words for one component, RGB bytes for three.
-inline uint64_t OutputBytes(uint32_t rows, uint32_t columns, uint32_t components)
-{
+inline uint64_t OutputBytes(uint32_t rows, uint32_t columns, uint32_t components) {
     const uint64_t pixels = static_cast<uint64_t>(rows) * columns;  // < 2^64: both are 32-bit
     const uint64_t perPixel = components == 1 ? 2 : 3;
     if (pixels > std::numeric_limits<uint64_t>::max() / perPixel)
@@ -46,12 +43,10 @@ inline uint64_t OutputBytes(uint32_t rows, uint32_t columns, uint32_t components
 
 // Compares the stream's header (already stored in request.stream*) with the request.
 // Zero in rows, columns or components means "not known" and matches anything.
-inline int32_t CheckStreamAgainstRequest(const VexelDecodeRequest& request)
-{
+inline int32_t CheckStreamAgainstRequest(const VexelDecodeRequest& request) {
     if (request.streamComponents != 1 && request.streamComponents != 3)
         return VEXEL_CODEC_UNSUPPORTED;
-    if (request.streamPrecision < 1 || request.streamPrecision > 16)
-        return VEXEL_CODEC_UNSUPPORTED;
+    if (request.streamPrecision < 1 || request.streamPrecision > 16) return VEXEL_CODEC_UNSUPPORTED;
     if (request.streamRows == 0 || request.streamColumns == 0) return VEXEL_CODEC_CORRUPT;
     if ((request.rows != 0 && request.rows != request.streamRows) ||
         (request.columns != 0 && request.columns != request.streamColumns) ||

@@ -36,7 +36,7 @@ typedef struct VexelDecodeRequest {
     uint64_t size;
     uint8_t* output;          /* zero-filled by the caller */
     uint64_t capacity;        /* bytes available at output */
-    uint32_t rows;            /* expected; the decoder fails on a mismatch */
+    uint32_t rows;            /* expected (0: not known); the decoder fails on a mismatch */
     uint32_t columns;
     uint32_t components;      /* 1 or 3 */
     uint32_t colour;          /* VEXEL_COLOUR_* (three components only) */

@@ -28,8 +28,8 @@ struct CompressState {
 
 }  // namespace
 
-int32_t CompressRgbToJpegFile(const uint8_t* rgb, int32_t width, int32_t height,
-                              int32_t quality, const char* path) {
+int32_t CompressRgbToJpegFile(const uint8_t* rgb, int32_t width, int32_t height, int32_t quality,
+                              const char* path) {
     if (rgb == nullptr || path == nullptr || width <= 0 || height <= 0 ||
         width > JPEG_MAX_DIMENSION || height > JPEG_MAX_DIMENSION) {
         return VEXEL_CODEC_BAD_ARGUMENT;

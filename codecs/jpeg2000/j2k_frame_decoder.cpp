@@ -25,10 +25,9 @@ using ImageHandle = std::unique_ptr<opj_image_t, ImageDeleter>;
 void IgnoreMessage(const char* /*message*/, void* /*user*/) {}
 
 // JP2 signature box (ISO/IEC 15444-1 I.5.1) or the codestream's SOC and SIZ markers.
-bool DetectFormat(const uint8_t* data, uint64_t size, OPJ_CODEC_FORMAT* format)
-{
+bool DetectFormat(const uint8_t* data, uint64_t size, OPJ_CODEC_FORMAT* format) {
     static constexpr std::array<uint8_t, 12> kJp2 = {0x00, 0x00, 0x00, 0x0C, 0x6A, 0x50,
-                                                    0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
+                                                     0x20, 0x20, 0x0D, 0x0A, 0x87, 0x0A};
     static constexpr std::array<uint8_t, 4> kCodestream = {0xFF, 0x4F, 0xFF, 0x51};
     if (size >= kJp2.size() && std::memcmp(data, kJp2.data(), kJp2.size()) == 0) {
         *format = OPJ_CODEC_JP2;
@@ -42,8 +41,7 @@ bool DetectFormat(const uint8_t* data, uint64_t size, OPJ_CODEC_FORMAT* format)
     return false;
 }
 
-CodecHandle CreateCodec(OPJ_CODEC_FORMAT format)
-{
+CodecHandle CreateCodec(OPJ_CODEC_FORMAT format) {
     CodecHandle codec(opj_create_decompress(format));
     if (!codec) return codec;
     opj_set_info_handler(codec.get(), &IgnoreMessage, nullptr);
@@ -61,8 +59,7 @@ CodecHandle CreateCodec(OPJ_CODEC_FORMAT format)
 
 // Fills the stream fields from the header and checks that every component has the same
 // size, precision and signedness as the first.
-int32_t DescribeImage(const opj_image_t& image, VexelDecodeRequest& request)
-{
+int32_t DescribeImage(const opj_image_t& image, VexelDecodeRequest& request) {
     if (image.numcomps == 0 || image.comps == nullptr) return VEXEL_CODEC_CORRUPT;
     const opj_image_comp_t& first = image.comps[0];
     request.streamRows = first.h;
@@ -82,8 +79,7 @@ int32_t DescribeImage(const opj_image_t& image, VexelDecodeRequest& request)
 
 // True when the main header's COD asks for the inverse component transform (RCT or ICT),
 // which OpenJPEG applies while decoding: the components then come out as R, G, B.
-bool UsesComponentTransform(opj_codec_t* codec)
-{
+bool UsesComponentTransform(opj_codec_t* codec) {
     opj_codestream_info_v2_t* info = opj_get_cstr_info(codec);
     if (info == nullptr) return false;
     const bool mct = info->m_default_tile_info.mct != 0;
@@ -91,8 +87,7 @@ bool UsesComponentTransform(opj_codec_t* codec)
     return mct;
 }
 
-void WriteGrey(const opj_image_t& image, uint8_t* output)
-{
+void WriteGrey(const opj_image_t& image, uint8_t* output) {
     const OPJ_INT32* samples = image.comps[0].data;
     const size_t pixels = static_cast<size_t>(image.comps[0].w) * image.comps[0].h;
     for (size_t i = 0; i < pixels; ++i) {
@@ -102,8 +97,7 @@ void WriteGrey(const opj_image_t& image, uint8_t* output)
     }
 }
 
-void WriteColour(const opj_image_t& image, bool fromYbr, uint8_t* output)
-{
+void WriteColour(const opj_image_t& image, bool fromYbr, uint8_t* output) {
     const opj_image_comp_t& first = image.comps[0];
     const size_t pixels = static_cast<size_t>(first.w) * first.h;
     const int precision = static_cast<int>(first.prec);
@@ -117,8 +111,7 @@ void WriteColour(const opj_image_t& image, bool fromYbr, uint8_t* output)
 }
 
 int32_t DecodeImage(opj_codec_t* codec, opj_stream_t* stream, opj_image_t* image,
-                    const VexelDecodeRequest& request)
-{
+                    const VexelDecodeRequest& request) {
     if (!opj_decode(codec, stream, image) || !opj_end_decompress(codec, stream))
         return VEXEL_CODEC_CORRUPT;
     // A JP2 palette or channel definition may change the components while decoding.
@@ -137,8 +130,7 @@ int32_t DecodeImage(opj_codec_t* codec, opj_stream_t* stream, opj_image_t* image
 
 }  // namespace
 
-int32_t DecodeJ2kFrame(VexelDecodeRequest& request)
-{
+int32_t DecodeJ2kFrame(VexelDecodeRequest& request) {
     OPJ_CODEC_FORMAT format{};
     if (!DetectFormat(request.data, request.size, &format)) return VEXEL_CODEC_CORRUPT;
     MemorySource source{request.data, request.size, 0};
@@ -153,17 +145,18 @@ int32_t DecodeJ2kFrame(VexelDecodeRequest& request)
     int32_t status = DescribeImage(*image, request);
     if (status != VEXEL_CODEC_OK) return status;
     const bool componentTransform = UsesComponentTransform(codec.get());
-    const OPJ_COLOR_SPACE colourSpace = image->color_space;
-
     status = DecodeImage(codec.get(), stream.get(), image.get(), request);
     if (status != VEXEL_CODEC_OK) return status;
+    // OpenJPEG sets the JP2 colour space while decoding, not while reading the header.
+    const OPJ_COLOR_SPACE colourSpace = image->color_space;
     if (request.streamComponents == 1) {
         WriteGrey(*image, request.output);
         return VEXEL_CODEC_OK;
     }
     // After an inverse RCT/ICT the samples are RGB whatever the data set says.
-    const bool ybrSamples = request.colour == VEXEL_COLOUR_YBR ||
-                            (request.colour == VEXEL_COLOUR_UNKNOWN && colourSpace == OPJ_CLRSPC_SYCC);
+    const bool ybrSamples =
+        request.colour == VEXEL_COLOUR_YBR ||
+        (request.colour == VEXEL_COLOUR_UNKNOWN && colourSpace == OPJ_CLRSPC_SYCC);
     WriteColour(*image, ybrSamples && !componentTransform, request.output);
     return VEXEL_CODEC_OK;
 }

@@ -6,8 +6,7 @@
 namespace vexel::codec {
 namespace {
 
-OPJ_SIZE_T ReadBytes(void* buffer, OPJ_SIZE_T count, void* user)
-{
+OPJ_SIZE_T ReadBytes(void* buffer, OPJ_SIZE_T count, void* user) {
     auto* source = static_cast<MemorySource*>(user);
     const uint64_t left = source->size - source->position;
     if (left == 0) return static_cast<OPJ_SIZE_T>(-1);  // OpenJPEG's end-of-stream value
@@ -17,8 +16,7 @@ OPJ_SIZE_T ReadBytes(void* buffer, OPJ_SIZE_T count, void* user)
     return static_cast<OPJ_SIZE_T>(taken);
 }
 
-OPJ_OFF_T SkipBytes(OPJ_OFF_T count, void* user)
-{
+OPJ_OFF_T SkipBytes(OPJ_OFF_T count, void* user) {
     auto* source = static_cast<MemorySource*>(user);
     if (count < 0) {
         const uint64_t back = static_cast<uint64_t>(-(count + 1)) + 1;
@@ -33,8 +31,7 @@ OPJ_OFF_T SkipBytes(OPJ_OFF_T count, void* user)
     return static_cast<OPJ_OFF_T>(skipped);
 }
 
-OPJ_BOOL SeekTo(OPJ_OFF_T position, void* user)
-{
+OPJ_BOOL SeekTo(OPJ_OFF_T position, void* user) {
     auto* source = static_cast<MemorySource*>(user);
     if (position < 0 || static_cast<uint64_t>(position) > source->size) return OPJ_FALSE;
     source->position = static_cast<uint64_t>(position);
@@ -43,8 +40,7 @@ OPJ_BOOL SeekTo(OPJ_OFF_T position, void* user)
 
 }  // namespace
 
-StreamHandle OpenMemoryStream(MemorySource& source)
-{
+StreamHandle OpenMemoryStream(MemorySource& source) {
     // The chunk is OpenJPEG's read buffer: no bigger than the data, at most 1 MiB.
     const uint64_t chunk = std::clamp<uint64_t>(source.size, 4096, 1 << 20);
     StreamHandle stream(opj_stream_create(static_cast<OPJ_SIZE_T>(chunk), OPJ_TRUE));

@@ -47,10 +47,9 @@ int32_t DecodeWithDcmtk12(VexelDecodeRequest& request, const JpegFrameHeader& fr
                                 EPC_colorByPixel);
     DJDecompressIJG12Bit codec(parameters, request.colour == VEXEL_COLOUR_YBR);
     if (codec.init().bad()) return VEXEL_CODEC_NO_MEMORY;
-    const OFCondition result =
-        codec.decode(input.data(), static_cast<Uint32>(input.size()),
-                     reinterpret_cast<Uint8*>(decoded.data()),
-                     static_cast<Uint32>(samples * 2), OFFalse);
+    const OFCondition result = codec.decode(input.data(), static_cast<Uint32>(input.size()),
+                                            reinterpret_cast<Uint8*>(decoded.data()),
+                                            static_cast<Uint32>(samples * 2), OFFalse);
     if (result.bad()) return VEXEL_CODEC_CORRUPT;
     if (frame.components == 1) {
         std::memcpy(request.output, decoded.data(), samples * 2);

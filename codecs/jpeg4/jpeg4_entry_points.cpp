@@ -5,8 +5,7 @@
 #include "jpegls_frame_decoder.h"
 #include "vexel_codec.h"
 
-extern "C" VEXEL_CODEC_EXPORT int32_t DecompressJPEGEx(VexelDecodeRequest* request)
-{
+extern "C" VEXEL_CODEC_EXPORT int32_t DecompressJPEGEx(VexelDecodeRequest* request) {
     const int32_t status = vexel::codec::ValidateRequest(request);
     if (status != VEXEL_CODEC_OK) return status;
     try {
@@ -19,8 +18,7 @@ extern "C" VEXEL_CODEC_EXPORT int32_t DecompressJPEGEx(VexelDecodeRequest* reque
 }
 
 extern "C" VEXEL_CODEC_EXPORT int32_t DecompressJPEG(const uint8_t* data, uint32_t size,
-                                                     uint8_t* output)
-{
+                                                     uint8_t* output) {
     VexelDecodeRequest request = vexel::codec::UncheckedRequest(data, size, output);
     return DecompressJPEGEx(&request);
 }

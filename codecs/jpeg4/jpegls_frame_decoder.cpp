@@ -12,15 +12,13 @@ namespace vexel::codec {
 namespace {
 
 struct DecoderDeleter {
-    void operator()(charls_jpegls_decoder* decoder) const
-    {
+    void operator()(charls_jpegls_decoder* decoder) const {
         charls_jpegls_decoder_destroy(decoder);
     }
 };
 using DecoderHandle = std::unique_ptr<charls_jpegls_decoder, DecoderDeleter>;
 
-int32_t StatusFromCharLs(charls::jpegls_errc error)
-{
+int32_t StatusFromCharLs(charls::jpegls_errc error) {
     switch (error) {
         case charls::jpegls_errc::success:
             return VEXEL_CODEC_OK;
@@ -39,8 +37,7 @@ int32_t StatusFromCharLs(charls::jpegls_errc error)
 
 // One component of 2-8 bits: CharLS writes bytes into the upper half of the output, which
 // are then widened to words from the front; word i is written only after byte i was read.
-int32_t DecodeNarrowGrey(charls_jpegls_decoder* decoder, uint8_t* output, size_t pixels)
-{
+int32_t DecodeNarrowGrey(charls_jpegls_decoder* decoder, uint8_t* output, size_t pixels) {
     uint8_t* bytes = output + pixels;
     const int32_t status =
         StatusFromCharLs(charls_jpegls_decoder_decode_to_buffer(decoder, bytes, pixels, 0));
@@ -55,8 +52,7 @@ int32_t DecodeNarrowGrey(charls_jpegls_decoder* decoder, uint8_t* output, size_t
 // Three components: CharLS gives planes for interleave mode none and pixel-interleaved
 // samples for line and sample interleave; the output is always interleaved RGB bytes.
 int32_t DecodeColour(charls_jpegls_decoder* decoder, const VexelDecodeRequest& request,
-                     size_t pixels)
-{
+                     size_t pixels) {
     charls_interleave_mode mode{};
     if (charls_jpegls_decoder_get_interleave_mode(decoder, &mode) != charls::jpegls_errc::success)
         return VEXEL_CODEC_CORRUPT;
@@ -70,13 +66,13 @@ int32_t DecodeColour(charls_jpegls_decoder* decoder, const VexelDecodeRequest& r
     const bool planar = mode == charls::interleave_mode::none;
     const size_t pixelStep = planar ? 1 : 3;
     const size_t componentStep = planar ? pixels : 1;
-    const int shift = request.streamPrecision > 8 ? static_cast<int>(request.streamPrecision) - 8 : 0;
+    const int shift =
+        request.streamPrecision > 8 ? static_cast<int>(request.streamPrecision) - 8 : 0;
     const bool fromYbr = request.colour == VEXEL_COLOUR_YBR;
     if (bytesPerSample == 1) {
         const uint8_t* base = samples.get();
-        WriteRgb(request.output, pixels, shift, fromYbr, [&](size_t i, size_t c) {
-            return base[i * pixelStep + c * componentStep];
-        });
+        WriteRgb(request.output, pixels, shift, fromYbr,
+                 [&](size_t i, size_t c) { return base[i * pixelStep + c * componentStep]; });
     } else {
         const uint8_t* base = samples.get();
         WriteRgb(request.output, pixels, shift, fromYbr, [&](size_t i, size_t c) {
@@ -88,8 +84,7 @@ int32_t DecodeColour(charls_jpegls_decoder* decoder, const VexelDecodeRequest& r
     return VEXEL_CODEC_OK;
 }
 
-int32_t ReadHeader(charls_jpegls_decoder* decoder, VexelDecodeRequest& request)
-{
+int32_t ReadHeader(charls_jpegls_decoder* decoder, VexelDecodeRequest& request) {
     int32_t status = StatusFromCharLs(
         charls_jpegls_decoder_set_source_buffer(decoder, request.data, request.size));
     if (status == VEXEL_CODEC_OK)
@@ -108,8 +103,7 @@ int32_t ReadHeader(charls_jpegls_decoder* decoder, VexelDecodeRequest& request)
 
 }  // namespace
 
-int32_t DecodeJpegLsFrame(VexelDecodeRequest& request)
-{
+int32_t DecodeJpegLsFrame(VexelDecodeRequest& request) {
     const DecoderHandle decoder(charls_jpegls_decoder_create());
     if (!decoder) return VEXEL_CODEC_NO_MEMORY;
     const int32_t status = ReadHeader(decoder.get(), request);
@@ -117,7 +111,8 @@ int32_t DecodeJpegLsFrame(VexelDecodeRequest& request)
 
     const size_t pixels = static_cast<size_t>(request.streamRows) * request.streamColumns;
     if (request.streamComponents == 3) return DecodeColour(decoder.get(), request, pixels);
-    if (request.streamPrecision <= 8) return DecodeNarrowGrey(decoder.get(), request.output, pixels);
+    if (request.streamPrecision <= 8)
+        return DecodeNarrowGrey(decoder.get(), request.output, pixels);
     // 9-16 bits: CharLS writes native-order 16-bit words, which is the output layout.
     return StatusFromCharLs(
         charls_jpegls_decoder_decode_to_buffer(decoder.get(), request.output, pixels * 2, 0));

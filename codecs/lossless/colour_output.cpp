@@ -9,9 +9,13 @@ namespace {
 // jdcolor.c: 16-bit fixed point, rounded, centred on 128.
 constexpr int kScaleBits = 16;
 constexpr int32_t kHalf = 1 << (kScaleBits - 1);
-constexpr int32_t Fix(double x) { return static_cast<int32_t>(x * (1 << kScaleBits) + 0.5); }
+constexpr int32_t Fix(double x) {
+    return static_cast<int32_t>(x * (1 << kScaleBits) + 0.5);
+}
 
-inline uint8_t Clamp(int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); }
+inline uint8_t Clamp(int v) {
+    return static_cast<uint8_t>(std::clamp(v, 0, 255));
+}
 
 void ConvertPixel(int y, int cb, int cr, uint8_t* out) {
     const int32_t b = cb - 128;

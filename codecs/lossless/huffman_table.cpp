@@ -12,7 +12,8 @@ int32_t CHuffmanTable::Extend(uint32_t bits, int category) {
 
 bool CHuffmanTable::Build(const uint8_t* counts, const uint8_t* values, int valueCount) {
     int total = 0;
-    for (int i = 0; i < 16; ++i) total += counts[i];
+    for (int i = 0; i < 16; ++i)
+        total += counts[i];
     if (total > 256 || total > valueCount) return false;
     for (int i = 0; i < total; ++i) {
         if (values[i] > 16) return false;
@@ -62,7 +63,8 @@ int32_t CHuffmanTable::DecodeSlow(CJpegBitReader& reader, int32_t entry) const {
     } else {
         const int32_t bits = static_cast<int32_t>(reader.Peek(16));
         length = kLookaheadBits + 1;
-        while (length <= 16 && (bits >> (16 - length)) > m_maxCode[length]) ++length;
+        while (length <= 16 && (bits >> (16 - length)) > m_maxCode[length])
+            ++length;
         if (length > 16) {
             reader.MarkBadCode();
             return 0;

@@ -6,11 +6,12 @@ namespace vexel {
 
 namespace {
 
-uint32_t Read16(const uint8_t* p) { return static_cast<uint32_t>(p[0] << 8 | p[1]); }
+uint32_t Read16(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0] << 8 | p[1]);
+}
 
 bool IsFrameMarker(uint8_t marker) {
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
-           marker != 0xCC;
+    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
 }
 
 bool IsStandalone(uint8_t marker) {
@@ -22,8 +23,10 @@ bool IsStandalone(uint8_t marker) {
 uint8_t NextJpegMarker(const uint8_t* data, size_t size, size_t* position) {
     size_t pos = *position;
     for (;;) {
-        while (pos < size && data[pos] != 0xFF) ++pos;
-        while (pos < size && data[pos] == 0xFF) ++pos;
+        while (pos < size && data[pos] != 0xFF)
+            ++pos;
+        while (pos < size && data[pos] == 0xFF)
+            ++pos;
         if (pos >= size) return 0;
         const uint8_t marker = data[pos++];
         if (marker != 0x00) {

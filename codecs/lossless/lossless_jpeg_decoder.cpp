@@ -6,7 +6,9 @@ namespace vexel {
 
 namespace {
 
-uint32_t Read16(const uint8_t* p) { return static_cast<uint32_t>(p[0] << 8 | p[1]); }
+uint32_t Read16(const uint8_t* p) {
+    return static_cast<uint32_t>(p[0] << 8 | p[1]);
+}
 
 }  // namespace
 
@@ -19,7 +21,8 @@ int32_t CLosslessJpegDecoder::ReadHuffmanTables(const uint8_t* p, size_t length)
         const int tableClass = p[0] >> 4;
         const int slot = p[0] & 15;
         int count = 0;
-        for (int i = 1; i <= 16; ++i) count += p[i];
+        for (int i = 1; i <= 16; ++i)
+            count += p[i];
         if (slot > 3 || tableClass > 1 || length < 17 + static_cast<size_t>(count)) {
             return VEXEL_CODEC_CORRUPT;
         }
@@ -63,7 +66,7 @@ int32_t CLosslessJpegDecoder::ReadFrame(const uint8_t* p, size_t length, uint8_t
         // Subsampled components change the sample grid: only equal factors are handled.
         if (c[1] != p[6 + 1] || (c[1] >> 4) == 0 || (c[1] & 15) == 0) {
             return (c[1] >> 4) == 0 || (c[1] & 15) == 0 ? VEXEL_CODEC_CORRUPT
-                                                         : VEXEL_CODEC_UNSUPPORTED;
+                                                        : VEXEL_CODEC_UNSUPPORTED;
         }
     }
     return VEXEL_CODEC_OK;
@@ -93,7 +96,10 @@ int32_t CLosslessJpegDecoder::ReadScanHeader(const uint8_t* p, size_t length, Lo
     const uint8_t* tail = p + 1 + 2 * n;
     scan->predictor = tail[0];
     *pointTransform = tail[2] & 15;
-    if (scan->predictor < 1 || scan->predictor > 7) return VEXEL_CODEC_CORRUPT;
+    // Se is not checked: it has no meaning here and some encoders leave it non-zero.
+    if (scan->predictor < 1 || scan->predictor > 7 || (tail[2] >> 4) != 0) {
+        return VEXEL_CODEC_CORRUPT;
+    }
     if (static_cast<uint32_t>(*pointTransform) >= m_frame.precision) return VEXEL_CODEC_CORRUPT;
     scan->componentCount = n;
     scan->rows = m_frame.rows;
@@ -108,7 +114,8 @@ void CLosslessJpegDecoder::ApplyPointTransform(uint16_t* plane, int pointTransfo
     if (pointTransform == 0 && mask == 0xFFFF) return;
     const size_t count = static_cast<size_t>(m_frame.rows) * m_frame.columns;
     for (size_t i = 0; i < count; ++i) {
-        plane[i] = static_cast<uint16_t>((static_cast<uint32_t>(plane[i]) << pointTransform) & mask);
+        plane[i] =
+            static_cast<uint16_t>((static_cast<uint32_t>(plane[i]) << pointTransform) & mask);
     }
 }
 

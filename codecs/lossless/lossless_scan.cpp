@@ -90,8 +90,7 @@ void Row(CJpegBitReader& reader, const LosslessScan& scan, uint32_t row) {
 }
 
 using RowFunction = void (*)(CJpegBitReader&, const LosslessScan&, uint32_t);
-constexpr RowFunction kRows[8] = {nullptr,  Row<1>, Row<2>, Row<3>,
-                                  Row<4>,   Row<5>, Row<6>, Row<7>};
+constexpr RowFunction kRows[8] = {nullptr, Row<1>, Row<2>, Row<3>, Row<4>, Row<5>, Row<6>, Row<7>};
 
 }  // namespace
 

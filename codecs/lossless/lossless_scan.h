@@ -10,7 +10,7 @@
 namespace vexel {
 
 struct LosslessScan {
-    int predictor = 1;       // 1 to 7
+    int predictor = 1;          // 1 to 7
     int initialPrediction = 0;  // 2^(P - Pt - 1)
     uint32_t rows = 0;
     uint32_t columns = 0;

@@ -117,7 +117,7 @@ CDicomElement* CDicomFile::AddElement(CDicomElement* parent, uint16_t group, uin
     node->declaredLength = length;
     node->synthetic = synthetic;
     node->count = length > 0 ? 1 : 0;
-    if (raw != nullptr) ParseValue(*node, raw, IsBigEndian());
+    if (raw != nullptr) ParseValue(*node, raw, SwapsValue(*node));
 
     if (parent->lastChild) {
         parent->lastChild->nextSibling = node;
@@ -136,7 +136,12 @@ void CDicomFile::StoreValue(CDicomElement* element, uint8_t* raw) {
         CheckedFree(raw);
         return;
     }
-    ParseValue(*element, raw, IsBigEndian());
+    ParseValue(*element, raw, SwapsValue(*element));
+}
+
+// The file meta group is little endian in every file.
+bool CDicomFile::SwapsValue(const CDicomElement& element) const {
+    return IsBigEndian() && element.group != 0x0002;
 }
 
 // ---- Deferred values ----
@@ -165,7 +170,7 @@ bool CDicomFile::EnsureLoadedLocked(CDicomElement* element) {
     if (!raw) return false;
     if (!ReadAt(file.get(), raw.get(), length, element->offset)) return false;
     raw.get()[length] = 0;
-    ParseValue(*element, raw.release(), IsBigEndian());
+    ParseValue(*element, raw.release(), SwapsValue(*element));
     return true;
 }
 
@@ -306,7 +311,18 @@ bool CDicomFile::ReadBytes(const CDicomElement* element, void* dest, uint64_t st
     }
     std::lock_guard lock(m_valueLock);
     if (element->HasValue()) {
-        std::memcpy(dest, element->value.raw + start, size);
+        const int unit = SwapsValue(*element) ? VrNumericUnitSize(element->vr) : 0;
+        if (unit < 2 || element->length % unit != 0) {
+            std::memcpy(dest, element->value.raw + start, size);
+            return true;
+        }
+        // Values in memory were swapped to machine order; hand out the file's bytes, as a
+        // read from the file would.
+        auto* out = static_cast<uint8_t*>(dest);
+        const uint64_t u = static_cast<uint64_t>(unit);
+        for (uint64_t i = start; i < start + size; ++i) {
+            out[i - start] = element->value.raw[i - i % u + (u - 1 - i % u)];
+        }
         return true;
     }
     if (element->offset == 0) return false;

@@ -61,7 +61,8 @@ public:
     // DS with at least n parsed values: copies the first n; otherwise false, dest untouched.
     bool FloatArray(uint32_t tag, float* dest, int n);
     bool FloatArray(CDicomElement* element, float* dest, int n);
-    // Bytes [start, start + size) of the value, from memory or straight from the file.
+    // Bytes [start, start + size) of the value as they are in the file (file byte order),
+    // from memory or straight from the file.
     bool ReadBytes(const CDicomElement* element, void* dest, uint64_t start, uint64_t size);
     bool OverlayOrigin(int16_t dest[2]);
     bool PaletteDescriptor(uint16_t dest[3]);
@@ -130,6 +131,7 @@ public:
 
 private:
     bool EnsureLoadedLocked(CDicomElement* element);
+    bool SwapsValue(const CDicomElement& element) const;
     std::vector<uint16_t> NestedCharacterSetsLocked(const CDicomElement* element);
     bool LoadTree(std::FILE* file, CDicomElement* element);
     std::FILE* OpenVerified() const;

@@ -21,8 +21,8 @@ bool ReadDescriptor(CDicomFile& file, uint32_t tag, Descriptor& out) {
         return false;
     }
     // Descriptors are read as unsigned whatever VR they carry (US, SS or the dictionary's
-    // US\SS); bytes of a loaded value are already in machine order.
-    if (!element->HasValue() && file.IsBigEndian()) {
+    // US\SS); ReadBytes gives the file's byte order.
+    if (file.IsBigEndian()) {
         for (uint16_t& v : values) v = static_cast<uint16_t>((v >> 8) | (v << 8));
     }
     out.entries = values[0] == 0 ? 65536u : values[0];

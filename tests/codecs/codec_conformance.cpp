@@ -16,15 +16,15 @@ namespace {
 // Greyscale words reduced to Bits Stored (sign-extended for signed data), the form every
 // decoder agrees on; colour bytes interleaved.
 std::vector<int32_t> NormalisedSamples(const std::vector<uint8_t>& bytes, const ImageShape& shape,
-                                       bool wordsPerSample)
-{
+                                       bool wordsPerSample) {
     const size_t pixels = size_t{shape.rows} * shape.columns;
     std::vector<int32_t> samples;
     if (shape.samplesPerPixel == 3) {
         samples.resize(pixels * 3);
         for (size_t i = 0; i < pixels && bytes.size() >= pixels * 3; ++i)
             for (size_t c = 0; c < 3; ++c)
-                samples[i * 3 + c] = bytes[shape.planarConfiguration == 1 ? c * pixels + i : i * 3 + c];
+                samples[i * 3 + c] =
+                    bytes[shape.planarConfiguration == 1 ? c * pixels + i : i * 3 + c];
         return samples;
     }
     const int bits = shape.bitsStored;
@@ -48,8 +48,7 @@ std::vector<int32_t> NormalisedSamples(const std::vector<uint8_t>& bytes, const 
 }
 
 void Compare(const std::vector<int32_t>& expected, const std::vector<int32_t>& actual,
-             const ImageShape& shape, const ConformanceCase& c, const std::string& file)
-{
+             const ImageShape& shape, const ConformanceCase& c, const std::string& file) {
     ASSERT_EQ(expected.size(), actual.size()) << file;
     const size_t channels = shape.samplesPerPixel;
     double sum = 0;
@@ -58,38 +57,38 @@ void Compare(const std::vector<int32_t>& expected, const std::vector<int32_t>& a
         sum += difference;
         if (std::abs(difference) > c.maxDifference) {
             const size_t pixel = i / channels;
-            FAIL() << file << ": first difference at row " << pixel / shape.columns
-                   << ", column " << pixel % shape.columns << ", sample " << i % channels
-                   << ": decoded " << actual[i] << ", expected " << expected[i];
+            FAIL() << file << ": first difference at row " << pixel / shape.columns << ", column "
+                   << pixel % shape.columns << ", sample " << i % channels << ": decoded "
+                   << actual[i] << ", expected " << expected[i];
         }
     }
     const double mean = sum / static_cast<double>(expected.size());
     EXPECT_LE(std::abs(mean), c.maxMeanDifference) << file << ": mean difference " << mean;
 }
 
-std::filesystem::path CompressedFile(const ConformanceCase& c, std::string* log)
-{
+std::filesystem::path CompressedFile(const std::string& key, const ConformanceCase& c,
+                                     std::string* log) {
     if (c.testDataPath != nullptr) return TestDataDir() / c.testDataPath;
     const std::filesystem::path source = PhantomSource(c.phantom);
     if (source.empty()) {
         *log = "phantom not written";
         return {};
     }
-    return ConvertOnce(std::string(c.name) + ".encoded", c.encodeCommand, source, log);
+    return ConvertOnce(key + ".encoded", c.encodeCommand, source, log);
 }
 
-std::vector<uint8_t> OracleBytes(const ConformanceCase& c, const std::filesystem::path& compressed,
-                                 ImageShape* shape, std::string* log)
-{
+std::vector<uint8_t> OracleBytes(const std::string& key, const ConformanceCase& c,
+                                 const std::filesystem::path& compressed, ImageShape* shape,
+                                 std::string* log) {
     if (c.oracle == Oracle::kPpm) {
-        const auto ppm = ConvertOnce(std::string(c.name) + ".ppm", c.oracleCommand, compressed, log);
+        const auto ppm = ConvertOnce(key + ".ppm", c.oracleCommand, compressed, log);
         shape->planarConfiguration = 0;
         return ppm.empty() ? std::vector<uint8_t>() : ReadPpm(ppm).value_or(std::vector<uint8_t>());
     }
     const std::filesystem::path decoded =
         c.oracle == Oracle::kOriginal
             ? PhantomSource(c.phantom)
-            : ConvertOnce(std::string(c.name) + ".decoded", c.oracleCommand, compressed, log);
+            : ConvertOnce(key + ".decoded", c.oracleCommand, compressed, log);
     if (decoded.empty()) return {};
     const std::vector<uint8_t> file = ReadFileBytes(decoded);
     if (const auto decodedShape = ReadImageShape(file)) *shape = *decodedShape;
@@ -98,14 +97,15 @@ std::vector<uint8_t> OracleBytes(const ConformanceCase& c, const std::filesystem
 
 }  // namespace
 
-void RunConformanceCase(const std::string& moduleName, const ConformanceCase& c)
-{
+void RunConformanceCase(const std::string& moduleName, const ConformanceCase& c) {
     if (c.testDataPath != nullptr) VEXEL_REQUIRE_TESTDATA();
     std::string error;
     const auto module = CCodecModule::Load(moduleName, &error);
     ASSERT_TRUE(module) << error;
     std::string log;
-    const std::filesystem::path compressed = CompressedFile(c, &log);
+    // Keys carry the module: both tables have rows of the same name.
+    const std::string key = moduleName + "_" + c.name;
+    const std::filesystem::path compressed = CompressedFile(key, c, &log);
     ASSERT_FALSE(compressed.empty()) << log;
     const std::vector<uint8_t> file = ReadFileBytes(compressed);
     const auto stream = EncapsulatedFrame(file);
@@ -113,7 +113,7 @@ void RunConformanceCase(const std::string& moduleName, const ConformanceCase& c)
     auto shape = ReadImageShape(file);
     ASSERT_TRUE(shape) << compressed;
 
-    const std::vector<uint8_t> oracle = OracleBytes(c, compressed, &*shape, &log);
+    const std::vector<uint8_t> oracle = OracleBytes(key, c, compressed, &*shape, &log);
     ASSERT_FALSE(oracle.empty()) << compressed << ": oracle failed: " << log;
     const DecodeResult result =
         module->Decode(*stream, shape->rows, shape->columns, shape->samplesPerPixel, c.colour);

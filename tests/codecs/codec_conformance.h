@@ -30,8 +30,7 @@ struct ConformanceCase {
     double maxMeanDifference;
 };
 
-inline std::ostream& operator<<(std::ostream& out, const ConformanceCase& c)
-{
+inline std::ostream& operator<<(std::ostream& out, const ConformanceCase& c) {
     return out << c.name;
 }
 

@@ -2,6 +2,7 @@
 
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <mutex>
 #include <sstream>
 
@@ -19,7 +20,9 @@ std::vector<uint8_t> ReadBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string Quote(const fs::path& path) { return "'" + path.string() + "'"; }
+std::string Quote(const fs::path& path) {
+    return "'" + path.string() + "'";
+}
 
 // Pixel data items written by dcmdump +W, in item order (<name>.0.raw, <name>.1.raw ...).
 std::vector<fs::path> DumpPixelItems(const fs::path& file, const fs::path& dir) {
@@ -49,10 +52,10 @@ fs::path BuildCorpus() {
     fs::copy_file(dir / "ct" / "CT0002.dcm", dir / "ct16.dcm");
     fs::copy_file(dir / "rgb" / "RGB0001.dcm", dir / "rgb.dcm");
     // 12- and 8-bit data: DCMTK's lossy codecs rescale the CT into those depths.
-    RunTool("dcmcjpeg +ee \"$IN\" \"$OUT.jpg\" && dcmdjpeg \"$OUT.jpg\" \"$OUT\"",
-            dir / "ct16.dcm", dir / "ct12.dcm", &error);
-    RunTool("dcmcjpeg +eb \"$IN\" \"$OUT.jpg\" && dcmdjpeg \"$OUT.jpg\" \"$OUT\"",
-            dir / "ct16.dcm", dir / "ct8.dcm", &error);
+    RunTool("dcmcjpeg +ee \"$IN\" \"$OUT.jpg\" && dcmdjpeg \"$OUT.jpg\" \"$OUT\"", dir / "ct16.dcm",
+            dir / "ct12.dcm", &error);
+    RunTool("dcmcjpeg +eb \"$IN\" \"$OUT.jpg\" && dcmdjpeg \"$OUT.jpg\" \"$OUT\"", dir / "ct16.dcm",
+            dir / "ct8.dcm", &error);
     return dir;
 }
 
@@ -66,13 +69,13 @@ const fs::path& CorpusDir() {
 bool RunTool(const std::string& command, const fs::path& in, const fs::path& out,
              std::string* log) {
     int code = 0;
-    *log = RunCommand("IN=" + Quote(in) + " OUT=" + Quote(out) + "; " + command + " 2>&1",
-                      &code);
+    *log = RunCommand("IN=" + Quote(in) + " OUT=" + Quote(out) + "; " + command + " 2>&1", &code);
     return code == 0 && fs::exists(out);
 }
 
 std::string Attribute(const fs::path& file, const std::string& tag) {
-    std::istringstream line(RunCommand("dcmdump -q +P " + tag + " " + Quote(file) + " 2>/dev/null"));
+    std::istringstream line(
+        RunCommand("dcmdump -q +P " + tag + " " + Quote(file) + " 2>/dev/null"));
     std::string tagText, vr, value;
     line >> tagText >> vr >> value;
     if (!value.empty() && value.front() == '[') value = value.substr(1, value.find(']') - 1);
@@ -86,7 +89,7 @@ std::vector<uint8_t> FirstFrame(const fs::path& file, std::string* error) {
         *error = "no encapsulated pixel data in " + file.string();
         return {};
     }
-    const std::string framesText = Attribute(file, "0028,0008");
+    const std::string framesText = items.size() > 2 ? Attribute(file, "0028,0008") : "";
     const int frames = framesText.empty() ? 1 : std::stoi(framesText);
     // One fragment per frame, or one frame in several fragments.
     std::vector<uint8_t> frame = ReadBytes(items[1]);
@@ -103,15 +106,31 @@ std::vector<uint8_t> FirstFrame(const fs::path& file, std::string* error) {
 }
 
 bool ReadNativePixels(const fs::path& file, NativePixels* pixels, std::string* error) {
-    pixels->rows = static_cast<uint32_t>(std::stoul("0" + Attribute(file, "0028,0010")));
-    pixels->columns = static_cast<uint32_t>(std::stoul("0" + Attribute(file, "0028,0011")));
-    pixels->samplesPerPixel = static_cast<uint32_t>(std::stoul("0" + Attribute(file, "0028,0002")));
-    pixels->photometric = Attribute(file, "0028,0004");
-    const int bitsAllocated = std::stoi("0" + Attribute(file, "0028,0100"));
-    const int bitsStored = std::stoi("0" + Attribute(file, "0028,0101"));
-    const bool planar = Attribute(file, "0028,0006") == "1";
+    // One dcmdump run prints the attributes and writes the pixel data.
     const fs::path dir = file.parent_path() / (file.filename().string() + ".pixels");
-    const std::vector<fs::path> items = DumpPixelItems(file, dir);
+    fs::create_directories(dir);
+    std::istringstream listing(
+        RunCommand("dcmdump -q +W " + Quote(dir) + " " + Quote(file) + " 2>/dev/null"));
+    std::map<std::string, std::string> values;
+    for (std::string line; std::getline(listing, line);) {
+        if (line.rfind("(0028,", 0) != 0) continue;  // top-level image attributes only
+        std::istringstream fields(line);
+        std::string tag, vr, value;
+        fields >> tag >> vr >> value;
+        if (!value.empty() && value.front() == '[') value = value.substr(1, value.find(']') - 1);
+        values[tag] = value;
+    }
+    auto number = [&](const char* tag) { return std::stoi("0" + values[tag]); };
+    pixels->rows = static_cast<uint32_t>(number("(0028,0010)"));
+    pixels->columns = static_cast<uint32_t>(number("(0028,0011)"));
+    pixels->samplesPerPixel = static_cast<uint32_t>(number("(0028,0002)"));
+    pixels->photometric = values["(0028,0004)"];
+    const int bitsAllocated = number("(0028,0100)");
+    const int bitsStored = number("(0028,0101)");
+    const bool planar = values["(0028,0006)"] == "1";
+    std::vector<fs::path> items;
+    const fs::path item = dir / (file.filename().string() + ".0.raw");
+    if (fs::exists(item)) items.push_back(item);
     if (items.size() != 1) {
         *error = "no native pixel data in " + file.string();
         return false;
@@ -128,7 +147,8 @@ bool ReadNativePixels(const fs::path& file, NativePixels* pixels, std::string* e
                                    : raw[i];
     };
     if (pixels->samplesPerPixel == 1) {
-        for (size_t i = 0; i < count; ++i) pixels->grey.push_back(sample(i));
+        for (size_t i = 0; i < count; ++i)
+            pixels->grey.push_back(sample(i));
         return true;
     }
     const int shift = bitsStored > 8 ? bitsStored - 8 : 0;

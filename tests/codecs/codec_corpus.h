@@ -33,8 +33,7 @@ std::string Attribute(const std::filesystem::path& file, const std::string& tag)
 // The first frame's compressed bytes (all fragments of a one-frame file).
 std::vector<uint8_t> FirstFrame(const std::filesystem::path& file, std::string* error);
 
-bool ReadNativePixels(const std::filesystem::path& file, NativePixels* pixels,
-                      std::string* error);
+bool ReadNativePixels(const std::filesystem::path& file, NativePixels* pixels, std::string* error);
 
 // Sample precision of a JPEG stream's first frame header, 0 if none (scanned here, not by
 // the code under test).

@@ -22,14 +22,12 @@ struct Expectation {
     uint64_t capacity;
 };
 
-uint64_t FrameBytes(uint32_t rows, uint32_t columns, uint32_t components)
-{
+uint64_t FrameBytes(uint32_t rows, uint32_t columns, uint32_t components) {
     return uint64_t{rows} * columns * (components == 1 ? 2 : 3);
 }
 
 DecodeResult DecodeAs(const CCodecModule& module, const std::vector<uint8_t>& bytes,
-                      const Expectation& e)
-{
+                      const Expectation& e) {
     return module.Decode(bytes, e.rows, e.columns, e.components, e.colour, e.capacity);
 }
 
@@ -38,8 +36,7 @@ struct SourceStream {
     ImageShape shape;
 };
 
-SourceStream LoadStream(const StreamSource& source)
-{
+SourceStream LoadStream(const StreamSource& source) {
     SourceStream result;
     std::string log;
     const auto path =
@@ -51,29 +48,26 @@ SourceStream LoadStream(const StreamSource& source)
     return result;
 }
 
-bool AllZero(const std::vector<uint8_t>& bytes)
-{
+bool AllZero(const std::vector<uint8_t>& bytes) {
     return std::all_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b == 0; });
 }
 
 void CheckOriginalEntryPoint(const CCodecModule& module, const SourceStream& source,
-                             const Expectation& expectation)
-{
+                             const Expectation& expectation) {
     const DecodeResult checked = DecodeAs(module, source.bytes, expectation);
     ASSERT_EQ(checked.status, VEXEL_CODEC_OK);
     const auto decode = reinterpret_cast<DecodeFunction>(module.Symbol("DecompressJPEG"));
     ASSERT_NE(decode, nullptr);
     std::vector<uint8_t> output(checked.output.size(), 0);
-    EXPECT_EQ(decode(source.bytes.data(), static_cast<uint32_t>(source.bytes.size()),
-                     output.data()),
-              VEXEL_CODEC_OK);
+    EXPECT_EQ(
+        decode(source.bytes.data(), static_cast<uint32_t>(source.bytes.size()), output.data()),
+        VEXEL_CODEC_OK);
     EXPECT_EQ(output, checked.output);
 }
 
 }  // namespace
 
-std::vector<MalformedCase> MalformedCases()
-{
+std::vector<MalformedCase> MalformedCases() {
     return {
         {"truncated_half", Mutation::kTruncatedHalf, VEXEL_CODEC_CORRUPT},
         {"header_only", Mutation::kHeaderOnly, VEXEL_CODEC_CORRUPT},
@@ -91,9 +85,8 @@ std::vector<MalformedCase> MalformedCases()
     };
 }
 
-void RunMalformedCase(const char* moduleName, const StreamSource& grey,
-                      const StreamSource& colour, const MalformedCase& c)
-{
+void RunMalformedCase(const char* moduleName, const StreamSource& grey, const StreamSource& colour,
+                      const MalformedCase& c) {
     std::string error;
     const auto module = CCodecModule::Load(moduleName, &error);
     ASSERT_TRUE(module) << error;
@@ -107,18 +100,35 @@ void RunMalformedCase(const char* moduleName, const StreamSource& grey,
                             frameBytes};
     std::vector<uint8_t>& bytes = source.bytes;
     switch (c.mutation) {
-        case Mutation::kTruncatedHalf: bytes.resize(bytes.size() / 2); break;
-        case Mutation::kHeaderOnly: bytes.resize(std::min<size_t>(40, bytes.size())); break;
-        case Mutation::kGarbage: std::fill(bytes.begin(), bytes.end(), uint8_t{0x5A}); break;
-        case Mutation::kEmpty: bytes.clear(); break;
-        case Mutation::kCorruptedMiddle:
-            for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 64; ++i) bytes[i] ^= 0xFF;
+        case Mutation::kTruncatedHalf:
+            bytes.resize(bytes.size() / 2);
             break;
-        case Mutation::kRowsPlusOne: ++expectation.rows; break;
-        case Mutation::kColumnsMinusOne: --expectation.columns; break;
-        case Mutation::kComponentsDiffer: expectation.components = 3; break;
+        case Mutation::kHeaderOnly:
+            bytes.resize(std::min<size_t>(40, bytes.size()));
+            break;
+        case Mutation::kGarbage:
+            std::fill(bytes.begin(), bytes.end(), uint8_t{0x5A});
+            break;
+        case Mutation::kEmpty:
+            bytes.clear();
+            break;
+        case Mutation::kCorruptedMiddle:
+            for (size_t i = bytes.size() / 3; i < bytes.size() / 3 + 64; ++i)
+                bytes[i] ^= 0xFF;
+            break;
+        case Mutation::kRowsPlusOne:
+            ++expectation.rows;
+            break;
+        case Mutation::kColumnsMinusOne:
+            --expectation.columns;
+            break;
+        case Mutation::kComponentsDiffer:
+            expectation.components = 3;
+            break;
         case Mutation::kCapacityShortByOne:
-        case Mutation::kColourCapacityShort: expectation.capacity = frameBytes - 1; break;
+        case Mutation::kColourCapacityShort:
+            expectation.capacity = frameBytes - 1;
+            break;
         case Mutation::kOriginalEntryPoint:
             CheckOriginalEntryPoint(*module, source, expectation);
             return;
@@ -126,7 +136,8 @@ void RunMalformedCase(const char* moduleName, const StreamSource& grey,
         case Mutation::kShortStructSize: {
             VexelDecodeRequest request{};
             request.structSize = c.mutation == Mutation::kShortStructSize
-                                     ? sizeof(VexelDecodeRequest) - 4 : sizeof(VexelDecodeRequest);
+                                     ? sizeof(VexelDecodeRequest) - 4
+                                     : sizeof(VexelDecodeRequest);
             std::vector<uint8_t> output(frameBytes);
             request.data = bytes.data();
             request.size = bytes.size();

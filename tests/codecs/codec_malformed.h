@@ -10,19 +10,19 @@
 namespace vexel::test {
 
 enum class Mutation {
-    kTruncatedHalf,      // the first half of the stream
-    kHeaderOnly,         // the first 40 bytes
-    kGarbage,            // bytes that are no stream at all
-    kEmpty,              // size 0
-    kCorruptedMiddle,    // bytes flipped inside the coded data: any status, but safe
-    kRowsPlusOne,        // the request expects one more row
+    kTruncatedHalf,    // the first half of the stream
+    kHeaderOnly,       // the first 40 bytes
+    kGarbage,          // bytes that are no stream at all
+    kEmpty,            // size 0
+    kCorruptedMiddle,  // bytes flipped inside the coded data: any status, but safe
+    kRowsPlusOne,      // the request expects one more row
     kColumnsMinusOne,
-    kComponentsDiffer,   // three components expected from a greyscale stream
-    kCapacityShortByOne, // capacity one byte below the frame
+    kComponentsDiffer,    // three components expected from a greyscale stream
+    kCapacityShortByOne,  // capacity one byte below the frame
     kColourCapacityShort,
     kNullOutput,
     kShortStructSize,
-    kOriginalEntryPoint, // DecompressJPEG decodes what DecompressJPEGEx decodes
+    kOriginalEntryPoint,  // DecompressJPEG decodes what DecompressJPEGEx decodes
 };
 
 struct MalformedCase {

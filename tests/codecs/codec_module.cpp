@@ -32,13 +32,16 @@ std::unique_ptr<CCodecModule> CCodecModule::Load(const std::string& name, std::s
     return module;
 }
 
-CCodecModule::~CCodecModule() { dlclose(m_handle); }
+CCodecModule::~CCodecModule() {
+    dlclose(m_handle);
+}
 
-void* CCodecModule::Symbol(const char* name) const { return dlsym(m_handle, name); }
+void* CCodecModule::Symbol(const char* name) const {
+    return dlsym(m_handle, name);
+}
 
-DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t rows,
-                                  uint32_t columns, uint32_t components, uint32_t colour,
-                                  uint64_t capacity) const {
+DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t rows, uint32_t columns,
+                                  uint32_t components, uint32_t colour, uint64_t capacity) const {
     DecodeResult result;
     std::vector<uint8_t> buffer(capacity + kGuardBytes, kGuard);
     std::memset(buffer.data(), 0, capacity);
@@ -61,8 +64,8 @@ DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t row
     return result;
 }
 
-DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t rows,
-                                  uint32_t columns, uint32_t components, uint32_t colour) const {
+DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t rows, uint32_t columns,
+                                  uint32_t components, uint32_t colour) const {
     const uint64_t capacity = uint64_t{rows} * columns * (components == 3 ? 3 : 2);
     return Decode(data, rows, columns, components, colour, capacity);
 }

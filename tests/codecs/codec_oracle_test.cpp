@@ -17,10 +17,10 @@ namespace fs = std::filesystem;
 struct OracleCase {
     const char* name;
     const char* module;
-    const char* source;   // file of CorpusDir()
-    const char* encode;   // $IN -> $OUT
-    const char* decode;   // $IN -> $OUT, the oracle
-    int precision;        // of the stream
+    const char* source;  // file of CorpusDir()
+    const char* encode;  // $IN -> $OUT
+    const char* decode;  // $IN -> $OUT, the oracle
+    int precision;       // of the stream
     bool lossless;
     uint32_t colour;
 };
@@ -38,16 +38,14 @@ const OracleCase kCases[] = {
     {"sv7_16", "jpeg2", "ct16.dcm", "dcmcjpeg +el +sv 7 \"$IN\" \"$OUT\"", kDcmtk, 16, true, 0},
     {"sv6_pt3_16", "jpeg2", "ct16.dcm", "dcmcjpeg +el +sv 6 +pt 3 \"$IN\" \"$OUT\"", kDcmtk, 16,
      true, 0},
-    {"gdcm_lossless_16", "jpeg2", "ct16.dcm", "gdcmconv --jpeg \"$IN\" \"$OUT\"", kGdcm, 16,
-     true, 0},
+    {"gdcm_lossless_16", "jpeg2", "ct16.dcm", "gdcmconv --jpeg \"$IN\" \"$OUT\"", kGdcm, 16, true,
+     0},
     {"sv1_12", "jpeg3", "ct12.dcm", "dcmcjpeg +pl +e1 \"$IN\" \"$OUT\"", kDcmtk, 12, true, 0},
-    {"sv4_12", "jpeg3", "ct12.dcm", "dcmcjpeg +pl +el +sv 4 \"$IN\" \"$OUT\"", kDcmtk, 12, true,
-     0},
-    {"sv7_pt1_12", "jpeg3", "ct12.dcm", "dcmcjpeg +pl +el +sv 7 +pt 1 \"$IN\" \"$OUT\"", kDcmtk,
-     12, true, 0},
+    {"sv4_12", "jpeg3", "ct12.dcm", "dcmcjpeg +pl +el +sv 4 \"$IN\" \"$OUT\"", kDcmtk, 12, true, 0},
+    {"sv7_pt1_12", "jpeg3", "ct12.dcm", "dcmcjpeg +pl +el +sv 7 +pt 1 \"$IN\" \"$OUT\"", kDcmtk, 12,
+     true, 0},
     {"extended_12", "jpeg3", "ct12.dcm", "dcmcjpeg +ee \"$IN\" \"$OUT\"", kDcmtk, 12, false, 0},
-    {"extended_12_gdcm", "jpeg3", "ct12.dcm", "dcmcjpeg +ee \"$IN\" \"$OUT\"", kGdcm, 12, false,
-     0},
+    {"extended_12_gdcm", "jpeg3", "ct12.dcm", "dcmcjpeg +ee \"$IN\" \"$OUT\"", kGdcm, 12, false, 0},
     {"sv1_8", "jpeg1", "ct8.dcm", "dcmcjpeg +pl +e1 \"$IN\" \"$OUT\"", kDcmtk, 8, true, 0},
     {"sv5_8", "jpeg1", "ct8.dcm", "dcmcjpeg +pl +el +sv 5 \"$IN\" \"$OUT\"", kDcmtk, 8, true, 0},
     {"baseline_8", "jpeg1", "ct8.dcm", "dcmcjpeg +eb \"$IN\" \"$OUT\"", kDcmtk, 8, false, 0},
@@ -58,14 +56,14 @@ const OracleCase kCases[] = {
      VEXEL_COLOUR_RGB},
     {"rgb_gdcm_lossless", "jpeg1", "rgb.dcm", "gdcmconv --jpeg \"$IN\" \"$OUT\"", kGdcm, 8, true,
      VEXEL_COLOUR_RGB},
-    {"rgb_baseline_ybr422", "jpeg1", "rgb.dcm", "dcmcjpeg +eb \"$IN\" \"$OUT\"", kDcmtk, 8,
-     false, VEXEL_COLOUR_YBR},
+    {"rgb_baseline_ybr422", "jpeg1", "rgb.dcm", "dcmcjpeg +eb \"$IN\" \"$OUT\"", kDcmtk, 8, false,
+     VEXEL_COLOUR_YBR},
     {"rgb_baseline_ybr444", "jpeg1", "rgb.dcm", "dcmcjpeg +eb +s4 \"$IN\" \"$OUT\"", kDcmtk, 8,
      false, VEXEL_COLOUR_YBR},
-    {"rgb_baseline_rgb", "jpeg1", "rgb.dcm", "dcmcjpeg +eb +cr \"$IN\" \"$OUT\"", kDcmtk, 8,
-     false, VEXEL_COLOUR_RGB},
-    {"rgb_extended_12", "jpeg3", "rgb.dcm", "dcmcjpeg +ee +bt \"$IN\" \"$OUT\"", kDcmtk, 12,
-     false, VEXEL_COLOUR_YBR},
+    {"rgb_baseline_rgb", "jpeg1", "rgb.dcm", "dcmcjpeg +eb +cr \"$IN\" \"$OUT\"", kDcmtk, 8, false,
+     VEXEL_COLOUR_RGB},
+    {"rgb_extended_12", "jpeg3", "rgb.dcm", "dcmcjpeg +ee +bt \"$IN\" \"$OUT\"", kDcmtk, 12, false,
+     VEXEL_COLOUR_YBR},
 };
 
 // First differing sample, or "" when within the tolerance.
@@ -111,8 +109,8 @@ TEST_P(CodecOracleTest, MatchesIndependentDecoder) {
 
     const auto module = CCodecModule::Load(c.module, &error);
     ASSERT_TRUE(module) << error;
-    const DecodeResult result = module->Decode(frame, expected.rows, expected.columns,
-                                               expected.samplesPerPixel, c.colour);
+    const DecodeResult result =
+        module->Decode(frame, expected.rows, expected.columns, expected.samplesPerPixel, c.colour);
     ASSERT_EQ(result.status, VEXEL_CODEC_OK) << encoded;
     EXPECT_TRUE(result.guardIntact);
     EXPECT_EQ(result.request.streamPrecision, static_cast<uint32_t>(c.precision));

@@ -10,11 +10,12 @@
 namespace vexel::test {
 namespace {
 
-uint32_t Le32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
+uint32_t Le32(const uint8_t* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24;
+}
 
 // The last (7FE0,0010) whose VR is OB or OW; returns the offset of its tag.
-std::optional<size_t> LastPixelDataTag(const std::vector<uint8_t>& file)
-{
+std::optional<size_t> LastPixelDataTag(const std::vector<uint8_t>& file) {
     static constexpr std::array<uint8_t, 4> kTag = {0xE0, 0x7F, 0x10, 0x00};
     std::optional<size_t> found;
     auto it = file.begin();
@@ -30,25 +31,26 @@ std::optional<size_t> LastPixelDataTag(const std::vector<uint8_t>& file)
 
 }  // namespace
 
-std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path)
-{
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t group, uint16_t element)
-{
-    const std::array<uint8_t, 8> pattern = {
-        static_cast<uint8_t>(group & 0xFF), static_cast<uint8_t>(group >> 8),
-        static_cast<uint8_t>(element & 0xFF), static_cast<uint8_t>(element >> 8),
-        'U', 'S', 2, 0};
+std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t group, uint16_t element) {
+    const std::array<uint8_t, 8> pattern = {static_cast<uint8_t>(group & 0xFF),
+                                            static_cast<uint8_t>(group >> 8),
+                                            static_cast<uint8_t>(element & 0xFF),
+                                            static_cast<uint8_t>(element >> 8),
+                                            'U',
+                                            'S',
+                                            2,
+                                            0};
     const auto it = std::search(file.begin(), file.end(), pattern.begin(), pattern.end());
     if (it == file.end() || file.end() - it < 10) return std::nullopt;
     return static_cast<uint16_t>(it[8] | it[9] << 8);
 }
 
-std::optional<std::vector<uint8_t>> EncapsulatedFrame(const std::vector<uint8_t>& file)
-{
+std::optional<std::vector<uint8_t>> EncapsulatedFrame(const std::vector<uint8_t>& file) {
     const std::optional<size_t> tag = LastPixelDataTag(file);
     if (!tag || Le32(&file[*tag + 8]) != 0xFFFFFFFFu) return std::nullopt;
     size_t at = *tag + 12;
@@ -59,16 +61,16 @@ std::optional<std::vector<uint8_t>> EncapsulatedFrame(const std::vector<uint8_t>
         const uint32_t length = Le32(&file[at + 4]);
         if (item == 0xE0DDFFFEu) return frame;  // sequence delimiter
         if (item != 0xE000FFFEu || length > file.size() - at - 8) return std::nullopt;
-        if (!offsetTable) frame.insert(frame.end(), file.begin() + static_cast<long>(at + 8),
-                                       file.begin() + static_cast<long>(at + 8 + length));
+        if (!offsetTable)
+            frame.insert(frame.end(), file.begin() + static_cast<long>(at + 8),
+                         file.begin() + static_cast<long>(at + 8 + length));
         offsetTable = false;
         at += 8 + length;
     }
     return std::nullopt;
 }
 
-std::optional<std::vector<uint8_t>> NativePixelData(const std::vector<uint8_t>& file)
-{
+std::optional<std::vector<uint8_t>> NativePixelData(const std::vector<uint8_t>& file) {
     const std::optional<size_t> tag = LastPixelDataTag(file);
     if (!tag) return std::nullopt;
     const uint32_t length = Le32(&file[*tag + 8]);
@@ -77,8 +79,7 @@ std::optional<std::vector<uint8_t>> NativePixelData(const std::vector<uint8_t>& 
     return std::vector<uint8_t>(begin, begin + length);
 }
 
-std::optional<ImageShape> ReadImageShape(const std::vector<uint8_t>& file)
-{
+std::optional<ImageShape> ReadImageShape(const std::vector<uint8_t>& file) {
     ImageShape shape;
     const auto rows = FindUs(file, 0x0028, 0x0010);
     const auto columns = FindUs(file, 0x0028, 0x0011);
@@ -93,10 +94,10 @@ std::optional<ImageShape> ReadImageShape(const std::vector<uint8_t>& file)
     return shape;
 }
 
-std::optional<std::vector<uint8_t>> ReadPpm(const std::filesystem::path& path)
-{
+std::optional<std::vector<uint8_t>> ReadPpm(const std::filesystem::path& path) {
     const std::vector<uint8_t> bytes = ReadFileBytes(path);
-    std::string head(bytes.begin(), bytes.begin() + static_cast<long>(std::min<size_t>(64, bytes.size())));
+    std::string head(bytes.begin(),
+                     bytes.begin() + static_cast<long>(std::min<size_t>(64, bytes.size())));
     std::istringstream in(head);
     std::string magic;
     size_t width = 0, height = 0, maxValue = 0;

@@ -14,35 +14,92 @@ constexpr const char* kGdcmDecode = "gdcmconv --raw {in} {out}";
 constexpr const char* kEncodeAsYbr =
     "cp {in} {out}.dcm && dcmodify -nb -m '(0028,0004)=YBR_FULL' {out}.dcm && "
     "gdcmconv --j2k {out}.dcm {out}";
-constexpr const char* kYbrToPpm = "gdcmconv --raw {in} {out}.dcm && dcm2pnm --write-raw-pnm {out}.dcm {out}";
+constexpr const char* kYbrToPpm =
+    "gdcmconv --raw {in} {out}.dcm && dcm2pnm --write-raw-pnm {out}.dcm {out}";
 
 const ConformanceCase kCases[] = {
-    {"qa_ts_9", "dcm_qa_ts/9.dcm", {}, nullptr, Oracle::kDecodedDicom, kGdcmDecode,
-     VEXEL_COLOUR_UNKNOWN, 0, 0},
-    {"mr_small_signed", "pydicom/test_files/MR_small_jp2klossless.dcm", {}, nullptr,
-     Oracle::kDecodedDicom, kGdcmDecode, VEXEL_COLOUR_UNKNOWN, 0, 0},
-    {"signed_14bit_lossy", "pydicom/test_files/693_J2KI.dcm", {}, nullptr,
-     Oracle::kDecodedDicom, kGdcmDecode, VEXEL_COLOUR_UNKNOWN, 2, 0.5},
-    {"pixel_rep_mismatch", "pydicom/test_files/J2K_pixelrep_mismatch.dcm", {}, nullptr,
-     Oracle::kDecodedDicom, kGdcmDecode, VEXEL_COLOUR_UNKNOWN, 0, 0},
-    {"lossy_16bit", "pydicom/test_files/JPEG2000.dcm", {}, nullptr, Oracle::kDecodedDicom,
-     kGdcmDecode, VEXEL_COLOUR_UNKNOWN, 2, 0.5},
-    {"rgb_lossy", "pydicom/test_files/SC_rgb_gdcm_KY.dcm", {}, nullptr, Oracle::kDecodedDicom,
-     kGdcmDecode, VEXEL_COLOUR_RGB, 2, 0.5},
+    {"qa_ts_9",
+     "dcm_qa_ts/9.dcm",
+     {},
+     nullptr,
+     Oracle::kDecodedDicom,
+     kGdcmDecode,
+     VEXEL_COLOUR_UNKNOWN,
+     0,
+     0},
+    {"mr_small_signed",
+     "pydicom/test_files/MR_small_jp2klossless.dcm",
+     {},
+     nullptr,
+     Oracle::kDecodedDicom,
+     kGdcmDecode,
+     VEXEL_COLOUR_UNKNOWN,
+     0,
+     0},
+    {"signed_14bit_lossy",
+     "pydicom/test_files/693_J2KI.dcm",
+     {},
+     nullptr,
+     Oracle::kDecodedDicom,
+     kGdcmDecode,
+     VEXEL_COLOUR_UNKNOWN,
+     2,
+     0.5},
+    {"pixel_rep_mismatch",
+     "pydicom/test_files/J2K_pixelrep_mismatch.dcm",
+     {},
+     nullptr,
+     Oracle::kDecodedDicom,
+     kGdcmDecode,
+     VEXEL_COLOUR_UNKNOWN,
+     0,
+     0},
+    {"lossy_16bit",
+     "pydicom/test_files/JPEG2000.dcm",
+     {},
+     nullptr,
+     Oracle::kDecodedDicom,
+     kGdcmDecode,
+     VEXEL_COLOUR_UNKNOWN,
+     2,
+     0.5},
+    {"rgb_lossy_ky",
+     "pydicom/test_files/SC_rgb_gdcm_KY.dcm",
+     {},
+     nullptr,
+     Oracle::kDecodedDicom,
+     kGdcmDecode,
+     VEXEL_COLOUR_RGB,
+     2,
+     0.5},
     // YBR_RCT: the inverse RCT gives RGB; asking for YBR must not convert a second time.
-    {"ybr_rct", "pydicom/test_files/examples_jpeg2k.dcm", {}, nullptr, Oracle::kDecodedDicom,
-     kGdcmDecode, VEXEL_COLOUR_YBR, 0, 0},
-    {"ybr_rct_text", "pydicom/test_files/GDCMJ2K_TextGBR.dcm", {}, nullptr,
-     Oracle::kDecodedDicom, kGdcmDecode, VEXEL_COLOUR_YBR, 0, 0},
-    {"ct_lossless", nullptr, PhantomImage::kCt, "gdcmconv --j2k {in} {out}",
-     Oracle::kDecodedDicom, kGdcmDecode, VEXEL_COLOUR_UNKNOWN, 0, 0},
+    {"ybr_rct",
+     "pydicom/test_files/examples_jpeg2k.dcm",
+     {},
+     nullptr,
+     Oracle::kDecodedDicom,
+     kGdcmDecode,
+     VEXEL_COLOUR_YBR,
+     0,
+     0},
+    {"ybr_rct_text",
+     "pydicom/test_files/GDCMJ2K_TextGBR.dcm",
+     {},
+     nullptr,
+     Oracle::kDecodedDicom,
+     kGdcmDecode,
+     VEXEL_COLOUR_YBR,
+     0,
+     0},
+    {"ct_lossless", nullptr, PhantomImage::kCt, "gdcmconv --j2k {in} {out}", Oracle::kDecodedDicom,
+     kGdcmDecode, VEXEL_COLOUR_UNKNOWN, 0, 0},
     {"ct_lossless_vs_original", nullptr, PhantomImage::kCt, "gdcmconv --j2k {in} {out}",
      Oracle::kOriginal, nullptr, VEXEL_COLOUR_UNKNOWN, 0, 0},
     {"ct_lossy", nullptr, PhantomImage::kCt, "gdcmconv --j2k --lossy -q 30 {in} {out}",
      Oracle::kDecodedDicom, kGdcmDecode, VEXEL_COLOUR_UNKNOWN, 2, 0.5},
     {"ct_irreversible", nullptr, PhantomImage::kCt,
-     "gdcmconv --j2k --lossy --irreversible -q 40 {in} {out}", Oracle::kDecodedDicom,
-     kGdcmDecode, VEXEL_COLOUR_UNKNOWN, 2, 0.5},
+     "gdcmconv --j2k --lossy --irreversible -q 40 {in} {out}", Oracle::kDecodedDicom, kGdcmDecode,
+     VEXEL_COLOUR_UNKNOWN, 2, 0.5},
     {"pet_lossless_vs_original", nullptr, PhantomImage::kPet, "gdcmconv --j2k {in} {out}",
      Oracle::kOriginal, nullptr, VEXEL_COLOUR_UNKNOWN, 0, 0},
     {"pet_rate_10", nullptr, PhantomImage::kPet, "gdcmconv --j2k --lossy -r 10 {in} {out}",
@@ -52,21 +109,22 @@ const ConformanceCase kCases[] = {
     {"rgb_lossy", nullptr, PhantomImage::kRgb, "gdcmconv --j2k --lossy -q 30 {in} {out}",
      Oracle::kDecodedDicom, kGdcmDecode, VEXEL_COLOUR_RGB, 2, 0.5},
     // DCMTK's YCbCr conversion rounds differently from ours by at most one.
-    {"ybr_without_transform", nullptr, PhantomImage::kRgb, kEncodeAsYbr, Oracle::kPpm,
-     kYbrToPpm, VEXEL_COLOUR_YBR, 1, 0.5},
+    {"ybr_without_transform", nullptr, PhantomImage::kRgb, kEncodeAsYbr, Oracle::kPpm, kYbrToPpm,
+     VEXEL_COLOUR_YBR, 1, 0.5},
 };
 
 class Jpeg2000Conformance : public ::testing::TestWithParam<ConformanceCase> {};
 
-TEST_P(Jpeg2000Conformance, MatchesOracle) { RunConformanceCase("jpeg2000", GetParam()); }
+TEST_P(Jpeg2000Conformance, MatchesOracle) {
+    RunConformanceCase("jpeg2000", GetParam());
+}
 
 INSTANTIATE_TEST_SUITE_P(Files, Jpeg2000Conformance, ::testing::ValuesIn(kCases),
                          [](const auto& row) { return std::string(row.param.name); });
 
 class Jpeg2000Malformed : public ::testing::TestWithParam<MalformedCase> {};
 
-TEST_P(Jpeg2000Malformed, FailsWithoutWritingPastOutput)
-{
+TEST_P(Jpeg2000Malformed, FailsWithoutWritingPastOutput) {
     RunMalformedCase("jpeg2000", {PhantomImage::kCt, "gdcmconv --j2k {in} {out}", "j2k_ct"},
                      {PhantomImage::kRgb, "gdcmconv --j2k {in} {out}", "j2k_rgb"}, GetParam());
 }

@@ -17,7 +17,8 @@ public:
     }
     // Pads the last byte with one bits (F.1.2.3).
     void Align() {
-        while (m_bits != 0) Put(1, 1);
+        while (m_bits != 0)
+            Put(1, 1);
     }
 
 private:
@@ -58,13 +59,20 @@ Code CodeFor(int category, bool longCodes) {
 
 int Predict(int predictor, int ra, int rb, int rc) {
     switch (predictor) {
-        case 1: return ra;
-        case 2: return rb;
-        case 3: return rc;
-        case 4: return ra + rb - rc;
-        case 5: return ra + ((rb - rc) >> 1);
-        case 6: return rb + ((ra - rc) >> 1);
-        default: return (ra + rb) >> 1;
+        case 1:
+            return ra;
+        case 2:
+            return rb;
+        case 3:
+            return rc;
+        case 4:
+            return ra + rb - rc;
+        case 5:
+            return ra + ((rb - rc) >> 1);
+        case 6:
+            return rb + ((ra - rc) >> 1);
+        default:
+            return (ra + rb) >> 1;
     }
 }
 
@@ -72,7 +80,8 @@ void PutDifference(BitWriter& writer, int difference, bool longCodes) {
     int d = difference & 0xFFFF;  // modulo 2^16, then into -32767 .. 32768
     if (d > 32768) d -= 65536;
     int category = 0;
-    for (int magnitude = std::abs(d); magnitude != 0; magnitude >>= 1) ++category;
+    for (int magnitude = std::abs(d); magnitude != 0; magnitude >>= 1)
+        ++category;
     const Code code = CodeFor(category, longCodes);
     writer.Put(code.bits, code.length);
     if (category == 0 || category == 16) return;  // 32768 has no extra bits (H.1.2.2)
@@ -91,8 +100,7 @@ void Put16(std::vector<uint8_t>& out, int v) {
 }
 
 void EncodeScan(std::vector<uint8_t>& out, const std::vector<uint16_t>& samples, int rows,
-                int columns, const std::vector<int>& components,
-                const LosslessEncodeOptions& o) {
+                int columns, const std::vector<int>& components, const LosslessEncodeOptions& o) {
     const size_t plane = static_cast<size_t>(rows) * columns;
     const int pt = o.pointTransform;
     auto at = [&](int c, int y, int x) { return samples[plane * c + y * columns + x] >> pt; };
@@ -113,8 +121,8 @@ void EncodeScan(std::vector<uint8_t>& out, const std::vector<uint16_t>& samples,
                 } else if (x == 0) {
                     prediction = at(c, y - 1, x);
                 } else {
-                    prediction = Predict(o.predictor, at(c, y, x - 1), at(c, y - 1, x),
-                                         at(c, y - 1, x - 1));
+                    prediction =
+                        Predict(o.predictor, at(c, y, x - 1), at(c, y - 1, x), at(c, y - 1, x - 1));
                 }
                 PutDifference(writer, at(c, y, x) - prediction, o.longCodes);
             }
@@ -125,9 +133,8 @@ void EncodeScan(std::vector<uint8_t>& out, const std::vector<uint16_t>& samples,
 
 }  // namespace
 
-std::vector<uint8_t> EncodeLosslessJpeg(const std::vector<uint16_t>& samples, int rows,
-                                        int columns, int components,
-                                        const LosslessEncodeOptions& o) {
+std::vector<uint8_t> EncodeLosslessJpeg(const std::vector<uint16_t>& samples, int rows, int columns,
+                                        int components, const LosslessEncodeOptions& o) {
     std::vector<uint8_t> out;
     Marker(out, 0xD8);
     Marker(out, 0xC4);  // one table for every component
@@ -156,10 +163,12 @@ std::vector<uint8_t> EncodeLosslessJpeg(const std::vector<uint16_t>& samples, in
     }
     std::vector<std::vector<int>> scans;
     if (o.separateScans) {
-        for (int c = 0; c < components; ++c) scans.push_back({c});
+        for (int c = 0; c < components; ++c)
+            scans.push_back({c});
     } else {
         scans.emplace_back();
-        for (int c = 0; c < components; ++c) scans.back().push_back(c);
+        for (int c = 0; c < components; ++c)
+            scans.back().push_back(c);
     }
     for (const auto& scan : scans) {
         Marker(out, 0xDA);

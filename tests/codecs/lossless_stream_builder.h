@@ -12,15 +12,14 @@ namespace vexel::test {
 struct LosslessEncodeOptions {
     int precision = 16;
     int predictor = 1;
-    int pointTransform = 0;     // samples must already be multiples of 2^pt
-    int restartRows = 0;        // restart interval in whole rows, 0 for none
+    int pointTransform = 0;      // samples must already be multiples of 2^pt
+    int restartRows = 0;         // restart interval in whole rows, 0 for none
     bool separateScans = false;  // one scan per component instead of one interleaved scan
     bool longCodes = false;      // every non-zero category gets a 16-bit code
 };
 
 // samples: components planes of rows x columns values below 2^precision.
-std::vector<uint8_t> EncodeLosslessJpeg(const std::vector<uint16_t>& samples, int rows,
-                                        int columns, int components,
-                                        const LosslessEncodeOptions& options);
+std::vector<uint8_t> EncodeLosslessJpeg(const std::vector<uint16_t>& samples, int rows, int columns,
+                                        int components, const LosslessEncodeOptions& options);
 
 }  // namespace vexel::test

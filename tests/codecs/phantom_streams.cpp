@@ -11,21 +11,18 @@ namespace {
 
 std::mutex g_streamsMutex;
 
-const std::filesystem::path& StreamsDir()
-{
+const std::filesystem::path& StreamsDir() {
     static const std::filesystem::path dir = ScratchDir("phantom-streams");
     return dir;
 }
 
-std::filesystem::path FirstDicomFile(const std::filesystem::path& dir)
-{
+std::filesystem::path FirstDicomFile(const std::filesystem::path& dir) {
     for (const auto& entry : std::filesystem::directory_iterator(dir))
         if (entry.path().extension() == ".dcm") return entry.path();
     return {};
 }
 
-std::filesystem::path WritePhantom(PhantomImage image)
-{
+std::filesystem::path WritePhantom(PhantomImage image) {
     phantom::PhantomOptions options;
     options.columns = 160;  // not square: a rows/columns swap shows
     options.rows = 128;
@@ -35,23 +32,27 @@ std::filesystem::path WritePhantom(PhantomImage image)
     std::string error;
     bool written = false;
     switch (image) {
-        case PhantomImage::kCt: written = phantom::WriteCtSeries(dir, options, &error); break;
-        case PhantomImage::kPet: written = phantom::WritePetSeries(dir, options, &error); break;
-        case PhantomImage::kRgb: written = phantom::WriteRgbImage(dir, options, &error); break;
+        case PhantomImage::kCt:
+            written = phantom::WriteCtSeries(dir, options, &error);
+            break;
+        case PhantomImage::kPet:
+            written = phantom::WritePetSeries(dir, options, &error);
+            break;
+        case PhantomImage::kRgb:
+            written = phantom::WriteRgbImage(dir, options, &error);
+            break;
     }
     return written ? FirstDicomFile(dir) : std::filesystem::path();
 }
 
-void ReplaceAll(std::string& text, const std::string& from, const std::string& to)
-{
+void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
     for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
         text.replace(at, from.size(), to);
 }
 
 }  // namespace
 
-std::filesystem::path PhantomSource(PhantomImage image)
-{
+std::filesystem::path PhantomSource(PhantomImage image) {
     std::lock_guard lock(g_streamsMutex);
     static std::map<PhantomImage, std::filesystem::path> written;
     auto it = written.find(image);
@@ -60,8 +61,7 @@ std::filesystem::path PhantomSource(PhantomImage image)
 }
 
 std::filesystem::path ConvertOnce(const std::string& key, const std::string& command,
-                                  const std::filesystem::path& input, std::string* log)
-{
+                                  const std::filesystem::path& input, std::string* log) {
     const std::filesystem::path& dir = StreamsDir();  // before the lock: may write phantoms
     std::lock_guard lock(g_streamsMutex);
     static std::map<std::string, std::pair<std::filesystem::path, std::string>> converted;
@@ -76,7 +76,8 @@ std::filesystem::path ConvertOnce(const std::string& key, const std::string& com
     int code = 0;
     const std::string output = RunCommand("(" + line + ") 2>&1", &code);
     const bool made = code == 0 && std::filesystem::exists(out);
-    const auto& entry = converted[key] = {made ? out : std::filesystem::path(), line + ": " + output};
+    const auto& entry =
+        converted[key] = {made ? out : std::filesystem::path(), line + ": " + output};
     if (log) *log = entry.second;
     return entry.first;
 }

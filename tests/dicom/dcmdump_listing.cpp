@@ -53,7 +53,8 @@ void ParseValue(std::string_view value, DumpRow& row) {
         row.kind = DumpRow::Kind::Container;
     } else if (value.starts_with("\"Directory Record\"")) {
         row.kind = DumpRow::Kind::Container;  // a DICOMDIR record item
-    } else if (value.starts_with("(ItemDelimitation") || value.starts_with("(SequenceDelimitation") ||
+    } else if (value.starts_with("(ItemDelimitation") ||
+               value.starts_with("(SequenceDelimitation") ||
                value.starts_with("\"ItemDelimitation")) {
         row.kind = DumpRow::Kind::Delimiter;
     } else if (value.size() >= 2 && value.front() == '[' && value.back() == ']') {
@@ -78,7 +79,8 @@ bool ParseLine(std::string_view line, DumpRow& row) {
     const size_t hash = rest.rfind('#');
     if (hash == std::string_view::npos || hash < 15) return false;
     std::string_view value = rest.substr(15, hash - 15);
-    while (!value.empty() && value.back() == ' ') value.remove_suffix(1);
+    while (!value.empty() && value.back() == ' ')
+        value.remove_suffix(1);
     ParseValue(value, row);
 
     std::string_view comment = rest.substr(hash + 1);

@@ -43,7 +43,9 @@ constexpr TruncationCase kCases[] = {
     {"dicomdir_records", "pydicom/test_files/dicomdirtests/DICOMDIR"},
 };
 
-void PrintTo(const TruncationCase& param, std::ostream* out) { *out << param.name; }
+void PrintTo(const TruncationCase& param, std::ostream* out) {
+    *out << param.name;
+}
 
 size_t TreeSize(const CDicomElement* container) {
     size_t count = 0;
@@ -88,16 +90,19 @@ TEST_P(TruncationTest, CutCopiesFailOrLoadLess) {
     if (!whole.OffsetsDetached()) CollectBoundaries(whole.Root(), cuts);
     std::mt19937 random(kSeed);
     std::uniform_int_distribution<uint64_t> anywhere(0, bytes.size() - 1);
-    for (int i = 0; i < kRandomCuts; ++i) cuts.insert(anywhere(random));
+    for (int i = 0; i < kRandomCuts; ++i)
+        cuts.insert(anywhere(random));
 
-    const fs::path cutPath = test::ScratchDir(std::string("truncation-") + GetParam().name) / "cut.dcm";
+    const fs::path cutPath =
+        test::ScratchDir(std::string("truncation-") + GetParam().name) / "cut.dcm";
     for (const uint64_t cut : cuts) {
         if (cut >= bytes.size()) continue;
         {
             // A new file each time: ext4 flushes a file truncated and rewritten in place.
             fs::remove(cutPath);
             std::ofstream out(cutPath, std::ios::binary);
-            out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(cut));
+            out.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(cut));
         }
         for (const bool deferred : {true, false}) {
             CDicomFile file;

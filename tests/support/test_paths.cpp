@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace vexel::test {
 
@@ -17,8 +18,24 @@ std::filesystem::path TestDataDir() {
 
 bool HaveTestData() { return std::filesystem::is_directory(TestDataDir() / "oracle"); }
 
+// ctest runs each test in its own process, several at once: every process gets its own
+// scratch tree, removed when it exits, so that no two processes share or delete files.
+static const std::filesystem::path& ScratchRoot() {
+    static const std::filesystem::path root = [] {
+        std::filesystem::path dir = BinaryDir() / "test-scratch" / ("p" + std::to_string(getpid()));
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+        std::atexit([] {
+            std::error_code ignored;
+            std::filesystem::remove_all(ScratchRoot(), ignored);
+        });
+        return dir;
+    }();
+    return root;
+}
+
 std::filesystem::path ScratchDir(const std::string& name) {
-    std::filesystem::path dir = BinaryDir() / "test-scratch" / name;
+    std::filesystem::path dir = ScratchRoot() / name;
     std::error_code ec;
     std::filesystem::remove_all(dir, ec);
     std::filesystem::create_directories(dir);

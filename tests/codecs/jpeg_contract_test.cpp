@@ -1,0 +1,106 @@
+// jpeg1, jpeg2 and jpeg3 against the contract's table of bad streams and bad requests
+// (shared with every module), and jpeg1's encoder and size reader.
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+#include "codec_corpus.h"
+#include "codec_malformed.h"
+#include "codec_module.h"
+#include "phantom_streams.h"
+#include "support/test_paths.h"
+
+namespace vexel::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+class Jpeg1Malformed : public ::testing::TestWithParam<MalformedCase> {};
+TEST_P(Jpeg1Malformed, FailsWithoutWritingPastOutput) {
+    RunMalformedCase("jpeg1", {PhantomImage::kCt, "dcmcjpeg +eb {in} {out}", "jpeg_eb_ct"},
+                     {PhantomImage::kRgb, "dcmcjpeg +eb {in} {out}", "jpeg_eb_rgb"}, GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(Streams, Jpeg1Malformed, ::testing::ValuesIn(MalformedCases()),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+class Jpeg2Malformed : public ::testing::TestWithParam<MalformedCase> {};
+TEST_P(Jpeg2Malformed, FailsWithoutWritingPastOutput) {
+    RunMalformedCase("jpeg2", {PhantomImage::kCt, "dcmcjpeg +e1 {in} {out}", "jpeg_sv1_ct"},
+                     {PhantomImage::kRgb, "dcmcjpeg +e1 {in} {out}", "jpeg_sv1_rgb"}, GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(Streams, Jpeg2Malformed, ::testing::ValuesIn(MalformedCases()),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+class Jpeg3Malformed : public ::testing::TestWithParam<MalformedCase> {};
+TEST_P(Jpeg3Malformed, FailsWithoutWritingPastOutput) {
+    RunMalformedCase("jpeg3", {PhantomImage::kCt, "dcmcjpeg +ee {in} {out}", "jpeg_ee_ct"},
+                     {PhantomImage::kRgb, "dcmcjpeg +ee +bt {in} {out}", "jpeg_ee_rgb"},
+                     GetParam());
+}
+INSTANTIATE_TEST_SUITE_P(Streams, Jpeg3Malformed, ::testing::ValuesIn(MalformedCases()),
+                         [](const auto& row) { return std::string(row.param.name); });
+
+// CompressJPEG writes a file that DCMTK reads back (wrapped by img2dcm, decoded by
+// dcmdjpeg) close to the input; ReadJPEGsize reports its size.
+TEST(Jpeg1Encoder, WritesBaselineFileThatDcmtkDecodes) {
+    if (!HaveProgram("img2dcm") || !HaveProgram("dcmdjpeg")) GTEST_SKIP() << "DCMTK absent";
+    std::string error;
+    const auto module = CCodecModule::Load("jpeg1", &error);
+    ASSERT_TRUE(module) << error;
+    using Compress = int32_t (*)(const uint8_t*, int32_t, int32_t, int32_t, const char*);
+    using ReadSize = int32_t (*)(const uint8_t*, uint32_t, int32_t*, int32_t*);
+    const auto compress = reinterpret_cast<Compress>(module->Symbol("CompressJPEG"));
+    const auto readSize = reinterpret_cast<ReadSize>(module->Symbol("ReadJPEGsize"));
+    ASSERT_TRUE(compress && readSize);
+
+    constexpr int kWidth = 70;
+    constexpr int kHeight = 45;
+    std::vector<uint8_t> rgb;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            rgb.push_back(static_cast<uint8_t>(x * 255 / (kWidth - 1)));
+            rgb.push_back(static_cast<uint8_t>(y * 255 / (kHeight - 1)));
+            rgb.push_back(static_cast<uint8_t>(128 + 100 * std::sin(x * 0.1)));
+        }
+    }
+    const fs::path dir = ScratchDir("jpeg1-encoder");
+    const fs::path jpeg = dir / "Ünïcode name.jpg";
+    ASSERT_EQ(compress(rgb.data(), kWidth, kHeight, 95, jpeg.c_str()), VEXEL_CODEC_OK);
+    std::ifstream in(jpeg, std::ios::binary);
+    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    int32_t width = 0, height = 0;
+    ASSERT_EQ(readSize(bytes.data(), static_cast<uint32_t>(bytes.size()), &width, &height),
+              VEXEL_CODEC_OK);
+    EXPECT_EQ(width, kWidth);
+    EXPECT_EQ(height, kHeight);
+    EXPECT_EQ(readSize(bytes.data(), 3, &width, &height), VEXEL_CODEC_CORRUPT);
+
+    fs::copy_file(jpeg, dir / "plain.jpg");
+    std::string log;
+    ASSERT_TRUE(RunTool("img2dcm \"$IN\" \"$OUT.jpeg.dcm\" && dcmdjpeg \"$OUT.jpeg.dcm\" \"$OUT\"",
+                        dir / "plain.jpg", dir / "decoded.dcm", &log))
+        << log;
+    NativePixels decoded;
+    ASSERT_TRUE(ReadNativePixels(dir / "decoded.dcm", &decoded, &error)) << error;
+    ASSERT_EQ(decoded.rgb.size(), rgb.size());
+    double total = 0;
+    int worst = 0;
+    for (size_t i = 0; i < rgb.size(); ++i) {
+        const int d = std::abs(int{rgb[i]} - int{decoded.rgb[i]});
+        total += d;
+        worst = std::max(worst, d);
+    }
+    EXPECT_LT(total / static_cast<double>(rgb.size()), 2.0);
+    EXPECT_LE(worst, 24);
+
+    EXPECT_EQ(compress(rgb.data(), kWidth, kHeight, 95, (dir / "no/such/dir.jpg").c_str()),
+              VEXEL_CODEC_BAD_ARGUMENT);
+    EXPECT_EQ(compress(rgb.data(), 0, kHeight, 95, jpeg.c_str()), VEXEL_CODEC_BAD_ARGUMENT);
+}
+
+}  // namespace
+}  // namespace vexel::test

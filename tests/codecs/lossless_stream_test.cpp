@@ -1,0 +1,238 @@
+// The lossless decoder of jpeg1, jpeg2 and jpeg3 on streams built by a plain encoder in
+// this folder (restart intervals, separate scans, long codes, the difference 32768, low
+// precisions): the expected decode is the image that was encoded. Then malformed lossless
+// streams, which must fail with a stated status and never write past the output.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "codec_module.h"
+#include "lossless_stream_builder.h"
+
+namespace vexel::test {
+namespace {
+
+struct StreamCase {
+    const char* name;
+    int rows;
+    int columns;
+    int components;
+    LosslessEncodeOptions options;
+};
+
+const StreamCase kStreams[] = {
+    {"p16_sv1", 33, 47, 1, {16, 1, 0, 0, false, false}},
+    {"p16_sv4_restart_each_row", 20, 31, 1, {16, 4, 0, 1, false, false}},
+    {"p16_sv7_restart_3_rows", 20, 31, 1, {16, 7, 0, 3, false, false}},
+    {"p16_sv5_long_codes", 17, 29, 1, {16, 5, 0, 0, false, true}},
+    {"p16_sv6_point_transform_4", 16, 16, 1, {16, 6, 4, 0, false, false}},
+    {"p12_sv2", 9, 65, 1, {12, 2, 0, 2, false, false}},
+    {"p2_sv3", 12, 12, 1, {2, 3, 0, 0, false, false}},
+    {"p8_sv1_interleaved_rgb", 15, 21, 3, {8, 1, 0, 0, false, false}},
+    {"p8_sv7_separate_scans_rgb", 15, 21, 3, {8, 7, 0, 4, true, false}},
+    {"p16_sv4_rgb_restart", 10, 11, 3, {16, 4, 0, 2, false, true}},
+};
+
+// Deterministic noise over the full range of the precision, with runs of extremes that
+// force the largest differences (category 16 included for 16 bits).
+std::vector<uint16_t> TestImage(const StreamCase& c) {
+    const int bits = c.options.precision;
+    const uint32_t mask = (1u << bits) - 1;
+    std::vector<uint16_t> samples(size_t(c.rows) * c.columns * c.components);
+    uint32_t state = 12345;
+    for (size_t i = 0; i < samples.size(); ++i) {
+        state = state * 1103515245u + 12345u;
+        uint32_t v = (state >> 8) & mask;
+        if (i % 7 == 3) v = (i / 7) % 2 ? mask : 0;
+        samples[i] =
+            static_cast<uint16_t>(v >> c.options.pointTransform << c.options.pointTransform);
+    }
+    samples[0] = 0;  // 16 bits: 0 - 32768 is the difference 32768
+    return samples;
+}
+
+// The modules' layout: one component as words; three as interleaved bytes >> (P - 8).
+std::vector<uint8_t> ExpectedOutput(const StreamCase& c, const std::vector<uint16_t>& samples) {
+    const size_t pixels = size_t(c.rows) * c.columns;
+    std::vector<uint8_t> out;
+    if (c.components == 1) {
+        out.resize(pixels * 2);
+        std::memcpy(out.data(), samples.data(), out.size());
+        return out;
+    }
+    const int shift = c.options.precision > 8 ? c.options.precision - 8 : 0;
+    for (size_t i = 0; i < pixels; ++i) {
+        for (int k = 0; k < 3; ++k)
+            out.push_back(uint8_t(samples[k * pixels + i] >> shift));
+    }
+    return out;
+}
+
+std::string FirstDifference(const std::vector<uint8_t>& expected,
+                            const std::vector<uint8_t>& actual, int bytesPerPixel) {
+    for (size_t i = 0; i < expected.size() && i < actual.size(); ++i) {
+        if (expected[i] != actual[i]) {
+            return "first difference at pixel " + std::to_string(i / bytesPerPixel);
+        }
+    }
+    return expected.size() == actual.size() ? "" : "sizes differ";
+}
+
+class LosslessStreamTest : public ::testing::TestWithParam<std::tuple<const char*, StreamCase>> {};
+
+TEST_P(LosslessStreamTest, DecodesTheEncodedImage) {
+    const auto& [moduleName, c] = GetParam();
+    std::string error;
+    const auto module = CCodecModule::Load(moduleName, &error);
+    ASSERT_TRUE(module) << error;
+    const std::vector<uint16_t> samples = TestImage(c);
+    const auto stream = EncodeLosslessJpeg(samples, c.rows, c.columns, c.components, c.options);
+    const uint32_t colour = c.components == 3 ? VEXEL_COLOUR_RGB : VEXEL_COLOUR_UNKNOWN;
+    const DecodeResult result = module->Decode(stream, uint32_t(c.rows), uint32_t(c.columns),
+                                               uint32_t(c.components), colour);
+    ASSERT_EQ(result.status, VEXEL_CODEC_OK) << c.name;
+    EXPECT_TRUE(result.guardIntact);
+    EXPECT_EQ(result.request.streamPrecision, uint32_t(c.options.precision));
+    EXPECT_EQ(FirstDifference(ExpectedOutput(c, samples), result.output, c.components == 1 ? 2 : 3),
+              "")
+        << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, LosslessStreamTest,
+                         ::testing::Combine(::testing::Values("jpeg1", "jpeg2", "jpeg3"),
+                                            ::testing::ValuesIn(kStreams)),
+                         [](const auto& testInfo) {
+                             return std::string(std::get<0>(testInfo.param)) + "_" +
+                                    std::get<1>(testInfo.param).name;
+                         });
+
+// Malformed streams and requests, built from one small valid stream.
+struct BadCase {
+    const char* name;
+    std::vector<uint8_t> (*mutate)(std::vector<uint8_t>);
+    uint32_t rows;  // expected by the request
+    uint64_t capacity;
+    int32_t status;
+};
+
+constexpr int kRows = 24;
+constexpr int kColumns = 40;
+constexpr uint64_t kFrameBytes = uint64_t{kRows} * kColumns * 2;
+
+size_t Find(const std::vector<uint8_t>& s, uint8_t marker) {
+    for (size_t i = 0; i + 1 < s.size(); ++i) {
+        if (s[i] == 0xFF && s[i + 1] == marker) return i;
+    }
+    return s.size();
+}
+
+std::vector<uint8_t> Same(std::vector<uint8_t> s) {
+    return s;
+}
+std::vector<uint8_t> Truncated(std::vector<uint8_t> s) {
+    s.resize(Find(s, 0xDA) + 14 + (s.size() - Find(s, 0xDA)) / 3);
+    return s;
+}
+std::vector<uint8_t> NoSoi(std::vector<uint8_t> s) {
+    s[1] = 0xD9;
+    return s;
+}
+// BITS claim 17 codes of length 2: more than two bits can hold.
+std::vector<uint8_t> OverfullHuffman(std::vector<uint8_t> s) {
+    const size_t dht = Find(s, 0xC4) + 5;
+    std::swap(s[dht + 1], s[dht + 4]);
+    return s;
+}
+// A symbol above 16 has no meaning in a lossless table.
+std::vector<uint8_t> HuffmanSymbol17(std::vector<uint8_t> s) {
+    s[Find(s, 0xC4) + 5 + 16 + 3] = 17;
+    return s;
+}
+// The scan refers to table 1, which was never defined.
+std::vector<uint8_t> MissingTable(std::vector<uint8_t> s) {
+    s[Find(s, 0xDA) + 6] = 0x10;
+    return s;
+}
+std::vector<uint8_t> PredictorZero(std::vector<uint8_t> s) {
+    s[Find(s, 0xDA) + 7] = 0;
+    return s;
+}
+// Pt 13 of a 12-bit frame leaves no bits to code.
+std::vector<uint8_t> PointTransformTooLarge(std::vector<uint8_t> s) {
+    s[Find(s, 0xC3) + 4] = 12;
+    s[Find(s, 0xDA) + 9] = 13;
+    return s;
+}
+std::vector<uint8_t> SuccessiveApproximation(std::vector<uint8_t> s) {
+    s[Find(s, 0xDA) + 9] = 0x10;  // Ah is 0 outside progressive DCT
+    return s;
+}
+// Codes 17 .. 31 of length 5 are not in the table (all ones after the scan header).
+std::vector<uint8_t> UnknownCode(std::vector<uint8_t> s) {
+    const size_t data = Find(s, 0xDA) + 10;
+    for (size_t i = data; i < data + 8; ++i)
+        s[i] = 0xFE;
+    return s;
+}
+std::vector<uint8_t> RowsDoubled(std::vector<uint8_t> s) {
+    s[Find(s, 0xC3) + 6] = kRows * 2;
+    return s;
+}
+std::vector<uint8_t> MissingRestart(std::vector<uint8_t> s) {
+    const size_t rst = Find(s, 0xD0);
+    s[rst + 1] = 0xD3;  // RST3 where RST0 belongs
+    return s;
+}
+std::vector<uint8_t> TwoFrames(std::vector<uint8_t> s) {
+    const size_t sof = Find(s, 0xC3);
+    const size_t sos = Find(s, 0xDA);
+    s.insert(s.begin() + static_cast<long>(sos), s.begin() + static_cast<long>(sof),
+             s.begin() + static_cast<long>(sof + 11));
+    return s;
+}
+
+const BadCase kBadCases[] = {
+    {"valid", Same, kRows, kFrameBytes, VEXEL_CODEC_OK},
+    {"truncated", Truncated, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"no_soi", NoSoi, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"overfull_huffman_table", OverfullHuffman, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"huffman_symbol_17", HuffmanSymbol17, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"missing_huffman_table", MissingTable, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"predictor_0", PredictorZero, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"point_transform_13_of_12_bits", PointTransformTooLarge, kRows, kFrameBytes,
+     VEXEL_CODEC_CORRUPT},
+    {"ah_not_zero", SuccessiveApproximation, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"unknown_huffman_code", UnknownCode, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"wrong_restart_marker", MissingRestart, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"second_frame_header", TwoFrames, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"sof_bigger_than_request", RowsDoubled, kRows, kFrameBytes, VEXEL_CODEC_SIZE_MISMATCH},
+    {"sof_bigger_unknown_rows", RowsDoubled, 0, kFrameBytes, VEXEL_CODEC_OUTPUT_TOO_SMALL},
+    {"capacity_one_short", Same, kRows, kFrameBytes - 1, VEXEL_CODEC_OUTPUT_TOO_SMALL},
+    {"capacity_zero", Same, 0, 0, VEXEL_CODEC_OUTPUT_TOO_SMALL},
+};
+
+class LosslessMalformedTest : public ::testing::TestWithParam<std::tuple<const char*, BadCase>> {};
+
+TEST_P(LosslessMalformedTest, FailsWithStatedStatus) {
+    const auto& [moduleName, c] = GetParam();
+    std::string error;
+    const auto module = CCodecModule::Load(moduleName, &error);
+    ASSERT_TRUE(module) << error;
+    StreamCase base{"base", kRows, kColumns, 1, {16, 1, 0, 6, false, false}};
+    const auto stream =
+        c.mutate(EncodeLosslessJpeg(TestImage(base), kRows, kColumns, 1, base.options));
+    const DecodeResult result = module->Decode(stream, c.rows, kColumns, 1, 0, c.capacity);
+    EXPECT_EQ(result.status, c.status) << c.name;
+    EXPECT_TRUE(result.guardIntact) << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Streams, LosslessMalformedTest,
+                         ::testing::Combine(::testing::Values("jpeg1", "jpeg2", "jpeg3"),
+                                            ::testing::ValuesIn(kBadCases)),
+                         [](const auto& testInfo) {
+                             return std::string(std::get<0>(testInfo.param)) + "_" +
+                                    std::get<1>(testInfo.param).name;
+                         });
+
+}  // namespace
+}  // namespace vexel::test
