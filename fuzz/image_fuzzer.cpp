@@ -1,7 +1,5 @@
 // A whole file through the image layer: attributes, frame layout, decoding of every frame
 // (native, palette, RLE and the codec modules beside the fuzzer).
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -9,6 +7,7 @@
 #include <vector>
 
 #include "dicom/dicom_dictionary.h"
+#include "scratch_file.h"
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
 #include "imaging/dicom_frame.h"
@@ -20,20 +19,12 @@ namespace {
 vexel::CDicomDictionary g_dictionary;
 vexel::CJPEGEngine g_codecs;
 
-std::string ScratchPath() {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/vexel-fuzz-image-" +
-           std::to_string(getpid()) + ".dcm";
-}
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = ScratchPath();
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) return 0;
-    std::fwrite(data, 1, size, out);
-    std::fclose(out);
+    std::string path;
+    if (!WriteScratchFile("image", data, size, path)) return 0;
     vexel::CDicomFile file;
     file.SetDeferredValues(true);
     if (vexel::ReadDicomFile(file, path) != vexel::ReadStatus::Ok) return 0;

@@ -1,12 +1,11 @@
 // The reader on arbitrary bytes, deferred and not, then every accessor on what it read.
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstdio>
 #include <string>
 
 #include "dicom/character_set.h"
 #include "dicom/dicom_dictionary.h"
+#include "scratch_file.h"
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
 #include "dicom/tag_list.h"
@@ -15,11 +14,6 @@ namespace {
 
 vexel::CDicomDictionary g_dictionary;
 
-std::string ScratchPath() {
-    const char* dir = std::getenv("TMPDIR");
-    return std::string(dir && *dir ? dir : "/tmp") + "/vexel-fuzz-reader-" +
-           std::to_string(getpid()) + ".dcm";
-}
 
 void Exercise(vexel::CDicomFile& file) {
     volatile size_t sink = 0;
@@ -47,11 +41,8 @@ void Exercise(vexel::CDicomFile& file) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string path = ScratchPath();
-    FILE* out = std::fopen(path.c_str(), "wb");
-    if (out == nullptr) return 0;
-    std::fwrite(data, 1, size, out);
-    std::fclose(out);
+    std::string path;
+    if (!WriteScratchFile("reader", data, size, path)) return 0;
     for (bool deferred : {true, false}) {
         vexel::CDicomFile file;
         file.SetDeferredValues(deferred);

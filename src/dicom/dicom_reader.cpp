@@ -56,6 +56,8 @@ private:
     ReadStatus Push(CDicomElement* element, ContainerKind kind, uint64_t length, bool explicitVr);
     CDicomElement* Pop(uint16_t delimiter, uint8_t synthetic);
     ReadStatus ReadDelimitationElement(uint16_t element);
+    // Reads the next length bytes into a new guarded block (NUL after them), or skips them.
+    ReadStatus LoadOrSkip(uint32_t length, bool load, uint8_t*& raw);
     ReadStatus ReadValue(CDicomElement*& node, uint16_t group, uint16_t element, VrCode vr,
                          uint32_t length);
     ReadStatus CheckBareDataSet(uint16_t group);
@@ -99,6 +101,20 @@ CDicomElement* CParsePass::Pop(uint16_t delimiter, uint8_t synthetic) {
                              synthetic);
 }
 
+ReadStatus CParsePass::LoadOrSkip(uint32_t length, bool load, uint8_t*& raw) {
+    raw = nullptr;
+    if (!load) return m_stream.Skip(length) ? ReadStatus::Ok : ReadStatus::Truncated;
+    raw = static_cast<uint8_t*>(CheckedAlloc(size_t{length} + 1));
+    if (raw == nullptr) return ReadStatus::OutOfMemory;
+    if (!m_stream.Read(raw, length)) {
+        CheckedFree(raw);
+        raw = nullptr;
+        return ReadStatus::Truncated;
+    }
+    raw[length] = 0;
+    return ReadStatus::Ok;
+}
+
 ReadStatus CParsePass::ReadDelimitationElement(uint16_t element) {
     uint32_t length = 0;
     if (!m_stream.ReadU32(length)) return ReadStatus::Truncated;
@@ -111,16 +127,9 @@ ReadStatus CParsePass::ReadDelimitationElement(uint16_t element) {
         if (inPixelData && length != kUndefinedLength) {
             // A fragment of encapsulated pixel data: kept in the file unless values are loaded.
             uint8_t* raw = nullptr;
-            if (!m_file.DeferredValues()) {
-                raw = static_cast<uint8_t*>(CheckedAlloc(size_t{length} + 1));
-                if (raw == nullptr) return ReadStatus::OutOfMemory;
-                if (!m_stream.Read(raw, length)) {
-                    CheckedFree(raw);
-                    return ReadStatus::Truncated;
-                }
-                raw[length] = 0;
-            } else if (!m_stream.Skip(length)) {
-                return ReadStatus::Truncated;
+            if (ReadStatus status = LoadOrSkip(length, !m_file.DeferredValues(), raw);
+                status != ReadStatus::Ok) {
+                return status;
             }
             if (!m_file.AddElement(Current(), 0xFFFE, 0xE000, VrCode::Unknown, raw, valueOffset,
                                    length, 0)) {
@@ -166,17 +175,7 @@ ReadStatus CParsePass::ReadValue(CDicomElement*& node, uint16_t group, uint16_t 
     // byte order, and out of reach by offset once a deflated data set is inflated.
     const bool load = length > 0 && (!m_file.DeferredValues() || group == 0x0002 ||
                                      (dictionary && dictionary->IsPreloaded(tag)));
-    if (load) {
-        raw = static_cast<uint8_t*>(CheckedAlloc(size_t{length} + 1));
-        if (raw == nullptr) return ReadStatus::OutOfMemory;
-        if (!m_stream.Read(raw, length)) {
-            CheckedFree(raw);
-            return ReadStatus::Truncated;
-        }
-        raw[length] = 0;
-    } else if (!m_stream.Skip(length)) {
-        return ReadStatus::Truncated;
-    }
+    if (ReadStatus status = LoadOrSkip(length, load, raw); status != ReadStatus::Ok) return status;
     node = m_file.AddElement(Current(), group, element, vr, raw, offset, length, 0);
     if (node == nullptr) return ReadStatus::OutOfMemory;
     if (tag == tags::kTransferSyntaxUid && raw != nullptr) {
