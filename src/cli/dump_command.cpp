@@ -53,14 +53,17 @@ void PrintJson(const std::string& path, const std::vector<TagListRow>& rows, boo
 int RunDump(int argc, char** argv) {
     bool json = false;
     std::vector<std::string> paths;
+    bool usage = false;
     for (int i = 0; i < argc; ++i) {
         if (std::strcmp(argv[i], "--json") == 0) {
             json = true;
+        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+            usage = true;  // --help and unknown options
         } else {
             paths.emplace_back(argv[i]);
         }
     }
-    if (paths.empty()) {
+    if (paths.empty() || usage) {
         std::fprintf(stderr, "usage: vexel dump [--json] FILE...\n");
         return 2;
     }

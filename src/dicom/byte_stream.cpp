@@ -37,9 +37,8 @@ CByteStream::~CByteStream() {
 bool CByteStream::OpenFile(const std::string& path) {
     m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (m_fd < 0) return false;
-    struct stat info{};
-    if (fstat(m_fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
-    m_size = static_cast<uint64_t>(info.st_size);
+    if (fstat(m_fd, &m_status) != 0 || !S_ISREG(m_status.st_mode)) return false;
+    m_size = static_cast<uint64_t>(m_status.st_size);
     m_position = 0;
     m_buffer.clear();
     return true;

@@ -2,6 +2,8 @@
 // inflated data set). Every read checks that the full count arrived.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,6 +21,8 @@ public:
     // Replaces the source with bytes in memory; positions then count from their start.
     void UseMemory(std::vector<uint8_t> bytes);
     int FileDescriptor() const { return m_fd; }
+    // The status of the open file, taken when it was opened.
+    const struct stat& FileStatus() const { return m_status; }
 
     uint64_t Size() const { return m_size; }
     uint64_t Position() const { return m_position; }
@@ -34,6 +38,7 @@ private:
     bool Fill();
 
     int m_fd = -1;
+    struct stat m_status{};
     uint64_t m_size = 0;
     uint64_t m_position = 0;
     // Buffer window: bytes [m_bufferStart, m_bufferStart + m_buffer.size()) of the source.

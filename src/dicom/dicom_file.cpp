@@ -50,6 +50,11 @@ uint8_t* CopyToGuarded(const void* bytes, size_t length) {
 
 }  // namespace
 
+FileIdentity FileIdentityOf(const struct stat& status) {
+    return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
+            static_cast<uint64_t>(status.st_size), status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+}
+
 CDicomFile::CDicomFile() : m_id(++g_nextFileId) { m_root = NewElement(); }
 
 CDicomFile::~CDicomFile() {
@@ -152,10 +157,7 @@ std::FILE* CDicomFile::OpenVerified() const {
     if (!file) return nullptr;
     struct stat info{};
     if (fstat(fileno(file.get()), &info) != 0) return nullptr;
-    const FileIdentity now{static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
-                           static_cast<uint64_t>(info.st_size), info.st_mtim.tv_sec,
-                           info.st_mtim.tv_nsec};
-    if (!(now == m_identity)) return nullptr;
+    if (!(FileIdentityOf(info) == m_identity)) return nullptr;
     return file.release();
 }
 

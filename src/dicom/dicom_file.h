@@ -3,6 +3,8 @@
 // character sets). Values are read at parse time or later from the file (deferred values).
 #pragma once
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <memory>
 #include <cstdint>
@@ -28,6 +30,8 @@ struct FileIdentity {
     int64_t modifiedNanoseconds = 0;
     bool operator==(const FileIdentity&) const = default;
 };
+
+FileIdentity FileIdentityOf(const struct stat& status);
 
 class CDicomFile {
 public:

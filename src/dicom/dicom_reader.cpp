@@ -1,7 +1,5 @@
 #include "dicom/dicom_reader.h"
 
-#include <sys/stat.h>
-
 #include <cstring>
 #include <utility>
 #include <vector>
@@ -303,15 +301,6 @@ ReadStatus CParsePass::Run() {
     }
 }
 
-ReadStatus IdentifyFile(CDicomFile& file, const CByteStream& stream) {
-    struct stat info{};
-    if (fstat(stream.FileDescriptor(), &info) != 0) return ReadStatus::CannotOpen;
-    file.SetIdentity({static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino),
-                      static_cast<uint64_t>(info.st_size), info.st_mtim.tv_sec,
-                      info.st_mtim.tv_nsec});
-    return ReadStatus::Ok;
-}
-
 }  // namespace
 
 const char* ReadStatusText(ReadStatus status) {
@@ -333,7 +322,7 @@ ReadStatus ReadDicomFile(CDicomFile& file, const std::string& path) {
     CByteStream stream;
     if (!stream.OpenFile(path)) return ReadStatus::CannotOpen;
     if (stream.Size() < kMinFileSize) return ReadStatus::TooShort;
-    if (ReadStatus status = IdentifyFile(file, stream); status != ReadStatus::Ok) return status;
+    file.SetIdentity(FileIdentityOf(stream.FileStatus()));
 
     char marker[4];
     if (!stream.Seek(128) || !stream.Read(marker, 4)) return ReadStatus::Truncated;
