@@ -20,7 +20,7 @@
 #include "dcmtk/dcmjpeg/djdijg16.h"
 #include "dcmtk/oflog/oflog.h"
 #include "phantom/data_set_writer.h"
-#include "phantom/part10_writer.h"
+#include "phantom/dicom_file_writer.h"
 #include "phantom/phantom_writer.h"
 #include "vexel_codec.h"
 
@@ -72,7 +72,7 @@ bool WriteNative(const fs::path& path, int frames) {
     meta.implementationClassUid = vexel::phantom::kImplementationClassUid;
     meta.implementationVersionName = vexel::phantom::kImplementationVersionName;
     std::string error;
-    return vexel::phantom::WritePart10File(path, meta, ds, &error);
+    return vexel::phantom::WriteDicomFile(path, meta, ds, &error);
 }
 
 std::vector<uint8_t> ReadBytes(const fs::path& path) {

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "phantom/data_set_writer.h"
-#include "phantom/part10_writer.h"
+#include "phantom/dicom_file_writer.h"
 #include "phantom/phantom_writer.h"
 #include "support/test_paths.h"
 
@@ -251,7 +251,7 @@ TEST(PhantomEncoding, MisuseIsReportedNotEncodedSilently) {
     EXPECT_TRUE(open.Open());
     std::string error;
     EXPECT_FALSE(
-        WritePart10File(test::ScratchDir("phantom_misuse") / "x.dcm", FileMeta{}, open, &error));
+        WriteDicomFile(test::ScratchDir("phantom_misuse") / "x.dcm", FileMeta{}, open, &error));
     EXPECT_FALSE(error.empty());
 }
 
@@ -296,7 +296,7 @@ TEST_P(PhantomHandBuiltTest, DcmdumpReadsNestedSequences) {
         test::ScratchDir("phantom_handbuilt") /
         (std::string(EncodingName(encoding)) + (undefinedLength ? "U" : "D") + ".dcm");
     std::string error;
-    ASSERT_TRUE(WritePart10File(file, meta, writer, &error)) << error;
+    ASSERT_TRUE(WriteDicomFile(file, meta, writer, &error)) << error;
 
     int code = 0;
     const std::string warnings =

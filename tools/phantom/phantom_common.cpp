@@ -3,7 +3,7 @@
 #include <unistd.h>
 #include <cstdio>
 
-#include "phantom/part10_writer.h"
+#include "phantom/dicom_file_writer.h"
 
 namespace vexel::phantom::detail {
 
@@ -144,7 +144,7 @@ bool WriteInstance(const std::filesystem::path& file, const CElementSet& set,
     FileMeta meta;
     meta.sopClassUid = set.Text(0x00080016);
     meta.sopInstanceUid = set.Text(0x00080018);
-    return WritePart10File(file, meta, writer, error);
+    return WriteDicomFile(file, meta, writer, error);
 }
 
 CSeriesStage::CSeriesStage(std::filesystem::path seriesDir) : m_seriesDir(std::move(seriesDir)) {

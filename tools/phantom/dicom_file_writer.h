@@ -36,7 +36,7 @@ bool WriteFileAtomically(const std::filesystem::path& path,
                          std::span<const std::span<const uint8_t>> parts, std::string* error);
 
 // Header plus data set; fails when the data set writer recorded a misuse or is unbalanced.
-bool WritePart10File(const std::filesystem::path& path, const FileMeta& meta,
+bool WriteDicomFile(const std::filesystem::path& path, const FileMeta& meta,
                      const CDataSetWriter& dataSet, std::string* error);
 
 }  // namespace vexel::phantom

@@ -1,4 +1,4 @@
-#include "phantom/part10_writer.h"
+#include "phantom/dicom_file_writer.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -93,7 +93,7 @@ bool WriteFileAtomically(const std::filesystem::path& path,
     return true;
 }
 
-bool WritePart10File(const std::filesystem::path& path, const FileMeta& meta,
+bool WriteDicomFile(const std::filesystem::path& path, const FileMeta& meta,
                      const CDataSetWriter& dataSet, std::string* error) {
     if (!dataSet.Ok() || dataSet.Open()) {
         SetError(error,
