@@ -229,6 +229,26 @@ DecodeStatus ComposeRle(const std::vector<uint8_t>& planes, size_t pixels,
     return DecodeStatus::Ok;
 }
 
+// The frame's fragments joined into one guarded block.
+DecodeStatus ReadFragments(CDicomFile& file, const std::vector<const CDicomElement*>& fragments,
+                           CheckedPtr<uint8_t>& source, uint64_t& total) {
+    total = 0;
+    for (const CDicomElement* fragment : fragments) total += fragment->length;
+    if (total == 0) return DecodeStatus::NoPixelData;
+    if (total > kMaxCheckedSize) return DecodeStatus::OutOfMemory;
+    source.reset(AllocateBuffer(total, false));
+    if (!source) return DecodeStatus::OutOfMemory;
+    uint64_t at = 0;
+    for (const CDicomElement* fragment : fragments) {
+        if (fragment->length == 0) continue;
+        if (!file.ReadBytes(fragment, source.get() + at, 0, fragment->length)) {
+            return DecodeStatus::ReadFailed;
+        }
+        at += fragment->length;
+    }
+    return DecodeStatus::Ok;
+}
+
 }  // namespace
 
 DecodeStatus CDicomFrame::DecodeEncapsulated(CheckedPtr<uint8_t>& out) {
@@ -236,19 +256,11 @@ DecodeStatus CDicomFrame::DecodeEncapsulated(CheckedPtr<uint8_t>& out) {
     const PixelFormat& format = m_image.Format();
     const size_t pixels = size_t(m_columns) * m_rows;
 
+    CheckedPtr<uint8_t> source;
     uint64_t total = 0;
-    for (const CDicomElement* fragment : m_source.fragments) total += fragment->length;
-    if (total == 0) return DecodeStatus::NoPixelData;
-    if (total > kMaxCheckedSize) return DecodeStatus::OutOfMemory;
-    CheckedPtr<uint8_t> source(AllocateBuffer(total, false));
-    if (!source) return DecodeStatus::OutOfMemory;
-    uint64_t at = 0;
-    for (const CDicomElement* fragment : m_source.fragments) {
-        if (fragment->length == 0) continue;
-        if (!file.ReadBytes(fragment, source.get() + at, 0, fragment->length)) {
-            return DecodeStatus::ReadFailed;
-        }
-        at += fragment->length;
+    if (DecodeStatus status = ReadFragments(file, m_source.fragments, source, total);
+        status != DecodeStatus::Ok) {
+        return status;
     }
     out.reset(AllocateBuffer(m_bufferSize, true));
     if (!out) return DecodeStatus::OutOfMemory;

@@ -197,7 +197,8 @@ void CDicomImage::BuildNativeFrames() {
     const bool subsampled = m_ybr422 || code == PhotometricCode::YbrPartial422 ||
                             code == PhotometricCode::YbrPartial420;
     uint64_t samples = pixels * (m_colour && !palette ? 3 : 1);
-    if (subsampled) samples = ((uint64_t(m_columns) + 1) / 2) * 4 * uint64_t(m_rows) / 1;
+    // 4:2:2 data stores Y1 Y2 Cb Cr for each pair of pixels of a row.
+    if (subsampled) samples = ((uint64_t(m_columns) + 1) / 2) * 4 * uint64_t(m_rows);
     const bool bitPacked = bits == 1;
     const uint64_t frameBytes = bitPacked ? 0 : StoredBytesFor(samples, bits);
     const size_t bufferSize = static_cast<size_t>(pixels * (m_colour ? 3 : 2));
