@@ -68,13 +68,9 @@ std::string FormatGeneral(double value) {
     const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
                                       std::chars_format::general, 6);
     std::string text(buffer, result.ptr);
+    // to_chars with a precision formats as printf's %g does; %G only capitalises the E.
     std::transform(text.begin(), text.end(), text.begin(),
                    [](char c) { return c == 'e' ? 'E' : c; });
-    // %G writes at least two exponent digits.
-    if (const size_t e = text.find('E'); e != std::string::npos) {
-        const size_t digits = e + 2;
-        if (text.size() - digits == 1) text.insert(digits, "0");
-    }
     return text;
 }
 

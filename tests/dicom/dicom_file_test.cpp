@@ -153,9 +153,9 @@ TEST(ValueFormat, BinaryNumericAndText) {
     EXPECT_EQ(FormatValue(be, 4, VrCode::US, bigEndian), "256\\2");
     EXPECT_EQ(FormatValue(be, 4, VrCode::US, {}), "1\\512");
 
-    const double fd[] = {0.0001, 1234567.0, -2.5};
-    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(fd), 24, VrCode::FD, {}),
-              "0.0001\\1.23457E+06\\-2.5");
+    const double fd[] = {0.0001, 1234567.0, -2.5, 1e-5};
+    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(fd), 32, VrCode::FD, {}),
+              "0.0001\\1.23457E+06\\-2.5\\1E-05");
     const int32_t sl[] = {-2147483647 - 1};
     EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(sl), 4, VrCode::SL, {}), "-2147483648");
     const uint32_t ul[] = {4294967295u};

@@ -1,0 +1,90 @@
+// The headless loop: where tasks run, what happens to tasks the loop never reached, ticks.
+#include "platform/headless_event_loop.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <thread>
+#include <vector>
+
+namespace vexel {
+namespace {
+
+TEST(HeadlessEventLoop, RunIsRefusedOffTheLoopThread) {
+    CHeadlessEventLoop loop;
+    bool ranElsewhere = true;
+    std::thread other([&] { ranElsewhere = loop.Run(); });
+    other.join();
+    EXPECT_FALSE(ranElsewhere);
+    EXPECT_FALSE(loop.HasEnded());
+}
+
+TEST(HeadlessEventLoop, TasksLeftWhenTheLoopEndsAreDestroyedWithoutRunning) {
+    CHeadlessEventLoop loop;
+    auto state = std::make_shared<int>(0);
+    loop.Quit();
+    ASSERT_TRUE(loop.Post([state] { *state = 1; }));
+    EXPECT_EQ(state.use_count(), 2);
+    EXPECT_TRUE(loop.Run());
+    EXPECT_TRUE(loop.HasEnded());
+    EXPECT_EQ(*state, 0);
+    EXPECT_EQ(state.use_count(), 1);
+    EXPECT_FALSE(loop.Post([state] { *state = 2; }));
+    EXPECT_EQ(state.use_count(), 1);
+    EXPECT_FALSE(loop.Run());
+}
+
+TEST(HeadlessEventLoop, DestructionDropsQueuedTasks) {
+    auto state = std::make_shared<int>(0);
+    {
+        CHeadlessEventLoop loop;
+        ASSERT_TRUE(loop.Post([state] { *state = 1; }));
+    }
+    EXPECT_EQ(*state, 0);
+    EXPECT_EQ(state.use_count(), 1);
+}
+
+TEST(HeadlessEventLoop, RunPendingRunsOnlyWhatWasQueuedBefore) {
+    CHeadlessEventLoop loop;
+    std::vector<int> order;
+    loop.Post([&] {
+        order.push_back(1);
+        loop.Post([&] { order.push_back(3); });
+    });
+    loop.Post([&] { order.push_back(2); });
+    EXPECT_EQ(loop.RunPending(), 2u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(loop.RunPending(), 1u);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}
+
+TEST(HeadlessEventLoop, TasksFromOtherThreadsRunOnTheLoopThreadUntilQuit) {
+    CHeadlessEventLoop loop;
+    int ran = 0;
+    std::thread worker([&] {
+        for (int i = 0; i < 100; ++i) {
+            loop.Post([&] {
+                EXPECT_TRUE(loop.IsLoopThread());
+                ++ran;  // only the loop thread touches it
+            });
+        }
+        loop.Post([&] { loop.Quit(); });
+    });
+    EXPECT_TRUE(loop.Run());
+    worker.join();
+    EXPECT_EQ(ran, 100);
+}
+
+TEST(HeadlessEventLoop, TickRunsOnTheLoopThreadWhileIdle) {
+    CHeadlessEventLoop loop;
+    int ticks = 0;
+    loop.SetTick(std::chrono::milliseconds(1), [&] {
+        EXPECT_TRUE(loop.IsLoopThread());
+        if (++ticks == 3) loop.Quit();
+    });
+    EXPECT_TRUE(loop.Run());
+    EXPECT_EQ(ticks, 3);
+}
+
+}  // namespace
+}  // namespace vexel

@@ -1,0 +1,199 @@
+// Timers against a hand-driven clock: when they fire, their end, and callbacks that change
+// the timer list during a tick.
+#include "engine/timer_service.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+namespace vexel {
+namespace {
+
+struct Event {
+    uint64_t id;
+    uint32_t reason;
+    uint32_t time;
+    friend bool operator==(const Event&, const Event&) = default;
+};
+
+void PrintTo(const Event& e, std::ostream* os) {
+    *os << "{id " << e.id << ", reason " << e.reason << ", t " << e.time << "}";
+}
+
+class TimerTest : public testing::Test {
+protected:
+    // Callbacks log (id, reason, now) and then run the action registered for their id.
+    static void OnTimer(uint64_t id, uint32_t reason, void* context) {
+        auto* self = static_cast<TimerTest*>(context);
+        self->m_events.push_back(Event{id, reason, self->m_now});
+        auto action = self->m_actions.find(id);
+        if (action != self->m_actions.end() && reason == kTimerReasonTick) action->second();
+    }
+
+    uint64_t Add(uint32_t interval, uint32_t maxCount = 0, uint32_t flags = 0) {
+        return m_timers.AddTimer(interval, OnTimer, maxCount, this, flags);
+    }
+
+    void TickAt(uint32_t time) {
+        m_now = time;
+        m_timers.Tick();
+    }
+
+    uint32_t m_now = 0;
+    CTimerService m_timers{[this] { return m_now; }};
+    std::vector<Event> m_events;
+    std::map<uint64_t, std::function<void()>> m_actions;
+};
+
+struct FireCase {
+    const char* name;
+    uint32_t start;  // clock when the timer is added; ticks follow every 100 ms
+    uint32_t interval;
+    uint32_t maxCount;
+    uint32_t flags;
+    std::vector<uint32_t> tickOffsets;  // offsets from start with reason 1
+    int removedAfterTick;               // index in tickOffsets after which reason 2 comes, or -1
+};
+
+class TimerFiring : public TimerTest, public testing::WithParamInterface<FireCase> {};
+
+TEST_P(TimerFiring, FiresWhenItsIntervalHasPassed) {
+    const FireCase& c = GetParam();
+    m_now = c.start;
+    const uint64_t id = Add(c.interval, c.maxCount, c.flags);
+    for (uint32_t offset = 0; offset <= 1000; offset += 100)
+        TickAt(c.start + offset);
+    std::vector<Event> expected;
+    for (size_t i = 0; i < c.tickOffsets.size(); ++i) {
+        expected.push_back({id, kTimerReasonTick, c.start + c.tickOffsets[i]});
+        if (static_cast<int>(i) == c.removedAfterTick) {
+            expected.push_back({id, kTimerReasonRemoved, c.start + c.tickOffsets[i]});
+        }
+    }
+    EXPECT_EQ(m_events, expected);
+    EXPECT_EQ(m_timers.Count(), c.removedAfterTick >= 0 ? 0u : 1u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TimerFiring,
+    testing::Values(
+        FireCase{"AfterOneInterval", 0, 250, 0, 0, {300, 600, 900}, -1},
+        FireCase{"StartAtOnce", 0, 250, 0, kTimerStartAtOnce, {0, 300, 600, 900}, -1},
+        FireCase{
+            "EveryTick", 0, 100, 0, 0, {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}, -1},
+        FireCase{"MaxCountRemoves",
+                 0,
+                 100,
+                 3,
+                 kTimerStartAtOnce | kTimerRemoveAtMaxCount,
+                 {0, 100, 200},
+                 2},
+        FireCase{"MaxCountKeeps", 0, 100, 3, kTimerStartAtOnce, {0, 100, 200}, -1},
+        FireCase{"ClockWraps", 0xFFFFFF9Cu, 150, 0, 0, {200, 400, 600, 800, 1000}, -1},
+        FireCase{"StartAtOnceAcrossWrap",
+                 50,
+                 100,
+                 2,
+                 kTimerStartAtOnce | kTimerRemoveAtMaxCount,
+                 {0, 100},
+                 1}),
+    [](const testing::TestParamInfo<FireCase>& param) { return std::string(param.param.name); });
+
+TEST_F(TimerTest, ReachedMaxCountWithoutRemovalStaysInactive) {
+    const uint64_t id = Add(100, 1, kTimerStartAtOnce);
+    TickAt(0);
+    EXPECT_FALSE(m_timers.IsActive(id));
+    TickAt(500);
+    EXPECT_EQ(m_events, (std::vector<Event>{{id, kTimerReasonTick, 0}}));
+    EXPECT_EQ(m_timers.RemoveTimer(id), 1u);
+    EXPECT_EQ(m_events.back(), (Event{id, kTimerReasonRemoved, 500}));
+    EXPECT_EQ(m_timers.RemoveTimer(id), 0u);
+    EXPECT_EQ(m_timers.AddTimer(100, nullptr, 0, nullptr, 0), 0u);
+}
+
+TEST_F(TimerTest, DueTimersAreCalledLastAddedFirst) {
+    const uint64_t a = Add(100), b = Add(100), c = Add(100);
+    TickAt(100);
+    EXPECT_EQ(m_events, (std::vector<Event>{{c, 1, 100}, {b, 1, 100}, {a, 1, 100}}));
+}
+
+TEST_F(TimerTest, RemovingAMiddleTimerKeepsTheOthersIntact) {
+    std::vector<uint64_t> ids;
+    for (uint32_t interval : {100u, 200u, 300u, 400u, 500u})
+        ids.push_back(Add(interval));
+    EXPECT_EQ(m_timers.RemoveTimer(ids[2]), 1u);
+    EXPECT_EQ(m_events, (std::vector<Event>{{ids[2], kTimerReasonRemoved, 0}}));
+    m_events.clear();
+    TickAt(200);
+    TickAt(400);
+    EXPECT_EQ(m_events, (std::vector<Event>{{ids[1], 1, 200},
+                                            {ids[0], 1, 200},
+                                            {ids[3], 1, 400},
+                                            {ids[1], 1, 400},
+                                            {ids[0], 1, 400}}));
+}
+
+TEST_F(TimerTest, CallbackRemovingATimerNotYetVisitedSkipsIt) {
+    const uint64_t a = Add(100), b = Add(100), c = Add(100);
+    m_actions[c] = [&] { m_timers.RemoveTimer(a); };
+    TickAt(100);
+    EXPECT_EQ(m_events, (std::vector<Event>{{c, 1, 100}, {a, 2, 100}, {b, 1, 100}}));
+    EXPECT_EQ(m_timers.Count(), 2u);
+}
+
+TEST_F(TimerTest, CallbackRemovingItselfEndsItOnce) {
+    const uint64_t a = Add(100), b = Add(100), c = Add(100);
+    m_actions[b] = [&] { EXPECT_EQ(m_timers.RemoveTimer(b), 1u); };
+    TickAt(100);
+    TickAt(200);
+    EXPECT_EQ(m_events,
+              (std::vector<Event>{
+                  {c, 1, 100}, {b, 1, 100}, {b, 2, 100}, {a, 1, 100}, {c, 1, 200}, {a, 1, 200}}));
+}
+
+TEST_F(TimerTest, CallbackRemovingEveryTimerEndsTheWalk) {
+    const uint64_t a = Add(100), b = Add(100), c = Add(100);
+    m_actions[c] = [&] {
+        for (uint64_t id : {a, b, c})
+            m_timers.RemoveTimer(id);
+    };
+    TickAt(100);
+    EXPECT_EQ(m_events, (std::vector<Event>{{c, 1, 100}, {a, 2, 100}, {b, 2, 100}, {c, 2, 100}}));
+    EXPECT_EQ(m_timers.Count(), 0u);
+}
+
+TEST_F(TimerTest, TimerAddedByACallbackWaitsForTheNextTick) {
+    const uint64_t a = Add(100), b = Add(100);
+    uint64_t added = 0;
+    m_actions[b] = [&] {
+        if (added == 0) added = Add(0, 0, kTimerStartAtOnce);
+    };
+    TickAt(100);
+    EXPECT_EQ(m_events, (std::vector<Event>{{b, 1, 100}, {a, 1, 100}}));
+    m_events.clear();
+    TickAt(200);
+    EXPECT_EQ(m_events, (std::vector<Event>{{added, 1, 200}, {b, 1, 200}, {a, 1, 200}}));
+}
+
+// The removal notice must not be able to remove the timer a second time.
+TEST_F(TimerTest, RemovalNoticeCannotRemoveTwice) {
+    uint32_t again = 7;
+    struct Context {
+        CTimerService* timers;
+        uint32_t* again;
+    } context{&m_timers, &again};
+    const uint64_t id = m_timers.AddTimer(
+        100,
+        [](uint64_t timerId, uint32_t reason, void* ctx) {
+            auto* c = static_cast<Context*>(ctx);
+            if (reason == kTimerReasonRemoved) *c->again = c->timers->RemoveTimer(timerId);
+        },
+        0, &context, 0);
+    EXPECT_EQ(m_timers.RemoveTimer(id), 1u);
+    EXPECT_EQ(again, 0u);
+}
+
+}  // namespace
+}  // namespace vexel

@@ -1,0 +1,198 @@
+// Cross-thread calls: order, the thread they run on, and shutdown while calls are queued.
+#include "engine/ui_dispatcher.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/headless_event_loop.h"
+
+namespace vexel {
+namespace {
+
+// The test thread is the loop thread: it runs the loop until every worker is done.
+void RunLoopUntilJoined(CHeadlessEventLoop& loop, std::vector<std::thread>& workers) {
+    std::thread closer([&] {
+        for (std::thread& worker : workers)
+            worker.join();
+        loop.Quit();
+    });
+    EXPECT_TRUE(loop.Run());
+    closer.join();
+}
+
+struct CallLog {
+    CHeadlessEventLoop* loop = nullptr;
+    std::vector<std::pair<int, int>> entries;  // (worker, sequence); loop thread only
+    bool offLoopThread = false;
+};
+
+struct LogArgs {
+    CallLog* log;
+    int worker;
+    int sequence;
+};
+
+uint32_t AppendPosted(uintptr_t a, uintptr_t) {
+    const auto* args = reinterpret_cast<const LogArgs*>(a);
+    if (!args->log->loop->IsLoopThread()) args->log->offLoopThread = true;
+    args->log->entries.emplace_back(args->worker, args->sequence);
+    return 0;
+}
+
+TEST(UIDispatcher, CallsFromManyThreadsRunOnTheLoopThreadInOrder) {
+    constexpr int kWorkers = 4;
+    constexpr int kCallsPerWorker = 250;
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    CallLog log{&loop, {}, false};
+    std::atomic<int> wrongResults{0};
+    std::vector<LogArgs> postArgs(kWorkers * kCallsPerWorker);  // outlive the loop
+    std::vector<std::thread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&, w] {
+            for (int k = 0; k < kCallsPerWorker; ++k) {
+                if (k % 2 == 0) {
+                    LogArgs* args = &postArgs[static_cast<size_t>(w * kCallsPerWorker + k)];
+                    *args = LogArgs{&log, w, k};
+                    auto queued =
+                        dispatcher.PostToUIThread(AppendPosted, reinterpret_cast<uintptr_t>(args));
+                    if (queued != std::optional<uint32_t>(0)) ++wrongResults;
+                    continue;
+                }
+                auto result = dispatcher.CallOnUIThread([&, w, k]() -> uint32_t {
+                    if (!loop.IsLoopThread()) log.offLoopThread = true;
+                    log.entries.emplace_back(w, k);
+                    return static_cast<uint32_t>(k * 10 + w);
+                });
+                if (result != std::optional<uint32_t>(k * 10 + w)) ++wrongResults;
+            }
+        });
+    }
+    RunLoopUntilJoined(loop, workers);
+
+    EXPECT_EQ(wrongResults.load(), 0);
+    EXPECT_FALSE(log.offLoopThread);
+    ASSERT_EQ(log.entries.size(), size_t{kWorkers * kCallsPerWorker});
+    std::vector<int> next(kWorkers, 0);
+    for (const auto& [worker, sequence] : log.entries) {
+        ASSERT_EQ(sequence, next[worker]) << "worker " << worker;
+        ++next[worker];
+    }
+}
+
+uint32_t AddArguments(uintptr_t a, uintptr_t b) {
+    return static_cast<uint32_t>(a + b);
+}
+
+TEST(UIDispatcher, RunsAtOnceOnTheLoopThread) {
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    EXPECT_EQ(dispatcher.CallOnUIThread(AddArguments, 40, 2), std::optional<uint32_t>(42));
+    // A post on the loop thread runs at once with b = 0 and returns the result.
+    EXPECT_EQ(dispatcher.PostToUIThread(AddArguments, 7), std::optional<uint32_t>(7));
+    EXPECT_EQ(dispatcher.CallOnUIThread(nullptr, 1, 2), std::nullopt);
+    EXPECT_EQ(dispatcher.PostToUIThread(CUIDispatcher::UICall{}), std::nullopt);
+    EXPECT_EQ(loop.RunPending(), 0u);
+}
+
+TEST(UIDispatcher, CallMadeFromACallOnTheLoopRunsInline) {
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    std::optional<uint32_t> outer;
+    std::vector<std::thread> workers;
+    workers.emplace_back([&] {
+        outer = dispatcher.CallOnUIThread([&]() -> uint32_t {
+            return dispatcher.CallOnUIThread(AddArguments, 1, 2).value_or(0) + 10;
+        });
+    });
+    RunLoopUntilJoined(loop, workers);
+    EXPECT_EQ(outer, std::optional<uint32_t>(13));
+}
+
+TEST(UIDispatcher, CallsAfterTheLoopEndedFailAtOnce) {
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    loop.Quit();
+    ASSERT_TRUE(loop.Run());
+    std::atomic<int> ran{0};
+    std::optional<uint32_t> called = 1;
+    std::optional<uint32_t> posted = 1;
+    std::thread worker([&] {
+        called = dispatcher.CallOnUIThread([&]() -> uint32_t { return ++ran; });
+        posted = dispatcher.PostToUIThread([&]() -> uint32_t { return ++ran; });
+    });
+    worker.join();
+    EXPECT_EQ(called, std::nullopt);
+    EXPECT_EQ(posted, std::nullopt);
+    EXPECT_EQ(ran.load(), 0);
+}
+
+// Callers blocked in a call when the loop ends are released with a failure, and neither
+// their calls nor calls posted earlier run afterwards on state that teardown freed.
+TEST(UIDispatcher, CallsQueuedWhenTheLoopEndsNeverRunAndReleaseTheirCallers) {
+    constexpr int kBlockedCallers = 3;
+    constexpr int kPosts = 5;
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    auto windowState = std::make_unique<std::vector<int>>();
+    std::vector<int>* window = windowState.get();
+    std::thread poster([&] {
+        for (int i = 0; i < kPosts; ++i) {
+            dispatcher.PostToUIThread([window, i]() -> uint32_t {
+                window->push_back(i);
+                return 0;
+            });
+        }
+    });
+    poster.join();
+    std::vector<std::optional<uint32_t>> results(kBlockedCallers, 1u);
+    std::vector<std::thread> callers;
+    for (int c = 0; c < kBlockedCallers; ++c) {
+        callers.emplace_back([&, c] {
+            results[c] = dispatcher.CallOnUIThread([window]() -> uint32_t {
+                window->push_back(-1);
+                return 1;
+            });
+        });
+    }
+    ASSERT_TRUE(loop.WaitForPending(kPosts + kBlockedCallers));
+    EXPECT_TRUE(window->empty());
+    // Shutdown: the loop ends first, then the state its calls would touch goes away.
+    loop.Quit();
+    ASSERT_TRUE(loop.Run());
+    windowState.reset();
+    for (std::thread& caller : callers)
+        caller.join();
+    for (const auto& result : results)
+        EXPECT_EQ(result, std::nullopt);
+}
+
+TEST(UIDispatcher, CallsQueuedWhenTheDispatcherIsDestroyedNeverRun) {
+    CHeadlessEventLoop loop;
+    auto dispatcher = std::make_unique<CUIDispatcher>(loop);
+    std::atomic<int> ran{0};
+    std::thread poster([&] {
+        for (int i = 0; i < 3; ++i)
+            dispatcher->PostToUIThread([&]() -> uint32_t { return ++ran; });
+    });
+    poster.join();
+    std::optional<uint32_t> blocked = 1;
+    std::thread caller([&, d = dispatcher.get()] {
+        blocked = d->CallOnUIThread([&]() -> uint32_t { return ++ran; });
+    });
+    ASSERT_TRUE(loop.WaitForPending(4));
+    dispatcher.reset();
+    EXPECT_EQ(loop.RunPending(), 4u);
+    caller.join();
+    EXPECT_EQ(blocked, std::nullopt);
+    EXPECT_EQ(ran.load(), 0);
+}
+
+}  // namespace
+}  // namespace vexel
