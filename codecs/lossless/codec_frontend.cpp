@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "colour_output.h"
+#include "common/decode_request.h"
 #include "lossless_jpeg_decoder.h"
 
 namespace vexel {
@@ -64,13 +65,7 @@ int32_t DecodeRequest(VexelDecodeRequest* request, FrameDecoder decoder) {
 }
 
 int32_t DecodeLegacy(const uint8_t* data, uint32_t size, uint8_t* output, FrameDecoder decoder) {
-    VexelDecodeRequest request{};
-    request.structSize = sizeof(request);
-    request.data = data;
-    request.size = size;
-    request.output = output;
-    request.capacity = std::numeric_limits<uint64_t>::max();
-    request.colour = VEXEL_COLOUR_UNKNOWN;
+    VexelDecodeRequest request = codec::UncheckedRequest(data, size, output);
     return DecodeRequest(&request, decoder);
 }
 
