@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <limits>
+#include <new>
 
 #include "vexel_codec.h"
 
@@ -30,6 +31,21 @@ inline int32_t ValidateRequest(const VexelDecodeRequest* request) {
     if (request->colour > VEXEL_COLOUR_YBR) return VEXEL_CODEC_BAD_ARGUMENT;
     if (request->size == 0) return VEXEL_CODEC_CORRUPT;
     return VEXEL_CODEC_OK;
+}
+
+// The body of a module's DecompressJPEGEx: the request checked, then decoded, with nothing
+// thrown crossing the C boundary.
+template <typename Decoder>
+int32_t GuardedDecode(VexelDecodeRequest* request, Decoder decode) {
+    const int32_t status = ValidateRequest(request);
+    if (status != VEXEL_CODEC_OK) return status;
+    try {
+        return decode(*request);
+    } catch (const std::bad_alloc&) {
+        return VEXEL_CODEC_NO_MEMORY;
+    } catch (...) {
+        return VEXEL_CODEC_CORRUPT;
+    }
 }
 
 // Bytes the decoded frame takes: 16-bit words for one component, RGB bytes for three.

@@ -1,20 +1,10 @@
 // The C entry points of libvexel-jpeg4.so (JPEG-LS). Nothing thrown may cross them.
-#include <new>
-
 #include "common/decode_request.h"
 #include "jpegls_frame_decoder.h"
 #include "vexel_codec.h"
 
 extern "C" VEXEL_CODEC_EXPORT int32_t DecompressJPEGEx(VexelDecodeRequest* request) {
-    const int32_t status = vexel::codec::ValidateRequest(request);
-    if (status != VEXEL_CODEC_OK) return status;
-    try {
-        return vexel::codec::DecodeJpegLsFrame(*request);
-    } catch (const std::bad_alloc&) {
-        return VEXEL_CODEC_NO_MEMORY;
-    } catch (...) {
-        return VEXEL_CODEC_CORRUPT;
-    }
+    return vexel::codec::GuardedDecode(request, vexel::codec::DecodeJpegLsFrame);
 }
 
 extern "C" VEXEL_CODEC_EXPORT int32_t DecompressJPEG(const uint8_t* data, uint32_t size,
