@@ -16,6 +16,7 @@
 
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
+#include "engine/memory_manager.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "platform/md5.h"
@@ -109,25 +110,23 @@ std::string OutputPathFor(const std::string& out, uint32_t index, bool several) 
 
 }  // namespace
 
-int RunDecode(int argc, char** argv) {
+int RunDecode(int argc, char** argv, CMemoryManager& files) {
     DecodeOptions options;
     if (!ParseOptions(argc, argv, options)) {
         std::fprintf(stderr, "usage: vexel decode FILE [--frame N | --all] [--out PATH]\n");
         return 2;
     }
-    CDicomFile file;
-    file.SetDeferredValues(true);
-    const ReadStatus status = ReadDicomFile(file, options.path);
+    const auto [file, status] = files.Open(options.path);
     if (status != ReadStatus::Ok) {
         std::fprintf(stderr, "vexel: %s: %s\n", options.path.c_str(), ReadStatusText(status));
         return 1;
     }
-    CDicomImage* image = CDicomImage::AttachTo(file, true);
+    CDicomImage* image = CDicomImage::Of(*file);
     const PixelFormat& format = image->Format();
     std::printf("rows: %d\ncolumns: %d\nframes: %zu\nphotometric: %s\nbits allocated: %u\n"
                 "bits stored: %u\nsigned: %s\n",
                 image->Rows(), image->Columns(), image->FrameCount(),
-                Trimmed(file.String(0x00280004)).c_str(), format.bitsAllocated, format.bitsStored,
+                Trimmed(file->String(0x00280004)).c_str(), format.bitsAllocated, format.bitsStored,
                 format.isSigned ? "yes" : "no");
     std::fflush(stdout);
     if (image->FrameCount() == 0) {

@@ -1,8 +1,13 @@
 #pragma once
 
+namespace vexel {
+class CMemoryManager;
+}
+
 namespace vexel::cli {
 
 // vexel decode FILE [--frame N | --all] [--out PATH]
-int RunDecode(int argc, char** argv);
+// Files are opened through the registry of files.
+int RunDecode(int argc, char** argv, CMemoryManager& files);
 
 }  // namespace vexel::cli

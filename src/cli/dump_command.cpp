@@ -12,6 +12,7 @@
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
 #include "dicom/tag_list.h"
+#include "engine/memory_manager.h"
 
 namespace vexel::cli {
 namespace {
@@ -50,7 +51,7 @@ void PrintJson(const std::string& path, const std::vector<TagListRow>& rows, boo
 
 }  // namespace
 
-int RunDump(int argc, char** argv) {
+int RunDump(int argc, char** argv, CMemoryManager& files) {
     bool json = false;
     std::vector<std::string> paths;
     bool usage = false;
@@ -71,22 +72,23 @@ int RunDump(int argc, char** argv) {
     bool first = true;
     if (json) std::printf("[");
     for (const std::string& path : paths) {
-        CDicomFile file;
-        file.SetDeferredValues(true);
-        const ReadStatus status = ReadDicomFile(file, path);
+        auto [file, status] = files.Open(path);
         if (status != ReadStatus::Ok) {
             std::fflush(stdout);
             std::fprintf(stderr, "vexel: %s: %s\n", path.c_str(), ReadStatusText(status));
             exitCode = 1;
             continue;
         }
-        const std::vector<TagListRow> rows = BuildTagList(file);
+        const std::vector<TagListRow> rows = BuildTagList(*file);
         if (json) {
             PrintJson(path, rows, first);
         } else {
             PrintText(path, rows);
         }
         first = false;
+        // Long lists stay small: each file is dropped once printed.
+        file.Reset();
+        files.DiscardIfUnused(path);
     }
     if (json) std::printf("]\n");
     return exitCode;

@@ -1,8 +1,13 @@
 #pragma once
 
+namespace vexel {
+class CMemoryManager;
+}
+
 namespace vexel::cli {
 
 // vexel dump [--json] FILE...
-int RunDump(int argc, char** argv);
+// Files are opened through the registry of files.
+int RunDump(int argc, char** argv, CMemoryManager& files);
 
 }  // namespace vexel::cli

@@ -5,7 +5,9 @@
 #include "cli/decode_command.h"
 #include "cli/dump_command.h"
 #include "dicom/dicom_dictionary.h"
+#include "engine/memory_services.h"
 #include "imaging/jpeg_engine.h"
+#include "platform/memory_load.h"
 
 namespace {
 
@@ -27,8 +29,13 @@ int main(int argc, char** argv) {
     }
     vexel::CDicomDictionary dictionary;
     vexel::CJPEGEngine codecs;
-    if (std::strcmp(argv[1], "dump") == 0) return vexel::cli::RunDump(argc - 2, argv + 2);
-    if (std::strcmp(argv[1], "decode") == 0) return vexel::cli::RunDecode(argc - 2, argv + 2);
+    vexel::CSystemMemoryLoad memoryLoad;
+    vexel::CMemoryServices memory(memoryLoad);
+    vexel::CMemoryManager& files = memory.Manager();
+    if (std::strcmp(argv[1], "dump") == 0) return vexel::cli::RunDump(argc - 2, argv + 2, files);
+    if (std::strcmp(argv[1], "decode") == 0) {
+        return vexel::cli::RunDecode(argc - 2, argv + 2, files);
+    }
     std::fprintf(stderr, "vexel: unknown command '%s'\n", argv[1]);
     PrintUsage();
     return 2;

@@ -16,6 +16,7 @@
 #include "dicom/dicom_element.h"
 #include "dicom/file_attachment.h"
 #include "dicom/light_hash.h"
+#include "dicom/structure_lock.h"
 #include "dicom/transfer_syntax.h"
 
 namespace vexel {
@@ -130,7 +131,7 @@ public:
     }
 
     // Serialises work on the file's frames; taken before the value lock.
-    std::recursive_mutex& StructureLock() { return m_structureLock; }
+    CStructureLock& StructureLock() { return m_structureLock; }
     std::mutex& ValueLock() { return m_valueLock; }
 
 private:
@@ -143,7 +144,7 @@ private:
     CDicomElement* NewElement();
 
     uint32_t m_id;
-    std::recursive_mutex m_structureLock;
+    CStructureLock m_structureLock;
     std::atomic<int32_t> m_referenceCount{0};
     std::mutex m_valueLock;
     CLightHash m_elements;

@@ -7,10 +7,12 @@
 #include <limits>
 
 #include "dicom/dicom_file.h"
+#include "imaging/binary_value_cacher.h"
 #include "imaging/colour_conversion.h"
 #include "imaging/dicom_image.h"
 #include "imaging/jpeg_engine.h"
 #include "imaging/palette.h"
+#include "imaging/pixel_caches.h"
 #include "imaging/rle_decoder.h"
 #include "imaging/sample_conversion.h"
 
@@ -52,7 +54,14 @@ uint32_t ColourModeOf(const PixelFormat& format) {
 CDicomFrame::CDicomFrame(CDicomImage& image, uint32_t index)
     : m_image(image), m_index(index), m_key(image.Key() + "@" + std::to_string(index)) {}
 
-CDicomFrame::~CDicomFrame() = default;
+CDicomFrame::~CDicomFrame() {
+    // Out of the queue before anything else goes, so no release pass sees a half-destroyed
+    // frame.
+    LeaveReleaseQueue();
+    if (m_cacheId != 0) {
+        if (CBinaryValueCacher* cache = InstalledPixelCaches().diskCache) cache->Delete(m_cacheId);
+    }
+}
 
 void CDicomFrame::SetLayout(uint32_t columns, uint32_t rows, bool colour, size_t bufferSize) {
     m_columns = columns;
@@ -72,8 +81,20 @@ void CDicomFrame::SetGeometry(const float* position, const float* orientation, f
 }
 
 void CDicomFrame::AdoptBuffer(uint8_t* buffer) {
+    std::lock_guard lock(m_image.File().StructureLock());
     m_buffer.reset(buffer);
     m_inMemory = true;
+    TookBuffer();
+}
+
+void CDicomFrame::TookBuffer() {
+    SetResidentSize(static_cast<int64_t>(m_bufferSize));
+    EnterReleaseQueue(InstalledPixelCaches().releaseQueue);
+}
+
+void CDicomFrame::SetDecodeTimeMs(int32_t ms) {
+    std::lock_guard lock(m_image.File().StructureLock());
+    m_decodeTimeMs = ms;
 }
 
 bool CDicomFrame::IsInUse() const { return m_image.File().ReferenceCount() > 0; }
@@ -84,8 +105,23 @@ const uint8_t* CDicomFrame::Pixels(std::vector<CDicomFrame*>* holders) {
         ++m_users;
         holders->push_back(this);
     }
+    if (!m_buffer && m_cacheId != 0) RestoreFromDiskCache();
     if (!m_buffer) Decode();
     return m_buffer.get();
+}
+
+void CDicomFrame::RestoreFromDiskCache() {
+    CBinaryValueCacher* cache = InstalledPixelCaches().diskCache;
+    CheckedPtr<uint8_t> buffer(AllocateBuffer(m_bufferSize, false));
+    if (!buffer) return;
+    if (cache && cache->Load(m_cacheId, buffer.get(), m_bufferSize)) {
+        m_buffer = std::move(buffer);
+        TookBuffer();
+        return;
+    }
+    // Evicted, missing or damaged: decode again from the file.
+    if (cache) cache->Delete(m_cacheId);
+    m_cacheId = 0;
 }
 
 void CDicomFrame::ReleaseHolders(std::vector<CDicomFrame*>& holders) {
@@ -97,8 +133,17 @@ void CDicomFrame::ReleaseHolders(std::vector<CDicomFrame*>& holders) {
 }
 
 bool CDicomFrame::Release() {
-    std::lock_guard lock(m_image.File().StructureLock());
-    if (m_users > 0 || m_inMemory || !m_buffer) return false;
+    // Busy counts as in use: release never waits for another thread's decode.
+    std::unique_lock lock(m_image.File().StructureLock(), std::try_to_lock);
+    if (!lock.owns_lock() || m_users > 0 || !m_buffer) return false;
+    CBinaryValueCacher* cache = InstalledPixelCaches().diskCache;
+    if (m_cacheId == 0 && (m_decodeTimeMs >= kDiskCacheDecodeMs || m_inMemory) && cache) {
+        m_cacheId = cache->Store(m_buffer, m_bufferSize, !m_inMemory);
+        if (m_cacheId != 0) return true;
+    }
+    // A reconstruction cannot be decoded again: it keeps its buffer when the disk cache
+    // cannot take it.
+    if (m_inMemory && m_cacheId == 0) return false;
     m_buffer.reset();
     return true;
 }
@@ -118,6 +163,7 @@ DecodeStatus CDicomFrame::Decode() {
     m_lastStatus = status;
     if (status != DecodeStatus::Ok) return status;
     m_buffer = std::move(out);
+    TookBuffer();
     LoadOverlay();
     return status;
 }
@@ -235,7 +281,7 @@ DecodeStatus ReadFragments(CDicomFile& file, const std::vector<const CDicomEleme
     total = 0;
     for (const CDicomElement* fragment : fragments) total += fragment->length;
     if (total == 0) return DecodeStatus::NoPixelData;
-    if (total > kMaxCheckedSize) return DecodeStatus::OutOfMemory;
+    if (total > MaxCheckedSize()) return DecodeStatus::OutOfMemory;
     source.reset(AllocateBuffer(total, false));
     if (!source) return DecodeStatus::OutOfMemory;
     uint64_t at = 0;

@@ -13,6 +13,7 @@
 
 #include "dicom/dicom_element.h"
 #include "imaging/pixel_format.h"
+#include "imaging/releasable_object.h"
 #include "platform/checked_alloc.h"
 
 namespace vexel {
@@ -28,10 +29,14 @@ struct EllipseStatistics {
     uint32_t pixelCount = 0;
 };
 
-class CDicomFrame {
+// Frames whose first decode took at least this long go to the disk cache on release;
+// quicker ones are decoded again.
+inline constexpr int32_t kDiskCacheDecodeMs = 21;
+
+class CDicomFrame final : public CReleasableObject {
 public:
     CDicomFrame(CDicomImage& image, uint32_t index);
-    ~CDicomFrame();
+    ~CDicomFrame() override;
     CDicomFrame(const CDicomFrame&) = delete;
     CDicomFrame& operator=(const CDicomFrame&) = delete;
 
@@ -43,10 +48,12 @@ public:
 
     DecodeStatus Decode();
     DecodeStatus LastStatus() const { return m_lastStatus; }
-    // Gives up the buffer unless someone holds it; true when it did.
-    bool Release();
+    // Gives up the buffer unless someone holds it or another thread works on the file: to
+    // the disk cache when the frame was slow to decode or cannot be decoded again, else to
+    // nothing. True when it did.
+    bool Release() override;
     // True while the owning file is referenced.
-    bool IsInUse() const;
+    bool IsInUse() const override;
 
     // Full-dynamic window (centre, width) in modality units.
     bool ComputeValueRange(float& centre, float& width);
@@ -62,7 +69,11 @@ public:
     bool IsColour() const { return m_colour; }
     size_t BufferSize() const { return m_bufferSize; }
     bool HasBuffer() const { return m_buffer != nullptr; }
+    // Id of the buffer in the disk cache, 0 when none.
+    uint32_t CacheId() const { return m_cacheId; }
     int32_t DecodeTimeMs() const { return m_decodeTimeMs; }
+    // Benchmarks and tests pose as slow or quick decodes.
+    void SetDecodeTimeMs(int32_t ms);
     bool InMemory() const { return m_inMemory; }
     const std::optional<std::array<float, 3>>& Position() const { return m_position; }
     const std::optional<std::array<float, 6>>& Orientation() const { return m_orientation; }
@@ -87,6 +98,8 @@ public:
     void AdoptBuffer(uint8_t* buffer);
 
 private:
+    void TookBuffer();
+    void RestoreFromDiskCache();
     DecodeStatus DecodeNative(CheckedPtr<uint8_t>& out);
     DecodeStatus DecodeEncapsulated(CheckedPtr<uint8_t>& out);
     void LoadOverlay();
@@ -102,6 +115,7 @@ private:
     size_t m_bufferSize = 0;
     CheckedPtr<uint8_t> m_buffer;
     uint32_t m_users = 0;
+    uint32_t m_cacheId = 0;
     int32_t m_decodeTimeMs = 0;
     DecodeStatus m_lastStatus = DecodeStatus::Ok;
     std::optional<std::array<float, 3>> m_position;

@@ -268,13 +268,15 @@ bool CDicomImage::AddFrameFromBuffer(uint8_t* buffer, size_t size, const float* 
 
 void CDicomImage::DecodeFirstFrameIfIdle() {
     std::lock_guard lock(m_file.StructureLock());
-    if (!m_frames.empty() && !m_frames[0]->HasBuffer()) m_frames[0]->Decode();
+    if (!m_frames.empty() && !m_frames[0]->HasBuffer() && m_frames[0]->CacheId() == 0) {
+        m_frames[0]->Decode();
+    }
 }
 
 uint32_t CDicomImage::DecodeAllIdleFrames() {
     std::lock_guard lock(m_file.StructureLock());
     for (auto& frame : m_frames) {
-        if (!frame->HasBuffer()) frame->Decode();
+        if (!frame->HasBuffer() && frame->CacheId() == 0) frame->Decode();
     }
     return static_cast<uint32_t>(m_frames.size());
 }

@@ -1,5 +1,7 @@
 #include "platform/checked_alloc.h"
 
+#include <unistd.h>
+
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -8,60 +10,82 @@ namespace vexel {
 namespace {
 
 std::atomic<AllocationFailureHandler> g_failureHandler{nullptr};
+std::atomic<AllocationFaultInjector> g_faultInjector{nullptr};
 
-constexpr size_t kHeader = 8;
+constexpr size_t kHeader = 16;
 
 uint8_t* HeaderOf(const void* block) {
     return static_cast<uint8_t*>(const_cast<void*>(block)) - kHeader;
 }
 
-uint32_t Load32(const uint8_t* p) {
-    uint32_t v;
-    std::memcpy(&v, p, 4);
+template <typename T>
+T Load(const uint8_t* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
     return v;
 }
 
-void Store32(uint8_t* p, uint32_t v) { std::memcpy(p, &v, 4); }
+template <typename T>
+void Store(uint8_t* p, T v) {
+    std::memcpy(p, &v, sizeof v);
+}
+
+uint64_t SizeOf(const uint8_t* header) { return Load<uint64_t>(header); }
 
 void* LayOut(void* raw, size_t size) {
     auto* header = static_cast<uint8_t*>(raw);
-    Store32(header, static_cast<uint32_t>(size));
-    Store32(header + 4, kGuardAlive);
-    Store32(header + kHeader + size, kGuardAlive);
+    Store<uint64_t>(header, size);
+    Store<uint32_t>(header + 8, 0);
+    Store<uint32_t>(header + 12, kGuardAlive);
+    Store<uint32_t>(header + kHeader + size, kGuardAlive);
     return header + kHeader;
 }
 
-// Runs the allocation, and after a refusal the failure handler, until one succeeds or the
-// handler has nothing more to give.
-template <typename Attempt>
-void* AllocateWithRetry(Attempt attempt) {
-    if (void* raw = attempt()) return raw;
-    for (int tries = 0; tries < 3; ++tries) {
-        AllocationFailureHandler handler = g_failureHandler.load();
-        if (handler == nullptr || !handler()) return nullptr;
-        if (void* raw = attempt()) return raw;
-    }
-    return nullptr;
+bool Injected(size_t size) {
+    const AllocationFaultInjector injector = g_faultInjector.load();
+    return injector != nullptr && injector(size);
+}
+
+void* TryMalloc(size_t size) {
+    return Injected(size) ? nullptr : std::malloc(size + kGuardOverhead);
 }
 
 }  // namespace
 
 void SetAllocationFailureHandler(AllocationFailureHandler handler) { g_failureHandler = handler; }
+void SetAllocationFaultInjector(AllocationFaultInjector injector) { g_faultInjector = injector; }
+
+bool AskFailureHandler(uint32_t attempt) {
+    const AllocationFailureHandler handler = g_failureHandler.load();
+    return handler != nullptr && handler(attempt);
+}
+
+size_t MaxCheckedSize() {
+    static const size_t limit = [] {
+        const long pages = sysconf(_SC_PHYS_PAGES);
+        const long pageSize = sysconf(_SC_PAGESIZE);
+        if (pages <= 0 || pageSize <= 0) return size_t{1} << 40;
+        return static_cast<size_t>(pages) * static_cast<size_t>(pageSize);
+    }();
+    return limit;
+}
 
 bool CheckedIsIntact(const void* block) {
     if (block == nullptr) return false;
     const uint8_t* header = HeaderOf(block);
-    if (Load32(header + 4) != kGuardAlive) return false;
-    return Load32(header + kHeader + Load32(header)) == kGuardAlive;
+    if (Load<uint32_t>(header + 12) != kGuardAlive) return false;
+    const uint64_t size = SizeOf(header);
+    if (size == 0 || size > MaxCheckedSize()) return false;
+    return Load<uint32_t>(header + kHeader + size) == kGuardAlive;
 }
 
 size_t CheckedSize(const void* block) {
-    return CheckedIsIntact(block) ? Load32(HeaderOf(block)) : 0;
+    return CheckedIsIntact(block) ? SizeOf(HeaderOf(block)) : 0;
 }
 
 void* CheckedAlloc(size_t size) {
-    if (size == 0 || size > kMaxCheckedSize) return nullptr;
-    void* raw = AllocateWithRetry([size] { return std::malloc(size + kGuardOverhead); });
+    if (size == 0 || size > MaxCheckedSize()) return nullptr;
+    void* raw = RetryAfterFailure([size] { return TryMalloc(size); });
     return raw ? LayOut(raw, size) : nullptr;
 }
 
@@ -73,14 +97,17 @@ void* CheckedCalloc(size_t size) {
 
 void* CheckedRealloc(void* block, size_t size) {
     if (block == nullptr) return CheckedAlloc(size);
-    if (size == 0 || size > kMaxCheckedSize || !CheckedIsIntact(block)) return nullptr;
+    if (size == 0 || size > MaxCheckedSize() || !CheckedIsIntact(block)) return nullptr;
     uint8_t* header = HeaderOf(block);
     // The old tail guard would sit inside a grown payload: clear it so that a stale copy
     // never passes for a guard.
-    Store32(header + kHeader + Load32(header), 0);
-    void* raw = AllocateWithRetry([header, size] { return std::realloc(header, size + kGuardOverhead); });
+    uint8_t* oldTail = header + kHeader + SizeOf(header);
+    Store<uint32_t>(oldTail, 0);
+    void* raw = RetryAfterFailure([header, size]() -> void* {
+        return Injected(size) ? nullptr : std::realloc(header, size + kGuardOverhead);
+    });
     if (raw == nullptr) {
-        Store32(header + kHeader + Load32(header), kGuardAlive);
+        Store<uint32_t>(oldTail, kGuardAlive);
         return nullptr;
     }
     return LayOut(raw, size);
@@ -89,8 +116,8 @@ void* CheckedRealloc(void* block, size_t size) {
 void CheckedFree(void* block) {
     if (!CheckedIsIntact(block)) return;
     uint8_t* header = HeaderOf(block);
-    Store32(header + kHeader + Load32(header), kGuardFreed);
-    Store32(header + 4, kGuardFreed);
+    Store<uint32_t>(header + kHeader + SizeOf(header), kGuardFreed);
+    Store<uint32_t>(header + 12, kGuardFreed);
     std::free(header);
 }
 

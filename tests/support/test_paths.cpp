@@ -20,8 +20,10 @@ bool HaveTestData() { return std::filesystem::is_directory(TestDataDir() / "orac
 
 // ctest runs each test in its own process, several at once: every process gets its own
 // scratch tree, removed when it exits, so that no two processes share or delete files.
+// The path is never destroyed: the exit handler that removes the tree runs after static
+// destructors.
 static const std::filesystem::path& ScratchRoot() {
-    static const std::filesystem::path root = [] {
+    static const std::filesystem::path& root = *new std::filesystem::path([] {
         std::filesystem::path dir = BinaryDir() / "test-scratch" / ("p" + std::to_string(getpid()));
         std::error_code ec;
         std::filesystem::remove_all(dir, ec);
@@ -30,7 +32,7 @@ static const std::filesystem::path& ScratchRoot() {
             std::filesystem::remove_all(ScratchRoot(), ignored);
         });
         return dir;
-    }();
+    }());
     return root;
 }
 

@@ -1,0 +1,208 @@
+// Is the disk cache worth it? Restoring a 512 x 512 16-bit CT frame from the cache (file
+// read and CRC-32 check, page cache warm) against decoding the same frame again with the
+// lossless JPEG module (jpeg2) and the JPEG 2000 module. The encoded frames are made by
+// DCMTK (lossless SV1) and OpenJPEG (lossless 5/3); every decode is checked once against
+// the original samples. Also: how long closing a cache with hundreds of queued writes takes.
+//   build-*/bin/vexel_cache_bench --benchmark_min_time=1
+#include <benchmark/benchmark.h>
+#include <dlfcn.h>
+#include <openjpeg.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "dcmtk/config/osconfig.h"
+#include "dcmtk/dcmjpeg/djcparam.h"
+#include "dcmtk/dcmjpeg/djeijg16.h"
+#include "imaging/binary_value_cacher.h"
+#include "phantom/phantom_writer.h"
+#include "vexel_codec.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr uint32_t kSize = 512;
+constexpr size_t kFrameBytes = size_t{kSize} * kSize * 2;
+
+// A phantom CT slice offset to unsigned values, with a few units of scanner-like noise.
+std::vector<uint16_t> FrameSamples() {
+    vexel::phantom::PhantomOptions options;
+    options.columns = options.rows = static_cast<int>(kSize);
+    options.slices = 64;
+    const std::vector<int16_t> stored = vexel::phantom::CtSliceStored(options, 32);
+    std::vector<uint16_t> samples(stored.size());
+    uint32_t state = 12345;
+    std::transform(stored.begin(), stored.end(), samples.begin(), [&state](int16_t v) {
+        state = state * 1664525u + 1013904223u;
+        const int noise = static_cast<int>(state >> 28) - 8;  // -8 .. 7
+        return static_cast<uint16_t>(v + 2048 + noise);
+    });
+    return samples;
+}
+
+// Lossless JPEG, first-order prediction (selection value 1), by DCMTK's IJG 16-bit encoder.
+std::vector<uint8_t> EncodeLossless(std::vector<uint16_t> samples) {
+    DJCodecParameter parameters(ECC_lossyYCbCr, EDC_never, EUC_never, EPC_colorByPixel);
+    DJCompressIJG16Bit encoder(parameters, EJM_lossless, 1, 0);
+    Uint8* encoded = nullptr;
+    Uint32 length = 0;
+    if (encoder.encode(kSize, kSize, EPI_Monochrome2, 1, samples.data(), encoded, length).bad()) {
+        return {};
+    }
+    std::vector<uint8_t> bytes(encoded, encoded + length);
+    delete[] encoded;
+    return bytes;
+}
+
+OPJ_SIZE_T AppendBytes(void* buffer, OPJ_SIZE_T count, void* user) {
+    auto* out = static_cast<std::vector<uint8_t>*>(user);
+    out->insert(out->end(), static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + count);
+    return count;
+}
+
+// Lossless (5/3 wavelet), OpenJPEG's default parameters, J2K codestream.
+std::vector<uint8_t> EncodeJ2k(const std::vector<uint16_t>& samples) {
+    opj_image_cmptparm_t component{};
+    component.dx = component.dy = 1;
+    component.w = component.h = kSize;
+    component.prec = 16;
+    opj_image_t* image = opj_image_create(1, &component, OPJ_CLRSPC_GRAY);
+    image->x1 = image->y1 = kSize;
+    std::copy(samples.begin(), samples.end(), image->comps[0].data);
+    opj_cparameters_t parameters;
+    opj_set_default_encoder_parameters(&parameters);
+    opj_codec_t* codec = opj_create_compress(OPJ_CODEC_J2K);
+    std::vector<uint8_t> out;
+    opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_FALSE);
+    opj_stream_set_user_data(stream, &out, nullptr);
+    opj_stream_set_write_function(stream, &AppendBytes);
+    const bool ok = opj_setup_encoder(codec, &parameters, image) &&
+                    opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
+                    opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    return ok ? out : std::vector<uint8_t>{};
+}
+
+struct Corpus {
+    std::vector<uint8_t> frame;  // little-endian 16-bit samples, as a decoded frame holds them
+    std::vector<uint8_t> lossless;
+    std::vector<uint8_t> j2k;
+};
+
+const Corpus& GetCorpus() {
+    static const Corpus corpus = [] {
+        const std::vector<uint16_t> samples = FrameSamples();
+        Corpus c;
+        c.frame.resize(kFrameBytes);
+        std::memcpy(c.frame.data(), samples.data(), kFrameBytes);  // little-endian machine
+        c.lossless = EncodeLossless(samples);
+        c.j2k = EncodeJ2k(samples);
+        return c;
+    }();
+    return corpus;
+}
+
+using DecodeEx = int32_t (*)(VexelDecodeRequest*);
+
+DecodeEx LoadModule(const char* name) {
+    const fs::path dir = fs::read_symlink("/proc/self/exe").parent_path();
+    void* handle = dlopen((dir / name).c_str(), RTLD_NOW | RTLD_LOCAL);  // kept for the run
+    return handle ? reinterpret_cast<DecodeEx>(dlsym(handle, "DecompressJPEGEx")) : nullptr;
+}
+
+bool Decode(DecodeEx decode, const std::vector<uint8_t>& stream, std::vector<uint8_t>& output) {
+    VexelDecodeRequest request{};
+    request.structSize = sizeof request;
+    request.data = stream.data();
+    request.size = stream.size();
+    request.output = output.data();
+    request.capacity = output.size();
+    request.rows = request.columns = kSize;
+    request.components = 1;
+    return decode(&request) == VEXEL_CODEC_OK;
+}
+
+void DecodeWithModule(benchmark::State& state, const char* module,
+                      const std::vector<uint8_t>& stream) {
+    const DecodeEx decode = LoadModule(module);
+    if (decode == nullptr || stream.empty()) {
+        return state.SkipWithError("module beside the benchmark, or encoded frame, missing");
+    }
+    std::vector<uint8_t> output(kFrameBytes);
+    if (!Decode(decode, stream, output) || output != GetCorpus().frame) {
+        return state.SkipWithError("the module does not give the original samples back");
+    }
+    for (auto _ : state) {
+        if (!Decode(decode, stream, output)) return state.SkipWithError("decode failed");
+        benchmark::DoNotOptimize(output.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+    state.counters["stream_bytes"] = static_cast<double>(stream.size());
+}
+
+void BM_DecodeAgain_LosslessJpeg(benchmark::State& state) {
+    DecodeWithModule(state, "libvexel-jpeg2.so", GetCorpus().lossless);
+}
+
+void BM_DecodeAgain_Jpeg2000(benchmark::State& state) {
+    DecodeWithModule(state, "libvexel-jpeg2000.so", GetCorpus().j2k);
+}
+
+fs::path CacheRoot() {
+    return fs::path(VEXEL_BENCH_DATA_DIR) / "cache-bench";
+}
+
+vexel::CheckedPtr<uint8_t> FrameBuffer() {
+    vexel::CheckedPtr<uint8_t> buffer(static_cast<uint8_t*>(vexel::CheckedAlloc(kFrameBytes)));
+    if (buffer) std::memcpy(buffer.get(), GetCorpus().frame.data(), kFrameBytes);
+    return buffer;
+}
+
+// The frame has been written and read back before the clock starts, so its pages are cached.
+void BM_RestoreFromDiskCache(benchmark::State& state) {
+    vexel::CBinaryValueCacher cache(CacheRoot());
+    vexel::CheckedPtr<uint8_t> buffer = FrameBuffer();
+    const uint32_t id = cache.Store(buffer, kFrameBytes, false);
+    cache.WaitIdle();
+    std::vector<uint8_t> output(kFrameBytes);
+    if (id == 0 || !cache.Load(id, output.data(), kFrameBytes) || output != GetCorpus().frame) {
+        return state.SkipWithError("the cache does not give the frame back");
+    }
+    for (auto _ : state) {
+        if (!cache.Load(id, output.data(), kFrameBytes)) return state.SkipWithError("load failed");
+        benchmark::DoNotOptimize(output.data());
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
+// Closing the cache with state.range(0) writes of 64 KiB still queued: they are dropped,
+// and every file written so far is deleted with its folders.
+void BM_CloseWithPendingWrites(benchmark::State& state) {
+    const auto pending = static_cast<int>(state.range(0));
+    for (auto _ : state) {
+        state.PauseTiming();
+        auto cache = std::make_unique<vexel::CBinaryValueCacher>(CacheRoot());
+        for (int i = 0; i < pending; ++i) {
+            vexel::CheckedPtr<uint8_t> buffer(static_cast<uint8_t*>(vexel::CheckedAlloc(65536)));
+            if (!buffer) return state.SkipWithError("no memory");
+            std::memset(buffer.get(), i, 65536);
+            cache->Store(buffer, 65536, true);
+        }
+        state.ResumeTiming();
+        cache.reset();
+    }
+}
+
+BENCHMARK(BM_RestoreFromDiskCache)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeAgain_LosslessJpeg)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DecodeAgain_Jpeg2000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_CloseWithPendingWrites)->Arg(500)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();

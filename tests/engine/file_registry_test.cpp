@@ -1,0 +1,181 @@
+// Opening files through the registry: one parse per path, shared by reference count, kept
+// parsed when unused, evicted oldest first and never while referenced.
+#include <gtest/gtest.h>
+
+#include <barrier>
+#include <thread>
+#include <vector>
+
+#include "engine/memory_services.h"
+#include "engine_phantoms.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
+
+namespace vexel {
+namespace {
+
+MemoryServicesOptions QuietOptions() {
+    MemoryServicesOptions options;
+    options.manager.startMonitor = false;
+    return options;
+}
+
+// Files constructed so far: file ids come from one process-wide counter.
+uint32_t FilesMadeSoFar() { return CDicomFile().Id(); }
+
+TEST(FileRegistry, ThreadsOpeningOnePathShareOneParse) {
+    const auto paths = test::SmallCtSeries(8);
+    ASSERT_FALSE(paths.empty());
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+
+    constexpr int kThreads = 8;
+    std::vector<CFileRef> refs(kThreads);
+    std::barrier start(kThreads);
+    const uint32_t before = FilesMadeSoFar();
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < kThreads; ++t) {
+            threads.emplace_back([&, t] {
+                start.arrive_and_wait();
+                auto result = files.Open(paths[0]);
+                EXPECT_EQ(result.status, ReadStatus::Ok);
+                refs[t] = std::move(result.file);
+            });
+        }
+    }
+    const uint32_t after = FilesMadeSoFar();
+    EXPECT_EQ(after - before - 1, 1u) << "the path was parsed more than once";
+    for (const CFileRef& ref : refs) EXPECT_EQ(ref.Get(), refs[0].Get());
+    EXPECT_EQ(refs[0]->ReferenceCount(), kThreads);
+    EXPECT_EQ(files.RegisteredCount(), 1u);
+    EXPECT_EQ(files.UnusedCount(), 0u);
+}
+
+TEST(FileRegistry, UnreferencedFilesStayParsedUntilEvicted) {
+    const auto paths = test::SmallCtSeries(8);
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+
+    CDicomFile* first = nullptr;
+    {
+        auto result = files.Open(paths[0]);
+        ASSERT_TRUE(result.file);
+        first = result.file.Get();
+    }
+    EXPECT_EQ(first->ReferenceCount(), 0);
+    EXPECT_EQ(files.UnusedCount(), 1u);
+    const uint32_t before = FilesMadeSoFar();
+    auto again = files.Open(paths[0]);
+    EXPECT_EQ(FilesMadeSoFar() - before, 1u) << "reopening parsed the file again";
+    EXPECT_EQ(again.file.Get(), first);
+    EXPECT_EQ(files.UnusedCount(), 0u);
+
+    // A missing path fails and registers nothing.
+    auto missing = files.Open(paths[0] + ".missing");
+    EXPECT_EQ(missing.status, ReadStatus::CannotOpen);
+    EXPECT_FALSE(missing.file);
+    EXPECT_EQ(files.RegisteredCount(), 1u);
+}
+
+TEST(FileRegistry, EvictionTakesOldestUnusedAndSparesReferencedFiles) {
+    const auto paths = test::SmallCtSeries(80);
+    ASSERT_EQ(paths.size(), 80u);
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+
+    // 70 files used and given back in path order; the oldest stays open again by someone.
+    for (size_t i = 0; i < 70; ++i) ASSERT_TRUE(files.Open(paths[i]).file);
+    CFileRef held = std::move(files.Open(paths[0]).file);
+    ASSERT_EQ(files.UnusedCount(), 69u);
+
+    // At 75 % with nothing releasable, 50 of the oldest unused files go.
+    files.OnMemoryPressure(true, true, false);
+    files.WaitForDeletions();
+    EXPECT_TRUE(files.PressureMode());
+    EXPECT_EQ(files.RegisteredCount(), 70u - 50u);
+    EXPECT_EQ(files.UnusedCount(), 69u - 50u);
+    EXPECT_EQ(held->ReferenceCount(), 1);
+    EXPECT_EQ(files.FindAndReference(paths[0]), held.Get());
+    files.ReleaseReference(held.Get());
+    // Files 1 to 50 were the oldest; 51 and later stay.
+    EXPECT_EQ(files.FindAndReference(paths[50]), nullptr);
+    CDicomFile* kept = files.FindAndReference(paths[51]);
+    ASSERT_NE(kept, nullptr);
+    files.ReleaseReference(kept);
+
+    // Back under 70 % pressure mode ends.
+    load.Set(60);
+    files.PollMemoryLoad();
+    EXPECT_FALSE(files.PressureMode());
+}
+
+TEST(FileRegistry, EvictedFilesLeaveTheReleaseQueueAtOnce) {
+    const auto paths = test::SmallCtSeries(8);
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    {
+        auto result = files.Open(paths[1]);
+        ASSERT_TRUE(result.file);
+        CDicomFrame* frame = CDicomImage::Of(*result.file)->Frame(0);
+        ASSERT_NE(frame->Pixels(nullptr), nullptr);
+    }
+    EXPECT_EQ(services.ReleaseQueue().Count(), 1u);
+    files.ReleaseMemoryNow();
+    EXPECT_EQ(services.ReleaseQueue().Count(), 0u);
+    EXPECT_EQ(files.RegisteredCount(), 0u);
+    files.WaitForDeletions();
+}
+
+TEST(FileRegistry, DiscardIfUnusedDestroysOnlyUnreferencedFiles) {
+    const auto paths = test::SmallCtSeries(8);
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    auto held = files.Open(paths[2]);
+    EXPECT_FALSE(files.DiscardIfUnused(paths[2]));
+    held.file.Reset();
+    EXPECT_TRUE(files.DiscardIfUnused(paths[2]));
+    EXPECT_EQ(files.RegisteredCount(), 0u);
+    EXPECT_FALSE(files.DiscardIfUnused(paths[2]));
+}
+
+TEST(FileRegistry, ReferencesRacingEvictionNeverLoseAFileInUse) {
+    const auto paths = test::SmallCtSeries(80);
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    std::atomic<bool> stop{false};
+    std::atomic<int> broken{0};
+    std::vector<std::jthread> users;
+    for (int t = 0; t < 4; ++t) {
+        users.emplace_back([&, t] {
+            for (int round = 0; !stop; ++round) {
+                const std::string& path = paths[size_t(t * 20 + round % 20)];
+                auto result = files.Open(path);
+                if (!result.file) continue;
+                // While referenced the file must stay whole and registered.
+                CDicomFrame* frame = CDicomImage::Of(*result.file)->Frame(0);
+                std::vector<CDicomFrame*> holders;
+                if (frame == nullptr || frame->Pixels(&holders) == nullptr) ++broken;
+                if (files.FindAndReference(path) != result.file.Get()) ++broken;
+                files.ReleaseReference(result.file.Get());
+                CDicomFrame::ReleaseHolders(holders);
+            }
+        });
+    }
+    for (int i = 0; i < 200; ++i) {
+        files.ReleaseMemoryNow();
+        std::this_thread::yield();
+    }
+    stop = true;
+    users.clear();
+    EXPECT_EQ(broken.load(), 0);
+}
+
+}  // namespace
+}  // namespace vexel

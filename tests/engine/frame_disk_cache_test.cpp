@@ -1,0 +1,210 @@
+// Frames moving to the disk cache on release and back on demand: the bytes that come back
+// are the bytes first decoded, or the frame decodes again; reconstructions never get lost.
+#include <gtest/gtest.h>
+
+#include <dirent.h>
+
+#include <chrono>
+#include <fstream>
+
+#include "engine/memory_services.h"
+#include "engine_phantoms.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
+#include "platform/md5.h"
+#include "support/test_paths.h"
+
+namespace vexel {
+namespace {
+
+class FrameDiskCache : public testing::Test {
+protected:
+    void SetUp() override {
+        const auto name = testing::UnitTest::GetInstance()->current_test_info()->name();
+        m_folder = test::ScratchDir(std::string("frame-disk-cache-") + name);
+        const auto source = test::SmallCtSeries(8).at(3);
+        m_reference = test::ReferenceFrameMd5(source, 0);
+        // A private copy that the test may damage.
+        m_path = (m_folder / "slice.dcm").string();
+        std::filesystem::copy_file(source, m_path);
+        m_options.cacheRoot = m_folder / "instance";
+        m_options.manager.startMonitor = false;
+    }
+
+    std::string Md5Of(CDicomFrame& frame) {
+        std::vector<CDicomFrame*> holders;
+        const uint8_t* pixels = frame.Pixels(&holders);
+        std::string md5 = pixels ? CMd5::Hex(pixels, frame.BufferSize()) : "none";
+        CDicomFrame::ReleaseHolders(holders);
+        return md5;
+    }
+
+    std::filesystem::path m_folder;
+    std::string m_path;
+    std::string m_reference;
+    MemoryServicesOptions m_options;
+};
+
+TEST_F(FrameDiskCache, SlowFramesComeBackFromTheCacheQuickOnesDecodeAgain) {
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, m_options);
+    auto [file, status] = services.Manager().Open(m_path);
+    ASSERT_TRUE(file);
+    CDicomFrame& frame = *CDicomImage::Of(*file)->Frame(0);
+    ASSERT_EQ(Md5Of(frame), m_reference);
+
+    frame.SetDecodeTimeMs(kDiskCacheDecodeMs - 1);
+    ASSERT_TRUE(frame.Release());
+    EXPECT_EQ(frame.CacheId(), 0u);
+    EXPECT_EQ(Md5Of(frame), m_reference);
+
+    frame.SetDecodeTimeMs(kDiskCacheDecodeMs);
+    ASSERT_TRUE(frame.Release());
+    const uint32_t id = frame.CacheId();
+    ASSERT_NE(id, 0u);
+    services.DiskCache()->WaitIdle();
+    EXPECT_TRUE(std::filesystem::exists(CBinaryValueCacher::EntryPath(m_options.cacheRoot, id)));
+    // With the source file gone the pixels can only come from the cache.
+    std::filesystem::remove(m_path);
+    EXPECT_EQ(Md5Of(frame), m_reference);
+    EXPECT_EQ(frame.CacheId(), id);
+    // Released again with the copy on disk: the buffer simply goes.
+    EXPECT_TRUE(frame.Release());
+    EXPECT_FALSE(frame.HasBuffer());
+    EXPECT_EQ(Md5Of(frame), m_reference);
+}
+
+TEST_F(FrameDiskCache, DamagedOrMissingCacheFilesMakeTheFrameDecodeAgain) {
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, m_options);
+    auto [file, status] = services.Manager().Open(m_path);
+    ASSERT_TRUE(file);
+    CDicomFrame& frame = *CDicomImage::Of(*file)->Frame(0);
+    for (const char* damage : {"flip", "truncate", "remove"}) {
+        SCOPED_TRACE(damage);
+        ASSERT_EQ(Md5Of(frame), m_reference);
+        frame.SetDecodeTimeMs(kDiskCacheDecodeMs);
+        const uint32_t before = frame.CacheId();
+        if (before != 0) {
+            // Forget the earlier copy so that this round writes a fresh one.
+            services.DiskCache()->Delete(before);
+        }
+        ASSERT_TRUE(frame.Release());
+        const uint32_t id = frame.CacheId();
+        services.DiskCache()->WaitIdle();
+        const auto entry = CBinaryValueCacher::EntryPath(m_options.cacheRoot, id);
+        if (std::string(damage) == "flip") {
+            std::fstream f(entry, std::ios::in | std::ios::out | std::ios::binary);
+            f.seekp(100);
+            f.put('\x5A');
+        } else if (std::string(damage) == "truncate") {
+            std::filesystem::resize_file(entry, 1000);
+        } else {
+            std::filesystem::remove(entry);
+        }
+        EXPECT_EQ(Md5Of(frame), m_reference);
+        EXPECT_EQ(frame.CacheId(), 0u);
+    }
+}
+
+// An in-memory data set with one 64 x 64 reconstruction frame of known content.
+CDicomFrame* MakeReconstruction(CDicomFile& file, uint16_t seed) {
+    file.MakeInMemory();
+    file.SetUS(0x00280010, 64);
+    file.SetUS(0x00280011, 64);
+    file.SetUS(0x00280100, 16);
+    file.SetUS(0x00280101, 16);
+    file.SetText(nullptr, 0x00280004, "MONOCHROME2");
+    CDicomImage* image = CDicomImage::AttachTo(file, false);
+    const size_t size = 64 * 64 * 2;
+    auto* buffer = static_cast<uint8_t*>(CheckedAlloc(size));
+    for (size_t i = 0; i < size; ++i) buffer[i] = static_cast<uint8_t>(i * 7 + seed);
+    if (!image->AddFrameFromBuffer(buffer, size, nullptr, nullptr, nullptr)) return nullptr;
+    return image->Frame(0);
+}
+
+std::string ExpectedReconstructionMd5(uint16_t seed) {
+    std::vector<uint8_t> bytes(64 * 64 * 2);
+    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + seed);
+    return CMd5::Hex(bytes.data(), bytes.size());
+}
+
+TEST_F(FrameDiskCache, ReconstructionsSurviveAnyEviction) {
+    CSimulatedMemoryLoad load(10);
+    // A cache so small that every write evicts what it can.
+    m_options.diskLimits.maxTotalBytes = 1;
+    CMemoryServices services(load, m_options);
+    CDicomFile reconstruction;
+    CDicomFrame* frame = MakeReconstruction(reconstruction, 3);
+    ASSERT_NE(frame, nullptr);
+    auto [file, status] = services.Manager().Open(m_path);
+    CDicomFrame& slow = *CDicomImage::Of(*file)->Frame(0);
+    ASSERT_EQ(Md5Of(slow), m_reference);
+    slow.SetDecodeTimeMs(100);
+
+    services.Manager().ReleaseMemoryNow();
+    EXPECT_FALSE(frame->HasBuffer());
+    EXPECT_NE(frame->CacheId(), 0u);
+    services.DiskCache()->WaitIdle();
+    EXPECT_EQ(Md5Of(*frame), ExpectedReconstructionMd5(3));
+    EXPECT_EQ(Md5Of(slow), m_reference);
+}
+
+TEST_F(FrameDiskCache, FailedWritesKeepReconstructionsAndLetFilesDecodeAgain) {
+    CSimulatedMemoryLoad load(10);
+    m_options.cacheRoot = m_folder / "not-a-folder";
+    std::ofstream(m_options.cacheRoot) << "a file where the cache folder should be";
+    CMemoryServices services(load, m_options);
+    CDicomFile reconstruction;
+    CDicomFrame* frame = MakeReconstruction(reconstruction, 9);
+    ASSERT_NE(frame, nullptr);
+    auto [file, status] = services.Manager().Open(m_path);
+    CDicomFrame& slow = *CDicomImage::Of(*file)->Frame(0);
+    ASSERT_EQ(Md5Of(slow), m_reference);
+    slow.SetDecodeTimeMs(100);
+
+    services.Manager().ReleaseMemoryNow();
+    services.DiskCache()->WaitIdle();
+    EXPECT_EQ(Md5Of(*frame), ExpectedReconstructionMd5(9));
+    EXPECT_EQ(Md5Of(slow), m_reference);
+}
+
+int ThreadCount() {
+    int count = 0;
+    if (DIR* tasks = opendir("/proc/self/task")) {
+        while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+        closedir(tasks);
+    }
+    return count;
+}
+
+TEST_F(FrameDiskCache, ShutdownWithWorkInFlightIsQuickAndLeavesNothing) {
+    const auto paths = test::SmallCtSeries(200);
+    const int threadsBefore = ThreadCount();
+    const auto start = std::chrono::steady_clock::now();
+    {
+        CSimulatedMemoryLoad load(10);
+        CMemoryServices services(load, m_options);
+        std::vector<CFileRef> open;
+        for (const auto& path : paths) {
+            auto result = services.Manager().Open(path);
+            ASSERT_TRUE(result.file);
+            CDicomFrame* frame = CDicomImage::Of(*result.file)->Frame(0);
+            ASSERT_NE(frame->Pixels(nullptr), nullptr);
+            frame->SetDecodeTimeMs(50);
+            open.push_back(std::move(result.file));
+        }
+        // Half the files given back and evicted (deletion queue), the rest cached to disk.
+        open.resize(open.size() / 2);
+        services.Manager().ReleaseMemoryNow();
+        EXPECT_GT(services.DiskCache()->EntryCount(), 0u);
+        open.clear();
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_LT(elapsed, std::chrono::seconds(2));
+    EXPECT_EQ(ThreadCount(), threadsBefore) << "a thread outlived the services";
+    EXPECT_FALSE(std::filesystem::exists(m_options.cacheRoot / "cache"));
+}
+
+}  // namespace
+}  // namespace vexel

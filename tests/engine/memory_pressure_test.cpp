@@ -1,0 +1,221 @@
+// Release of decoded frames as the memory load rises, and the emergency release behind a
+// refused allocation.
+#include <gtest/gtest.h>
+
+#include <future>
+#include <mutex>
+#include <thread>
+
+#include "engine/memory_services.h"
+#include "engine_phantoms.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
+#include "platform/checked_alloc.h"
+#include "platform/md5.h"
+
+namespace vexel {
+namespace {
+
+constexpr uint64_t kMiB = 1ull << 20;
+constexpr int kFrames = 300;  // 128 KiB each: 37.5 MiB per file
+
+MemoryServicesOptions QuietOptions() {
+    MemoryServicesOptions options;
+    options.manager.startMonitor = false;
+    options.manager.allocationRetries = 3;
+    options.manager.retryPause = std::chrono::milliseconds(1);
+    return options;
+}
+
+CDicomImage& ImageOf(const CFileRef& file) { return *CDicomImage::Of(*file); }
+
+void DecodeAll(CDicomImage& image) {
+    for (size_t i = 0; i < image.FrameCount(); ++i) ASSERT_NE(image.Frame(i)->Pixels(nullptr), nullptr);
+}
+
+size_t FramesWithBuffers(const CDicomImage& image) {
+    size_t count = 0;
+    for (size_t i = 0; i < image.FrameCount(); ++i) count += image.Frame(i)->HasBuffer();
+    return count;
+}
+
+class MemoryPressure : public testing::Test {
+protected:
+    void SetUp() override {
+        m_path = test::MultiFrameCt(kFrames);
+        ASSERT_FALSE(m_path.empty());
+        // A second copy under another path: the registry keys by path.
+        m_otherPath = m_path + ".copy.dcm";
+        std::filesystem::copy_file(m_path, m_otherPath,
+                                   std::filesystem::copy_options::overwrite_existing);
+    }
+    std::string m_path;
+    std::string m_otherPath;
+};
+
+TEST_F(MemoryPressure, BelowSeventyFivePercentOnlyFramesNotInUseGoAboutThirtyTwoMiBAPoll) {
+    CSimulatedMemoryLoad load(72);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    auto inUse = files.Open(m_path);
+    ASSERT_TRUE(inUse.file);
+    DecodeAll(ImageOf(inUse.file));
+    CDicomImage* idle = nullptr;
+    {
+        auto result = files.Open(m_otherPath);
+        ASSERT_TRUE(result.file);
+        idle = &ImageOf(result.file);
+        DecodeAll(*idle);
+    }
+    const size_t frameBytes = idle->Frame(0)->BufferSize();
+
+    files.PollMemoryLoad();
+    EXPECT_FALSE(files.PressureMode());
+    EXPECT_EQ(FramesWithBuffers(ImageOf(inUse.file)), size_t(kFrames));
+    const size_t released = kFrames - FramesWithBuffers(*idle);
+    EXPECT_GE(released * frameBytes, 32 * kMiB);
+    EXPECT_LT(released * frameBytes, 32 * kMiB + frameBytes);
+
+    // The next poll takes the rest of the idle file's frames; the file in use keeps all.
+    files.PollMemoryLoad();
+    EXPECT_EQ(FramesWithBuffers(*idle), 0u);
+    EXPECT_EQ(FramesWithBuffers(ImageOf(inUse.file)), size_t(kFrames));
+
+    // Released frames decode again on demand.
+    EXPECT_EQ(CMd5::Hex(idle->Frame(7)->Pixels(nullptr), frameBytes),
+              test::ReferenceFrameMd5(m_otherPath, 7));
+}
+
+TEST_F(MemoryPressure, AtEightyFivePercentFramesInUseGoTooButNotThoseHeld) {
+    CSimulatedMemoryLoad load(90);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    auto inUse = files.Open(m_path);
+    CDicomImage& image = ImageOf(inUse.file);
+    DecodeAll(image);
+    std::vector<CDicomFrame*> holders;
+    image.Frame(0)->Pixels(&holders);
+
+    // Nothing is unused or idle, so the forced pass runs.
+    files.PollMemoryLoad();
+    EXPECT_TRUE(files.PressureMode());
+    EXPECT_LT(FramesWithBuffers(image), size_t(kFrames));
+    EXPECT_TRUE(image.Frame(0)->HasBuffer()) << "a held buffer was released";
+
+    files.ReleaseMemoryNow();
+    EXPECT_EQ(FramesWithBuffers(image), 1u);
+    CDicomFrame::ReleaseHolders(holders);
+}
+
+TEST_F(MemoryPressure, ReleaseSkipsFilesWhoseStructureLockAnotherThreadHolds) {
+    CSimulatedMemoryLoad load(90);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    auto busy = files.Open(m_path);
+    auto other = files.Open(m_otherPath);
+    DecodeAll(ImageOf(busy.file));
+    DecodeAll(ImageOf(other.file));
+
+    std::promise<void> locked;
+    std::promise<void> done;
+    std::thread holder([&] {
+        std::lock_guard lock(busy.file->StructureLock());
+        locked.set_value();
+        done.get_future().wait();
+    });
+    locked.get_future().wait();
+    auto release = std::async(std::launch::async, [&] { files.ReleaseMemoryNow(); });
+    const bool finished = release.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+    done.set_value();
+    holder.join();
+    ASSERT_TRUE(finished) << "release waited for a structure lock";
+    EXPECT_EQ(FramesWithBuffers(ImageOf(busy.file)), size_t(kFrames));
+    EXPECT_EQ(FramesWithBuffers(ImageOf(other.file)), 0u);
+}
+
+// Refuses every allocation of exactly kRefusedSize while armed.
+constexpr size_t kRefusedSize = 777 * 1024;
+std::atomic<int> g_refusalsLeft{0};
+bool RefuseArmedSize(size_t size) {
+    if (size != kRefusedSize) return false;
+    return g_refusalsLeft.fetch_sub(1) > 0;
+}
+
+class RefusedAllocations : public MemoryPressure {
+protected:
+    void SetUp() override {
+        MemoryPressure::SetUp();
+        SetAllocationFaultInjector(RefuseArmedSize);
+    }
+    void TearDown() override {
+        SetAllocationFaultInjector(nullptr);
+        g_refusalsLeft = 0;
+    }
+};
+
+TEST_F(RefusedAllocations, EmergencyReleaseFreesFramesAndTheAllocationSucceeds) {
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    auto file = files.Open(m_path);
+    DecodeAll(ImageOf(file.file));
+    const uint8_t bitmap[16] = {1, 2, 3};
+    ASSERT_EQ(services.MemoryCache().Store("view", "panel", bitmap, sizeof bitmap), 0);
+
+    g_refusalsLeft = 1;
+    CheckedPtr<uint8_t> block(static_cast<uint8_t*>(CheckedAlloc(kRefusedSize)));
+    EXPECT_NE(block, nullptr);
+    EXPECT_TRUE(files.PressureMode());
+    EXPECT_EQ(FramesWithBuffers(ImageOf(file.file)), 0u) << "forced release skipped frames";
+    EXPECT_EQ(services.MemoryCache().TotalBytes(), 0u);
+
+    // A refusal that lasts gives null after the retries, promptly.
+    g_refusalsLeft = 1000;
+    EXPECT_EQ(CheckedAlloc(kRefusedSize), nullptr);
+}
+
+TEST_F(RefusedAllocations, UnderAStructureLockTheWorkerReleasesOtherFiles) {
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    auto mine = files.Open(m_path);
+    auto other = files.Open(m_otherPath);
+    DecodeAll(ImageOf(mine.file));
+    DecodeAll(ImageOf(other.file));
+
+    auto attempt = std::async(std::launch::async, [&] {
+        // As a decode would: the file's structure lock held while allocating.
+        std::lock_guard lock(mine.file->StructureLock());
+        g_refusalsLeft = 1;
+        CheckedPtr<uint8_t> block(static_cast<uint8_t*>(CheckedAlloc(kRefusedSize)));
+        return block != nullptr;
+    });
+    ASSERT_EQ(attempt.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+        << "deadlock in the emergency release";
+    EXPECT_TRUE(attempt.get());
+    EXPECT_EQ(FramesWithBuffers(ImageOf(mine.file)), size_t(kFrames));
+    EXPECT_EQ(FramesWithBuffers(ImageOf(other.file)), 0u);
+}
+
+TEST_F(RefusedAllocations, DamagedBlocksAndAbsurdSizesNeverPurgeTheCaches) {
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    CMemoryManager& files = services.Manager();
+    auto file = files.Open(m_path);
+    DecodeAll(ImageOf(file.file));
+
+    EXPECT_EQ(CheckedAlloc(MaxCheckedSize() + 1), nullptr);
+    EXPECT_EQ(CheckedAlloc(SIZE_MAX), nullptr);
+    auto* block = static_cast<uint8_t*>(CheckedAlloc(64));
+    block[64] ^= 0xFF;  // overrun into the tail guard
+    EXPECT_EQ(CheckedRealloc(block, 128), nullptr);
+    EXPECT_FALSE(CheckedIsIntact(block));
+    block[64] ^= 0xFF;
+    CheckedFree(block);
+
+    EXPECT_FALSE(files.PressureMode());
+    EXPECT_EQ(FramesWithBuffers(ImageOf(file.file)), size_t(kFrames));
+}
+
+}  // namespace
+}  // namespace vexel

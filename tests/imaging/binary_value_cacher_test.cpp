@@ -1,0 +1,434 @@
+// The disk cache of decoded frames: every byte that comes back must be the byte that went in,
+// or the load must fail. Files are compared with what the test kept, read with std::ifstream.
+#include "imaging/binary_value_cacher.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "support/test_paths.h"
+
+namespace vexel {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr uint64_t kKiB = 1024;
+
+std::string TestName() {
+    return std::string("cache-") + testing::UnitTest::GetInstance()->current_test_info()->name();
+}
+
+// A guarded buffer of random bytes and the test's own copy of them.
+struct Sample {
+    CheckedPtr<uint8_t> buffer;
+    std::vector<uint8_t> copy;
+};
+
+Sample MakeSample(size_t size, std::mt19937& random) {
+    Sample sample;
+    sample.buffer.reset(static_cast<uint8_t*>(CheckedAlloc(size)));
+    sample.copy.resize(size);
+    for (uint8_t& byte : sample.copy)
+        byte = static_cast<uint8_t>(random());
+    if (sample.buffer) std::memcpy(sample.buffer.get(), sample.copy.data(), size);
+    return sample;
+}
+
+std::vector<uint8_t> ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Loads id and compares with expected; false when the load failed or gave other bytes.
+bool LoadsExactly(CBinaryValueCacher& cache, uint32_t id, const std::vector<uint8_t>& expected) {
+    std::vector<uint8_t> loaded(expected.size(), 0);
+    return cache.Load(id, loaded.data(), loaded.size()) && loaded == expected;
+}
+
+size_t FilesUnder(const fs::path& folder) {
+    size_t count = 0;
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
+         it.increment(error)) {
+        if (it->is_regular_file()) ++count;
+    }
+    return count;
+}
+
+CBinaryValueCacher::FreeSpaceProbe Plenty() {
+    return [](const fs::path&) { return std::optional<uint64_t>(1ull << 50); };
+}
+
+TEST(CBinaryValueCacher, EntryPathHasTheFourBytesHighFirst) {
+    const struct {
+        uint32_t id;
+        const char* relative;
+    } cases[] = {
+        {0x00012345u, "cache/00/01/23/45"},
+        {0x00000001u, "cache/00/00/00/01"},
+        {0xA0B1C2D3u, "cache/A0/B1/C2/D3"},
+        {0xFFFFFFFFu, "cache/FF/FF/FF/FF"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(CBinaryValueCacher::EntryPath("/r", c.id), fs::path("/r") / c.relative)
+            << std::hex << c.id;
+    }
+}
+
+TEST(CBinaryValueCacher, RandomBuffersComeBackByteExactFromMemoryAndFromFile) {
+    const fs::path root = test::ScratchDir(TestName());
+    CBinaryValueCacher cache(root, {}, Plenty());
+    std::mt19937 random(7);
+    std::vector<std::pair<uint32_t, std::vector<uint8_t>>> stored;
+    uint64_t total = 0;
+    for (int i = 0; i < 200; ++i) {
+        const size_t size = 1 + random() % (96 * kKiB);
+        Sample sample = MakeSample(size, random);
+        const uint32_t id = cache.Store(sample.buffer, size, i % 3 != 0);
+        ASSERT_NE(id, 0u);
+        EXPECT_EQ(sample.buffer, nullptr) << "the cache takes the buffer over";
+        // Whether still in memory or already written, the bytes are the same.
+        EXPECT_TRUE(LoadsExactly(cache, id, sample.copy)) << "entry " << i;
+        stored.emplace_back(id, std::move(sample.copy));
+        total += size;
+    }
+    cache.WaitIdle();
+    EXPECT_EQ(cache.EntryCount(), stored.size());
+    EXPECT_EQ(cache.TotalBytes(), total);
+    EXPECT_EQ(FilesUnder(root / "cache"), stored.size());
+    for (const auto& [id, bytes] : stored) {
+        EXPECT_EQ(ReadFile(CBinaryValueCacher::EntryPath(root, id)), bytes) << "file of " << id;
+        EXPECT_TRUE(LoadsExactly(cache, id, bytes)) << "entry " << id;
+    }
+}
+
+TEST(CBinaryValueCacher, LoadRefusesBadRequests) {
+    const fs::path root = test::ScratchDir(TestName());
+    CBinaryValueCacher cache(root, {}, Plenty());
+    std::mt19937 random(1);
+    Sample sample = MakeSample(1000, random);
+    const uint32_t id = cache.Store(sample.buffer, 1000, true);
+    ASSERT_NE(id, 0u);
+    std::vector<uint8_t> destination(2000);
+    for (bool written : {false, true}) {
+        if (written) cache.WaitIdle();
+        EXPECT_FALSE(cache.Load(id, destination.data(), 999));
+        EXPECT_FALSE(cache.Load(id, destination.data(), 1001));
+        EXPECT_FALSE(cache.Load(id, destination.data(), 0));
+        EXPECT_FALSE(cache.Load(id, nullptr, 1000));
+        EXPECT_FALSE(cache.Load(id + 1, destination.data(), 1000));
+        EXPECT_FALSE(cache.Load(0, destination.data(), 1000));
+        EXPECT_TRUE(LoadsExactly(cache, id, sample.copy));
+    }
+}
+
+TEST(CBinaryValueCacher, StoreRefusesBadBuffersAndLeavesThemWithTheCaller) {
+    const fs::path root = test::ScratchDir(TestName());
+    CBinaryValueCacher cache(root, {}, Plenty());
+    std::mt19937 random(2);
+    Sample sample = MakeSample(100, random);
+    const uint8_t* before = sample.buffer.get();
+    EXPECT_EQ(cache.Store(sample.buffer, 0, true), 0u);
+    EXPECT_EQ(cache.Store(sample.buffer, 101, true), 0u) << "longer than the block";
+    EXPECT_EQ(sample.buffer.get(), before);
+    CheckedPtr<uint8_t> empty;
+    EXPECT_EQ(cache.Store(empty, 100, true), 0u);
+    EXPECT_EQ(cache.EntryCount(), 0u);
+    const uint32_t first = cache.Store(sample.buffer, 100, true);
+    Sample other = MakeSample(10, random);
+    const uint32_t second = cache.Store(other.buffer, 10, true);
+    EXPECT_EQ(first, 1u);
+    EXPECT_EQ(second, 2u);
+}
+
+enum class Damage { kMissing, kTruncated, kExtended, kBitFlipped, kSwappedHalves };
+
+class CBinaryValueCacherDamage : public testing::TestWithParam<Damage> {};
+
+TEST_P(CBinaryValueCacherDamage, DamagedFileFailsTheLoad) {
+    const fs::path root = test::ScratchDir(TestName() + std::to_string(int(GetParam())));
+    CBinaryValueCacher cache(root, {}, Plenty());
+    std::mt19937 random(3);
+    Sample sample = MakeSample(4096, random);
+    const uint32_t id = cache.Store(sample.buffer, 4096, true);
+    ASSERT_NE(id, 0u);
+    cache.WaitIdle();
+    const fs::path file = CBinaryValueCacher::EntryPath(root, id);
+    ASSERT_TRUE(LoadsExactly(cache, id, sample.copy));
+
+    std::vector<uint8_t> bytes = sample.copy;
+    switch (GetParam()) {
+        case Damage::kMissing:
+            bytes.clear();
+            break;
+        case Damage::kTruncated:
+            bytes.resize(4095);
+            break;
+        case Damage::kExtended:
+            bytes.push_back(0);
+            break;
+        case Damage::kBitFlipped:
+            bytes[1234] ^= 0x10;
+            break;
+        case Damage::kSwappedHalves:
+            std::rotate(bytes.begin(), bytes.begin() + 2048, bytes.end());
+            break;
+    }
+    fs::remove(file);
+    if (GetParam() != Damage::kMissing) {
+        std::ofstream out(file, std::ios::binary);
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    std::vector<uint8_t> loaded(4096);
+    EXPECT_FALSE(cache.Load(id, loaded.data(), loaded.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CBinaryValueCacherDamage,
+                         testing::Values(Damage::kMissing, Damage::kTruncated, Damage::kExtended,
+                                         Damage::kBitFlipped, Damage::kSwappedHalves));
+
+TEST(CBinaryValueCacher, FailedWriteDropsEvictableEntriesAndKeepsTheOthersInMemory) {
+    // A regular file where the root should be: no folder can be made under it.
+    const fs::path root = test::ScratchDir(TestName()) / "not-a-folder";
+    std::ofstream(root) << "x";
+    CBinaryValueCacher cache(root, {}, Plenty());
+    std::mt19937 random(4);
+    Sample evictable = MakeSample(5000, random);
+    Sample kept = MakeSample(7000, random);
+    const uint32_t evictableId = cache.Store(evictable.buffer, 5000, true);
+    const uint32_t keptId = cache.Store(kept.buffer, 7000, false);
+    ASSERT_NE(evictableId, 0u);
+    ASSERT_NE(keptId, 0u);
+    cache.WaitIdle();
+    std::vector<uint8_t> loaded(5000);
+    EXPECT_FALSE(cache.Load(evictableId, loaded.data(), loaded.size()));
+    EXPECT_TRUE(LoadsExactly(cache, keptId, kept.copy));
+    EXPECT_EQ(cache.EntryCount(), 1u);
+    EXPECT_EQ(cache.TotalBytes(), 0u) << "nothing was written";
+    EXPECT_EQ(cache.Delete(keptId), 7000u);
+    EXPECT_TRUE(fs::is_regular_file(root));
+}
+
+// Sizes in KiB; the probe's answer is switched by the test between writes.
+struct EvictionFixture {
+    explicit EvictionFixture(DiskCacheLimits limits)
+        : root(test::ScratchDir(TestName())),
+          cache(root, limits, [this](const fs::path&) -> std::optional<uint64_t> {
+              const uint64_t value = freeBytes.load();
+              if (value == kUnknown) return std::nullopt;
+              return value;
+          }) {}
+    uint32_t Store(uint64_t kib, bool evictable) {
+        Sample sample = MakeSample(size_t(kib * kKiB), random);
+        const uint32_t id = cache.Store(sample.buffer, size_t(kib * kKiB), evictable);
+        copies[id] = std::move(sample.copy);
+        cache.WaitIdle();  // one write at a time, so each space check sees one more entry
+        return id;
+    }
+    bool Present(uint32_t id) { return LoadsExactly(cache, id, copies[id]); }
+
+    static constexpr uint64_t kUnknown = ~0ull;
+    fs::path root;
+    std::atomic<uint64_t> freeBytes{1ull << 50};
+    std::mt19937 random{5};
+    std::map<uint32_t, std::vector<uint8_t>> copies;
+    CBinaryValueCacher cache;
+};
+
+TEST(CBinaryValueCacher, LowFreeSpaceEvictsTheOldestEvictableEntriesOnly) {
+    EvictionFixture f({.maxTotalBytes = 1ull << 40, .minFreeBytes = 1024 * kKiB});
+    const uint32_t kept1 = f.Store(64, false);
+    std::vector<uint32_t> old;
+    for (int i = 0; i < 8; ++i)
+        old.push_back(f.Store(32, true));
+    const uint32_t kept2 = f.Store(16, false);
+    EXPECT_EQ(f.cache.TotalBytes(), (64 + 8 * 32 + 16) * kKiB);
+
+    // 900 KiB free of the 1024 wanted: at least 124 KiB of the oldest go, that is 4 x 32.
+    f.freeBytes = 900 * kKiB;
+    const uint32_t newest = f.Store(32, true);
+    for (int i = 0; i < 8; ++i) {
+        EXPECT_EQ(f.Present(old[i]), i >= 4) << "entry " << i;
+        EXPECT_EQ(fs::exists(CBinaryValueCacher::EntryPath(f.root, old[i])), i >= 4);
+    }
+    EXPECT_TRUE(f.Present(newest));
+    EXPECT_TRUE(f.Present(kept1));
+    EXPECT_TRUE(f.Present(kept2));
+    EXPECT_EQ(f.cache.TotalBytes(), (64 + 5 * 32 + 16) * kKiB);
+
+    // An unknown free space counts as none: every evictable entry goes, the others stay.
+    f.freeBytes = EvictionFixture::kUnknown;
+    const uint32_t last = f.Store(8, true);
+    for (uint32_t id : old)
+        EXPECT_FALSE(f.Present(id));
+    EXPECT_FALSE(f.Present(newest));
+    EXPECT_FALSE(f.Present(last));
+    EXPECT_TRUE(f.Present(kept1));
+    EXPECT_TRUE(f.Present(kept2));
+    EXPECT_EQ(f.cache.TotalBytes(), (64 + 16) * kKiB);
+    EXPECT_EQ(FilesUnder(f.root / "cache"), 2u);
+}
+
+TEST(CBinaryValueCacher, TotalCapEvictsDownToTheLimit) {
+    EvictionFixture f({.maxTotalBytes = 100 * kKiB, .minFreeBytes = 0});
+    const uint32_t kept = f.Store(64, false);
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 5; ++i)
+        ids.push_back(f.Store(32, true));
+    // Each write past 100 KiB evicts the oldest evictable entry: 64 + 32 remain.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(f.Present(ids[i]), i == 4) << "entry " << i;
+    EXPECT_TRUE(f.Present(kept));
+    EXPECT_EQ(f.cache.TotalBytes(), 96 * kKiB);
+    EXPECT_EQ(f.cache.EntryCount(), 2u);
+}
+
+TEST(CBinaryValueCacher, DeleteForgetsPendingAndWrittenEntries) {
+    const fs::path root = test::ScratchDir(TestName());
+    CBinaryValueCacher cache(root, {}, Plenty());
+    std::mt19937 random(6);
+    // Deleted at once, most of these are still queued; their buffers must be freed once.
+    for (int i = 0; i < 300; ++i) {
+        Sample sample = MakeSample(1000 + size_t(i), random);
+        const uint32_t id = cache.Store(sample.buffer, sample.copy.size(), i % 2 == 0);
+        ASSERT_NE(id, 0u);
+        EXPECT_EQ(cache.Delete(id), sample.copy.size());
+        EXPECT_EQ(cache.Delete(id), 0u);
+    }
+    Sample written = MakeSample(3000, random);
+    const uint32_t id = cache.Store(written.buffer, 3000, true);
+    cache.WaitIdle();
+    EXPECT_TRUE(fs::exists(CBinaryValueCacher::EntryPath(root, id)));
+    EXPECT_EQ(cache.Delete(id), 3000u);
+    EXPECT_EQ(cache.Delete(12345678), 0u);
+    cache.WaitIdle();
+    EXPECT_EQ(cache.EntryCount(), 0u);
+    EXPECT_EQ(cache.TotalBytes(), 0u);
+    EXPECT_EQ(FilesUnder(root / "cache"), 0u);
+}
+
+TEST(CBinaryValueCacher, ConcurrentStoresLoadsAndDeletesNeverGiveWrongBytes) {
+    const fs::path root = test::ScratchDir(TestName());
+    // A small cap keeps eviction running while the threads work.
+    CBinaryValueCacher cache(root, {.maxTotalBytes = 256 * kKiB, .minFreeBytes = 0}, Plenty());
+    constexpr int kThreads = 6;
+    std::vector<std::vector<std::pair<uint32_t, std::vector<uint8_t>>>> stored(kThreads);
+    std::atomic<int> wrongBytes{0};
+    auto worker = [&](int thread) {
+        std::mt19937 random(100 + thread);
+        auto& mine = stored[thread];
+        for (int i = 0; i < 150; ++i) {
+            Sample sample = MakeSample(1 + random() % (16 * kKiB), random);
+            const uint32_t id = cache.Store(sample.buffer, sample.copy.size(), random() % 8 != 0);
+            if (id == 0) continue;
+            mine.emplace_back(id, std::move(sample.copy));
+            const auto& [pick, bytes] = mine[random() % mine.size()];
+            std::vector<uint8_t> loaded(bytes.size());
+            // Evicted or deleted entries may fail; a success must be exact.
+            if (cache.Load(pick, loaded.data(), loaded.size()) && loaded != bytes) ++wrongBytes;
+            if (random() % 3 == 0) cache.Delete(mine[random() % mine.size()].first);
+        }
+    };
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back(worker, t);
+    for (auto& thread : threads)
+        thread.join();
+    cache.WaitIdle();
+    EXPECT_EQ(wrongBytes.load(), 0);
+    // What is left loads exactly, and the byte count is the sum of what is left.
+    uint64_t left = 0;
+    size_t count = 0;
+    for (const auto& mine : stored) {
+        EXPECT_EQ(mine.size(), 150u) << "no store was refused";
+        for (const auto& [id, bytes] : mine) {
+            std::vector<uint8_t> loaded(bytes.size());
+            if (!cache.Load(id, loaded.data(), loaded.size())) continue;
+            EXPECT_EQ(loaded, bytes) << "entry " << id;
+            left += bytes.size();
+            ++count;
+        }
+    }
+    EXPECT_EQ(cache.TotalBytes(), left);
+    EXPECT_EQ(cache.EntryCount(), count);
+    EXPECT_EQ(FilesUnder(root / "cache"), count);
+}
+
+TEST(CBinaryValueCacher, DestructorDropsPendingWritesAndRemovesEveryFileAndFolder) {
+    const fs::path root = test::ScratchDir(TestName());
+    std::ofstream(root / "keep.txt") << "not the cache's";
+    std::mt19937 random(8);
+    const auto started = std::chrono::steady_clock::now();
+    {
+        CBinaryValueCacher cache(root, {}, Plenty());
+        for (int i = 0; i < 50; ++i) {
+            Sample sample = MakeSample(64 * kKiB, random);
+            cache.Store(sample.buffer, sample.copy.size(), i % 2 == 0);
+        }
+        cache.WaitIdle();
+        auto zip = cache.NewGroupFile("zip");
+        ASSERT_TRUE(zip.has_value());
+        std::fclose(zip->stream);
+        // Filled cheaply, so that they queue up faster than the writer takes them.
+        for (int i = 0; i < 400; ++i) {
+            CheckedPtr<uint8_t> buffer(static_cast<uint8_t*>(CheckedAlloc(64 * kKiB)));
+            ASSERT_NE(buffer, nullptr);
+            std::memset(buffer.get(), i, 64 * kKiB);
+            ASSERT_NE(cache.Store(buffer, 64 * kKiB, i % 5 != 0), 0u);
+        }
+        cache.Delete(3);  // one deletion queued as well
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    testing::Test::RecordProperty("seconds", std::to_string(seconds));
+    EXPECT_FALSE(fs::exists(root / "cache"));
+    EXPECT_TRUE(fs::exists(root / "keep.txt"));
+}
+
+TEST(CBinaryValueCacher, GroupFilesLiveUntilTheirGroupIsDeleted) {
+    const fs::path root = test::ScratchDir(TestName());
+    CBinaryValueCacher cache(root, {}, Plenty());
+    std::mt19937 random(9);
+    Sample sample = MakeSample(100, random);
+    const uint32_t entry = cache.Store(sample.buffer, 100, true);
+    std::vector<fs::path> zipFiles;
+    for (int i = 0; i < 3; ++i) {
+        auto file = cache.NewGroupFile("zip");
+        ASSERT_TRUE(file.has_value());
+        ASSERT_NE(file->stream, nullptr);
+        std::fputs("member", file->stream);
+        std::fclose(file->stream);
+        zipFiles.push_back(file->path);
+    }
+    auto other = cache.NewGroupFile("other");
+    ASSERT_TRUE(other.has_value());
+    std::fclose(other->stream);
+    cache.WaitIdle();
+    // Group files share the id space of entries, so no name is used twice.
+    EXPECT_EQ(zipFiles[0], CBinaryValueCacher::EntryPath(root, entry + 1));
+    EXPECT_EQ(other->path, CBinaryValueCacher::EntryPath(root, entry + 4));
+    for (const auto& path : zipFiles)
+        EXPECT_EQ(ReadFile(path).size(), 6u) << path;
+
+    cache.DeleteGroup("zip");
+    cache.DeleteGroup("zip");
+    cache.DeleteGroup("none");
+    cache.WaitIdle();
+    for (const auto& path : zipFiles)
+        EXPECT_FALSE(fs::exists(path)) << path;
+    EXPECT_TRUE(fs::exists(other->path));
+    EXPECT_TRUE(LoadsExactly(cache, entry, sample.copy));
+}
+
+}  // namespace
+}  // namespace vexel
