@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "phantom/phantom_writer.h"
-#include "support/flat_json.h"
-#include "support/test_paths.h"
+#include "common/flat_json.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "codec_module.h"
 #include "dicom_pixel_bytes.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 namespace {

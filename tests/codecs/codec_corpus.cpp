@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "phantom/phantom_writer.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 

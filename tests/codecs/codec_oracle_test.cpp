@@ -7,7 +7,7 @@
 
 #include "codec_corpus.h"
 #include "codec_module.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 namespace {

@@ -12,7 +12,7 @@
 #include "codec_malformed.h"
 #include "codec_module.h"
 #include "phantom_streams.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 namespace {

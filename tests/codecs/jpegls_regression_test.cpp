@@ -8,7 +8,7 @@
 #include <iterator>
 
 #include "codec_module.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 namespace {

@@ -4,7 +4,7 @@
 #include <mutex>
 
 #include "phantom/phantom_writer.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 namespace {

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "dicom/dicom_reader.h"
-#include "support/flat_json.h"
-#include "support/test_paths.h"
+#include "common/flat_json.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -21,7 +21,7 @@
 #include "dicom/dicom_reader.h"
 #include "dicom/tag_list.h"
 #include "phantom/phantom_writer.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -7,8 +7,8 @@
 
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
-#include "support/byte_builder.h"
-#include "support/test_paths.h"
+#include "common/byte_builder.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

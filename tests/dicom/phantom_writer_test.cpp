@@ -18,7 +18,7 @@
 #include "phantom/data_set_writer.h"
 #include "phantom/dicom_file_writer.h"
 #include "phantom/phantom_writer.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::phantom {
 namespace {

@@ -15,7 +15,7 @@
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
 #include "dicom/tag_list.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -11,7 +11,7 @@
 #include "imaging/dicom_image.h"
 #include "phantom/phantom_writer.h"
 #include "platform/md5.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 namespace {

@@ -12,7 +12,7 @@
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "platform/md5.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

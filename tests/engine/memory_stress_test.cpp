@@ -17,7 +17,7 @@
 #include "imaging/dicom_image.h"
 #include "platform/checked_alloc.h"
 #include "platform/md5.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -15,9 +15,9 @@
 #include "imaging/dicom_image.h"
 #include "imaging/jpeg_engine.h"
 #include "platform/md5.h"
-#include "support/flat_json.h"
-#include "support/image_oracle.h"
-#include "support/test_paths.h"
+#include "common/flat_json.h"
+#include "common/image_oracle.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -4,7 +4,7 @@
 #include "dicom/dicom_reader.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

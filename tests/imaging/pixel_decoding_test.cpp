@@ -11,8 +11,8 @@
 #include "imaging/photometric.h"
 #include "imaging/rle_decoder.h"
 #include "imaging/sample_conversion.h"
-#include "support/byte_builder.h"
-#include "support/test_paths.h"
+#include "common/byte_builder.h"
+#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

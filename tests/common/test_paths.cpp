@@ -1,4 +1,4 @@
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 #include <array>
 #include <cstdio>

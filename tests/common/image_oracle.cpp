@@ -1,4 +1,4 @@
-#include "support/image_oracle.h"
+#include "common/image_oracle.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -8,7 +8,7 @@
 #include <sstream>
 
 #include "platform/md5.h"
-#include "support/test_paths.h"
+#include "common/test_paths.h"
 
 namespace vexel::test {
 

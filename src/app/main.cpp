@@ -1,0 +1,35 @@
+// vexel-viewer: the desktop viewer.
+#include <QApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "app/viewer_app.h"
+
+int main(int argc, char** argv) {
+    const auto entered = std::chrono::steady_clock::now();
+    QApplication qt(argc, argv);
+    QApplication::setApplicationName("Vexel DICOM Viewer");
+    vexel::ViewerAppOptions options;
+    // Start-up timing: quit as soon as the main window is up.
+    options.quitWhenShown = std::getenv("VEXEL_QUIT_WHEN_SHOWN") != nullptr;
+    if (options.quitWhenShown) {
+        options.onShown = [entered] {
+            std::fprintf(stderr, "vexel-viewer: main window shown %.1f ms after entry\n",
+                         std::chrono::duration<double, std::milli>(
+                             std::chrono::steady_clock::now() - entered).count());
+        };
+    }
+    int code = 0;
+    {
+        vexel::CViewerApp app(options);
+        code = app.Run(argc, argv);
+    }
+    if (options.quitWhenShown) {
+        std::fprintf(stderr, "vexel-viewer: ended %.1f ms after entry\n",
+                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                               entered).count());
+    }
+    return code;
+}

@@ -1,0 +1,85 @@
+// The viewer: creates the process-wide services in their fixed order, runs the Qt loop with
+// the main window, and destroys the services in their fixed order, users before what they
+// use.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/application.h"
+#include "engine/system_hooks.h"
+
+namespace vexel {
+
+class CQtEventLoop;
+class CQuitSignalNotifier;
+class CUIDispatcher;
+class CVexelEngine;
+class CTimerService;
+class CJPEGEngine;
+class CReleasableObjectQueue;
+class CBinaryValueCacher;
+class CBinaryValueMemCacher;
+class CMemoryManager;
+class CDicomDictionary;
+class IMemoryLoadSource;
+class CMainWindow;
+
+struct ViewerAppOptions {
+    // Records "+Name" as each service is created and "-Name" as it is destroyed.
+    std::function<void(std::string_view)> serviceLog;
+    // Requests the quit as soon as the main window is shown (start-up timing, tests).
+    bool quitWhenShown = false;
+    // Called once the main window is on screen.
+    std::function<void()> onShown;
+};
+
+class CViewerApp final : public CApplication {
+public:
+    explicit CViewerApp(ViewerAppOptions options = {});
+    ~CViewerApp() override;
+
+    // Needs a QApplication. Returns the exit code.
+    int Run(int argc, char** argv) override;
+
+    CMainWindow* MainWindow() const { return m_mainWindow.get(); }
+    CVexelEngine* Engine() const { return m_engine.get(); }
+    CMemoryManager* Memory() const { return m_memoryManager.get(); }
+
+protected:
+    bool OnCreate() override;
+    void OnDestroy() override;
+    void OnQuitRequest() override;
+
+private:
+    bool CreatePhaseOne();
+    bool CreatePhaseTwo();
+    void ShowMainWindow();
+    void Log(char sign, std::string_view name) const;
+    template <typename T>
+    void Destroy(std::unique_ptr<T>& service, std::string_view name);
+
+    ViewerAppOptions m_options;
+    std::vector<std::string> m_arguments;
+    std::unique_ptr<CQtEventLoop> m_loop;
+    std::unique_ptr<CQuitSignalNotifier> m_quitSignals;
+
+    // Services, in creation order.
+    std::unique_ptr<CUIDispatcher> m_dispatcher;
+    std::unique_ptr<CVexelEngine> m_engine;
+    SystemHooks m_hooks;
+    std::unique_ptr<CTimerService> m_timers;
+    std::unique_ptr<CJPEGEngine> m_codecs;
+    std::unique_ptr<IMemoryLoadSource> m_memoryLoad;
+    std::unique_ptr<CReleasableObjectQueue> m_releaseQueue;
+    std::unique_ptr<CBinaryValueCacher> m_diskCache;
+    std::unique_ptr<CBinaryValueMemCacher> m_memoryCache;
+    std::unique_ptr<CMemoryManager> m_memoryManager;
+    std::unique_ptr<CDicomDictionary> m_dictionary;
+    std::unique_ptr<CMainWindow> m_mainWindow;
+};
+
+}  // namespace vexel
