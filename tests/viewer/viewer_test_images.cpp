@@ -1,0 +1,126 @@
+#include "viewer_test_images.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "common/byte_builder.h"
+#include "common/test_paths.h"
+#include "dicom/dicom_reader.h"
+#include "imaging/dicom_frame.h"
+#include "phantom/phantom_writer.h"
+
+namespace vexel::test {
+namespace {
+
+void Element(ByteBuilder& bytes, uint16_t group, uint16_t element, std::string_view vr,
+             std::string value) {
+    if (value.size() % 2) value += (vr == "UI" ? '\0' : ' ');
+    bytes.Explicit(group, element, vr, value);
+}
+
+void Us(ByteBuilder& bytes, uint16_t group, uint16_t element, uint16_t value) {
+    Element(bytes, group, element, "US", ByteBuilder::LittleU16(value));
+}
+
+std::string PixelBytes(const HandImage& wanted) {
+    std::string bytes;
+    for (int frame = 0; frame < wanted.frames; ++frame) {
+        for (int32_t v : wanted.pixels)
+            bytes += ByteBuilder::LittleU16(uint16_t(v & 0xFFFF));
+    }
+    return bytes;
+}
+
+std::filesystem::path FirstFile(const std::filesystem::path& folder) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+        files.push_back(entry.path());
+    }
+    std::sort(files.begin(), files.end());
+    return files.empty() ? std::filesystem::path() : files.front();
+}
+
+phantom::PhantomOptions SmallPhantom() {
+    phantom::PhantomOptions options;
+    options.columns = 64;
+    options.rows = 64;
+    options.slices = 4;
+    return options;
+}
+
+}  // namespace
+
+OpenedImage OpenHandImage(const HandImage& wanted, const std::string& name) {
+    ByteBuilder bytes;
+    bytes.Preamble().Meta("1.2.840.10008.1.2.1");
+    Element(bytes, 0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.7");
+    Element(bytes, 0x0008, 0x0060, "CS", wanted.modality);
+    Element(bytes, 0x0028, 0x0004, "CS", wanted.photometric);
+    if (wanted.frames > 1) Element(bytes, 0x0028, 0x0008, "IS", std::to_string(wanted.frames));
+    Us(bytes, 0x0028, 0x0010, wanted.rows);
+    Us(bytes, 0x0028, 0x0011, wanted.columns);
+    Us(bytes, 0x0028, 0x0100, 16);
+    Us(bytes, 0x0028, 0x0101, 16);
+    Us(bytes, 0x0028, 0x0102, 15);
+    Us(bytes, 0x0028, 0x0103, wanted.isSigned ? 1 : 0);
+    if (!wanted.windowCenter.empty()) Element(bytes, 0x0028, 0x1050, "DS", wanted.windowCenter);
+    if (!wanted.windowWidth.empty()) Element(bytes, 0x0028, 0x1051, "DS", wanted.windowWidth);
+    if (!wanted.rescaleIntercept.empty()) {
+        Element(bytes, 0x0028, 0x1052, "DS", wanted.rescaleIntercept);
+    }
+    if (!wanted.rescaleSlope.empty()) Element(bytes, 0x0028, 0x1053, "DS", wanted.rescaleSlope);
+    bytes.Explicit(0x7FE0, 0x0010, "OW", PixelBytes(wanted));
+    const auto path = ScratchDir("viewer-" + name) / "image.dcm";
+    EXPECT_TRUE(bytes.WriteTo(path));
+    return OpenFile(path);
+}
+
+OpenedImage OpenFile(const std::filesystem::path& path) {
+    OpenedImage opened;
+    opened.file->SetDeferredValues(true);
+    if (ReadDicomFile(*opened.file, path.string()) != ReadStatus::Ok) {
+        ADD_FAILURE() << "cannot read " << path;
+        return opened;
+    }
+    opened.image = CDicomImage::AttachTo(*opened.file, true);
+    return opened;
+}
+
+std::filesystem::path PhantomCtFile() {
+    static const std::filesystem::path file = [] {
+        const auto folder = ScratchDir("viewer-phantom-ct");
+        std::string error;
+        EXPECT_TRUE(phantom::WriteCtSeries(folder, SmallPhantom(), &error)) << error;
+        return FirstFile(folder);
+    }();
+    return file;
+}
+
+std::filesystem::path PhantomPetFile() {
+    static const std::filesystem::path file = [] {
+        const auto folder = ScratchDir("viewer-phantom-pet");
+        std::string error;
+        EXPECT_TRUE(phantom::WritePetSeries(folder, SmallPhantom(), &error)) << error;
+        return FirstFile(folder);
+    }();
+    return file;
+}
+
+std::vector<int32_t> StoredValues(CDicomImage& image, size_t frame) {
+    std::vector<int32_t> values;
+    CDicomFrame* decoded = image.Frame(frame);
+    if (decoded == nullptr) return values;
+    std::vector<CDicomFrame*> holders;
+    const auto* words = reinterpret_cast<const uint16_t*>(decoded->Pixels(&holders));
+    if (words != nullptr) {
+        const size_t count = size_t(decoded->Columns()) * decoded->Rows();
+        for (size_t i = 0; i < count; ++i) {
+            values.push_back(image.IsSigned() ? int32_t(int16_t(words[i])) : int32_t(words[i]));
+        }
+    }
+    CDicomFrame::ReleaseHolders(holders);
+    return values;
+}
+
+}  // namespace vexel::test
