@@ -1,6 +1,7 @@
 #include "app/viewer_app.h"
 
 #include <QApplication>
+#include <QRect>
 #include <QTimer>
 
 #include "app/main_window.h"
@@ -17,6 +18,8 @@
 #include "platform/memory_load.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/quit_signal.h"
+#include "viewer/series_state_store.h"
+#include "viewer/window_preset.h"
 
 namespace vexel {
 
@@ -38,12 +41,15 @@ void CViewerApp::Destroy(std::unique_ptr<T>& service, std::string_view name) {
 int CViewerApp::Run(int argc, char** argv) {
     if (QApplication::instance() == nullptr) return 0;
     m_arguments.assign(argv + (argc > 0 ? 1 : 0), argv + argc);
+    m_request = ParseCommandLine(m_arguments);
     m_loop = std::make_unique<CQtEventLoop>();
+    // Before the services: a signal that comes during start-up is answered once the loop runs.
+    m_quitSignals = std::make_unique<CQuitSignalNotifier>([this] { RequestQuit(); });
     if (!OnCreate()) {
+        m_quitSignals.reset();
         OnDestroy();
         return 0;
     }
-    m_quitSignals = std::make_unique<CQuitSignalNotifier>([this] { RequestQuit(); });
     m_loop->Run();
     m_quitSignals.reset();
     OnDestroy();
@@ -70,8 +76,17 @@ bool CViewerApp::CreatePhaseOne() {
     Log('+', "CTimerService");
     m_codecs = std::make_unique<CJPEGEngine>();
     Log('+', "CJPEGEngine");
+    m_settings = m_options.folders ? std::make_unique<COptions>(*m_options.folders)
+                                   : COptions::FromEnvironment();
+    m_settings->LoadSettings();
+    Log('+', "COptions");
     m_memoryLoad = std::make_unique<CSystemMemoryLoad>();
     m_releaseQueue = std::make_unique<CReleasableObjectQueue>();
+    // Without a per-user folder there is no instance folder and so no disk cache.
+    if (!m_settings->InstanceFolder().empty()) {
+        m_diskCache = std::make_unique<CBinaryValueCacher>(m_settings->InstanceFolder());
+        Log('+', "CBinaryValueCacher");
+    }
     m_memoryCache = std::make_unique<CBinaryValueMemCacher>(
         [load = m_memoryLoad.get()] {
             const auto status = load->Read();
@@ -89,13 +104,24 @@ bool CViewerApp::CreatePhaseTwo() {
     Log('+', "CMemoryManager");
     m_dictionary = std::make_unique<CDicomDictionary>();
     Log('+', "CDicomDictionary");
+    m_seriesStates = std::make_unique<CSeriesStateStore>();
+    Log('+', "CSeriesStateStore");
+    m_presets = std::make_unique<CWindowPresetTable>();
+    Log('+', "CWindowPresetTable");
     m_mainWindow = std::make_unique<CMainWindow>([this] { RequestQuit(); });
     Log('+', "CMainWindow");
     return true;
 }
 
 void CViewerApp::ShowMainWindow() {
-    m_mainWindow->showMaximized();
+    const WindowPlacement& placement = m_settings->Settings().windowPlacement;
+    if (!placement.valid || placement.maximized) {
+        m_mainWindow->showMaximized();
+    } else {
+        m_mainWindow->setGeometry(placement.x, placement.y, placement.width, placement.height);
+        m_mainWindow->show();
+    }
+    if (placement.valid && placement.fullScreen) m_mainWindow->showFullScreen();
     // Reported from the loop, once the window has been laid out and painted.
     QTimer::singleShot(0, m_mainWindow.get(), [this] {
         if (m_options.onShown) m_options.onShown();
@@ -103,12 +129,28 @@ void CViewerApp::ShowMainWindow() {
     });
 }
 
+void CViewerApp::RecordPlacement() {
+    if (!m_mainWindow || !m_settings) return;
+    const QRect normal = m_mainWindow->normalGeometry();
+    WindowPlacement& placement = m_settings->Settings().windowPlacement;
+    placement.valid = normal.width() > 0 && normal.height() > 0;
+    placement.x = normal.x();
+    placement.y = normal.y();
+    placement.width = normal.width();
+    placement.height = normal.height();
+    placement.maximized = m_mainWindow->isMaximized();
+    placement.fullScreen = m_mainWindow->isFullScreen();
+}
+
 void CViewerApp::OnQuitRequest() {
     if (m_engine) m_engine->FireHook(m_hooks.application, EventCode(ApplicationEvent::Shutdown), 0);
 }
 
 void CViewerApp::OnDestroy() {
+    RecordPlacement();
     Destroy(m_mainWindow, "CMainWindow");
+    Destroy(m_presets, "CWindowPresetTable");
+    Destroy(m_seriesStates, "CSeriesStateStore");
     Destroy(m_dictionary, "CDicomDictionary");
     Destroy(m_memoryManager, "CMemoryManager");
     Destroy(m_memoryCache, "CBinaryValueMemCacher");
@@ -117,6 +159,11 @@ void CViewerApp::OnDestroy() {
     Destroy(m_diskCache, "CBinaryValueCacher");
     m_releaseQueue.reset();
     m_memoryLoad.reset();
+    if (m_settings) {
+        m_settings->SaveSettings();
+        // Removes this instance's folder and those of instances that ended without doing so.
+        Destroy(m_settings, "COptions");
+    }
     Destroy(m_codecs, "CJPEGEngine");
     if (m_loop) m_loop->SetTick(std::chrono::milliseconds(0), nullptr);
     Destroy(m_timers, "CTimerService");

@@ -5,11 +5,14 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/application.h"
+#include "app/command_line.h"
+#include "app/options.h"
 #include "engine/system_hooks.h"
 
 namespace vexel {
@@ -27,6 +30,8 @@ class CMemoryManager;
 class CDicomDictionary;
 class IMemoryLoadSource;
 class CMainWindow;
+class CSeriesStateStore;
+class CWindowPresetTable;
 
 struct ViewerAppOptions {
     // Records "+Name" as each service is created and "-Name" as it is destroyed.
@@ -35,6 +40,8 @@ struct ViewerAppOptions {
     bool quitWhenShown = false;
     // Called once the main window is on screen.
     std::function<void()> onShown;
+    // Where the per-user data and settings folders are; empty: from the environment.
+    std::optional<UserBaseFolders> folders;
 };
 
 class CViewerApp final : public CApplication {
@@ -46,6 +53,8 @@ public:
     int Run(int argc, char** argv) override;
 
     CMainWindow* MainWindow() const { return m_mainWindow.get(); }
+    COptions* Options() const { return m_settings.get(); }
+    const CommandLineRequest& OpenRequest() const { return m_request; }
     CVexelEngine* Engine() const { return m_engine.get(); }
     CMemoryManager* Memory() const { return m_memoryManager.get(); }
 
@@ -58,12 +67,14 @@ private:
     bool CreatePhaseOne();
     bool CreatePhaseTwo();
     void ShowMainWindow();
+    void RecordPlacement();
     void Log(char sign, std::string_view name) const;
     template <typename T>
     void Destroy(std::unique_ptr<T>& service, std::string_view name);
 
     ViewerAppOptions m_options;
     std::vector<std::string> m_arguments;
+    CommandLineRequest m_request;
     std::unique_ptr<CQtEventLoop> m_loop;
     std::unique_ptr<CQuitSignalNotifier> m_quitSignals;
 
@@ -73,12 +84,15 @@ private:
     SystemHooks m_hooks;
     std::unique_ptr<CTimerService> m_timers;
     std::unique_ptr<CJPEGEngine> m_codecs;
+    std::unique_ptr<COptions> m_settings;
     std::unique_ptr<IMemoryLoadSource> m_memoryLoad;
     std::unique_ptr<CReleasableObjectQueue> m_releaseQueue;
     std::unique_ptr<CBinaryValueCacher> m_diskCache;
     std::unique_ptr<CBinaryValueMemCacher> m_memoryCache;
     std::unique_ptr<CMemoryManager> m_memoryManager;
     std::unique_ptr<CDicomDictionary> m_dictionary;
+    std::unique_ptr<CSeriesStateStore> m_seriesStates;
+    std::unique_ptr<CWindowPresetTable> m_presets;
     std::unique_ptr<CMainWindow> m_mainWindow;
 };
 

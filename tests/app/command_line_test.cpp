@@ -1,0 +1,98 @@
+// The viewer's command line: modes, ignored runs, archives and the crash-reporter form.
+#include "app/command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "common/test_paths.h"
+
+namespace vexel {
+namespace {
+
+using Strings = std::vector<std::string>;
+
+struct CommandLineCase {
+    const char* name;
+    Strings arguments;  // "@dir" and "@zipdir" stand for existing directories
+    Strings folders;
+    Strings files;
+    std::optional<std::string> archive;
+    std::optional<std::string> crashReport;
+};
+
+class CommandLineParse : public testing::TestWithParam<CommandLineCase> {
+protected:
+    static void SetUpTestSuite() {
+        s_root = new std::filesystem::path(test::ScratchDir("command_line"));
+        std::filesystem::create_directories(*s_root / "series");
+        std::filesystem::create_directories(*s_root / "burned.ZIP");
+    }
+    static void TearDownTestSuite() {
+        delete s_root;
+        s_root = nullptr;
+    }
+    static std::string Expand(const std::string& text) {
+        if (text == "@dir") return (*s_root / "series").string();
+        if (text == "@zipdir") return (*s_root / "burned.ZIP").string();
+        return text;
+    }
+    static Strings Expand(const Strings& texts) {
+        Strings result;
+        for (const std::string& text : texts)
+            result.push_back(Expand(text));
+        return result;
+    }
+    static std::filesystem::path* s_root;
+};
+
+std::filesystem::path* CommandLineParse::s_root = nullptr;
+
+TEST_P(CommandLineParse, GivesListsOfTheCase) {
+    const CommandLineCase& c = GetParam();
+    CommandLineRequest request = ParseCommandLine(Expand(c.arguments));
+    EXPECT_EQ(request.folders, Expand(c.folders));
+    EXPECT_EQ(request.files, Expand(c.files));
+    EXPECT_EQ(request.archive, c.archive);
+    EXPECT_EQ(request.crashReport, c.crashReport);
+}
+
+const CommandLineCase kCases[] = {
+    {"NoArguments", {}, {}, {}, {}, {}},
+    {"IgnoredRunEndsAtF",
+     {"x.dcm", "-z", "y.dcm", "z.dcm", "-f", "w.dcm"},
+     {},
+     {"x.dcm", "w.dcm"},
+     {},
+     {}},
+    {"FoldersModeTakesMissingFolder", {"-d", "/no/such/folder"}, {"/no/such/folder"}, {}, {}, {}},
+    {"FoldersModeDoesNotTestArchives", {"-d", "x.zip"}, {"x.zip"}, {}, {}, {}},
+    {"ExistingDirectoryJoinsFolders", {"a.dcm", "@dir"}, {"@dir"}, {"a.dcm"}, {}, {}},
+    {"DirectoryNamedLikeArchiveIsFolder", {"@zipdir"}, {"@zipdir"}, {}, {}, {}},
+    {"UpperCaseZipIsArchiveAlone",
+     {"a.dcm", "@dir", "/p/STUDY.ZIP", "b.dcm", "-d", "/f"},
+     {},
+     {},
+     "/p/STUDY.ZIP",
+     {}},
+    {"DmzIsArchive", {"/p/case.dmz"}, {}, {}, "/p/case.dmz", {}},
+    {"DoubleExtensionIsOrdinaryFile", {"/p/a.b.zip"}, {}, {"/p/a.b.zip"}, {}, {}},
+    {"ArchiveInIgnoredRunIsIgnored", {"-z", "x.zip", "a.dcm"}, {}, {}, {}, {}},
+    {"SwitchesAreCaseSensitive", {"-D", "a", "-F", "b", "-f", "c"}, {}, {"c"}, {}, {}},
+    {"LoneDashIgnores", {"-", "a.dcm"}, {}, {}, {}, {}},
+    {"ModesSwitchBack", {"-d", "d1", "-f", "f1", "-d", "d2"}, {"d1", "d2"}, {"f1"}, {}, {}},
+    {"EmptyArgumentSkipped", {"", "a.dcm"}, {}, {"a.dcm"}, {}, {}},
+    {"CrashDropsTrailingQuote", {"-crash", "/tmp/r 1\""}, {}, {}, {}, "/tmp/r 1"},
+    {"CrashKeepsInnerQuote", {"-crash", "a\"b\""}, {}, {}, {}, "a\"b"},
+    {"CrashIgnoresTheRest", {"-crash", "/tmp/r", "x.dcm"}, {}, {}, {}, "/tmp/r"},
+    {"CrashAloneIsAnIgnoringSwitch", {"-crash"}, {}, {}, {}, {}},
+    {"CrashNotFirstIsAnIgnoringSwitch", {"a.dcm", "-crash", "/r"}, {}, {"a.dcm"}, {}, {}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Cases, CommandLineParse, testing::ValuesIn(kCases),
+                         [](const testing::TestParamInfo<CommandLineCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+}  // namespace
+}  // namespace vexel

@@ -1,0 +1,229 @@
+// Per-run temporary folders: names, the held lock, and the clean-up at exit that removes
+// the folders of ended instances but never those of live ones or anything outside.
+#include "app/instance_folder.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <regex>
+
+#include "app/options.h"
+#include "common/test_paths.h"
+
+namespace vexel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Asks the kernel directly whether someone holds the lock file.
+bool IsLockHeld(const fs::path& lock) {
+    int fd = open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+}
+
+void Touch(const fs::path& path) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path) << "x";
+}
+
+FolderNameRandom Sequence(std::vector<uint32_t> numbers) {
+    auto state = std::make_shared<std::pair<std::vector<uint32_t>, size_t>>(numbers, 0);
+    return [state] {
+        auto& [values, next] = *state;
+        return next < values.size() ? values[next++] : 0u;
+    };
+}
+
+class InstanceFolders : public testing::Test {
+protected:
+    void SetUp() override {
+        m_root = test::ScratchDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_folders = UserBaseFolders{m_root / "data", m_root / "config"};
+        m_tmp = m_root / "data" / "VexelViewer" / "tmp";
+    }
+    fs::path m_root;
+    UserBaseFolders m_folders;
+    fs::path m_tmp;
+};
+
+TEST_F(InstanceFolders, StartMakesNamedFolderWithHeldLock) {
+    COptions options(m_folders);
+    EXPECT_EQ(options.UserDataFolder(), m_root / "data" / "VexelViewer");
+    EXPECT_EQ(options.TemporaryRoot(), m_tmp);
+    EXPECT_EQ(options.InstanceFolder().parent_path(), m_tmp);
+    EXPECT_TRUE(std::regex_match(options.InstanceFolder().filename().string(),
+                                 std::regex("tmp[0-9A-F]{8}")))
+        << options.InstanceFolder();
+    EXPECT_EQ(options.LockFilePath(), options.InstanceFolder() / "lock");
+    EXPECT_TRUE(fs::is_regular_file(options.LockFilePath()));
+    EXPECT_TRUE(IsLockHeld(options.LockFilePath()));
+    EXPECT_EQ(options.SettingsPath(), m_root / "config" / "VexelViewer" / "settings.ini");
+}
+
+TEST_F(InstanceFolders, NameTakesTwoNumbersAndRetriesTakenNames) {
+    fs::create_directories(m_tmp / "tmp00010002");
+    Touch(m_tmp / "tmp00030004");
+    COptions options(m_folders, Sequence({1, 2, 3, 4, 0x7FFF, 0x0ABC}));
+    EXPECT_EQ(options.InstanceFolder(), m_tmp / "tmp7FFF0ABC");
+    EXPECT_TRUE(fs::is_directory(m_tmp / "tmp00010002"));
+    EXPECT_TRUE(fs::is_regular_file(m_tmp / "tmp00030004"));
+    EXPECT_FALSE(fs::exists(m_tmp / "tmp7FFF0ABC.new"));
+}
+
+// Two live instances in this process (flock belongs to each open file), one folder without
+// a lock file and one whose lock file nobody holds.
+TEST_F(InstanceFolders, ExitRemovesOwnAndDeadFoldersButNotLiveOnes) {
+    auto first = std::make_unique<COptions>(m_folders);
+    COptions second(m_folders);
+    ASSERT_NE(first->InstanceFolder(), second.InstanceFolder());
+    const fs::path firstFolder = first->InstanceFolder();
+    Touch(firstFolder / "cache" / "frame.bin");
+    const fs::path noLock = m_tmp / "tmp0000DEAD";
+    Touch(noLock / "sub" / "file");
+    const fs::path freeLock = m_tmp / "tmp0001DEAD";
+    Touch(freeLock / "lock");
+
+    first.reset();
+    EXPECT_FALSE(fs::exists(firstFolder));
+    EXPECT_FALSE(fs::exists(noLock));
+    EXPECT_FALSE(fs::exists(freeLock));
+    EXPECT_TRUE(fs::exists(second.LockFilePath()));
+    EXPECT_TRUE(IsLockHeld(second.LockFilePath()));
+
+    const fs::path secondFolder = second.InstanceFolder();
+    second.Shutdown();
+    EXPECT_FALSE(fs::exists(secondFolder));
+    EXPECT_TRUE(fs::is_directory(m_tmp));
+}
+
+// Another process starts an instance and later dies without cleaning up.
+TEST_F(InstanceFolders, OtherProcessKeepsItsFolderUntilItDies) {
+    int toParent[2];
+    int toChild[2];
+    ASSERT_EQ(pipe(toParent), 0);
+    ASSERT_EQ(pipe(toChild), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        close(toParent[0]);
+        close(toChild[1]);
+        COptions options(m_folders);
+        const std::string path = options.InstanceFolder().string() + "\n";
+        ssize_t written = write(toParent[1], path.data(), path.size());
+        char byte;
+        ssize_t got = read(toChild[0], &byte, 1);  // until the parent says so
+        _exit(written > 0 && got >= 0 ? 0 : 1);    // dies holding the folder: no clean-up
+    }
+    close(toParent[1]);
+    close(toChild[0]);
+    std::string childFolder;
+    char c;
+    while (read(toParent[0], &c, 1) == 1 && c != '\n')
+        childFolder.push_back(c);
+    close(toParent[0]);
+    ASSERT_FALSE(childFolder.empty());
+
+    {
+        COptions mine(m_folders);
+        mine.Shutdown();
+    }
+    EXPECT_TRUE(fs::is_directory(childFolder));
+    EXPECT_TRUE(IsLockHeld(fs::path(childFolder) / "lock"));
+
+    close(toChild[1]);  // the child reads end of file and exits
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_TRUE(fs::exists(fs::path(childFolder) / "lock"));  // left behind, nobody holds it
+    EXPECT_FALSE(IsLockHeld(fs::path(childFolder) / "lock"));
+    { COptions next(m_folders); }
+    EXPECT_FALSE(fs::exists(childFolder));
+}
+
+TEST_F(InstanceFolders, CleanUpTouchesOnlyRealInstanceFolders) {
+    fs::create_directories(m_tmp);
+    const fs::path outside = m_root / "outside";
+    Touch(outside / "precious");
+    const std::vector<std::string> keptFolders = {"tmpXYZ",      "tmp1234567",  "tmp123456789",
+                                                  "tmpABCDEFGH", "TMP12345678", "tmp1234567g"};
+    for (const std::string& name : keptFolders)
+        fs::create_directories(m_tmp / name);
+    Touch(m_tmp / "tmp12345678");  // a regular file with an instance name
+    fs::create_directory_symlink(outside, m_tmp / "tmp1234ABCD");
+    // A stale folder holding a link to the outside: the link goes, not what it points to.
+    const fs::path stale = m_tmp / "tmp0000abcd";
+    fs::create_directories(stale);
+    fs::create_directory_symlink(outside, stale / "link");
+
+    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 1);
+    EXPECT_FALSE(fs::exists(stale));
+    for (const std::string& name : keptFolders)
+        EXPECT_TRUE(fs::is_directory(m_tmp / name)) << name;
+    EXPECT_TRUE(fs::is_regular_file(m_tmp / "tmp12345678"));
+    EXPECT_TRUE(fs::is_symlink(m_tmp / "tmp1234ABCD"));
+    EXPECT_TRUE(fs::is_regular_file(outside / "precious"));
+}
+
+TEST_F(InstanceFolders, LinkedTemporaryRootIsNeitherUsedNorCleaned) {
+    const fs::path outside = m_root / "elsewhere";
+    Touch(outside / "tmp00000001" / "data");
+    fs::create_directories(m_tmp.parent_path());
+    fs::create_directory_symlink(outside, m_tmp);
+    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 0);
+    {
+        COptions options(m_folders);
+        EXPECT_TRUE(options.InstanceFolder().empty());
+    }
+    EXPECT_TRUE(fs::is_regular_file(outside / "tmp00000001" / "data"));
+}
+
+// Without a usable HOME or XDG folder nothing is resolved, so nothing relative to the
+// current folder may be created or removed.
+TEST_F(InstanceFolders, UnresolvableUserFolderTouchesNothing) {
+    Touch(m_root / "VexelViewer" / "tmp" / "tmp00000001" / "file");
+    Touch(m_root / "home" / ".local" / "share" / "VexelViewer" / "tmp" / "tmp00000002" / "file");
+    const fs::path previous = fs::current_path();
+    fs::current_path(m_root);
+    {
+        COptions options(ResolveUserBaseFolders({"VexelData", nullptr, "home"}));
+        EXPECT_TRUE(options.TemporaryRoot().empty());
+        EXPECT_TRUE(options.InstanceFolder().empty());
+        options.Shutdown();
+        EXPECT_EQ(RemoveStaleInstanceFolders("VexelViewer/tmp"), 0);
+    }
+    fs::current_path(previous);
+    EXPECT_TRUE(fs::exists(m_root / "VexelViewer" / "tmp" / "tmp00000001" / "file"));
+    EXPECT_TRUE(fs::exists(m_root / "home/.local/share/VexelViewer/tmp/tmp00000002/file"));
+    EXPECT_FALSE(fs::exists(m_root / "VexelData"));
+}
+
+TEST_F(InstanceFolders, ReleasedLockLeavesFolderForTheNextPass) {
+    fs::create_directories(m_tmp);
+    CInstanceFolder folder;
+    ASSERT_TRUE(folder.Create(m_tmp, Sequence({0x10, 0x20})));
+    EXPECT_EQ(folder.Path(), m_tmp / "tmp00100020");
+    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 0);
+    folder.ReleaseLock();
+    EXPECT_FALSE(folder.HoldsLock());
+    EXPECT_FALSE(fs::exists(folder.LockPath()));
+    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 1);
+    EXPECT_FALSE(fs::exists(folder.Path()));
+}
+
+TEST_F(InstanceFolders, CreateFailsWithoutTemporaryRoot) {
+    CInstanceFolder folder;
+    EXPECT_FALSE(folder.Create(m_tmp, DefaultFolderNameRandom()));
+    EXPECT_TRUE(folder.Path().empty());
+    EXPECT_FALSE(folder.HoldsLock());
+}
+
+}  // namespace
+}  // namespace vexel

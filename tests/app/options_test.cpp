@@ -1,0 +1,372 @@
+// Settings file values, their defaults when absent or malformed, the round trip through
+// the file, and that a failed write leaves the old file whole.
+#include "app/options.h"
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "common/test_paths.h"
+
+namespace vexel {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+void WriteText(const fs::path& path, const std::string& text) {
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+size_t CountEntries(const fs::path& folder) {
+    size_t count = 0;
+    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder))
+        ++count;
+    return count;
+}
+
+struct ResolveCase {
+    const char* name;
+    const char* xdgData;
+    const char* xdgConfig;
+    const char* home;
+    const char* dataHome;
+    const char* configHome;
+};
+
+class ResolveFolders : public testing::TestWithParam<ResolveCase> {};
+
+TEST_P(ResolveFolders, FollowsXdgRules) {
+    const ResolveCase& c = GetParam();
+    UserBaseFolders folders = ResolveUserBaseFolders({c.xdgData, c.xdgConfig, c.home});
+    EXPECT_EQ(folders.dataHome, fs::path(c.dataHome));
+    EXPECT_EQ(folders.configHome, fs::path(c.configHome));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Environments, ResolveFolders,
+    testing::Values(ResolveCase{"Xdg", "/d", "/c", "/h", "/d", "/c"},
+                    ResolveCase{"Home", nullptr, nullptr, "/h", "/h/.local/share", "/h/.config"},
+                    ResolveCase{"RelativeXdgIgnored", "rel", "", "/h", "/h/.local/share",
+                                "/h/.config"},
+                    ResolveCase{"Nothing", nullptr, nullptr, nullptr, "", ""},
+                    ResolveCase{"RelativeHome", nullptr, nullptr, "home/u", "", ""},
+                    ResolveCase{"EmptyHome", "", "", "", "", ""},
+                    ResolveCase{"XdgWithoutHome", "/d", nullptr, nullptr, "/d", ""}),
+    [](const testing::TestParamInfo<ResolveCase>& param) { return std::string(param.param.name); });
+
+// What the reader makes of one file's text.
+struct ReadCase {
+    const char* name;
+    const char* text;
+    StoredSettings expected;
+};
+
+StoredSettings On() {
+    StoredSettings s;
+    s.checkForUpdates = true;
+    return s;
+}
+
+StoredSettings With(void (*change)(StoredSettings&)) {
+    StoredSettings s = On();
+    change(s);
+    return s;
+}
+
+const std::array<uint8_t, 16> kBytes = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77,
+                                        0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+
+const ReadCase kReadCases[] = {
+    {"EmptyFile", "", On()},
+    {"CheckUpdateZero", "CheckUpdate=0\n", StoredSettings{}},
+    {"CheckUpdateZeroBlanksCrLf", "  checkupdate = 0 \r\n", StoredSettings{}},
+    {"CheckUpdateOne", "CheckUpdate=1", On()},
+    {"CheckUpdateNegative", "CheckUpdate=-5", On()},
+    {"CheckUpdateUnsignedMax", "CheckUpdate=4294967295", On()},
+    {"CheckUpdateTooBig", "CheckUpdate=4294967296", On()},
+    {"CheckUpdateNotNumber", "CheckUpdate=no", On()},
+    {"CheckUpdateEmpty", "CheckUpdate=", On()},
+    {"CheckUpdateTrailingText", "CheckUpdate=0x", On()},
+    {"CheckUpdateInOtherSection", "[Other]\nCheckUpdate=0\n", On()},
+    {"CheckUpdateCommentedOut", "; CheckUpdate=0\n#CheckUpdate=0\n", On()},
+    {"FirstOfRepeatsWins", "CheckUpdate=0\nCheckUpdate=1\n", StoredSettings{}},
+    {"WindowPos", "WindowPos=10,-20,800,600,1,0",
+     With([](StoredSettings& s) { s.windowPlacement = {true, 10, -20, 800, 600, true, false}; })},
+    {"WindowPosBlanksAndFullScreen", "WindowPos= -5 , 7,100 ,200,0, 2",
+     With([](StoredSettings& s) { s.windowPlacement = {true, -5, 7, 100, 200, false, true}; })},
+    {"WindowPosFiveNumbers", "WindowPos=1,2,3,4,5", On()},
+    {"WindowPosSevenNumbers", "WindowPos=1,2,3,4,5,6,7", On()},
+    {"WindowPosEmptyField", "WindowPos=1,2,,4,5,6", On()},
+    {"WindowPosNotNumbers", "WindowPos=a,b,c,d,e,f", On()},
+    {"WindowPosOverflow", "WindowPos=1,2,3,4,0,2147483648", On()},
+    {"WindowPosHexBlob", "WindowPos=0A000000140000002003000058020000", On()},
+    {"UpdateBytes",
+     "CheckUpdateLast=00112233445566778899aabbccddEEFF\nCheckUpdateVerToIgnore="
+     "00112233445566778899AABBCCDDEEFF",
+     With([](StoredSettings& s) { s.lastUpdateCheck = s.versionToIgnore = kBytes; })},
+    {"UpdateBytesShort", "CheckUpdateLast=00112233445566778899AABBCCDDEEF", On()},
+    {"UpdateBytesLong", "CheckUpdateLast=00112233445566778899AABBCCDDEEFF00", On()},
+    {"UpdateBytesNotHex", "CheckUpdateVerToIgnore=0011223344556677889XAABBCCDDEEFF", On()},
+    {"IdCutAt64",
+     "CheckUpdateID=0123456789012345678901234567890123456789012345678901234567890123XYZ",
+     With([](StoredSettings& s) {
+         s.updateCheckId = "0123456789012345678901234567890123456789012345678901234567890123";
+     })},
+    {"ScanFolderEscapes", "DicomScanFolder=\\x20/data/My Scans\\\\x\\n=\\x20",
+     With([](StoredSettings& s) { s.dicomScanFolder = " /data/My Scans\\x\n= "; })},
+};
+
+class ReadSettings : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadSettings, GivesValuesOrTheirDefaults) {
+    CSettingsFile file;
+    file.Parse(GetParam().text);
+    StoredSettings actual = ReadStoredSettings(file, true);
+    const StoredSettings& expected = GetParam().expected;
+    const WindowPlacement& a = actual.windowPlacement;
+    const WindowPlacement& e = expected.windowPlacement;
+    EXPECT_EQ(a.valid, e.valid);
+    EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height, a.maximized, a.fullScreen),
+              std::tie(e.x, e.y, e.width, e.height, e.maximized, e.fullScreen));
+    EXPECT_EQ(actual.checkForUpdates, expected.checkForUpdates);
+    EXPECT_EQ(actual.lastUpdateCheck, expected.lastUpdateCheck);
+    EXPECT_EQ(actual.versionToIgnore, expected.versionToIgnore);
+    EXPECT_EQ(actual.updateCheckId, expected.updateCheckId);
+    EXPECT_EQ(actual.dicomScanFolder, expected.dicomScanFolder);
+}
+
+INSTANTIATE_TEST_SUITE_P(Texts, ReadSettings, testing::ValuesIn(kReadCases),
+                         [](const testing::TestParamInfo<ReadCase>& param) {
+                             return std::string(param.param.name);
+                         });
+
+TEST(ReadSettingsLimits, OverlongScanFolderIsDropped) {
+    CSettingsFile file;
+    file.Parse("DicomScanFolder=/" + std::string(5000, 'a') + "\n");
+    EXPECT_EQ(ReadStoredSettings(file, true).dicomScanFolder, "");
+}
+
+TEST(ReadSettingsLimits, MissingFileLeavesUpdateCheckOff) {
+    CSettingsFile file;
+    file.Parse("CheckUpdate=1\nWindowPos=1,2,3,4,0,0\n");
+    StoredSettings settings = ReadStoredSettings(file, false);
+    EXPECT_FALSE(settings.checkForUpdates);
+    EXPECT_FALSE(settings.windowPlacement.valid);
+}
+
+class OptionsFiles : public testing::Test {
+protected:
+    void SetUp() override {
+        m_root = test::ScratchDir(testing::UnitTest::GetInstance()->current_test_info()->name());
+        m_folders = UserBaseFolders{m_root / "data", m_root / "config"};
+        m_settings = m_root / "config" / "VexelViewer" / "settings.ini";
+    }
+    fs::path m_root;
+    UserBaseFolders m_folders;
+    fs::path m_settings;
+};
+
+StoredSettings SampleSettings() {
+    StoredSettings s;
+    s.windowPlacement = {true, -1920, 24, 1280, 1000, false, true};
+    s.checkForUpdates = true;
+    s.lastUpdateCheck = kBytes;
+    for (size_t i = 0; i < 16; ++i)
+        s.versionToIgnore[i] = static_cast<uint8_t>(i);
+    s.updateCheckId = "id=7\nCheckUpdate=0";  // must not turn into a line of its own
+    s.dicomScanFolder = " /data/scans\\new\tfolder ";
+    return s;
+}
+
+TEST_F(OptionsFiles, SavedValuesReadBackAndFileHasTheWrittenForm) {
+    {
+        COptions options(m_folders);
+        options.LoadSettings();
+        EXPECT_FALSE(options.Settings().checkForUpdates);  // first run: no file
+        options.Settings() = SampleSettings();
+        ASSERT_TRUE(options.SaveSettings());
+    }
+    EXPECT_EQ(ReadText(m_settings),
+              "WindowPos=-1920,24,1280,1000,0,1\n"
+              "CheckUpdateLast=00112233445566778899AABBCCDDEEFF\n"
+              "CheckUpdateVerToIgnore=000102030405060708090A0B0C0D0E0F\n"
+              "CheckUpdateID=id=7\\nCheckUpdate=0\n"
+              "DicomScanFolder=\\x20/data/scans\\\\new\\tfolder\\x20\n");
+    COptions reopened(m_folders);
+    reopened.LoadSettings();
+    const StoredSettings& s = reopened.Settings();
+    const StoredSettings expected = SampleSettings();
+    EXPECT_TRUE(s.windowPlacement.valid);
+    EXPECT_EQ(s.windowPlacement.x, -1920);
+    EXPECT_EQ(s.windowPlacement.height, 1000);
+    EXPECT_TRUE(s.windowPlacement.fullScreen);
+    EXPECT_FALSE(s.windowPlacement.maximized);
+    EXPECT_TRUE(s.checkForUpdates);  // file exists, value never written
+    EXPECT_EQ(s.lastUpdateCheck, expected.lastUpdateCheck);
+    EXPECT_EQ(s.versionToIgnore, expected.versionToIgnore);
+    EXPECT_EQ(s.updateCheckId, expected.updateCheckId);
+    EXPECT_EQ(s.dicomScanFolder, expected.dicomScanFolder);
+}
+
+TEST_F(OptionsFiles, SaveKeepsCheckUpdateAndLinesOfOthers) {
+    WriteText(m_settings,
+              "; written by hand\n"
+              "CheckUpdate=0\n"
+              "LanguageCode=fr\n"
+              "windowpos=1,1,1,1,0,0\n"
+              "WindowPos=2,2,2,2,0,0\n"
+              "\n"
+              "[Extra]\n"
+              "WindowPos=keep\n");
+    COptions options(m_folders);
+    options.LoadSettings();
+    EXPECT_FALSE(options.Settings().checkForUpdates);
+    EXPECT_EQ(options.Settings().windowPlacement.x, 1);
+    options.Settings().windowPlacement = {true, 5, 6, 7, 8, true, false};
+    options.Settings().dicomScanFolder = "/scans";
+    ASSERT_TRUE(options.SaveSettings());
+    EXPECT_EQ(ReadText(m_settings),
+              "; written by hand\n"
+              "CheckUpdate=0\n"
+              "LanguageCode=fr\n"
+              "WindowPos=5,6,7,8,1,0\n"
+              "\n"
+              "CheckUpdateLast=00000000000000000000000000000000\n"
+              "CheckUpdateVerToIgnore=00000000000000000000000000000000\n"
+              "CheckUpdateID=\n"
+              "DicomScanFolder=/scans\n"
+              "[Extra]\n"
+              "WindowPos=keep\n");
+}
+
+TEST_F(OptionsFiles, LinesWrittenByOthersDuringTheRunSurvive) {
+    COptions options(m_folders);
+    options.LoadSettings();
+    WriteText(m_settings, "LanguageCode=de\n");
+    ASSERT_TRUE(options.SaveSettings());
+    EXPECT_NE(ReadText(m_settings).find("LanguageCode=de\n"), std::string::npos);
+}
+
+TEST_F(OptionsFiles, InvalidPlacementIsNotStored) {
+    WriteText(m_settings, "WindowPos=1,2,3,4,0,0\n");
+    COptions options(m_folders);
+    options.Settings().windowPlacement.valid = false;
+    ASSERT_TRUE(options.SaveSettings());
+    EXPECT_EQ(ReadText(m_settings).find("WindowPos"), std::string::npos);
+}
+
+// A write that fails part-way (here: the file size limit, as on a full disk) must leave
+// the old file byte for byte and no temporary file behind.
+TEST_F(OptionsFiles, FailedWriteLeavesOldFileWhole) {
+    const std::string old = "CheckUpdate=0\nDicomScanFolder=/old\n";
+    WriteText(m_settings, old);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{16, 16};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        COptions options(UserBaseFolders{{}, m_folders.configHome});
+        options.Settings().dicomScanFolder = "/" + std::string(200, 'n');
+        _exit(options.SaveSettings() ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "the save reported success";
+    EXPECT_EQ(ReadText(m_settings), old);
+    EXPECT_EQ(CountEntries(m_settings.parent_path()), 1u);
+}
+
+TEST_F(OptionsFiles, UnreadableFileIsNeitherUsedNorReplaced) {
+    fs::create_directories(m_settings);  // a folder where the file should be
+    COptions options(m_folders);
+    options.LoadSettings();
+    EXPECT_FALSE(options.Settings().checkForUpdates);
+    EXPECT_FALSE(options.SaveSettings());
+    EXPECT_TRUE(fs::is_directory(m_settings));
+
+    fs::remove(m_settings);
+    const std::string huge = "CheckUpdate=1\n; " + std::string(2 << 20, 'x') + "\n";
+    WriteText(m_settings, huge);
+    options.LoadSettings();
+    EXPECT_FALSE(options.Settings().checkForUpdates);
+    EXPECT_FALSE(options.SaveSettings());
+    EXPECT_EQ(fs::file_size(m_settings), huge.size());
+}
+
+TEST_F(OptionsFiles, LinkedSettingsFileIsUpdatedThroughTheLink) {
+    const fs::path real = m_root / "dotfiles" / "settings.ini";
+    WriteText(real, "LanguageCode=it\n");
+    fs::create_directories(m_settings.parent_path());
+    fs::create_symlink(real, m_settings);
+    COptions options(m_folders);
+    options.Settings().dicomScanFolder = "/linked";
+    ASSERT_TRUE(options.SaveSettings());
+    EXPECT_TRUE(fs::is_symlink(m_settings));
+    EXPECT_NE(ReadText(real).find("DicomScanFolder=/linked\n"), std::string::npos);
+}
+
+TEST(OptionsWithoutFolders, RunOnWithEmptyPathsAndNoSettingsFile) {
+    COptions options(UserBaseFolders{});
+    options.LoadSettings();
+    EXPECT_TRUE(options.UserDataFolder().empty());
+    EXPECT_TRUE(options.TemporaryRoot().empty());
+    EXPECT_TRUE(options.InstanceFolder().empty());
+    EXPECT_TRUE(options.LockFilePath().empty());
+    EXPECT_TRUE(options.SettingsPath().empty());
+    EXPECT_FALSE(options.Settings().checkForUpdates);
+    EXPECT_FALSE(options.SaveSettings());
+    EXPECT_EQ(options.AnnotationDisplayBits(), 0xFFFFFFFFu);
+    EXPECT_TRUE(options.AutomaticSynchronisation());
+}
+
+struct UnescapeCase {
+    const char* text;
+    const char* value;
+};
+
+class UnescapeValue : public testing::TestWithParam<UnescapeCase> {};
+
+TEST_P(UnescapeValue, DecodesOnlyTheWrittenEscapes) {
+    EXPECT_EQ(UnescapeSettingValue(GetParam().text), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Texts, UnescapeValue,
+    testing::Values(UnescapeCase{"C:\\\\x", "C:\\x"}, UnescapeCase{"\\x41\\x7e", "A~"},
+                    UnescapeCase{"\\q\\", "\\q\\"}, UnescapeCase{"\\x4", "\\x4"},
+                    UnescapeCase{"\\xZ1", "\\xZ1"}, UnescapeCase{"a\\tb\\r\\n", "a\tb\r\n"}));
+
+TEST(EscapeValue, EveryByteSurvivesOnOneLine) {
+    std::string all;
+    for (int i = 0; i < 256; ++i)
+        all.push_back(static_cast<char>(i));
+    all += ' ';
+    const std::string escaped = EscapeSettingValue(all);
+    EXPECT_EQ(escaped.find('\n'), std::string::npos);
+    EXPECT_EQ(escaped.find('\r'), std::string::npos);
+    EXPECT_EQ(escaped.back(), '0');  // the trailing blank as \x20
+    CSettingsFile file;
+    file.Set("Value", all);
+    CSettingsFile reread;
+    reread.Parse(file.Serialize());
+    EXPECT_EQ(reread.Get("value"), all);
+}
+
+}  // namespace
+}  // namespace vexel

@@ -1,0 +1,99 @@
+// The viewer's start-up and shutdown: services created and destroyed in their fixed order,
+// and a quit that waits for the components still finishing their work.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/viewer_app.h"
+#include "common/test_paths.h"
+
+namespace vexel {
+namespace {
+
+// Per-user folders of a test's own.
+UserBaseFolders ScratchFolders(const std::string& name) {
+    const auto root = test::ScratchDir(name);
+    return {root / "data", root / "config"};
+}
+
+std::vector<std::string> RunAndRecord(ViewerAppOptions options) {
+    if (!options.folders) options.folders = ScratchFolders("viewer-app");
+    std::vector<std::string> log;
+    options.serviceLog = [&log](std::string_view event) { log.emplace_back(event); };
+    if (!options.onShown) options.quitWhenShown = true;
+    CViewerApp app(options);
+    char name[] = "vexel-viewer";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(app.Run(1, argv), 0);
+    return log;
+}
+
+TEST(ViewerApp, ServicesStartAndStopInTheirFixedOrder) {
+    const std::vector<std::string> expected = {
+        // Start-up, phase one.
+        "+CUIDispatcher", "+CVexelEngine", "+hooks", "+CTimerService", "+CJPEGEngine",
+        "+COptions", "+CBinaryValueCacher", "+CBinaryValueMemCacher",
+        // Phase two.
+        "+CMemoryManager", "+CDicomDictionary", "+CSeriesStateStore", "+CWindowPresetTable",
+        "+CMainWindow",
+        // Shutdown: users before what they use.
+        "-CMainWindow", "-CWindowPresetTable", "-CSeriesStateStore", "-CDicomDictionary",
+        "-CMemoryManager", "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions",
+        "-CJPEGEngine", "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
+    EXPECT_EQ(RunAndRecord({}), expected);
+}
+
+TEST(ViewerApp, SettingsAndPlacementSurviveARunAndTheInstanceFolderGoes) {
+    ViewerAppOptions options;
+    options.folders = ScratchFolders("viewer-app-settings");
+    RunAndRecord(options);
+    const auto settings = options.folders->configHome / "VexelViewer" / "settings.ini";
+    ASSERT_TRUE(std::filesystem::exists(settings));
+    const auto tmp = options.folders->dataHome / "VexelViewer" / "tmp";
+    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "the instance folder was left behind";
+
+    // The next run finds the placement written by the first one.
+    COptions reread(*options.folders);
+    reread.LoadSettings();
+    EXPECT_TRUE(reread.Settings().windowPlacement.valid);
+    EXPECT_TRUE(reread.Settings().windowPlacement.maximized);
+}
+
+TEST(ViewerApp, ClosingTheMainWindowEndsTheRun) {
+    ViewerAppOptions options;
+    options.onShown = [] {
+        auto* app = static_cast<CViewerApp*>(CApplication::Instance());
+        app->MainWindow()->close();
+    };
+    const auto log = RunAndRecord(options);
+    EXPECT_EQ(log.back(), "-CUIDispatcher");
+}
+
+TEST(ViewerApp, QuitWaitsForPendingShutdowns) {
+    std::atomic<bool> workerFinished{false};
+    std::thread worker;
+    ViewerAppOptions options;
+    options.quitWhenShown = true;
+    options.onShown = [&] {
+        // A component with work in flight counts itself in before the quit is requested...
+        CApplication::Instance()->AddPendingShutdown();
+        worker = std::thread([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            workerFinished = true;
+            // ...and the last one out lets the loop end.
+            CApplication::Instance()->RemovePendingShutdown();
+        });
+    };
+    RunAndRecord(options);
+    EXPECT_TRUE(workerFinished) << "the loop ended before the pending work";
+    worker.join();
+}
+
+}  // namespace
+}  // namespace vexel
