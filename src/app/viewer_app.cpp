@@ -5,6 +5,10 @@
 #include <QTimer>
 
 #include "app/main_window.h"
+#include "app/message_wnd_manager.h"
+#include "app/settings_language_code.h"
+#include "support/language_environment.h"
+#include "support/language_manager.h"
 #include "dicom/dicom_dictionary.h"
 #include "engine/memory_manager.h"
 #include "engine/timer_service.h"
@@ -95,6 +99,14 @@ bool CViewerApp::CreatePhaseOne() {
         m_memoryLoad.get());
     InstallPixelCaches({m_releaseQueue.get(), m_diskCache.get()});
     Log('+', "CBinaryValueMemCacher");
+    m_languageCode = std::make_unique<CSettingsLanguageCode>(m_settings->SettingsPath());
+    m_languages = std::make_unique<CLanguageManager>();
+    m_languages->Initialise({m_settings->UserDataFolder(),
+                             ProgramLanguageFolders(ExecutableFolder()), SessionLocaleName(),
+                             m_languageCode.get()});
+    Log('+', "CLanguageManager");
+    m_messageBoxes = std::make_unique<CMessageWndManager>(*m_languages);
+    Log('+', "CMessageWndManager");
     return true;
 }
 
@@ -153,6 +165,9 @@ void CViewerApp::OnDestroy() {
     Destroy(m_seriesStates, "CSeriesStateStore");
     Destroy(m_dictionary, "CDicomDictionary");
     Destroy(m_memoryManager, "CMemoryManager");
+    Destroy(m_messageBoxes, "CMessageWndManager");
+    Destroy(m_languages, "CLanguageManager");
+    m_languageCode.reset();
     Destroy(m_memoryCache, "CBinaryValueMemCacher");
     // Frames are gone with the files: the queue and the disk cache may go.
     InstallPixelCaches({});

@@ -31,6 +31,9 @@ class CDicomDictionary;
 class IMemoryLoadSource;
 class CMainWindow;
 class CSeriesStateStore;
+class CLanguageManager;
+class CMessageWndManager;
+class CSettingsLanguageCode;
 class CWindowPresetTable;
 
 struct ViewerAppOptions {
@@ -54,6 +57,8 @@ public:
 
     CMainWindow* MainWindow() const { return m_mainWindow.get(); }
     COptions* Options() const { return m_settings.get(); }
+    CMessageWndManager* MessageBoxes() const { return m_messageBoxes.get(); }
+    CLanguageManager* Languages() const { return m_languages.get(); }
     const CommandLineRequest& OpenRequest() const { return m_request; }
     CVexelEngine* Engine() const { return m_engine.get(); }
     CMemoryManager* Memory() const { return m_memoryManager.get(); }
@@ -89,6 +94,9 @@ private:
     std::unique_ptr<CReleasableObjectQueue> m_releaseQueue;
     std::unique_ptr<CBinaryValueCacher> m_diskCache;
     std::unique_ptr<CBinaryValueMemCacher> m_memoryCache;
+    std::unique_ptr<CSettingsLanguageCode> m_languageCode;
+    std::unique_ptr<CLanguageManager> m_languages;
+    std::unique_ptr<CMessageWndManager> m_messageBoxes;
     std::unique_ptr<CMemoryManager> m_memoryManager;
     std::unique_ptr<CDicomDictionary> m_dictionary;
     std::unique_ptr<CSeriesStateStore> m_seriesStates;

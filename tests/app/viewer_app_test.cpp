@@ -38,13 +38,14 @@ TEST(ViewerApp, ServicesStartAndStopInTheirFixedOrder) {
     const std::vector<std::string> expected = {
         // Start-up, phase one.
         "+CUIDispatcher", "+CVexelEngine", "+hooks", "+CTimerService", "+CJPEGEngine",
-        "+COptions", "+CBinaryValueCacher", "+CBinaryValueMemCacher",
+        "+COptions", "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager",
+        "+CMessageWndManager",
         // Phase two.
         "+CMemoryManager", "+CDicomDictionary", "+CSeriesStateStore", "+CWindowPresetTable",
         "+CMainWindow",
         // Shutdown: users before what they use.
         "-CMainWindow", "-CWindowPresetTable", "-CSeriesStateStore", "-CDicomDictionary",
-        "-CMemoryManager", "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions",
+        "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager", "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions",
         "-CJPEGEngine", "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
     EXPECT_EQ(RunAndRecord({}), expected);
 }

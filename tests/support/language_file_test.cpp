@@ -1,0 +1,178 @@
+// Reading language files that are malformed, huge or not files at all.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <string>
+
+#include "common/test_paths.h"
+#include "language_test_files.h"
+#include "support/language_file.h"
+#include "support/utf8_text.h"
+
+namespace vexel {
+namespace {
+
+using test::LanguageXml;
+using test::XmlText;
+
+TEST(LanguageFileTest, TextIdsAreStrictDecimal) {
+    const std::pair<const char*, std::optional<uint32_t>> cases[] = {
+        {"1", 1u},    {"1105", 1105u},    {"4294967295", 4294967295u},
+        {"0", 0u},    {"4294967296", {}}, {"99999999999999999999", {}},
+        {"-1", {}},   {"+1", {}},         {" 1", {}},
+        {"1 ", {}},   {"12abc", {}},      {"", {}},
+        {"0x10", {}},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(ParseTextId(text), expected) << text;
+}
+
+TEST(LanguageFileTest, CheckValuesAreHexadecimal) {
+    const std::pair<const char*, std::optional<uint32_t>> cases[] = {
+        {"CBF43926", 0xCBF43926u},
+        {"cbf43926", 0xCBF43926u},
+        {"0xCBF43926", 0xCBF43926u},
+        {"0", 0u},
+        {"FFFFFFFF", 0xFFFFFFFFu},
+        {"1FFFFFFFF", {}},
+        {"", {}},
+        {"0x", {}},
+        {"G1", {}},
+        {"-1", {}},
+        {"12 ", {}},
+    };
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(ParseCheckValue(text), expected) << text;
+}
+
+TEST(LanguageFileTest, Utf8Validation) {
+    const std::pair<std::string, bool> cases[] = {
+        {"plain", true},
+        {"Gr\xC3\xB6\xC3\x9F"
+         "e",
+         true},
+        {"\xE2\x82\xAC", true},       // euro sign
+        {"\xF0\x9F\x98\x80", true},   // U+1F600
+        {"\xC3", false},              // cut sequence
+        {"\xC0\xAF", false},          // overlong '/'
+        {"\xE0\x80\xAF", false},      // overlong, three bytes
+        {"\xED\xA0\x80", false},      // surrogate
+        {"\xF4\x90\x80\x80", false},  // above U+10FFFF
+        {"\xFF", false},
+        {"a\x80"
+         "b",
+         false},  // stray continuation byte
+    };
+    for (const auto& [bytes, valid] : cases)
+        EXPECT_EQ(IsValidUtf8(bytes), valid) << bytes;
+}
+
+TEST(LanguageFileTest, CutNeverSplitsACharacter) {
+    EXPECT_EQ(CutUtf8("Stra\xC3\x9F"
+                      "e",
+                      5, SIZE_MAX),
+              "Stra\xC3\x9F");
+    EXPECT_EQ(CutUtf8("Stra\xC3\x9F"
+                      "e",
+                      10, 5),
+              "Stra");
+    EXPECT_EQ(CutUtf8("abc", 10, 10), "abc");
+}
+
+TEST(LanguageFileTest, ChildrenAreSkippedOneByOne) {
+    const std::string xml = LanguageXml("Test", "xx",
+                                        {{"1", "4DAA7349", "Ja"},
+                                         {"", "4DAA7349", "no id"},
+                                         {"0", "4DAA7349", "id zero"},
+                                         {"2", "", "no check"},
+                                         {"3", "51BAC044", ""},
+                                         {"99999999999", "0", "id out of range"},
+                                         {"4", "xyz", "bad check"},
+                                         {"5", "0", "bad \xC3\x28 text"},
+                                         {"6", "0", std::string(kMaxTranslationBytes + 1, 'x')},
+                                         {"1", "4DAA7349", "Duplicate"}});
+    const LanguageFileContent content = ParseLanguageFile(xml);
+    ASSERT_EQ(content.status, LanguageFileStatus::Ok);
+    EXPECT_EQ(content.name, "Test");
+    EXPECT_EQ(content.code, "xx");
+    EXPECT_EQ(content.fullVersion, "test 1");
+    ASSERT_EQ(content.translations.size(), 2u);
+    EXPECT_EQ(content.translations[0].text, "Ja");
+    EXPECT_EQ(content.translations[0].check, 0x4DAA7349u);
+    EXPECT_EQ(content.translations[1].text, "Duplicate");
+}
+
+struct BadDocument {
+    const char* label;
+    std::string bytes;
+    LanguageFileStatus status;
+};
+
+std::string Nested(size_t depth) {
+    std::string xml = "<language name=\"a\" code=\"b\"><strings>";
+    for (size_t i = 0; i < depth; ++i)
+        xml += "<a>";
+    for (size_t i = 0; i < depth; ++i)
+        xml += "</a>";
+    return xml + "</strings></language>";
+}
+
+TEST(LanguageFileTest, BrokenDocumentsAreRefused) {
+    const BadDocument cases[] = {
+        {"empty", "", LanguageFileStatus::NotXml},
+        {"binary", std::string("\0\x01\x02\xFF", 4), LanguageFileStatus::NotXml},
+        {"unclosed", "<language name=\"a\" code=\"b\"><strings>", LanguageFileStatus::NotXml},
+        {"deep nesting", Nested(100000), LanguageFileStatus::NotXml},
+        {"other root", "<languages name=\"a\" code=\"b\"/>", LanguageFileStatus::NoLanguageRoot},
+        {"no code", "<language name=\"a\"/>", LanguageFileStatus::MissingNameOrCode},
+        {"empty name", "<language name=\"\" code=\"b\"/>", LanguageFileStatus::MissingNameOrCode},
+        {"name not UTF-8", "<language name=\"\xE9t\xE9\" code=\"b\"/>",
+         LanguageFileStatus::MissingNameOrCode},
+    };
+    for (const BadDocument& c : cases) {
+        EXPECT_EQ(ParseLanguageFile(c.bytes).status, c.status) << c.label;
+    }
+}
+
+TEST(LanguageFileTest, HugeAttributeValuesDoNotBreakTheReader) {
+    const std::string huge(600000, '7');
+    const std::string xml = "<language name=\"" + huge + "\" code=\"b\"><strings><t i=\"" + huge +
+                            "\" c=\"" + huge +
+                            "\">x</t><t i=\"1\" c=\"0\">y</t></strings></language>";
+    const LanguageFileContent content = ParseLanguageFile(xml);
+    ASSERT_EQ(content.status, LanguageFileStatus::Ok);
+    ASSERT_EQ(content.translations.size(), 1u);
+    EXPECT_EQ(content.translations[0].text, "y");
+}
+
+TEST(LanguageFileTest, OnlyRegularFilesOfBoundedSizeAreRead) {
+    const std::filesystem::path dir = test::ScratchDir("language_file_kinds");
+    const std::string valid = LanguageXml("Test", "xx", {{"1", "4DAA7349", "Ja"}});
+    test::WriteFile(dir / "valid.xml", valid);
+    std::filesystem::create_symlink(dir / "valid.xml", dir / "link.xml");
+    std::filesystem::create_symlink("/dev/zero", dir / "zero.xml");
+    ASSERT_EQ(mkfifo((dir / "pipe.xml").c_str(), 0600), 0);
+    std::filesystem::create_directory(dir / "folder.xml");
+    std::string big = valid;
+    big.insert(big.find("<strings>"), std::string(kMaxLanguageFileBytes, ' '));
+    test::WriteFile(dir / "big.xml", big);
+
+    const std::pair<const char*, LanguageFileStatus> cases[] = {
+        {"valid.xml", LanguageFileStatus::Ok},
+        {"link.xml", LanguageFileStatus::CannotOpen},
+        {"zero.xml", LanguageFileStatus::CannotOpen},
+        {"pipe.xml", LanguageFileStatus::NotRegularFile},
+        {"folder.xml", LanguageFileStatus::NotRegularFile},
+        {"big.xml", LanguageFileStatus::TooLarge},
+        {"missing.xml", LanguageFileStatus::CannotOpen},
+    };
+    for (const auto& [name, status] : cases) {
+        EXPECT_EQ(ReadLanguageFile(dir / name).status, status) << name;
+    }
+}
+
+}  // namespace
+}  // namespace vexel
