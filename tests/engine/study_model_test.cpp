@@ -1,0 +1,297 @@
+// Grouping of files into patients, studies and series, and refusal of repeated files.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <set>
+
+#include "common/test_paths.h"
+#include "engine/study_model_text.h"
+#include "phantom/phantom_writer.h"
+#include "study_model_test_files.h"
+
+namespace vexel {
+namespace {
+
+using test::StudyTestImage;
+
+class StudyModelGrouping : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_dir = test::ScratchDir(std::string("study-model-") +
+                                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    std::string Write(const std::string& name, const StudyTestImage& image) {
+        const auto path = m_dir / name;
+        test::WriteStudyTestImage(path, image);
+        return path.string();
+    }
+    AddFileResult Add(const std::string& path) {
+        auto result = m_loader.Add(m_model, path);
+        return result.value_or(AddFileResult{});
+    }
+
+    std::filesystem::path m_dir;
+    test::CStudyModelLoader m_loader;
+    StudyModel m_model;
+};
+
+StudyTestImage Image(std::string patient, std::string birth, std::string study,
+                     std::string studyDate, int seriesNumber) {
+    StudyTestImage image;
+    image.patientName = std::move(patient);
+    image.birthDate = std::move(birth);
+    image.studyUid = std::move(study);
+    image.studyDate = std::move(studyDate);
+    image.seriesNumber = seriesNumber;
+    image.seriesUid = image.studyUid + "." + std::to_string(seriesNumber);
+    return image;
+}
+
+// dcmdump's reading of one element of each file (the first top-level occurrence).
+std::map<std::string, std::string> DumpValues(const std::vector<std::string>& paths,
+                                              const std::string& tag) {
+    std::map<std::string, std::string> values;
+    for (const std::string& path : paths) {
+        const std::string out = test::RunCommand("dcmdump -q +P " + tag + " '" + path + "'");
+        const size_t open = out.find('[');
+        const size_t close = out.find(']', open);
+        if (out.rfind("(" + tag + ")", 0) == 0 && close != std::string::npos) {
+            values[path] = out.substr(open + 1, close - open - 1);
+        }
+    }
+    return values;
+}
+
+TEST_F(StudyModelGrouping, PhantomCtPetStudyGroupsBySeries) {
+    if (!test::HaveProgram("dcmdump")) GTEST_SKIP() << "dcmdump (DCMTK) not installed";
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 32;
+    options.slices = 6;
+    options.frames = 4;
+    std::string error;
+    ASSERT_TRUE(phantom::WriteStudy(m_dir, {true, true, true, false}, options, &error)) << error;
+    const std::vector<std::string> files = test::FilesBelow(m_dir);
+    for (const std::string& path : files)
+        Add(path);
+
+    const auto patients = m_model.Snapshot();
+    ASSERT_EQ(patients.size(), 1u);
+    EXPECT_EQ(patients[0].name, "Müller^Jürgen");
+    ASSERT_EQ(patients[0].studies.size(), 1u);
+    const StudyView& study = patients[0].studies[0];
+    EXPECT_EQ(study.studyInstanceUid, options.uidRoot + ".1");
+    ASSERT_EQ(study.series.size(), 3u);
+    const std::pair<const char*, int> expected[] = {{"CT", 1}, {"PT", 2}, {"MF", 3}};
+    const auto seriesUids = DumpValues(files, "0020,000e");
+    const auto instances = DumpValues(files, "0020,0013");
+    for (size_t i = 0; i < 3; ++i) {
+        SCOPED_TRACE(expected[i].first);
+        const SeriesView& series = study.series[i];
+        const auto folderFiles = test::FilesBelow(m_dir / expected[i].first);
+        EXPECT_EQ(series.seriesNumber, expected[i].second);
+        EXPECT_EQ(series.seriesInstanceUid, seriesUids.at(folderFiles.front()));
+        EXPECT_EQ(series.fileCount, folderFiles.size());
+        // The load order is the instance numbers as dcmdump reads them.
+        std::map<int, std::string> byInstance;
+        for (const auto& path : folderFiles)
+            byInstance[std::stoi(instances.at(path))] = path;
+        std::vector<std::string> ordered;
+        for (const auto& [number, path] : byInstance)
+            ordered.push_back(path);
+        EXPECT_EQ(m_model.GetSeriesFiles(series.id), ordered);
+    }
+    EXPECT_TRUE(study.series[2].multiFrame);
+    EXPECT_EQ(study.series[2].frameTotal, 4u);
+    EXPECT_EQ(study.modalities, (std::vector<std::string>{"CT", "PT"}));
+}
+
+TEST_F(StudyModelGrouping, StudiesFromOtherUidRootsStayApart) {
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 16;
+    options.slices = 3;
+    std::string error;
+    for (const char* root : {"2.25.9", "2.25.10"}) {
+        options.uidRoot = root;
+        ASSERT_TRUE(phantom::WriteCtSeries(m_dir / root, options, &error)) << error;
+    }
+    for (const std::string& path : test::FilesBelow(m_dir))
+        Add(path);
+    // Same patient, same date and time: the Study Instance UID decides ("2.25.10.1" first).
+    EXPECT_EQ(test::SnapshotRows(m_model.Snapshot()),
+              (std::vector<std::string>{
+                  "patient Müller^Jürgen 19650412",
+                  "study 2.25.10.1 20240315",
+                  "series 1 CT 2.25.10.2.1 files=3 frames=3",
+                  "study 2.25.9.1 20240315",
+                  "series 1 CT 2.25.9.2.1 files=3 frames=3",
+              }));
+}
+
+TEST_F(StudyModelGrouping, PatientsStudiesAndSeriesOfOneFolder) {
+    std::vector<StudyTestImage> images = {
+        Image("beta^carl", "19800202", "1.9.1", "20220505", 1),
+        Image("alpha^bea", "19700101", "1.1.1", "20230101", 3),
+        Image("alpha^bea", "19700101", "1.1.1", "20230101", 1),
+        Image("alpha^bea", "19700101", "1.1.2", "20240101", 1),
+        Image("alpha^bea", "19700101", "1.1.1", "20230101", 2),
+        Image("alpha^bea", "19700101", "1.1.3", "", 1),
+        Image("Alpha^Bea", "19700101", "1.2.1", "20200101", 1),
+        Image("Zeta^Zed", "19500505", "", "20210101", 1),
+        Image("Zeta^Zed", "19500505", "", "20210101", 1),
+        Image("", "", "1.0.1", "", 1),
+        Image("alpha^bea", "19700101", "1.1.1", "20230101", 1),
+    };
+    images[4].seriesNumber.reset();  // no number: before every numbered series
+    images[4].seriesUid = "1.1.1.0";
+    int n = 0;
+    for (const StudyTestImage& image : images)
+        Add(Write("f" + std::to_string(n++), image));
+
+    EXPECT_EQ(test::SnapshotRows(m_model.Snapshot()), (std::vector<std::string>{
+                                                          "patient  ",
+                                                          "study 1.0.1 ",
+                                                          "series 1 CT 1.0.1.1 files=1 frames=1",
+                                                          "patient Alpha^Bea 19700101",
+                                                          "study 1.2.1 20200101",
+                                                          "series 1 CT 1.2.1.1 files=1 frames=1",
+                                                          "patient alpha^bea 19700101",
+                                                          "study 1.1.2 20240101",
+                                                          "series 1 CT 1.1.2.1 files=1 frames=1",
+                                                          "study 1.1.1 20230101",
+                                                          "series 0 CT 1.1.1.0 files=1 frames=1",
+                                                          "series 1 CT 1.1.1.1 files=2 frames=2",
+                                                          "series 3 CT 1.1.1.3 files=1 frames=1",
+                                                          "study 1.1.3 ",
+                                                          "series 1 CT 1.1.3.1 files=1 frames=1",
+                                                          "patient beta^carl 19800202",
+                                                          "study 1.9.1 20220505",
+                                                          "series 1 CT 1.9.1.1 files=1 frames=1",
+                                                          "patient Zeta^Zed 19500505",
+                                                          "study  20210101",
+                                                          "series 1 CT .1 files=1 frames=1",
+                                                          "study  20210101",
+                                                          "series 1 CT .1 files=1 frames=1",
+                                                      }));
+}
+
+TEST_F(StudyModelGrouping, MissingBirthDateJoinsTheNameButAnotherDateSplits) {
+    Add(Write("a", Image("DOE^JOHN", "19600101", "1.5", "20200101", 1)));
+    const AddFileResult second = Add(Write("b", Image("DOE^JOHN", "", "1.5", "20200101", 1)));
+    EXPECT_FALSE(second.patient.created);
+    const AddFileResult third =
+        Add(Write("c", Image("DOE^JOHN", "19610101", "1.6", "20200101", 1)));
+    EXPECT_TRUE(third.patient.created);
+    EXPECT_EQ(third.patient.Encoded(), StudyPlacement::kCreatedBit | 1u);
+    const auto patients = m_model.Snapshot();
+    ASSERT_EQ(patients.size(), 2u);
+    EXPECT_EQ(patients[0].studies.at(0).series.at(0).fileCount, 2u);
+}
+
+TEST_F(StudyModelGrouping, EachMultiFrameFileIsASeries) {
+    StudyTestImage single = Image("P", "", "1.7", "20200101", 5);
+    StudyTestImage multi = single;
+    multi.frames = 3;
+    std::vector<std::string> paths;
+    for (int instance : {4, 2}) {
+        multi.instanceNumber = instance;
+        multi.sopInstanceUid = "1.7.5.9." + std::to_string(instance);
+        paths.push_back(Write("mf" + std::to_string(instance), multi));
+    }
+    for (int instance : {1, 3}) {
+        single.instanceNumber = instance;
+        paths.push_back(Write("sf" + std::to_string(instance), single));
+    }
+    std::vector<AddFileResult> results;
+    for (const std::string& path : paths)
+        results.push_back(Add(path));
+    const auto patients = m_model.Snapshot();
+    const auto& series = patients.at(0).studies.at(0).series;
+    ASSERT_EQ(series.size(), 3u);
+    // Single-frame files first, then the multi-frame files by instance number.
+    EXPECT_FALSE(series[0].multiFrame);
+    EXPECT_EQ(series[0].fileCount, 2u);
+    EXPECT_EQ(series[1].id, results[1].series);
+    EXPECT_EQ(series[2].id, results[0].series);
+    EXPECT_EQ(series[1].frameTotal, 3u);
+    EXPECT_EQ(m_model.GetSeriesFiles(series[2].id), std::vector<std::string>{paths[0]});
+}
+
+TEST_F(StudyModelGrouping, RepeatedFilesAreListedOnce) {
+    StudyTestImage image = Image("P", "", "1.8", "20200101", 1);
+    image.sopInstanceUid = "1.8.1.1";
+    const std::string first = Write("first", image);
+    const std::string copy = Write("copy", image);
+    image.frames = 2;
+    const std::string multiCopy = Write("multi-copy", image);
+    image.sopInstanceUid.clear();
+    image.frames = 1;
+    const std::string noUidA = Write("no-uid-a", image);
+    const std::string noUidB = Write("no-uid-b", image);
+
+    const AddFileResult kept = Add(first);
+    EXPECT_EQ(kept.status, AddFileStatus::Added);
+    const AddFileResult again = Add(first);
+    EXPECT_EQ(again.status, AddFileStatus::DuplicatePath);
+    for (const std::string& path : {copy, multiCopy}) {
+        const AddFileResult repeated = Add(path);
+        EXPECT_EQ(repeated.status, AddFileStatus::DuplicateInstance) << path;
+        EXPECT_EQ(repeated.series, kept.series);
+        EXPECT_EQ(repeated.revision, kept.revision);
+    }
+    // Without a SOP Instance UID only the path tells files apart.
+    EXPECT_EQ(Add(noUidA).status, AddFileStatus::Added);
+    EXPECT_EQ(Add(noUidB).status, AddFileStatus::Added);
+
+    EXPECT_EQ(m_model.DuplicateCount(), 3u);
+    EXPECT_EQ(m_model.FileCount(), 3u);
+    const auto series = m_model.FindSeries(kept.series);
+    ASSERT_TRUE(series);
+    EXPECT_EQ(series->fileCount, 3u);
+    EXPECT_EQ(series->frameTotal, 3u);
+    EXPECT_EQ(series->duplicates, 3u);
+    const auto paths = m_model.GetSeriesFiles(kept.series);
+    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()),
+              (std::set<std::string>{first, noUidA, noUidB}));
+}
+
+TEST_F(StudyModelGrouping, ClearForgetsEverythingAndOldIds) {
+    const AddFileResult added = Add(Write("a", Image("P", "", "1.9", "", 1)));
+    m_model.Clear();
+    EXPECT_TRUE(m_model.Snapshot().empty());
+    EXPECT_FALSE(m_model.FindSeries(added.series));
+    EXPECT_TRUE(m_model.GetSeriesFiles(added.series).empty());
+    const AddFileResult again = Add(test::FilesBelow(m_dir).front());
+    EXPECT_EQ(again.status, AddFileStatus::Added);
+    EXPECT_NE(again.series, added.series);
+}
+
+TEST(StudyModelText, PersonNamesAsRowsShowThem) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"DOE^JOHN^^^", "DOE JOHN"},
+        {"Müller^Jürgen ", "Müller Jürgen"},
+        {"^^", ""},
+        {"Yamada^Tarou=山田^太郎", "Yamada Tarou=山田 太郎"},
+    };
+    for (const auto& [stored, shown] : cases)
+        EXPECT_EQ(DisplayPersonName(stored), shown) << stored;
+}
+
+TEST(StudyModelText, NamesCompareIgnoringLetterCase) {
+    struct Case {
+        const char* a;
+        const char* b;
+        int expected;
+    };
+    const Case cases[] = {
+        {"alpha", "ALPHA", 0},     {"ÉMILE", "émile", 0}, {"ŁÓDŹ", "łódź", 0},
+        {"ΑΘΉΝΑ", "αθήνα", 0},     {"ИВАН", "иван", 0},   {"Zeta", "alpha", 1},
+        {"alpha", "alphabet", -1}, {"Zoë", "zoe", 1},     {"\xff", "\xc3\xbf", 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CompareIgnoringCase(c.a, c.b), c.expected) << c.a << " / " << c.b;
+        EXPECT_EQ(CompareIgnoringCase(c.b, c.a), -c.expected) << c.b << " / " << c.a;
+    }
+}
+
+}  // namespace
+}  // namespace vexel
