@@ -1,0 +1,430 @@
+// Job queue: newest job first with the older one paused and resumed, cancel, shutdown with
+// busy pools, and message delivery on the loop thread only to owners still registered.
+// The test thread is the loop thread; every state the tests wait for is followed by a post
+// to the loop (a message or an end notice), so the pumping below always wakes.
+#include "engine/job_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "engine/dicom_job.h"
+#include "engine/job_message.h"
+#include "engine/system_hooks.h"
+#include "engine/task_manager.h"
+#include "engine/thread_pool.h"
+#include "engine/ui_dispatcher.h"
+#include "engine/vexel_engine.h"
+#include "platform/headless_event_loop.h"
+
+namespace vexel {
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+constexpr auto kShutdownBound = std::chrono::seconds(10);
+
+struct JobScript {
+    std::string name;
+    uint32_t items = 3;
+    uint32_t threads = 1;
+    bool reportBoundaries = false;  // a message before each item is handed out
+};
+
+// Hands its items to a pool; each item sends one message. Sends a start message on its first
+// run and a finish message when done, as the loading jobs do.
+class ScriptedJob final : public CDicomJob {
+public:
+    ScriptedJob(CTaskManager& tasks, JobScript script)
+        : CDicomJob(tasks, script.name), m_script(std::move(script)) {}
+
+    const std::string& Name() const { return m_script.name; }
+    uint32_t Runs() const { return m_runs.load(); }
+    uint32_t HandedOut() const { return m_position.load(); }
+
+    JobState Run() override {
+        ++m_runs;
+        if (!BeginRun()) return JobState::Cancelled;
+        CThreadPool pool(m_script.threads);
+        if (m_position.load() == 0) SendMessage(Message(JobMessageCode::ScanStarted, 0));
+        JobState state = HandOut(pool);
+        pool.WaitIdle();
+        if (state != JobState::Running) return state;
+        state = FinishRun();
+        if (state == JobState::Finished) {
+            Tasks().EndTask(TaskId());
+            SendMessage(Message(JobMessageCode::ScanFinished, 0));
+        }
+        return state;
+    }
+
+private:
+    JobState HandOut(CThreadPool& pool) {
+        while (m_position.load() < m_script.items) {
+            if (m_script.reportBoundaries)
+                SendMessage(Message(JobMessageCode::ListingComplete, m_position.load() + 1));
+            const JobState state = CheckBetweenItems();
+            if (state != JobState::Running) return state;
+            const uint32_t index = ++m_position;
+            if (!pool.Submit([this, index] { Item(index); })) ADD_FAILURE() << "pool refused";
+        }
+        return JobState::Running;
+    }
+
+    void Item(uint32_t index) {
+        SendMessage(Message(JobMessageCode::FileLoaded, index));
+        Tasks().SetTaskProgress(TaskId(), ++m_processed, m_script.items);
+    }
+
+    JobMessage Message(JobMessageCode code, uint32_t index) {
+        JobMessage message;
+        message.code = code;
+        message.index = index;
+        message.total = m_script.items;
+        message.job = this;
+        return message;
+    }
+
+    JobScript m_script;
+    std::atomic<uint32_t> m_position{0};
+    std::atomic<uint32_t> m_processed{0};
+    std::atomic<uint32_t> m_runs{0};
+};
+
+// Records what reaches it, in arrival order. Loop thread only.
+class RecordingOwner final : public IJobOwner {
+public:
+    explicit RecordingOwner(IEventLoop& loop) : m_loop(loop) {}
+
+    std::function<void(ScriptedJob&, const JobMessage*)> onMessage;
+    std::vector<std::string> log;
+    std::vector<std::string> items;  // "A3": item messages only
+    std::vector<std::string> ended;  // job names, in the order their end notices came
+    bool offLoopThread = false;
+
+    uint32_t OnJobMessage(CDicomJob& job, const JobMessage* message) override {
+        if (!m_loop.IsLoopThread()) offLoopThread = true;
+        auto& scripted = static_cast<ScriptedJob&>(job);
+        if (message != nullptr && message->job != &job) ADD_FAILURE() << "job field";
+        Record(scripted.Name(), message);
+        if (onMessage) onMessage(scripted, message);
+        return 0;
+    }
+
+private:
+    void Record(const std::string& name, const JobMessage* message) {
+        if (message == nullptr) {
+            ended.push_back(name);
+            log.push_back(name + " end");
+            return;
+        }
+        switch (message->code) {
+            case JobMessageCode::ScanStarted:
+                log.push_back(name + " start");
+                break;
+            case JobMessageCode::ScanFinished:
+                log.push_back(name + " finish");
+                break;
+            case JobMessageCode::FileLoaded:
+                items.push_back(name + std::to_string(message->index));
+                log.push_back(name + " item " + std::to_string(message->index));
+                break;
+            default:
+                break;
+        }
+    }
+
+    IEventLoop& m_loop;
+};
+
+// Runs loop tasks until done() holds.
+template <class Done>
+void PumpUntil(CHeadlessEventLoop& loop, Done done) {
+    while (!done()) {
+        ASSERT_TRUE(loop.WaitForPending(1));
+        loop.RunPending();
+    }
+}
+
+// Loop, dispatcher, task manager and a receiver's owner registry with one owner.
+struct Fixture {
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher{loop};
+    CTaskManager tasks;
+    std::shared_ptr<CJobOwnerRegistry> registry = std::make_shared<CJobOwnerRegistry>();
+    RecordingOwner owner{loop};
+    uint64_t ownerId = registry->Register(owner);
+
+    std::shared_ptr<ScriptedJob> MakeJob(JobScript script, uint64_t id = 0) {
+        auto job = std::make_shared<ScriptedJob>(tasks, std::move(script));
+        job->SetOwner(registry, id != 0 ? id : ownerId);
+        return job;
+    }
+};
+
+TEST(JobQueue, NewestJobRunsFirstAndThePausedOneResumesWhereItStopped) {
+    Fixture f;
+    CJobQueue queue(f.dispatcher, nullptr);
+    auto a = f.MakeJob({"A", 5, 1, true});
+    auto b = f.MakeJob({"B", 3, 1});
+    std::weak_ptr<ScriptedJob> watchA = a, watchB = b;
+    f.owner.onMessage = [&](ScriptedJob& job, const JobMessage* message) {
+        // Re-entering the queue and the job while A's thread waits for us: nothing is locked.
+        // A reports its boundary before item 3 again when it resumes: submit B only once.
+        if (b && job.Name() == "A" && message && message->code == JobMessageCode::ListingComplete &&
+            message->index == 3) {
+            EXPECT_EQ(job.State(), JobState::Running);
+            EXPECT_TRUE(queue.Submit(std::move(b)));
+            EXPECT_EQ(queue.JobCount(), 2u);
+            EXPECT_EQ(job.State(), JobState::PauseRequested);
+        }
+    };
+    ASSERT_TRUE(queue.Submit(std::move(a)));
+    PumpUntil(f.loop, [&] { return watchA.expired() && watchB.expired(); });
+
+    // A's item 2 was handed out before the pause, so it is done before B starts.
+    EXPECT_EQ(f.owner.items,
+              (std::vector<std::string>{"A1", "A2", "B1", "B2", "B3", "A3", "A4", "A5"}));
+    EXPECT_EQ(f.owner.ended, (std::vector<std::string>{"B", "A"}));
+    EXPECT_FALSE(f.owner.offLoopThread);
+    EXPECT_EQ(f.tasks.ActiveCount(), 0u);
+}
+
+TEST(JobQueue, MessagesArriveOnTheLoopThreadInOrder) {
+    Fixture f;
+    CJobQueue queue(f.dispatcher, nullptr);
+    auto job = f.MakeJob({"A", 20, 1});
+    std::weak_ptr<ScriptedJob> watch = job;
+    ASSERT_TRUE(queue.Submit(std::move(job)));
+    PumpUntil(f.loop, [&] { return watch.expired(); });
+
+    std::vector<std::string> expected{"A start"};
+    for (int i = 1; i <= 20; ++i)
+        expected.push_back("A item " + std::to_string(i));
+    expected.push_back("A finish");
+    expected.push_back("A end");
+    EXPECT_EQ(f.owner.log, expected);
+    EXPECT_FALSE(f.owner.offLoopThread);
+}
+
+TEST(JobQueue, ManyPoolThreadsDeliverEveryItemOnceBetweenStartAndFinish) {
+    Fixture f;
+    CJobQueue queue(f.dispatcher, nullptr);
+    auto job = f.MakeJob({"A", 200, 4});
+    std::weak_ptr<ScriptedJob> watch = job;
+    ASSERT_TRUE(queue.Submit(std::move(job)));
+    PumpUntil(f.loop, [&] { return watch.expired(); });
+
+    const std::vector<std::string>& log = f.owner.log;
+    ASSERT_EQ(log.size(), 203u);
+    EXPECT_EQ(log.front(), "A start");
+    EXPECT_EQ(log[201], "A finish");
+    EXPECT_EQ(log.back(), "A end");
+    std::vector<int> seen(201, 0);
+    for (const std::string& item : f.owner.items)
+        ++seen.at(std::stoul(item.substr(1)));
+    for (int i = 1; i <= 200; ++i)
+        EXPECT_EQ(seen[static_cast<size_t>(i)], 1) << "item " << i;
+}
+
+TEST(JobQueue, CancelMidRunStopsAtTheNextItem) {
+    Fixture f;
+    CJobQueue queue(f.dispatcher, nullptr);
+    auto job = f.MakeJob({"A", 100, 2});
+    f.owner.onMessage = [&](ScriptedJob& j, const JobMessage* message) {
+        if (message && message->code == JobMessageCode::FileLoaded && message->index == 5)
+            j.Cancel();
+    };
+    ASSERT_TRUE(queue.Submit(job));
+    PumpUntil(f.loop, [&] { return f.owner.ended.size() == 1; });
+
+    EXPECT_EQ(job->State(), JobState::Cancelled);
+    EXPECT_LT(job->HandedOut(), 100u);
+    EXPECT_EQ(f.owner.items.size(), job->HandedOut());  // what was handed out still ran
+    EXPECT_EQ(f.owner.log.back(), "A end");
+    for (const std::string& line : f.owner.log)
+        EXPECT_NE(line, "A finish");
+    EXPECT_EQ(f.tasks.ActiveCount(), 0u);  // the task ended with the cancel
+}
+
+TEST(JobQueue, CancellingAPausedJobEndsItWithoutRunningItsItems) {
+    Fixture f;
+    CJobQueue queue(f.dispatcher, nullptr);
+    auto a = f.MakeJob({"A", 5, 1, true});
+    auto b = f.MakeJob({"B", 3, 1});
+    ScriptedJob* rawA = a.get();
+    f.owner.onMessage = [&](ScriptedJob& job, const JobMessage* message) {
+        if (!message) return;
+        if (job.Name() == "A" && message->code == JobMessageCode::ListingComplete &&
+            message->index == 3) {
+            EXPECT_TRUE(queue.Submit(b));
+        }
+        if (job.Name() == "B" && message->code == JobMessageCode::FileLoaded &&
+            message->index == 1) {
+            EXPECT_EQ(rawA->State(), JobState::Paused);
+            rawA->Cancel();
+        }
+    };
+    ASSERT_TRUE(queue.Submit(std::move(a)));
+    PumpUntil(f.loop, [&] { return f.owner.ended.size() == 2; });
+
+    EXPECT_EQ(f.owner.items, (std::vector<std::string>{"A1", "A2", "B1", "B2", "B3"}));
+    EXPECT_EQ(f.owner.ended, (std::vector<std::string>{"B", "A"}));
+    EXPECT_EQ(b->State(), JobState::Finished);
+    EXPECT_EQ(b->Runs(), 1u);
+}
+
+TEST(JobQueue, MessagesForAnOwnerThatIsGoneAreDropped) {
+    Fixture f;
+    CJobQueue queue(f.dispatcher, nullptr);
+    auto panel = std::make_unique<RecordingOwner>(f.loop);
+    const uint64_t panelId = f.registry->Register(*panel);
+    bool panelGone = false;
+    panel->onMessage = [&](ScriptedJob&, const JobMessage* message) {
+        // The panel is removed: it leaves the registry; the test destroys it below.
+        if (message && message->code == JobMessageCode::FileLoaded && message->index == 3) {
+            f.registry->Unregister(panelId);
+            panelGone = true;
+        }
+    };
+    auto job = f.MakeJob({"P", 40, 2}, panelId);
+    auto other = f.MakeJob({"W", 2, 1});  // same receiver, owner still there
+    std::weak_ptr<ScriptedJob> watch = job, watchOther = other;
+    ASSERT_TRUE(queue.Submit(std::move(job)));
+    PumpUntil(f.loop, [&] { return panelGone; });
+    const std::vector<std::string> panelLog = panel->log;
+    PumpUntil(f.loop, [&] { return watch.expired(); });
+    EXPECT_EQ(panel->log, panelLog);  // nothing more, not even the end notice
+    EXPECT_EQ(panelLog.back(), "P item 3");
+    panel.reset();
+    ASSERT_TRUE(queue.Submit(std::move(other)));
+    PumpUntil(f.loop, [&] { return watchOther.expired(); });
+    EXPECT_EQ(f.owner.ended, (std::vector<std::string>{"W"}));
+}
+
+TEST(JobQueue, MessagesAreDroppedOnceTheReceiverIsGone) {
+    Fixture f;
+    CJobQueue queue(f.dispatcher, nullptr);
+    auto job = f.MakeJob({"A", 30, 2});
+    std::weak_ptr<ScriptedJob> watch = job;
+    f.owner.onMessage = [&](ScriptedJob&, const JobMessage* message) {
+        if (message && message->code == JobMessageCode::FileLoaded) f.registry.reset();
+    };
+    ASSERT_TRUE(queue.Submit(std::move(job)));
+    PumpUntil(f.loop, [&] { return watch.expired(); });
+    EXPECT_EQ(f.owner.items.size(), 1u);
+    EXPECT_TRUE(f.owner.ended.empty());
+}
+
+// The application's side of the pending-shutdown count, as CApplication wires it.
+struct PendingCount {
+    std::atomic<int> in{0};
+    std::atomic<int> out{0};
+    std::atomic<bool> outOnLoopThread{false};
+    std::function<void()> whenOut;
+
+    PendingShutdownHooks Hooks(IEventLoop& loop) {
+        return {[this] { ++in; },
+                [this, &loop] {
+                    if (loop.IsLoopThread()) outOnLoopThread = true;
+                    ++out;
+                    if (whenOut) whenOut();
+                }};
+    }
+};
+
+TEST(JobQueue, DestroyedWhileThePoolWaitsOnTheLoopEndsPromptlyAndDeliversNothingMore) {
+    Fixture f;
+    PendingCount pending;
+    auto queue = std::make_unique<CJobQueue>(f.dispatcher, nullptr, pending.Hooks(f.loop));
+    EXPECT_EQ(pending.in.load(), 1);
+    auto job = f.MakeJob({"A", 1000, 4});
+    ScriptedJob* raw = job.get();
+    ASSERT_TRUE(queue->Submit(job));
+    PumpUntil(f.loop, [&] { return f.owner.items.size() >= 2; });
+
+    // The loop is not pumped any more: the pool threads stay blocked on it until released.
+    const auto start = SteadyClock::now();
+    queue.reset();
+    EXPECT_LT(SteadyClock::now() - start, kShutdownBound);
+    EXPECT_EQ(pending.out.load(), 1);
+    EXPECT_FALSE(pending.outOnLoopThread.load());
+    EXPECT_EQ(raw->State(), JobState::Cancelled);
+    EXPECT_LT(raw->HandedOut(), 1000u);
+
+    EXPECT_EQ(f.tasks.ActiveCount(), 0u);  // the cancel ended the task
+
+    const size_t lines = f.owner.log.size();
+    f.loop.RunPending();  // calls queued before the queue went: none may deliver
+    EXPECT_EQ(f.owner.log.size(), lines);
+}
+
+TEST(JobQueue, ShutdownHookCancelsRunningAndPausedJobsAndCountsOut) {
+    Fixture f;
+    CVexelEngine engine(f.dispatcher);
+    SystemHooks hooks;
+    ASSERT_TRUE(RegisterSystemHooks(engine, hooks));
+    PendingCount pending;
+    // Like CApplication: the last component out queues the quit.
+    pending.whenOut = [&] {
+        f.dispatcher.PostToUIThread([&] {
+            f.loop.Quit();
+            return 0u;
+        });
+    };
+    {
+        CJobQueue queue(f.dispatcher, &engine, pending.Hooks(f.loop));
+        auto a = f.MakeJob({"A", 1000, 2, true});
+        auto b = f.MakeJob({"B", 1000, 4});
+        f.owner.onMessage = [&](ScriptedJob& job, const JobMessage* message) {
+            if (!message) return;
+            if (job.Name() == "A" && message->code == JobMessageCode::ListingComplete &&
+                message->index == 3) {
+                EXPECT_TRUE(queue.Submit(b));
+            }
+            if (job.Name() == "B" && message->code == JobMessageCode::FileLoaded &&
+                message->index == 2)
+                engine.FireHook(hooks.application, EventCode(ApplicationEvent::Shutdown), 0);
+        };
+        ASSERT_TRUE(queue.Submit(a));
+        const auto start = SteadyClock::now();
+        EXPECT_TRUE(f.loop.Run());  // until the queue thread counted itself out
+        EXPECT_LT(SteadyClock::now() - start, kShutdownBound);
+
+        EXPECT_EQ(pending.out.load(), 1);
+        EXPECT_EQ(a->State(), JobState::Cancelled);
+        EXPECT_EQ(b->State(), JobState::Cancelled);
+        EXPECT_EQ(a->Runs(), 2u);  // paused once, then returned at once cancelled
+        EXPECT_EQ(queue.JobCount(), 0u);
+        EXPECT_FALSE(queue.Submit(f.MakeJob({"late", 1, 1})));
+        for (const std::string& line : f.owner.log) {
+            EXPECT_NE(line, "A finish");
+            EXPECT_NE(line, "B finish");
+        }
+    }
+    UnregisterSystemHooks(engine, hooks);
+}
+
+TEST(JobQueue, AJobIsSubmittedOnlyOnce) {
+    Fixture f;
+    CJobQueue first(f.dispatcher, nullptr);
+    CJobQueue second(f.dispatcher, nullptr);
+    auto job = f.MakeJob({"A", 1, 1});
+    std::weak_ptr<ScriptedJob> watch = job;
+    EXPECT_TRUE(first.Submit(job));
+    EXPECT_FALSE(first.Submit(job));
+    EXPECT_FALSE(second.Submit(job));
+    EXPECT_FALSE(first.Submit(nullptr));
+    job.reset();
+    PumpUntil(f.loop, [&] { return watch.expired(); });
+    EXPECT_EQ(f.owner.ended, (std::vector<std::string>{"A"}));
+}
+
+}  // namespace
+}  // namespace vexel
