@@ -94,11 +94,6 @@ std::string FileExtensionOf(std::string_view path) {
     return LowerAscii(path.substr(dot + 1));
 }
 
-bool IsDicomDirPath(std::string_view path) {
-    if (path.size() < 9) return false;
-    return LowerAscii(path.substr(path.size() - 8)) == "dicomdir";
-}
-
 std::vector<MountEntry> ParseMountInfo(std::string_view text) {
     std::vector<MountEntry> mounts;
     size_t pos = 0;

@@ -6,14 +6,15 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/dicom_dir_name.h"
+
 namespace vexel {
 
 // The text after the first '.' of the last path component, lower-cased (ASCII); empty
 // when that component has no '.'. "dir/study.1.dcm" gives "1.dcm", "a.b.zip" gives "b.zip".
 std::string FileExtensionOf(std::string_view path);
 
-// True when the path has at least 9 characters and ends in "dicomdir", in any case.
-bool IsDicomDirPath(std::string_view path);
+// IsDicomDirPath lives with the loaders.
 
 // One line of /proc/self/mountinfo: the mount point (escapes decoded) and its file system.
 struct MountEntry {

@@ -1,0 +1,78 @@
+// The job that brings what the user opened into the program: it lists every file below the
+// folders (explicit files first, then the first file of every folder, then the rest), opens
+// each through the registry on a pool of threads, and asks its owner, file by file, whether
+// to keep it and how much of it to decode now.
+//
+// The job holds a file's reference only while it works on it; an owner that keeps the file
+// takes a reference of its own. Files that cannot be opened, are not images or are DICOMDIRs
+// are skipped and counted, never stop the scan.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/dicom_job.h"
+#include "engine/folder_lister.h"
+
+namespace vexel {
+
+class CMemoryManager;
+class CDicomFile;
+
+// Answer flags to JobMessageCode::FileLoaded.
+inline constexpr uint32_t kDecodeAllFrames = 1;   // the series is on screen
+inline constexpr uint32_t kDecodeFirstFrame = 2;  // the series got a new thumbnail
+inline constexpr uint32_t kDecodeOpticalDisc = 4; // read everything while the disc is in
+
+class CDicomScanAndLoadJob final : public CDicomJob {
+public:
+    // threadCount 0: one per logical processor.
+    CDicomScanAndLoadJob(CTaskManager& tasks, CMemoryManager& files, uint32_t threadCount = 0);
+
+    // Filled by the creator before submission.
+    void AddFolder(std::string folder) { m_folders.push_back(std::move(folder)); }
+    void AddFile(std::string path) { m_files.push_back(std::move(path)); }
+    // The folder part of path loads first when the job resumes.
+    void SetPriorityFolder(std::string_view path);
+
+    JobState Run() override;
+
+    // Counts for the end of the scan (any thread).
+    uint32_t Total() const { return m_total; }
+    uint32_t Processed() const { return m_processed; }
+    uint32_t LoadedCount() const;
+    // Files that could not be opened, were not images or were DICOMDIRs.
+    uint32_t SkippedFiles() const { return m_skippedFiles; }
+    // Folder entries that were neither files nor folders we could enter.
+    uint32_t SkippedEntries() const { return m_skippedEntries; }
+    // Paths of the files loaded so far, in load order.
+    std::vector<std::string> LoadedPaths() const;
+
+private:
+    bool ListEverything();
+    void PutPriorityFolderFirst();
+    void LoadOne(const ScanFileRecord& record, uint32_t index);
+    bool Prepare(CDicomFile& file, uint32_t flags);
+    void CountProcessed();
+
+    CMemoryManager& m_registry;
+    uint32_t m_threadCount;
+    std::vector<std::string> m_folders;
+    std::vector<std::string> m_files;
+    std::string m_priorityFolder;  // guarded by m_loadedLock
+    std::deque<ScanFileRecord> m_pending;
+    bool m_scanned = false;
+    uint32_t m_position = 0;
+    std::atomic<uint32_t> m_total{0};
+    std::atomic<uint32_t> m_processed{0};
+    std::atomic<uint32_t> m_skippedFiles{0};
+    std::atomic<uint32_t> m_skippedEntries{0};
+    mutable std::mutex m_loadedLock;
+    std::vector<std::string> m_loaded;
+};
+
+}  // namespace vexel

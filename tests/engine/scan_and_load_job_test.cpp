@@ -1,0 +1,244 @@
+// The scan-and-load job over real folders: what it lists and in which order, what it skips
+// (and counts), pause with a priority folder, cancel, files vanishing mid-scan, and a large
+// scan under high memory load that loses nothing.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "engine/headless_scan.h"
+#include "engine/memory_services.h"
+#include "engine/scan_and_load_job.h"
+#include "engine/study_model.h"
+#include "engine_phantoms.h"
+#include "common/test_paths.h"
+#include "phantom/dicom_file_writer.h"
+#include "phantom/phantom_writer.h"
+
+namespace vexel {
+namespace {
+
+namespace fs = std::filesystem;
+
+MemoryServicesOptions QuietOptions() {
+    MemoryServicesOptions options;
+    options.manager.startMonitor = false;
+    return options;
+}
+
+// A study folder: CT, PET and multi-frame series in nested folders.
+fs::path WriteStudyFolder(const fs::path& root, const std::string& uidRoot, int slices) {
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 32;
+    options.slices = slices;
+    options.frames = 4;
+    options.uidRoot = uidRoot;
+    std::string error;
+    EXPECT_TRUE(phantom::WriteStudy(root, {true, true, true, false}, options, &error)) << error;
+    return root;
+}
+
+// A small image that also carries a Directory Record Sequence: a DICOMDIR by content.
+void WriteDirectoryLookalike(const fs::path& path) {
+    phantom::CDataSetWriter data;
+    data.AddString(0x00080016, "UI", "1.2.840.10008.1.3.10");
+    data.AddString(0x00080018, "UI", "2.25.99");
+    data.BeginSequence(0x00041220, true);
+    data.EndSequence();
+    data.AddUS(0x00280010, 2);
+    data.AddUS(0x00280011, 2);
+    data.AddUS(0x00280100, 16);
+    data.AddUS(0x00280101, 16);
+    data.AddString(0x00280004, "CS", "MONOCHROME2");
+    const uint8_t pixels[8] = {};
+    data.AddRaw(0x7FE00010, "OW", pixels);
+    std::string error;
+    EXPECT_TRUE(phantom::WriteDicomFile(path, {"1.2.840.10008.1.3.10", "2.25.99", ""}, data, &error))
+        << error;
+}
+
+size_t SeriesCount(const std::vector<PatientView>& patients) {
+    size_t count = 0;
+    for (const auto& patient : patients)
+        for (const auto& study : patient.studies) count += study.series.size();
+    return count;
+}
+
+TEST(ScanAndLoadJob, ListsEverythingSkipsAndCountsWhatIsNotAnImage) {
+    const fs::path root = test::ScratchDir("scan-mixed");
+    WriteStudyFolder(root / "one", "2.25.1001", 6);
+    WriteStudyFolder(root / "deep" / "er" / "two", "2.25.1002", 5);
+    std::ofstream(root / "notes.txt") << "not an image";
+    std::ofstream(root / "empty.dcm");
+    fs::copy_file(test::SmallCtSeries(8).front(), root / "DicomDir");  // skipped by name
+    WriteDirectoryLookalike(root / "index.dcm");                        // rejected by content
+    fs::copy_file(test::SmallCtSeries(8).front(), root / "one" / "copy-of-a-slice.dcm");
+    ASSERT_EQ(mkfifo((root / "pipe").c_str(), 0600), 0);
+    fs::create_directory_symlink("..", root / "deep" / "loop");
+    fs::create_symlink(root / "gone", root / "dangling");
+
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    StudyModel model;
+    HeadlessScanRequest request;
+    request.folders = {(root / "").string()};  // a trailing slash changes nothing
+    const HeadlessScanSummary summary = RunHeadlessScan(services.Manager(), model, request);
+
+    EXPECT_TRUE(summary.finished);
+    // Every file the phantom wrote is an image, and so is the copied slice of a third series.
+    uint32_t images = 0;
+    for (const char* study : {"one", "deep/er/two"}) {
+        for (const auto& entry : fs::recursive_directory_iterator(root / study)) {
+            images += entry.is_regular_file();
+        }
+    }
+    EXPECT_EQ(summary.loaded, images);
+    EXPECT_EQ(summary.skippedFiles, 4u);   // notes, empty, DicomDir, index
+    // The FIFO, the dangling link and the link back up, whose folder was entered already.
+    EXPECT_EQ(summary.skippedEntries, 3u);
+    EXPECT_EQ(summary.total, images + 4);
+    EXPECT_EQ(model.FileCount(), images);
+    EXPECT_EQ(SeriesCount(model.Snapshot()), 2u * 3 + 1);
+}
+
+TEST(ScanAndLoadJob, ExplicitFilesThenFirstFileOfEachFolderThenTheRest) {
+    const fs::path root = test::ScratchDir("scan-order");
+    const auto slices = test::SmallCtSeries(8);
+    for (const char* folder : {"a", "b", "c"}) {
+        fs::create_directories(root / folder);
+        for (int i = 0; i < 3; ++i) {
+            fs::copy_file(slices[size_t(i)], root / folder / ("s" + std::to_string(i) + ".dcm"));
+        }
+    }
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    StudyModel model;
+    HeadlessScanRequest request;
+    request.folders = {root.string()};
+    request.files = {slices[5]};
+    request.threads = 1;
+    std::vector<std::string> order;
+    request.onMessage = [&](CDicomScanAndLoadJob& job, uint32_t code) {
+        if (code == uint32_t(JobMessageCode::ScanFinished)) order = job.LoadedPaths();
+    };
+    RunHeadlessScan(services.Manager(), model, request);
+    ASSERT_EQ(order.size(), 10u);
+    EXPECT_EQ(order[0], slices[5]);
+    std::vector<std::string> firsts(order.begin() + 1, order.begin() + 4);
+    std::vector<std::string> firstFolders;
+    for (const auto& path : firsts) firstFolders.push_back(fs::path(path).parent_path().filename());
+    std::sort(firstFolders.begin(), firstFolders.end());
+    EXPECT_EQ(firstFolders, (std::vector<std::string>{"a", "b", "c"}))
+        << "every folder's first file comes before any second file";
+    // Same slices in three folders: the model lists each SOP instance once.
+    EXPECT_EQ(model.FileCount(), 3u + 1);
+    EXPECT_EQ(model.DuplicateCount(), 6u);
+}
+
+TEST(ScanAndLoadJob, PauseWithAPriorityFolderLoadsThatFolderNext) {
+    const fs::path root = test::ScratchDir("scan-priority");
+    const auto slices = test::SmallCtSeries(40);
+    for (int i = 0; i < 40; ++i) {
+        const fs::path folder = root / (i < 20 ? "first" : "second");
+        fs::create_directories(folder);
+        fs::copy_file(slices[size_t(i)], folder / fs::path(slices[size_t(i)]).filename());
+    }
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    StudyModel model;
+    HeadlessScanRequest request;
+    request.folders = {(root / "first").string(), (root / "second").string()};
+    request.threads = 1;
+    int loaded = 0;
+    std::vector<std::string> order;
+    request.onMessage = [&](CDicomScanAndLoadJob& job, uint32_t code) {
+        if (code == uint32_t(JobMessageCode::FileLoaded) && ++loaded == 5) {
+            job.SetPriorityFolder((root / "second" / "x.dcm").string());
+            job.RequestPause();
+        }
+        if (code == uint32_t(JobMessageCode::ScanFinished)) order = job.LoadedPaths();
+    };
+    const auto summary = RunHeadlessScan(services.Manager(), model, request);
+    EXPECT_TRUE(summary.finished);
+    ASSERT_EQ(order.size(), 40u);
+    // The first folder's first file, the second's first file, then first-folder files up to
+    // the pause (one more may already be in flight); then every remaining file of "second".
+    size_t firstOfSecondAfterPause = 0;
+    for (size_t i = 6; i < order.size(); ++i) {
+        if (order[i].find("/second/") != std::string::npos) {
+            firstOfSecondAfterPause = i;
+            break;
+        }
+    }
+    ASSERT_GT(firstOfSecondAfterPause, 0u);
+    EXPECT_LE(firstOfSecondAfterPause, 7u);
+    for (size_t i = firstOfSecondAfterPause; i < firstOfSecondAfterPause + 19; ++i) {
+        EXPECT_NE(order[i].find("/second/"), std::string::npos) << i << ": " << order[i];
+    }
+}
+
+TEST(ScanAndLoadJob, CancelStopsAtTheNextFileWithoutTheEndMessage) {
+    const auto slices = test::SmallCtSeries(40);
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    StudyModel model;
+    HeadlessScanRequest request;
+    request.folders = {fs::path(slices.front()).parent_path().string()};
+    request.threads = 1;
+    int loaded = 0;
+    bool endMessage = false;
+    request.onMessage = [&](CDicomScanAndLoadJob& job, uint32_t code) {
+        if (code == uint32_t(JobMessageCode::FileLoaded) && ++loaded == 10) job.Cancel();
+        if (code == uint32_t(JobMessageCode::ScanFinished)) endMessage = true;
+    };
+    const auto summary = RunHeadlessScan(services.Manager(), model, request);
+    EXPECT_FALSE(summary.finished);
+    EXPECT_FALSE(endMessage);
+    EXPECT_GE(summary.loaded, 10u);
+    EXPECT_LE(summary.loaded, 11u);
+}
+
+TEST(ScanAndLoadJob, FilesVanishingAfterTheListingAreSkippedAndCounted) {
+    const fs::path root = test::ScratchDir("scan-vanishing");
+    const auto slices = test::SmallCtSeries(20);
+    for (const auto& slice : slices) fs::copy_file(slice, root / fs::path(slice).filename());
+    CSimulatedMemoryLoad load(10);
+    CMemoryServices services(load, QuietOptions());
+    StudyModel model;
+    HeadlessScanRequest request;
+    request.folders = {root.string()};
+    request.onMessage = [&](CDicomScanAndLoadJob&, uint32_t code) {
+        if (code != uint32_t(JobMessageCode::ListingComplete)) return;
+        for (size_t i = 0; i < slices.size(); i += 2) fs::remove(root / fs::path(slices[i]).filename());
+    };
+    const auto summary = RunHeadlessScan(services.Manager(), model, request);
+    EXPECT_TRUE(summary.finished);
+    EXPECT_EQ(summary.total, 20u);
+    EXPECT_EQ(summary.loaded, 10u);
+    EXPECT_EQ(summary.skippedFiles, 10u);
+}
+
+TEST(ScanAndLoadJob, LargeScanUnderHighMemoryLoadLosesNothing) {
+    const auto slices = test::SmallCtSeries(5000);
+    ASSERT_EQ(slices.size(), 5000u);
+    CSimulatedMemoryLoad load(86);
+    MemoryServicesOptions options;
+    options.manager.monitorPeriod = std::chrono::milliseconds(5);
+    CMemoryServices services(load, options);
+    StudyModel model;
+    HeadlessScanRequest request;
+    request.folders = {fs::path(slices.front()).parent_path().string()};
+    const auto summary = RunHeadlessScan(services.Manager(), model, request);
+    EXPECT_TRUE(summary.finished);
+    EXPECT_EQ(summary.loaded, 5000u);
+    EXPECT_EQ(model.FileCount(), 5000u);
+    const auto patients = model.Snapshot();
+    ASSERT_EQ(SeriesCount(patients), 1u);
+    EXPECT_EQ(patients[0].studies[0].series[0].fileCount, 5000u);
+}
+
+}  // namespace
+}  // namespace vexel
