@@ -4,6 +4,7 @@
 
 #include "cli/decode_command.h"
 #include "cli/dump_command.h"
+#include "cli/scan_command.h"
 #include "dicom/dicom_dictionary.h"
 #include "engine/memory_services.h"
 #include "imaging/jpeg_engine.h"
@@ -17,7 +18,8 @@ void PrintUsage() {
                  "commands:\n"
                  "  dump [--json] FILE...   list every element of each file\n"
                  "  decode FILE [--frame N | --all] [--out PATH]\n"
-                 "                          decode frames, print their statistics and MD5\n");
+                 "                          decode frames, print their statistics and MD5\n"
+                 "  scan [--json] PATH...    the patients, studies and series found\n");
 }
 
 }  // namespace
@@ -33,6 +35,7 @@ int main(int argc, char** argv) {
     vexel::CMemoryServices memory(memoryLoad);
     vexel::CMemoryManager& files = memory.Manager();
     if (std::strcmp(argv[1], "dump") == 0) return vexel::cli::RunDump(argc - 2, argv + 2, files);
+    if (std::strcmp(argv[1], "scan") == 0) return vexel::cli::RunScan(argc - 2, argv + 2, files);
     if (std::strcmp(argv[1], "decode") == 0) {
         return vexel::cli::RunDecode(argc - 2, argv + 2, files);
     }

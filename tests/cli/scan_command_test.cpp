@@ -1,0 +1,116 @@
+// vexel scan against an independent grouping of the same files by DCMTK: the same series
+// with the same members, each series in instance order.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "common/flat_json.h"
+#include "common/test_paths.h"
+#include "phantom/phantom_writer.h"
+
+namespace vexel {
+namespace {
+
+namespace fs = std::filesystem;
+
+using SeriesMembers = std::map<std::string, std::vector<std::string>>;
+
+// Series UID -> SOP instance UIDs ordered by instance number, as dcmdump reads them.
+SeriesMembers GroupWithDcmdump(const fs::path& root) {
+    std::map<std::string, std::vector<std::pair<int, std::string>>> numbered;
+    const std::regex value(R"(^\((0020,000e|0008,0018|0020,0013)\) \w\w \[([^\]]*)\])");
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        if (!entry.is_regular_file()) continue;
+        int code = 0;
+        const std::string out = test::RunCommand(
+            "dcmdump -q +P 0020,000e +P 0008,0018 +P 0020,0013 '" + entry.path().string() + "'",
+            &code);
+        std::map<std::string, std::string> found;
+        std::smatch match;
+        for (size_t at = 0; at < out.size();) {
+            const size_t end = std::min(out.find('\n', at), out.size());
+            const std::string line = out.substr(at, end - at);
+            if (std::regex_search(line, match, value)) found.emplace(match[1], match[2]);
+            at = end + 1;
+        }
+        if (code != 0 || !found.contains("0020,000e")) continue;
+        numbered[found["0020,000e"]].push_back(
+            {found.contains("0020,0013") ? std::stoi(found["0020,0013"]) : 0, found["0008,0018"]});
+    }
+    SeriesMembers series;
+    for (auto& [uid, members] : numbered) {
+        std::sort(members.begin(), members.end());
+        for (const auto& member : members) series[uid].push_back(member.second);
+    }
+    return series;
+}
+
+SeriesMembers GroupWithVexel(const fs::path& root, int* exitCode) {
+    const std::string json = test::RunCommand(
+        (test::BinaryDir() / "bin" / "vexel").string() + " scan --json '" + root.string() + "'",
+        exitCode);
+    std::map<std::string, std::string> leaves;
+    EXPECT_TRUE(test::JsonReader(json).Read(leaves)) << json;
+    SeriesMembers series;
+    const std::regex seriesUid(R"(^(/patients/\d+/studies/\d+/series/\d+)/seriesInstanceUid$)");
+    std::smatch match;
+    for (const auto& [path, text] : leaves) {
+        if (!std::regex_match(path, match, seriesUid)) continue;
+        std::vector<std::string>& members = series[text];
+        for (int i = 0;; ++i) {
+            const auto it = leaves.find(match[1].str() + "/sopInstanceUids/" + std::to_string(i));
+            if (it == leaves.end()) break;
+            members.push_back(it->second);
+        }
+    }
+    return series;
+}
+
+TEST(ScanCommand, SeriesAndTheirMembersMatchDcmtk) {
+    if (!test::HaveProgram("dcmdump")) GTEST_SKIP() << "dcmdump not installed";
+    const fs::path root = test::ScratchDir("cli-scan");
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 32;
+    options.slices = 5;
+    options.frames = 3;
+    std::string error;
+    for (const char* uidRoot : {"2.25.5001", "2.25.5002"}) {
+        options.uidRoot = uidRoot;
+        ASSERT_TRUE(phantom::WriteStudy(root / uidRoot, {true, true, true, true}, options, &error))
+            << error;
+    }
+    int exitCode = -1;
+    const SeriesMembers vexel = GroupWithVexel(root, &exitCode);
+    EXPECT_EQ(exitCode, 0);
+    const SeriesMembers dcmtk = GroupWithDcmdump(root);
+    ASSERT_EQ(dcmtk.size(), 8u);
+    EXPECT_EQ(vexel, dcmtk);
+}
+
+TEST(ScanCommand, RealFilesGroupLikeDcmtk) {
+    VEXEL_REQUIRE_TESTDATA();
+    if (!test::HaveProgram("dcmdump")) GTEST_SKIP() << "dcmdump not installed";
+    const fs::path folder = test::TestDataDir() / "dcm_qa_ts";
+    if (!fs::is_directory(folder)) GTEST_SKIP() << "no dcm_qa_ts in the shared corpus";
+    int exitCode = -1;
+    const SeriesMembers vexel = GroupWithVexel(folder, &exitCode);
+    const SeriesMembers dcmtk = GroupWithDcmdump(folder);
+    // Same series; members as sets (files of a real series may repeat instance numbers).
+    ASSERT_EQ(vexel.size(), dcmtk.size());
+    for (auto [uid, members] : dcmtk) {
+        ASSERT_TRUE(vexel.contains(uid)) << uid;
+        auto ours = vexel.at(uid);
+        std::sort(ours.begin(), ours.end());
+        std::sort(members.begin(), members.end());
+        members.erase(std::unique(members.begin(), members.end()), members.end());
+        EXPECT_EQ(ours, members) << uid;
+    }
+}
+
+}  // namespace
+}  // namespace vexel
