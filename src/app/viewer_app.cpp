@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QRect>
+#include <QStatusBar>
 #include <QTimer>
 
 #include "app/main_window.h"
@@ -10,7 +11,10 @@
 #include "support/language_environment.h"
 #include "support/language_manager.h"
 #include "dicom/dicom_dictionary.h"
+#include "app/path_utilities.h"
+#include "engine/job_queue.h"
 #include "engine/memory_manager.h"
+#include "engine/task_manager.h"
 #include "engine/timer_service.h"
 #include "engine/ui_dispatcher.h"
 #include "engine/vexel_engine.h"
@@ -116,11 +120,21 @@ bool CViewerApp::CreatePhaseTwo() {
     Log('+', "CMemoryManager");
     m_dictionary = std::make_unique<CDicomDictionary>();
     Log('+', "CDicomDictionary");
+    // The queue counts itself among the work the quit waits for, and stops on the shutdown hook.
+    m_jobs = std::make_unique<CJobQueue>(
+        *m_dispatcher, m_engine.get(),
+        PendingShutdownHooks{[this] { AddPendingShutdown(); }, [this] { RemovePendingShutdown(); }});
+    Log('+', "CJobQueue");
     m_seriesStates = std::make_unique<CSeriesStateStore>();
     Log('+', "CSeriesStateStore");
     m_presets = std::make_unique<CWindowPresetTable>();
     Log('+', "CWindowPresetTable");
-    m_mainWindow = std::make_unique<CMainWindow>([this] { RequestQuit(); });
+    m_tasks = std::make_unique<CTaskManager>();
+    Log('+', "CTaskManager");
+    MainWindowServices services;
+    services.scan = {m_jobs.get(), m_tasks.get(), m_memoryManager.get(), m_messageBoxes.get()};
+    services.timers = m_timers.get();
+    m_mainWindow = std::make_unique<CMainWindow>(services, [this] { RequestQuit(); });
     Log('+', "CMainWindow");
     return true;
 }
@@ -136,9 +150,21 @@ void CViewerApp::ShowMainWindow() {
     if (placement.valid && placement.fullScreen) m_mainWindow->showFullScreen();
     // Reported from the loop, once the window has been laid out and painted.
     QTimer::singleShot(0, m_mainWindow.get(), [this] {
+        OpenFromCommandLine();
         if (m_options.onShown) m_options.onShown();
         if (m_options.quitWhenShown) RequestQuit();
     });
+}
+
+void CViewerApp::OpenFromCommandLine() {
+    if (m_request.archive) {
+        // ZIP archives are not read yet: say so rather than ignore the request.
+        m_mainWindow->statusBar()->showMessage("ZIP archives cannot be opened yet");
+        return;
+    }
+    if (m_request.folders.empty() && m_request.files.empty()) return;
+    const bool optical = !m_request.folders.empty() && IsOnOpticalDrive(m_request.folders.front());
+    m_mainWindow->Scans().StartScan(m_request.folders, m_request.files, optical);
 }
 
 void CViewerApp::RecordPlacement() {
@@ -161,6 +187,9 @@ void CViewerApp::OnQuitRequest() {
 void CViewerApp::OnDestroy() {
     RecordPlacement();
     Destroy(m_mainWindow, "CMainWindow");
+    // The queue goes before the task manager its jobs report to.
+    Destroy(m_jobs, "CJobQueue");
+    Destroy(m_tasks, "CTaskManager");
     Destroy(m_presets, "CWindowPresetTable");
     Destroy(m_seriesStates, "CSeriesStateStore");
     Destroy(m_dictionary, "CDicomDictionary");

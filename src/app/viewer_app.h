@@ -34,6 +34,8 @@ class CSeriesStateStore;
 class CLanguageManager;
 class CMessageWndManager;
 class CSettingsLanguageCode;
+class CJobQueue;
+class CTaskManager;
 class CWindowPresetTable;
 
 struct ViewerAppOptions {
@@ -73,6 +75,7 @@ private:
     bool CreatePhaseTwo();
     void ShowMainWindow();
     void RecordPlacement();
+    void OpenFromCommandLine();
     void Log(char sign, std::string_view name) const;
     template <typename T>
     void Destroy(std::unique_ptr<T>& service, std::string_view name);
@@ -99,8 +102,10 @@ private:
     std::unique_ptr<CMessageWndManager> m_messageBoxes;
     std::unique_ptr<CMemoryManager> m_memoryManager;
     std::unique_ptr<CDicomDictionary> m_dictionary;
+    std::unique_ptr<CJobQueue> m_jobs;
     std::unique_ptr<CSeriesStateStore> m_seriesStates;
     std::unique_ptr<CWindowPresetTable> m_presets;
+    std::unique_ptr<CTaskManager> m_tasks;
     std::unique_ptr<CMainWindow> m_mainWindow;
 };
 

@@ -41,10 +41,11 @@ TEST(ViewerApp, ServicesStartAndStopInTheirFixedOrder) {
         "+COptions", "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager",
         "+CMessageWndManager",
         // Phase two.
-        "+CMemoryManager", "+CDicomDictionary", "+CSeriesStateStore", "+CWindowPresetTable",
-        "+CMainWindow",
+        "+CMemoryManager", "+CDicomDictionary", "+CJobQueue", "+CSeriesStateStore",
+        "+CWindowPresetTable", "+CTaskManager", "+CMainWindow",
         // Shutdown: users before what they use.
-        "-CMainWindow", "-CWindowPresetTable", "-CSeriesStateStore", "-CDicomDictionary",
+        "-CMainWindow", "-CJobQueue", "-CTaskManager", "-CWindowPresetTable", "-CSeriesStateStore",
+        "-CDicomDictionary",
         "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager", "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions",
         "-CJPEGEngine", "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
     EXPECT_EQ(RunAndRecord({}), expected);

@@ -1,0 +1,91 @@
+#include "app/scan_controller.h"
+
+#include <QFileDialog>
+#include <QWidget>
+
+#include "app/message_wnd_manager.h"
+#include "app/study_tree.h"
+#include "engine/job_queue.h"
+#include "engine/scan_and_load_job.h"
+#include "engine/study_model.h"
+#include "support/language_manager.h"
+
+namespace vexel {
+namespace {
+
+constexpr uint32_t kNoImagesText = 1101;      // "No DICOM images found"
+constexpr uint32_t kScanAnotherText = 1102;   // "Would you like to scan another folder ..."
+
+}  // namespace
+
+CScanController::CScanController(ScanServices services, StudyModel& model, CStudyTree& tree,
+                                 QWidget* window)
+    : m_services(services), m_model(model), m_tree(tree), m_window(window) {
+    m_ownerId = m_registry->Register(*this);
+}
+
+CScanController::~CScanController() {
+    // Messages still on their way find no owner.
+    m_registry->Unregister(m_ownerId);
+    if (m_scan) m_scan->Cancel();
+}
+
+int32_t CScanController::ScanTaskId() const { return m_scan ? m_scan->TaskId() : 0; }
+
+bool CScanController::StartScan(std::vector<std::string> folders, std::vector<std::string> files,
+                                bool opticalDisc) {
+    if (m_scan || !m_services.queue || !m_services.tasks || !m_services.files) return false;
+    if (folders.empty() && files.empty()) return false;
+    auto job = std::make_shared<CDicomScanAndLoadJob>(*m_services.tasks, *m_services.files);
+    for (auto& folder : folders) job->AddFolder(std::move(folder));
+    for (auto& file : files) job->AddFile(std::move(file));
+    job->SetOwner(m_registry, m_ownerId);
+    if (!m_services.queue->Submit(job)) return false;
+    m_scan = std::move(job);
+    m_opticalDisc = opticalDisc;
+    return true;
+}
+
+void CScanController::AskForFolder() {
+    const QString folder = QFileDialog::getExistingDirectory(m_window, "Scan folder for DICOM files");
+    if (!folder.isEmpty()) StartScan({folder.toStdString()}, {}, false);
+}
+
+uint32_t CScanController::OnJobMessage(CDicomJob& job, const JobMessage* message) {
+    if (message == nullptr) {
+        if (&job == m_scan.get()) m_scan.reset();
+        return 0;
+    }
+    switch (message->code) {
+        case JobMessageCode::FileLoaded:
+            return message->file ? OnFileLoaded(*message->file) : 0;
+        case JobMessageCode::ScanFinished:
+            OnScanFinished();
+            return 0;
+        default:
+            return 0;
+    }
+}
+
+uint32_t CScanController::OnFileLoaded(CDicomFile& file) {
+    const AddFileResult result = m_model.AddFile(file);
+    m_tree.Apply(result, m_model);
+    if (result.status != AddFileStatus::Added) return 0;
+    if (m_opticalDisc) return kDecodeOpticalDisc;
+    // A new series gets its first image ready for its thumbnail.
+    return result.seriesPlacement.created ? kDecodeFirstFrame : 0;
+}
+
+void CScanController::OnScanFinished() {
+    const uint32_t loaded = m_scan ? m_scan->LoadedCount() : 0;
+    const uint32_t skipped = m_scan ? m_scan->SkippedFiles() + m_scan->SkippedEntries() : 0;
+    if (onScanFinished) onScanFinished(loaded, skipped);
+    if (loaded > 0 || m_services.messages == nullptr) return;
+    m_services.messages->ShowMessage(GetString(kNoImagesText), GetString(kScanAnotherText), m_window,
+                                     MessageKind::Question, 0,
+                                     [this, alive = std::weak_ptr<bool>(m_alive)](int result) {
+                                         if (result == 1 && alive.lock()) AskForFolder();
+                                     });
+}
+
+}  // namespace vexel

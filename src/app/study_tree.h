@@ -1,0 +1,31 @@
+// The provisional list of what was loaded: patients, their studies and their series with
+// image counts, rows inserted where the model's order puts them while a scan runs.
+#pragma once
+
+#include <QTreeWidget>
+#include <map>
+
+#include "engine/study_model.h"
+
+namespace vexel {
+
+class CStudyTree final : public QTreeWidget {
+    Q_OBJECT
+
+public:
+    explicit CStudyTree(QWidget* parent = nullptr);
+
+    // Applies one AddFile result (in revision order) of model.
+    void Apply(const AddFileResult& result, const StudyModel& model);
+    void Reset();
+
+    // Row texts, also used by the tests.
+    static QString PatientText(const PatientView& patient);
+    static QString StudyText(const StudyView& study);
+    static QString SeriesText(const SeriesView& series);
+
+private:
+    QTreeWidgetItem* InsertRow(QTreeWidgetItem* parent, uint32_t position);
+};
+
+}  // namespace vexel

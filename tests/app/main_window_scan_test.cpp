@@ -1,0 +1,100 @@
+// The viewer started on folders, as a user would from the command line: the tree fills in
+// display order with image counts, and a folder without images ends with the question to
+// scan another one.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QTimer>
+#include <QTreeWidgetItemIterator>
+#include <chrono>
+#include <fstream>
+#include <functional>
+
+#include "app/main_window.h"
+#include "app/message_wnd.h"
+#include "app/message_wnd_manager.h"
+#include "app/study_tree.h"
+#include "app/viewer_app.h"
+#include "common/test_paths.h"
+#include "engine/study_model.h"
+#include "phantom/phantom_writer.h"
+
+namespace vexel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Runs the viewer on paths; check runs on the loop every 20 ms until it returns true (or 20 s
+// pass), then the viewer quits.
+void RunViewerUntil(const std::vector<std::string>& paths,
+                    const std::function<bool(CViewerApp&)>& check, const std::string& scratch) {
+    ViewerAppOptions options;
+    const auto root = test::ScratchDir(scratch);
+    options.folders = UserBaseFolders{root / "data", root / "config"};
+    CViewerApp* running = nullptr;
+    options.onShown = [&] {
+        auto* timer = new QTimer(running->MainWindow());
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        QObject::connect(timer, &QTimer::timeout, [&, timer, deadline] {
+            if (check(*running) || std::chrono::steady_clock::now() > deadline) {
+                timer->stop();
+                running->RequestQuit();
+            }
+        });
+        timer->start(20);
+    };
+    CViewerApp app(options);
+    running = &app;
+    std::vector<std::string> arguments = {"vexel-viewer"};
+    arguments.insert(arguments.end(), paths.begin(), paths.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments) argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    EXPECT_EQ(app.Run(int(arguments.size()), argv.data()), 0);
+}
+
+TEST(MainWindowScan, TreeListsTheStudyInDisplayOrderWithImageCounts) {
+    const fs::path root = test::ScratchDir("viewer-scan-study");
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 32;
+    options.slices = 7;
+    options.frames = 3;
+    std::string error;
+    ASSERT_TRUE(phantom::WriteStudy(root / "study", {true, true, true, false}, options, &error));
+    std::vector<std::string> rows;
+    RunViewerUntil({(root / "study").string()}, [&](CViewerApp& app) {
+        CMainWindow& window = *app.MainWindow();
+        if (window.Scans().Scanning()) return false;
+        rows.clear();
+        CStudyTree& tree = window.Tree();
+        for (QTreeWidgetItemIterator it(&tree); *it; ++it) {
+            rows.push_back(((*it)->text(0) + "|" + (*it)->text(1)).toStdString());
+        }
+        return true;
+    }, "viewer-scan-study-user");
+    // One patient, one study, then the series by number: CT 1, PET 2, multi-frame 3.
+    ASSERT_EQ(rows.size(), 5u);
+    EXPECT_EQ(rows[2].substr(0, 2), "1 ");
+    EXPECT_NE(rows[2].find("|7"), std::string::npos) << rows[2];
+    EXPECT_EQ(rows[3].substr(0, 2), "2 ");
+    EXPECT_EQ(rows[4].substr(0, 2), "3 ");
+    EXPECT_NE(rows[4].find("|3"), std::string::npos) << "the multi-frame file counts its frames";
+}
+
+TEST(MainWindowScan, AFolderWithoutImagesAsksToScanAnother) {
+    const fs::path root = test::ScratchDir("viewer-scan-empty");
+    std::ofstream(root / "readme.txt") << "no images here";
+    std::string heading;
+    RunViewerUntil({root.string()}, [&](CViewerApp& app) {
+        CMessageWndManager& boxes = *app.MessageBoxes();
+        if (boxes.BoxCount() == 0) return false;
+        heading = boxes.Box(0)->HeadingLabel()->text().toStdString();
+        boxes.Box(0)->Answer(0);
+        return true;
+    }, "viewer-scan-empty-user");
+    EXPECT_EQ(heading, "No DICOM images found");
+}
+
+}  // namespace
+}  // namespace vexel
