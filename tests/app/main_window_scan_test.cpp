@@ -96,5 +96,24 @@ TEST(MainWindowScan, AFolderWithoutImagesAsksToScanAnother) {
     EXPECT_EQ(heading, "No DICOM images found");
 }
 
+TEST(MainWindowScan, QuitDuringAScanStopsItAndEndsPromptly) {
+    const fs::path root = test::ScratchDir("viewer-scan-quit");
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 32;
+    options.slices = 3000;
+    std::string error;
+    ASSERT_TRUE(phantom::WriteCtSeries(root / "CT", options, &error)) << error;
+    size_t filesAtQuit = 0;
+    const auto start = std::chrono::steady_clock::now();
+    RunViewerUntil({root.string()}, [&](CViewerApp& app) {
+        filesAtQuit = app.MainWindow()->Model().FileCount();
+        return filesAtQuit >= 100;
+    }, "viewer-scan-quit-user");
+    // A hang would run into the 20 s limit of the check or never return.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+    EXPECT_GE(filesAtQuit, 100u);
+    EXPECT_LT(filesAtQuit, 3000u) << "the scan ended before the quit: nothing was tested";
+}
+
 }  // namespace
 }  // namespace vexel
