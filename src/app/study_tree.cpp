@@ -81,6 +81,8 @@ void CStudyTree::Apply(const AddFileResult& result, const StudyModel& model) {
     if (!series) return;
     seriesRow->setText(0, SeriesText(*series));
     seriesRow->setText(1, QString::number(series->frameTotal));
+    // Patient and study texts change only when a row appears below them.
+    if (!result.seriesPlacement.created) return;
     const auto patients = model.Snapshot();
     if (result.patient.position >= patients.size()) return;
     const PatientView& patient = patients[result.patient.position];
