@@ -13,6 +13,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "j2k_encoder.h"
 #include "phantom/phantom_writer.h"
 #include "vexel_codec.h"
 
@@ -46,35 +47,9 @@ std::vector<uint8_t> EncodeJpegLs(const std::vector<uint16_t>& samples) {
     return bytes;
 }
 
-OPJ_SIZE_T AppendBytes(void* buffer, OPJ_SIZE_T count, void* user) {
-    auto* out = static_cast<std::vector<uint8_t>*>(user);
-    out->insert(out->end(), static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + count);
-    return count;
-}
-
-// Lossless (5/3 wavelet), OpenJPEG's default parameters, J2K codestream.
 std::vector<uint8_t> EncodeJ2k(const std::vector<uint16_t>& samples) {
-    opj_image_cmptparm_t component{};
-    component.dx = component.dy = 1;
-    component.w = component.h = kSize;
-    component.prec = 16;
-    opj_image_t* image = opj_image_create(1, &component, OPJ_CLRSPC_GRAY);
-    image->x1 = image->y1 = kSize;
-    std::copy(samples.begin(), samples.end(), image->comps[0].data);
-    opj_cparameters_t parameters;
-    opj_set_default_encoder_parameters(&parameters);
-    opj_codec_t* codec = opj_create_compress(OPJ_CODEC_J2K);
-    std::vector<uint8_t> out;
-    opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_FALSE);
-    opj_stream_set_user_data(stream, &out, nullptr);
-    opj_stream_set_write_function(stream, &AppendBytes);
-    const bool ok = opj_setup_encoder(codec, &parameters, image) &&
-                    opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
-                    opj_end_compress(codec, stream);
-    opj_stream_destroy(stream);
-    opj_destroy_codec(codec);
-    opj_image_destroy(image);
-    if (!ok) throw std::runtime_error("OpenJPEG encoding failed");
+    std::vector<uint8_t> out = vexel::bench::EncodeJ2kLossless(samples, kSize, kSize);
+    if (out.empty()) throw std::runtime_error("OpenJPEG encoding failed");
     return out;
 }
 

@@ -1,0 +1,47 @@
+#include "j2k_encoder.h"
+
+#include <openjpeg.h>
+
+#include <algorithm>
+
+namespace vexel::bench {
+namespace {
+
+OPJ_SIZE_T AppendBytes(void* buffer, OPJ_SIZE_T count, void* user) {
+    auto* out = static_cast<std::vector<uint8_t>*>(user);
+    out->insert(out->end(), static_cast<uint8_t*>(buffer), static_cast<uint8_t*>(buffer) + count);
+    return count;
+}
+
+}  // namespace
+
+std::vector<uint8_t> EncodeJ2kLossless(const std::vector<uint16_t>& samples, uint32_t columns,
+                                       uint32_t rows) {
+    if (samples.size() < size_t(columns) * rows) return {};
+    opj_image_cmptparm_t component{};
+    component.dx = component.dy = 1;
+    component.w = columns;
+    component.h = rows;
+    component.prec = 16;
+    opj_image_t* image = opj_image_create(1, &component, OPJ_CLRSPC_GRAY);
+    if (image == nullptr) return {};
+    image->x1 = columns;
+    image->y1 = rows;
+    std::copy_n(samples.begin(), size_t(columns) * rows, image->comps[0].data);
+    opj_cparameters_t parameters;
+    opj_set_default_encoder_parameters(&parameters);
+    opj_codec_t* codec = opj_create_compress(OPJ_CODEC_J2K);
+    std::vector<uint8_t> out;
+    opj_stream_t* stream = opj_stream_create(1 << 16, OPJ_FALSE);
+    opj_stream_set_user_data(stream, &out, nullptr);
+    opj_stream_set_write_function(stream, &AppendBytes);
+    const bool ok = opj_setup_encoder(codec, &parameters, image) &&
+                    opj_start_compress(codec, image, stream) && opj_encode(codec, stream) &&
+                    opj_end_compress(codec, stream);
+    opj_stream_destroy(stream);
+    opj_destroy_codec(codec);
+    opj_image_destroy(image);
+    return ok ? out : std::vector<uint8_t>{};
+}
+
+}  // namespace vexel::bench
