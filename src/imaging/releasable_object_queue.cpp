@@ -66,18 +66,21 @@ uint64_t CReleasableObjectQueue::ReleasePass(bool forced, uint64_t targetBytes) 
     std::lock_guard lock(m_lock);
     uint64_t released = 0;
     CReleasableObject* firstKept = nullptr;
+    // The object stays linked while it is asked, so that its destructor (which leaves the
+    // queue under this lock) waits until the pass is done with it.
     auto keep = [&](CReleasableObject* object) {
+        UnlinkLocked(object);
         PushBackLocked(object);
         if (firstKept == nullptr) firstKept = object;
     };
     while (m_head != nullptr && m_head != firstKept) {
         CReleasableObject* object = m_head;
-        UnlinkLocked(object);
         if (!forced && object->IsInUse()) {
             keep(object);
             continue;
         }
         if (object->Release()) {
+            UnlinkLocked(object);
             const int64_t size = object->ResidentSize();
             object->SetResidentSize(0);
             if (size > 0) {
@@ -86,6 +89,8 @@ uint64_t CReleasableObjectQueue::ReleasePass(bool forced, uint64_t targetBytes) 
             }
         } else if (object->ResidentSize() > 0) {
             keep(object);
+        } else {
+            UnlinkLocked(object);
         }
         if (released >= targetBytes) break;
     }
