@@ -1,0 +1,117 @@
+#include "viewer/resampler_scale.h"
+
+#include <algorithm>
+
+namespace vexel {
+namespace {
+
+template <int C>
+uint32_t Pack(const float* sums) {
+    // Weights sum to 1, so only rounding can pass 255; it must not wrap to black.
+    const auto level = [](float v) { return std::min(uint32_t(v + 0.5f), 255u); };
+    if constexpr (C == 1) {
+        return level(sums[0]) * 0x010101u;
+    } else {
+        return level(sums[0]) | level(sums[1]) << 8 | level(sums[2]) << 16;
+    }
+}
+
+template <int C>
+void BlendRows(const ScaleJob& job, int32_t row, float* acc) {
+    const AxisTaps& rows = *job.rows;
+    const AxisTaps& columns = *job.columns;
+    const size_t span = size_t(columns.highest - columns.lowest + 1) * C;
+    const uint32_t begin = rows.first[size_t(row)], end = rows.first[size_t(row) + 1];
+    for (uint32_t t = begin; t < end; ++t) {
+        const size_t offset = (size_t(rows.index[t]) * size_t(job.sourceWidth) + columns.lowest);
+        const uint8_t* src = job.source + offset * C;
+        const float w = rows.weight[t];
+        if (t == begin) {
+            for (size_t k = 0; k < span; ++k)
+                acc[k] = w * float(src[k]);
+        } else {
+            for (size_t k = 0; k < span; ++k)
+                acc[k] += w * float(src[k]);
+        }
+    }
+}
+
+template <int C>
+void BlendTwoColumns(const AxisTaps& columns, const float* acc, uint32_t* out) {
+    const size_t count = columns.first.size() - 1;
+    const uint32_t* index = columns.index.data();
+    const float* weight = columns.weight.data();
+    for (size_t i = 0; i < count; ++i) {
+        const float* a = acc + size_t(index[2 * i] - columns.lowest) * C;
+        const float* b = acc + size_t(index[2 * i + 1] - columns.lowest) * C;
+        const float w0 = weight[2 * i], w1 = weight[2 * i + 1];
+        float sums[C];
+        for (int c = 0; c < C; ++c)
+            sums[c] = w0 * a[c] + w1 * b[c];
+        out[i] = Pack<C>(sums);
+    }
+}
+
+template <int C>
+void BlendColumns(const AxisTaps& columns, const float* acc, uint32_t* out) {
+    if (columns.tapsPerPixel == 2) {
+        BlendTwoColumns<C>(columns, acc, out);
+        return;
+    }
+    const size_t count = columns.first.size() - 1;
+    for (size_t i = 0; i < count; ++i) {
+        float sums[C] = {};
+        for (uint32_t t = columns.first[i]; t < columns.first[i + 1]; ++t) {
+            const float* a = acc + size_t(columns.index[t] - columns.lowest) * C;
+            for (int c = 0; c < C; ++c)
+                sums[c] += columns.weight[t] * a[c];
+        }
+        out[i] = Pack<C>(sums);
+    }
+}
+
+// Zoom 1: the intermediate's pixels as they are.
+void CopyRows(const ScaleJob& job, int32_t first, int32_t last) {
+    const AxisTaps& columns = *job.columns;
+    const size_t count = columns.first.size() - 1;
+    for (int32_t row = first; row <= last; ++row) {
+        const size_t sourceRow = size_t(job.rows->index[size_t(row)]) * size_t(job.sourceWidth);
+        uint32_t* out = job.dest + size_t(row) * job.destStride;
+        if (job.channels == 1) {
+            const uint8_t* src = job.source + sourceRow;
+            for (size_t i = 0; i < count; ++i)
+                out[i] = uint32_t(src[columns.index[i]]) * 0x010101u;
+        } else {
+            const auto* src = reinterpret_cast<const uint32_t*>(job.source) + sourceRow;
+            for (size_t i = 0; i < count; ++i)
+                out[i] = src[columns.index[i]];
+        }
+    }
+}
+
+template <int C>
+void FilterRows(const ScaleJob& job, int32_t first, int32_t last, float* acc) {
+    for (int32_t row = first; row <= last; ++row) {
+        BlendRows<C>(job, row, acc);
+        BlendColumns<C>(*job.columns, acc, job.dest + size_t(row) * job.destStride);
+    }
+}
+
+}  // namespace
+
+size_t AccumulatorSize(const ScaleJob& job) {
+    if (job.columns == nullptr || job.columns->index.empty()) return 0;
+    return size_t(job.columns->highest - job.columns->lowest + 1) * size_t(job.channels);
+}
+
+void ScaleRows(const ScaleJob& job, int32_t first, int32_t last, float* accumulator) {
+    if (job.columns->tapsPerPixel == 1 && job.rows->tapsPerPixel == 1) {
+        CopyRows(job, first, last);
+    } else if (job.channels == 1) {
+        FilterRows<1>(job, first, last, accumulator);
+    } else {
+        FilterRows<4>(job, first, last, accumulator);
+    }
+}
+
+}  // namespace vexel

@@ -1,0 +1,109 @@
+// Rendered images land where the view geometry says: single bright pixels, rendered for every
+// rotation, mirror and zoom, peak at the screen pixel that contains ImageToScreen of their
+// centre.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "imaging/dicom_frame.h"
+#include "resample_test_support.h"
+#include "viewer/display_lut.h"
+#include "viewer/resampler.h"
+
+namespace vexel {
+namespace {
+
+constexpr int kWidth = 61;
+constexpr int kHeight = 43;
+
+std::vector<test::Marker> Markers() {
+    std::vector<test::Marker> markers;
+    for (int y = 4; y < kHeight; y += 9)
+        for (int x = 3; x < kWidth; x += 9)
+            markers.push_back({x, y});
+    return markers;
+}
+
+struct LandingCase {
+    uint32_t rotation;
+    bool horizontal;
+    bool vertical;
+    float zoom;
+    int anchorX;
+    int anchorY;
+};
+
+std::string LandingName(const testing::TestParamInfo<LandingCase>& info) {
+    std::ostringstream name;
+    name << "R" << info.param.rotation << (info.param.horizontal ? "H" : "")
+         << (info.param.vertical ? "V" : "") << "_Z" << int(info.param.zoom * 100) << "_A"
+         << info.param.anchorX << "x" << info.param.anchorY;
+    return name.str();
+}
+
+std::vector<LandingCase> LandingCases() {
+    std::vector<LandingCase> cases;
+    for (uint32_t rotation : {0u, 90u, 180u, 270u})
+        for (int mirrors = 0; mirrors < 4; ++mirrors)
+            for (float zoom : {0.37f, 1.0f, 1.5f, 2.25f, 7.9f})
+                for (int anchor : {31, 50})
+                    cases.push_back({rotation, (mirrors & 1) != 0, (mirrors & 2) != 0, zoom, anchor,
+                                     anchor + 7});
+    return cases;
+}
+
+uint32_t Grey(const test::CGuardedBitmap& bitmap, int x, int y) {
+    return bitmap.At(x, y) & 0xFF;
+}
+
+class MarkerLanding : public testing::TestWithParam<LandingCase> {};
+
+TEST_P(MarkerLanding, PeaksWhereImageToScreenPoints) {
+    static test::OpenedImage opened =
+        test::OpenMarkerImage("markers", kWidth, kHeight, Markers(), 4000);
+    ASSERT_NE(opened.image, nullptr);
+    const LandingCase& c = GetParam();
+    const ViewGeometry g = test::MakeView(kWidth, kHeight, 101, 77, c.rotation, c.horizontal,
+                                          c.vertical, c.zoom, c.anchorX, c.anchorY);
+    CDisplayLUT lut;
+    lut.SetWindow(2000, 4000, false, true);
+    CResampler resampler(2);
+    resampler.SetGeometry(g);
+    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
+    ASSERT_TRUE(bitmap.GuardIntact());
+    int checked = 0;
+    for (const test::Marker& m : Markers()) {
+        const auto exact = ImageToScreenExact(g, float(m.x) + 0.5f, float(m.y) + 0.5f);
+        const auto rounded = ImageToScreen(g, float(m.x) + 0.5f, float(m.y) + 0.5f);
+        ASSERT_TRUE(exact && rounded);
+        const int px = int(std::floor(exact->x)), py = int(std::floor(exact->y));
+        EXPECT_TRUE(rounded->x == px || rounded->x == px + 1);
+        EXPECT_TRUE(rounded->y == py || rounded->y == py + 1);
+        const int x = px - g.visibleDestX, y = py - g.visibleDestY;
+        if (x < 1 || y < 1 || x >= g.visibleDestWidth - 1 || y >= g.visibleDestHeight - 1) {
+            continue;
+        }
+        ++checked;
+        const uint32_t peak = Grey(bitmap, x, y);
+        EXPECT_GT(peak, 0u) << "marker " << m.x << "," << m.y << " at " << px << "," << py;
+        for (int dy = -1; dy <= 1; ++dy) {
+            for (int dx = -1; dx <= 1; ++dx) {
+                EXPECT_LE(Grey(bitmap, x + dx, y + dy), peak + 1)
+                    << "marker " << m.x << "," << m.y << " expected at " << px << "," << py
+                    << ", brighter at " << px + dx << "," << py + dy;
+            }
+        }
+    }
+    EXPECT_GT(checked, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(AllOrientations, MarkerLanding, testing::ValuesIn(LandingCases()),
+                         LandingName);
+
+}  // namespace
+}  // namespace vexel

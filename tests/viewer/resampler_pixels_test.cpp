@@ -1,0 +1,240 @@
+// Rendered grey levels against the linear VOI function written out in the test: at zoom 1
+// every pixel of signed, unsigned, MONOCHROME1, rescaled, negative, RGB and palette images;
+// bilinear enlargement and area-average reduction against plain reference filters.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "common/test_paths.h"
+#include "imaging/dicom_frame.h"
+#include "phantom/phantom_writer.h"
+#include "resample_test_support.h"
+#include "viewer/display_lut.h"
+#include "viewer/resampler.h"
+#include "voi_oracle.h"
+
+namespace vexel {
+namespace {
+
+struct GreyCase {
+    std::string name;
+    bool isSigned;
+    std::string photometric;
+    double slope;
+    double intercept;
+    float centre;
+    float width;
+    bool negative;
+};
+
+// Stored values spread over the whole sample range, both ends included.
+std::vector<int32_t> SpreadValues(int count, bool isSigned) {
+    std::vector<int32_t> values;
+    for (int i = 0; i < count; ++i) {
+        const auto v = int32_t((uint64_t(i) * 2654435761u) % 65536);
+        values.push_back(isSigned ? v - 32768 : v);
+    }
+    values[0] = isSigned ? -32768 : 0;
+    values[1] = isSigned ? 32767 : 65535;
+    values[2] = 0;
+    return values;
+}
+
+std::string Number(double value) {
+    std::ostringstream text;
+    text << value;
+    return text.str();
+}
+
+// The modality value the display indexes, rounded half up and kept inside the table.
+int64_t ModalityValue(int32_t stored, double slope, double intercept) {
+    const double value = std::floor(stored * slope + intercept + 0.5);
+    return int64_t(std::clamp(value, -65536.0, 65535.0));
+}
+
+ViewGeometry ActualSizeView(int width, int height) {
+    ViewGeometry g = test::MakeView(width, height, width + 9, height + 4, 0, false, false, 0, 0, 0);
+    LayoutActualSize(g);
+    return g;
+}
+
+std::string GreyCaseName(const testing::TestParamInfo<GreyCase>& param) {
+    return param.param.name;
+}
+
+class GreyAtZoomOne : public testing::TestWithParam<GreyCase> {};
+
+TEST_P(GreyAtZoomOne, EveryPixelFollowsTheVoiFunction) {
+    const GreyCase& c = GetParam();
+    test::HandImage hand;
+    hand.columns = 29;
+    hand.rows = 17;
+    hand.isSigned = c.isSigned;
+    hand.photometric = c.photometric;
+    hand.rescaleSlope = Number(c.slope);
+    hand.rescaleIntercept = Number(c.intercept);
+    hand.pixels = SpreadValues(29 * 17, c.isSigned);
+    test::OpenedImage opened = test::OpenHandImage(hand, "grey-" + c.name);
+    ASSERT_NE(opened.image, nullptr);
+    const bool monochrome1 = c.photometric == "MONOCHROME1";
+    CDisplayLUT lut;
+    lut.SetNegative(c.negative);
+    lut.SetWindow(c.centre, c.width, monochrome1, true);
+    const ViewGeometry g = ActualSizeView(29, 17);
+    ASSERT_EQ(g.zoom, 1.0f);
+    CResampler resampler(2);
+    resampler.SetGeometry(g);
+    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
+    ASSERT_TRUE(bitmap.GuardIntact());
+    ASSERT_EQ(bitmap.Width(), 29);
+    for (int y = 0; y < 17; ++y) {
+        for (int x = 0; x < 29; ++x) {
+            const int32_t stored = hand.pixels[size_t(y) * 29 + size_t(x)];
+            const int64_t value = ModalityValue(stored, c.slope, c.intercept);
+            const auto expected =
+                test::LinearVoi(value, c.centre, c.width, monochrome1 != c.negative);
+            const uint32_t pixel = bitmap.At(x, y);
+            const int level = int(pixel & 0xFF);
+            ASSERT_EQ(pixel, uint32_t(level) * 0x010101u) << "pixel " << x << "," << y;
+            ASSERT_LE(std::abs(level - expected.level), expected.ambiguous ? 1 : 0)
+                << "pixel " << x << "," << y << " stored " << stored << " value " << value;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, GreyAtZoomOne,
+    testing::Values(GreyCase{"Unsigned", false, "MONOCHROME2", 1, 0, 30000, 40000, false},
+                    GreyCase{"Signed", true, "MONOCHROME2", 1, 0, -2000, 30001, false},
+                    GreyCase{"CtRescale", true, "MONOCHROME2", 1, -1024, 40, 400, false},
+                    GreyCase{"CtRescaleWide", false, "MONOCHROME2", 1, -1024, 20000, 70000, false},
+                    GreyCase{"Monochrome1", false, "MONOCHROME1", 1, 0, 32000, 50000, false},
+                    GreyCase{"Negative", true, "MONOCHROME2", 1, 0, 100, 60000, true},
+                    GreyCase{"Monochrome1Negative", true, "MONOCHROME1", 1, 0, 0, 64000, true},
+                    GreyCase{"SlopeTwo", true, "MONOCHROME2", 2, -100, 1000, 90000, false},
+                    GreyCase{"SlopeHalf", false, "MONOCHROME2", 0.5, 10.25, 15000, 30000, false},
+                    GreyCase{"BeyondTableTop", true, "MONOCHROME2", 3, 0, 65535.5f, 2, false},
+                    GreyCase{"BeyondTableBottom", true, "MONOCHROME2", 3, 0, -65535.5f, 2, false}),
+    GreyCaseName);
+
+using ExpectedRgb = std::function<std::array<int, 3>(int x, int y)>;
+
+// Renders a colour frame at zoom 1 and compares each channel with the VOI function.
+void ExpectColourAtZoomOne(CDicomFrame* frame, int width, int height, const ExpectedRgb& rgb,
+                           bool negative) {
+    ASSERT_NE(frame, nullptr);
+    CDisplayLUT lut;
+    lut.SetNegative(negative);
+    lut.SetWindow(100, 150, false, true);
+    const ViewGeometry g = ActualSizeView(width, height);
+    CResampler resampler(2);
+    resampler.SetGeometry(g);
+    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+    ASSERT_FALSE(resampler.RenderGrey(frame, bitmap.View(), &lut));
+    ASSERT_TRUE(bitmap.Untouched());
+    ASSERT_TRUE(resampler.RenderColour(frame, bitmap.View(), &lut, false));
+    ASSERT_TRUE(bitmap.GuardIntact());
+    for (int y = 0; y < height; ++y) {
+        for (int x = 0; x < width; ++x) {
+            const std::array<int, 3> source = rgb(x, y);
+            const uint32_t pixel = bitmap.At(x, y);
+            ASSERT_EQ(pixel >> 24, 0u);
+            const int shifts[3] = {16, 8, 0};  // red, green, blue
+            for (int c = 0; c < 3; ++c) {
+                const auto expected = test::LinearVoi(source[size_t(c)], 100, 150, negative);
+                const int level = int((pixel >> shifts[c]) & 0xFF);
+                ASSERT_LE(std::abs(level - expected.level), expected.ambiguous ? 1 : 0)
+                    << "pixel " << x << "," << y << " channel " << c;
+            }
+        }
+    }
+}
+
+TEST(ColourAtZoomOne, RgbChannelsFollowTheVoiFunction) {
+    phantom::PhantomOptions options;
+    options.columns = 24;
+    options.rows = 19;
+    options.slices = 4;
+    const auto folder = test::ScratchDir("resample-rgb");
+    std::string error;
+    ASSERT_TRUE(phantom::WriteRgbImage(folder, options, &error)) << error;
+    std::filesystem::path file;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        file = entry.path();
+    test::OpenedImage opened = test::OpenFile(file);
+    ASSERT_NE(opened.image, nullptr);
+    for (bool negative : {false, true}) {
+        ExpectColourAtZoomOne(
+            opened.image->Frame(0), 24, 19,
+            [&](int x, int y) {
+                const auto p = phantom::RgbPixel(options, x, y);
+                return std::array<int, 3>{p[0], p[1], p[2]};
+            },
+            negative);
+    }
+}
+
+TEST(ColourAtZoomOne, PaletteEntriesFollowTheVoiFunction) {
+    test::OpenedImage opened = test::OpenPaletteImage("palette", 21, 13);
+    ASSERT_NE(opened.image, nullptr);
+    ExpectColourAtZoomOne(
+        opened.image->Frame(0), 21, 13,
+        [](int x, int y) {
+            const int entry = test::PaletteIndexAt(x, y) - test::kPaletteFirst;
+            // 16-bit palette entries are shown by their high byte.
+            return std::array<int, 3>{test::PaletteEntry(0, entry) >> 8,
+                                      test::PaletteEntry(1, entry) >> 8,
+                                      test::PaletteEntry(2, entry) >> 8};
+        },
+        false);
+}
+
+TEST(OverlayAtZoomOne, PlaneAndShadowArePainted) {
+    const std::vector<test::Marker> overlay = {{2, 3}, {8, 6}, {5, 0}};
+    test::OpenedImage opened = test::OpenMarkerImage("overlay", 9, 7, {{4, 4}}, 1000, overlay);
+    ASSERT_NE(opened.image, nullptr);
+    CDisplayLUT lut;
+    lut.SetWindow(500, 1000, false, true);
+    const ViewGeometry g = ActualSizeView(9, 7);
+    CResampler resampler(1);
+    resampler.SetGeometry(g);
+    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+    ASSERT_TRUE(resampler.RenderGreyWithOverlay(opened.image->Frame(0), bitmap.View(), &lut));
+    for (int y = 0; y < 7; ++y) {
+        for (int x = 0; x < 9; ++x) {
+            uint32_t expected = (x == 4 && y == 4) ? 0x00FFFFFFu : 0;
+            for (const test::Marker& m : overlay)
+                if (m.x == x && m.y == y) expected = 0x00FFFFC0u;
+            EXPECT_EQ(bitmap.At(x, y), expected) << x << "," << y;
+        }
+    }
+    // Without the overlay path the plane is not drawn.
+    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
+    EXPECT_EQ(bitmap.At(2, 3), 0u);
+    EXPECT_EQ(bitmap.At(4, 4), 0x00FFFFFFu);
+}
+
+TEST(OverlayAtZoomOne, ShadowFallsRightAndDownOnScreenUnrotated) {
+    test::OpenedImage opened = test::OpenMarkerImage("shadow", 9, 7, {}, 0, {{2, 3}});
+    ASSERT_NE(opened.image, nullptr);
+    CDisplayLUT lut;
+    lut.SetWindow(-100, 10, false, true);  // background white, so the shadow shows
+    const ViewGeometry g = ActualSizeView(9, 7);
+    CResampler resampler(1);
+    resampler.SetGeometry(g);
+    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+    ASSERT_TRUE(resampler.RenderGreyWithOverlay(opened.image->Frame(0), bitmap.View(), &lut));
+    EXPECT_EQ(bitmap.At(2, 3), 0x00FFFFC0u);
+    EXPECT_EQ(bitmap.At(3, 4), 0u);
+    EXPECT_EQ(bitmap.At(1, 2), 0x00FFFFFFu);
+}
+
+}  // namespace
+}  // namespace vexel
