@@ -24,9 +24,12 @@ int main(int argc, char** argv) {
     bool cold = false;
     std::filesystem::path dataRoot = VEXEL_BENCH_DATA_DIR;
     for (int i = 1; i < argc; ++i) {
-        if (std::strncmp(argv[i], "--files=", 8) == 0) shape.files = std::atoi(argv[i] + 8);
-        else if (std::strcmp(argv[i], "--cold") == 0) cold = true;
-        else if (std::strncmp(argv[i], "--data-dir=", 11) == 0) dataRoot = argv[i] + 11;
+        if (std::strncmp(argv[i], "--files=", 8) == 0)
+            shape.files = std::atoi(argv[i] + 8);
+        else if (std::strcmp(argv[i], "--cold") == 0)
+            cold = true;
+        else if (std::strncmp(argv[i], "--data-dir=", 11) == 0)
+            dataRoot = argv[i] + 11;
     }
     vexel::CDicomDictionary dictionary;
     std::string error;
@@ -52,10 +55,11 @@ int main(int argc, char** argv) {
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     const double seconds = double(summary.elapsed.count()) / 1000.0;
-    std::printf("files %d  %s (resident before %.0f%%)  loaded %u  first series %lld ms  "
-                "end %.3f s  %.0f files/s  peak RSS %.1f MB\n",
-                shape.files, cold ? "cold" : "warm", resident * 100, summary.loaded,
-                static_cast<long long>(summary.firstSeriesAfter.count()), seconds,
-                seconds > 0 ? summary.loaded / seconds : 0.0, double(usage.ru_maxrss) / 1024.0);
+    std::printf(
+        "files %d  %s (resident before %.0f%%)  loaded %u  first series %lld ms  "
+        "end %.3f s  %.0f files/s  peak RSS %.1f MB\n",
+        shape.files, cold ? "cold" : "warm", resident * 100, summary.loaded,
+        static_cast<long long>(summary.firstSeriesAfter.count()), seconds,
+        seconds > 0 ? summary.loaded / seconds : 0.0, double(usage.ru_maxrss) / 1024.0);
     return summary.loaded == static_cast<uint32_t>(shape.files) ? 0 : 1;
 }

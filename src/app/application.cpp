@@ -10,14 +10,18 @@ std::atomic<CApplication*> g_application{nullptr};
 
 }  // namespace
 
-CApplication::CApplication() { g_application = this; }
+CApplication::CApplication() {
+    g_application = this;
+}
 
 CApplication::~CApplication() {
     CApplication* self = this;
     g_application.compare_exchange_strong(self, nullptr);
 }
 
-CApplication* CApplication::Instance() { return g_application.load(); }
+CApplication* CApplication::Instance() {
+    return g_application.load();
+}
 
 void CApplication::AttachLoop(IEventLoop* loop, CUIDispatcher* dispatcher) {
     m_loop = loop;
@@ -30,7 +34,9 @@ void CApplication::RequestQuit() {
     if (m_pendingShutdown.load() <= 0) QueueQuit();
 }
 
-void CApplication::AddPendingShutdown() { ++m_pendingShutdown; }
+void CApplication::AddPendingShutdown() {
+    ++m_pendingShutdown;
+}
 
 void CApplication::RemovePendingShutdown() {
     if (--m_pendingShutdown <= 0 && m_quitting) QueueQuit();

@@ -23,7 +23,8 @@ int main(int argc, char** argv) {
         options.onShown = [entered] {
             std::fprintf(stderr, "vexel-viewer: main window shown %.1f ms after entry\n",
                          std::chrono::duration<double, std::milli>(
-                             std::chrono::steady_clock::now() - entered).count());
+                             std::chrono::steady_clock::now() - entered)
+                             .count());
         };
     }
     int code = 0;
@@ -32,9 +33,10 @@ int main(int argc, char** argv) {
         code = app.Run(argc, argv);
     }
     if (options.quitWhenShown) {
-        std::fprintf(stderr, "vexel-viewer: ended %.1f ms after entry\n",
-                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                               entered).count());
+        std::fprintf(
+            stderr, "vexel-viewer: ended %.1f ms after entry\n",
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - entered)
+                .count());
     }
     return code;
 }

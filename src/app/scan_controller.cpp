@@ -13,8 +13,8 @@
 namespace vexel {
 namespace {
 
-constexpr uint32_t kNoImagesText = 1101;      // "No DICOM images found"
-constexpr uint32_t kScanAnotherText = 1102;   // "Would you like to scan another folder ..."
+constexpr uint32_t kNoImagesText = 1101;     // "No DICOM images found"
+constexpr uint32_t kScanAnotherText = 1102;  // "Would you like to scan another folder ..."
 
 }  // namespace
 
@@ -30,15 +30,19 @@ CScanController::~CScanController() {
     if (m_scan) m_scan->Cancel();
 }
 
-int32_t CScanController::ScanTaskId() const { return m_scan ? m_scan->TaskId() : 0; }
+int32_t CScanController::ScanTaskId() const {
+    return m_scan ? m_scan->TaskId() : 0;
+}
 
 bool CScanController::StartScan(std::vector<std::string> folders, std::vector<std::string> files,
                                 bool opticalDisc) {
     if (m_scan || !m_services.queue || !m_services.tasks || !m_services.files) return false;
     if (folders.empty() && files.empty()) return false;
     auto job = std::make_shared<CDicomScanAndLoadJob>(*m_services.tasks, *m_services.files);
-    for (auto& folder : folders) job->AddFolder(std::move(folder));
-    for (auto& file : files) job->AddFile(std::move(file));
+    for (auto& folder : folders)
+        job->AddFolder(std::move(folder));
+    for (auto& file : files)
+        job->AddFile(std::move(file));
     job->SetOwner(m_registry, m_ownerId);
     if (!m_services.queue->Submit(job)) return false;
     m_scan = std::move(job);
@@ -47,7 +51,8 @@ bool CScanController::StartScan(std::vector<std::string> folders, std::vector<st
 }
 
 void CScanController::AskForFolder() {
-    const QString folder = QFileDialog::getExistingDirectory(m_window, "Scan folder for DICOM files");
+    const QString folder =
+        QFileDialog::getExistingDirectory(m_window, "Scan folder for DICOM files");
     if (!folder.isEmpty()) StartScan({folder.toStdString()}, {}, false);
 }
 
@@ -81,8 +86,8 @@ void CScanController::OnScanFinished() {
     const uint32_t skipped = m_scan ? m_scan->SkippedFiles() + m_scan->SkippedEntries() : 0;
     if (onScanFinished) onScanFinished(loaded, skipped);
     if (loaded > 0 || m_services.messages == nullptr) return;
-    m_services.messages->ShowMessage(GetString(kNoImagesText), GetString(kScanAnotherText), m_window,
-                                     MessageKind::Question, 0,
+    m_services.messages->ShowMessage(GetString(kNoImagesText), GetString(kScanAnotherText),
+                                     m_window, MessageKind::Question, 0,
                                      [this, alive = std::weak_ptr<bool>(m_alive)](int result) {
                                          if (result == 1 && alive.lock()) AskForFolder();
                                      });

@@ -11,7 +11,9 @@ namespace {
 constexpr uint32_t kUnnamedText = 10002;      // "unnamed"
 constexpr uint32_t kStudyHeaderText = 10001;  // "%s: %d series"
 
-QString Text(uint32_t id) { return QString::fromStdString(GetString(id)); }
+QString Text(uint32_t id) {
+    return QString::fromStdString(GetString(id));
+}
 
 QString OrUnnamed(const std::string& text) {
     return text.empty() ? Text(kUnnamedText) : QString::fromStdString(text);
@@ -92,6 +94,8 @@ void CStudyTree::Apply(const AddFileResult& result, const StudyModel& model) {
     }
 }
 
-void CStudyTree::Reset() { clear(); }
+void CStudyTree::Reset() {
+    clear();
+}
 
 }  // namespace vexel

@@ -7,11 +7,9 @@
 
 #include "app/main_window.h"
 #include "app/message_wnd_manager.h"
-#include "app/settings_language_code.h"
-#include "support/language_environment.h"
-#include "support/language_manager.h"
-#include "dicom/dicom_dictionary.h"
 #include "app/path_utilities.h"
+#include "app/settings_language_code.h"
+#include "dicom/dicom_dictionary.h"
 #include "engine/job_queue.h"
 #include "engine/memory_manager.h"
 #include "engine/task_manager.h"
@@ -26,6 +24,8 @@
 #include "platform/memory_load.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/quit_signal.h"
+#include "support/language_environment.h"
+#include "support/language_manager.h"
 #include "viewer/series_state_store.h"
 #include "viewer/window_preset.h"
 
@@ -115,15 +115,15 @@ bool CViewerApp::CreatePhaseOne() {
 }
 
 bool CViewerApp::CreatePhaseTwo() {
-    m_memoryManager = std::make_unique<CMemoryManager>(*m_releaseQueue, m_memoryCache.get(),
-                                                       *m_memoryLoad);
+    m_memoryManager =
+        std::make_unique<CMemoryManager>(*m_releaseQueue, m_memoryCache.get(), *m_memoryLoad);
     Log('+', "CMemoryManager");
     m_dictionary = std::make_unique<CDicomDictionary>();
     Log('+', "CDicomDictionary");
     // The queue counts itself among the work the quit waits for, and stops on the shutdown hook.
-    m_jobs = std::make_unique<CJobQueue>(
-        *m_dispatcher, m_engine.get(),
-        PendingShutdownHooks{[this] { AddPendingShutdown(); }, [this] { RemovePendingShutdown(); }});
+    m_jobs = std::make_unique<CJobQueue>(*m_dispatcher, m_engine.get(),
+                                         PendingShutdownHooks{[this] { AddPendingShutdown(); },
+                                                              [this] { RemovePendingShutdown(); }});
     Log('+', "CJobQueue");
     m_seriesStates = std::make_unique<CSeriesStateStore>();
     Log('+', "CSeriesStateStore");

@@ -52,7 +52,8 @@ bool ParseOptions(int argc, char** argv, DecodeOptions& options) {
 }
 
 std::string Trimmed(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+        text.pop_back();
     return text;
 }
 
@@ -64,7 +65,8 @@ void PrintStatistics(const CDicomFrame& frame, const uint8_t* buffer, bool isSig
         const auto [low, high] = std::minmax_element(buffer, buffer + 3 * pixels);
         minimum = *low;
         maximum = *high;
-        for (size_t i = 0; i < 3 * pixels; ++i) sum += buffer[i];
+        for (size_t i = 0; i < 3 * pixels; ++i)
+            sum += buffer[i];
         sum /= double(3 * pixels);
     } else {
         const auto* words = reinterpret_cast<const uint16_t*>(buffer);
@@ -104,8 +106,9 @@ bool WriteNetpbm(const std::string& path, const CDicomFrame& frame, const uint8_
 std::string OutputPathFor(const std::string& out, uint32_t index, bool several) {
     if (!several) return out;
     const std::filesystem::path path(out);
-    return (path.parent_path() / (path.stem().string() + "-" + std::to_string(index) +
-                                  path.extension().string())).string();
+    return (path.parent_path() /
+            (path.stem().string() + "-" + std::to_string(index) + path.extension().string()))
+        .string();
 }
 
 }  // namespace
@@ -123,11 +126,12 @@ int RunDecode(int argc, char** argv, CMemoryManager& files) {
     }
     CDicomImage* image = CDicomImage::Of(*file);
     const PixelFormat& format = image->Format();
-    std::printf("rows: %d\ncolumns: %d\nframes: %zu\nphotometric: %s\nbits allocated: %u\n"
-                "bits stored: %u\nsigned: %s\n",
-                image->Rows(), image->Columns(), image->FrameCount(),
-                Trimmed(file->String(0x00280004)).c_str(), format.bitsAllocated, format.bitsStored,
-                format.isSigned ? "yes" : "no");
+    std::printf(
+        "rows: %d\ncolumns: %d\nframes: %zu\nphotometric: %s\nbits allocated: %u\n"
+        "bits stored: %u\nsigned: %s\n",
+        image->Rows(), image->Columns(), image->FrameCount(),
+        Trimmed(file->String(0x00280004)).c_str(), format.bitsAllocated, format.bitsStored,
+        format.isSigned ? "yes" : "no");
     std::fflush(stdout);
     if (image->FrameCount() == 0) {
         std::fprintf(stderr, "vexel: %s: %s\n", options.path.c_str(),

@@ -38,13 +38,12 @@ void PrintJson(const std::string& path, const std::vector<TagListRow>& rows, boo
     std::printf("%s{\"path\": %s, \"elements\": [", first ? "" : ",\n", JsonQuoted(path).c_str());
     for (size_t i = 0; i < rows.size(); ++i) {
         const TagListRow& row = rows[i];
-        std::printf("%s\n  {\"tag\": \"%04X,%04X\", \"depth\": %u, \"vr\": %s, \"length\": %s, "
-                    "\"name\": %s, \"value\": %s, \"count\": %s}",
-                    i ? "," : "", row.group, row.element, row.depth,
-                    JsonQuoted(row.vrText).c_str(),
-                    row.undefinedLength ? "\"Undefined\"" : row.lengthText.c_str(),
-                    JsonQuoted(row.name).c_str(), JsonQuoted(row.valueText).c_str(),
-                    row.countText.c_str());
+        std::printf(
+            "%s\n  {\"tag\": \"%04X,%04X\", \"depth\": %u, \"vr\": %s, \"length\": %s, "
+            "\"name\": %s, \"value\": %s, \"count\": %s}",
+            i ? "," : "", row.group, row.element, row.depth, JsonQuoted(row.vrText).c_str(),
+            row.undefinedLength ? "\"Undefined\"" : row.lengthText.c_str(),
+            JsonQuoted(row.name).c_str(), JsonQuoted(row.valueText).c_str(), row.countText.c_str());
     }
     std::printf("\n]}");
 }

@@ -20,7 +20,9 @@ namespace {
 
 constexpr const char* kUnnamed = "unnamed";
 
-std::string OrUnnamed(const std::string& text) { return text.empty() ? kUnnamed : text; }
+std::string OrUnnamed(const std::string& text) {
+    return text.empty() ? kUnnamed : text;
+}
 
 // "%s: %d series", as the study header shows it.
 std::string StudyHeader(const StudyView& study) {
@@ -46,11 +48,12 @@ void PrintText(const std::vector<PatientView>& patients) {
 }
 
 void PrintSeriesJson(const StudyModel& model, const SeriesView& series) {
-    std::printf("{\"seriesInstanceUid\":%s,\"number\":%d,\"description\":%s,\"modality\":%s,"
-                "\"images\":%u,\"files\":%u,\"sopInstanceUids\":[",
-                JsonQuoted(series.seriesInstanceUid).c_str(), series.seriesNumber,
-                JsonQuoted(series.description).c_str(), JsonQuoted(series.modality).c_str(),
-                series.frameTotal, series.fileCount);
+    std::printf(
+        "{\"seriesInstanceUid\":%s,\"number\":%d,\"description\":%s,\"modality\":%s,"
+        "\"images\":%u,\"files\":%u,\"sopInstanceUids\":[",
+        JsonQuoted(series.seriesInstanceUid).c_str(), series.seriesNumber,
+        JsonQuoted(series.description).c_str(), JsonQuoted(series.modality).c_str(),
+        series.frameTotal, series.fileCount);
     const auto records = model.GetSeriesFileRecords(series.id);
     for (size_t i = 0; i < records.size(); ++i) {
         std::printf("%s%s", i ? "," : "", JsonQuoted(records[i].sopInstanceUid).c_str());
@@ -67,11 +70,12 @@ void PrintJson(const StudyModel& model, const std::vector<PatientView>& patients
                     JsonQuoted(patient.name).c_str(), JsonQuoted(patient.birthDate).c_str());
         for (size_t s = 0; s < patient.studies.size(); ++s) {
             const StudyView& study = patient.studies[s];
-            std::printf("%s{\"studyInstanceUid\":%s,\"date\":%s,\"time\":%s,\"description\":%s,"
-                        "\"header\":%s,\"series\":[",
-                        s ? "," : "", JsonQuoted(study.studyInstanceUid).c_str(),
-                        JsonQuoted(study.date).c_str(), JsonQuoted(study.time).c_str(),
-                        JsonQuoted(study.description).c_str(), JsonQuoted(StudyHeader(study)).c_str());
+            std::printf(
+                "%s{\"studyInstanceUid\":%s,\"date\":%s,\"time\":%s,\"description\":%s,"
+                "\"header\":%s,\"series\":[",
+                s ? "," : "", JsonQuoted(study.studyInstanceUid).c_str(),
+                JsonQuoted(study.date).c_str(), JsonQuoted(study.time).c_str(),
+                JsonQuoted(study.description).c_str(), JsonQuoted(StudyHeader(study)).c_str());
             for (size_t i = 0; i < study.series.size(); ++i) {
                 if (i) std::printf(",");
                 PrintSeriesJson(model, study.series[i]);
@@ -125,7 +129,8 @@ int RunScan(int argc, char** argv, CMemoryManager& files) {
     }
     std::fflush(stdout);
     const uint32_t skipped = summary.skippedFiles + summary.skippedEntries;
-    if (skipped > 0) std::fprintf(stderr, "vexel: %u %s skipped\n", skipped, skipped == 1 ? "file" : "files");
+    if (skipped > 0)
+        std::fprintf(stderr, "vexel: %u %s skipped\n", skipped, skipped == 1 ? "file" : "files");
     if (summary.loaded == 0) {
         std::fprintf(stderr, "vexel: No DICOM images found\n");
         return 1;

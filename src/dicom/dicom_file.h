@@ -6,8 +6,8 @@
 #include <sys/stat.h>
 
 #include <atomic>
-#include <memory>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>

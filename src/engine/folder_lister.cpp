@@ -24,7 +24,8 @@ class CFolderWalk {
 public:
     CFolderWalk(FolderListing& listing) : m_listing(listing) {}
     ~CFolderWalk() {
-        for (OpenFolder& folder : m_stack) closedir(folder.handle);
+        for (OpenFolder& folder : m_stack)
+            closedir(folder.handle);
     }
     CFolderWalk(const CFolderWalk&) = delete;
     CFolderWalk& operator=(const CFolderWalk&) = delete;
@@ -32,7 +33,8 @@ public:
     bool Enter(std::string path) {
         struct stat status {};
         if (stat(path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode) ||
-            m_stack.size() >= kMaxDepth || !m_entered.insert({status.st_dev, status.st_ino}).second) {
+            m_stack.size() >= kMaxDepth ||
+            !m_entered.insert({status.st_dev, status.st_ino}).second) {
             return false;
         }
         DIR* handle = opendir(path.c_str());
@@ -101,7 +103,8 @@ private:
 bool ListFolder(std::string_view folder, FolderListing& listing,
                 const std::function<bool()>& cancelled) {
     std::string path(folder);
-    while (path.size() > 1 && path.back() == '/') path.pop_back();
+    while (path.size() > 1 && path.back() == '/')
+        path.pop_back();
     if (path.empty()) return true;
     CFolderWalk walk(listing);
     if (!walk.Enter(std::move(path))) {

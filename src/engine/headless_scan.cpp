@@ -62,8 +62,10 @@ HeadlessScanSummary RunHeadlessScan(CMemoryManager& files, StudyModel& model,
     const uint64_t ownerId = registry->Register(owner);
     HeadlessScanSummary summary;
     auto job = std::make_shared<CDicomScanAndLoadJob>(tasks, files, request.threads);
-    for (const auto& folder : request.folders) job->AddFolder(folder);
-    for (const auto& file : request.files) job->AddFile(file);
+    for (const auto& folder : request.folders)
+        job->AddFolder(folder);
+    for (const auto& file : request.files)
+        job->AddFile(file);
     job->SetOwner(registry, ownerId);
     {
         CJobQueue queue(dispatcher, nullptr);

@@ -28,12 +28,12 @@ struct HeadlessScanRequest {
 };
 
 struct HeadlessScanSummary {
-    uint32_t total = 0;           // files listed
-    uint32_t loaded = 0;          // images loaded
-    uint32_t skippedFiles = 0;    // unreadable, not images, DICOMDIRs
-    uint32_t skippedEntries = 0;  // neither files nor folders we could enter
-    uint32_t duplicates = 0;      // images listed once although found again
-    bool finished = false;        // false when cancelled
+    uint32_t total = 0;                              // files listed
+    uint32_t loaded = 0;                             // images loaded
+    uint32_t skippedFiles = 0;                       // unreadable, not images, DICOMDIRs
+    uint32_t skippedEntries = 0;                     // neither files nor folders we could enter
+    uint32_t duplicates = 0;                         // images listed once although found again
+    bool finished = false;                           // false when cancelled
     std::chrono::milliseconds firstSeriesAfter{-1};  // -1: no series
     std::chrono::milliseconds elapsed{0};
 };

@@ -33,7 +33,8 @@ CMemoryManager::CMemoryManager(CReleasableObjectQueue& releaseQueue,
                                MemoryManagerOptions options)
     : m_releaseQueue(releaseQueue), m_memoryCache(memoryCache), m_load(load), m_options(options) {
     if (m_options.startMonitor) {
-        if (auto thread = CreateWorkerThread([this] { MonitorLoop(); })) m_monitor = std::move(*thread);
+        if (auto thread = CreateWorkerThread([this] { MonitorLoop(); }))
+            m_monitor = std::move(*thread);
     }
     if (auto thread = CreateWorkerThread([this] { DeleterLoop(); })) m_deleter = std::move(*thread);
     if (auto thread = CreateWorkerThread([this] { ReleaseWorkerLoop(); })) {

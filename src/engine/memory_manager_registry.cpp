@@ -135,7 +135,8 @@ void CMemoryManager::EvictUnusedLocked(size_t count) {
         // Its frames leave the release queue now, so no pass caches or frees them while the
         // file waits for the deleter.
         if (CDicomImage* image = CDicomImage::Of(*file)) {
-            for (size_t i = 0; i < image->FrameCount(); ++i) m_releaseQueue.Remove(image->Frame(i));
+            for (size_t i = 0; i < image->FrameCount(); ++i)
+                m_releaseQueue.Remove(image->Frame(i));
         }
         file->SetUnregistered(true);
         evicted.push_back(std::move(it->second.file));
@@ -143,15 +144,19 @@ void CMemoryManager::EvictUnusedLocked(size_t count) {
     }
     if (evicted.empty()) return;
     if (!m_deleter.joinable()) {
-        for (auto& file : evicted) DestroyFile(std::move(file));
+        for (auto& file : evicted)
+            DestroyFile(std::move(file));
         return;
     }
     std::lock_guard deletion(m_deletionLock);
-    for (auto& file : evicted) m_deletionQueue.push_back(std::move(file));
+    for (auto& file : evicted)
+        m_deletionQueue.push_back(std::move(file));
     m_deletionWake.notify_one();
 }
 
-void CMemoryManager::DestroyFile(std::unique_ptr<CDicomFile> file) { file.reset(); }
+void CMemoryManager::DestroyFile(std::unique_ptr<CDicomFile> file) {
+    file.reset();
+}
 
 size_t CMemoryManager::RegisteredCount() const {
     std::lock_guard registry(m_registryLock);

@@ -25,7 +25,8 @@ CDicomScanAndLoadJob::CDicomScanAndLoadJob(CTaskManager& tasks, CMemoryManager& 
 void CDicomScanAndLoadJob::SetPriorityFolder(std::string_view path) {
     const size_t slash = path.rfind('/');
     std::lock_guard lock(m_loadedLock);
-    m_priorityFolder = slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
+    m_priorityFolder =
+        slash == std::string_view::npos ? std::string() : std::string(path.substr(0, slash));
 }
 
 uint32_t CDicomScanAndLoadJob::LoadedCount() const {
@@ -39,7 +40,8 @@ std::vector<std::string> CDicomScanAndLoadJob::LoadedPaths() const {
 }
 
 bool CDicomScanAndLoadJob::ListEverything() {
-    for (const std::string& path : m_files) m_pending.push_back({{}, {}, path});
+    for (const std::string& path : m_files)
+        m_pending.push_back({{}, {}, path});
     FolderListing listing;
     const auto cancelled = [this] { return State() == JobState::CancelRequested; };
     for (const std::string& folder : m_folders) {

@@ -24,9 +24,9 @@ class CMemoryManager;
 class CDicomFile;
 
 // Answer flags to JobMessageCode::FileLoaded.
-inline constexpr uint32_t kDecodeAllFrames = 1;   // the series is on screen
-inline constexpr uint32_t kDecodeFirstFrame = 2;  // the series got a new thumbnail
-inline constexpr uint32_t kDecodeOpticalDisc = 4; // read everything while the disc is in
+inline constexpr uint32_t kDecodeAllFrames = 1;    // the series is on screen
+inline constexpr uint32_t kDecodeFirstFrame = 2;   // the series got a new thumbnail
+inline constexpr uint32_t kDecodeOpticalDisc = 4;  // read everything while the disc is in
 
 class CDicomScanAndLoadJob final : public CDicomJob {
 public:

@@ -29,23 +29,32 @@ uint8_t* AllocateBuffer(size_t size, bool zeroed) {
 
 DecodeStatus FromCodecStatus(int32_t status) {
     switch (status) {
-        case VEXEL_CODEC_OK: return DecodeStatus::Ok;
+        case VEXEL_CODEC_OK:
+            return DecodeStatus::Ok;
         case VEXEL_CODEC_SIZE_MISMATCH:
-        case VEXEL_CODEC_OUTPUT_TOO_SMALL: return DecodeStatus::SizeMismatch;
-        case VEXEL_CODEC_UNSUPPORTED: return DecodeStatus::Unsupported;
-        case VEXEL_CODEC_NO_MEMORY: return DecodeStatus::OutOfMemory;
-        case CJPEGEngine::kNotLoaded: return DecodeStatus::CodecMissing;
-        default: return DecodeStatus::Corrupt;
+        case VEXEL_CODEC_OUTPUT_TOO_SMALL:
+            return DecodeStatus::SizeMismatch;
+        case VEXEL_CODEC_UNSUPPORTED:
+            return DecodeStatus::Unsupported;
+        case VEXEL_CODEC_NO_MEMORY:
+            return DecodeStatus::OutOfMemory;
+        case CJPEGEngine::kNotLoaded:
+            return DecodeStatus::CodecMissing;
+        default:
+            return DecodeStatus::Corrupt;
     }
 }
 
 uint32_t ColourModeOf(const PixelFormat& format) {
     switch (format.photometric) {
-        case PhotometricCode::Rgb: return VEXEL_COLOUR_RGB;
+        case PhotometricCode::Rgb:
+            return VEXEL_COLOUR_RGB;
         case PhotometricCode::YbrFull:
         case PhotometricCode::YbrPartial422:
-        case PhotometricCode::YbrPartial420: return VEXEL_COLOUR_YBR;
-        default: return VEXEL_COLOUR_UNKNOWN;
+        case PhotometricCode::YbrPartial420:
+            return VEXEL_COLOUR_YBR;
+        default:
+            return VEXEL_COLOUR_UNKNOWN;
     }
 }
 
@@ -97,7 +106,9 @@ void CDicomFrame::SetDecodeTimeMs(int32_t ms) {
     m_decodeTimeMs = ms;
 }
 
-bool CDicomFrame::IsInUse() const { return m_image.File().ReferenceCount() > 0; }
+bool CDicomFrame::IsInUse() const {
+    return m_image.File().ReferenceCount() > 0;
+}
 
 const uint8_t* CDicomFrame::Pixels(std::vector<CDicomFrame*>* holders) {
     std::lock_guard lock(m_image.File().StructureLock());
@@ -153,8 +164,8 @@ DecodeStatus CDicomFrame::Decode() {
     if (m_buffer) return DecodeStatus::Ok;
     const auto start = std::chrono::steady_clock::now();
     CheckedPtr<uint8_t> out;
-    const DecodeStatus status = m_source.fragments.empty() ? DecodeNative(out)
-                                                           : DecodeEncapsulated(out);
+    const DecodeStatus status =
+        m_source.fragments.empty() ? DecodeNative(out) : DecodeEncapsulated(out);
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
         std::chrono::steady_clock::now() - start);
     if (m_decodeTimeMs == 0 && elapsed.count() >= 1) {
@@ -184,7 +195,8 @@ DecodeStatus CDicomFrame::DecodeNative(CheckedPtr<uint8_t>& out) {
         }
         auto* words = reinterpret_cast<uint16_t*>(out.get());
         if (file.IsBigEndian()) {
-            for (size_t i = 0; i < pixels; ++i) words[i] = static_cast<uint16_t>((words[i] >> 8) | (words[i] << 8));
+            for (size_t i = 0; i < pixels; ++i)
+                words[i] = static_cast<uint16_t>((words[i] >> 8) | (words[i] << 8));
         }
         NormaliseWords({words, pixels}, format);
         return DecodeStatus::Ok;
@@ -238,14 +250,16 @@ DecodeStatus ComposeRle(const std::vector<uint8_t>& planes, size_t pixels,
     const size_t bytesPerSample = (format.bitsAllocated + 7u) / 8u;
     auto sampleOf = [&](size_t firstPlane, size_t p) {
         uint32_t v = 0;
-        for (size_t b = 0; b < bytesPerSample; ++b) v = (v << 8) | planes[(firstPlane + b) * pixels + p];
+        for (size_t b = 0; b < bytesPerSample; ++b)
+            v = (v << 8) | planes[(firstPlane + b) * pixels + p];
         return v;
     };
     if (format.photometric == PhotometricCode::PaletteColor) {
         CPalette palette;
         if (!palette.Load(file)) return DecodeStatus::Unsupported;
         std::vector<uint16_t> indices(pixels);
-        for (size_t p = 0; p < pixels; ++p) indices[p] = static_cast<uint16_t>(sampleOf(0, p));
+        for (size_t p = 0; p < pixels; ++p)
+            indices[p] = static_cast<uint16_t>(sampleOf(0, p));
         palette.Apply(indices.data(), pixels, out);
         return DecodeStatus::Ok;
     }
@@ -253,7 +267,8 @@ DecodeStatus ComposeRle(const std::vector<uint8_t>& planes, size_t pixels,
         const int shift = std::clamp<int>(format.bitsStored, 8, 32) - 8;
         for (size_t p = 0; p < pixels; ++p) {
             for (size_t c = 0; c < 3; ++c) {
-                out[3 * p + c] = static_cast<uint8_t>(std::min<uint32_t>(sampleOf(c * bytesPerSample, p) >> shift, 255));
+                out[3 * p + c] = static_cast<uint8_t>(
+                    std::min<uint32_t>(sampleOf(c * bytesPerSample, p) >> shift, 255));
             }
         }
         if (format.photometric == PhotometricCode::YbrFull) YbrFullToRgb({out, pixels * 3});
@@ -266,11 +281,14 @@ DecodeStatus ComposeRle(const std::vector<uint8_t>& planes, size_t pixels,
             const uint32_t v = sampleOf(0, p);
             std::memcpy(little.data() + 4 * p, &v, 4);
         }
-        const int shift = image.AdoptWideSampleShift(WideSampleShift(little, format.isSigned, false));
+        const int shift =
+            image.AdoptWideSampleShift(WideSampleShift(little, format.isSigned, false));
         return UnpackGreyscale(little, 0, format, false, shift, {words, pixels})
-                   ? DecodeStatus::Ok : DecodeStatus::Corrupt;
+                   ? DecodeStatus::Ok
+                   : DecodeStatus::Corrupt;
     }
-    for (size_t p = 0; p < pixels; ++p) words[p] = static_cast<uint16_t>(sampleOf(0, p));
+    for (size_t p = 0; p < pixels; ++p)
+        words[p] = static_cast<uint16_t>(sampleOf(0, p));
     NormaliseWords({words, pixels}, format);
     return DecodeStatus::Ok;
 }
@@ -279,7 +297,8 @@ DecodeStatus ComposeRle(const std::vector<uint8_t>& planes, size_t pixels,
 DecodeStatus ReadFragments(CDicomFile& file, const std::vector<const CDicomElement*>& fragments,
                            CheckedPtr<uint8_t>& source, uint64_t& total) {
     total = 0;
-    for (const CDicomElement* fragment : fragments) total += fragment->length;
+    for (const CDicomElement* fragment : fragments)
+        total += fragment->length;
     if (total == 0) return DecodeStatus::NoPixelData;
     if (total > MaxCheckedSize()) return DecodeStatus::OutOfMemory;
     source.reset(AllocateBuffer(total, false));
@@ -317,7 +336,8 @@ DecodeStatus CDicomFrame::DecodeEncapsulated(CheckedPtr<uint8_t>& out) {
         const uint32_t bytesPerSample = (format.bitsAllocated + 7u) / 8u;
         const uint32_t segments = (m_colour && !palette ? 3u : 1u) * bytesPerSample;
         std::vector<uint8_t> planes;
-        const DecodeStatus status = DecodeRlePlanes({source.get(), total}, pixels, segments, planes);
+        const DecodeStatus status =
+            DecodeRlePlanes({source.get(), total}, pixels, segments, planes);
         if (status != DecodeStatus::Ok) return status;
         return ComposeRle(planes, pixels, format, file, m_colour, out.get(), m_image);
     }
@@ -327,12 +347,16 @@ DecodeStatus CDicomFrame::DecodeEncapsulated(CheckedPtr<uint8_t>& out) {
     CJPEGEngine::Module module;
     switch (syntax) {
         case TransferSyntaxCode::JpegLsLossless:
-        case TransferSyntaxCode::JpegLsNearLossless: module = CJPEGEngine::Module::Jpeg4; break;
+        case TransferSyntaxCode::JpegLsNearLossless:
+            module = CJPEGEngine::Module::Jpeg4;
+            break;
         case TransferSyntaxCode::Jpeg2000Lossless:
-        case TransferSyntaxCode::Jpeg2000: module = CJPEGEngine::Module::Jpeg2000; break;
+        case TransferSyntaxCode::Jpeg2000:
+            module = CJPEGEngine::Module::Jpeg2000;
+            break;
         default:
-            if (!CJPEGEngine::ModuleForPrecision(
-                    CJPEGEngine::SamplePrecision(source.get(), total), module)) {
+            if (!CJPEGEngine::ModuleForPrecision(CJPEGEngine::SamplePrecision(source.get(), total),
+                                                 module)) {
                 return DecodeStatus::Corrupt;
             }
     }
@@ -426,12 +450,15 @@ EllipseStatistics CDicomFrame::Ellipse(float x1, float y1, float x2, float y2) {
     constexpr float kPi = 3.1415925f;
     stats.areaPixels = a * kPi * b;
     float spacing[2];
-    if (m_image.PixelSpacing(spacing)) stats.areaSquareCm = spacing[0] * spacing[1] * stats.areaPixels / 100;
+    if (m_image.PixelSpacing(spacing))
+        stats.areaSquareCm = spacing[0] * spacing[1] * stats.areaPixels / 100;
     if (m_colour || a <= 0 || b <= 0) return stats;
 
     const int columns = int(m_columns), rows = int(m_rows);
-    const int xFrom = std::max(0, int(std::min(x1, x2))), xTo = std::min(columns - 1, int(std::max(x1, x2)) + 1);
-    const int yFrom = std::max(0, int(std::min(y1, y2))), yTo = std::min(rows - 1, int(std::max(y1, y2)) + 1);
+    const int xFrom = std::max(0, int(std::min(x1, x2))),
+              xTo = std::min(columns - 1, int(std::max(x1, x2)) + 1);
+    const int yFrom = std::max(0, int(std::min(y1, y2))),
+              yTo = std::min(rows - 1, int(std::max(y1, y2)) + 1);
     std::vector<CDicomFrame*> holders;
     const auto* words = reinterpret_cast<const uint16_t*>(Pixels(&holders));
     if (words == nullptr) {

@@ -85,8 +85,8 @@ public:
 
     // Layout, set when the image builds its frames.
     struct Source {
-        uint64_t offset = 0;  // native: byte offset in the pixel data value
-        uint64_t size = 0;    // native: bytes of the frame (rounded up for 1-bit data)
+        uint64_t offset = 0;    // native: byte offset in the pixel data value
+        uint64_t size = 0;      // native: bytes of the frame (rounded up for 1-bit data)
         uint8_t bitOffset = 0;  // native 1-bit data: first bit inside the first byte
         std::vector<const CDicomElement*> fragments;  // encapsulated
     };

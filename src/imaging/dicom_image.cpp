@@ -64,15 +64,14 @@ void CDicomImage::ReadAttributes() {
     m_key = f.String(0x0020000D) + numbers + f.String(0x00080018) + "|" + f.Path();
 
     const std::string photometric = f.String(0x00280004);
-    m_format.photometric = f.FindElement(0x00280004) == nullptr
-                               ? PhotometricCode::None
-                               : PhotometricFromText(photometric);
+    m_format.photometric = f.FindElement(0x00280004) == nullptr ? PhotometricCode::None
+                                                                : PhotometricFromText(photometric);
     m_ybr422 = photometric.rfind("YBR_FULL_422", 0) == 0;
     m_format.bitsAllocated = static_cast<uint16_t>(std::clamp(f.Integer(0x00280100, 0), 0, 64));
-    m_format.bitsStored = static_cast<uint16_t>(
-        std::clamp(f.Integer(0x00280101, m_format.bitsAllocated), 0, 64));
-    m_format.highBit = static_cast<uint16_t>(
-        std::clamp(f.Integer(0x00280102, m_format.bitsStored - 1), 0, 63));
+    m_format.bitsStored =
+        static_cast<uint16_t>(std::clamp(f.Integer(0x00280101, m_format.bitsAllocated), 0, 64));
+    m_format.highBit =
+        static_cast<uint16_t>(std::clamp(f.Integer(0x00280102, m_format.bitsStored - 1), 0, 63));
     m_format.isSigned = f.Integer(0x00280103, 0) == 1;
     m_format.samplesPerPixel = static_cast<uint16_t>(std::clamp(f.Integer(0x00280002, 1), 0, 4));
     m_format.planar = static_cast<uint8_t>(f.Integer(0x00280006, 0) == 1 ? 1 : 0);
@@ -104,7 +103,8 @@ void CDicomImage::ReadFunctionalGroups() {
         if (group == nullptr) continue;
         if (m_file.FindElement(0x00281053) == nullptr) {
             CDicomElement* slope = InMacro(group, kPixelValueTransformationSequence, 0x00281053);
-            CDicomElement* intercept = InMacro(group, kPixelValueTransformationSequence, 0x00281052);
+            CDicomElement* intercept =
+                InMacro(group, kPixelValueTransformationSequence, 0x00281052);
             if (slope) m_rescaleSlope = m_file.Float(slope, m_rescaleSlope);
             if (intercept) m_rescaleIntercept = m_file.Float(intercept, m_rescaleIntercept);
         }
@@ -154,8 +154,8 @@ void CDicomImage::SetFrameGeometry(CDicomFrame& frame, size_t index) {
     bool hasOrientation = m_file.FloatArray(0x00200037, orientation, 6);
     for (CDicomElement* group : {perFrame, shared}) {
         if (!hasPosition) {
-            hasPosition = m_file.FloatArray(InMacro(group, kPlanePositionSequence, 0x00200032),
-                                            position, 3);
+            hasPosition =
+                m_file.FloatArray(InMacro(group, kPlanePositionSequence, 0x00200032), position, 3);
         }
         if (!hasOrientation) {
             hasOrientation = m_file.FloatArray(
@@ -243,7 +243,8 @@ void CDicomImage::BuildEncapsulatedFrames() {
     for (size_t i = 0; i < frames.size(); ++i) {
         auto frame = std::make_unique<CDicomFrame>(*this, static_cast<uint32_t>(i));
         frame->MutableSource().fragments = std::move(frames[i]);
-        frame->SetLayout(uint32_t(m_columns), uint32_t(m_rows), m_colour, pixels * (m_colour ? 3 : 2));
+        frame->SetLayout(uint32_t(m_columns), uint32_t(m_rows), m_colour,
+                         pixels * (m_colour ? 3 : 2));
         SetFrameGeometry(*frame, i);
         m_frames.push_back(std::move(frame));
     }

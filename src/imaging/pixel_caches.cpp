@@ -15,6 +15,8 @@ void InstallPixelCaches(PixelCaches caches) {
     g_diskCache = caches.diskCache;
 }
 
-PixelCaches InstalledPixelCaches() { return {g_releaseQueue.load(), g_diskCache.load()}; }
+PixelCaches InstalledPixelCaches() {
+    return {g_releaseQueue.load(), g_diskCache.load()};
+}
 
 }  // namespace vexel

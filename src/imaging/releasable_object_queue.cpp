@@ -2,7 +2,9 @@
 
 namespace vexel {
 
-CReleasableObject::~CReleasableObject() { LeaveReleaseQueue(); }
+CReleasableObject::~CReleasableObject() {
+    LeaveReleaseQueue();
+}
 
 void CReleasableObject::EnterReleaseQueue(CReleasableObjectQueue* queue) {
     if (queue) queue->PushBack(this);
@@ -14,7 +16,8 @@ void CReleasableObject::LeaveReleaseQueue() {
 
 CReleasableObjectQueue::~CReleasableObjectQueue() {
     std::lock_guard lock(m_lock);
-    while (m_head) UnlinkLocked(m_head);
+    while (m_head)
+        UnlinkLocked(m_head);
 }
 
 void CReleasableObjectQueue::PushBackLocked(CReleasableObject* object) {

@@ -30,7 +30,9 @@ void Store(uint8_t* p, T v) {
     std::memcpy(p, &v, sizeof v);
 }
 
-uint64_t SizeOf(const uint8_t* header) { return Load<uint64_t>(header); }
+uint64_t SizeOf(const uint8_t* header) {
+    return Load<uint64_t>(header);
+}
 
 void* LayOut(void* raw, size_t size) {
     auto* header = static_cast<uint8_t*>(raw);
@@ -52,8 +54,12 @@ void* TryMalloc(size_t size) {
 
 }  // namespace
 
-void SetAllocationFailureHandler(AllocationFailureHandler handler) { g_failureHandler = handler; }
-void SetAllocationFaultInjector(AllocationFaultInjector injector) { g_faultInjector = injector; }
+void SetAllocationFailureHandler(AllocationFailureHandler handler) {
+    g_failureHandler = handler;
+}
+void SetAllocationFaultInjector(AllocationFaultInjector injector) {
+    g_faultInjector = injector;
+}
 
 bool AskFailureHandler(uint32_t attempt) {
     const AllocationFailureHandler handler = g_failureHandler.load();

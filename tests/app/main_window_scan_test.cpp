@@ -49,7 +49,8 @@ void RunViewerUntil(const std::vector<std::string>& paths,
     std::vector<std::string> arguments = {"vexel-viewer"};
     arguments.insert(arguments.end(), paths.begin(), paths.end());
     std::vector<char*> argv;
-    for (auto& argument : arguments) argv.push_back(argument.data());
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
     argv.push_back(nullptr);
     EXPECT_EQ(app.Run(int(arguments.size()), argv.data()), 0);
 }
@@ -63,16 +64,19 @@ TEST(MainWindowScan, TreeListsTheStudyInDisplayOrderWithImageCounts) {
     std::string error;
     ASSERT_TRUE(phantom::WriteStudy(root / "study", {true, true, true, false}, options, &error));
     std::vector<std::string> rows;
-    RunViewerUntil({(root / "study").string()}, [&](CViewerApp& app) {
-        CMainWindow& window = *app.MainWindow();
-        if (window.Scans().Scanning()) return false;
-        rows.clear();
-        CStudyTree& tree = window.Tree();
-        for (QTreeWidgetItemIterator it(&tree); *it; ++it) {
-            rows.push_back(((*it)->text(0) + "|" + (*it)->text(1)).toStdString());
-        }
-        return true;
-    }, "viewer-scan-study-user");
+    RunViewerUntil(
+        {(root / "study").string()},
+        [&](CViewerApp& app) {
+            CMainWindow& window = *app.MainWindow();
+            if (window.Scans().Scanning()) return false;
+            rows.clear();
+            CStudyTree& tree = window.Tree();
+            for (QTreeWidgetItemIterator it(&tree); *it; ++it) {
+                rows.push_back(((*it)->text(0) + "|" + (*it)->text(1)).toStdString());
+            }
+            return true;
+        },
+        "viewer-scan-study-user");
     // One patient, one study, then the series by number: CT 1, PET 2, multi-frame 3.
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_EQ(rows[2].substr(0, 2), "1 ");
@@ -86,13 +90,16 @@ TEST(MainWindowScan, AFolderWithoutImagesAsksToScanAnother) {
     const fs::path root = test::ScratchDir("viewer-scan-empty");
     std::ofstream(root / "readme.txt") << "no images here";
     std::string heading;
-    RunViewerUntil({root.string()}, [&](CViewerApp& app) {
-        CMessageWndManager& boxes = *app.MessageBoxes();
-        if (boxes.BoxCount() == 0) return false;
-        heading = boxes.Box(0)->HeadingLabel()->text().toStdString();
-        boxes.Box(0)->Answer(0);
-        return true;
-    }, "viewer-scan-empty-user");
+    RunViewerUntil(
+        {root.string()},
+        [&](CViewerApp& app) {
+            CMessageWndManager& boxes = *app.MessageBoxes();
+            if (boxes.BoxCount() == 0) return false;
+            heading = boxes.Box(0)->HeadingLabel()->text().toStdString();
+            boxes.Box(0)->Answer(0);
+            return true;
+        },
+        "viewer-scan-empty-user");
     EXPECT_EQ(heading, "No DICOM images found");
 }
 
@@ -105,10 +112,13 @@ TEST(MainWindowScan, QuitDuringAScanStopsItAndEndsPromptly) {
     ASSERT_TRUE(phantom::WriteCtSeries(root / "CT", options, &error)) << error;
     size_t filesAtQuit = 0;
     const auto start = std::chrono::steady_clock::now();
-    RunViewerUntil({root.string()}, [&](CViewerApp& app) {
-        filesAtQuit = app.MainWindow()->Model().FileCount();
-        return filesAtQuit >= 100;
-    }, "viewer-scan-quit-user");
+    RunViewerUntil(
+        {root.string()},
+        [&](CViewerApp& app) {
+            filesAtQuit = app.MainWindow()->Model().FileCount();
+            return filesAtQuit >= 100;
+        },
+        "viewer-scan-quit-user");
     // A hang would run into the 20 s limit of the check or never return.
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
     EXPECT_GE(filesAtQuit, 100u);

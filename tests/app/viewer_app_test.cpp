@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <filesystem>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,17 +37,16 @@ std::vector<std::string> RunAndRecord(ViewerAppOptions options) {
 TEST(ViewerApp, ServicesStartAndStopInTheirFixedOrder) {
     const std::vector<std::string> expected = {
         // Start-up, phase one.
-        "+CUIDispatcher", "+CVexelEngine", "+hooks", "+CTimerService", "+CJPEGEngine",
-        "+COptions", "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager",
-        "+CMessageWndManager",
+        "+CUIDispatcher", "+CVexelEngine", "+hooks", "+CTimerService", "+CJPEGEngine", "+COptions",
+        "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager", "+CMessageWndManager",
         // Phase two.
         "+CMemoryManager", "+CDicomDictionary", "+CJobQueue", "+CSeriesStateStore",
         "+CWindowPresetTable", "+CTaskManager", "+CMainWindow",
         // Shutdown: users before what they use.
         "-CMainWindow", "-CJobQueue", "-CTaskManager", "-CWindowPresetTable", "-CSeriesStateStore",
-        "-CDicomDictionary",
-        "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager", "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions",
-        "-CJPEGEngine", "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
+        "-CDicomDictionary", "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager",
+        "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions", "-CJPEGEngine",
+        "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
     EXPECT_EQ(RunAndRecord({}), expected);
 }
 

@@ -45,7 +45,8 @@ SeriesMembers GroupWithDcmdump(const fs::path& root) {
     SeriesMembers series;
     for (auto& [uid, members] : numbered) {
         std::sort(members.begin(), members.end());
-        for (const auto& member : members) series[uid].push_back(member.second);
+        for (const auto& member : members)
+            series[uid].push_back(member.second);
     }
     return series;
 }

@@ -7,16 +7,20 @@
 #include <string>
 #include <vector>
 
-#include "phantom/phantom_writer.h"
 #include "common/flat_json.h"
 #include "common/test_paths.h"
+#include "phantom/phantom_writer.h"
 
 namespace vexel {
 namespace {
 
-std::string Vexel() { return (test::BinaryDir() / "bin" / "vexel").string(); }
+std::string Vexel() {
+    return (test::BinaryDir() / "bin" / "vexel").string();
+}
 
-std::string Quote(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+std::string Quote(const std::filesystem::path& path) {
+    return "'" + path.string() + "'";
+}
 
 phantom::PhantomOptions SmallStudy() {
     phantom::PhantomOptions options;
@@ -43,9 +47,9 @@ TEST(VexelDump, ListsEveryFileAndReportsUnreadableOnes) {
     const auto ct = Study() / "CT" / "CT0001.dcm";
     const auto missing = Study() / "missing.dcm";
     int code = 0;
-    const std::string out = test::RunCommand(Vexel() + " dump " + Quote(missing) + " " + Quote(ct) +
-                                                 " 2>" + Quote(Study() / "err.txt"),
-                                             &code);
+    const std::string out = test::RunCommand(
+        Vexel() + " dump " + Quote(missing) + " " + Quote(ct) + " 2>" + Quote(Study() / "err.txt"),
+        &code);
     EXPECT_EQ(code, 1);
     std::ifstream errors(Study() / "err.txt");
     std::string message;
@@ -53,7 +57,8 @@ TEST(VexelDump, ListsEveryFileAndReportsUnreadableOnes) {
     EXPECT_EQ(message, "vexel: " + missing.string() + ": cannot open file");
     // The readable file is still listed: tab-separated rows after a "# path" line.
     EXPECT_NE(out.find("# " + ct.string() + "\n"), std::string::npos);
-    EXPECT_NE(out.find("(0028,0010)\tUS\t2\tRows\t48\t1\n"), std::string::npos) << out.substr(0, 400);
+    EXPECT_NE(out.find("(0028,0010)\tUS\t2\tRows\t48\t1\n"), std::string::npos)
+        << out.substr(0, 400);
     EXPECT_NE(out.find("(7FE0,0010)\tOW\t6144\tPixel Data\t"), std::string::npos);
 }
 

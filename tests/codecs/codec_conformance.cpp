@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "codec_module.h"
-#include "dicom_pixel_bytes.h"
 #include "common/test_paths.h"
+#include "dicom_pixel_bytes.h"
 
 namespace vexel::test {
 namespace {

@@ -6,8 +6,8 @@
 #include <mutex>
 #include <sstream>
 
-#include "phantom/phantom_writer.h"
 #include "common/test_paths.h"
+#include "phantom/phantom_writer.h"
 
 namespace vexel::test {
 

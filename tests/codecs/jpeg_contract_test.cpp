@@ -11,8 +11,8 @@
 #include "codec_corpus.h"
 #include "codec_malformed.h"
 #include "codec_module.h"
-#include "phantom_streams.h"
 #include "common/test_paths.h"
+#include "phantom_streams.h"
 
 namespace vexel::test {
 namespace {

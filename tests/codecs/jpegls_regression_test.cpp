@@ -31,7 +31,8 @@ TEST(JpegLsRegression, UnterminatedStreamsFailQuickly) {
         ASSERT_FALSE(stream.empty());
         const auto start = std::chrono::steady_clock::now();
         const DecodeResult result = module->Decode(stream, 0, 0, 0, VEXEL_COLOUR_UNKNOWN, 1u << 20);
-        const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
+        const auto seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start);
         EXPECT_EQ(result.status, VEXEL_CODEC_CORRUPT);
         EXPECT_TRUE(result.guardIntact);
         // A generous bound: the fault took seconds, a healthy failure takes microseconds.

@@ -3,8 +3,8 @@
 #include <map>
 #include <mutex>
 
-#include "phantom/phantom_writer.h"
 #include "common/test_paths.h"
+#include "phantom/phantom_writer.h"
 
 namespace vexel::test {
 namespace {

@@ -109,8 +109,8 @@ public:
 
 private:
     static bool LongForm(std::string_view vr) {
-        for (std::string_view v : {"OB", "OW", "OF", "SQ", "UT", "UN", "OD", "OL", "OV", "SV", "UV",
-                                   "UC", "UR"}) {
+        for (std::string_view v :
+             {"OB", "OW", "OF", "SQ", "UT", "UN", "OD", "OL", "OV", "SV", "UV", "UC", "UR"}) {
             if (vr == v) return true;
         }
         return false;

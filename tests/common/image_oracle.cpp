@@ -7,8 +7,8 @@
 #include <iterator>
 #include <sstream>
 
-#include "platform/md5.h"
 #include "common/test_paths.h"
+#include "platform/md5.h"
 
 namespace vexel::test {
 
@@ -51,7 +51,9 @@ std::vector<uint8_t> Dcm2PnmRgb(const std::string& path, int frame) {
     return in ? rgb : std::vector<uint8_t>{};
 }
 
-double RescaleSlopeOf(CDicomFile& file) { return file.Float(0x00281053, 1); }
+double RescaleSlopeOf(CDicomFile& file) {
+    return file.Float(0x00281053, 1);
+}
 
 std::string FirstDifference(const uint8_t* a, const uint8_t* b, size_t size, int tolerance) {
     for (size_t i = 0; i < size; ++i) {

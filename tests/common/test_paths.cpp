@@ -1,22 +1,28 @@
 #include "common/test_paths.h"
 
+#include <sys/wait.h>
+#include <unistd.h>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
-#include <sys/wait.h>
-#include <unistd.h>
 
 namespace vexel::test {
 
-std::filesystem::path SourceDir() { return VEXEL_SOURCE_DIR; }
-std::filesystem::path BinaryDir() { return VEXEL_BINARY_DIR; }
+std::filesystem::path SourceDir() {
+    return VEXEL_SOURCE_DIR;
+}
+std::filesystem::path BinaryDir() {
+    return VEXEL_BINARY_DIR;
+}
 
 std::filesystem::path TestDataDir() {
     if (const char* env = std::getenv("VEXEL_TESTDATA"); env && *env) return env;
     return SourceDir().parent_path() / "shared" / "testdata";
 }
 
-bool HaveTestData() { return std::filesystem::is_directory(TestDataDir() / "oracle"); }
+bool HaveTestData() {
+    return std::filesystem::is_directory(TestDataDir() / "oracle");
+}
 
 // ctest runs each test in its own process, several at once: every process gets its own
 // scratch tree, removed when it exits, so that no two processes share or delete files.
@@ -59,7 +65,8 @@ std::string RunCommand(const std::string& command, int* exitCode) {
     }
     std::array<char, 65536> buffer;
     size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0) output.append(buffer.data(), n);
+    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
+        output.append(buffer.data(), n);
     int status = pclose(pipe);
     if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return output;

@@ -21,9 +21,9 @@ std::string RunCommand(const std::string& command, int* exitCode = nullptr);
 }  // namespace vexel::test
 
 // Skips the test with a printed reason when the shared corpus is absent.
-#define VEXEL_REQUIRE_TESTDATA()                                                         \
-    do {                                                                                 \
-        if (!::vexel::test::HaveTestData())                                              \
-            GTEST_SKIP() << "shared test data not found at "                             \
-                         << ::vexel::test::TestDataDir() << "; set VEXEL_TESTDATA";      \
+#define VEXEL_REQUIRE_TESTDATA()                                                             \
+    do {                                                                                     \
+        if (!::vexel::test::HaveTestData())                                                  \
+            GTEST_SKIP() << "shared test data not found at " << ::vexel::test::TestDataDir() \
+                         << "; set VEXEL_TESTDATA";                                          \
     } while (0)

@@ -17,9 +17,9 @@
 #include <string>
 #include <vector>
 
-#include "dicom/dicom_reader.h"
 #include "common/flat_json.h"
 #include "common/test_paths.h"
+#include "dicom/dicom_reader.h"
 
 namespace vexel {
 namespace {
@@ -453,7 +453,6 @@ TEST(DecodeText, ArbitraryBytesGiveValidUtf8UnderEverySet) {
 
 // ---- Files: every text value against pydicom ----
 
-
 struct OracleElement {
     uint32_t tag;
     std::string vr;
@@ -496,8 +495,8 @@ std::vector<OracleElement> TextElementsOf(const std::map<std::string, std::strin
         if (path.rfind(prefix, 0) != 0 || !path.ends_with("/value")) continue;
         const std::string key = path.substr(prefix.size(), path.size() - prefix.size() - 6);
         if (key.size() < 11 || key[0] != '(') continue;
-        elements.push_back({TagOfKey(key.substr(key.rfind('('))), values.at(prefix + key + "/vr"),
-                            value, key});
+        elements.push_back(
+            {TagOfKey(key.substr(key.rfind('('))), values.at(prefix + key + "/vr"), value, key});
     }
     return elements;
 }

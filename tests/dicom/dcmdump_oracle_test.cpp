@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
+#include "common/test_paths.h"
 #include "dicom/dcmdump_listing.h"
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
 #include "dicom/tag_list.h"
 #include "phantom/phantom_writer.h"
-#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -5,10 +5,10 @@
 #include <filesystem>
 #include <string>
 
-#include "dicom/dicom_file.h"
-#include "dicom/dicom_reader.h"
 #include "common/byte_builder.h"
 #include "common/test_paths.h"
+#include "dicom/dicom_file.h"
+#include "dicom/dicom_reader.h"
 
 namespace vexel {
 namespace {
@@ -137,7 +137,8 @@ TEST_F(ReaderTest, BigEndianValuesComeOutInMachineOrder) {
 }
 
 TEST_F(ReaderTest, TransferSyntaxCodes) {
-    EXPECT_EQ(TransferSyntaxFromUid("1.2.840.10008.1.2.1 "), TransferSyntaxCode::ExplicitLittleEndian);
+    EXPECT_EQ(TransferSyntaxFromUid("1.2.840.10008.1.2.1 "),
+              TransferSyntaxCode::ExplicitLittleEndian);
     EXPECT_EQ(TransferSyntaxFromUid(std::string_view("1.2.840.10008.1.2\0", 18)),
               TransferSyntaxCode::ImplicitLittleEndian);
     EXPECT_EQ(TransferSyntaxFromUid("1.2.840.10008.1."), TransferSyntaxCode::Unknown);
@@ -276,7 +277,8 @@ TEST_F(ReaderTest, NewAndUnknownVrsUseTheRightLengthForm) {
 
 TEST_F(ReaderTest, DeepNestingFailsInBoundedTime) {
     ByteBuilder b = ExplicitFile();
-    for (int i = 0; i < 5000; ++i) b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
+    for (int i = 0; i < 5000; ++i)
+        b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
     CDicomFile file;
     EXPECT_EQ(Read(b, file), ReadStatus::Malformed);
 }
@@ -284,7 +286,8 @@ TEST_F(ReaderTest, DeepNestingFailsInBoundedTime) {
 TEST_F(ReaderTest, MoreThan769TopLevelElementsAreStillFound) {
     ByteBuilder b = ExplicitFile();
     b.Explicit(0x0008, 0x0060, "CS", "CT");
-    for (uint16_t e = 0x1000; e < 0x1000 + 1200; ++e) b.Explicit(0x0009, e, "LO", "private ");
+    for (uint16_t e = 0x1000; e < 0x1000 + 1200; ++e)
+        b.Explicit(0x0009, e, "LO", "private ");
     b.Explicit(0x0028, 0x0010, "US", ByteBuilder::LittleU16(512));
     b.Explicit(0x0028, 0x0010, "US", ByteBuilder::LittleU16(7));  // repeated: first wins
     b.Explicit(0x7FE0, 0x0010, "OW", std::string(8, '\x11'));

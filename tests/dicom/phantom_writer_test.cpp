@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
+#include "common/test_paths.h"
 #include "phantom/data_set_writer.h"
 #include "phantom/dicom_file_writer.h"
 #include "phantom/phantom_writer.h"
-#include "common/test_paths.h"
 
 namespace vexel::phantom {
 namespace {

@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "common/test_paths.h"
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
 #include "dicom/tag_list.h"
-#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -6,12 +6,12 @@
 #include <map>
 #include <mutex>
 
+#include "common/test_paths.h"
 #include "dicom/dicom_reader.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "phantom/phantom_writer.h"
 #include "platform/md5.h"
-#include "common/test_paths.h"
 
 namespace vexel::test {
 namespace {

@@ -21,7 +21,9 @@ MemoryServicesOptions QuietOptions() {
 }
 
 // Files constructed so far: file ids come from one process-wide counter.
-uint32_t FilesMadeSoFar() { return CDicomFile().Id(); }
+uint32_t FilesMadeSoFar() {
+    return CDicomFile().Id();
+}
 
 TEST(FileRegistry, ThreadsOpeningOnePathShareOneParse) {
     const auto paths = test::SmallCtSeries(8);
@@ -47,7 +49,8 @@ TEST(FileRegistry, ThreadsOpeningOnePathShareOneParse) {
     }
     const uint32_t after = FilesMadeSoFar();
     EXPECT_EQ(after - before - 1, 1u) << "the path was parsed more than once";
-    for (const CFileRef& ref : refs) EXPECT_EQ(ref.Get(), refs[0].Get());
+    for (const CFileRef& ref : refs)
+        EXPECT_EQ(ref.Get(), refs[0].Get());
     EXPECT_EQ(refs[0]->ReferenceCount(), kThreads);
     EXPECT_EQ(files.RegisteredCount(), 1u);
     EXPECT_EQ(files.UnusedCount(), 0u);
@@ -88,7 +91,8 @@ TEST(FileRegistry, EvictionTakesOldestUnusedAndSparesReferencedFiles) {
     CMemoryManager& files = services.Manager();
 
     // 70 files used and given back in path order; the oldest stays open again by someone.
-    for (size_t i = 0; i < 70; ++i) ASSERT_TRUE(files.Open(paths[i]).file);
+    for (size_t i = 0; i < 70; ++i)
+        ASSERT_TRUE(files.Open(paths[i]).file);
     CFileRef held = std::move(files.Open(paths[0]).file);
     ASSERT_EQ(files.UnusedCount(), 69u);
 

@@ -18,7 +18,8 @@ namespace fs = std::filesystem;
 
 std::vector<std::string> Paths(const std::vector<ScanFileRecord>& records) {
     std::vector<std::string> paths;
-    for (const auto& record : records) paths.push_back(record.path);
+    for (const auto& record : records)
+        paths.push_back(record.path);
     std::sort(paths.begin(), paths.end());
     return paths;
 }
@@ -27,7 +28,8 @@ TEST(FolderLister, EachFolderGivesOneFirstFileAndTheRestFollow) {
     const fs::path root = test::ScratchDir("lister-tree");
     for (const char* folder : {"a", "a/b", "c"}) {
         fs::create_directories(root / folder);
-        for (int i = 0; i < 3; ++i) std::ofstream(root / folder / ("f" + std::to_string(i)));
+        for (int i = 0; i < 3; ++i)
+            std::ofstream(root / folder / ("f" + std::to_string(i)));
     }
     fs::create_directories(root / "empty");
     FolderListing listing;
@@ -62,7 +64,8 @@ TEST(FolderLister, LoopsAreCutAndSpecialFilesSkipped) {
 
 TEST(FolderLister, StopsWhenCancelled) {
     const fs::path root = test::ScratchDir("lister-cancel");
-    for (int i = 0; i < 200; ++i) std::ofstream(root / ("f" + std::to_string(i)));
+    for (int i = 0; i < 200; ++i)
+        std::ofstream(root / ("f" + std::to_string(i)));
     FolderListing listing;
     int checks = 0;
     EXPECT_FALSE(ListFolder(root.string(), listing, [&] { return ++checks > 50; }));

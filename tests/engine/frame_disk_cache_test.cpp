@@ -7,12 +7,12 @@
 #include <chrono>
 #include <fstream>
 
+#include "common/test_paths.h"
 #include "engine/memory_services.h"
 #include "engine_phantoms.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "platform/md5.h"
-#include "common/test_paths.h"
 
 namespace vexel {
 namespace {
@@ -118,14 +118,16 @@ CDicomFrame* MakeReconstruction(CDicomFile& file, uint16_t seed) {
     CDicomImage* image = CDicomImage::AttachTo(file, false);
     const size_t size = 64 * 64 * 2;
     auto* buffer = static_cast<uint8_t*>(CheckedAlloc(size));
-    for (size_t i = 0; i < size; ++i) buffer[i] = static_cast<uint8_t>(i * 7 + seed);
+    for (size_t i = 0; i < size; ++i)
+        buffer[i] = static_cast<uint8_t>(i * 7 + seed);
     if (!image->AddFrameFromBuffer(buffer, size, nullptr, nullptr, nullptr)) return nullptr;
     return image->Frame(0);
 }
 
 std::string ExpectedReconstructionMd5(uint16_t seed) {
     std::vector<uint8_t> bytes(64 * 64 * 2);
-    for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + seed);
+    for (size_t i = 0; i < bytes.size(); ++i)
+        bytes[i] = static_cast<uint8_t>(i * 7 + seed);
     return CMd5::Hex(bytes.data(), bytes.size());
 }
 
@@ -172,7 +174,8 @@ TEST_F(FrameDiskCache, FailedWritesKeepReconstructionsAndLetFilesDecodeAgain) {
 int ThreadCount() {
     int count = 0;
     if (DIR* tasks = opendir("/proc/self/task")) {
-        while (const dirent* entry = readdir(tasks)) count += entry->d_name[0] != '.';
+        while (const dirent* entry = readdir(tasks))
+            count += entry->d_name[0] != '.';
         closedir(tasks);
     }
     return count;

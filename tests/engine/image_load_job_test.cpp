@@ -85,7 +85,8 @@ TEST(ImageLoadJob, EveryImageArrivesWithItsFirstFrameThenTheEnd) {
     // The multi-frame file is decoded whole by the time the job ends.
     auto [file, status] = h.services.Manager().Open(paths.back());
     const CDicomImage& image = *CDicomImage::Of(*file);
-    for (size_t i = 0; i < image.FrameCount(); ++i) EXPECT_TRUE(image.Frame(i)->HasBuffer()) << i;
+    for (size_t i = 0; i < image.FrameCount(); ++i)
+        EXPECT_TRUE(image.Frame(i)->HasBuffer()) << i;
     EXPECT_EQ(h.tasks.GetTaskPercent(job->TaskId()), -1) << "the task ended";
 }
 
@@ -102,8 +103,9 @@ TEST(ImageLoadJob, ANewerJobRunsFirstAndTheOlderResumesWhereItStopped) {
     CJobQueue queue(h.dispatcher, nullptr);
     ASSERT_TRUE(queue.Submit(first));
     // Let the first job deliver a few images, then put the second in front.
-    while (std::count_if(owner.received.begin(), owner.received.end(),
-                         [](const Received& r) { return r.code == JobMessageCode::ImageLoaded; }) < 3) {
+    while (std::count_if(owner.received.begin(), owner.received.end(), [](const Received& r) {
+               return r.code == JobMessageCode::ImageLoaded;
+           }) < 3) {
         h.loop.WaitForPending(1);
         h.loop.RunPending();
     }

@@ -27,15 +27,19 @@ MemoryServicesOptions QuietOptions() {
     return options;
 }
 
-CDicomImage& ImageOf(const CFileRef& file) { return *CDicomImage::Of(*file); }
+CDicomImage& ImageOf(const CFileRef& file) {
+    return *CDicomImage::Of(*file);
+}
 
 void DecodeAll(CDicomImage& image) {
-    for (size_t i = 0; i < image.FrameCount(); ++i) ASSERT_NE(image.Frame(i)->Pixels(nullptr), nullptr);
+    for (size_t i = 0; i < image.FrameCount(); ++i)
+        ASSERT_NE(image.Frame(i)->Pixels(nullptr), nullptr);
 }
 
 size_t FramesWithBuffers(const CDicomImage& image) {
     size_t count = 0;
-    for (size_t i = 0; i < image.FrameCount(); ++i) count += image.Frame(i)->HasBuffer();
+    for (size_t i = 0; i < image.FrameCount(); ++i)
+        count += image.Frame(i)->HasBuffer();
     return count;
 }
 

@@ -11,13 +11,13 @@
 #include <thread>
 #include <vector>
 
+#include "common/test_paths.h"
 #include "engine/memory_services.h"
 #include "engine_phantoms.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "platform/checked_alloc.h"
 #include "platform/md5.h"
-#include "common/test_paths.h"
 
 namespace vexel {
 namespace {
@@ -42,7 +42,8 @@ TEST(MemoryStress, FramesReadBackEqualTheirFirstDecodeUnderSwingingLoad) {
     const auto paths = test::SmallCtSeries(kFiles);
     ASSERT_EQ(paths.size(), size_t(kFiles));
     std::vector<std::string> reference;
-    for (const auto& path : paths) reference.push_back(test::ReferenceFrameMd5(path, 0));
+    for (const auto& path : paths)
+        reference.push_back(test::ReferenceFrameMd5(path, 0));
 
     CSimulatedMemoryLoad load(50);
     MemoryServicesOptions options;
@@ -74,14 +75,23 @@ TEST(MemoryStress, FramesReadBackEqualTheirFirstDecodeUnderSwingingLoad) {
                     std::vector<CDicomFrame*> holders;
                     if (const uint8_t* pixels = frame->Pixels(&holders)) {
                         ++reads;
-                        if (CMd5::Hex(pixels, frame->BufferSize()) != reference[index]) ++mismatches;
+                        if (CMd5::Hex(pixels, frame->BufferSize()) != reference[index])
+                            ++mismatches;
                     }
                     CDicomFrame::ReleaseHolders(holders);
                     switch (random() % 16) {
-                        case 0: frame->Release(); break;
-                        case 1: file = CFileRef(); files.DiscardIfUnused(paths[index]); break;
-                        case 2: files.ReleaseMemoryNow(); break;
-                        default: break;
+                        case 0:
+                            frame->Release();
+                            break;
+                        case 1:
+                            file = CFileRef();
+                            files.DiscardIfUnused(paths[index]);
+                            break;
+                        case 2:
+                            files.ReleaseMemoryNow();
+                            break;
+                        default:
+                            break;
                     }
                 }
             });

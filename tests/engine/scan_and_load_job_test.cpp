@@ -9,12 +9,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "common/test_paths.h"
 #include "engine/headless_scan.h"
 #include "engine/memory_services.h"
 #include "engine/scan_and_load_job.h"
 #include "engine/study_model.h"
 #include "engine_phantoms.h"
-#include "common/test_paths.h"
 #include "phantom/dicom_file_writer.h"
 #include "phantom/phantom_writer.h"
 
@@ -56,14 +56,16 @@ void WriteDirectoryLookalike(const fs::path& path) {
     const uint8_t pixels[8] = {};
     data.AddRaw(0x7FE00010, "OW", pixels);
     std::string error;
-    EXPECT_TRUE(phantom::WriteDicomFile(path, {"1.2.840.10008.1.3.10", "2.25.99", ""}, data, &error))
+    EXPECT_TRUE(
+        phantom::WriteDicomFile(path, {"1.2.840.10008.1.3.10", "2.25.99", ""}, data, &error))
         << error;
 }
 
 size_t SeriesCount(const std::vector<PatientView>& patients) {
     size_t count = 0;
     for (const auto& patient : patients)
-        for (const auto& study : patient.studies) count += study.series.size();
+        for (const auto& study : patient.studies)
+            count += study.series.size();
     return count;
 }
 
@@ -74,7 +76,7 @@ TEST(ScanAndLoadJob, ListsEverythingSkipsAndCountsWhatIsNotAnImage) {
     std::ofstream(root / "notes.txt") << "not an image";
     std::ofstream(root / "empty.dcm");
     fs::copy_file(test::SmallCtSeries(8).front(), root / "DicomDir");  // skipped by name
-    WriteDirectoryLookalike(root / "index.dcm");                        // rejected by content
+    WriteDirectoryLookalike(root / "index.dcm");                       // rejected by content
     fs::copy_file(test::SmallCtSeries(8).front(), root / "one" / "copy-of-a-slice.dcm");
     ASSERT_EQ(mkfifo((root / "pipe").c_str(), 0600), 0);
     fs::create_directory_symlink("..", root / "deep" / "loop");
@@ -96,7 +98,7 @@ TEST(ScanAndLoadJob, ListsEverythingSkipsAndCountsWhatIsNotAnImage) {
         }
     }
     EXPECT_EQ(summary.loaded, images);
-    EXPECT_EQ(summary.skippedFiles, 4u);   // notes, empty, DicomDir, index
+    EXPECT_EQ(summary.skippedFiles, 4u);  // notes, empty, DicomDir, index
     // The FIFO, the dangling link and the link back up, whose folder was entered already.
     EXPECT_EQ(summary.skippedEntries, 3u);
     EXPECT_EQ(summary.total, images + 4);
@@ -129,7 +131,8 @@ TEST(ScanAndLoadJob, ExplicitFilesThenFirstFileOfEachFolderThenTheRest) {
     EXPECT_EQ(order[0], slices[5]);
     std::vector<std::string> firsts(order.begin() + 1, order.begin() + 4);
     std::vector<std::string> firstFolders;
-    for (const auto& path : firsts) firstFolders.push_back(fs::path(path).parent_path().filename());
+    for (const auto& path : firsts)
+        firstFolders.push_back(fs::path(path).parent_path().filename());
     std::sort(firstFolders.begin(), firstFolders.end());
     EXPECT_EQ(firstFolders, (std::vector<std::string>{"a", "b", "c"}))
         << "every folder's first file comes before any second file";
@@ -204,7 +207,8 @@ TEST(ScanAndLoadJob, CancelStopsAtTheNextFileWithoutTheEndMessage) {
 TEST(ScanAndLoadJob, FilesVanishingAfterTheListingAreSkippedAndCounted) {
     const fs::path root = test::ScratchDir("scan-vanishing");
     const auto slices = test::SmallCtSeries(20);
-    for (const auto& slice : slices) fs::copy_file(slice, root / fs::path(slice).filename());
+    for (const auto& slice : slices)
+        fs::copy_file(slice, root / fs::path(slice).filename());
     CSimulatedMemoryLoad load(10);
     CMemoryServices services(load, QuietOptions());
     StudyModel model;
@@ -212,7 +216,8 @@ TEST(ScanAndLoadJob, FilesVanishingAfterTheListingAreSkippedAndCounted) {
     request.folders = {root.string()};
     request.onMessage = [&](CDicomScanAndLoadJob&, uint32_t code) {
         if (code != uint32_t(JobMessageCode::ListingComplete)) return;
-        for (size_t i = 0; i < slices.size(); i += 2) fs::remove(root / fs::path(slices[i]).filename());
+        for (size_t i = 0; i < slices.size(); i += 2)
+            fs::remove(root / fs::path(slices[i]).filename());
     };
     const auto summary = RunHeadlessScan(services.Manager(), model, request);
     EXPECT_TRUE(summary.finished);

@@ -9,15 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "common/flat_json.h"
+#include "common/image_oracle.h"
+#include "common/test_paths.h"
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "imaging/jpeg_engine.h"
 #include "platform/md5.h"
-#include "common/flat_json.h"
-#include "common/image_oracle.h"
-#include "common/test_paths.h"
 
 namespace vexel {
 namespace {
@@ -48,7 +48,9 @@ struct OracleImage {
     }
 };
 
-void PrintTo(const OracleImage& image, std::ostream* os) { *os << image.path; }
+void PrintTo(const OracleImage& image, std::ostream* os) {
+    *os << image.path;
+}
 
 std::vector<OracleImage> LoadManifest() {
     std::vector<OracleImage> images;
@@ -137,10 +139,9 @@ TEST_P(DecodeOracle, MatchesIndependentDecoders) {
             }
         }
         EXPECT_NE(std::find(accepted.begin(), accepted.end(), ours.md5), accepted.end())
-            << "md5 " << ours.md5 << " min " << ours.minimum << " max " << ours.maximum
-            << " mean " << ours.mean << "; " << decoder << ": min "
-            << oracle.Number(prefix + "min") << " max " << oracle.Number(prefix + "max")
-            << " mean " << oracle.Number(prefix + "mean");
+            << "md5 " << ours.md5 << " min " << ours.minimum << " max " << ours.maximum << " mean "
+            << ours.mean << "; " << decoder << ": min " << oracle.Number(prefix + "min") << " max "
+            << oracle.Number(prefix + "max") << " mean " << oracle.Number(prefix + "mean");
     }
     CDicomFrame::ReleaseHolders(holders);
 }

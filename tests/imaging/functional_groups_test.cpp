@@ -1,10 +1,10 @@
 // Enhanced multi-frame objects keep geometry in functional groups, not at top level.
 #include <gtest/gtest.h>
 
+#include "common/test_paths.h"
 #include "dicom/dicom_reader.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
-#include "common/test_paths.h"
 
 namespace vexel {
 namespace {

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "common/byte_builder.h"
+#include "common/test_paths.h"
 #include "dicom/dicom_reader.h"
 #include "imaging/colour_conversion.h"
 #include "imaging/dicom_frame.h"
@@ -11,8 +13,6 @@
 #include "imaging/photometric.h"
 #include "imaging/rle_decoder.h"
 #include "imaging/sample_conversion.h"
-#include "common/byte_builder.h"
-#include "common/test_paths.h"
 
 namespace vexel {
 namespace {
@@ -21,7 +21,8 @@ using test::ByteBuilder;
 
 std::string U16s(std::initializer_list<uint16_t> values) {
     std::string bytes;
-    for (uint16_t v : values) bytes += ByteBuilder::LittleU16(v);
+    for (uint16_t v : values)
+        bytes += ByteBuilder::LittleU16(v);
     return bytes;
 }
 
@@ -37,7 +38,9 @@ public:
         m_bytes.Explicit(g, e, vr, value);
         return *this;
     }
-    ImageFile& Us(uint16_t g, uint16_t e, uint16_t v) { return Element(g, e, "US", ByteBuilder::LittleU16(v)); }
+    ImageFile& Us(uint16_t g, uint16_t e, uint16_t v) {
+        return Element(g, e, "US", ByteBuilder::LittleU16(v));
+    }
     ImageFile& Geometry(uint16_t rows, uint16_t columns, uint16_t bits, uint16_t stored,
                         bool isSigned, std::string photometric = "MONOCHROME2") {
         Element(0x0028, 0x0004, "CS", photometric);
@@ -55,9 +58,10 @@ public:
 
     // Reads the file back and builds its image.
     CDicomImage* Open(CDicomFile& file) {
-        const auto path = test::ScratchDir(std::string("image-") +
-                                           testing::UnitTest::GetInstance()->current_test_info()->name()) /
-                          "image.dcm";
+        const auto path =
+            test::ScratchDir(std::string("image-") +
+                             testing::UnitTest::GetInstance()->current_test_info()->name()) /
+            "image.dcm";
         EXPECT_TRUE(m_bytes.WriteTo(path));
         file.SetDeferredValues(true);
         EXPECT_EQ(ReadDicomFile(file, path.string()), ReadStatus::Ok);
@@ -260,13 +264,17 @@ TEST(ImageModel, PixelLayoutRulesRejectNonsense) {
     }
     {
         ImageFile image;  // Number of Frames 0 counts as one; data for one frame only
-        image.Geometry(1, 2, 8, 8, false).Element(0x0028, 0x0008, "IS", "0").Pixels("OB", "\x01\x02");
+        image.Geometry(1, 2, 8, 8, false)
+            .Element(0x0028, 0x0008, "IS", "0")
+            .Pixels("OB", "\x01\x02");
         CDicomFile file;
         EXPECT_EQ(image.Open(file)->FrameCount(), 1u);
     }
     {
         ImageFile image;  // Number of Frames 3, data for two: only the frames that are there
-        image.Geometry(1, 2, 8, 8, false).Element(0x0028, 0x0008, "IS", "3").Pixels("OB", "\x01\x02\x03\x04");
+        image.Geometry(1, 2, 8, 8, false)
+            .Element(0x0028, 0x0008, "IS", "3")
+            .Pixels("OB", "\x01\x02\x03\x04");
         CDicomFile file;
         EXPECT_EQ(image.Open(file)->FrameCount(), 2u);
     }
@@ -331,8 +339,8 @@ TEST(ImageModel, PaletteColourTables) {
 TEST(ImageModel, ValueRangeAndEllipse) {
     ImageFile image;
     image.Geometry(4, 4, 16, 16, false).Element(0x0028, 0x0030, "DS", "0.5\\0.5");
-    image.Pixels("OW", U16s({100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100,
-                             100, 100, 100}));
+    image.Pixels("OW", U16s({100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100, 100,
+                             100, 100}));
     CDicomFile file;
     CDicomImage* img = image.Open(file);
     float centre = 0, width = 0;
@@ -364,15 +372,21 @@ TEST(ImageModel, EncapsulatedFramesFollowTheOffsetTable) {
     auto f1 = RleFrame({{0, 22}});
     const auto f2 = RleFrame({{0, 33}});
     std::vector<uint8_t> f1a(f1.begin(), f1.begin() + 40), f1b(f1.begin() + 40, f1.end());
-    auto pad = [](std::vector<uint8_t> v) { if (v.size() % 2) v.push_back(0); return v; };
+    auto pad = [](std::vector<uint8_t> v) {
+        if (v.size() % 2) v.push_back(0);
+        return v;
+    };
     const auto p0 = pad(f0), p1a = pad(f1a), p1b = pad(f1b), p2 = pad(f2);
     ImageFile image("1.2.840.10008.1.2.5");
     image.Geometry(1, 1, 8, 8, false).Element(0x0028, 0x0008, "IS", "3");
     ByteBuilder& b = image.Bytes();
     b.ExplicitHeader(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
-    const uint32_t o1 = uint32_t(8 + p0.size()), o2 = uint32_t(o1 + 8 + p1a.size() + 8 + p1b.size());
-    b.Item(12).Raw(ByteBuilder::LittleU32(0) + ByteBuilder::LittleU32(o1) + ByteBuilder::LittleU32(o2));
-    for (const auto* fragment : {&p0, &p1a, &p1b, &p2}) b.Item(uint32_t(fragment->size())).Raw(*fragment);
+    const uint32_t o1 = uint32_t(8 + p0.size()),
+                   o2 = uint32_t(o1 + 8 + p1a.size() + 8 + p1b.size());
+    b.Item(12).Raw(ByteBuilder::LittleU32(0) + ByteBuilder::LittleU32(o1) +
+                   ByteBuilder::LittleU32(o2));
+    for (const auto* fragment : {&p0, &p1a, &p1b, &p2})
+        b.Item(uint32_t(fragment->size())).Raw(*fragment);
     b.SequenceEnd();
     CDicomFile file;
     CDicomImage* img = image.Open(file);

@@ -13,7 +13,9 @@ CQtEventLoop::CQtEventLoop() : m_loopThread(std::this_thread::get_id()) {
     });
 }
 
-CQtEventLoop::~CQtEventLoop() { End(); }
+CQtEventLoop::~CQtEventLoop() {
+    End();
+}
 
 bool CQtEventLoop::Post(Task task) {
     if (!task) return false;
@@ -36,7 +38,8 @@ void CQtEventLoop::ScheduleDrain() {
         if (m_drainScheduled || m_ended) return;
         m_drainScheduled = true;
     }
-    QMetaObject::invokeMethod(&m_receiver, [this] { RunQueued(); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_receiver, [this] { RunQueued(); }, Qt::QueuedConnection);
 }
 
 void CQtEventLoop::RunQueued() {
@@ -54,7 +57,8 @@ void CQtEventLoop::RunQueued() {
 }
 
 void CQtEventLoop::Wake() {
-    QMetaObject::invokeMethod(&m_receiver, [] {}, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        &m_receiver, [] {}, Qt::QueuedConnection);
 }
 
 bool CQtEventLoop::Run() {
@@ -99,7 +103,9 @@ bool CQtEventLoop::HasEnded() const {
     return m_ended;
 }
 
-bool CQtEventLoop::IsLoopThread() const { return std::this_thread::get_id() == m_loopThread; }
+bool CQtEventLoop::IsLoopThread() const {
+    return std::this_thread::get_id() == m_loopThread;
+}
 
 void CQtEventLoop::SetTick(std::chrono::milliseconds period, Task handler) {
     if (!IsLoopThread()) return;
