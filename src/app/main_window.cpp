@@ -43,7 +43,10 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     statusBar()->addPermanentWidget(m_progress);
     m_scans->onScanFinished = [this](uint32_t loaded, uint32_t skipped) {
         QString text = QString::number(loaded) + " images";
-        if (skipped > 0) text += ", " + QString::number(skipped) + " files skipped";
+        if (skipped > 0) {
+            text += ", " + QString::number(skipped) +
+                    (skipped == 1 ? " file skipped" : " files skipped");
+        }
         m_statusText->setText(text);
     };
     if (m_services.timers) m_timer = m_services.timers->AddTimer(1000, &OnTimer, 0, this, 1);
