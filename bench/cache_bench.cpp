@@ -8,18 +8,16 @@
 #include <dlfcn.h>
 #include <openjpeg.h>
 
-#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 #include <vector>
 
+#include "bench_frames.h"
 #include "dcmtk/config/osconfig.h"
 #include "dcmtk/dcmjpeg/djcparam.h"
 #include "dcmtk/dcmjpeg/djeijg16.h"
 #include "imaging/binary_value_cacher.h"
-#include "j2k_encoder.h"
-#include "phantom/phantom_writer.h"
 #include "vexel_codec.h"
 
 namespace {
@@ -28,20 +26,8 @@ namespace fs = std::filesystem;
 constexpr uint32_t kSize = 512;
 constexpr size_t kFrameBytes = size_t{kSize} * kSize * 2;
 
-// A phantom CT slice offset to unsigned values, with a few units of scanner-like noise.
 std::vector<uint16_t> FrameSamples() {
-    vexel::phantom::PhantomOptions options;
-    options.columns = options.rows = static_cast<int>(kSize);
-    options.slices = 64;
-    const std::vector<int16_t> stored = vexel::phantom::CtSliceStored(options, 32);
-    std::vector<uint16_t> samples(stored.size());
-    uint32_t state = 12345;
-    std::transform(stored.begin(), stored.end(), samples.begin(), [&state](int16_t v) {
-        state = state * 1664525u + 1013904223u;
-        const int noise = static_cast<int>(state >> 28) - 8;  // -8 .. 7
-        return static_cast<uint16_t>(v + 2048 + noise);
-    });
-    return samples;
+    return vexel::bench::NoisyCtSlice(kSize);
 }
 
 // Lossless JPEG, first-order prediction (selection value 1), by DCMTK's IJG 16-bit encoder.

@@ -13,29 +13,15 @@
 #include <stdexcept>
 #include <vector>
 
-#include "j2k_encoder.h"
-#include "phantom/phantom_writer.h"
+#include "bench_frames.h"
 #include "vexel_codec.h"
 
 namespace {
 
 constexpr uint32_t kSize = 512;
 
-// A CT slice of the phantom, offset to unsigned values, with a deterministic noise of a few
-// units as a scanner gives (the bare phantom is flat and compresses unrealistically well).
 std::vector<uint16_t> FrameSamples() {
-    vexel::phantom::PhantomOptions options;
-    options.columns = options.rows = static_cast<int>(kSize);
-    options.slices = 64;
-    const std::vector<int16_t> stored = vexel::phantom::CtSliceStored(options, 32);
-    std::vector<uint16_t> samples(stored.size());
-    uint32_t state = 12345;
-    std::transform(stored.begin(), stored.end(), samples.begin(), [&state](int16_t v) {
-        state = state * 1664525u + 1013904223u;
-        const int noise = static_cast<int>(state >> 28) - 8;  // -8 .. 7
-        return static_cast<uint16_t>(v + 2048 + noise);
-    });
-    return samples;
+    return vexel::bench::NoisyCtSlice(kSize);
 }
 
 std::vector<uint8_t> EncodeJpegLs(const std::vector<uint16_t>& samples) {

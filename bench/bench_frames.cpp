@@ -1,8 +1,10 @@
-#include "j2k_encoder.h"
+#include "bench_frames.h"
 
 #include <openjpeg.h>
 
 #include <algorithm>
+
+#include "phantom/phantom_writer.h"
 
 namespace vexel::bench {
 namespace {
@@ -14,6 +16,21 @@ OPJ_SIZE_T AppendBytes(void* buffer, OPJ_SIZE_T count, void* user) {
 }
 
 }  // namespace
+
+std::vector<uint16_t> NoisyCtSlice(uint32_t size) {
+    phantom::PhantomOptions options;
+    options.columns = options.rows = static_cast<int>(size);
+    options.slices = 64;
+    const std::vector<int16_t> stored = phantom::CtSliceStored(options, 32);
+    std::vector<uint16_t> samples(stored.size());
+    uint32_t state = 12345;
+    std::transform(stored.begin(), stored.end(), samples.begin(), [&state](int16_t v) {
+        state = state * 1664525u + 1013904223u;
+        const int noise = static_cast<int>(state >> 28) - 8;  // -8 .. 7
+        return static_cast<uint16_t>(v + 2048 + noise);
+    });
+    return samples;
+}
 
 std::vector<uint8_t> EncodeJ2kLossless(const std::vector<uint16_t>& samples, uint32_t columns,
                                        uint32_t rows) {
