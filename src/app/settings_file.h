@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 namespace vexel {
 
 enum class SettingsLoadStatus {
@@ -41,10 +43,5 @@ private:
 // escaped (\\, \n, \r, \t, \xHH) so that any byte string survives the round trip.
 std::string EscapeSettingValue(std::string_view value);
 std::string UnescapeSettingValue(std::string_view text);
-
-// Writes a new file beside the target, flushes it to disk and renames it over the target,
-// so the old contents stay whole until the new ones are. A symbolic link is followed and
-// its target replaced. False (and the old file untouched) on any failure.
-bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents);
 
 }  // namespace vexel

@@ -2,9 +2,10 @@
 
 #include <zlib.h>
 
-#include <cstdio>
 #include <limits>
 #include <string_view>
+
+#include "platform/atomic_file.h"
 
 namespace vexel {
 namespace {
@@ -71,20 +72,8 @@ std::vector<uint8_t> EncodePng(const uint32_t* pixels, uint32_t width, uint32_t 
 bool WritePng(const std::filesystem::path& path, const uint32_t* pixels, uint32_t width,
               uint32_t height, size_t stride) {
     const std::vector<uint8_t> png = EncodePng(pixels, width, height, stride);
-    if (png.empty()) return false;
-    std::filesystem::path temporary = path;
-    temporary += ".partial";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    if (file == nullptr) return false;
-    const bool written = std::fwrite(png.data(), 1, png.size(), file) == png.size();
-    if (std::fclose(file) != 0 || !written) {
-        std::error_code ignored;
-        std::filesystem::remove(temporary, ignored);
-        return false;
-    }
-    std::error_code error;
-    std::filesystem::rename(temporary, path, error);
-    return !error;
+    return !png.empty() &&
+           WriteFileAtomically(path, {reinterpret_cast<const char*>(png.data()), png.size()});
 }
 
 }  // namespace vexel

@@ -14,7 +14,7 @@ namespace vexel {
 std::vector<uint8_t> EncodePng(const uint32_t* pixels, uint32_t width, uint32_t height,
                                size_t stride);
 
-// Writes the file beside its final name first, then renames it into place.
+// Replaces the file atomically (platform/atomic_file.h).
 bool WritePng(const std::filesystem::path& path, const uint32_t* pixels, uint32_t width,
               uint32_t height, size_t stride);
 
