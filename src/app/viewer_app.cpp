@@ -96,10 +96,7 @@ bool CViewerApp::CreatePhaseOne() {
         Log('+', "CBinaryValueCacher");
     }
     m_memoryCache = std::make_unique<CBinaryValueMemCacher>(
-        [load = m_memoryLoad.get()] {
-            const auto status = load->Read();
-            return status && status->loadPercent > 85;
-        },
+        [this] { return m_memoryManager && m_memoryManager->IsMemoryLoadCritical(); },
         m_memoryLoad.get());
     InstallPixelCaches({m_releaseQueue.get(), m_diskCache.get()});
     Log('+', "CBinaryValueMemCacher");

@@ -32,6 +32,7 @@ CMemoryManager::CMemoryManager(CReleasableObjectQueue& releaseQueue,
                                CBinaryValueMemCacher* memoryCache, const IMemoryLoadSource& load,
                                MemoryManagerOptions options)
     : m_releaseQueue(releaseQueue), m_memoryCache(memoryCache), m_load(load), m_options(options) {
+    if (const auto status = m_load.Read()) m_lastLoad = status->loadPercent;
     if (m_options.startMonitor) {
         if (auto thread = CreateWorkerThread([this] { MonitorLoop(); }))
             m_monitor = std::move(*thread);
@@ -74,14 +75,19 @@ CMemoryManager::~CMemoryManager() {
     DeleteQueuedFiles();
 }
 
-bool CMemoryManager::IsMemoryLoadHigh() const {
+uint32_t CMemoryManager::CurrentLoad() const {
+    // Loaders ask for every file: the monitor's last reading spares a read of the counters.
+    if (m_monitor.joinable()) return m_lastLoad.load(std::memory_order_relaxed);
     const auto status = m_load.Read();
-    return status && status->loadPercent >= 80;
+    return status ? status->loadPercent : 0;
+}
+
+bool CMemoryManager::IsMemoryLoadHigh() const {
+    return CurrentLoad() >= 80;
 }
 
 bool CMemoryManager::IsMemoryLoadCritical() const {
-    const auto status = m_load.Read();
-    return status && status->loadPercent > 85;
+    return CurrentLoad() > 85;
 }
 
 bool CMemoryManager::PressureMode() const {
@@ -97,6 +103,7 @@ void CMemoryManager::PollMemoryLoad() {
     const auto status = m_load.Read();
     if (!status) return;
     const uint32_t load = status->loadPercent;
+    m_lastLoad.store(load, std::memory_order_relaxed);
     if (load < 70) {
         std::lock_guard registry(m_registryLock);
         m_pressureMode = false;

@@ -103,6 +103,7 @@ private:
     };
 
     static bool OnAllocationFailure(uint32_t attempt);
+    uint32_t CurrentLoad() const;
     void RunEmergencyRelease();
     uint64_t ReleasePassMB(bool forced, uint64_t targetMB);
     void EvictUnusedLocked(size_t count);
@@ -125,6 +126,7 @@ private:
     std::map<std::string, std::unique_ptr<PathLock>> m_pathLocks;
     bool m_pressureMode = false;
     std::atomic<bool> m_stop{false};
+    std::atomic<uint32_t> m_lastLoad{0};  // the monitor's last reading
 
     std::mutex m_deletionLock;
     std::condition_variable m_deletionWake;

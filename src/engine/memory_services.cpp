@@ -8,12 +8,7 @@ CMemoryServices::CMemoryServices(const IMemoryLoadSource& load, MemoryServicesOp
     : m_diskCache(options.cacheRoot.empty() ? nullptr
                                             : std::make_unique<CBinaryValueCacher>(
                                                   options.cacheRoot, options.diskLimits)),
-      m_memoryCache(
-          [&load] {
-              const auto status = load.Read();
-              return status && status->loadPercent > 85;
-          },
-          &load),
+      m_memoryCache([this] { return m_manager && m_manager->IsMemoryLoadCritical(); }, &load),
       m_manager(
           std::make_unique<CMemoryManager>(m_releaseQueue, &m_memoryCache, load, options.manager)) {
     InstallPixelCaches({&m_releaseQueue, m_diskCache.get()});
