@@ -94,8 +94,4 @@ void CStudyTree::Apply(const AddFileResult& result, const StudyModel& model) {
     }
 }
 
-void CStudyTree::Reset() {
-    clear();
-}
-
 }  // namespace vexel

@@ -17,7 +17,6 @@ public:
 
     // Applies one AddFile result (in revision order) of model.
     void Apply(const AddFileResult& result, const StudyModel& model);
-    void Reset();
 
     // Row texts, also used by the tests.
     static QString PatientText(const PatientView& patient);

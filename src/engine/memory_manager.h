@@ -108,7 +108,6 @@ private:
     uint64_t ReleasePassMB(bool forced, uint64_t targetMB);
     void EvictUnusedLocked(size_t count);
     void LeaveUnusedLocked(RegistryEntry& entry);
-    void DestroyFile(std::unique_ptr<CDicomFile> file);
     void MonitorLoop();
     void DeleterLoop();
     void ReleaseWorkerLoop();

@@ -72,7 +72,7 @@ bool CMemoryManager::RegisterObject(std::unique_ptr<CDicomFile> file) {
     std::unique_lock registry(m_registryLock);
     if (m_stop || m_registry.contains(file->Path())) {
         registry.unlock();
-        DestroyFile(std::move(file));
+        file.reset();  // destroyed outside the registry lock
         return false;
     }
     const std::string path = file->Path();
@@ -117,7 +117,7 @@ bool CMemoryManager::DiscardIfUnused(const std::string& path) {
         m_registry.erase(it);
         doomed->SetUnregistered(true);
     }
-    DestroyFile(std::move(doomed));
+    doomed.reset();
     return true;
 }
 
@@ -143,19 +143,11 @@ void CMemoryManager::EvictUnusedLocked(size_t count) {
         m_registry.erase(it);
     }
     if (evicted.empty()) return;
-    if (!m_deleter.joinable()) {
-        for (auto& file : evicted)
-            DestroyFile(std::move(file));
-        return;
-    }
+    if (!m_deleter.joinable()) return;  // no deleter thread: destroyed here, with the vector
     std::lock_guard deletion(m_deletionLock);
     for (auto& file : evicted)
         m_deletionQueue.push_back(std::move(file));
     m_deletionWake.notify_one();
-}
-
-void CMemoryManager::DestroyFile(std::unique_ptr<CDicomFile> file) {
-    file.reset();
 }
 
 size_t CMemoryManager::RegisteredCount() const {
