@@ -124,6 +124,13 @@ void CViewportWindowState::ApplyWindow(float centre, float width) {
     RememberState();
 }
 
+bool CViewportWindowState::DragWindow(float centre, float width) {
+    if (m_frame == nullptr) return false;
+    m_presetId = kPresetNone;
+    m_presetName.clear();
+    return SetWindow(centre, width);
+}
+
 bool CViewportWindowState::SetNegative(bool negative) {
     if (!m_lut.SetNegative(negative)) return false;
     if (m_frame != nullptr) RememberState();

@@ -38,6 +38,8 @@ public:
     bool SelectPreset(int32_t id);
     // Without a frame on screen the window waits for the next one.
     void ApplyWindow(float centre, float width);
+    // A window drag: the preset is dropped; remembered at the release. True when rebuilt.
+    bool DragWindow(float centre, float width);
     // The "Negative" toggle of the viewport; remembered for the series.
     bool SetNegative(bool negative);
     // Writes the current window into the series memory under the current series key.

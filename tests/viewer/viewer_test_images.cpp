@@ -32,12 +32,17 @@ std::string PixelBytes(const HandImage& wanted) {
     return bytes;
 }
 
-std::filesystem::path FirstFile(const std::filesystem::path& folder) {
+std::vector<std::filesystem::path> FilesOf(const std::filesystem::path& folder) {
     std::vector<std::filesystem::path> files;
     for (const auto& entry : std::filesystem::directory_iterator(folder)) {
         files.push_back(entry.path());
     }
     std::sort(files.begin(), files.end());
+    return files;
+}
+
+std::filesystem::path FirstFile(const std::filesystem::path& folder) {
+    const auto files = FilesOf(folder);
     return files.empty() ? std::filesystem::path() : files.front();
 }
 
@@ -87,24 +92,32 @@ OpenedImage OpenFile(const std::filesystem::path& path) {
     return opened;
 }
 
-std::filesystem::path PhantomCtFile() {
-    static const std::filesystem::path file = [] {
+const std::vector<std::filesystem::path>& PhantomCtSeries() {
+    static const std::vector<std::filesystem::path> files = [] {
         const auto folder = ScratchDir("viewer-phantom-ct");
         std::string error;
         EXPECT_TRUE(phantom::WriteCtSeries(folder, SmallPhantom(), &error)) << error;
-        return FirstFile(folder);
+        return FilesOf(folder);
     }();
-    return file;
+    return files;
 }
 
-std::filesystem::path PhantomPetFile() {
-    static const std::filesystem::path file = [] {
+const std::vector<std::filesystem::path>& PhantomPetSeries() {
+    static const std::vector<std::filesystem::path> files = [] {
         const auto folder = ScratchDir("viewer-phantom-pet");
         std::string error;
         EXPECT_TRUE(phantom::WritePetSeries(folder, SmallPhantom(), &error)) << error;
-        return FirstFile(folder);
+        return FilesOf(folder);
     }();
-    return file;
+    return files;
+}
+
+std::filesystem::path PhantomCtFile() {
+    return PhantomCtSeries().front();
+}
+
+std::filesystem::path PhantomPetFile() {
+    return PhantomPetSeries().front();
 }
 
 std::vector<int32_t> StoredValues(CDicomImage& image, size_t frame) {

@@ -36,7 +36,10 @@ struct OpenedImage {
 OpenedImage OpenHandImage(const HandImage& wanted, const std::string& name);
 OpenedImage OpenFile(const std::filesystem::path& path);
 
-// First files of small phantom series, written once per test run.
+// Small phantom series (4 slices of 64 x 64, CT and PET over the same patient and study),
+// written once per test run; files in name order.
+const std::vector<std::filesystem::path>& PhantomCtSeries();
+const std::vector<std::filesystem::path>& PhantomPetSeries();
 std::filesystem::path PhantomCtFile();
 std::filesystem::path PhantomPetFile();
 

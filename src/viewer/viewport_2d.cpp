@@ -1,0 +1,594 @@
+#include "viewer/viewport_2d.h"
+
+#include <algorithm>
+
+#include "engine/system_hooks.h"
+#include "engine/vexel_engine.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
+#include "viewer/series_state_store.h"
+#include "viewer/viewport_hash.h"
+#include "viewer/viewport_layer_tools.h"
+#include "viewer/viewport_view_tools.h"
+#include "viewer/viewport_window_tool.h"
+#include "viewer/window_preset.h"
+
+namespace vexel {
+namespace {
+
+constexpr auto kMergeInterval = std::chrono::seconds(1);
+constexpr uint32_t kStudyInstanceUid = 0x0020000D;
+
+enum DispatchKind { kDown, kMove, kUp };
+
+int32_t FontSizeFor(int32_t width, int32_t height) {
+    return (std::min(width, height) - 100) / 50 + 8;
+}
+
+const CWindowPresetTable& FallbackPresets() {
+    static const CWindowPresetTable presets;
+    return presets;
+}
+
+CSeriesStateStore& FallbackStates() {
+    static CSeriesStateStore states;
+    return states;
+}
+
+}  // namespace
+
+CViewport2D::CViewport2D(const ViewportServices& services)
+    : m_services(services), m_scrollBar(*this), m_layerMask(services.layerMask) {
+    m_id = CViewportHash::Instance().Add(*this);
+    const CWindowPresetTable& presets =
+        services.presets != nullptr ? *services.presets : FallbackPresets();
+    CSeriesStateStore& states = services.states != nullptr ? *services.states : FallbackStates();
+
+    // The fixed order in which the tools are asked and built.
+    AddTool(std::make_unique<CViewport2DAnnotations>(*this));
+    AddTool(std::make_unique<CViewport2DROI>(*this));
+    AddTool(std::make_unique<CViewport2DRulers>(*this));
+    auto move = std::make_unique<CViewport2DMove>(*this);
+    m_move = move.get();
+    AddTool(std::move(move));
+    auto zoom = std::make_unique<CViewport2DZoom>(*this);
+    m_zoom = zoom.get();
+    AddTool(std::move(zoom));
+    auto window = std::make_unique<CViewport2DWindow>(*this, presets, states);
+    m_windowTool = window.get();
+    AddTool(std::move(window));
+    auto slice = std::make_unique<CViewport2DSlice>(*this);
+    m_slice = slice.get();
+    AddTool(std::move(slice));
+    AddTool(std::make_unique<CViewport2DCine>(*this));
+    AddTool(std::make_unique<CViewport2DSynchronizer>(*this));
+    AddTool(std::make_unique<CViewport2DMPR>(*this));
+    AddTool(std::make_unique<CViewport2DFusion>(*this));
+
+    m_leftTool = m_slice;
+    m_rightTool = m_zoom;
+    m_middleTool = m_windowTool;
+    m_lut.SetRebuildListener([this](float, float) {
+        if (m_panelId != 0) FirePanelEvent(EventCode(Viewport2DEvent::LookupChanged));
+    });
+}
+
+CViewport2D::~CViewport2D() {
+    CViewportHash::Instance().Remove(m_id);
+    m_lut.SetRebuildListener({});
+    // Tools first: they point at frames of the listed images.
+    m_tools.clear();
+}
+
+void CViewport2D::AddTool(std::unique_ptr<CViewport2DTool> tool) {
+    m_tools.push_back(std::move(tool));
+}
+
+CViewport2DTool& CViewport2D::Tool(ToolType type) {
+    for (auto& tool : m_tools)
+        if (tool->Type() == type) return *tool;
+    return *m_tools.back();  // fusion, the one tool of no type
+}
+
+CResampler& CViewport2D::Resampler() {
+    // Off-screen viewports resample on their caller's thread: they may be many, on workers.
+    if (!m_resampler)
+        m_resampler = std::make_unique<CResampler>(m_offscreen ? 1 : m_services.resamplerThreads);
+    return *m_resampler;
+}
+
+void CViewport2D::Create(IViewportWindow& window) {
+    m_host = &window;
+    m_offscreen = false;
+}
+
+bool CViewport2D::CreateOffscreen(int32_t width, int32_t height, const ViewGeometry& geometry) {
+    if (width <= 0 || height <= 0) return false;
+    m_offscreen = true;
+    m_host = nullptr;
+    m_resampler.reset();
+    m_clientWidth = width;
+    m_clientHeight = height;
+    if (!m_surface.Resize(width, height)) return false;
+    m_geometry = geometry;
+    SetViewportSize(m_geometry, width, height);
+    m_fontSize = FontSizeFor(width, height);
+    LayoutChanged();
+    return true;
+}
+
+// ---- window events ----
+
+void CViewport2D::SizeChanged(int32_t clientWidth, int32_t clientHeight) {
+    if (clientWidth <= 0 || clientHeight <= 0) return;
+    m_clientWidth = clientWidth;
+    m_clientHeight = clientHeight;
+    const int32_t width =
+        m_offscreen ? clientWidth : std::max(clientWidth - CMyScrollBar::kWidth, 1);
+    m_surface.Resize(width, clientHeight);
+    m_scrollBar.SetHeight(clientHeight);
+    const int32_t fontSize = FontSizeFor(width, clientHeight);
+    if (fontSize != m_fontSize) m_fontSize = fontSize;
+    if (m_frame != nullptr && UserZoomedOrPanned()) {
+        LayoutResizeKeepingView(m_geometry, m_saved, width, clientHeight);
+        LayoutChanged();
+    } else {
+        SetViewportSize(m_geometry, width, clientHeight);
+        if (m_frame != nullptr) Relayout();
+    }
+    if (m_frame != nullptr) Render();
+    Compose();
+    Present();
+}
+
+void CViewport2D::MouseDown(int32_t x, int32_t y, MouseButton button, KeyModifiers modifiers) {
+    switch (button) {
+        case MouseButton::Left:
+            m_selectedTool = modifiers.control ? m_windowTool
+                             : modifiers.shift ? static_cast<CViewport2DTool*>(m_move)
+                                               : m_leftTool;
+            break;
+        case MouseButton::Right:
+            m_selectedTool = m_rightTool;
+            break;
+        case MouseButton::Middle:
+            m_selectedTool = m_middleTool;
+            break;
+    }
+    Dispatch(x, y, button, kDown);
+}
+
+void CViewport2D::MouseUp(int32_t x, int32_t y, MouseButton button) {
+    Dispatch(x, y, button, kUp);
+}
+
+void CViewport2D::MouseMove(int32_t x, int32_t y) {
+    Dispatch(x, y, MouseButton::Left, kMove);
+}
+
+void CViewport2D::MouseWheel(int32_t delta) {
+    m_slice->Wheel(delta);
+}
+
+void CViewport2D::KeyDown(uint32_t virtualKey, KeyModifiers modifiers) {
+    if (!modifiers.control || (virtualKey != kKeyPlus && virtualKey != kKeyMinus)) return;
+    const int32_t size =
+        std::clamp(m_fontSize + (virtualKey == kKeyPlus ? 1 : -1), kMinFontSize, kMaxFontSize);
+    if (size == m_fontSize) return;
+    m_fontSize = size;
+    Compose();
+    Present();
+}
+
+void CViewport2D::MouseLeft() {}
+
+ToolAnswer CViewport2D::Dispatch(int32_t x, int32_t y, MouseButton button, int kind) {
+    const auto ask = [&](CViewport2DTool* tool) {
+        switch (kind) {
+            case kDown:
+                return tool->MouseDown(x, y, button);
+            case kMove:
+                return tool->MouseMove(x, y);
+            default:
+                return tool->MouseUp(x, y, button);
+        }
+    };
+    if (m_capturedTool != nullptr) {
+        const ToolAnswer answer = ask(m_capturedTool);
+        if (answer != ToolAnswer::NotHandled) return answer;
+        m_capturedTool = nullptr;
+    }
+    if (m_selectedTool != nullptr) {
+        const ToolAnswer answer = ask(m_selectedTool);
+        if (answer == ToolAnswer::Capture) m_capturedTool = m_selectedTool;
+        if (answer != ToolAnswer::NotHandled) return answer;
+    }
+    for (auto& tool : m_tools) {
+        if (tool.get() == m_capturedTool || tool.get() == m_selectedTool) continue;
+        const ToolAnswer answer = ask(tool.get());
+        if (answer == ToolAnswer::Capture) m_capturedTool = tool.get();
+        if (answer != ToolAnswer::NotHandled) return answer;
+    }
+    return ToolAnswer::NotHandled;
+}
+
+// ---- images ----
+
+bool CViewport2D::AddImage(CFileRef file, CDicomImage& image, uint32_t generation) {
+    if (generation != 0 && generation != m_loadGeneration) return false;
+    if (image.FrameCount() == 0) return false;
+    const std::string key = ViewportSeriesKey(image);
+    // A viewport shows one series: images of any other are never taken, whatever the load
+    // sends.
+    if (!m_filter.empty() && key != m_filter) return false;
+    if (!m_images.Empty() && key != m_seriesKey) return false;
+    const bool pending = std::any_of(m_pending.begin(), m_pending.end(),
+                                     [&](const ViewportImage& e) { return e.image == &image; });
+    if (pending || m_images.IndexOf(&image) < m_images.Size()) return false;
+
+    if (!m_images.Empty()) {
+        ViewportImage entry;
+        entry.file = std::move(file);
+        entry.image = &image;
+        m_pending.push_back(std::move(entry));
+        if (m_offscreen || Now() - m_lastPresent >= kMergeInterval) MergePendingImages();
+        return true;
+    }
+    m_studyUid = image.File().String(kStudyInstanceUid);
+    m_images.Insert(std::move(file), image);
+    m_current = 0;
+    AnnounceImageList();
+    SetFrame(image.Frame(0));
+    UpdateScrollBar();
+    if (m_panelId != 0) FirePanelEvent(EventCode(Viewport2DEvent::FirstImageShown));
+    return true;
+}
+
+void CViewport2D::MergePendingImages() {
+    if (m_pending.empty() || m_images.Empty()) return;
+    CDicomImage* shown = CurrentImage();
+    for (ViewportImage& entry : m_pending)
+        m_images.Insert(std::move(entry.file), *entry.image);
+    m_pending.clear();
+    // The image on screen stays on screen wherever the new ones went.
+    m_current = m_images.IndexOf(shown);
+    AnnounceImageList();
+    UpdateScrollBar();
+    Compose();
+    Present();
+}
+
+void CViewport2D::AnnounceImageList() {
+    for (auto& tool : m_tools)
+        tool->SeriesChanged();
+    if (m_panelId != 0) FirePanelEvent(EventCode(Viewport2DEvent::ImageListChanged));
+}
+
+void CViewport2D::ShowImage(size_t index, bool notify, bool updateScrollBar) {
+    CDicomImage* image = m_images.At(index);
+    if (image == nullptr) return;
+    m_current = index;
+    SetFrame(image->Frame(0));
+    if (updateScrollBar) UpdateScrollBar();
+    if (notify && m_panelId != 0 && !m_offscreen && m_services.engine != nullptr) {
+        DisplayedImageRecord record;
+        record.viewportId = m_id;
+        record.image = image;
+        record.studyInstanceUid = m_studyUid.c_str();
+        record.frameIndex = uint32_t(m_frameIndex);
+        record.imageIndex = uint32_t(m_current);
+        Fire(EventCode(Viewport2DEvent::DisplayedImageChanged),
+             reinterpret_cast<uintptr_t>(&record));
+    }
+}
+
+size_t CViewport2D::BrowseCount() const {
+    const CDicomImage* only = m_images.Size() == 1 ? m_images.At(0) : nullptr;
+    return only != nullptr && only->FrameCount() > 1 ? only->FrameCount() : m_images.Size();
+}
+
+size_t CViewport2D::BrowsePosition() const {
+    const CDicomImage* only = m_images.Size() == 1 ? m_images.At(0) : nullptr;
+    return only != nullptr && only->FrameCount() > 1 ? m_frameIndex : m_current;
+}
+
+void CViewport2D::ShowBrowsePosition(size_t position, bool notify, bool updateScrollBar) {
+    CDicomImage* only = m_images.Size() == 1 ? m_images.At(0) : nullptr;
+    if (only == nullptr || only->FrameCount() <= 1) {
+        ShowImage(position, notify, updateScrollBar);
+        return;
+    }
+    if (position >= only->FrameCount()) return;
+    SetFrame(only->Frame(position));
+    if (updateScrollBar) UpdateScrollBar();
+}
+
+void CViewport2D::UpdateScrollBar() {
+    m_scrollBar.SetRange(int32_t(std::min<size_t>(BrowseCount(), INT32_MAX)),
+                         int32_t(std::min<size_t>(BrowsePosition(), INT32_MAX)));
+}
+
+void CViewport2D::ScrolledTo(int32_t position) {
+    const size_t count = BrowseCount();
+    if (count == 0) return;
+    ShowBrowsePosition(std::min(size_t(std::max(position, 0)), count - 1), true, false);
+}
+
+void CViewport2D::SetFrame(CDicomFrame* frame) {
+    if (frame != nullptr) {
+        const bool sameKind = m_frame != nullptr && m_frame->Columns() == frame->Columns() &&
+                              m_frame->Rows() == frame->Rows() &&
+                              m_frame->IsColour() == frame->IsColour();
+        if (!sameKind) m_layoutDirty = true;
+    }
+    m_frame = frame;
+    m_frameIndex = frame != nullptr ? frame->Index() : 0;
+    CDicomImage* image = frame != nullptr ? &frame->Image() : nullptr;
+    if (image != nullptr) m_seriesKey = ViewportSeriesKey(*image);
+    if (frame != nullptr && m_layoutDirty) {
+        m_layoutDirty = false;
+        const int32_t columns = int32_t(std::min<uint32_t>(frame->Columns(), INT32_MAX));
+        const int32_t rows = int32_t(std::min<uint32_t>(frame->Rows(), INT32_MAX));
+        // An off-screen viewport keeps the view it was given for frames of that size.
+        const bool keep = m_offscreen && m_geometry.zoom > 0 && m_geometry.imageWidth == columns &&
+                          m_geometry.imageHeight == rows;
+        SetImageSize(m_geometry, columns, rows);
+        if (keep) {
+            LayoutChanged();
+        } else {
+            Relayout();
+        }
+    }
+    for (auto& tool : m_tools) {
+        tool->SetShown(image, frame);
+        tool->FrameChanged(frame);
+    }
+    Render();
+    Compose();
+    Present();
+}
+
+void CViewport2D::Clear(bool redraw) {
+    Fire(EventCode(Viewport2DEvent::SeriesClearing), m_id);
+    if (++m_loadGeneration == 0) m_loadGeneration = 1;  // 0 would match every load
+    ResetViewFlags();
+    m_windowTool->FlushStates();
+    m_windowTool->ClearState();
+    ApplyTransform(m_geometry, 0, false, false, true);
+    // Nothing may point at a frame once the images are let go.
+    m_frame = nullptr;
+    m_frameIndex = 0;
+    m_imageValid = false;
+    for (auto& tool : m_tools) {
+        tool->SetShown(nullptr, nullptr);
+        tool->FrameChanged(nullptr);
+    }
+    m_images.Clear();
+    m_pending.clear();
+    m_current = 0;
+    m_seriesKey.clear();
+    m_filter.clear();
+    m_studyUid.clear();
+    m_layoutDirty = true;
+    if (redraw) {
+        m_surface.Clear();
+        Present();
+    }
+    m_scrollBar.Deactivate();
+    for (auto& tool : m_tools)
+        tool->Reset();
+    if (m_panelId != 0) FirePanelEvent(EventCode(Viewport2DEvent::Cleared));
+}
+
+// ---- view ----
+
+void CViewport2D::ResetViewFlags() {
+    m_zoom->SetMoved(false);
+    m_move->SetMoved(false);
+}
+
+bool CViewport2D::UserZoomedOrPanned() const {
+    return m_zoom->Moved() || m_move->Moved();
+}
+
+void CViewport2D::Relayout() {
+    SetViewportSize(m_geometry, m_surface.Width(), m_surface.Height());
+    LayoutFit(m_geometry);
+    LayoutChanged();
+}
+
+void CViewport2D::LayoutChanged() {
+    m_saved = m_geometry;
+    m_imageBitmap.Reshape(m_geometry.visibleDestWidth, m_geometry.visibleDestHeight);
+    Resampler().SetGeometry(m_geometry);
+}
+
+void CViewport2D::Transform(int32_t rotateDelta, bool flipVertical, bool flipHorizontal,
+                            bool reset) {
+    if (m_frame == nullptr) return;
+    if (!ApplyTransform(m_geometry, rotateDelta, flipVertical, flipHorizontal, reset)) return;
+    // A transform always discards zoom and pan.
+    ResetViewFlags();
+    Relayout();
+    RenderComposePresent();
+}
+
+void CViewport2D::FitToViewport() {
+    if (m_frame == nullptr) return;
+    ResetViewFlags();
+    Relayout();
+    RenderComposePresent();
+}
+
+void CViewport2D::ActualSize() {
+    if (m_frame == nullptr) return;
+    m_zoom->SetMoved(true);
+    m_move->SetMoved(true);
+    LayoutActualSize(m_geometry);
+    LayoutChanged();
+    RenderComposePresent();
+}
+
+void CViewport2D::SetZoom(float factor) {
+    if (m_frame == nullptr) return;
+    const ViewGeometry start = m_geometry;
+    if (!LayoutZoomAbout(m_geometry, start, factor, start.viewportWidth / 2,
+                         start.viewportHeight / 2)) {
+        m_geometry = start;
+        return;
+    }
+    m_zoom->SetMoved(true);
+    LayoutChanged();
+    RenderComposePresent();
+}
+
+void CViewport2D::ZoomBy(int32_t delta) {
+    if (m_frame == nullptr) return;
+    const ViewGeometry start = m_geometry;
+    if (!LayoutZoomByDrag(m_geometry, start, delta, start.viewportWidth / 2,
+                          start.viewportHeight / 2)) {
+        m_geometry = start;
+        return;
+    }
+    m_zoom->SetMoved(true);
+    LayoutChanged();
+    RenderComposePresent();
+}
+
+void CViewport2D::Pan(int32_t dx, int32_t dy) {
+    if (m_frame == nullptr) return;
+    const ViewGeometry start = m_geometry;
+    if (!LayoutPan(m_geometry, start, dx, dy)) {
+        m_geometry = start;
+        return;
+    }
+    m_move->SetMoved(true);
+    LayoutChanged();
+    RenderComposePresent();
+}
+
+void CViewport2D::Browse(int32_t delta) {
+    for (CViewport2DTool* tool :
+         {static_cast<CViewport2DTool*>(m_windowTool), static_cast<CViewport2DTool*>(m_zoom),
+          static_cast<CViewport2DTool*>(m_slice), static_cast<CViewport2DTool*>(m_move),
+          &Tool(ToolType::Measurements)}) {
+        if (tool->Active()) return;
+    }
+    // Wheel notches: Down (+1) goes forward, which is the wheel turned towards the user.
+    m_slice->Wheel(int32_t(std::clamp<int64_t>(int64_t(delta) * -120, INT32_MIN, INT32_MAX)));
+}
+
+bool CViewport2D::SelectPreset(int32_t id) {
+    return m_windowTool->SelectPreset(id);
+}
+
+void CViewport2D::SetNegative(bool negative) {
+    m_windowTool->SetNegative(negative);
+}
+
+void CViewport2D::SetLayerMask(uint32_t mask) {
+    if (mask == m_layerMask) return;
+    m_layerMask = mask;
+    Compose();
+    Present();
+}
+
+std::optional<ImagePoint> CViewport2D::ScreenToImage(float x, float y) const {
+    return vexel::ScreenToImage(m_geometry, x, y);
+}
+
+std::optional<ScreenPoint> CViewport2D::ImageToScreen(float x, float y) const {
+    if (m_frame == nullptr) return std::nullopt;
+    return vexel::ImageToScreen(m_geometry, x, y);
+}
+
+// ---- pipeline ----
+
+bool CViewport2D::Render() {
+    m_imageValid = false;
+    if (m_frame == nullptr || m_imageBitmap.Width() == 0) return false;
+    const DestinationBitmap destination = m_imageBitmap.Bitmap();
+    CResampler& resampler = Resampler();
+    if (m_frame->IsColour()) {
+        m_imageValid = resampler.RenderColour(m_frame, destination, &m_lut, m_frame->HasOverlay());
+    } else if (m_frame->HasOverlay()) {
+        m_imageValid = resampler.RenderGreyWithOverlay(m_frame, destination, &m_lut);
+    } else {
+        m_imageValid = resampler.RenderGrey(m_frame, destination, &m_lut);
+    }
+    return m_imageValid;
+}
+
+void CViewport2D::Compose() {
+    m_surface.Clear();
+    if (m_imageValid) {
+        m_surface.Blit(m_imageBitmap, m_geometry.visibleDestX, m_geometry.visibleDestY,
+                       m_surface.Bounds());
+    }
+    DrawLayers(nullptr, true);
+}
+
+void CViewport2D::DrawLayers(const PixelRect* clip, bool all) {
+    struct Layer {
+        ToolType tool;
+        uint32_t bit;
+        bool duringDrags;
+    };
+    static constexpr Layer kOrder[] = {
+        {ToolType::Measurements, kLayerMeasurements, true},
+        {ToolType::Rulers, kLayerRulers, false},
+        {ToolType::None, kLayerFusion, false},
+        {ToolType::Annotations, kLayerAnnotations, false},
+        {ToolType::Synchroniser, kLayerSynchroniser, true},
+    };
+    for (const Layer& layer : kOrder) {
+        if ((m_layerMask & layer.bit) == 0) continue;
+        if (!all && !layer.duringDrags) continue;
+        Tool(layer.tool).Draw(m_surface, clip);
+    }
+}
+
+void CViewport2D::RedrawRect(const PixelRect* rect) {
+    const PixelRect clip =
+        rect != nullptr ? Intersect(*rect, m_surface.Bounds()) : m_surface.Bounds();
+    if (clip.Empty()) return;
+    m_surface.Fill(clip, 0);
+    if (m_imageValid) {
+        m_surface.Blit(m_imageBitmap, m_geometry.visibleDestX, m_geometry.visibleDestY, clip);
+    }
+    // During zoom, pan and window drags only the cheap layers follow the mouse.
+    const bool dragging = m_zoom->Active() || m_move->Active() || m_windowTool->Active();
+    DrawLayers(&clip, !dragging);
+    if (m_offscreen || m_host == nullptr) return;
+    m_host->PresentSurface(m_surface, &clip);
+    m_lastPresent = Now();
+}
+
+void CViewport2D::Present() {
+    if (m_offscreen || m_host == nullptr) return;
+    m_host->PresentSurface(m_surface, nullptr);
+    m_lastPresent = Now();
+}
+
+void CViewport2D::RenderComposePresent() {
+    Render();
+    Compose();
+    Present();
+}
+
+// ---- events ----
+
+void CViewport2D::NotifyWindowDragFinished() {
+    if (m_panelId != 0) FirePanelEvent(EventCode(Viewport2DEvent::WindowDragFinished));
+}
+
+void CViewport2D::Fire(uint32_t code, uint64_t payload) {
+    if (m_offscreen || m_services.engine == nullptr || !m_services.viewportHook) return;
+    m_services.engine->FireHook(m_services.viewportHook, code, payload);
+}
+
+std::chrono::steady_clock::time_point CViewport2D::Now() const {
+    return m_services.clock ? m_services.clock() : std::chrono::steady_clock::now();
+}
+
+}  // namespace vexel

@@ -1,0 +1,53 @@
+// The tools whose layers and interactions come with later features. Each already holds its
+// place in the viewport's tool chain and layer order, so adding one changes nothing else.
+#pragma once
+
+#include "viewer/viewport_tool.h"
+
+namespace vexel {
+
+// Patient, study and image texts at the corners, and the pixel readout (drawn at layer bit 0).
+class CViewport2DAnnotations final : public CViewport2DTool {
+public:
+    explicit CViewport2DAnnotations(CViewport2D& viewport)
+        : CViewport2DTool(viewport, ToolType::Annotations) {}
+};
+
+// Host of the measurements of the current image (layer bit 2).
+class CViewport2DROI final : public CViewport2DTool {
+public:
+    explicit CViewport2DROI(CViewport2D& viewport)
+        : CViewport2DTool(viewport, ToolType::Measurements) {}
+};
+
+// Scale rulers along the bottom and left edges (layer bit 3).
+class CViewport2DRulers final : public CViewport2DTool {
+public:
+    explicit CViewport2DRulers(CViewport2D& viewport)
+        : CViewport2DTool(viewport, ToolType::Rulers) {}
+};
+
+class CViewport2DCine final : public CViewport2DTool {
+public:
+    explicit CViewport2DCine(CViewport2D& viewport) : CViewport2DTool(viewport, ToolType::Cine) {}
+};
+
+// Follows other viewports and draws the reference line (layer bit 1).
+class CViewport2DSynchronizer final : public CViewport2DTool {
+public:
+    explicit CViewport2DSynchronizer(CViewport2D& viewport)
+        : CViewport2DTool(viewport, ToolType::Synchroniser) {}
+};
+
+class CViewport2DMPR final : public CViewport2DTool {
+public:
+    explicit CViewport2DMPR(CViewport2D& viewport) : CViewport2DTool(viewport, ToolType::Mpr) {}
+};
+
+// The fused series drawn over this one (layer bit 4).
+class CViewport2DFusion final : public CViewport2DTool {
+public:
+    explicit CViewport2DFusion(CViewport2D& viewport) : CViewport2DTool(viewport, ToolType::None) {}
+};
+
+}  // namespace vexel

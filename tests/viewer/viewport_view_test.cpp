@@ -1,0 +1,352 @@
+// What a viewport shows and how the mouse, keys and menu change it: pixels against the VOI
+// function through the whole pipeline, the tools on their buttons, resizes and transforms,
+// failed renders, and off-screen viewports on worker threads.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <thread>
+
+#include "imaging/dicom_frame.h"
+#include "viewer/viewport_view_tools.h"
+#include "viewer/viewport_window_tool.h"
+#include "viewport_test_support.h"
+#include "voi_oracle.h"
+
+namespace vexel {
+namespace {
+
+using test::GreyOf;
+using test::HandImage;
+using test::OpenHandImage;
+using test::OpenSeries;
+using test::PhantomCtSeries;
+using test::ViewportRig;
+
+HandImage Ramp(uint16_t columns, uint16_t rows, int frames = 1) {
+    HandImage wanted;
+    wanted.columns = columns;
+    wanted.rows = rows;
+    wanted.isSigned = true;
+    wanted.rescaleIntercept = "-1024";
+    wanted.rescaleSlope = "1";
+    wanted.frames = frames;
+    for (int y = 0; y < rows; ++y)
+        for (int x = 0; x < columns; ++x)
+            wanted.pixels.push_back(x * 37 + y * 101 - 300);
+    return wanted;
+}
+
+bool AllBlack(const CViewportSurface& s) {
+    return std::all_of(s.Pixels(), s.Pixels() + size_t(s.Width()) * s.Height(),
+                       [](uint32_t p) { return p == 0; });
+}
+
+struct Orientation {
+    int32_t rotate;
+    bool flipVertical;
+    bool flipHorizontal;
+};
+
+// At zoom 1 every shown pixel is the VOI function of the stored value that ScreenToImage
+// names for its centre, for every orientation; everything else is black.
+TEST(ViewportPixels, ActualSizeShowsTheVoiFunctionWhereScreenToImagePoints) {
+    const HandImage wanted = Ramp(37, 23);
+    const test::OpenedImage opened = OpenHandImage(wanted, "viewport-ramp");
+    ASSERT_NE(opened.image, nullptr);
+    ViewportRig rig(90 + CMyScrollBar::kWidth, 70);
+    CViewport2D& v = *rig.viewport;
+    ASSERT_TRUE(rig.Add(opened));
+    v.WindowTool().ApplyWindow(100, 900);
+    for (const Orientation o : {Orientation{0, false, false}, Orientation{90, false, false},
+                                Orientation{180, false, false}, Orientation{270, true, false},
+                                Orientation{90, false, true}}) {
+        v.Transform(0, false, false, true);
+        v.Transform(o.rotate, o.flipVertical, o.flipHorizontal, false);
+        v.ActualSize();
+        ASSERT_TRUE(v.RenderedImage());
+        const CViewportSurface& s = v.Surface();
+        ASSERT_EQ(s.Width(), 90);
+        int shown = 0;
+        for (int32_t Y = 0; Y < s.Height(); ++Y) {
+            for (int32_t X = 0; X < s.Width(); ++X) {
+                const auto p = v.ScreenToImage(float(X) + 0.5f, float(Y) + 0.5f);
+                ASSERT_TRUE(p);
+                const int x = int(std::floor(p->x)), y = int(std::floor(p->y));
+                const uint32_t pixel = s.At(X, Y);
+                if (x < 0 || y < 0 || x >= wanted.columns || y >= wanted.rows) {
+                    ASSERT_EQ(pixel, 0u) << X << "," << Y;
+                    continue;
+                }
+                const int64_t value = wanted.pixels[size_t(y) * wanted.columns + x] - 1024;
+                const test::ExpectedLevel level = test::LinearVoi(value, 100, 900, false);
+                ASSERT_EQ(pixel, uint32_t(level.level) * 0x010101u)
+                    << "rotation " << o.rotate << " at " << X << "," << Y;
+                ++shown;
+            }
+        }
+        EXPECT_EQ(shown, 37 * 23);
+    }
+}
+
+TEST(ViewportPixels, AFrameThatCannotBeDrawnLeavesTheViewBlack) {
+    const test::OpenedImage good = OpenHandImage(Ramp(16, 16), "viewport-good");
+    test::OpenedImage bad = OpenHandImage(Ramp(16, 16), "viewport-bad");
+    ASSERT_TRUE(good.image && bad.image);
+    // The pixels are read when first drawn: a file cut short since it was opened fails then.
+    std::filesystem::resize_file(bad.file->Path(), 200);
+    ViewportRig rig(100, 80);
+    CViewport2D& v = *rig.viewport;
+    ASSERT_TRUE(rig.Add(good));
+    ASSERT_TRUE(v.RenderedImage());
+    ASSERT_FALSE(AllBlack(v.Surface()));
+    ASSERT_TRUE(rig.Add(bad));
+    v.MergePendingImages();
+    v.ShowImage(v.CurrentIndex() == 0 ? 1 : 0, true, true);
+    ASSERT_EQ(v.CurrentImage(), bad.image);
+    EXPECT_FALSE(v.RenderedImage());
+    EXPECT_TRUE(AllBlack(v.Surface())) << "the previous image must not stay under new labels";
+}
+
+TEST(ViewportTools, ButtonsDriveBrowseZoomWindowAndPan) {
+    const auto ct = OpenSeries(PhantomCtSeries());
+    ViewportRig rig(200 + CMyScrollBar::kWidth, 160);
+    CViewport2D& v = *rig.viewport;
+    for (const auto& image : ct)
+        ASSERT_TRUE(rig.Add(image));
+    v.MergePendingImages();
+    ASSERT_EQ(v.ImageCount(), 4u);
+    ASSERT_EQ(v.CurrentIndex(), 0u);
+
+    // Left: browse, 2 pixels per image, wrapping past the end.
+    v.MouseDown(50, 50, MouseButton::Left);
+    v.MouseMove(50, 56);
+    EXPECT_EQ(v.CurrentIndex(), 3u);
+    v.MouseMove(50, 58);
+    EXPECT_EQ(v.CurrentIndex(), 0u) << "from the last image downward wraps to the first";
+    v.MouseUp(50, 58, MouseButton::Left);
+    // Wheel: 60 counts as a notch, away from the user goes back.
+    v.MouseWheel(60);
+    EXPECT_EQ(v.CurrentIndex(), 3u);
+    v.MouseWheel(240);
+    EXPECT_EQ(v.CurrentIndex(), 1u);
+
+    // Right: zoom; dragging up the viewport's height enlarges four times.
+    const float fit = v.Geometry().zoom;
+    v.MouseDown(100, 150, MouseButton::Right);
+    v.MouseMove(100, -10);
+    EXPECT_NEAR(v.Geometry().zoom, fit * 4, fit * 1e-4);
+    v.MouseUp(100, -10, MouseButton::Right);
+    v.MouseDown(100, 0, MouseButton::Right);
+    v.MouseMove(100, 160);
+    EXPECT_NEAR(v.Geometry().zoom, fit, fit * 1e-4);
+    v.MouseUp(100, 160, MouseButton::Right);
+    EXPECT_TRUE(v.UserZoomedOrPanned());
+
+    // Middle: window; 100 pixels right widen a CT window by 50, up raises the centre.
+    v.SelectPreset(3);
+    const float width = v.Lut().Width(), centre = v.Lut().Centre();
+    v.MouseDown(10, 100, MouseButton::Middle);
+    v.MouseMove(110, 100);
+    EXPECT_FLOAT_EQ(v.Lut().Width(), width + 50);
+    v.MouseMove(110, 80);
+    EXPECT_FLOAT_EQ(v.Lut().Centre(), centre + 10);
+    // No browsing while a drag is in progress.
+    v.Browse(+1);
+    EXPECT_EQ(v.CurrentIndex(), 1u);
+    v.MouseUp(110, 80, MouseButton::Middle);
+    EXPECT_EQ(v.WindowTool().State().PresetId(), kPresetNone);
+    // The window stays while browsing the series.
+    v.Browse(+1);
+    EXPECT_EQ(v.CurrentIndex(), 2u);
+    EXPECT_FLOAT_EQ(v.Lut().Width(), width + 50);
+
+    // Shift with the left button pans; the view follows the mouse exactly.
+    v.SetZoom(4);
+    const int32_t originX = v.Geometry().originX, originY = v.Geometry().originY;
+    v.MouseDown(100, 100, MouseButton::Left, {.shift = true});
+    v.MouseMove(93, 104);
+    EXPECT_EQ(v.Geometry().originX, originX - 7);
+    EXPECT_EQ(v.Geometry().originY, originY + 4);
+    v.MouseUp(93, 104, MouseButton::Left);
+    EXPECT_EQ(v.CurrentIndex(), 2u) << "the pan drag did not browse";
+}
+
+TEST(ViewportView, ResizeKeepsAChosenViewAndTransformsDiscardIt) {
+    const test::OpenedImage opened = OpenHandImage(Ramp(64, 32), "viewport-resize");
+    ViewportRig rig(128 + CMyScrollBar::kWidth, 128);
+    CViewport2D& v = *rig.viewport;
+    ASSERT_TRUE(rig.Add(opened));
+    EXPECT_FLOAT_EQ(v.Geometry().zoom, 2.0f);
+    EXPECT_EQ(v.Geometry().visibleDestY, 32);
+
+    // Not zoomed: a resize fits again.
+    v.SizeChanged(256 + CMyScrollBar::kWidth, 256);
+    EXPECT_FLOAT_EQ(v.Geometry().zoom, 4.0f);
+    EXPECT_EQ(v.Surface().Width(), 256);
+
+    // Zoomed about a point: the same point stays in the middle after a resize.
+    v.SetZoom(8);
+    const auto middle = v.ScreenToImage(128, 128);
+    v.SizeChanged(512 + CMyScrollBar::kWidth, 512);
+    EXPECT_FLOAT_EQ(v.Geometry().zoom, 16.0f);
+    const auto after = v.ScreenToImage(256, 256);
+    ASSERT_TRUE(middle && after);
+    EXPECT_NEAR(after->x, middle->x, 0.1);
+    EXPECT_NEAR(after->y, middle->y, 0.1);
+
+    // A transform always fits again, with the rotated size.
+    v.Transform(90, false, false, false);
+    EXPECT_FALSE(v.UserZoomedOrPanned());
+    EXPECT_FLOAT_EQ(v.Geometry().zoom, 8.0f);
+    EXPECT_EQ(v.Geometry().rotatedWidth, 32);
+    v.Transform(0, false, false, true);
+    EXPECT_EQ(v.Geometry().rotation, 0u);
+
+    // Without a frame nothing moves.
+    v.Clear(true);
+    const ViewGeometry before = v.Geometry();
+    v.SetZoom(3);
+    v.Pan(10, 10);
+    v.Transform(90, false, false, false);
+    EXPECT_EQ(v.Geometry().zoom, before.zoom);
+    EXPECT_EQ(v.Geometry().rotation, 0u);
+}
+
+TEST(ViewportView, OneMultiFrameImageBrowsesItsFrames) {
+    const test::OpenedImage opened = OpenHandImage(Ramp(8, 8, 5), "viewport-frames");
+    ASSERT_EQ(opened.image->FrameCount(), 5u);
+    ViewportRig rig(100, 80);
+    CViewport2D& v = *rig.viewport;
+    ASSERT_TRUE(rig.Add(opened));
+    EXPECT_EQ(v.BrowseCount(), 5u);
+    EXPECT_TRUE(v.ScrollBar().Active());
+    v.Browse(+1);
+    EXPECT_EQ(v.CurrentFrameIndex(), 1u);
+    v.Browse(-2);
+    EXPECT_EQ(v.CurrentFrameIndex(), 4u);
+    v.ScrolledTo(2);
+    EXPECT_EQ(v.CurrentFrameIndex(), 2u);
+}
+
+TEST(ViewportView, FullDynamicCoversTheRescaledRangeWithANegativeSlope) {
+    HandImage wanted = Ramp(10, 10);
+    wanted.rescaleSlope = "-2";
+    wanted.rescaleIntercept = "100";
+    const test::OpenedImage opened = OpenHandImage(wanted, "viewport-negative-slope");
+    ViewportRig rig(100, 80);
+    CViewport2D& v = *rig.viewport;
+    ASSERT_TRUE(rig.Add(opened));
+    ASSERT_TRUE(v.SelectPreset(kPresetFullDynamic));
+    const auto [low, high] = std::minmax_element(wanted.pixels.begin(), wanted.pixels.end());
+    const float minimum = 100 - 2.0f * float(*high), maximum = 100 - 2.0f * float(*low);
+    EXPECT_LE(v.Lut().Centre() - v.Lut().Width() / 2, minimum);
+    EXPECT_GE(v.Lut().Centre() + v.Lut().Width() / 2, maximum);
+    EXPECT_LE(v.Lut().Width(), maximum - minimum + 2);
+    // The darkest and brightest values reach the ends of the grey scale.
+    const CViewportSurface& s = v.Surface();
+    int darkest = 255, brightest = 0;
+    for (int32_t i = 0; i < s.Width() * s.Height(); ++i) {
+        if (s.Pixels()[i] == 0) continue;
+        darkest = std::min(darkest, GreyOf(s.Pixels()[i]));
+        brightest = std::max(brightest, GreyOf(s.Pixels()[i]));
+    }
+    EXPECT_LE(darkest, 1);
+    EXPECT_EQ(brightest, 255);
+}
+
+TEST(ViewportView, KeysResizeTheAnnotationFontWithinItsLimits) {
+    ViewportRig rig(700, 500);
+    CViewport2D& v = *rig.viewport;
+    EXPECT_EQ(v.FontSize(), (500 - 100) / 50 + 8);
+    for (int i = 0; i < 60; ++i)
+        v.KeyDown(CViewport2D::kKeyPlus, {.control = true});
+    EXPECT_EQ(v.FontSize(), CViewport2D::kMaxFontSize);
+    v.KeyDown(CViewport2D::kKeyMinus, {});
+    EXPECT_EQ(v.FontSize(), CViewport2D::kMaxFontSize) << "only with Ctrl";
+    for (int i = 0; i < 60; ++i)
+        v.KeyDown(CViewport2D::kKeyMinus, {.control = true});
+    EXPECT_EQ(v.FontSize(), CViewport2D::kMinFontSize);
+}
+
+// Off-screen viewports on worker threads draw exactly what one on the main thread draws.
+TEST(ViewportOffscreen, WorkerThreadsDrawWhatTheMainThreadDraws) {
+    const auto ct = OpenSeries(PhantomCtSeries());
+    const auto draw = [&ct](uint32_t seed) {
+        CSeriesStateStore states;
+        CWindowPresetTable presets;
+        ViewportServices services;
+        services.states = &states;
+        services.presets = &presets;
+        CViewport2D v(services);
+        EXPECT_TRUE(v.CreateOffscreen(150, 110, ViewGeometry{}));
+        for (const auto& image : ct)
+            v.AddImage(CFileRef(), *image.image, 0);
+        EXPECT_EQ(v.ImageCount(), ct.size()) << "off screen nothing waits for a merge";
+        v.ShowImage(2, false, false);
+        v.SelectPreset(int32_t(2 + seed % 2));
+        v.Transform(90, false, true, false);
+        v.SetZoom(2.5f);
+        v.Pan(-13, 9);
+        const CViewportSurface& s = v.Surface();
+        return std::vector<uint32_t>(s.Pixels(), s.Pixels() + size_t(s.Width()) * s.Height());
+    };
+    const auto expectedEven = draw(0);
+    const auto expectedOdd = draw(1);
+    ASSERT_FALSE(
+        std::all_of(expectedEven.begin(), expectedEven.end(), [](uint32_t p) { return p == 0; }));
+    std::vector<std::thread> threads;
+    std::vector<int> mismatches(6, 0);
+    for (uint32_t t = 0; t < mismatches.size(); ++t) {
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 5; ++round) {
+                if (draw(t) != (t % 2 ? expectedOdd : expectedEven)) ++mismatches[t];
+            }
+        });
+    }
+    for (auto& thread : threads)
+        thread.join();
+    for (int m : mismatches)
+        EXPECT_EQ(m, 0);
+}
+
+class RecordingHost final : public CMyScrollBarHost {
+public:
+    void ScrolledTo(int32_t position) override { positions.push_back(position); }
+    std::vector<int32_t> positions;
+};
+
+TEST(ViewportScrollBar, ThumbStepsAndDragsThroughTheSeries) {
+    RecordingHost host;
+    CMyScrollBar bar(host);
+    bar.SetHeight(300);
+    bar.SetRange(1, 0);
+    EXPECT_FALSE(bar.Active());
+    EXPECT_TRUE(bar.Thumb().Empty());
+    bar.SetRange(101, 50);
+    ASSERT_TRUE(bar.Active());
+    EXPECT_EQ(bar.Thumb().height, CMyScrollBar::kMinThumbHeight);
+    EXPECT_EQ(bar.Thumb().y, (300 - 30) * 50 / 100);
+    bar.Press(0);
+    bar.Press(299);
+    bar.Press(299);
+    EXPECT_EQ(host.positions, (std::vector<int32_t>{49, 50, 51}));
+    host.positions.clear();
+    const PixelRect thumb = bar.Thumb();
+    bar.Press(thumb.y + 5);
+    EXPECT_TRUE(bar.Dragging());
+    bar.Move(10000);
+    EXPECT_EQ(bar.Position(), 100);
+    bar.Move(-10000);
+    EXPECT_EQ(bar.Position(), 0);
+    bar.Release();
+    EXPECT_EQ(host.positions, (std::vector<int32_t>{100, 0}));
+    // Few images: the thumb takes its share of the track.
+    bar.SetRange(3, 2);
+    EXPECT_EQ(bar.Thumb().height, 100);
+    EXPECT_EQ(bar.Thumb().y, 200);
+}
+
+}  // namespace
+}  // namespace vexel
