@@ -4,6 +4,7 @@
 
 #include "cli/decode_command.h"
 #include "cli/dump_command.h"
+#include "cli/render_command.h"
 #include "cli/scan_command.h"
 #include "dicom/dicom_dictionary.h"
 #include "engine/memory_services.h"
@@ -19,7 +20,9 @@ void PrintUsage() {
                  "  dump [--json] FILE...   list every element of each file\n"
                  "  decode FILE [--frame N | --all] [--out PATH]\n"
                  "                          decode frames, print their statistics and MD5\n"
-                 "  scan [--json] PATH...    the patients, studies and series found\n");
+                 "  scan [--json] PATH...    the patients, studies and series found\n"
+                 "  render PATH --out FILE.png [OPTIONS]\n"
+                 "                          draw a frame as the viewer shows it (render --help)\n");
 }
 
 }  // namespace
@@ -38,6 +41,9 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "scan") == 0) return vexel::cli::RunScan(argc - 2, argv + 2, files);
     if (std::strcmp(argv[1], "decode") == 0) {
         return vexel::cli::RunDecode(argc - 2, argv + 2, files);
+    }
+    if (std::strcmp(argv[1], "render") == 0) {
+        return vexel::cli::RunRender(argc - 2, argv + 2, files);
     }
     std::fprintf(stderr, "vexel: unknown command '%s'\n", argv[1]);
     PrintUsage();

@@ -1,0 +1,259 @@
+// Renders one frame of a series the way the viewer shows it, through an off-screen viewport,
+// so that pictures can be compared with other toolkits and between versions.
+#include "cli/render_command.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/headless_scan.h"
+#include "engine/memory_manager.h"
+#include "engine/study_model.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
+#include "imaging/png_writer.h"
+#include "viewer/series_state_store.h"
+#include "viewer/viewport_2d.h"
+#include "viewer/viewport_window_tool.h"
+#include "viewer/window_preset.h"
+
+namespace vexel::cli {
+namespace {
+
+constexpr int32_t kMaxSide = 16384;
+
+struct RenderOptions {
+    std::string path;
+    std::string out;
+    int32_t width = 512;
+    int32_t height = 512;
+    long series = 0;
+    long image = 0;
+    std::optional<long> frame;
+    std::string preset;
+    std::optional<WindowLevel> window;
+    bool negative = false;
+    std::optional<float> zoom;
+    int32_t panX = 0;
+    int32_t panY = 0;
+    int32_t rotate = 0;
+    bool flipHorizontal = false;
+    bool flipVertical = false;
+    bool noLayers = false;
+};
+
+bool ParseLong(const char* text, long& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtol(text, &end, 10);
+    return end != text && *end == '\0' && errno == 0;
+}
+
+bool ParseFloat(const char* text, float& value) {
+    char* end = nullptr;
+    errno = 0;
+    value = std::strtof(text, &end);
+    return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
+}
+
+// "A<sep>B" into two numbers.
+template <typename T, typename Parse>
+bool ParsePair(const std::string& text, char separator, T& a, T& b, Parse parse) {
+    const size_t at = text.find(separator);
+    if (at == std::string::npos) return false;
+    return parse(text.substr(0, at).c_str(), a) && parse(text.substr(at + 1).c_str(), b);
+}
+
+bool ParseInt32(const char* text, int32_t& value) {
+    long parsed = 0;
+    if (!ParseLong(text, parsed) || parsed < -kMaxSide * 64L || parsed > kMaxSide * 64L) {
+        return false;
+    }
+    value = int32_t(parsed);
+    return true;
+}
+
+bool ParseOptions(int argc, char** argv, RenderOptions& o) {
+    for (int i = 0; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        const char* value = hasValue ? argv[i + 1] : "";
+        long number = 0;
+        if (arg == "--negative") {
+            o.negative = true;
+            continue;
+        }
+        if (arg == "--no-layers") {
+            o.noLayers = true;
+            continue;
+        }
+        if (!arg.empty() && arg[0] != '-') {
+            if (!o.path.empty()) return false;
+            o.path = arg;
+            continue;
+        }
+        if (!hasValue) return false;
+        ++i;
+        if (arg == "--out") {
+            o.out = value;
+        } else if (arg == "--size") {
+            if (!ParsePair(value, 'x', o.width, o.height, ParseInt32)) return false;
+            if (o.width < 1 || o.height < 1 || o.width > kMaxSide || o.height > kMaxSide) {
+                return false;
+            }
+        } else if (arg == "--series" && ParseLong(value, number) && number >= 0) {
+            o.series = number;
+        } else if (arg == "--image" && ParseLong(value, number) && number >= 0) {
+            o.image = number;
+        } else if (arg == "--frame" && ParseLong(value, number) && number >= 0) {
+            o.frame = number;
+        } else if (arg == "--preset") {
+            o.preset = value;
+        } else if (arg == "--window") {
+            WindowLevel w;
+            if (!ParsePair(value, ',', w.centre, w.width, ParseFloat)) return false;
+            o.window = w;
+        } else if (arg == "--zoom") {
+            float zoom = 0;
+            if (!ParseFloat(value, zoom) || zoom <= 0) return false;
+            o.zoom = zoom;
+        } else if (arg == "--pan") {
+            if (!ParsePair(value, ',', o.panX, o.panY, ParseInt32)) return false;
+        } else if (arg == "--rotate" && ParseLong(value, number) &&
+                   (number == 0 || number == 90 || number == 180 || number == 270)) {
+            o.rotate = int32_t(number);
+        } else if (arg == "--flip" && (std::string(value) == "h" || std::string(value) == "v")) {
+            (value[0] == 'h' ? o.flipHorizontal : o.flipVertical) = true;
+        } else {
+            return false;
+        }
+    }
+    return !o.path.empty() && !o.out.empty() && !(o.window && !o.preset.empty());
+}
+
+std::string Lower(std::string text) {
+    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A digit key, "default", "full", or a preset's name with or without its "CT " prefix.
+std::optional<int32_t> FindPreset(const CWindowPresetTable& presets, const std::string& name) {
+    const std::string wanted = Lower(name);
+    if (wanted == "default") return kPresetDefault;
+    if (wanted == "full" || wanted == "full-dynamic") return kPresetFullDynamic;
+    for (const WindowPreset& preset : presets.All()) {
+        const std::string own = Lower(preset.name);
+        if ((wanted.size() == 1 && wanted[0] == preset.key) || wanted == own ||
+            (own.rfind("ct ", 0) == 0 && wanted == own.substr(3))) {
+            return preset.id;
+        }
+    }
+    return std::nullopt;
+}
+
+void PrintUsage() {
+    std::fprintf(stderr,
+                 "usage: vexel render PATH --out FILE.png [--size WxH] [--series N] [--image N]\n"
+                 "         [--frame N] [--preset NAME | --window C,W] [--negative] [--zoom F]\n"
+                 "         [--pan DX,DY] [--rotate 90|180|270] [--flip h|v] [--no-layers]\n"
+                 "  PATH is a file or a folder; series, image and frame count from 0 in display\n"
+                 "  order; presets: default, full, abdomen, angio, bone, brain, chest, lungs or\n"
+                 "  their keys 0-7\n");
+}
+
+}  // namespace
+
+int RunRender(int argc, char** argv, CMemoryManager& files) {
+    RenderOptions o;
+    if (!ParseOptions(argc, argv, o)) {
+        PrintUsage();
+        return 2;
+    }
+    CWindowPresetTable presets;
+    std::optional<int32_t> presetId;
+    if (!o.preset.empty() && !(presetId = FindPreset(presets, o.preset))) {
+        std::fprintf(stderr, "vexel: unknown preset '%s'\n", o.preset.c_str());
+        return 2;
+    }
+
+    std::error_code error;
+    HeadlessScanRequest request;
+    (std::filesystem::is_directory(o.path, error) ? request.folders : request.files)
+        .push_back(o.path);
+    StudyModel model;
+    RunHeadlessScan(files, model, request);
+    std::vector<SeriesId> series;
+    for (const PatientView& patient : model.Snapshot())
+        for (const StudyView& study : patient.studies)
+            for (const SeriesView& view : study.series) series.push_back(view.id);
+    if (series.empty()) {
+        std::fprintf(stderr, "vexel: No DICOM images found\n");
+        return 1;
+    }
+    if (size_t(o.series) >= series.size()) {
+        std::fprintf(stderr, "vexel: there are %zu series\n", series.size());
+        return 1;
+    }
+
+    CSeriesStateStore states;
+    ViewportServices services;
+    services.states = &states;
+    services.presets = &presets;
+    CViewport2D viewport(services);
+    if (!viewport.CreateOffscreen(o.width, o.height, ViewGeometry{})) {
+        std::fprintf(stderr, "vexel: not enough memory for %dx%d\n", o.width, o.height);
+        return 1;
+    }
+    if (o.noLayers) viewport.SetLayerMask(0);
+    for (const std::string& path : model.GetSeriesFiles(series[size_t(o.series)])) {
+        auto [file, status] = files.Open(path);
+        CDicomImage* image = file ? CDicomImage::Of(*file) : nullptr;
+        if (image != nullptr) viewport.AddImage(std::move(file), *image, 0);
+    }
+    if (size_t(o.image) >= viewport.ImageCount()) {
+        std::fprintf(stderr, "vexel: the series has %zu images\n", viewport.ImageCount());
+        return 1;
+    }
+    viewport.ShowImage(size_t(o.image), false, false);
+    CDicomImage& image = *viewport.CurrentImage();
+    if (o.frame) {
+        if (size_t(*o.frame) >= image.FrameCount()) {
+            std::fprintf(stderr, "vexel: the image has %zu frames\n", image.FrameCount());
+            return 1;
+        }
+        viewport.SetFrame(image.Frame(size_t(*o.frame)));
+    }
+    if (presetId) viewport.SelectPreset(*presetId);
+    if (o.window) viewport.WindowTool().ApplyWindow(o.window->centre, o.window->width);
+    if (o.negative) viewport.SetNegative(!viewport.Negative());
+    if (o.rotate != 0 || o.flipHorizontal || o.flipVertical) {
+        viewport.Transform(o.rotate, o.flipVertical, o.flipHorizontal, false);
+    }
+    if (o.zoom) viewport.SetZoom(*o.zoom);
+    if (o.panX != 0 || o.panY != 0) viewport.Pan(o.panX, o.panY);
+
+    if (!viewport.RenderedImage()) {
+        std::fprintf(stderr, "vexel: %s: the frame cannot be drawn\n", image.File().Path().c_str());
+        return 1;
+    }
+    const CViewportSurface& surface = viewport.Surface();
+    if (!WritePng(o.out, surface.Pixels(), uint32_t(surface.Width()), uint32_t(surface.Height()),
+                  size_t(surface.Width()))) {
+        std::fprintf(stderr, "vexel: cannot write %s\n", o.out.c_str());
+        return 1;
+    }
+    const ViewGeometry& g = viewport.Geometry();
+    std::printf("%s: image %zu of %zu, frame %zu, window %g/%g, zoom %g, %dx%d\n", o.out.c_str(),
+                viewport.CurrentIndex(), viewport.ImageCount(), viewport.CurrentFrameIndex(),
+                double(viewport.Lut().Centre()), double(viewport.Lut().Width()), double(g.zoom),
+                surface.Width(), surface.Height());
+    return 0;
+}
+
+}  // namespace vexel::cli
