@@ -1,0 +1,146 @@
+// A viewport driven by arbitrary sequences of view changes, mouse drags, window values and
+// resizes, over images from 1 x 1 up, on screen and off: layouts, clamping and both resampler
+// stages must stay inside their bitmaps whatever the numbers.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "dicom/dicom_dictionary.h"
+#include "dicom/dicom_file.h"
+#include "imaging/dicom_image.h"
+#include "platform/checked_alloc.h"
+#include "viewer/series_state_store.h"
+#include "viewer/viewport_2d.h"
+#include "viewer/viewport_window_tool.h"
+#include "viewer/window_preset.h"
+
+namespace {
+
+vexel::CDicomDictionary g_dictionary;
+
+class Input {
+public:
+    Input(const uint8_t* data, size_t size) : m_data(data), m_size(size) {}
+    bool Empty() const { return m_at >= m_size; }
+    uint8_t Byte() { return m_at < m_size ? m_data[m_at++] : 0; }
+    int16_t Short() { return int16_t(uint16_t(Byte()) | uint16_t(Byte()) << 8); }
+    int32_t Int() {
+        return int32_t(uint32_t(uint16_t(Short())) | uint32_t(uint16_t(Short())) << 16);
+    }
+    float Float() {
+        const uint32_t bits = uint32_t(Int());
+        float value;
+        std::memcpy(&value, &bits, sizeof value);
+        return value;
+    }
+
+private:
+    const uint8_t* m_data;
+    size_t m_size;
+    size_t m_at = 0;
+};
+
+vexel::CDicomImage* MakeImage(vexel::CDicomFile& file, Input& in) {
+    const uint16_t columns = uint16_t(1 + in.Byte() % 48);
+    const uint16_t rows = uint16_t(1 + in.Byte() % 48);
+    file.MakeInMemory();
+    file.SetUS(0x00280010, rows);
+    file.SetUS(0x00280011, columns);
+    file.SetUS(0x00280100, 16);
+    file.SetUS(0x00280101, 16);
+    file.SetText(nullptr, 0x00280004, "MONOCHROME2");
+    vexel::CDicomImage* image = vexel::CDicomImage::AttachTo(file, false);
+    const size_t size = size_t(columns) * rows * 2;
+    auto* buffer = static_cast<uint8_t*>(vexel::CheckedAlloc(size));
+    if (image == nullptr || buffer == nullptr) return nullptr;
+    for (size_t i = 0; i < size; ++i)
+        buffer[i] = uint8_t(i * 31 + in.Byte());
+    if (!image->AddFrameFromBuffer(buffer, size, nullptr, nullptr, nullptr)) return nullptr;
+    return image;
+}
+
+class CNullWindow final : public vexel::IViewportWindow {
+public:
+    void PresentSurface(const vexel::CViewportSurface&, const vexel::PixelRect*) override {}
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    Input in(data, size);
+    vexel::CDicomFile file;
+    vexel::CDicomImage* image = MakeImage(file, in);
+    if (image == nullptr) return 0;
+    vexel::CSeriesStateStore states;
+    vexel::CWindowPresetTable presets;
+    vexel::ViewportServices services;
+    services.states = &states;
+    services.presets = &presets;
+    services.resamplerThreads = 2;
+    vexel::CViewport2D viewport(services);
+    CNullWindow window;
+    const bool offscreen = in.Byte() & 1;
+    if (offscreen) {
+        if (!viewport.CreateOffscreen(1 + in.Byte() % 200, 1 + in.Byte() % 200, {})) return 0;
+    } else {
+        viewport.Create(window);
+        viewport.SizeChanged(1 + in.Byte() % 200, 1 + in.Byte() % 200);
+    }
+    viewport.AddImage(vexel::CFileRef(), *image, 0);
+    for (int step = 0; step < 64 && !in.Empty(); ++step) {
+        switch (in.Byte() % 14) {
+            case 0:
+                viewport.SetZoom(in.Float());
+                break;
+            case 1:
+                viewport.ZoomBy(in.Int());
+                break;
+            case 2:
+                viewport.Pan(in.Int(), in.Int());
+                break;
+            case 3:
+                viewport.Transform(90 * (in.Byte() % 5) - 180, in.Byte() & 1, in.Byte() & 1, false);
+                break;
+            case 4:
+                viewport.Transform(0, false, false, true);
+                break;
+            case 5:
+                viewport.FitToViewport();
+                break;
+            case 6:
+                viewport.ActualSize();
+                break;
+            case 7:
+                viewport.SizeChanged(in.Short(), in.Short());
+                break;
+            case 8:
+                viewport.WindowTool().ApplyWindow(in.Float(), in.Float());
+                break;
+            case 9:
+                viewport.SelectPreset(in.Byte() % 10 - 1);
+                break;
+            case 10: {
+                const auto button = vexel::MouseButton(1 + in.Byte() % 3);
+                viewport.MouseDown(in.Short(), in.Short(), button,
+                                   {bool(in.Byte() & 1), bool(in.Byte() & 1)});
+                viewport.MouseMove(in.Int(), in.Int());
+                viewport.MouseUp(in.Short(), in.Short(), button);
+                break;
+            }
+            case 11:
+                viewport.MouseWheel(in.Int());
+                break;
+            case 12: {
+                const float x = in.Float(), y = in.Float();
+                if (auto p = viewport.ScreenToImage(x, y)) viewport.ImageToScreen(p->x, p->y);
+                break;
+            }
+            default:
+                viewport.SetNegative(in.Byte() & 1);
+                break;
+        }
+    }
+    return 0;
+}
