@@ -1,6 +1,7 @@
-// The main window. For now a frame with the program's title, a File menu, the list of loaded
-// patients, studies and series, and the loading progress in the status bar; closing it hides
-// it and asks the application to quit in order.
+// The main window. For now a frame with the program's title, File and View menus, the list of
+// loaded patients, studies and series beside one 2D viewport showing the chosen series, and
+// the loading progress in the status bar; closing it hides it and asks the application to
+// quit in order.
 #pragma once
 
 #include <QMainWindow>
@@ -8,19 +9,27 @@
 #include <memory>
 
 #include "app/scan_controller.h"
+#include "engine/series_record.h"
+#include "viewer/viewport_2d.h"
 
+class QAction;
 class QLabel;
 class QProgressBar;
+class QSplitter;
 
 namespace vexel {
 
+class CSeriesLoadController;
 class CStudyTree;
 class CTimerService;
+class CViewportWidget;
 class StudyModel;
 
 struct MainWindowServices {
     ScanServices scan;
     CTimerService* timers = nullptr;  // drives the once-a-second status refresh
+    // The viewport's series states, presets and event hook (states and presets required).
+    ViewportServices viewport;
 };
 
 class CMainWindow final : public QMainWindow {
@@ -33,21 +42,40 @@ public:
     CScanController& Scans() { return *m_scans; }
     CStudyTree& Tree() { return *m_tree; }
     StudyModel& Model() { return *m_model; }
+    CViewportWidget& ViewportWidget() { return *m_viewportWidget; }
+    CViewport2D& Viewport();
+    CSeriesLoadController& Loads() { return *m_loads; }
+    // Clears the viewport and loads the series into it (what choosing its row does).
+    bool ShowSeries(SeriesId series);
     // The once-a-second refresh of the status bar.
     void RefreshStatus();
+    // "Image i / n" while the viewport shows something.
+    QString ImageStatusText() const;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     static void OnTimer(uint64_t timerId, uint32_t reason, void* context);
+    void CreateViewMenu();
+    // The keys of the shown series; false when the key is not one of them.
+    bool ViewerKey(int key);
+    void ShowFirstSeriesIfEmpty();
+    void OnPresented();
 
     MainWindowServices m_services;
     std::function<void()> m_onClose;
     std::unique_ptr<StudyModel> m_model;
-    CStudyTree* m_tree = nullptr;  // owned by the window
+    QSplitter* m_splitter = nullptr;  // owned by the window, as are the widgets below
+    CStudyTree* m_tree = nullptr;
+    CViewportWidget* m_viewportWidget = nullptr;
     std::unique_ptr<CScanController> m_scans;
+    std::unique_ptr<CSeriesLoadController> m_loads;
+    QAction* m_negative = nullptr;
     QLabel* m_statusText = nullptr;
+    QString m_summary;  // of the last scan
+    QLabel* m_imageText = nullptr;
     QProgressBar* m_progress = nullptr;
     uint64_t m_timer = 0;
 };

@@ -1,6 +1,7 @@
 #include "app/study_tree.h"
 
 #include <QHeaderView>
+#include <QTreeWidgetItemIterator>
 
 #include "engine/study_model_text.h"
 #include "support/language_manager.h"
@@ -10,6 +11,7 @@ namespace {
 
 constexpr uint32_t kUnnamedText = 10002;      // "unnamed"
 constexpr uint32_t kStudyHeaderText = 10001;  // "%s: %d series"
+constexpr int kSeriesIdRole = Qt::UserRole + 1;
 
 QString Text(uint32_t id) {
     return QString::fromStdString(GetString(id));
@@ -25,7 +27,7 @@ QString StudyHeader(const StudyView& study) {
     const QString modality =
         QString::fromStdString(study.modalities.empty() ? std::string() : study.modalities.front());
     pattern.replace(pattern.indexOf("%s"), 2, modality);
-    const int count = pattern.indexOf("%d");
+    const qsizetype count = pattern.indexOf("%d");
     if (count >= 0) pattern.replace(count, 2, QString::number(study.series.size()));
     return pattern;
 }
@@ -55,6 +57,18 @@ QString CStudyTree::SeriesText(const SeriesView& series) {
            QString::fromStdString(series.modality);
 }
 
+SeriesId CStudyTree::SeriesOf(const QTreeWidgetItem* row) {
+    return row != nullptr ? SeriesId(row->data(0, kSeriesIdRole).toULongLong()) : 0;
+}
+
+QTreeWidgetItem* CStudyTree::SeriesRow(SeriesId series) const {
+    if (series == 0) return nullptr;
+    for (QTreeWidgetItemIterator it(const_cast<CStudyTree*>(this)); *it; ++it) {
+        if (SeriesOf(*it) == series) return *it;
+    }
+    return nullptr;
+}
+
 QTreeWidgetItem* CStudyTree::InsertRow(QTreeWidgetItem* parent, uint32_t position) {
     auto* item = new QTreeWidgetItem;
     if (parent == nullptr) {
@@ -81,6 +95,7 @@ void CStudyTree::Apply(const AddFileResult& result, const StudyModel& model) {
     // Texts of the three rows from the model as it is now.
     const auto series = model.FindSeries(result.series);
     if (!series) return;
+    seriesRow->setData(0, kSeriesIdRole, QVariant::fromValue<qulonglong>(result.series));
     seriesRow->setText(0, SeriesText(*series));
     seriesRow->setText(1, QString::number(series->frameTotal));
     // Patient and study texts change only when a row appears below them.

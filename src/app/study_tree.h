@@ -18,6 +18,11 @@ public:
     // Applies one AddFile result (in revision order) of model.
     void Apply(const AddFileResult& result, const StudyModel& model);
 
+    // The series a row lists; 0 for patient and study rows (and null).
+    static SeriesId SeriesOf(const QTreeWidgetItem* row);
+    // The row of a series, or null.
+    QTreeWidgetItem* SeriesRow(SeriesId series) const;
+
     // Row texts, also used by the tests.
     static QString PatientText(const PatientView& patient);
     static QString StudyText(const StudyView& study);

@@ -131,6 +131,10 @@ bool CViewerApp::CreatePhaseTwo() {
     MainWindowServices services;
     services.scan = {m_jobs.get(), m_tasks.get(), m_memoryManager.get(), m_messageBoxes.get()};
     services.timers = m_timers.get();
+    services.viewport.states = m_seriesStates.get();
+    services.viewport.presets = m_presets.get();
+    services.viewport.engine = m_engine.get();
+    services.viewport.viewportHook = m_hooks.viewport2D;
     m_mainWindow = std::make_unique<CMainWindow>(services, [this] { RequestQuit(); });
     Log('+', "CMainWindow");
     return true;

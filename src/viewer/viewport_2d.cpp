@@ -237,6 +237,7 @@ bool CViewport2D::AddImage(CFileRef file, CDicomImage& image, uint32_t generatio
     m_studyUid = image.File().String(kStudyInstanceUid);
     m_images.Insert(std::move(file), image);
     m_current = 0;
+    m_imageChosen = false;
     AnnounceImageList();
     SetFrame(image.Frame(0));
     UpdateScrollBar();
@@ -250,9 +251,16 @@ void CViewport2D::MergePendingImages() {
     for (ViewportImage& entry : m_pending)
         m_images.Insert(std::move(entry.file), *entry.image);
     m_pending.clear();
-    // The image on screen stays on screen wherever the new ones went.
     m_current = m_images.IndexOf(shown);
     AnnounceImageList();
+    // Until an image is chosen the series opens at its first image, whichever image of the
+    // load happened to arrive first; after that the chosen image stays on screen wherever
+    // the new ones went.
+    if (!m_imageChosen && m_current != 0) {
+        ShowImage(0, false, true);
+        m_imageChosen = false;
+        return;
+    }
     UpdateScrollBar();
     Compose();
     Present();
@@ -267,6 +275,7 @@ void CViewport2D::AnnounceImageList() {
 void CViewport2D::ShowImage(size_t index, bool notify, bool updateScrollBar) {
     CDicomImage* image = m_images.At(index);
     if (image == nullptr) return;
+    m_imageChosen = true;
     m_current = index;
     SetFrame(image->Frame(0));
     if (updateScrollBar) UpdateScrollBar();
@@ -299,6 +308,7 @@ void CViewport2D::ShowBrowsePosition(size_t position, bool notify, bool updateSc
         return;
     }
     if (position >= only->FrameCount()) return;
+    m_imageChosen = true;
     SetFrame(only->Frame(position));
     if (updateScrollBar) UpdateScrollBar();
 }

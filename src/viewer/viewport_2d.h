@@ -266,6 +266,7 @@ private:
     CViewportImageList m_images;
     std::vector<ViewportImage> m_pending;
     size_t m_current = 0;
+    bool m_imageChosen = false;  // by the user or a caller, since the first image arrived
     CDicomFrame* m_frame = nullptr;
     size_t m_frameIndex = 0;
 };

@@ -33,19 +33,25 @@ TEST(ViewportLoading, ImagesAreListedInDisplayOrderWhateverTheArrival) {
     const auto ct = OpenSeries(PhantomCtSeries());
     ViewportRig rig;
     CViewport2D& v = *rig.viewport;
-    for (size_t i = ct.size(); i-- > 0;)
+    for (size_t i = ct.size(); i-- > 1;)
         ASSERT_TRUE(rig.Add(ct[i]));
     // The first arrival is shown at once; the rest wait for the merge.
     EXPECT_EQ(v.ImageCount(), 1u);
-    EXPECT_EQ(v.PendingCount(), ct.size() - 1);
+    EXPECT_EQ(v.PendingCount(), ct.size() - 2);
     EXPECT_EQ(v.CurrentImage(), ct.back().image);
     v.MergePendingImages();
     EXPECT_EQ(v.PendingCount(), 0u);
+    // Nothing chosen yet: the series opens at its first image, not at the first arrival.
+    EXPECT_EQ(v.CurrentIndex(), 0u);
+    EXPECT_EQ(v.CurrentImage(), ct[1].image);
+    // Once an image is chosen it stays on screen while others go in before it.
+    v.ShowImage(2, false, true);
+    ASSERT_TRUE(rig.Add(ct[0]));
+    v.MergePendingImages();
     auto numbers = ListedInstanceNumbers(v);
     EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
     EXPECT_LT(numbers.front(), numbers.back());
     EXPECT_EQ(numbers.size(), ct.size());
-    // The image on screen stays on screen while others go in before it.
     EXPECT_EQ(v.CurrentImage(), ct.back().image);
     EXPECT_EQ(v.CurrentIndex(), ct.size() - 1);
     EXPECT_TRUE(v.ScrollBar().Active());

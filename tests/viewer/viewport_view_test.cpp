@@ -103,7 +103,7 @@ TEST(ViewportPixels, AFrameThatCannotBeDrawnLeavesTheViewBlack) {
     ASSERT_FALSE(AllBlack(v.Surface()));
     ASSERT_TRUE(rig.Add(bad));
     v.MergePendingImages();
-    v.ShowImage(v.CurrentIndex() == 0 ? 1 : 0, true, true);
+    v.ShowImage(v.ImageAt(0) == bad.image ? 0 : 1, true, true);
     ASSERT_EQ(v.CurrentImage(), bad.image);
     EXPECT_FALSE(v.RenderedImage());
     EXPECT_TRUE(AllBlack(v.Surface())) << "the previous image must not stay under new labels";

@@ -1,0 +1,134 @@
+#include "app/viewport_widget.h"
+
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QWheelEvent>
+#include <optional>
+
+#include "app/viewport_scroll_bar_widget.h"
+
+namespace vexel {
+namespace {
+
+std::optional<MouseButton> ButtonOf(Qt::MouseButton button) {
+    switch (button) {
+        case Qt::LeftButton:
+            return MouseButton::Left;
+        case Qt::RightButton:
+            return MouseButton::Right;
+        case Qt::MiddleButton:
+            return MouseButton::Middle;
+        default:
+            return std::nullopt;
+    }
+}
+
+KeyModifiers ModifiersOf(Qt::KeyboardModifiers modifiers) {
+    return {modifiers.testFlag(Qt::ControlModifier), modifiers.testFlag(Qt::ShiftModifier)};
+}
+
+}  // namespace
+
+CViewportWidget::CViewportWidget(const ViewportServices& services, QWidget* parent)
+    : QWidget(parent), m_viewport(std::make_unique<CViewport2D>(services)) {
+    // Every pixel is the surface's or the bar's: nothing to erase first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::StrongFocus);
+    setMinimumSize(CMyScrollBar::kWidth + 32, 32);
+    m_scrollBar = new CViewportScrollBarWidget(m_viewport->ScrollBar(), this);
+    m_viewport->ScrollBar().onChanged = [bar = m_scrollBar] { bar->update(); };
+    m_viewport->Create(*this);
+}
+
+CViewportWidget::~CViewportWidget() {
+    // The bar widget must not be called by the core bar any more, nor paint it after it goes.
+    m_viewport->ScrollBar().onChanged = nullptr;
+    delete m_scrollBar;
+    m_scrollBar = nullptr;
+}
+
+void CViewportWidget::PresentSurface(const CViewportSurface& surface, const PixelRect* rect) {
+    const QRect whole(0, 0, surface.Width(), surface.Height());
+    const QRect part =
+        rect != nullptr ? QRect(rect->x, rect->y, rect->width, rect->height) & whole : whole;
+    // The core expects the copy to be on screen when this returns.
+    if (!part.isEmpty()) repaint(part);
+    emit Presented();
+}
+
+void CViewportWidget::paintEvent(QPaintEvent* event) {
+    ++m_paints;
+    QPainter painter(this);
+    const CViewportSurface& surface = m_viewport->Surface();
+    const QRect covered(0, 0, surface.Width(), surface.Height());
+    const QRect part = event->rect() & covered;
+    if (!part.isEmpty()) {
+        // The surface's words are 0x00RRGGBB without padding: shown in place, not copied.
+        const QImage image(reinterpret_cast<const uchar*>(surface.Pixels()), surface.Width(),
+                           surface.Height(), qsizetype(surface.Width()) * 4, QImage::Format_RGB32);
+        painter.drawImage(part.topLeft(), image, part);
+    }
+    // Before the first layout (or when the surface could not grow) the rest is black.
+    for (const QRect& rest : event->region() - QRegion(covered))
+        painter.fillRect(rest, Qt::black);
+}
+
+void CViewportWidget::resizeEvent(QResizeEvent* event) {
+    QWidget::resizeEvent(event);
+    m_scrollBar->setGeometry(width() - CMyScrollBar::kWidth, 0, CMyScrollBar::kWidth, height());
+    // The whole client area: the core takes the bar's strip off itself.
+    m_viewport->SizeChanged(width(), height());
+}
+
+void CViewportWidget::mousePressEvent(QMouseEvent* event) {
+    const std::optional<MouseButton> button = ButtonOf(event->button());
+    if (!button) return QWidget::mousePressEvent(event);
+    const QPoint at = event->position().toPoint();
+    m_viewport->MouseDown(at.x(), at.y(), *button, ModifiersOf(event->modifiers()));
+}
+
+void CViewportWidget::mouseReleaseEvent(QMouseEvent* event) {
+    const std::optional<MouseButton> button = ButtonOf(event->button());
+    if (!button) return QWidget::mouseReleaseEvent(event);
+    const QPoint at = event->position().toPoint();
+    m_viewport->MouseUp(at.x(), at.y(), *button);
+}
+
+void CViewportWidget::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    m_viewport->MouseMove(at.x(), at.y());
+}
+
+void CViewportWidget::wheelEvent(QWheelEvent* event) {
+    const int delta = event->angleDelta().y();
+    if (delta == 0) return QWidget::wheelEvent(event);
+    m_viewport->MouseWheel(delta);
+    event->accept();
+}
+
+void CViewportWidget::leaveEvent(QEvent* event) {
+    m_viewport->MouseLeft();
+    QWidget::leaveEvent(event);
+}
+
+void CViewportWidget::keyPressEvent(QKeyEvent* event) {
+    const KeyModifiers modifiers = ModifiersOf(event->modifiers());
+    if (modifiers.control) {
+        const int key = event->key();
+        if (key == Qt::Key_Plus || key == Qt::Key_Equal) {
+            m_viewport->KeyDown(CViewport2D::kKeyPlus, modifiers);
+            return event->accept();
+        }
+        if (key == Qt::Key_Minus) {
+            m_viewport->KeyDown(CViewport2D::kKeyMinus, modifiers);
+            return event->accept();
+        }
+    }
+    // Browsing, presets and the rest are the main window's.
+    QWidget::keyPressEvent(event);
+}
+
+}  // namespace vexel
