@@ -113,7 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 viewport.ActualSize();
                 break;
             case 7:
-                viewport.SizeChanged(in.Short(), in.Short());
+                // Any size a screen can have, zero and negative included.
+                viewport.SizeChanged(in.Short() % 4096, in.Short() % 4096);
                 break;
             case 8:
                 viewport.WindowTool().ApplyWindow(in.Float(), in.Float());

@@ -168,7 +168,7 @@ TEST(ViewportWindow, ShowsTheFirstSeriesAtOnceAndPaintsExactlyItsSurface) {
         EXPECT_EQ(surface.Width(), widget.width() - CMyScrollBar::kWidth);
         EXPECT_EQ(surface.Height(), widget.height());
         EXPECT_GT(widget.width(), window.Tree().width()) << "the viewport takes the room";
-        // The first image to arrive stays shown; the middle of the volume is never all air.
+        // A series opens at its first image, which is air in the phantom: look further in.
         viewport.ShowImage(5, true, true);
         ASSERT_TRUE(viewport.RenderedImage());
         size_t lit = 0;
