@@ -439,42 +439,36 @@ void CViewport2D::ActualSize() {
     RenderComposePresent();
 }
 
-void CViewport2D::SetZoom(float factor) {
+void CViewport2D::ChangeView(CViewport2DViewDrag& tool,
+                             const std::function<bool(const ViewGeometry&)>& layout) {
     if (m_frame == nullptr) return;
     const ViewGeometry start = m_geometry;
-    if (!LayoutZoomAbout(m_geometry, start, factor, start.viewportWidth / 2,
-                         start.viewportHeight / 2)) {
+    if (!layout(start)) {
         m_geometry = start;
         return;
     }
-    m_zoom->SetMoved(true);
+    tool.SetMoved(true);
     LayoutChanged();
     RenderComposePresent();
+}
+
+void CViewport2D::SetZoom(float factor) {
+    ChangeView(*m_zoom, [&](const ViewGeometry& start) {
+        return LayoutZoomAbout(m_geometry, start, factor, start.viewportWidth / 2,
+                               start.viewportHeight / 2);
+    });
 }
 
 void CViewport2D::ZoomBy(int32_t delta) {
-    if (m_frame == nullptr) return;
-    const ViewGeometry start = m_geometry;
-    if (!LayoutZoomByDrag(m_geometry, start, delta, start.viewportWidth / 2,
-                          start.viewportHeight / 2)) {
-        m_geometry = start;
-        return;
-    }
-    m_zoom->SetMoved(true);
-    LayoutChanged();
-    RenderComposePresent();
+    ChangeView(*m_zoom, [&](const ViewGeometry& start) {
+        return LayoutZoomByDrag(m_geometry, start, delta, start.viewportWidth / 2,
+                                start.viewportHeight / 2);
+    });
 }
 
 void CViewport2D::Pan(int32_t dx, int32_t dy) {
-    if (m_frame == nullptr) return;
-    const ViewGeometry start = m_geometry;
-    if (!LayoutPan(m_geometry, start, dx, dy)) {
-        m_geometry = start;
-        return;
-    }
-    m_move->SetMoved(true);
-    LayoutChanged();
-    RenderComposePresent();
+    ChangeView(*m_move,
+               [&](const ViewGeometry& start) { return LayoutPan(m_geometry, start, dx, dy); });
 }
 
 void CViewport2D::Browse(int32_t delta) {

@@ -35,6 +35,7 @@ class CDicomImage;
 class CSeriesStateStore;
 class CVexelEngine;
 class CViewport2DMove;
+class CViewport2DViewDrag;
 class CViewport2DSlice;
 class CViewport2DWindow;
 class CViewport2DZoom;
@@ -217,6 +218,9 @@ private:
     void UpdateScrollBar();
     void Relayout();
     void ResetViewFlags();
+    // A zoom or pan from the current view; `tool` keeps the view the user chose.
+    void ChangeView(CViewport2DViewDrag& tool,
+                    const std::function<bool(const ViewGeometry&)>& layout);
     // Layers in their order; `all` false leaves out those skipped during drags.
     void DrawLayers(const PixelRect* clip, bool all);
     void Fire(uint32_t code, uint64_t payload);

@@ -16,25 +16,23 @@ PixelRect Intersect(const PixelRect& a, const PixelRect& b) {
 }
 
 bool CViewportSurface::Resize(int32_t width, int32_t height) {
-    width = std::max(width, 0);
-    height = std::max(height, 0);
-    try {
-        m_pixels.assign(size_t(width) * size_t(height), 0);
-    } catch (const std::bad_alloc&) {
-        m_pixels = {};
-        m_width = m_height = 0;
-        return false;
-    }
-    m_width = width;
-    m_height = height;
-    return true;
+    return Allocate(width, height, true);
 }
 
 bool CViewportSurface::Reshape(int32_t width, int32_t height) {
+    return Allocate(width, height, false);
+}
+
+bool CViewportSurface::Allocate(int32_t width, int32_t height, bool clear) {
     width = std::max(width, 0);
     height = std::max(height, 0);
+    const size_t count = size_t(width) * size_t(height);
     try {
-        m_pixels.resize(size_t(width) * size_t(height));
+        if (clear) {
+            m_pixels.assign(count, 0);
+        } else {
+            m_pixels.resize(count);
+        }
     } catch (const std::bad_alloc&) {
         m_pixels = {};
         m_width = m_height = 0;

@@ -43,6 +43,8 @@ public:
     DestinationBitmap Bitmap() { return {m_pixels.data(), m_width, m_height, size_t(m_width)}; }
 
 private:
+    bool Allocate(int32_t width, int32_t height, bool clear);
+
     std::vector<uint32_t> m_pixels;
     int32_t m_width = 0;
     int32_t m_height = 0;

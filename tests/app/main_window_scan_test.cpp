@@ -19,6 +19,7 @@
 #include "common/test_paths.h"
 #include "engine/study_model.h"
 #include "phantom/phantom_writer.h"
+#include "viewer_run.h"
 
 namespace vexel {
 namespace {
@@ -46,13 +47,7 @@ void RunViewerUntil(const std::vector<std::string>& paths,
     };
     CViewerApp app(options);
     running = &app;
-    std::vector<std::string> arguments = {"vexel-viewer"};
-    arguments.insert(arguments.end(), paths.begin(), paths.end());
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(app.Run(int(arguments.size()), argv.data()), 0);
+    test::RunViewerWith(app, paths);
 }
 
 TEST(MainWindowScan, TreeListsTheStudyInDisplayOrderWithImageCounts) {

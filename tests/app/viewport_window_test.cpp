@@ -27,6 +27,7 @@
 #include "imaging/dicom_image.h"
 #include "phantom/phantom_writer.h"
 #include "viewer/viewport_window_tool.h"
+#include "viewer_run.h"
 
 namespace vexel {
 namespace {
@@ -51,13 +52,7 @@ void RunViewer(const std::vector<std::string>& paths, const std::string& scratch
     };
     CViewerApp app(options);
     running = &app;
-    std::vector<std::string> arguments = {"vexel-viewer"};
-    arguments.insert(arguments.end(), paths.begin(), paths.end());
-    std::vector<char*> argv;
-    for (auto& argument : arguments)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(app.Run(int(arguments.size()), argv.data()), 0);
+    test::RunViewerWith(app, paths);
 }
 
 // Runs the loop until done (false after 20 s).
