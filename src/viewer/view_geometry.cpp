@@ -244,7 +244,13 @@ bool LayoutResizeKeepingView(ViewGeometry& geometry, const ViewGeometry& saved, 
     }
     const double f = std::max(double(g.viewportWidth) / saved.viewportWidth,
                               double(g.viewportHeight) / saved.viewportHeight);
-    SetScale(g, LimitZoom(g, saved.scaledWidth * f / g.rotatedWidth));
+    // Growing a small window must not zoom past what zooming allows (or past the fit, for
+    // tiny images): the visible part would grow far beyond the viewport.
+    const double fit = std::min(double(g.viewportWidth) / g.rotatedWidth,
+                                double(g.viewportHeight) / g.rotatedHeight);
+    const double zoom =
+        std::min(saved.scaledWidth * f / g.rotatedWidth, std::max<double>(kMaxZoom, fit));
+    SetScale(g, LimitZoom(g, zoom));
     const auto origin = [](int32_t viewport, int32_t savedViewport, int32_t savedOrigin,
                            float savedScaled, float scaled) {
         const double half = viewport / 2.0, savedHalf = savedViewport / 2.0;

@@ -99,6 +99,24 @@ TEST(ViewGeometryLayout, ResizeKeepsTheViewedPoint) {
     EXPECT_TRUE(LayoutResizeKeepingView(fromEmpty, ViewGeometry{}, 400, 400));
 }
 
+TEST(ViewGeometryLayout, GrowingATinyZoomedWindowStaysWithinTheZoomLimit) {
+    // A one-pixel image at the largest zoom in a one-pixel window, then a large window.
+    const ViewGeometry fitted = MakeView(1, 1, 1, 1, 0, false, false, 0, 0, 0);
+    ViewGeometry zoomed = fitted;
+    ASSERT_TRUE(LayoutZoomAbout(zoomed, fitted, kMaxZoom, 0, 0));
+    ViewGeometry resized = zoomed;
+    ASSERT_TRUE(LayoutResizeKeepingView(resized, zoomed, 116, 109));
+    EXPECT_LE(resized.zoom, 116.0f) << "no more than the fit of the new window";
+    EXPECT_LE(resized.visibleDestWidth, 116 + int32_t(resized.zoom));
+    EXPECT_LE(resized.visibleDestHeight, 109 + int32_t(resized.zoom));
+    // A normal image keeps the 50x limit however much the window grows.
+    const ViewGeometry small = MakeView(64, 64, 20, 20, 0, false, false, kMaxZoom, 10, 10);
+    ViewGeometry grown = small;
+    ASSERT_TRUE(LayoutResizeKeepingView(grown, small, 2000, 2000));
+    EXPECT_EQ(grown.zoom, kMaxZoom);
+    EXPECT_LE(grown.visibleDestWidth, 2000 + int32_t(kMaxZoom));
+}
+
 TEST(ViewGeometryLayout, NothingToShowWithoutPixels) {
     for (const auto& [iw, ih, vw, vh] : std::vector<std::array<int, 4>>{
              {0, 0, 100, 100}, {10, 10, 0, 0}, {10, 10, 0, 100}, {0, 5, 10, 10}}) {
