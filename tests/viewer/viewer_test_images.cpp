@@ -41,11 +41,6 @@ std::vector<std::filesystem::path> FilesOf(const std::filesystem::path& folder) 
     return files;
 }
 
-std::filesystem::path FirstFile(const std::filesystem::path& folder) {
-    const auto files = FilesOf(folder);
-    return files.empty() ? std::filesystem::path() : files.front();
-}
-
 phantom::PhantomOptions SmallPhantom() {
     phantom::PhantomOptions options;
     options.columns = 64;
