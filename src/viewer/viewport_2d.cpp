@@ -107,8 +107,6 @@ bool CViewport2D::CreateOffscreen(int32_t width, int32_t height, const ViewGeome
     m_offscreen = true;
     m_host = nullptr;
     m_resampler.reset();
-    m_clientWidth = width;
-    m_clientHeight = height;
     if (!m_surface.Resize(width, height)) return false;
     m_geometry = geometry;
     SetViewportSize(m_geometry, width, height);
@@ -121,14 +119,11 @@ bool CViewport2D::CreateOffscreen(int32_t width, int32_t height, const ViewGeome
 
 void CViewport2D::SizeChanged(int32_t clientWidth, int32_t clientHeight) {
     if (clientWidth <= 0 || clientHeight <= 0) return;
-    m_clientWidth = clientWidth;
-    m_clientHeight = clientHeight;
     const int32_t width =
         m_offscreen ? clientWidth : std::max(clientWidth - CMyScrollBar::kWidth, 1);
     m_surface.Resize(width, clientHeight);
     m_scrollBar.SetHeight(clientHeight);
-    const int32_t fontSize = FontSizeFor(width, clientHeight);
-    if (fontSize != m_fontSize) m_fontSize = fontSize;
+    m_fontSize = FontSizeFor(width, clientHeight);
     if (m_frame != nullptr && UserZoomedOrPanned()) {
         LayoutResizeKeepingView(m_geometry, m_saved, width, clientHeight);
         LayoutChanged();

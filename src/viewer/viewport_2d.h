@@ -233,8 +233,6 @@ private:
     bool m_offscreen = false;
     uint32_t m_id = 0;
     uint32_t m_panelId = 0;
-    int32_t m_clientWidth = 0;
-    int32_t m_clientHeight = 0;
     std::chrono::steady_clock::time_point m_lastPresent{};
 
     CMyScrollBar m_scrollBar;
