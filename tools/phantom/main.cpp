@@ -14,7 +14,8 @@ using namespace vexel::phantom;
 constexpr const char* kUsage = R"(usage: phantom --out DIR [options]
 
 Writes a synthetic DICOM study (deterministic UIDs and dates). Series folders:
-DIR/CT/CT0001.dcm..., DIR/PT/PT0001.dcm..., DIR/MF/MF0001.dcm, DIR/RGB/RGB0001.dcm.
+DIR/CT/CT0001.dcm..., DIR/PT/PT0001.dcm..., DIR/MF/MF0001.dcm, DIR/RGB/RGB0001.dcm,
+DIR/MK/MK0001.dcm.
 Each series folder is built aside and renamed into place, replacing an older one.
 
   --out DIR              study folder (created if needed)
@@ -22,6 +23,7 @@ Each series folder is built aside and renamed into place, replacing an older one
   --pet                  PET series over the same frame of reference (Bq/ml, SUV attributes)
   --multiframe           one multi-frame file of CT slices (cine, Frame Time 100 ms)
   --rgb                  one 8-bit RGB secondary capture image
+  --markers              one image of single bright pixels on black, CT size (geometry checks)
   --all                  all four; with none of these, CT and PET are written
   --syntax S             explicit (default) or implicit VR little endian
   --size CxRxS           CT columns x rows x slices (default 256x256x160); PET is half
@@ -72,13 +74,14 @@ std::string ParseArguments(int argc, char** argv, Command* command) {
         if (arg == "-h" || arg == "--help") {
             command->help = true;
         } else if (arg == "--ct" || arg == "--pet" || arg == "--multiframe" || arg == "--rgb" ||
-                   arg == "--all") {
+                   arg == "--markers" || arg == "--all") {
             anyPart = true;
             StudyParts& p = command->parts;
             p.ct |= arg == "--ct" || arg == "--all";
             p.pet |= arg == "--pet" || arg == "--all";
             p.multiFrame |= arg == "--multiframe" || arg == "--all";
             p.rgb |= arg == "--rgb" || arg == "--all";
+            p.markers |= arg == "--markers";
         } else if (arg == "--quiet") {
             command->quiet = true;
         } else if (arg == "--out" && value(&v)) {

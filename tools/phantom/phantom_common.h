@@ -19,6 +19,7 @@ inline constexpr int kCtSeriesNumber = 1;
 inline constexpr int kPetSeriesNumber = 2;
 inline constexpr int kMultiFrameSeriesNumber = 3;
 inline constexpr int kRgbSeriesNumber = 4;
+inline constexpr int kMarkerSeriesNumber = 5;
 
 inline constexpr const char* kStudyDate = "20240315";
 inline constexpr const char* kStudyTime = "093000";

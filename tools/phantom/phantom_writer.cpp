@@ -53,6 +53,7 @@ bool WriteStudy(const std::filesystem::path& outDir, const StudyParts& parts,
     if (parts.pet && !WritePetSeries(outDir / "PT", options, error)) return false;
     if (parts.multiFrame && !WriteMultiFrameCt(outDir / "MF", options, error)) return false;
     if (parts.rgb && !WriteRgbImage(outDir / "RGB", options, error)) return false;
+    if (parts.markers && !WriteMarkerImage(outDir / "MK", options, error)) return false;
     return true;
 }
 

@@ -88,13 +88,26 @@ bool WriteMultiFrameCt(const std::filesystem::path& seriesDir, const PhantomOpti
 bool WriteRgbImage(const std::filesystem::path& seriesDir, const PhantomOptions& options,
                    std::string* error);
 
+// Marker image: columns x rows 16-bit unsigned MONOCHROME2, 0 everywhere but single pixels of
+// kMarkerValue at MarkerPositions (a grid of 7 columns by 9 rows from (3, 4)); its window is
+// kMarkerValue / 2, kMarkerValue.
+inline constexpr uint16_t kMarkerValue = 4000;
+struct MarkerPosition {
+    int column;
+    int row;
+};
+std::vector<MarkerPosition> MarkerPositions(const PhantomOptions& options);
+bool WriteMarkerImage(const std::filesystem::path& seriesDir, const PhantomOptions& options,
+                      std::string* error);
+
 struct StudyParts {
     bool ct = true;
     bool pet = true;
     bool multiFrame = false;
     bool rgb = false;
+    bool markers = false;
 };
-// outDir/CT, outDir/PT, outDir/MF, outDir/RGB as chosen.
+// outDir/CT, outDir/PT, outDir/MF, outDir/RGB, outDir/MK as chosen.
 bool WriteStudy(const std::filesystem::path& outDir, const StudyParts& parts,
                 const PhantomOptions& options, std::string* error);
 
