@@ -55,7 +55,7 @@ void CMyScrollBar::Move(int32_t y) {
     const PixelRect thumb = Thumb();
     const int32_t free = m_height - thumb.height;
     if (free <= 0) return;
-    const double top = std::clamp(y - m_dragOffset, 0, free);
+    const double top = double(std::clamp<int64_t>(int64_t(y) - m_dragOffset, 0, free));
     MoveTo(m_minimum + int32_t(std::lround(top * (m_maximum - m_minimum) / free)));
 }
 

@@ -3,6 +3,7 @@
 // asks them in that order (the tool of the pressed button first).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 namespace vexel {
@@ -20,6 +21,11 @@ enum class ToolAnswer : uint32_t {
     Handled = 1,     // dispatch ends
     Capture = 2,     // handled; this tool receives the following events first
 };
+
+// to - from for mouse positions, which may come from anywhere in the 32-bit range.
+inline int32_t DragDistance(int32_t to, int32_t from) {
+    return int32_t(std::clamp<int64_t>(int64_t(to) - from, INT32_MIN, INT32_MAX));
+}
 
 enum class ToolType : uint32_t {
     None = 0,  // fusion

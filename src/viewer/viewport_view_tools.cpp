@@ -82,7 +82,8 @@ void CViewport2DViewDrag::ShowDraggedView() {
 ToolAnswer CViewport2DMove::MouseMove(int32_t x, int32_t y) {
     if (!m_dragging) return ToolAnswer::NotHandled;
     const ViewGeometry& start = m_viewport.DragStart();
-    if (LayoutPan(m_viewport.MutableGeometry(), start, x - m_pressX, y - m_pressY)) {
+    if (LayoutPan(m_viewport.MutableGeometry(), start, DragDistance(x, m_pressX),
+                  DragDistance(y, m_pressY))) {
         ShowDraggedView();
     }
     return ToolAnswer::Handled;
@@ -91,8 +92,8 @@ ToolAnswer CViewport2DMove::MouseMove(int32_t x, int32_t y) {
 ToolAnswer CViewport2DZoom::MouseMove(int32_t, int32_t y) {
     if (!m_dragging) return ToolAnswer::NotHandled;
     const ViewGeometry& start = m_viewport.DragStart();
-    if (LayoutZoomByDrag(m_viewport.MutableGeometry(), start, m_pressY - y, start.anchorX,
-                         start.anchorY)) {
+    if (LayoutZoomByDrag(m_viewport.MutableGeometry(), start, DragDistance(m_pressY, y),
+                         start.anchorX, start.anchorY)) {
         ShowDraggedView();
     }
     return ToolAnswer::Handled;

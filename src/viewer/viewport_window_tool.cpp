@@ -49,8 +49,8 @@ ToolAnswer CViewport2DWindow::MouseMove(int32_t x, int32_t y) {
     if (!m_dragging || Image() == nullptr) return ToolAnswer::NotHandled;
     const bool pet = Image()->File().Modality() == ModalityCode::PT;
     // Right widens the window, up raises the centre.
-    const float width = m_startWidth + WindowDragSensitivity(x - m_pressX, pet);
-    const float centre = m_startCentre - WindowDragSensitivity(y - m_pressY, pet);
+    const float width = m_startWidth + WindowDragSensitivity(DragDistance(x, m_pressX), pet);
+    const float centre = m_startCentre - WindowDragSensitivity(DragDistance(y, m_pressY), pet);
     if (m_state.DragWindow(centre, width)) {
         m_viewport.Render();
         m_viewport.RedrawRect(nullptr);

@@ -171,6 +171,16 @@ TEST(ViewportTools, ButtonsDriveBrowseZoomWindowAndPan) {
     EXPECT_EQ(v.Geometry().originY, originY + 4);
     v.MouseUp(93, 104, MouseButton::Left);
     EXPECT_EQ(v.CurrentIndex(), 2u) << "the pan drag did not browse";
+
+    // Positions from anywhere in the 32-bit range drag without overflowing.
+    for (const MouseButton button : {MouseButton::Left, MouseButton::Right, MouseButton::Middle}) {
+        v.MouseDown(INT32_MIN, INT32_MAX, button, {.shift = button == MouseButton::Left});
+        v.MouseMove(INT32_MAX, INT32_MIN);
+        v.MouseUp(INT32_MAX, INT32_MIN, button);
+        EXPECT_TRUE(std::isfinite(v.Lut().Width()) && std::isfinite(v.Lut().Centre()));
+        EXPECT_GT(v.Geometry().zoom, 0.0f);
+        EXPECT_TRUE(v.RenderedImage());
+    }
 }
 
 TEST(ViewportView, ResizeKeepsAChosenViewAndTransformsDiscardIt) {
