@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "engine/study_model_keys.h"
 #include "engine/system_hooks.h"
 #include "engine/vexel_engine.h"
 #include "imaging/dicom_frame.h"
@@ -17,7 +18,6 @@ namespace vexel {
 namespace {
 
 constexpr auto kMergeInterval = std::chrono::seconds(1);
-constexpr uint32_t kStudyInstanceUid = 0x0020000D;
 
 enum DispatchKind { kDown, kMove, kUp };
 
@@ -212,7 +212,8 @@ ToolAnswer CViewport2D::Dispatch(int32_t x, int32_t y, MouseButton button, int k
 bool CViewport2D::AddImage(CFileRef file, CDicomImage& image, uint32_t generation) {
     if (generation != 0 && generation != m_loadGeneration) return false;
     if (image.FrameCount() == 0) return false;
-    const std::string key = ViewportSeriesKey(image);
+    const StudyFileKeys keys = ReadStudyFileKeys(image.File());
+    const std::string key = ViewportSeriesKey(keys);
     // A viewport shows one series: images of any other are never taken, whatever the load
     // sends.
     if (!m_filter.empty() && key != m_filter) return false;
@@ -221,16 +222,18 @@ bool CViewport2D::AddImage(CFileRef file, CDicomImage& image, uint32_t generatio
                                      [&](const ViewportImage& e) { return e.image == &image; });
     if (pending || m_images.IndexOf(&image) < m_images.Size()) return false;
 
+    ViewportImage entry;
+    entry.file = std::move(file);
+    entry.image = &image;
+    entry.order = keys.file;
     if (!m_images.Empty()) {
-        ViewportImage entry;
-        entry.file = std::move(file);
-        entry.image = &image;
         m_pending.push_back(std::move(entry));
         if (m_offscreen || Now() - m_lastPresent >= kMergeInterval) MergePendingImages();
         return true;
     }
-    m_studyUid = image.File().String(kStudyInstanceUid);
-    m_images.Insert(std::move(file), image);
+    m_studyUid = keys.studyInstanceUid;
+    m_seriesKey = key;
+    m_images.Insert(std::move(entry));
     m_current = 0;
     m_imageChosen = false;
     AnnounceImageList();
@@ -244,7 +247,7 @@ void CViewport2D::MergePendingImages() {
     if (m_pending.empty() || m_images.Empty()) return;
     CDicomImage* shown = CurrentImage();
     for (ViewportImage& entry : m_pending)
-        m_images.Insert(std::move(entry.file), *entry.image);
+        m_images.Insert(std::move(entry));
     m_pending.clear();
     m_current = m_images.IndexOf(shown);
     AnnounceImageList();
@@ -329,7 +332,9 @@ void CViewport2D::SetFrame(CDicomFrame* frame) {
     m_frame = frame;
     m_frameIndex = frame != nullptr ? frame->Index() : 0;
     CDicomImage* image = frame != nullptr ? &frame->Image() : nullptr;
-    if (image != nullptr) m_seriesKey = ViewportSeriesKey(*image);
+    // Every listed image shares the key taken from the first; only a frame shown without a
+    // list needs it read.
+    if (image != nullptr && m_seriesKey.empty()) m_seriesKey = ViewportSeriesKey(*image);
     if (frame != nullptr && m_layoutDirty) {
         m_layoutDirty = false;
         const int32_t columns = int32_t(std::min<uint32_t>(frame->Columns(), INT32_MAX));
@@ -467,11 +472,9 @@ void CViewport2D::Pan(int32_t dx, int32_t dy) {
 }
 
 void CViewport2D::Browse(int32_t delta) {
-    for (CViewport2DTool* tool :
-         {static_cast<CViewport2DTool*>(m_windowTool), static_cast<CViewport2DTool*>(m_zoom),
-          static_cast<CViewport2DTool*>(m_slice), static_cast<CViewport2DTool*>(m_move),
-          &Tool(ToolType::Measurements)}) {
-        if (tool->Active()) return;
+    if (m_windowTool->Active() || m_zoom->Active() || m_slice->Active() || m_move->Active() ||
+        Tool(ToolType::Measurements).Active()) {
+        return;
     }
     // Wheel notches: Down (+1) goes forward, which is the wheel turned towards the user.
     m_slice->Wheel(int32_t(std::clamp<int64_t>(int64_t(delta) * -120, INT32_MIN, INT32_MAX)));

@@ -7,19 +7,18 @@
 
 namespace vexel {
 
-std::string ViewportSeriesKey(const CDicomImage& image) {
-    CDicomFile& file = image.File();
-    std::string key = file.String(0x0020000D) + "#" + std::to_string(file.Integer(0x00200011, 0)) +
-                      "#" + file.String(0x0020000E);
-    if (image.FrameCount() > 1) key += "!" + file.String(0x00080018) + "|" + file.Path();
+std::string ViewportSeriesKey(const StudyFileKeys& keys) {
+    std::string key = keys.studyInstanceUid + "#" + std::to_string(keys.seriesNumber) + "#" +
+                      keys.seriesInstanceUid;
+    if (keys.file.numberOfFrames > 1) key += "!" + keys.file.sopInstanceUid + "|" + keys.file.path;
     return key;
 }
 
-size_t CViewportImageList::Insert(CFileRef file, CDicomImage& image) {
-    ViewportImage entry;
-    entry.order = ReadStudyFileKeys(image.File()).file;
-    entry.image = &image;
-    entry.file = std::move(file);
+std::string ViewportSeriesKey(const CDicomImage& image) {
+    return ViewportSeriesKey(ReadStudyFileKeys(image.File()));
+}
+
+size_t CViewportImageList::Insert(ViewportImage entry) {
     const auto at = std::upper_bound(m_images.begin(), m_images.end(), entry,
                                      [](const ViewportImage& a, const ViewportImage& b) {
                                          return SeriesFileBefore(a.order, b.order);

@@ -12,9 +12,11 @@
 namespace vexel {
 
 class CDicomImage;
+struct StudyFileKeys;
 
 // What makes images one series for a viewport, as the study model groups them: the study,
 // the series number and Series Instance UID, and for a multi-frame file the file itself.
+std::string ViewportSeriesKey(const StudyFileKeys& keys);
 std::string ViewportSeriesKey(const CDicomImage& image);
 
 struct ViewportImage {
@@ -25,8 +27,8 @@ struct ViewportImage {
 
 class CViewportImageList {
 public:
-    // Reads the image's order keys; returns the position it was inserted at.
-    size_t Insert(CFileRef file, CDicomImage& image);
+    // Returns the position the image went to.
+    size_t Insert(ViewportImage entry);
     void Clear() { m_images.clear(); }
 
     size_t Size() const { return m_images.size(); }
