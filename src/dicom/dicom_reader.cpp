@@ -17,6 +17,7 @@ namespace {
 constexpr size_t kMaxDepth = 128;
 constexpr uint32_t kMaxElements = 2'000'000;
 constexpr uint64_t kMinFileSize = 132;
+constexpr uint32_t kRecognitionCode = 0x00080010;  // retired; "ACR-NEMA 1.0" or "ACR-NEMA 2.0"
 
 enum class ContainerKind : uint8_t { Sequence, Item, PixelData };
 
@@ -199,9 +200,13 @@ ReadStatus CParsePass::CheckBareDataSet(uint16_t group) {
     return ReadStatus::Ok;
 }
 
+// A bare data set names its SOP class; the headless ACR-NEMA files of old archives, which
+// have none, carry a Recognition Code or at least an image.
 ReadStatus CParsePass::AtEndOfData() {
     if (!m_stack.empty()) return ReadStatus::Truncated;
-    if (m_file.NoPreamble() && m_file.FindElement(tags::kSopClassUid) == nullptr) {
+    if (m_file.NoPreamble() && m_file.FindElement(tags::kSopClassUid) == nullptr &&
+        m_file.FindElement(kRecognitionCode) == nullptr &&
+        m_file.FindElement(tags::kPixelData) == nullptr) {
         return ReadStatus::NotDicom;
     }
     return ReadStatus::Ok;
@@ -301,6 +306,19 @@ ReadStatus CParsePass::Run() {
     }
 }
 
+// Another pass from a cleared store, with the given VR form and byte order for the data set.
+ReadStatus ReadAgain(CDicomFile& file, const std::string& path, uint64_t start, bool deferred,
+                     bool explicitVr, TransferSyntaxCode syntax) {
+    file.Clear();
+    file.SetTransferSyntax(syntax);
+    file.SetOffsetsDetached(false);
+    file.SetDeferredValues(deferred);
+    CByteStream stream;
+    if (!stream.OpenFile(path)) return ReadStatus::CannotOpen;
+    stream.Seek(start);
+    return CParsePass(file, stream, explicitVr, false).Run();
+}
+
 }  // namespace
 
 const char* ReadStatusText(ReadStatus status) {
@@ -332,20 +350,22 @@ ReadStatus ReadDicomFile(CDicomFile& file, const std::string& path) {
     file.SetPath(path);
 
     // First as the transfer syntax says (explicit VR when none is given), then with the other
-    // VR form for the data set: mislabelled files exist both ways.
+    // VR form for the data set: mislabelled files exist both ways. A data set without meta
+    // group that reads neither way as little endian is tried as explicit VR big endian.
+    stream.Seek(start);
+    uint16_t firstGroup = 0;
+    const bool metaGroup = stream.ReadU16(firstGroup) && firstGroup == 0x0002;
     stream.Seek(start);
     ReadStatus status = CParsePass(file, stream, true, true).Run();
     if (status != ReadStatus::Ok && status != ReadStatus::OutOfMemory) {
         const bool firstExplicit = file.TransferSyntax() != TransferSyntaxCode::ImplicitLittleEndian;
-        file.Clear();
         // The meta group is read again; until its transfer syntax comes, nothing is swapped.
-        file.SetTransferSyntax(TransferSyntaxCode::Unknown);
-        file.SetOffsetsDetached(false);
-        file.SetDeferredValues(deferred);
-        CByteStream retry;
-        if (!retry.OpenFile(path)) return ReadStatus::CannotOpen;
-        retry.Seek(start);
-        const ReadStatus second = CParsePass(file, retry, !firstExplicit, false).Run();
+        ReadStatus second =
+            ReadAgain(file, path, start, deferred, !firstExplicit, TransferSyntaxCode::Unknown);
+        if (second != ReadStatus::Ok && second != ReadStatus::CannotOpen && !metaGroup) {
+            second = ReadAgain(file, path, start, deferred, true,
+                               TransferSyntaxCode::ExplicitBigEndian);
+        }
         if (second != ReadStatus::Ok) return status;
     }
     if (status == ReadStatus::OutOfMemory) return status;

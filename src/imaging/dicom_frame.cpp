@@ -14,6 +14,7 @@
 #include "imaging/palette.h"
 #include "imaging/pixel_caches.h"
 #include "imaging/rle_decoder.h"
+#include "imaging/sample_byte_order.h"
 #include "imaging/sample_conversion.h"
 
 namespace vexel {
@@ -203,7 +204,11 @@ DecodeStatus CDicomFrame::DecodeNative(CheckedPtr<uint8_t>& out) {
     }
     CheckedPtr<uint8_t> source(AllocateBuffer(m_source.size, false));
     if (!source) return DecodeStatus::OutOfMemory;
-    if (!file.ReadBytes(pixelData, source.get(), m_source.offset, m_source.size)) {
+    // Samples narrower than a word are unpacked from little-endian order; wider ones are
+    // swapped as whole samples by their readers below.
+    const bool narrow = format.bitsAllocated < 16;
+    if (!(narrow ? ReadSampleBytes(file, pixelData, m_source.offset, m_source.size, source.get())
+                 : file.ReadBytes(pixelData, source.get(), m_source.offset, m_source.size))) {
         return DecodeStatus::ReadFailed;
     }
     const std::span<const uint8_t> bytes(source.get(), m_source.size);
@@ -403,7 +408,7 @@ void CDicomFrame::LoadOverlay() {
     const uint64_t bytes = (uint64_t(columns) * uint64_t(rows) + 7) / 8;
     if (data->length < bytes) return;
     CheckedPtr<uint8_t> bits(AllocateBuffer(bytes, false));
-    if (!bits || !file.ReadBytes(data, bits.get(), 0, bytes)) return;
+    if (!bits || !ReadSampleBytes(file, data, 0, bytes, bits.get())) return;
     m_overlay = std::move(bits);
     m_overlayColumns = uint32_t(columns);
     m_overlayRows = uint32_t(rows);

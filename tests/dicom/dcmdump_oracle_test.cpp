@@ -55,9 +55,6 @@ constexpr DamagedFile kDamagedFiles[] = {
     {"pydicom/test_files/dicomdirtests/DICOMDIR-nooffset", Outcome::Fails, ReadStatus::Truncated,
      "the last directory record declares 248 bytes where the file holds 224; DCMTK stops "
      "at the end of the file"},
-    {"pydicom/test_files/ExplVR_BigEndNoMeta.dcm", Outcome::Fails, ReadStatus::NotDicom,
-     "big-endian data set without meta group: with nothing to name the byte order only "
-     "little endian is tried; DCMTK guesses it"},
 };
 
 // The meta group names explicit VR but the data set is implicit VR: we retry with the other
