@@ -43,6 +43,9 @@ protected:
     virtual void OnQuitRequest() {}
     // The loop and dispatcher that carry the quit; set by the derived class.
     void AttachLoop(IEventLoop* loop, CUIDispatcher* dispatcher);
+    // Ends the loop although components are still counted in: for workers that will not
+    // stop (a thread stuck in a system call); the caller then must not wait for them.
+    void QuitWithoutWaiting() { QueueQuit(); }
 
 private:
     void QueueQuit();

@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/atomic_file.h"
+
 namespace vexel {
 
 namespace {
@@ -186,6 +188,8 @@ void COptions::CreateFolders(const std::filesystem::path& dataHome,
 }
 
 void COptions::LoadSettings() {
+    // A run killed while it wrote the settings left its temporary file beside them.
+    if (!m_settingsPath.empty()) RemoveStaleTemporaryFiles(m_settingsPath);
     CSettingsFile file;
     const SettingsLoadStatus status = file.Load(m_settingsPath);
     m_settings = ReadStoredSettings(file, status == SettingsLoadStatus::Loaded);

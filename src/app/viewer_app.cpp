@@ -4,6 +4,8 @@
 #include <QRect>
 #include <QStatusBar>
 #include <QTimer>
+#include <cstdio>
+#include <cstdlib>
 
 #include "app/main_window.h"
 #include "app/message_wnd_manager.h"
@@ -183,9 +185,32 @@ void CViewerApp::RecordPlacement() {
 
 void CViewerApp::OnQuitRequest() {
     if (m_engine) m_engine->FireHook(m_hooks.application, EventCode(ApplicationEvent::Shutdown), 0);
+    if (PendingShutdowns() <= 0 || m_quitDeadline) return;
+    // The workers were told to stop; one stuck in a system call would hold the quit forever.
+    m_quitDeadline = std::make_unique<QTimer>();
+    m_quitDeadline->setSingleShot(true);
+    QObject::connect(m_quitDeadline.get(), &QTimer::timeout, [this] { QuitWithoutWaiting(); });
+    m_quitDeadline->start(static_cast<int>(m_options.quitGrace.count()));
+}
+
+// A worker still counted in may be using any service: none is destroyed. What the user
+// expects of a quit is done (the settings written, the instance folder removed), then the
+// process ends with the stuck thread.
+void CViewerApp::EndWithoutStuckWorkers() {
+    std::fprintf(stderr, "vexel-viewer: a background thread did not stop; quitting without it\n");
+    RecordPlacement();
+    if (m_settings) {
+        m_settings->SaveSettings();
+        m_settings->Shutdown();
+    }
+    std::fflush(nullptr);
+    if (!m_options.endProcess) std::_Exit(0);
+    m_options.endProcess(0);
 }
 
 void CViewerApp::OnDestroy() {
+    m_quitDeadline.reset();
+    if (Quitting() && PendingShutdowns() > 0) EndWithoutStuckWorkers();
     RecordPlacement();
     Destroy(m_mainWindow, "CMainWindow");
     // The queue goes before the task manager its jobs report to.

@@ -3,6 +3,7 @@
 // use.
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -14,6 +15,8 @@
 #include "app/command_line.h"
 #include "app/options.h"
 #include "engine/system_hooks.h"
+
+class QTimer;
 
 namespace vexel {
 
@@ -47,6 +50,13 @@ struct ViewerAppOptions {
     std::function<void()> onShown;
     // Where the per-user data and settings folders are; empty: from the environment.
     std::optional<UserBaseFolders> folders;
+    // How long a quit waits for the workers to stop before it goes on without them: a thread
+    // stuck in a system call (a hung network mount) never stops.
+    std::chrono::milliseconds quitGrace{5000};
+    // Ends the process when a worker has not stopped, once the settings are written and the
+    // instance folder is removed; empty: std::_Exit. A test's hook may return after releasing
+    // its worker, and the shutdown then goes on in order.
+    std::function<void(int)> endProcess;
 };
 
 class CViewerApp final : public CApplication {
@@ -76,6 +86,7 @@ private:
     void ShowMainWindow();
     void RecordPlacement();
     void OpenFromCommandLine();
+    void EndWithoutStuckWorkers();
     void Log(char sign, std::string_view name) const;
     template <typename T>
     void Destroy(std::unique_ptr<T>& service, std::string_view name);
@@ -85,6 +96,7 @@ private:
     CommandLineRequest m_request;
     std::unique_ptr<CQtEventLoop> m_loop;
     std::unique_ptr<CQuitSignalNotifier> m_quitSignals;
+    std::unique_ptr<QTimer> m_quitDeadline;
 
     // Services, in creation order.
     std::unique_ptr<CUIDispatcher> m_dispatcher;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/option_number.h"
 #include "engine/headless_scan.h"
 #include "engine/memory_manager.h"
 #include "engine/study_model.h"
@@ -55,12 +56,7 @@ bool ParseLong(const char* text, long& value) {
     return end != text && *end == '\0' && errno == 0;
 }
 
-bool ParseFloat(const char* text, float& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtof(text, &end);
-    return end != text && *end == '\0' && errno == 0 && std::isfinite(value);
-}
+bool ParseFloat(const char* text, float& value) { return ParseFloatOption(text, value); }
 
 // "A<sep>B" into two numbers.
 template <typename T, typename Parse>

@@ -35,7 +35,9 @@ CByteStream::~CByteStream() {
 }
 
 bool CByteStream::OpenFile(const std::string& path) {
-    m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so that a FIFO or device named as a file is refused instead of waiting
+    // for a writer; only regular files are read.
+    m_fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (m_fd < 0) return false;
     if (fstat(m_fd, &m_status) != 0 || !S_ISREG(m_status.st_mode)) return false;
     m_size = static_cast<uint64_t>(m_status.st_size);

@@ -1,5 +1,6 @@
 #include "dicom/dicom_file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -52,7 +53,8 @@ uint8_t* CopyToGuarded(const void* bytes, size_t length) {
 
 FileIdentity FileIdentityOf(const struct stat& status) {
     return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
-            static_cast<uint64_t>(status.st_size), status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+            static_cast<uint64_t>(status.st_size), status.st_mtim.tv_sec, status.st_mtim.tv_nsec,
+            status.st_ctim.tv_sec, status.st_ctim.tv_nsec};
 }
 
 CDicomFile::CDicomFile() : m_id(++g_nextFileId) { m_root = NewElement(); }
@@ -153,12 +155,17 @@ bool CDicomFile::SwapsValue(const CDicomElement& element) const {
 
 std::FILE* CDicomFile::OpenVerified() const {
     if (m_inMemory || m_offsetsDetached) return nullptr;
-    FilePtr file(std::fopen(m_path.c_str(), "rb"));
-    if (!file) return nullptr;
+    // Non-blocking: a FIFO put in the file's place must not hang the reader in open().
+    const int fd = open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return nullptr;
     struct stat info{};
-    if (fstat(fileno(file.get()), &info) != 0) return nullptr;
-    if (!(FileIdentityOf(info) == m_identity)) return nullptr;
-    return file.release();
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !(FileIdentityOf(info) == m_identity)) {
+        close(fd);
+        return nullptr;
+    }
+    std::FILE* file = fdopen(fd, "rb");
+    if (file == nullptr) close(fd);
+    return file;
 }
 
 bool CDicomFile::EnsureLoadedLocked(CDicomElement* element) {

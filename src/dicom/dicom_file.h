@@ -22,13 +22,17 @@
 namespace vexel {
 
 // What a deferred read checks before it trusts the file at the stored path: a swapped disc
-// or a rewritten file must never lend its bytes to the data set parsed earlier.
+// or a rewritten file must never lend its bytes to the data set parsed earlier. The change
+// time counts too: tools that keep modification times (and coarse file systems) can rewrite
+// a file in place with its old size and time, but nothing short of the kernel sets it back.
 struct FileIdentity {
     uint64_t device = 0;
     uint64_t inode = 0;
     uint64_t size = 0;
     int64_t modifiedSeconds = 0;
     int64_t modifiedNanoseconds = 0;
+    int64_t changedSeconds = 0;
+    int64_t changedNanoseconds = 0;
     bool operator==(const FileIdentity&) const = default;
 };
 

@@ -11,4 +11,9 @@ namespace vexel {
 // its target replaced. False (and the old file untouched) on any failure.
 bool WriteFileAtomically(const std::filesystem::path& path, std::string_view contents);
 
+// Removes the temporary files that writes to path left behind when their process was killed
+// (".NAME.XXXXXX" beside the file, or beside its link's target): regular files only, never
+// links, and never one a live writer (in this process or another) still holds.
+void RemoveStaleTemporaryFiles(const std::filesystem::path& path);
+
 }  // namespace vexel

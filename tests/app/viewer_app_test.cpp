@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,6 +13,8 @@
 #include "app/main_window.h"
 #include "app/viewer_app.h"
 #include "common/test_paths.h"
+#include "engine/system_hooks.h"
+#include "engine/vexel_engine.h"
 
 namespace vexel {
 namespace {
@@ -79,13 +82,24 @@ TEST(ViewerApp, ClosingTheMainWindowEndsTheRun) {
 TEST(ViewerApp, QuitWaitsForPendingShutdowns) {
     std::atomic<bool> workerFinished{false};
     std::thread worker;
+    // The worker ends only once the quit was requested (the shutdown hook fired).
+    std::promise<void> quitRequested;
     ViewerAppOptions options;
     options.quitWhenShown = true;
+    options.quitGrace = std::chrono::minutes(10);  // never gives up on this worker
     options.onShown = [&] {
         // A component with work in flight counts itself in before the quit is requested...
-        CApplication::Instance()->AddPendingShutdown();
+        auto* app = static_cast<CViewerApp*>(CApplication::Instance());
+        app->AddPendingShutdown();
+        app->Engine()->Subscribe(
+            kApplicationHookName,
+            [](uint32_t, uint64_t, void* context) {
+                static_cast<std::promise<void>*>(context)->set_value();
+                return 0u;
+            },
+            &quitRequested);
         worker = std::thread([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            quitRequested.get_future().wait();
             workerFinished = true;
             // ...and the last one out lets the loop end.
             CApplication::Instance()->RemovePendingShutdown();

@@ -8,8 +8,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -47,6 +49,8 @@ public:
     const std::string& Name() const { return m_script.name; }
     uint32_t Runs() const { return m_runs.load(); }
     uint32_t HandedOut() const { return m_position.load(); }
+    // Called on the pool thread before each item's work; set before the job is submitted.
+    std::function<void(uint32_t index)> itemGate;
 
     JobState Run() override {
         ++m_runs;
@@ -78,6 +82,7 @@ private:
     }
 
     void Item(uint32_t index) {
+        if (itemGate) itemGate(index);
         SendMessage(Message(JobMessageCode::FileLoaded, index));
         Tasks().SetTaskProgress(TaskId(), ++m_processed, m_script.items);
     }
@@ -237,15 +242,28 @@ TEST(JobQueue, CancelMidRunStopsAtTheNextItem) {
     Fixture f;
     CJobQueue queue(f.dispatcher, nullptr);
     auto job = f.MakeJob({"A", 100, 2});
+    // Items after the fifth wait until the cancel was made, however fast the pool runs.
+    std::mutex gate;
+    std::condition_variable gateChanged;
+    bool cancelled = false;
+    job->itemGate = [&](uint32_t index) {
+        std::unique_lock lock(gate);
+        if (index > 5) gateChanged.wait(lock, [&] { return cancelled; });
+    };
     f.owner.onMessage = [&](ScriptedJob& j, const JobMessage* message) {
-        if (message && message->code == JobMessageCode::FileLoaded && message->index == 5)
+        if (message && message->code == JobMessageCode::FileLoaded && message->index == 5) {
             j.Cancel();
+            std::lock_guard lock(gate);
+            cancelled = true;
+            gateChanged.notify_all();
+        }
     };
     ASSERT_TRUE(queue.Submit(job));
     PumpUntil(f.loop, [&] { return f.owner.ended.size() == 1; });
 
     EXPECT_EQ(job->State(), JobState::Cancelled);
-    EXPECT_LT(job->HandedOut(), 100u);
+    // Item 5 and one more on each pool thread at most: the hand-out stops at the next item.
+    EXPECT_LE(job->HandedOut(), 5u + 2u);
     EXPECT_EQ(f.owner.items.size(), job->HandedOut());  // what was handed out still ran
     EXPECT_EQ(f.owner.log.back(), "A end");
     for (const std::string& line : f.owner.log)

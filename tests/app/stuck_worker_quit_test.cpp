@@ -1,0 +1,140 @@
+// A quit that a worker cannot follow: the viewer does not wait forever for a thread stuck in a
+// system call, yet writes its settings and removes its instance folder; and a FIFO named on
+// the command line never gets a thread stuck in the first place.
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QTimer>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "app/main_window.h"
+#include "app/viewer_app.h"
+#include "common/test_paths.h"
+
+namespace vexel {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+// A gate that opens once and stays open.
+class Gate {
+public:
+    void Open() {
+        std::lock_guard lock(m_mutex);
+        m_open = true;
+        m_changed.notify_all();
+    }
+    void Wait() {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait(lock, [this] { return m_open; });
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_open = false;
+};
+
+TEST(StuckWorkerQuit, TheQuitGoesOnWithoutAWorkerThatNeverStops) {
+    const fs::path root = test::ScratchDir("stuck-worker-quit");
+    ViewerAppOptions options;
+    options.folders = UserBaseFolders{root / "data", root / "config"};
+    options.quitWhenShown = true;
+    options.quitGrace = std::chrono::milliseconds(10);
+    Gate release;
+    std::thread worker;
+    bool ended = false;
+    bool folderGone = false;
+    bool settingsWritten = false;
+    options.onShown = [&] {
+        auto* app = static_cast<CViewerApp*>(CApplication::Instance());
+        // As a scan thread stuck in open() or read(): counted in, deaf to the cancel.
+        app->AddPendingShutdown();
+        worker = std::thread([&release, app] {
+            release.Wait();
+            app->RemovePendingShutdown();
+        });
+        // Guard: without the fix the loop never ends; release the worker so the test does.
+        QTimer::singleShot(std::chrono::minutes(2), app->MainWindow(),
+                           [&release] { release.Open(); });
+    };
+    options.endProcess = [&](int code) {
+        EXPECT_EQ(code, 0);
+        ended = true;
+        folderGone = fs::is_empty(root / "data" / "VexelViewer" / "tmp");
+        settingsWritten = fs::exists(root / "config" / "VexelViewer" / "settings.ini");
+        // The real process ends here; the test lets its worker go and shuts down in order.
+        release.Open();
+        worker.join();
+    };
+    {
+        CViewerApp app(options);
+        char name[] = "vexel-viewer";
+        char* argv[] = {name, nullptr};
+        EXPECT_EQ(app.Run(1, argv), 0);
+    }
+    if (worker.joinable()) worker.join();
+    EXPECT_TRUE(ended) << "the quit waited for the stuck worker";
+    EXPECT_TRUE(folderGone) << "the instance folder was left behind";
+    EXPECT_TRUE(settingsWritten);
+}
+
+// Exit status of pid, or -1 when it still runs after the limit (a hang guard).
+int WaitForExit(pid_t pid, std::chrono::seconds limit) {
+    const auto deadline = Clock::now() + limit;
+    int status = 0;
+    while (Clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return -1;
+}
+
+TEST(StuckWorkerQuit, AViewerGivenAFifoEndsOnSigtermAndLeavesNoInstanceFolder) {
+    const fs::path root = test::ScratchDir("viewer-fifo");
+    const fs::path fifo = root / "pipe.dcm";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const fs::path viewer = test::BinaryDir() / "bin" / "vexel-viewer";
+    ASSERT_TRUE(fs::exists(viewer));
+    // Tells when the viewer has opened the FIFO: a blocking open never completes, so never
+    // reports; a refused special file does.
+    const int watch = inotify_init1(IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(inotify_add_watch(watch, fifo.c_str(), IN_OPEN), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        setenv("XDG_DATA_HOME", (root / "data").c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (root / "config").c_str(), 1);
+        setenv("XDG_RUNTIME_DIR", root.c_str(), 1);
+        execl(viewer.c_str(), "vexel-viewer", fifo.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    pollfd opened{watch, POLLIN, 0};
+    EXPECT_EQ(poll(&opened, 1, 120 * 1000), 1) << "the viewer never finished opening the FIFO";
+    close(watch);
+    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    const int code = WaitForExit(pid, std::chrono::seconds(60));
+    if (code < 0) {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    }
+    EXPECT_EQ(code, 0) << "-1: SIGTERM did not end the viewer";
+    EXPECT_TRUE(fs::is_empty(root / "data" / "VexelViewer" / "tmp"))
+        << "the instance folder was left behind";
+}
+
+}  // namespace
+}  // namespace vexel
