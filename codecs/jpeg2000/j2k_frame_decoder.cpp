@@ -8,6 +8,7 @@
 
 #include "common/decode_request.h"
 #include "common/rgb_output.h"
+#include "j2k_decode_threads.h"
 #include "j2k_memory_stream.h"
 
 namespace vexel::codec {
@@ -41,7 +42,7 @@ bool DetectFormat(const uint8_t* data, uint64_t size, OPJ_CODEC_FORMAT* format) 
     return false;
 }
 
-CodecHandle CreateCodec(OPJ_CODEC_FORMAT format) {
+CodecHandle CreateCodec(OPJ_CODEC_FORMAT format, uint32_t threads) {
     CodecHandle codec(opj_create_decompress(format));
     if (!codec) return codec;
     opj_set_info_handler(codec.get(), &IgnoreMessage, nullptr);
@@ -52,8 +53,9 @@ CodecHandle CreateCodec(OPJ_CODEC_FORMAT format) {
     if (!opj_setup_decoder(codec.get(), &parameters)) return nullptr;
     // A truncated codestream is an error, not a partly grey image.
     opj_decoder_set_strict_mode(codec.get(), OPJ_TRUE);
-    // Frames of different files are decoded in parallel already; no pool per decode.
-    opj_codec_set_threads(codec.get(), 0);
+    // Must come before the header is read. A library built without threads refuses; it then
+    // decodes on this thread, with the same result.
+    opj_codec_set_threads(codec.get(), static_cast<int>(threads));
     return codec;
 }
 
@@ -135,7 +137,7 @@ int32_t DecodeJ2kFrame(VexelDecodeRequest& request) {
     if (!DetectFormat(request.data, request.size, &format)) return VEXEL_CODEC_CORRUPT;
     MemorySource source{request.data, request.size, 0};
     const StreamHandle stream = OpenMemoryStream(source);
-    const CodecHandle codec = CreateCodec(format);
+    const CodecHandle codec = CreateCodec(format, DecodeThreadsFor(request.data, request.size));
     if (!stream || !codec) return VEXEL_CODEC_NO_MEMORY;
 
     opj_image_t* rawImage = nullptr;

@@ -15,7 +15,7 @@ std::string_view TrimTrailing(std::string_view text) {
 
 TransferSyntaxCode TransferSyntaxFromUid(std::string_view uid) {
     constexpr std::string_view kPrefix = "1.2.840.10008.1.";
-    static constexpr std::array<std::pair<std::string_view, TransferSyntaxCode>, 14> kSuffixes = {{
+    static constexpr std::array<std::pair<std::string_view, TransferSyntaxCode>, 17> kSuffixes = {{
         {"2", TransferSyntaxCode::ImplicitLittleEndian},
         {"2.1", TransferSyntaxCode::ExplicitLittleEndian},
         {"2.1.99", TransferSyntaxCode::DeflatedExplicitLittleEndian},
@@ -29,6 +29,9 @@ TransferSyntaxCode TransferSyntaxFromUid(std::string_view uid) {
         {"2.4.90", TransferSyntaxCode::Jpeg2000Lossless},
         {"2.4.91", TransferSyntaxCode::Jpeg2000},
         {"2.4.100", TransferSyntaxCode::Mpeg2},
+        {"2.4.201", TransferSyntaxCode::HtJpeg2000Lossless},
+        {"2.4.202", TransferSyntaxCode::HtJpeg2000LosslessRpcl},
+        {"2.4.203", TransferSyntaxCode::HtJpeg2000},
         {"2.5", TransferSyntaxCode::RleLossless},
     }};
     uid = TrimTrailing(uid);

@@ -22,7 +22,25 @@ enum class TransferSyntaxCode : uint32_t {
     Jpeg2000 = 12,
     Mpeg2 = 13,
     RleLossless = 14,
+    // High-Throughput JPEG 2000 (ISO/IEC 15444-15), decoded by the JPEG 2000 module.
+    HtJpeg2000Lossless = 15,
+    HtJpeg2000LosslessRpcl = 16,
+    HtJpeg2000 = 17,
 };
+
+// JPEG 2000 code streams of either block coder: Part 1 (11, 12) and High-Throughput (15-17).
+constexpr bool IsJpeg2000Syntax(TransferSyntaxCode code) {
+    switch (code) {
+        case TransferSyntaxCode::Jpeg2000Lossless:
+        case TransferSyntaxCode::Jpeg2000:
+        case TransferSyntaxCode::HtJpeg2000Lossless:
+        case TransferSyntaxCode::HtJpeg2000LosslessRpcl:
+        case TransferSyntaxCode::HtJpeg2000:
+            return true;
+        default:
+            return false;
+    }
+}
 
 enum class ModalityCode : uint32_t {
     Other = 0, CR = 1, CT = 2, MR = 3, US = 5, PT = 13, XA = 17, DX = 25,

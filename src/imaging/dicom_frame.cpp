@@ -350,20 +350,14 @@ DecodeStatus CDicomFrame::DecodeEncapsulated(CheckedPtr<uint8_t>& out) {
     CJPEGEngine* engine = CJPEGEngine::Instance();
     if (engine == nullptr) return DecodeStatus::CodecMissing;
     CJPEGEngine::Module module;
-    switch (syntax) {
-        case TransferSyntaxCode::JpegLsLossless:
-        case TransferSyntaxCode::JpegLsNearLossless:
-            module = CJPEGEngine::Module::Jpeg4;
-            break;
-        case TransferSyntaxCode::Jpeg2000Lossless:
-        case TransferSyntaxCode::Jpeg2000:
-            module = CJPEGEngine::Module::Jpeg2000;
-            break;
-        default:
-            if (!CJPEGEngine::ModuleForPrecision(CJPEGEngine::SamplePrecision(source.get(), total),
-                                                 module)) {
-                return DecodeStatus::Corrupt;
-            }
+    if (syntax == TransferSyntaxCode::JpegLsLossless ||
+        syntax == TransferSyntaxCode::JpegLsNearLossless) {
+        module = CJPEGEngine::Module::Jpeg4;
+    } else if (IsJpeg2000Syntax(syntax)) {
+        module = CJPEGEngine::Module::Jpeg2000;
+    } else if (!CJPEGEngine::ModuleForPrecision(
+                   CJPEGEngine::SamplePrecision(source.get(), total), module)) {
+        return DecodeStatus::Corrupt;
     }
     // Palette indices come out as greyscale words first.
     std::vector<uint16_t> indices;

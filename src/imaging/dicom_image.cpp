@@ -34,7 +34,8 @@ CDicomElement* InMacro(CDicomElement* item, uint32_t sequenceTag, uint32_t tag) 
 
 bool IsEncapsulated(TransferSyntaxCode syntax) {
     const auto code = static_cast<uint32_t>(syntax);
-    return (code >= 5 && code <= 12) || syntax == TransferSyntaxCode::RleLossless;
+    return (code >= 5 && code <= 12) || syntax == TransferSyntaxCode::RleLossless ||
+           IsJpeg2000Syntax(syntax);
 }
 
 }  // namespace

@@ -55,8 +55,9 @@ bool EndsWithEndMarker(CDicomFile& file, const CDicomElement* fragment) {
 
 bool HasEndMarkers(TransferSyntaxCode syntax) {
     const auto code = static_cast<uint32_t>(syntax);
-    return code >= static_cast<uint32_t>(TransferSyntaxCode::JpegBaseline) &&
-           code <= static_cast<uint32_t>(TransferSyntaxCode::Jpeg2000);
+    return (code >= static_cast<uint32_t>(TransferSyntaxCode::JpegBaseline) &&
+            code <= static_cast<uint32_t>(TransferSyntaxCode::Jpeg2000)) ||
+           IsJpeg2000Syntax(syntax);
 }
 
 }  // namespace

@@ -534,7 +534,9 @@ const PointCase kPoints[] = {
     {"Water", 0, 0, 0, 0, 1.0},
     {"AirInsideField", 0, 90, 0, -1000, 0},
     {"OutsideField", -100, -100, 0, -3024, 0},
-    {"AboveBody", 0, 0, 95, -1000, 0},
+    // The rods run through every slice, the first and the last included.
+    {"FirstSliceBody", 0, 0, -99.375, 0, 1.0},
+    {"LastSliceBone", -45, 0, 99.375, 1000, 1.0},
     {"Bone", -45, 0, 10, 1000, 1.0},
     {"HotSphere", 40, 0, 0, 300, 4.0},
     {"ColdSphere", 0, -40, -30, 60, 0.2},

@@ -1,8 +1,14 @@
 #include "phantom/analytic_phantom.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace vexel::phantom {
+namespace {
+
+constexpr double kEndless = std::numeric_limits<double>::infinity();
+
+}  // namespace
 
 Vec3 VolumeGeometry::VoxelCenter(double column, double row, int slice) const {
     // Centred volume: the middle of the grid is the origin.
@@ -23,8 +29,10 @@ bool PhantomShape::Contains(const Vec3& p) const {
 CAnalyticPhantom::CAnalyticPhantom(double scale, double fovRadiusMm)
     : m_scale(scale), m_fovRadius(fovRadiusMm) {
     const double s = scale;
+    // Rods run through the whole volume, so that every slice, the first one shown included,
+    // has anatomy on it.
     auto rod = [s](const char* name, double x, double y, double radius, double hu, double suv) {
-        return PhantomShape{name, true, {x * s, y * s, 0}, radius * s, 90 * s, hu, suv};
+        return PhantomShape{name, true, {x * s, y * s, 0}, radius * s, kEndless, hu, suv};
     };
     auto ball = [s](const char* name, Vec3 c, double radius, double hu, double suv) {
         return PhantomShape{name, false, {c.x * s, c.y * s, c.z * s}, radius * s, 0, hu, suv};

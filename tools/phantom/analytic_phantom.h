@@ -38,7 +38,7 @@ struct PhantomShape {
     bool isRod = false;
     Vec3 center;              // for a rod only x and y count
     double radiusMm = 0;      // sphere radius, or the rod's radius in the x-y plane
-    double halfLengthMm = 0;  // rods: |z - center.z| <= halfLengthMm
+    double halfLengthMm = 0;  // rods: |z - center.z| <= halfLengthMm (may be infinite)
     double hu = 0;
     double suv = 0;  // SUVbw at series time
 
@@ -67,7 +67,8 @@ public:
     double Scale() const { return m_scale; }
     double FovRadiusMm() const { return m_fovRadius; }
     // Painter's order: later shapes win where shapes overlap (the default shapes do not).
-    // [0] "body" water rod, [1] "bone" rod, then the spheres "hot", "cold", "fat", "lung".
+    // [0] "body" water rod, [1] "bone" rod (both through every slice), then the spheres
+    // "hot", "cold", "fat", "lung".
     const std::vector<PhantomShape>& Shapes() const { return m_shapes; }
     const PhantomShape* FindShape(const std::string& name) const;
 
