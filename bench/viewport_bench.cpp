@@ -2,7 +2,8 @@
 // a window change (look-up and scaling, compose, present) and after a pan (scaling only), on
 // one thread and on two; a plain copy of the window surface for scale; and browsing a series
 // of 500 decoded 512 x 512 slices with the wheel. "Present" copies the surface into a screen
-// buffer, as the window does.
+// buffer, as the window does. The annotation layer: its texts rebuilt and drawn for a new
+// frame, set against rendering that frame, and the readout's partial redraw on a mouse move.
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -14,7 +15,9 @@
 #include "dicom/dicom_dictionary.h"
 #include "engine/memory_services.h"
 #include "imaging/dicom_image.h"
+#include "platform/gui/surface_canvas.h"
 #include "platform/memory_load.h"
+#include "viewer/viewport_annotations.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_2d.h"
 #include "viewer/viewport_window_tool.h"
@@ -29,11 +32,20 @@ constexpr int kSeries = 500;
 
 class CScreen final : public IViewportWindow {
 public:
-    void PresentSurface(const CViewportSurface& surface, const PixelRect*) override {
+    void PresentSurface(const CViewportSurface& surface, const PixelRect* rect) override {
         const size_t count = size_t(surface.Width()) * surface.Height();
         m_pixels.resize(count);
-        std::memcpy(m_pixels.data(), surface.Pixels(), count * sizeof(uint32_t));
         ++presents;
+        if (rect == nullptr) {
+            std::memcpy(m_pixels.data(), surface.Pixels(), count * sizeof(uint32_t));
+            return;
+        }
+        // A partial present copies its rectangle only, as the window does.
+        for (int32_t y = rect->y; y < rect->y + rect->height; ++y) {
+            const size_t at = size_t(y) * surface.Width() + rect->x;
+            std::memcpy(m_pixels.data() + at, surface.Pixels() + at,
+                        size_t(rect->width) * sizeof(uint32_t));
+        }
     }
     uint64_t presents = 0;
 
@@ -132,6 +144,45 @@ void BM_BrowseWheel(benchmark::State& state) {
         benchmark::Counter(double(rig.screen.presents - before), benchmark::Counter::kIsRate);
 }
 
+// Resampling the frame alone (look-up and scaling), the work a frame change does anyway.
+void BM_RenderFrame(benchmark::State& state) {
+    Rig rig(uint32_t(state.range(0)), 1);
+    for (auto _ : state) rig.viewport->Render();
+}
+
+// What the annotations add to a frame change: every text rebuilt, then the layer drawn.
+void BM_AnnotationFrameChange(benchmark::State& state) {
+    if (!EnsureGuiApplication()) return state.SkipWithError("no Qt Gui");
+    Rig rig(1, 1);
+    CViewport2DAnnotations& annotations = rig.viewport->Annotations();
+    CViewportSurface surface;
+    surface.Resize(rig.viewport->Surface().Width(), rig.viewport->Surface().Height());
+    for (auto _ : state) {
+        annotations.FrameChanged(rig.viewport->CurrentFrame());
+        auto canvas = CreateSurfaceCanvas(surface.Pixels(), surface.Width(), surface.Height(),
+                                          size_t(surface.Width()));
+        annotations.Draw(*canvas, nullptr);
+    }
+}
+
+// The mouse moves between two pixels of different value: the readout changes every time and
+// only its line is drawn again and presented.
+void BM_ReadoutMove(benchmark::State& state) {
+    if (!EnsureGuiApplication()) return state.SkipWithError("no Qt Gui");
+    Rig rig(2, 1);
+    rig.viewport->Compose();
+    bool flip = false;
+    const uint64_t before = rig.screen.presents;
+    for (auto _ : state) {
+        flip = !flip;
+        rig.viewport->MouseMove(flip ? 500 : 530, 500);
+    }
+    state.counters["presents"] = double(rig.screen.presents - before);
+}
+
+BENCHMARK(BM_RenderFrame)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AnnotationFrameChange)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ReadoutMove)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WindowChange)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pan)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopySurface)->Unit(benchmark::kMillisecond);

@@ -15,7 +15,10 @@
 #include "engine/study_model.h"
 #include "engine/task_manager.h"
 #include "engine/timer_service.h"
+#include "imaging/dicom_image.h"
 #include "support/language_manager.h"
+#include "viewer/viewport_view_tools.h"
+#include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
 
 namespace vexel {
@@ -153,14 +156,14 @@ void CMainWindow::ShowFirstSeriesIfEmpty() {
 
 QString CMainWindow::ImageStatusText() const {
     const CViewport2D& viewport = m_viewportWidget->Viewport();
-    const size_t count = viewport.BrowseCount();
-    if (viewport.CurrentFrame() == nullptr || count == 0) return {};
+    if (viewport.CurrentFrame() == nullptr || viewport.ImageCount() == 0) return {};
+    const size_t frames = viewport.CurrentImage()->FrameCount();
+    const QString frame = QString("Frame %1 / %2").arg(viewport.CurrentFrameIndex() + 1).arg(frames);
     // A series of one multi-frame image browses its frames.
-    const bool frames = viewport.ImageCount() == 1 && count > 1;
-    return QString("%1 %2 / %3")
-        .arg(frames ? "Frame" : "Image")
-        .arg(viewport.BrowsePosition() + 1)
-        .arg(count);
+    if (viewport.ImageCount() == 1 && frames > 1) return frame;
+    const QString image =
+        QString("Image %1 / %2").arg(viewport.CurrentIndex() + 1).arg(viewport.ImageCount());
+    return frames > 1 ? image + "  " + frame : image;
 }
 
 void CMainWindow::OnPresented() {
@@ -172,6 +175,26 @@ void CMainWindow::OnPresented() {
 
 bool CMainWindow::ViewerKey(int key) {
     CViewport2D& viewport = Viewport();
+    // Layers and tools can be chosen before anything is shown.
+    switch (key) {
+        case Qt::Key_F12:
+            viewport.SetLayerMask(viewport.LayerMask() ^ kLayerAnnotations);
+            return true;
+        case Qt::Key_B:
+            viewport.SetLeftTool(viewport.BrowseTool());
+            return true;
+        case Qt::Key_W:
+            viewport.SetLeftTool(viewport.WindowTool());
+            return true;
+        case Qt::Key_M:
+            viewport.SetLeftTool(viewport.PanTool());
+            return true;
+        case Qt::Key_Z:
+            viewport.SetLeftTool(viewport.ZoomTool());
+            return true;
+        default:
+            break;
+    }
     if (viewport.CurrentFrame() == nullptr) return false;
     switch (key) {
         case Qt::Key_Up:
@@ -201,7 +224,13 @@ bool CMainWindow::ViewerKey(int key) {
 }
 
 void CMainWindow::keyPressEvent(QKeyEvent* event) {
-    if (ViewerKey(event->key())) {
+    // Letters and F12 only without modifiers: Ctrl+F12 and Ctrl+letters are other commands.
+    const Qt::KeyboardModifiers held =
+        event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
+    const int key = event->key();
+    const bool plain = key == Qt::Key_F12 || key == Qt::Key_B || key == Qt::Key_W ||
+                       key == Qt::Key_M || key == Qt::Key_Z;
+    if ((!plain || held == Qt::NoModifier) && ViewerKey(key)) {
         event->accept();
         return;
     }

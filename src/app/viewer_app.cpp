@@ -137,6 +137,8 @@ bool CViewerApp::CreatePhaseTwo() {
     services.viewport.presets = m_presets.get();
     services.viewport.engine = m_engine.get();
     services.viewport.viewportHook = m_hooks.viewport2D;
+    services.viewport.text = [](uint32_t id) { return GetString(id); };
+    if (m_settings) services.viewport.layerMask = m_settings->AnnotationDisplayBits();
     m_mainWindow = std::make_unique<CMainWindow>(services, [this] { RequestQuit(); });
     Log('+', "CMainWindow");
     return true;

@@ -118,11 +118,13 @@ void CViewportWidget::keyPressEvent(QKeyEvent* event) {
     const KeyModifiers modifiers = ModifiersOf(event->modifiers());
     if (modifiers.control) {
         const int key = event->key();
+        // Ctrl+Plus (keypad, or '=' on the main keys) zooms; with Shift the main keys give
+        // '+' and '_', which change the annotation font.
         if (key == Qt::Key_Plus || key == Qt::Key_Equal) {
             m_viewport->KeyDown(CViewport2D::kKeyPlus, modifiers);
             return event->accept();
         }
-        if (key == Qt::Key_Minus) {
+        if (key == Qt::Key_Minus || key == Qt::Key_Underscore) {
             m_viewport->KeyDown(CViewport2D::kKeyMinus, modifiers);
             return event->accept();
         }

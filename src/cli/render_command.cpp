@@ -19,8 +19,10 @@
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "imaging/png_writer.h"
+#include "platform/gui/surface_canvas.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_2d.h"
+#include "viewer/viewport_annotations.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
 
@@ -47,6 +49,8 @@ struct RenderOptions {
     bool flipHorizontal = false;
     bool flipVertical = false;
     bool noLayers = false;
+    AnnotationMode annotations = AnnotationMode::Full;
+    bool printAnnotations = false;
 };
 
 bool ParseLong(const char* text, long& value) {
@@ -89,6 +93,10 @@ bool ParseOptions(int argc, char** argv, RenderOptions& o) {
             o.noLayers = true;
             continue;
         }
+        if (arg == "--print-annotations") {
+            o.printAnnotations = true;
+            continue;
+        }
         if (!arg.empty() && arg[0] != '-') {
             if (!o.path.empty()) return false;
             o.path = arg;
@@ -124,6 +132,12 @@ bool ParseOptions(int argc, char** argv, RenderOptions& o) {
         } else if (arg == "--rotate" && ParseLong(value, number) &&
                    (number == 0 || number == 90 || number == 180 || number == 270)) {
             o.rotate = int32_t(number);
+        } else if (arg == "--annotations" && std::string(value) == "full") {
+            o.annotations = AnnotationMode::Full;
+        } else if (arg == "--annotations" && std::string(value) == "basic") {
+            o.annotations = AnnotationMode::Basic;
+        } else if (arg == "--annotations" && std::string(value) == "none") {
+            o.annotations = AnnotationMode::None;
         } else if (arg == "--flip" && (std::string(value) == "h" || std::string(value) == "v")) {
             (value[0] == 'h' ? o.flipHorizontal : o.flipVertical) = true;
         } else {
@@ -158,9 +172,11 @@ void PrintUsage() {
                  "usage: vexel render PATH --out FILE.png [--size WxH] [--series N] [--image N]\n"
                  "         [--frame N] [--preset NAME | --window C,W] [--negative] [--zoom F]\n"
                  "         [--pan DX,DY] [--rotate 90|180|270] [--flip h|v] [--no-layers]\n"
+                 "         [--annotations full|basic|none] [--print-annotations]\n"
                  "  PATH is a file or a folder; series, image and frame count from 0 in display\n"
                  "  order; presets: default, full, abdomen, angio, bone, brain, chest, lungs or\n"
-                 "  their keys 0-7\n");
+                 "  their keys 0-7; layers (annotations, rulers) are drawn unless --no-layers;\n"
+                 "  --print-annotations lists the texts drawn, one 'place: text' line each\n");
 }
 
 }  // namespace
@@ -206,7 +222,13 @@ int RunRender(int argc, char** argv, CMemoryManager& files) {
         std::fprintf(stderr, "vexel: not enough memory for %dx%d\n", o.width, o.height);
         return 1;
     }
-    if (o.noLayers) viewport.SetLayerMask(0);
+    if (o.noLayers) {
+        viewport.SetLayerMask(0);
+    } else if (!EnsureGuiApplication()) {
+        std::fprintf(stderr, "vexel: texts cannot be drawn here; use --no-layers\n");
+        return 1;
+    }
+    viewport.Annotations().SetMode(o.annotations);
     for (const std::string& path : model.GetSeriesFiles(series[size_t(o.series)])) {
         auto [file, status] = files.Open(path);
         CDicomImage* image = file ? CDicomImage::Of(*file) : nullptr;
@@ -249,6 +271,10 @@ int RunRender(int argc, char** argv, CMemoryManager& files) {
                 viewport.CurrentIndex(), viewport.ImageCount(), viewport.CurrentFrameIndex(),
                 double(viewport.Lut().Centre()), double(viewport.Lut().Width()), double(g.zoom),
                 surface.Width(), surface.Height());
+    if (o.printAnnotations && !o.noLayers) {
+        for (const ShownAnnotation& shown : viewport.Annotations().ShownTexts())
+            std::printf("%s: %s\n", shown.place.c_str(), shown.text.c_str());
+    }
     return 0;
 }
 

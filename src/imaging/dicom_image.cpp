@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 
 #include "imaging/dicom_frame.h"
@@ -118,6 +119,9 @@ void CDicomImage::ReadFunctionalGroups() {
 
 bool CDicomImage::PixelSpacing(float spacing[2]) const {
     if (!m_hasPixelSpacing) return false;
+    // A spacing of 0, below 0, beyond a metre per pixel or not a number measures nothing.
+    const auto usable = [](float mm) { return std::isfinite(mm) && mm > 0 && mm <= 1000; };
+    if (!usable(m_pixelSpacing[0]) || !usable(m_pixelSpacing[1])) return false;
     spacing[0] = m_pixelSpacing[0];
     spacing[1] = m_pixelSpacing[1];
     return true;

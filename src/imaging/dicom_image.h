@@ -55,7 +55,8 @@ public:
     float RescaleSlope() const { return m_rescaleSlope; }
     int32_t InstanceNumber() const { return m_instanceNumber; }
     // Pixel Spacing (row spacing, column spacing) in mm, from the data set or its functional
-    // groups; false when unknown.
+    // groups; false when unknown or unusable (either value not above 0, above 1000 mm or
+    // not a number).
     bool PixelSpacing(float spacing[2]) const;
     CDicomElement* PixelData() const { return m_pixelData; }
 

@@ -7,9 +7,13 @@
 #include "engine/vexel_engine.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
+#include "platform/canvas.h"
+#include "platform/gui/surface_canvas.h"
 #include "viewer/series_state_store.h"
+#include "viewer/viewport_annotations.h"
 #include "viewer/viewport_hash.h"
 #include "viewer/viewport_layer_tools.h"
+#include "viewer/viewport_rulers.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
@@ -18,6 +22,7 @@ namespace vexel {
 namespace {
 
 constexpr auto kMergeInterval = std::chrono::seconds(1);
+constexpr int32_t kZoomKeyStep = 10;
 
 enum DispatchKind { kDown, kMove, kUp };
 
@@ -45,7 +50,9 @@ CViewport2D::CViewport2D(const ViewportServices& services)
     CSeriesStateStore& states = services.states != nullptr ? *services.states : FallbackStates();
 
     // The fixed order in which the tools are asked and built.
-    AddTool(std::make_unique<CViewport2DAnnotations>(*this));
+    auto annotations = std::make_unique<CViewport2DAnnotations>(*this);
+    m_annotations = annotations.get();
+    AddTool(std::move(annotations));
     AddTool(std::make_unique<CViewport2DROI>(*this));
     AddTool(std::make_unique<CViewport2DRulers>(*this));
     auto move = std::make_unique<CViewport2DMove>(*this);
@@ -167,6 +174,10 @@ void CViewport2D::MouseWheel(int32_t delta) {
 
 void CViewport2D::KeyDown(uint32_t virtualKey, KeyModifiers modifiers) {
     if (!modifiers.control || (virtualKey != kKeyPlus && virtualKey != kKeyMinus)) return;
+    if (!modifiers.shift) {
+        ZoomBy(virtualKey == kKeyPlus ? kZoomKeyStep : -kZoomKeyStep);
+        return;
+    }
     const int32_t size =
         std::clamp(m_fontSize + (virtualKey == kKeyPlus ? 1 : -1), kMinFontSize, kMaxFontSize);
     if (size == m_fontSize) return;
@@ -175,7 +186,10 @@ void CViewport2D::KeyDown(uint32_t virtualKey, KeyModifiers modifiers) {
     Present();
 }
 
-void CViewport2D::MouseLeft() {}
+void CViewport2D::MouseLeft() {
+    // Empties the readout.
+    m_annotations->MouseMove(CViewport2DAnnotations::kNoMouse, CViewport2DAnnotations::kNoMouse);
+}
 
 ToolAnswer CViewport2D::Dispatch(int32_t x, int32_t y, MouseButton button, int kind) {
     const auto ask = [&](CViewport2DTool* tool) {
@@ -271,11 +285,15 @@ void CViewport2D::AnnounceImageList() {
 }
 
 void CViewport2D::ShowImage(size_t index, bool notify, bool updateScrollBar) {
+    ShowImageFrame(index, 0, notify, updateScrollBar);
+}
+
+void CViewport2D::ShowImageFrame(size_t index, size_t frame, bool notify, bool updateScrollBar) {
     CDicomImage* image = m_images.At(index);
-    if (image == nullptr) return;
+    if (image == nullptr || frame >= image->FrameCount()) return;
     m_imageChosen = true;
     m_current = index;
-    SetFrame(image->Frame(0));
+    SetFrame(image->Frame(frame));
     if (updateScrollBar) UpdateScrollBar();
     if (notify && m_panelId != 0 && !m_offscreen && m_services.engine != nullptr) {
         DisplayedImageRecord record;
@@ -290,25 +308,30 @@ void CViewport2D::ShowImage(size_t index, bool notify, bool updateScrollBar) {
 }
 
 size_t CViewport2D::BrowseCount() const {
-    const CDicomImage* only = m_images.Size() == 1 ? m_images.At(0) : nullptr;
-    return only != nullptr && only->FrameCount() > 1 ? only->FrameCount() : m_images.Size();
+    size_t count = 0;
+    for (size_t i = 0; i < m_images.Size(); ++i)
+        count += std::max<size_t>(m_images.At(i)->FrameCount(), 1);
+    return count;
 }
 
 size_t CViewport2D::BrowsePosition() const {
-    const CDicomImage* only = m_images.Size() == 1 ? m_images.At(0) : nullptr;
-    return only != nullptr && only->FrameCount() > 1 ? m_frameIndex : m_current;
+    if (m_images.Empty()) return 0;
+    size_t position = 0;
+    for (size_t i = 0; i < m_current && i < m_images.Size(); ++i)
+        position += std::max<size_t>(m_images.At(i)->FrameCount(), 1);
+    return position + m_frameIndex;
 }
 
 void CViewport2D::ShowBrowsePosition(size_t position, bool notify, bool updateScrollBar) {
-    CDicomImage* only = m_images.Size() == 1 ? m_images.At(0) : nullptr;
-    if (only == nullptr || only->FrameCount() <= 1) {
-        ShowImage(position, notify, updateScrollBar);
-        return;
+    // The frames of each image, then the next image.
+    for (size_t i = 0; i < m_images.Size(); ++i) {
+        const size_t frames = std::max<size_t>(m_images.At(i)->FrameCount(), 1);
+        if (position < frames) {
+            ShowImageFrame(i, position, notify, updateScrollBar);
+            return;
+        }
+        position -= frames;
     }
-    if (position >= only->FrameCount()) return;
-    m_imageChosen = true;
-    SetFrame(only->Frame(position));
-    if (updateScrollBar) UpdateScrollBar();
 }
 
 void CViewport2D::UpdateScrollBar() {
@@ -543,11 +566,31 @@ void CViewport2D::DrawLayers(const PixelRect* clip, bool all) {
         {ToolType::Annotations, kLayerAnnotations, false},
         {ToolType::Synchroniser, kLayerSynchroniser, true},
     };
+    std::unique_ptr<ICanvas> canvas;
     for (const Layer& layer : kOrder) {
         if ((m_layerMask & layer.bit) == 0) continue;
         if (!all && !layer.duringDrags) continue;
-        Tool(layer.tool).Draw(m_surface, clip);
+        // One painter for all layers, begun only when a layer is drawn.
+        if (!canvas) {
+            canvas = SurfaceCanvas();
+            if (!canvas) return;
+            if (clip != nullptr) {
+                const CanvasRect rect{clip->x, clip->y, clip->width, clip->height};
+                canvas->SetClip(&rect);
+            }
+        }
+        Tool(layer.tool).Draw(*canvas, clip);
     }
+}
+
+std::unique_ptr<ICanvas> CViewport2D::SurfaceCanvas() {
+    return CreateSurfaceCanvas(m_surface.Pixels(), m_surface.Width(), m_surface.Height(),
+                               size_t(m_surface.Width()));
+}
+
+bool CViewport2D::DragInProgress() {
+    return m_windowTool->Active() || m_zoom->Active() || m_slice->Active() || m_move->Active() ||
+           Tool(ToolType::Measurements).Active() || Tool(ToolType::Cine).Active();
 }
 
 void CViewport2D::RedrawRect(const PixelRect* rect) {

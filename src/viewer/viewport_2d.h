@@ -26,6 +26,7 @@
 #include "viewer/view_geometry.h"
 #include "viewer/viewport_image_list.h"
 #include "viewer/viewport_surface.h"
+#include "viewer/viewer_texts.h"
 #include "viewer/viewport_tool.h"
 
 namespace vexel {
@@ -33,6 +34,8 @@ namespace vexel {
 class CDicomFrame;
 class CDicomImage;
 class CSeriesStateStore;
+class CViewport2DAnnotations;
+class ICanvas;
 class CVexelEngine;
 class CViewport2DMove;
 class CViewport2DViewDrag;
@@ -80,6 +83,7 @@ struct ViewportServices {
     HookHandle viewportHook;
     uint32_t resamplerThreads = 0;  // on-screen only; 0: one per logical processor
     uint32_t layerMask = kAllLayers;
+    TextLookup text;  // null: the built-in English
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };
@@ -89,6 +93,7 @@ public:
     static constexpr size_t kToolCount = 11;
     static constexpr int32_t kMinFontSize = 12;
     static constexpr int32_t kMaxFontSize = 50;
+    // With Ctrl: zoom by one step; with Ctrl+Shift: the annotation font size.
     static constexpr uint32_t kKeyPlus = 187;  // virtual keys of the plus/equals and minus keys
     static constexpr uint32_t kKeyMinus = 189;
 
@@ -130,6 +135,7 @@ public:
     size_t PendingCount() const { return m_pending.size(); }
 
     void ShowImage(size_t index, bool notify, bool updateScrollBar);
+    void ShowImageFrame(size_t index, size_t frame, bool notify, bool updateScrollBar);
     void SetFrame(CDicomFrame* frame);
     void Clear(bool redraw);
 
@@ -178,9 +184,15 @@ public:
     int32_t FontSize() const { return m_fontSize; }
     uint32_t LayerMask() const { return m_layerMask; }
     void SetLayerMask(uint32_t mask);
+    const TextLookup& Texts() const { return m_services.text; }
+    // A canvas over the window surface (null when it is empty).
+    std::unique_ptr<ICanvas> SurfaceCanvas();
+    // A drag of the window, zoom, browse, pan, cine or measurement tool is in progress.
+    bool DragInProgress();
+    CViewport2DAnnotations& Annotations() { return *m_annotations; }
 
-    // Browsing steps through the images; a series of one multi-frame image steps through its
-    // frames instead.
+    // Browsing steps through every frame of each image, then on to the next image; the
+    // position counts (image, frame) pairs in display order.
     size_t BrowseCount() const;
     size_t BrowsePosition() const;
     void ShowBrowsePosition(size_t position, bool notify, bool updateScrollBar);
@@ -245,6 +257,7 @@ private:
     int32_t m_fontSize = kMinFontSize;
 
     std::vector<std::unique_ptr<CViewport2DTool>> m_tools;  // fixed order
+    CViewport2DAnnotations* m_annotations = nullptr;
     CViewport2DWindow* m_windowTool = nullptr;
     CViewport2DSlice* m_slice = nullptr;
     CViewport2DMove* m_move = nullptr;

@@ -6,25 +6,11 @@
 
 namespace vexel {
 
-// Patient, study and image texts at the corners, and the pixel readout (drawn at layer bit 0).
-class CViewport2DAnnotations final : public CViewport2DTool {
-public:
-    explicit CViewport2DAnnotations(CViewport2D& viewport)
-        : CViewport2DTool(viewport, ToolType::Annotations) {}
-};
-
 // Host of the measurements of the current image (layer bit 2).
 class CViewport2DROI final : public CViewport2DTool {
 public:
     explicit CViewport2DROI(CViewport2D& viewport)
         : CViewport2DTool(viewport, ToolType::Measurements) {}
-};
-
-// Scale rulers along the bottom and left edges (layer bit 3).
-class CViewport2DRulers final : public CViewport2DTool {
-public:
-    explicit CViewport2DRulers(CViewport2D& viewport)
-        : CViewport2DTool(viewport, ToolType::Rulers) {}
 };
 
 class CViewport2DCine final : public CViewport2DTool {

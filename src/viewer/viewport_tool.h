@@ -11,7 +11,7 @@ namespace vexel {
 class CDicomFrame;
 class CDicomImage;
 class CViewport2D;
-class CViewportSurface;
+class ICanvas;
 struct PixelRect;
 
 enum class MouseButton : uint32_t { Left = 1, Right = 2, Middle = 3 };
@@ -56,7 +56,7 @@ public:
         return ToolAnswer::NotHandled;
     }
     // Draws the tool's layer; `clip` null means the whole surface.
-    virtual void Draw(CViewportSurface& /*surface*/, const PixelRect* /*clip*/) {}
+    virtual void Draw(ICanvas& /*canvas*/, const PixelRect* /*clip*/) {}
     // The viewport has set Image() and Frame() before the call; both null after a Clear.
     virtual void FrameChanged(CDicomFrame* /*frame*/) {}
     virtual void SeriesChanged() {}

@@ -80,7 +80,7 @@ TEST_P(RenderAgainstDcmtk, SameWindowSamePicture) {
                                                            std::to_string(file.columns)
                                                      : size;
         test::RunCommand(Vexel() + " render " + Quote(input) + " --size " + viewSize +
-                             " --zoom 1" + window + " " + view.options + " --out " +
+                             " --zoom 1 --no-layers" + window + " " + view.options + " --out " +
                              Quote(dir / "vexel.png") + " >/dev/null",
                          &code);
         ASSERT_EQ(code, 0) << view.options;
@@ -147,7 +147,7 @@ TEST(VexelRender, PresetsNegativeZoomAndPanChangeThePicture) {
     const auto render = [&](const std::string& options) {
         int code = 0;
         const fs::path out = dir / "out.png";
-        test::RunCommand(Vexel() + " render " + Quote(input) + " --size 128x128 " + options +
+        test::RunCommand(Vexel() + " render " + Quote(input) + " --size 128x128 --no-layers " + options +
                              " --out " + Quote(out) + " >/dev/null",
                          &code);
         EXPECT_EQ(code, 0) << options;

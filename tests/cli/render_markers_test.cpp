@@ -86,7 +86,7 @@ TEST_P(RenderMarkers, PeakWhereImageToScreenPoints) {
     const fs::path dir = test::ScratchDir(std::string("render-markers-") + c.name);
     std::ostringstream command;
     command << (test::BinaryDir() / "bin" / "vexel").string() << " render '"
-            << MarkerFile().string() << "' --size " << c.width << "x" << c.height;
+            << MarkerFile().string() << "' --no-layers --size " << c.width << "x" << c.height;
     if (c.rotate != 0) command << " --rotate " << c.rotate;
     if (c.flipHorizontal) command << " --flip h";
     if (c.flipVertical) command << " --flip v";

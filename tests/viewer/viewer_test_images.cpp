@@ -55,11 +55,20 @@ OpenedImage OpenHandImage(const HandImage& wanted, const std::string& name) {
     ByteBuilder bytes;
     bytes.Preamble().Meta("1.2.840.10008.1.2.1");
     Element(bytes, 0x0008, 0x0016, "UI", "1.2.840.10008.5.1.4.1.1.7");
+    const auto extras = [&](uint32_t from, uint32_t to) {
+        for (const HandImage::Extra& e : wanted.extra) {
+            if (e.tag > from && e.tag < to)
+                Element(bytes, uint16_t(e.tag >> 16), uint16_t(e.tag & 0xFFFF), e.vr, e.value);
+        }
+    };
+    extras(0x00080016, 0x00080060);
     Element(bytes, 0x0008, 0x0060, "CS", wanted.modality);
+    extras(0x00080060, 0x00280004);
     Element(bytes, 0x0028, 0x0004, "CS", wanted.photometric);
     if (wanted.frames > 1) Element(bytes, 0x0028, 0x0008, "IS", std::to_string(wanted.frames));
     Us(bytes, 0x0028, 0x0010, wanted.rows);
     Us(bytes, 0x0028, 0x0011, wanted.columns);
+    extras(0x00280011, 0x00280100);
     Us(bytes, 0x0028, 0x0100, 16);
     Us(bytes, 0x0028, 0x0101, 16);
     Us(bytes, 0x0028, 0x0102, 15);
@@ -70,6 +79,7 @@ OpenedImage OpenHandImage(const HandImage& wanted, const std::string& name) {
         Element(bytes, 0x0028, 0x1052, "DS", wanted.rescaleIntercept);
     }
     if (!wanted.rescaleSlope.empty()) Element(bytes, 0x0028, 0x1053, "DS", wanted.rescaleSlope);
+    extras(0x00281053, 0x7FE00010);
     bytes.Explicit(0x7FE0, 0x0010, "OW", PixelBytes(wanted));
     const auto path = ScratchDir("viewer-" + name) / "image.dcm";
     EXPECT_TRUE(bytes.WriteTo(path));

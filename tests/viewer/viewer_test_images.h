@@ -25,6 +25,14 @@ struct HandImage {
     std::string rescaleSlope;
     std::string rescaleIntercept;
     int frames = 1;  // the pixels repeat in every frame
+    // More elements, in ascending tag order; none may share a tag with the elements above
+    // or fall between (0028,0100) and (0028,1053).
+    struct Extra {
+        uint32_t tag;
+        std::string vr;
+        std::string value;
+    };
+    std::vector<Extra> extra = {};
 };
 
 // A parsed file with its image attached; keeps the file alive.

@@ -57,6 +57,7 @@ TEST(ViewportPixels, ActualSizeShowsTheVoiFunctionWhereScreenToImagePoints) {
     ASSERT_NE(opened.image, nullptr);
     ViewportRig rig(90 + CMyScrollBar::kWidth, 70);
     CViewport2D& v = *rig.viewport;
+    v.SetLayerMask(0);  // the image alone
     ASSERT_TRUE(rig.Add(opened));
     v.WindowTool().ApplyWindow(100, 900);
     for (const Orientation o : {Orientation{0, false, false}, Orientation{90, false, false},
@@ -98,6 +99,7 @@ TEST(ViewportPixels, AFrameThatCannotBeDrawnLeavesTheViewBlack) {
     std::filesystem::resize_file(bad.file->Path(), 200);
     ViewportRig rig(100, 80);
     CViewport2D& v = *rig.viewport;
+    v.SetLayerMask(0);  // the image alone
     ASSERT_TRUE(rig.Add(good));
     ASSERT_TRUE(v.RenderedImage());
     ASSERT_FALSE(AllBlack(v.Surface()));
@@ -271,12 +273,12 @@ TEST(ViewportView, KeysResizeTheAnnotationFontWithinItsLimits) {
     CViewport2D& v = *rig.viewport;
     EXPECT_EQ(v.FontSize(), (500 - 100) / 50 + 8);
     for (int i = 0; i < 60; ++i)
-        v.KeyDown(CViewport2D::kKeyPlus, {.control = true});
+        v.KeyDown(CViewport2D::kKeyPlus, {.control = true, .shift = true});
     EXPECT_EQ(v.FontSize(), CViewport2D::kMaxFontSize);
     v.KeyDown(CViewport2D::kKeyMinus, {});
     EXPECT_EQ(v.FontSize(), CViewport2D::kMaxFontSize) << "only with Ctrl";
     for (int i = 0; i < 60; ++i)
-        v.KeyDown(CViewport2D::kKeyMinus, {.control = true});
+        v.KeyDown(CViewport2D::kKeyMinus, {.control = true, .shift = true});
     EXPECT_EQ(v.FontSize(), CViewport2D::kMinFontSize);
 }
 

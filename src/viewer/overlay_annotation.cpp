@@ -1,0 +1,38 @@
+#include "viewer/overlay_annotation.h"
+
+#include "platform/canvas.h"
+#include "viewer/viewport_2d.h"
+
+namespace vexel {
+
+void COverlayAnnotation::Measure(ICanvas& canvas) {
+    if (m_text.empty()) {
+        m_rect = {};
+        return;
+    }
+    const CanvasSize size = canvas.MeasureText(m_text);
+    const int32_t w = size.width + 1;
+    const int32_t h = size.height + 1;
+    const int32_t lineHeight = AnnotationLineHeight(m_viewport.FontSize());
+    const int32_t width = m_viewport.Surface().Width();
+    const int32_t height = m_viewport.Surface().Height();
+    const bool top = m_corner == Corner::TopLeft || m_corner == Corner::TopRight;
+    const bool left = m_corner == Corner::TopLeft || m_corner == Corner::BottomLeft;
+    m_rect.y = top ? m_line * lineHeight + (lineHeight - h) / 2 + 5
+                   : height - m_line * lineHeight - 5 - h;
+    m_rect.x = left ? 5 : width - w - 5;
+    m_rect.width = w;
+    m_rect.height = h;
+}
+
+void COverlayAnnotation::Draw(ICanvas& canvas) {
+    if (m_text.empty() || m_rect.Empty()) return;
+    const bool left = m_corner == Corner::TopLeft || m_corner == Corner::BottomLeft;
+    const TextAlign align = left ? TextAlign::Left : TextAlign::Right;
+    const CanvasRect box{m_rect.x, m_rect.y, m_rect.width, m_rect.height};
+    // The shadow one pixel outward, the text one pixel down.
+    canvas.DrawText(m_text, {box.x + 1, box.y, box.width, box.height}, align, 0);
+    canvas.DrawText(m_text, {box.x, box.y + 1, box.width, box.height}, align, m_colour);
+}
+
+}  // namespace vexel

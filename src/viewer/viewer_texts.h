@@ -1,0 +1,39 @@
+// The texts the viewer draws, by id. Higher layers install the language look-up through
+// ViewportServices; without one the built-in English is used.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace vexel {
+
+using TextLookup = std::function<std::string(uint32_t id)>;
+
+// The English text of one of the viewer's own ids (9001-9028), empty for any other.
+const char* BuiltInViewerText(uint32_t id);
+
+namespace textid {
+inline constexpr uint32_t kImageNumber = 9001;  // "Im: %d/%d"
+inline constexpr uint32_t kFrameRate = 9002;    // "%d fps"
+inline constexpr uint32_t kSeries = 9003;       // "Se: "
+inline constexpr uint32_t kMrLine = 9004;       // "TR: %.1f TE: %.1f"
+inline constexpr uint32_t kFieldStrength = 9005;
+inline constexpr uint32_t kThickness = 9006;  // "T: %.1fmm"
+inline constexpr uint32_t kLocation = 9007;   // "L: %.1fmm"
+inline constexpr uint32_t kWindowPreset = 9008;
+inline constexpr uint32_t kWindow = 9009;
+inline constexpr uint32_t kPosition = 9010;  // "X: %d Y: %d"
+inline constexpr uint32_t kValue = 9011;     // "Val: "
+inline constexpr uint32_t kLetterL = 9012;   // L R S I A P follow in this order
+inline constexpr uint32_t kNegative = 9019;
+inline constexpr uint32_t kRotation = 9020;  // "R: "
+inline constexpr uint32_t kRotate90 = 9021;
+inline constexpr uint32_t kRotate270 = 9022;
+inline constexpr uint32_t kRotate180 = 9023;
+inline constexpr uint32_t kFlip = 9024;  // "F: "
+inline constexpr uint32_t kFlipH = 9025;
+inline constexpr uint32_t kFlipV = 9026;
+}  // namespace textid
+
+}  // namespace vexel
