@@ -12,36 +12,56 @@ uint32_t BigEndian32(const uint8_t* p) {
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3];
 }
 
-// SOC, then SIZ: Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz.
-uint64_t CodestreamArea(const uint8_t* data, uint64_t size) {
-    if (size < 24 || data[0] != 0xFF || data[1] != 0x4F || data[2] != 0xFF || data[3] != 0x51)
-        return 0;
+struct Siz {
+    uint64_t pixels = 0;
+    uint64_t tiles = 0;
+    uint64_t codestreamBytes = 0;
+};
+
+uint64_t CeilDiv(uint64_t a, uint64_t b) {
+    return (a + b - 1) / b;
+}
+
+// SOC, then SIZ: Lsiz, Rsiz, Xsiz, Ysiz, XOsiz, YOsiz, XTsiz, YTsiz, XTOsiz, YTOsiz.
+Siz CodestreamSiz(const uint8_t* data, uint64_t size) {
+    if (size < 40 || data[0] != 0xFF || data[1] != 0x4F || data[2] != 0xFF || data[3] != 0x51)
+        return {};
     const uint32_t x = BigEndian32(data + 8), y = BigEndian32(data + 12);
     const uint32_t x0 = BigEndian32(data + 16), y0 = BigEndian32(data + 20);
-    if (x <= x0 || y <= y0) return 0;
-    return uint64_t{x - x0} * (y - y0);
+    const uint32_t tileWidth = BigEndian32(data + 24), tileHeight = BigEndian32(data + 28);
+    const uint32_t tileX0 = BigEndian32(data + 32), tileY0 = BigEndian32(data + 36);
+    if (x <= x0 || y <= y0 || tileWidth == 0 || tileHeight == 0 || tileX0 > x0 || tileY0 > y0)
+        return {};
+    return {uint64_t{x - x0} * (y - y0),
+            CeilDiv(x - tileX0, tileWidth) * CeilDiv(y - tileY0, tileHeight), size};
 }
 
 // Top-level JP2 boxes (ISO/IEC 15444-1 I.4) up to the contiguous codestream box "jp2c".
-uint64_t Jp2Area(const uint8_t* data, uint64_t size) {
+Siz Jp2Siz(const uint8_t* data, uint64_t size) {
     uint64_t position = 0;
     while (size - position >= 8) {
         const uint8_t* box = data + position;
         uint64_t length = BigEndian32(box);
         uint64_t header = 8;
         if (length == 1) {  // the length follows as 64 bits
-            if (size - position < 16) return 0;
+            if (size - position < 16) return {};
             length = (uint64_t{BigEndian32(box + 8)} << 32) | BigEndian32(box + 12);
             header = 16;
         } else if (length == 0) {  // the box runs to the end
             length = size - position;
         }
-        if (length < header || length > size - position) return 0;
+        if (length < header || length > size - position) return {};
         if (BigEndian32(box + 4) == 0x6A703263)  // "jp2c"
-            return CodestreamArea(box + header, length - header);
+            return CodestreamSiz(box + header, length - header);
         position += length;
     }
-    return 0;
+    return {};
+}
+
+Siz ReadSiz(const uint8_t* data, uint64_t size) {
+    if (data == nullptr) return {};
+    const Siz siz = CodestreamSiz(data, size);
+    return siz.pixels != 0 ? siz : Jp2Siz(data, size);
 }
 
 uint32_t UsableProcessors() {
@@ -54,9 +74,12 @@ uint32_t UsableProcessors() {
 }  // namespace
 
 uint64_t ImageAreaFromHeader(const uint8_t* data, uint64_t size) {
-    if (data == nullptr) return 0;
-    const uint64_t area = CodestreamArea(data, size);
-    return area != 0 ? area : Jp2Area(data, size);
+    return ReadSiz(data, size).pixels;
+}
+
+bool HasRoomForEveryTile(const uint8_t* data, uint64_t size) {
+    const Siz siz = ReadSiz(data, size);
+    return siz.tiles <= siz.codestreamBytes / 14;  // unreadable: OpenJPEG says why
 }
 
 uint32_t DecodeThreadsFor(const uint8_t* data, uint64_t size) {

@@ -134,7 +134,9 @@ int32_t DecodeImage(opj_codec_t* codec, opj_stream_t* stream, opj_image_t* image
 
 int32_t DecodeJ2kFrame(VexelDecodeRequest& request) {
     OPJ_CODEC_FORMAT format{};
-    if (!DetectFormat(request.data, request.size, &format)) return VEXEL_CODEC_CORRUPT;
+    if (!DetectFormat(request.data, request.size, &format) ||
+        !HasRoomForEveryTile(request.data, request.size))
+        return VEXEL_CODEC_CORRUPT;
     MemorySource source{request.data, request.size, 0};
     const StreamHandle stream = OpenMemoryStream(source);
     const CodecHandle codec = CreateCodec(format, DecodeThreadsFor(request.data, request.size));
