@@ -11,8 +11,10 @@
 #include "dicom/dicom_file.h"
 #include "imaging/dicom_image.h"
 #include "platform/checked_alloc.h"
+#include "platform/gui/surface_canvas.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_2d.h"
+#include "viewer/viewport_annotations.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
 
@@ -69,6 +71,9 @@ public:
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    // Texts are drawn as on screen.
+    static const bool gui = vexel::EnsureGuiApplication();
+    (void)gui;
     Input in(data, size);
     vexel::CDicomFile file;
     vexel::CDicomImage* image = MakeImage(file, in);
@@ -90,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     viewport.AddImage(vexel::CFileRef(), *image, 0);
     for (int step = 0; step < 64 && !in.Empty(); ++step) {
-        switch (in.Byte() % 14) {
+        switch (in.Byte() % 17) {
             case 0:
                 viewport.SetZoom(in.Float());
                 break;
@@ -138,6 +143,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 if (auto p = viewport.ScreenToImage(x, y)) viewport.ImageToScreen(p->x, p->y);
                 break;
             }
+            case 14:
+                viewport.MouseMove(in.Int(), in.Int());
+                if (in.Byte() & 1) viewport.MouseLeft();
+                break;
+            case 15:
+                viewport.Annotations().SetMode(vexel::AnnotationMode(in.Byte() % 5));
+                viewport.Compose();
+                break;
+            case 16:
+                viewport.SetLayerMask(uint32_t(in.Int()));
+                viewport.KeyDown(vexel::CViewport2D::kKeyPlus, {true, bool(in.Byte() & 1)});
+                break;
             default:
                 viewport.SetNegative(in.Byte() & 1);
                 break;

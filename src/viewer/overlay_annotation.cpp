@@ -10,9 +10,15 @@ void COverlayAnnotation::Measure(ICanvas& canvas) {
         m_rect = {};
         return;
     }
-    const CanvasSize size = canvas.MeasureText(m_text);
-    const int32_t w = size.width + 1;
-    const int32_t h = size.height + 1;
+    if (m_text != m_measuredText || m_viewport.FontSize() != m_measuredFont) {
+        const CanvasSize size = canvas.MeasureText(m_text);
+        m_measuredText = m_text;
+        m_measuredFont = m_viewport.FontSize();
+        m_measuredWidth = size.width;
+        m_measuredHeight = size.height;
+    }
+    const int32_t w = m_measuredWidth + 1;
+    const int32_t h = m_measuredHeight + 1;
     const int32_t lineHeight = AnnotationLineHeight(m_viewport.FontSize());
     const int32_t width = m_viewport.Surface().Width();
     const int32_t height = m_viewport.Surface().Height();

@@ -31,6 +31,11 @@ public:
 
 private:
     const std::string& m_text;
+    // The last measurement: texts change once per frame, layouts happen on every draw.
+    std::string m_measuredText;
+    int32_t m_measuredFont = 0;
+    int32_t m_measuredWidth = 0;
+    int32_t m_measuredHeight = 0;
     uint32_t m_colour;
     Corner m_corner;
     int32_t m_line;

@@ -274,20 +274,37 @@ void CViewport2DAnnotations::Draw(ICanvas& canvas, const PixelRect* clip) {
     for (auto& block : m_blocks) {
         if (block->Meets(clip)) block->Draw(canvas);
     }
-    if (m_mode == AnnotationMode::Basic || m_mode == AnnotationMode::Full) DrawEdgeLabels(canvas);
+    if (m_mode == AnnotationMode::Basic || m_mode == AnnotationMode::Full)
+        DrawEdgeLabels(canvas, clip);
 }
 
-void CViewport2DAnnotations::DrawEdgeLabels(ICanvas& canvas) {
+void CViewport2DAnnotations::DrawEdgeLabels(ICanvas& canvas, const PixelRect* clip) {
     const int32_t w = m_viewport.Surface().Width();
     const int32_t h = m_viewport.Surface().Height();
     const int32_t line = AnnotationLineHeight(m_viewport.FontSize());
     const CanvasRect middle{15, (h - line) / 2, w - 30, (h + line) / 2 - (h - line) / 2};
     const CanvasRect top{15, 15, w - 30, line};
     const CanvasRect bottom{15, h - line - 15, w - 30, line};
-    canvas.DrawShadowedText(m_edges[0], middle, TextAlign::Left, kLightYellow, 1, -1);
-    canvas.DrawShadowedText(m_edges[1], middle, TextAlign::Right, kLightYellow, 1, -1);
-    canvas.DrawShadowedText(m_edges[2], top, TextAlign::Centre, kLightYellow, 1, -1);
-    canvas.DrawShadowedText(m_edges[3], bottom, TextAlign::Centre, kLightYellow, 1, -1);
+    // A partial redraw (the readout) skips the labels it cannot reach; letters stay within
+    // a line's height of their box.
+    const auto reached = [&](const CanvasRect& box, TextAlign align) {
+        if (clip == nullptr) return true;
+        // Three letters take less than three line heights.
+        const int32_t width = 3 * line;
+        const int32_t left = align == TextAlign::Left    ? box.x
+                             : align == TextAlign::Right ? box.Right() - width
+                                                         : box.x + box.width / 2 - width / 2;
+        const PixelRect around{left - line, box.y - line, width + 2 * line, box.height + 2 * line};
+        return !Intersect(*clip, around).Empty();
+    };
+    const auto draw = [&](const std::string& text, const CanvasRect& box, TextAlign align) {
+        if (!text.empty() && reached(box, align))
+            canvas.DrawShadowedText(text, box, align, kLightYellow, 1, -1);
+    };
+    draw(m_edges[0], middle, TextAlign::Left);
+    draw(m_edges[1], middle, TextAlign::Right);
+    draw(m_edges[2], top, TextAlign::Centre);
+    draw(m_edges[3], bottom, TextAlign::Centre);
 }
 
 std::vector<ShownAnnotation> CViewport2DAnnotations::ShownTexts() const {

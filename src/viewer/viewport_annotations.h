@@ -66,7 +66,7 @@ private:
     void RefreshViewTexts();
     std::string ReadoutText(int32_t x, int32_t y) const;
     bool ReadoutAllowed() const;
-    void DrawEdgeLabels(ICanvas& canvas);
+    void DrawEdgeLabels(ICanvas& canvas, const PixelRect* clip);
     COverlayAnnotation* BlockOf(Field field) const;
 
     AnnotationMode m_mode = AnnotationMode::Full;
