@@ -19,27 +19,6 @@ namespace {
 
 std::atomic<uint32_t> g_nextFileId{0};
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// One positioned read on the descriptor: no seek, and stdio never allocates its buffer (which
-// costs an fstat and a read of 4 KiB for a value of a few bytes).
-bool ReadAt(std::FILE* file, void* dest, size_t count, uint64_t offset) {
-    auto* out = static_cast<uint8_t*>(dest);
-    const int fd = fileno(file);
-    while (count > 0) {
-        const ssize_t got = pread(fd, out, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        out += got;
-        count -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
 uint8_t* CopyToGuarded(const void* bytes, size_t length) {
     auto* raw = static_cast<uint8_t*>(CheckedAlloc(length + 1));
     if (raw == nullptr) return nullptr;
@@ -49,11 +28,6 @@ uint8_t* CopyToGuarded(const void* bytes, size_t length) {
 }
 
 }  // namespace
-
-FileIdentity FileIdentityOf(const struct stat& status) {
-    return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
-            static_cast<uint64_t>(status.st_size), status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
-}
 
 CDicomFile::CDicomFile() : m_id(++g_nextFileId) { m_root = NewElement(); }
 
@@ -151,26 +125,47 @@ bool CDicomFile::SwapsValue(const CDicomElement& element) const {
 
 // ---- Deferred values ----
 
-std::FILE* CDicomFile::OpenVerified() const {
-    if (m_inMemory || m_offsetsDetached) return nullptr;
-    FilePtr file(std::fopen(m_path.c_str(), "rb"));
-    if (!file) return nullptr;
-    struct stat info{};
-    if (fstat(fileno(file.get()), &info) != 0) return nullptr;
-    if (!(FileIdentityOf(info) == m_identity)) return nullptr;
-    return file.release();
+void CDicomFile::BeginReadSession() {
+    std::lock_guard lock(m_valueLock);
+    ++m_sessionUsers;
+}
+
+void CDicomFile::EndReadSession() {
+    std::lock_guard lock(m_valueLock);
+    if (m_sessionUsers == 0 || --m_sessionUsers > 0) return;
+    m_sessionFile.reset();
+}
+
+uint32_t CDicomFile::FileOpenCount() {
+    std::lock_guard lock(m_valueLock);
+    return m_fileOpens;
+}
+
+bool CDicomFile::ReadFromFileLocked(void* dest, uint64_t size, uint64_t offset) {
+    if (m_inMemory || m_offsetsDetached) return false;
+    if (m_sessionUsers > 0) {
+        // Opened at the session's first read: a listing of values all in memory opens nothing.
+        // When the open fails, every read of the session fails, as each would on its own.
+        if (!m_sessionFile) {
+            m_sessionFile = std::make_unique<CHeldFile>(true);
+            ++m_fileOpens;
+            m_sessionFile->Open(m_path, m_identity);
+        }
+        return m_sessionFile->Read(dest, size, offset);
+    }
+    CHeldFile file(false);
+    ++m_fileOpens;
+    return file.Open(m_path, m_identity) && file.Read(dest, size, offset);
 }
 
 bool CDicomFile::EnsureLoadedLocked(CDicomElement* element) {
     if (element == nullptr) return false;
     if (element->HasValue()) return true;
     if (element->length == 0 || element->offset == 0) return false;
-    FilePtr file(OpenVerified());
-    if (!file) return false;
     const size_t length = element->length;
     CheckedPtr<uint8_t> raw(static_cast<uint8_t*>(CheckedAlloc(length + 1)));
     if (!raw) return false;
-    if (!ReadAt(file.get(), raw.get(), length, element->offset)) return false;
+    if (!ReadFromFileLocked(raw.get(), length, element->offset)) return false;
     raw.get()[length] = 0;
     ParseValue(*element, raw.release(), SwapsValue(*element));
     return true;
@@ -328,9 +323,7 @@ bool CDicomFile::ReadBytes(const CDicomElement* element, void* dest, uint64_t st
         return true;
     }
     if (element->offset == 0) return false;
-    FilePtr file(OpenVerified());
-    if (!file) return false;
-    return ReadAt(file.get(), dest, size, element->offset + start);
+    return ReadFromFileLocked(dest, size, element->offset + start);
 }
 
 bool CDicomFile::OverlayOrigin(int16_t dest[2]) {

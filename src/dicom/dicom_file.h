@@ -15,24 +15,13 @@
 
 #include "dicom/dicom_element.h"
 #include "dicom/file_attachment.h"
+#include "dicom/file_identity.h"
+#include "dicom/held_file.h"
 #include "dicom/light_hash.h"
 #include "dicom/structure_lock.h"
 #include "dicom/transfer_syntax.h"
 
 namespace vexel {
-
-// What a deferred read checks before it trusts the file at the stored path: a swapped disc
-// or a rewritten file must never lend its bytes to the data set parsed earlier.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    uint64_t size = 0;
-    int64_t modifiedSeconds = 0;
-    int64_t modifiedNanoseconds = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity FileIdentityOf(const struct stat& status);
 
 class CDicomFile {
 public:
@@ -71,6 +60,15 @@ public:
     bool ReadBytes(const CDicomElement* element, void* dest, uint64_t start, uint64_t size);
     bool OverlayOrigin(int16_t dest[2]);
     bool PaletteDescriptor(uint16_t dest[3]);
+
+    // While a read session is open (CFileReadSession), values still in the file are read
+    // through one descriptor, opened and checked once at the first read, with a read-ahead
+    // window: a listing reads hundreds of values in file order. Sessions nest and may come
+    // from any thread; the descriptor closes when the last one ends.
+    void BeginReadSession();
+    void EndReadSession();
+    // How often the file was opened for values left in it (sessions and single reads).
+    uint32_t FileOpenCount();
 
     // Building. raw is a guarded block of length + 1 bytes (NUL last) that the element takes
     // over, or null. With a null parent nothing is created.
@@ -138,8 +136,9 @@ private:
     bool EnsureLoadedLocked(CDicomElement* element);
     bool SwapsValue(const CDicomElement& element) const;
     std::vector<uint16_t> NestedCharacterSetsLocked(const CDicomElement* element);
-    bool LoadTree(std::FILE* file, CDicomElement* element);
-    std::FILE* OpenVerified() const;
+    // Bytes of the file under the value lock: through the session's descriptor, or opened
+    // for this read alone.
+    bool ReadFromFileLocked(void* dest, uint64_t size, uint64_t offset);
     void ReleaseTree(CDicomElement* element);
     CDicomElement* NewElement();
 
@@ -161,6 +160,22 @@ private:
     uint32_t m_elementCount = 0;
     FileIdentity m_identity;
     std::unique_ptr<CFileAttachment> m_attachment;
+    // Guarded by the value lock.
+    std::unique_ptr<CHeldFile> m_sessionFile;
+    uint32_t m_sessionUsers = 0;
+    uint32_t m_fileOpens = 0;
+};
+
+// Keeps a file's read session open for its lifetime.
+class CFileReadSession {
+public:
+    explicit CFileReadSession(CDicomFile& file) : m_file(file) { m_file.BeginReadSession(); }
+    ~CFileReadSession() { m_file.EndReadSession(); }
+    CFileReadSession(const CFileReadSession&) = delete;
+    CFileReadSession& operator=(const CFileReadSession&) = delete;
+
+private:
+    CDicomFile& m_file;
 };
 
 }  // namespace vexel
