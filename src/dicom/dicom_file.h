@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dicom/dicom_element.h"
+#include "dicom/element_arena.h"
 #include "dicom/file_attachment.h"
 #include "dicom/file_identity.h"
 #include "dicom/held_file.h"
@@ -79,6 +80,10 @@ public:
     // Releases the whole tree and empties the lookup table.
     void Clear();
     uint32_t ElementCount() const { return m_elementCount; }
+    // Arena blocks holding the elements and value records (heap accounting).
+    size_t ArenaBlockCount() const {
+        return m_elementArena.BlockCount() + m_valueArena.BlockCount();
+    }
 
     // In-memory data sets (no file behind them).
     void MakeInMemory();
@@ -139,14 +144,21 @@ private:
     // Bytes of the file under the value lock: through the session's descriptor, or opened
     // for this read alone.
     bool ReadFromFileLocked(void* dest, uint64_t size, uint64_t offset);
-    void ReleaseTree(CDicomElement* element);
-    CDicomElement* NewElement();
+    void ReleaseValues(CDicomElement* element);
+    CDicomElement* NewElement(uint32_t* handle = nullptr);
+    // ParseValue, after giving the element its value record when raw is to be kept.
+    void StoreParsed(CDicomElement& element, uint8_t* raw, bool bigEndian);
 
     uint32_t m_id;
     CStructureLock m_structureLock;
     std::atomic<int32_t> m_referenceCount{0};
     std::mutex m_valueLock;
-    CLightHash m_elements;
+    // Elements are written only before the file is shared; the lookup table reads their
+    // blocks without a lock. Value records come from an arena of their own, written under
+    // the value lock, so that growing it never moves what lookups read.
+    CElementArena m_elementArena;
+    CElementArena m_valueArena;
+    CLightHash m_elements{m_elementArena};
     bool m_noPreamble = false;
     bool m_unregistered = false;
     bool m_inMemory = false;

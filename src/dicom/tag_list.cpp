@@ -63,7 +63,7 @@ void AddRow(CDicomFile& file, CDicomElement& element, uint32_t depth,
     options.characterSets = file.CharacterSets();
     uint32_t count = element.count;
     if (element.HasValue()) {
-        row.valueText = FormatValue(element.value.raw, element.length, element.vr, options);
+        row.valueText = FormatValue(element.value->raw, element.length, element.vr, options);
     } else if (element.offset != 0 && element.length != 0) {
         const uint32_t size = std::min(kTagListValueBytes, element.length);
         uint8_t bytes[kTagListValueBytes];
