@@ -39,9 +39,23 @@ void FlushFiles(const std::vector<std::string>& files) {
 
 }  // namespace
 
+fs::path CorpusFolder(const fs::path& dataRoot, const CorpusShape& shape) {
+    return dataRoot / ((shape.scannerHeaders ? "scanner-ct" : "ct") + std::to_string(shape.files));
+}
+
+std::vector<std::string> ListFolder(const fs::path& folder) {
+    std::vector<std::string> files;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        if (entry.is_regular_file(ec)) files.push_back(entry.path().string());
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
 std::vector<std::string> EnsureCtCorpus(const fs::path& dataRoot, const CorpusShape& shape,
                                         std::string* error) {
-    const fs::path folder = dataRoot / ("ct" + std::to_string(shape.files));
+    const fs::path folder = CorpusFolder(dataRoot, shape);
     std::vector<std::string> files = ListDicomFiles(folder);
     if (files.size() == static_cast<size_t>(shape.files)) return files;
 
@@ -51,6 +65,7 @@ std::vector<std::string> EnsureCtCorpus(const fs::path& dataRoot, const CorpusSh
     options.columns = shape.columns;
     options.rows = shape.rows;
     options.slices = shape.files;
+    options.scannerHeaders = shape.scannerHeaders;
     // The writer builds the series aside and renames it into place, so an interrupted run
     // never leaves a short corpus that a later run would take for complete.
     if (!phantom::WriteCtSeries(folder, options, error)) return {};

@@ -19,11 +19,12 @@ void AccountBlock(const void* block, HeapBreakdown& total) {
 void AccountTree(const CDicomElement* element, HeapBreakdown& total) {
     for (const CDicomElement* child = element->firstChild; child; child = child->nextSibling) {
         ++total.elements;
-        total.elementBytes += MallocChunkSize(sizeof(CDicomElement) + kGuardOverhead);
-        AccountBlock(child->value.raw, total);
-        AccountBlock(child->value.floats, total);
-        AccountBlock(child->value.integers, total);
-        AccountBlock(child->value.text, total);
+        if (const DicomValue* value = child->value) {
+            AccountBlock(value->raw, total);
+            AccountBlock(value->floats, total);
+            AccountBlock(value->integers, total);
+            AccountBlock(value->text, total);
+        }
         AccountTree(child, total);
     }
 }
@@ -42,6 +43,12 @@ size_t MallocChunkSize(size_t request) {
 
 void AccountFile(const CDicomFile& file, HeapBreakdown& total) {
     if (file.Root() != nullptr) AccountTree(file.Root(), total);
+    // An empty file has one block already (its root): that one is part of the fixed cost.
+    const size_t blocks = file.ArenaBlockCount();
+    if (blocks > 1) {
+        total.elementBytes +=
+            (blocks - 1) * MallocChunkSize(CElementArena::kBlockSize + kGuardOverhead);
+    }
 }
 
 }  // namespace vexel::bench

@@ -19,7 +19,8 @@ size_t MallocChunkSize(size_t request);
 
 struct HeapBreakdown {
     size_t elements = 0;      // below the root, delimiters and items included
-    size_t elementBytes = 0;  // their guarded blocks as malloc chunks
+    size_t elementBytes = 0;  // arena blocks of elements and value records as malloc chunks,
+                              // beyond the one an empty file has
     size_t values = 0;        // value blocks in memory (raw, floats, integers, text)
     size_t valuePayload = 0;  // their payload bytes
     size_t valueBytes = 0;    // the same as malloc chunks, guards included

@@ -134,7 +134,9 @@ BENCHMARK(BM_DeferredHeapPerFile)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 struct Options {
     std::string dataDir = VEXEL_BENCH_DATA_DIR;
-    int files = 1000;
+    int files = 0;         // 0: 1,000 phantom slices, 140 with --scanner
+    bool scanner = false;  // 512 x 512 slices with a scanner's headers (about 270 elements)
+    std::string corpus;    // a folder of files to parse instead of a phantom series
 };
 
 // Takes our own flags out of argv before Google Benchmark sees the rest.
@@ -147,6 +149,11 @@ Options TakeOptions(int& argc, char** argv) {
             options.dataDir = std::string(arg.substr(11));
         } else if (arg.starts_with("--files=")) {
             options.files = std::atoi(argv[i] + 8);
+            if (options.files == 0) options.files = -1;
+        } else if (arg == "--scanner") {
+            options.scanner = true;
+        } else if (arg.starts_with("--corpus=")) {
+            options.corpus = std::string(arg.substr(9));
         } else {
             argv[kept++] = argv[i];
         }
@@ -159,16 +166,32 @@ Options TakeOptions(int& argc, char** argv) {
 
 int main(int argc, char** argv) {
     vexel::CDicomDictionary dictionary;
-    const Options options = TakeOptions(argc, argv);
+    Options options = TakeOptions(argc, argv);
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    if (options.files == 0) options.files = options.scanner ? 140 : 1000;
     if (options.files < 1 || options.files > 9999) {
         std::fprintf(stderr, "--files must be 1 to 9999\n");
         return 1;
     }
 
+    if (!options.corpus.empty()) {
+        g_files = vexel::bench::ListFolder(options.corpus);
+        if (g_files.empty()) {
+            std::fprintf(stderr, "no files in %s\n", options.corpus.c_str());
+            return 1;
+        }
+        benchmark::AddCustomContext("corpus", options.corpus);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+        return 0;
+    }
     vexel::bench::CorpusShape shape;
     shape.files = options.files;
+    if (options.scanner) {
+        shape.columns = shape.rows = 512;
+        shape.scannerHeaders = true;
+    }
     std::string error;
     g_files = vexel::bench::EnsureCtCorpus(options.dataDir, shape, &error);
     if (g_files.empty()) {
@@ -176,7 +199,7 @@ int main(int argc, char** argv) {
                      error.c_str());
         return 1;
     }
-    benchmark::AddCustomContext("corpus", options.dataDir + "/ct" + std::to_string(shape.files));
+    benchmark::AddCustomContext("corpus", vexel::bench::CorpusFolder(options.dataDir, shape));
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;

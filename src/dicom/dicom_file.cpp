@@ -1,6 +1,5 @@
 #include "dicom/dicom_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,27 +19,6 @@ namespace {
 
 std::atomic<uint32_t> g_nextFileId{0};
 
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
-
-// One positioned read on the descriptor: no seek, and stdio never allocates its buffer (which
-// costs an fstat and a read of 4 KiB for a value of a few bytes).
-bool ReadAt(std::FILE* file, void* dest, size_t count, uint64_t offset) {
-    auto* out = static_cast<uint8_t*>(dest);
-    const int fd = fileno(file);
-    while (count > 0) {
-        const ssize_t got = pread(fd, out, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        out += got;
-        count -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
 uint8_t* CopyToGuarded(const void* bytes, size_t length) {
     auto* raw = static_cast<uint8_t*>(CheckedAlloc(length + 1));
     if (raw == nullptr) return nullptr;
@@ -51,41 +29,40 @@ uint8_t* CopyToGuarded(const void* bytes, size_t length) {
 
 }  // namespace
 
-FileIdentity FileIdentityOf(const struct stat& status) {
-    return {static_cast<uint64_t>(status.st_dev), static_cast<uint64_t>(status.st_ino),
-            static_cast<uint64_t>(status.st_size), status.st_mtim.tv_sec, status.st_mtim.tv_nsec,
-            status.st_ctim.tv_sec, status.st_ctim.tv_nsec};
-}
-
 CDicomFile::CDicomFile() : m_id(++g_nextFileId) { m_root = NewElement(); }
 
 CDicomFile::~CDicomFile() {
     m_attachment.reset();
-    ReleaseTree(m_root);
+    ReleaseValues(m_root);
 }
 
-CDicomElement* CDicomFile::NewElement() {
-    void* block = CheckedAlloc(sizeof(CDicomElement));
-    return block ? new (block) CDicomElement() : nullptr;
+CDicomElement* CDicomFile::NewElement(uint32_t* handle) {
+    void* place = m_elementArena.Allocate(sizeof(CDicomElement), handle);
+    return place ? new (place) CDicomElement() : nullptr;
 }
 
-void CDicomFile::ReleaseTree(CDicomElement* element) {
+// Elements and value records go with their arenas; the buffers of the values one by one.
+void CDicomFile::ReleaseValues(CDicomElement* element) {
     if (element == nullptr) return;
-    CDicomElement* child = element->firstChild;
-    while (child != nullptr) {
-        CDicomElement* next = child->nextSibling;
-        ReleaseTree(child);
-        child = next;
+    for (CDicomElement* child = element->firstChild; child; child = child->nextSibling)
+        ReleaseValues(child);
+    if (element->value != nullptr) ReleaseValue(*element->value);
+}
+
+void CDicomFile::StoreParsed(CDicomElement& element, uint8_t* raw, bool bigEndian) {
+    if (raw != nullptr && element.value == nullptr) {
+        void* place = m_valueArena.Allocate(sizeof(DicomValue));
+        if (place != nullptr) element.value = new (place) DicomValue();
     }
-    ReleaseValue(element->value);
-    element->~CDicomElement();
-    CheckedFree(element);
+    ParseValue(element, raw, bigEndian);
 }
 
 void CDicomFile::Clear() {
-    ReleaseTree(m_root);
-    m_root = NewElement();
+    ReleaseValues(m_root);
     m_elements.Clear();
+    m_elementArena.Release();
+    m_valueArena.Release();
+    m_root = NewElement();
     m_elementCount = 0;
 }
 
@@ -100,7 +77,11 @@ CDicomElement* CDicomFile::FindChild(const CDicomElement* container, uint32_t ta
 }
 
 uint32_t CDicomFile::ChildCount(const CDicomElement* element) {
-    return element ? element->childCount : 0;
+    uint32_t count = 0;
+    if (element == nullptr) return count;
+    for (const CDicomElement* child = element->firstChild; child; child = child->nextSibling)
+        ++count;
+    return count;
 }
 
 CDicomElement* CDicomFile::AddElement(CDicomElement* parent, uint16_t group, uint16_t element,
@@ -110,7 +91,8 @@ CDicomElement* CDicomFile::AddElement(CDicomElement* parent, uint16_t group, uin
         CheckedFree(raw);
         return nullptr;
     }
-    CDicomElement* node = NewElement();
+    uint32_t handle = CElementArena::kNoHandle;
+    CDicomElement* node = NewElement(&handle);
     if (node == nullptr) {
         CheckedFree(raw);
         return nullptr;
@@ -124,7 +106,7 @@ CDicomElement* CDicomFile::AddElement(CDicomElement* parent, uint16_t group, uin
     node->declaredLength = length;
     node->synthetic = synthetic;
     node->count = length > 0 ? 1 : 0;
-    if (raw != nullptr) ParseValue(*node, raw, SwapsValue(*node));
+    if (raw != nullptr) StoreParsed(*node, raw, SwapsValue(*node));
 
     if (parent->lastChild) {
         parent->lastChild->nextSibling = node;
@@ -132,9 +114,8 @@ CDicomElement* CDicomFile::AddElement(CDicomElement* parent, uint16_t group, uin
         parent->firstChild = node;
     }
     parent->lastChild = node;
-    ++parent->childCount;
     ++m_elementCount;
-    if (parent == m_root) m_elements.Insert(node->Tag(), node);
+    if (parent == m_root) m_elements.Insert(node, handle);
     return node;
 }
 
@@ -143,7 +124,8 @@ void CDicomFile::StoreValue(CDicomElement* element, uint8_t* raw) {
         CheckedFree(raw);
         return;
     }
-    ParseValue(*element, raw, SwapsValue(*element));
+    std::lock_guard lock(m_valueLock);
+    StoreParsed(*element, raw, SwapsValue(*element));
 }
 
 // The file meta group is little endian in every file.
@@ -153,33 +135,50 @@ bool CDicomFile::SwapsValue(const CDicomElement& element) const {
 
 // ---- Deferred values ----
 
-std::FILE* CDicomFile::OpenVerified() const {
-    if (m_inMemory || m_offsetsDetached) return nullptr;
-    // Non-blocking: a FIFO put in the file's place must not hang the reader in open().
-    const int fd = open(m_path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return nullptr;
-    struct stat info{};
-    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || !(FileIdentityOf(info) == m_identity)) {
-        close(fd);
-        return nullptr;
+void CDicomFile::BeginReadSession() {
+    std::lock_guard lock(m_valueLock);
+    ++m_sessionUsers;
+}
+
+void CDicomFile::EndReadSession() {
+    std::lock_guard lock(m_valueLock);
+    if (m_sessionUsers == 0 || --m_sessionUsers > 0) return;
+    m_sessionFile.reset();
+}
+
+uint32_t CDicomFile::FileOpenCount() {
+    std::lock_guard lock(m_valueLock);
+    return m_fileOpens;
+}
+
+bool CDicomFile::ReadFromFileLocked(void* dest, uint64_t size, uint64_t offset) {
+    if (m_inMemory || m_offsetsDetached) return false;
+    if (m_sessionUsers > 0) {
+        // Opened at the session's first read: a listing of values all in memory opens nothing.
+        // When the open fails, every read of the session fails, as each would on its own.
+        if (!m_sessionFile) {
+            m_sessionFile = std::make_unique<CHeldFile>(true);
+            ++m_fileOpens;
+            m_sessionFile->Open(m_path, m_identity);
+        }
+        return m_sessionFile->Read(dest, size, offset);
     }
-    std::FILE* file = fdopen(fd, "rb");
-    if (file == nullptr) close(fd);
-    return file;
+    CHeldFile file(false);
+    ++m_fileOpens;
+    return file.Open(m_path, m_identity) && file.Read(dest, size, offset);
 }
 
 bool CDicomFile::EnsureLoadedLocked(CDicomElement* element) {
     if (element == nullptr) return false;
     if (element->HasValue()) return true;
     if (element->length == 0 || element->offset == 0) return false;
-    FilePtr file(OpenVerified());
-    if (!file) return false;
     const size_t length = element->length;
     CheckedPtr<uint8_t> raw(static_cast<uint8_t*>(CheckedAlloc(length + 1)));
     if (!raw) return false;
-    if (!ReadAt(file.get(), raw.get(), length, element->offset)) return false;
+    if (!ReadFromFileLocked(raw.get(), length, element->offset)) return false;
     raw.get()[length] = 0;
-    ParseValue(*element, raw.release(), SwapsValue(*element));
+    StoreParsed(*element, raw.release(), SwapsValue(*element));
+    if (!element->HasValue()) return false;
     return true;
 }
 
@@ -190,7 +189,7 @@ bool CDicomFile::EnsureLoaded(CDicomElement* element) {
 
 const uint8_t* CDicomFile::RawValue(CDicomElement* element) {
     std::lock_guard lock(m_valueLock);
-    return EnsureLoadedLocked(element) ? element->value.raw : nullptr;
+    return EnsureLoadedLocked(element) ? element->value->raw : nullptr;
 }
 
 const char* CDicomFile::RawString(uint32_t tag, const char* defaultValue) {
@@ -210,17 +209,17 @@ std::string CDicomFile::Text(uint32_t tag, std::string_view defaultValue) {
 std::string CDicomFile::Text(CDicomElement* element, std::string_view defaultValue) {
     std::lock_guard lock(m_valueLock);
     if (!EnsureLoadedLocked(element)) return std::string(defaultValue);
-    if (element->value.text == nullptr) {
-        const auto* chars = reinterpret_cast<const char*>(element->value.raw);
+    DicomValue& value = *element->value;
+    if (value.text == nullptr) {
+        const auto* chars = reinterpret_cast<const char*>(value.raw);
         const std::vector<uint16_t> nested = NestedCharacterSetsLocked(element);
         const std::string decoded =
             DecodeText(std::string_view(chars, strnlen(chars, element->length)),
                        nested.empty() ? m_characterSets : nested, element->vr);
-        element->value.text = reinterpret_cast<char*>(
-            CopyToGuarded(decoded.data(), decoded.size()));
-        if (element->value.text == nullptr) return decoded;
+        value.text = reinterpret_cast<char*>(CopyToGuarded(decoded.data(), decoded.size()));
+        if (value.text == nullptr) return decoded;
     }
-    return element->value.text;
+    return value.text;
 }
 
 // PS3.5 6.1.2.5.4: a sequence item may declare its own Specific Character Set, which then
@@ -231,7 +230,7 @@ std::vector<uint16_t> CDicomFile::NestedCharacterSetsLocked(const CDicomElement*
         CDicomElement* declared = FindChild(up, tags::kSpecificCharacterSet);
         if (declared == nullptr || declared == element) continue;
         if (!EnsureLoadedLocked(declared)) return {};
-        const auto* chars = reinterpret_cast<const char*>(declared->value.raw);
+        const auto* chars = reinterpret_cast<const char*>(declared->value->raw);
         return ParseSpecificCharacterSet(std::string_view(chars, strnlen(chars, declared->length)));
     }
     return {};
@@ -244,7 +243,7 @@ int32_t CDicomFile::Integer(uint32_t tag, int32_t defaultValue) {
 int32_t CDicomFile::Integer(CDicomElement* element, int32_t defaultValue) {
     std::lock_guard lock(m_valueLock);
     if (!EnsureLoadedLocked(element)) return defaultValue;
-    const DicomValue& value = element->value;
+    const DicomValue& value = *element->value;
     const uint8_t* raw = value.raw;
     switch (element->vr) {
         case VrCode::DS: {
@@ -292,8 +291,8 @@ float CDicomFile::Float(uint32_t tag, float defaultValue) {
 float CDicomFile::Float(CDicomElement* element, float defaultValue) {
     std::lock_guard lock(m_valueLock);
     if (!EnsureLoadedLocked(element) || element->vr != VrCode::DS) return defaultValue;
-    if (element->count == 0 || !element->value.floats) return defaultValue;
-    const float first = element->value.floats[0];
+    if (element->count == 0 || !element->value->floats) return defaultValue;
+    const float first = element->value->floats[0];
     return IsValidFloat(first) ? first : defaultValue;
 }
 
@@ -304,11 +303,12 @@ bool CDicomFile::FloatArray(uint32_t tag, float* dest, int n) {
 bool CDicomFile::FloatArray(CDicomElement* element, float* dest, int n) {
     std::lock_guard lock(m_valueLock);
     if (n < 1 || !EnsureLoadedLocked(element) || element->vr != VrCode::DS) return false;
-    if (element->count < n || !element->value.floats) return false;
+    const float* floats = element->value->floats;
+    if (element->count < n || !floats) return false;
     for (int i = 0; i < n; ++i) {
-        if (!IsValidFloat(element->value.floats[i])) return false;
+        if (!IsValidFloat(floats[i])) return false;
     }
-    std::memcpy(dest, element->value.floats, sizeof(float) * static_cast<size_t>(n));
+    std::memcpy(dest, floats, sizeof(float) * static_cast<size_t>(n));
     return true;
 }
 
@@ -320,9 +320,10 @@ bool CDicomFile::ReadBytes(const CDicomElement* element, void* dest, uint64_t st
     }
     std::lock_guard lock(m_valueLock);
     if (element->HasValue()) {
+        const uint8_t* raw = element->value->raw;
         const int unit = SwapsValue(*element) ? VrNumericUnitSize(element->vr) : 0;
         if (unit < 2 || element->length % unit != 0) {
-            std::memcpy(dest, element->value.raw + start, size);
+            std::memcpy(dest, raw + start, size);
             return true;
         }
         // Values in memory were swapped to machine order; hand out the file's bytes, as a
@@ -330,14 +331,12 @@ bool CDicomFile::ReadBytes(const CDicomElement* element, void* dest, uint64_t st
         auto* out = static_cast<uint8_t*>(dest);
         const uint64_t u = static_cast<uint64_t>(unit);
         for (uint64_t i = start; i < start + size; ++i) {
-            out[i - start] = element->value.raw[i - i % u + (u - 1 - i % u)];
+            out[i - start] = raw[i - i % u + (u - 1 - i % u)];
         }
         return true;
     }
     if (element->offset == 0) return false;
-    FilePtr file(OpenVerified());
-    if (!file) return false;
-    return ReadAt(file.get(), dest, size, element->offset + start);
+    return ReadFromFileLocked(dest, size, element->offset + start);
 }
 
 bool CDicomFile::OverlayOrigin(int16_t dest[2]) {
@@ -346,7 +345,7 @@ bool CDicomFile::OverlayOrigin(int16_t dest[2]) {
     if (!EnsureLoadedLocked(element) || element->vr != VrCode::SS || element->length < 4) {
         return false;
     }
-    std::memcpy(dest, element->value.raw, 4);
+    std::memcpy(dest, element->value->raw, 4);
     return true;
 }
 
@@ -355,7 +354,7 @@ bool CDicomFile::PaletteDescriptor(uint16_t dest[3]) {
     std::lock_guard lock(m_valueLock);
     if (!EnsureLoadedLocked(element) || element->length < 6) return false;
     if (element->vr != VrCode::US && element->vr != VrCode::US_SS) return false;
-    std::memcpy(dest, element->value.raw, 6);
+    std::memcpy(dest, element->value->raw, 6);
     return true;
 }
 
@@ -397,7 +396,7 @@ CDicomElement* CDicomFile::SetText(CDicomElement* container, uint32_t tag,
     std::lock_guard lock(m_valueLock);
     element->length = static_cast<uint32_t>(padded);
     element->count = padded > 0 ? 1 : 0;
-    ParseValue(*element, raw, false);
+    StoreParsed(*element, raw, false);
     return element;
 }
 
@@ -433,7 +432,7 @@ bool CDicomFile::SetIntegerValues(CDicomElement* element, const int32_t* values,
     }
     std::lock_guard lock(m_valueLock);
     element->length = static_cast<uint32_t>(length);
-    ParseValue(*element, raw, false);
+    StoreParsed(*element, raw, false);
     return true;
 }
 
@@ -445,7 +444,7 @@ CDicomElement* CDicomFile::SetUS(uint32_t tag, uint16_t value) {
     std::memcpy(raw, &value, 2);
     std::lock_guard lock(m_valueLock);
     element->length = 2;
-    ParseValue(*element, raw, false);
+    StoreParsed(*element, raw, false);
     return element;
 }
 

@@ -14,29 +14,15 @@
 #include <vector>
 
 #include "dicom/dicom_element.h"
+#include "dicom/element_arena.h"
 #include "dicom/file_attachment.h"
+#include "dicom/file_identity.h"
+#include "dicom/held_file.h"
 #include "dicom/light_hash.h"
 #include "dicom/structure_lock.h"
 #include "dicom/transfer_syntax.h"
 
 namespace vexel {
-
-// What a deferred read checks before it trusts the file at the stored path: a swapped disc
-// or a rewritten file must never lend its bytes to the data set parsed earlier. The change
-// time counts too: tools that keep modification times (and coarse file systems) can rewrite
-// a file in place with its old size and time, but nothing short of the kernel sets it back.
-struct FileIdentity {
-    uint64_t device = 0;
-    uint64_t inode = 0;
-    uint64_t size = 0;
-    int64_t modifiedSeconds = 0;
-    int64_t modifiedNanoseconds = 0;
-    int64_t changedSeconds = 0;
-    int64_t changedNanoseconds = 0;
-    bool operator==(const FileIdentity&) const = default;
-};
-
-FileIdentity FileIdentityOf(const struct stat& status);
 
 class CDicomFile {
 public:
@@ -76,6 +62,15 @@ public:
     bool OverlayOrigin(int16_t dest[2]);
     bool PaletteDescriptor(uint16_t dest[3]);
 
+    // While a read session is open (CFileReadSession), values still in the file are read
+    // through one descriptor, opened and checked once at the first read, with a read-ahead
+    // window: a listing reads hundreds of values in file order. Sessions nest and may come
+    // from any thread; the descriptor closes when the last one ends.
+    void BeginReadSession();
+    void EndReadSession();
+    // How often the file was opened for values left in it (sessions and single reads).
+    uint32_t FileOpenCount();
+
     // Building. raw is a guarded block of length + 1 bytes (NUL last) that the element takes
     // over, or null. With a null parent nothing is created.
     CDicomElement* AddElement(CDicomElement* parent, uint16_t group, uint16_t element, VrCode vr,
@@ -85,6 +80,10 @@ public:
     // Releases the whole tree and empties the lookup table.
     void Clear();
     uint32_t ElementCount() const { return m_elementCount; }
+    // Arena blocks holding the elements and value records (heap accounting).
+    size_t ArenaBlockCount() const {
+        return m_elementArena.BlockCount() + m_valueArena.BlockCount();
+    }
 
     // In-memory data sets (no file behind them).
     void MakeInMemory();
@@ -142,16 +141,24 @@ private:
     bool EnsureLoadedLocked(CDicomElement* element);
     bool SwapsValue(const CDicomElement& element) const;
     std::vector<uint16_t> NestedCharacterSetsLocked(const CDicomElement* element);
-    bool LoadTree(std::FILE* file, CDicomElement* element);
-    std::FILE* OpenVerified() const;
-    void ReleaseTree(CDicomElement* element);
-    CDicomElement* NewElement();
+    // Bytes of the file under the value lock: through the session's descriptor, or opened
+    // for this read alone.
+    bool ReadFromFileLocked(void* dest, uint64_t size, uint64_t offset);
+    void ReleaseValues(CDicomElement* element);
+    CDicomElement* NewElement(uint32_t* handle = nullptr);
+    // ParseValue, after giving the element its value record when raw is to be kept.
+    void StoreParsed(CDicomElement& element, uint8_t* raw, bool bigEndian);
 
     uint32_t m_id;
     CStructureLock m_structureLock;
     std::atomic<int32_t> m_referenceCount{0};
     std::mutex m_valueLock;
-    CLightHash m_elements;
+    // Elements are written only before the file is shared; the lookup table reads their
+    // blocks without a lock. Value records come from an arena of their own, written under
+    // the value lock, so that growing it never moves what lookups read.
+    CElementArena m_elementArena;
+    CElementArena m_valueArena;
+    CLightHash m_elements{m_elementArena};
     bool m_noPreamble = false;
     bool m_unregistered = false;
     bool m_inMemory = false;
@@ -165,6 +172,22 @@ private:
     uint32_t m_elementCount = 0;
     FileIdentity m_identity;
     std::unique_ptr<CFileAttachment> m_attachment;
+    // Guarded by the value lock.
+    std::unique_ptr<CHeldFile> m_sessionFile;
+    uint32_t m_sessionUsers = 0;
+    uint32_t m_fileOpens = 0;
+};
+
+// Keeps a file's read session open for its lifetime.
+class CFileReadSession {
+public:
+    explicit CFileReadSession(CDicomFile& file) : m_file(file) { m_file.BeginReadSession(); }
+    ~CFileReadSession() { m_file.EndReadSession(); }
+    CFileReadSession(const CFileReadSession&) = delete;
+    CFileReadSession& operator=(const CFileReadSession&) = delete;
+
+private:
+    CDicomFile& m_file;
 };
 
 }  // namespace vexel

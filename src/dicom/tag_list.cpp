@@ -18,8 +18,9 @@ std::string TagText(const CDicomElement& element, uint32_t depth) {
     return std::string(std::min<uint32_t>(3 * depth, 100), ' ') + buffer;
 }
 
-// Count of a value that stays in the file, from its length or by reading it in pieces.
-uint32_t CountInFile(CDicomFile& file, const CDicomElement& element) {
+// Count of a value that stays in the file, from its length or by reading it in pieces;
+// `head` holds its first bytes, already read.
+uint32_t CountInFile(CDicomFile& file, const CDicomElement& element, std::string_view head) {
     const uint32_t length = element.length;
     switch (element.vr) {
         case VrCode::FL: case VrCode::SL: case VrCode::UL: return length / 4;
@@ -34,8 +35,11 @@ uint32_t CountInFile(CDicomFile& file, const CDicomElement& element) {
     char piece[kTagListValueBytes];
     for (uint32_t at = 0; at < length; at += kTagListValueBytes) {
         const uint32_t size = std::min(kTagListValueBytes, length - at);
-        if (!file.ReadBytes(&element, piece, at, size)) break;
-        const std::string_view text(piece, size);
+        std::string_view text = head.substr(0, size);
+        if (at > 0 || head.size() < size) {
+            if (!file.ReadBytes(&element, piece, at, size)) break;
+            text = std::string_view(piece, size);
+        }
         sawText = sawText || text.find_first_not_of('\0') != std::string_view::npos;
         count += static_cast<uint32_t>(std::count(text.begin(), text.end(), '\\'));
     }
@@ -59,7 +63,7 @@ void AddRow(CDicomFile& file, CDicomElement& element, uint32_t depth,
     options.characterSets = file.CharacterSets();
     uint32_t count = element.count;
     if (element.HasValue()) {
-        row.valueText = FormatValue(element.value.raw, element.length, element.vr, options);
+        row.valueText = FormatValue(element.value->raw, element.length, element.vr, options);
     } else if (element.offset != 0 && element.length != 0) {
         const uint32_t size = std::min(kTagListValueBytes, element.length);
         uint8_t bytes[kTagListValueBytes];
@@ -68,7 +72,8 @@ void AddRow(CDicomFile& file, CDicomElement& element, uint32_t depth,
             options.bigEndian = file.IsBigEndian() && element.group != 0x0002;
             options.truncated = element.length > size;
             row.valueText = FormatValue(bytes, size, element.vr, options);
-            count = CountInFile(file, element);
+            count = CountInFile(file, element,
+                                std::string_view(reinterpret_cast<const char*>(bytes), size));
         }
     }
     row.countText = std::to_string(count);
@@ -86,6 +91,8 @@ void Walk(CDicomFile& file, CDicomElement* container, uint32_t depth,
 }  // namespace
 
 std::vector<TagListRow> BuildTagList(CDicomFile& file) {
+    // One open of the file for every value the listing reads from it.
+    CFileReadSession session(file);
     std::vector<TagListRow> rows;
     rows.reserve(file.ElementCount());
     if (file.Root()) Walk(file, file.Root(), 0, rows);

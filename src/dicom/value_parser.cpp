@@ -97,9 +97,14 @@ void ParseValue(CDicomElement& element, uint8_t* raw, bool bigEndian) {
     if (CDicomDictionary* dictionary = CDicomDictionary::Instance()) {
         dictionary->AddPreloaded(element.Tag());
     }
-    ReleaseValue(element.value);
+    if (element.value != nullptr) ReleaseValue(*element.value);
     if (raw == nullptr) return;
-    element.value.raw = raw;
+    if (element.value == nullptr) {
+        CheckedFree(raw);  // no value record could be made for it
+        return;
+    }
+    DicomValue& stored = *element.value;
+    stored.raw = raw;
 
     const VrCode vr = element.vr;
     if (VrIsMultiValuedText(vr)) {
@@ -109,7 +114,7 @@ void ParseValue(CDicomElement& element, uint8_t* raw, bool bigEndian) {
         element.count = static_cast<uint16_t>(count);
         if (count == 0) return;
         if (vr == VrCode::DS) {
-            element.value.floats = ParseComponents<float>(
+            stored.floats = ParseComponents<float>(
                 text, count, std::numeric_limits<float>::quiet_NaN(),
                 [](std::string_view part) -> std::optional<float> {
                     const auto value = ParseDecimal(part);
@@ -117,8 +122,8 @@ void ParseValue(CDicomElement& element, uint8_t* raw, bool bigEndian) {
                     return static_cast<float>(*value);
                 });
         } else if (vr == VrCode::IS) {
-            element.value.integers = ParseComponents<int32_t>(text, count, kInvalidInteger,
-                                                               ParseInteger);
+            stored.integers = ParseComponents<int32_t>(text, count, kInvalidInteger,
+                                                       ParseInteger);
         }
         return;
     }

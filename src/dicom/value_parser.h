@@ -13,7 +13,8 @@ namespace vexel {
 
 // Stores raw (a guarded block of element.length + 1 bytes, NUL last, or null) as the
 // element's value: releases the old arrays, counts the values, parses DS and IS, and swaps
-// binary values into machine order when bigEndian is set.
+// binary values into machine order when bigEndian is set. The element's value record must
+// exist when raw is given (the file makes it); without one raw is freed and nothing kept.
 void ParseValue(CDicomElement& element, uint8_t* raw, bool bigEndian);
 void ReleaseValue(DicomValue& value);
 

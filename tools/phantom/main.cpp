@@ -31,6 +31,8 @@ Each series folder is built aside and renamed into place, replacing an older one
   --slice-spacing MM     CT slice spacing and thickness (default 1.25); PET doubles it
   --frames N             frames of the multi-frame file (default 10)
   --charset C            latin1 (ISO_IR 100, default) or utf8 (ISO_IR 192)
+  --scanner-headers      CT slices also carry a scanner's headers: about 270 elements,
+                         private blocks with large OB, OW and UN values
   --uid-root ROOT        root of all UIDs (default 2.25.271828182845904523536028747135)
   --quiet                print nothing on success
   -h, --help             this text
@@ -82,6 +84,8 @@ std::string ParseArguments(int argc, char** argv, Command* command) {
             p.multiFrame |= arg == "--multiframe" || arg == "--all";
             p.rgb |= arg == "--rgb" || arg == "--all";
             p.markers |= arg == "--markers";
+        } else if (arg == "--scanner-headers") {
+            command->options.scannerHeaders = true;
         } else if (arg == "--quiet") {
             command->quiet = true;
         } else if (arg == "--out" && value(&v)) {

@@ -47,6 +47,9 @@ void AddImagePlane(CElementSet& set, const PhantomOptions& options, const Volume
                    int slice);
 // MONOCHROME2, 16 bits allocated and stored.
 void AddGrayPixelModule(CElementSet& set, int rows, int columns, bool isSigned);
+// What a CT scanner adds to a slice (options.scannerHeaders): acquisition attributes,
+// sequences and private blocks with large binary values.
+void AddScannerHeaders(CElementSet& set, const PhantomOptions& options, int slice);
 
 std::vector<uint8_t> LittleEndianBytes(std::span<const int16_t> values);
 std::vector<uint8_t> LittleEndianBytes(std::span<const uint16_t> values);

@@ -50,6 +50,7 @@ CElementSet CtSliceSet(const PhantomOptions& options, const CAnalyticPhantom& ph
     set.SetString(0x00181100, "DS", FormatDs(2 * phantom.FovRadiusMm()));
     set.SetString(0x00181120, "DS", "0");
     set.SetString(0x00181210, "SH", "STANDARD");
+    if (options.scannerHeaders) AddScannerHeaders(set, options, slice);
     set.SetBytes(0x7FE00010, "OW", LittleEndianBytes(SliceStored(phantom, geometry, slice)));
     return set;
 }

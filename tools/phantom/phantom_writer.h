@@ -49,6 +49,9 @@ struct PhantomOptions {
     TextCharset charset = TextCharset::kLatin1;
     std::string uidRoot = kDefaultUidRoot;
     int frames = 10;  // multi-frame file
+    // CT slices carry a scanner's headers too: about 200 more elements, among them private
+    // blocks with about 120 KiB of OB, OW and UN values (benchmarks of real-world headers).
+    bool scannerHeaders = false;
     PetDose pet;
 };
 
