@@ -1,5 +1,5 @@
-// Job queue: newest job first with the older one paused and resumed, cancel, shutdown with
-// busy pools, and message delivery on the loop thread only to owners still registered.
+// Job queue: newest job first with the older one paused and resumed, delivery from many
+// pool threads, and shutdown with busy pools.
 // The test thread is the loop thread; every state the tests wait for is followed by a post
 // to the loop (a message or an end notice), so the pumping below always wakes.
 #include "engine/job_queue.h"
@@ -196,23 +196,6 @@ TEST(JobQueue, NewestJobRunsFirstAndThePausedOneResumesWhereItStopped) {
     EXPECT_EQ(f.tasks.ActiveCount(), 0u);
 }
 
-TEST(JobQueue, MessagesArriveOnTheLoopThreadInOrder) {
-    Fixture f;
-    CJobQueue queue(f.dispatcher, nullptr);
-    auto job = f.MakeJob({"A", 20, 1});
-    std::weak_ptr<ScriptedJob> watch = job;
-    ASSERT_TRUE(queue.Submit(std::move(job)));
-    PumpUntil(f.loop, [&] { return watch.expired(); });
-
-    std::vector<std::string> expected{"A start"};
-    for (int i = 1; i <= 20; ++i)
-        expected.push_back("A item " + std::to_string(i));
-    expected.push_back("A finish");
-    expected.push_back("A end");
-    EXPECT_EQ(f.owner.log, expected);
-    EXPECT_FALSE(f.owner.offLoopThread);
-}
-
 TEST(JobQueue, ManyPoolThreadsDeliverEveryItemOnceBetweenStartAndFinish) {
     Fixture f;
     CJobQueue queue(f.dispatcher, nullptr);
@@ -231,95 +214,6 @@ TEST(JobQueue, ManyPoolThreadsDeliverEveryItemOnceBetweenStartAndFinish) {
         ++seen.at(std::stoul(item.substr(1)));
     for (int i = 1; i <= 200; ++i)
         EXPECT_EQ(seen[static_cast<size_t>(i)], 1) << "item " << i;
-}
-
-TEST(JobQueue, CancelMidRunStopsAtTheNextItem) {
-    Fixture f;
-    CJobQueue queue(f.dispatcher, nullptr);
-    auto job = f.MakeJob({"A", 100, 2});
-    f.owner.onMessage = [&](ScriptedJob& j, const JobMessage* message) {
-        if (message && message->code == JobMessageCode::FileLoaded && message->index == 5)
-            j.Cancel();
-    };
-    ASSERT_TRUE(queue.Submit(job));
-    PumpUntil(f.loop, [&] { return f.owner.ended.size() == 1; });
-
-    EXPECT_EQ(job->State(), JobState::Cancelled);
-    EXPECT_LT(job->HandedOut(), 100u);
-    EXPECT_EQ(f.owner.items.size(), job->HandedOut());  // what was handed out still ran
-    EXPECT_EQ(f.owner.log.back(), "A end");
-    for (const std::string& line : f.owner.log)
-        EXPECT_NE(line, "A finish");
-    EXPECT_EQ(f.tasks.ActiveCount(), 0u);  // the task ended with the cancel
-}
-
-TEST(JobQueue, CancellingAPausedJobEndsItWithoutRunningItsItems) {
-    Fixture f;
-    CJobQueue queue(f.dispatcher, nullptr);
-    auto a = f.MakeJob({"A", 5, 1, true});
-    auto b = f.MakeJob({"B", 3, 1});
-    ScriptedJob* rawA = a.get();
-    f.owner.onMessage = [&](ScriptedJob& job, const JobMessage* message) {
-        if (!message) return;
-        if (job.Name() == "A" && message->code == JobMessageCode::ListingComplete &&
-            message->index == 3) {
-            EXPECT_TRUE(queue.Submit(b));
-        }
-        if (job.Name() == "B" && message->code == JobMessageCode::FileLoaded &&
-            message->index == 1) {
-            EXPECT_EQ(rawA->State(), JobState::Paused);
-            rawA->Cancel();
-        }
-    };
-    ASSERT_TRUE(queue.Submit(std::move(a)));
-    PumpUntil(f.loop, [&] { return f.owner.ended.size() == 2; });
-
-    EXPECT_EQ(f.owner.items, (std::vector<std::string>{"A1", "A2", "B1", "B2", "B3"}));
-    EXPECT_EQ(f.owner.ended, (std::vector<std::string>{"B", "A"}));
-    EXPECT_EQ(b->State(), JobState::Finished);
-    EXPECT_EQ(b->Runs(), 1u);
-}
-
-TEST(JobQueue, MessagesForAnOwnerThatIsGoneAreDropped) {
-    Fixture f;
-    CJobQueue queue(f.dispatcher, nullptr);
-    auto panel = std::make_unique<RecordingOwner>(f.loop);
-    const uint64_t panelId = f.registry->Register(*panel);
-    bool panelGone = false;
-    panel->onMessage = [&](ScriptedJob&, const JobMessage* message) {
-        // The panel is removed: it leaves the registry; the test destroys it below.
-        if (message && message->code == JobMessageCode::FileLoaded && message->index == 3) {
-            f.registry->Unregister(panelId);
-            panelGone = true;
-        }
-    };
-    auto job = f.MakeJob({"P", 40, 2}, panelId);
-    auto other = f.MakeJob({"W", 2, 1});  // same receiver, owner still there
-    std::weak_ptr<ScriptedJob> watch = job, watchOther = other;
-    ASSERT_TRUE(queue.Submit(std::move(job)));
-    PumpUntil(f.loop, [&] { return panelGone; });
-    const std::vector<std::string> panelLog = panel->log;
-    PumpUntil(f.loop, [&] { return watch.expired(); });
-    EXPECT_EQ(panel->log, panelLog);  // nothing more, not even the end notice
-    EXPECT_EQ(panelLog.back(), "P item 3");
-    panel.reset();
-    ASSERT_TRUE(queue.Submit(std::move(other)));
-    PumpUntil(f.loop, [&] { return watchOther.expired(); });
-    EXPECT_EQ(f.owner.ended, (std::vector<std::string>{"W"}));
-}
-
-TEST(JobQueue, MessagesAreDroppedOnceTheReceiverIsGone) {
-    Fixture f;
-    CJobQueue queue(f.dispatcher, nullptr);
-    auto job = f.MakeJob({"A", 30, 2});
-    std::weak_ptr<ScriptedJob> watch = job;
-    f.owner.onMessage = [&](ScriptedJob&, const JobMessage* message) {
-        if (message && message->code == JobMessageCode::FileLoaded) f.registry.reset();
-    };
-    ASSERT_TRUE(queue.Submit(std::move(job)));
-    PumpUntil(f.loop, [&] { return watch.expired(); });
-    EXPECT_EQ(f.owner.items.size(), 1u);
-    EXPECT_TRUE(f.owner.ended.empty());
 }
 
 // The application's side of the pending-shutdown count, as CApplication wires it.
@@ -409,21 +303,6 @@ TEST(JobQueue, ShutdownHookCancelsRunningAndPausedJobsAndCountsOut) {
         }
     }
     UnregisterSystemHooks(engine, hooks);
-}
-
-TEST(JobQueue, AJobIsSubmittedOnlyOnce) {
-    Fixture f;
-    CJobQueue first(f.dispatcher, nullptr);
-    CJobQueue second(f.dispatcher, nullptr);
-    auto job = f.MakeJob({"A", 1, 1});
-    std::weak_ptr<ScriptedJob> watch = job;
-    EXPECT_TRUE(first.Submit(job));
-    EXPECT_FALSE(first.Submit(job));
-    EXPECT_FALSE(second.Submit(job));
-    EXPECT_FALSE(first.Submit(nullptr));
-    job.reset();
-    PumpUntil(f.loop, [&] { return watch.expired(); });
-    EXPECT_EQ(f.owner.ended, (std::vector<std::string>{"A"}));
 }
 
 }  // namespace
