@@ -34,14 +34,6 @@ void Touch(const fs::path& path) {
     std::ofstream(path) << "x";
 }
 
-FolderNameRandom Sequence(std::vector<uint32_t> numbers) {
-    auto state = std::make_shared<std::pair<std::vector<uint32_t>, size_t>>(numbers, 0);
-    return [state] {
-        auto& [values, next] = *state;
-        return next < values.size() ? values[next++] : 0u;
-    };
-}
-
 class InstanceFolders : public testing::Test {
 protected:
     void SetUp() override {
