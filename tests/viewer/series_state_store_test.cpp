@@ -6,7 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/study_model_keys.h"
 #include "viewer/series_state_store.h"
+#include "viewer/viewport_image_list.h"
 #include "viewer/window_preset.h"
 
 namespace vexel {
@@ -43,6 +45,28 @@ TEST(SeriesStateStore, WorkersShareOneStore) {
     for (std::thread& worker : workers)
         worker.join();
     EXPECT_LE(store.Size(), 200u);
+}
+
+// Stored state is found by the series key: files of different series, and different
+// multi-frame files, must never share one.
+TEST(SeriesStateStore, SeriesKeysSeparateWhatIsNotOneSeries) {
+    StudyFileKeys a;
+    a.studyInstanceUid = "1.2";
+    a.seriesNumber = 3;
+    a.seriesInstanceUid = "1.2.3";
+    a.file.numberOfFrames = 1;
+    a.file.sopInstanceUid = "1.2.3.1";
+    a.file.path = "/a/1.dcm";
+    StudyFileKeys sameSeries = a;
+    sameSeries.file.sopInstanceUid = "1.2.3.2";
+    sameSeries.file.path = "/a/2.dcm";
+    EXPECT_EQ(ViewportSeriesKey(a), ViewportSeriesKey(sameSeries));
+    StudyFileKeys otherSeries = a;
+    otherSeries.seriesInstanceUid = "1.2.4";
+    EXPECT_NE(ViewportSeriesKey(a), ViewportSeriesKey(otherSeries));
+    StudyFileKeys multiA = a, multiB = sameSeries;
+    multiA.file.numberOfFrames = multiB.file.numberOfFrames = 10;
+    EXPECT_NE(ViewportSeriesKey(multiA), ViewportSeriesKey(multiB));
 }
 
 }  // namespace
