@@ -1,5 +1,5 @@
-// Per-run temporary folders: names, the held lock, and the clean-up at exit that removes
-// the folders of ended instances but never those of live ones or anything outside.
+// Per-run temporary folders: the held lock, and the clean-up at exit that removes the
+// folders of ended instances but never those of live ones or anything outside.
 #include "app/instance_folder.h"
 
 #include <gtest/gtest.h>
@@ -34,14 +34,6 @@ void Touch(const fs::path& path) {
     std::ofstream(path) << "x";
 }
 
-FolderNameRandom Sequence(std::vector<uint32_t> numbers) {
-    auto state = std::make_shared<std::pair<std::vector<uint32_t>, size_t>>(numbers, 0);
-    return [state] {
-        auto& [values, next] = *state;
-        return next < values.size() ? values[next++] : 0u;
-    };
-}
-
 class InstanceFolders : public testing::Test {
 protected:
     void SetUp() override {
@@ -66,16 +58,6 @@ TEST_F(InstanceFolders, StartMakesNamedFolderWithHeldLock) {
     EXPECT_TRUE(fs::is_regular_file(options.LockFilePath()));
     EXPECT_TRUE(IsLockHeld(options.LockFilePath()));
     EXPECT_EQ(options.SettingsPath(), m_root / "config" / "VexelViewer" / "settings.ini");
-}
-
-TEST_F(InstanceFolders, NameTakesTwoNumbersAndRetriesTakenNames) {
-    fs::create_directories(m_tmp / "tmp00010002");
-    Touch(m_tmp / "tmp00030004");
-    COptions options(m_folders, Sequence({1, 2, 3, 4, 0x7FFF, 0x0ABC}));
-    EXPECT_EQ(options.InstanceFolder(), m_tmp / "tmp7FFF0ABC");
-    EXPECT_TRUE(fs::is_directory(m_tmp / "tmp00010002"));
-    EXPECT_TRUE(fs::is_regular_file(m_tmp / "tmp00030004"));
-    EXPECT_FALSE(fs::exists(m_tmp / "tmp7FFF0ABC.new"));
 }
 
 // Two live instances in this process (flock belongs to each open file), one folder without
@@ -170,59 +152,6 @@ TEST_F(InstanceFolders, CleanUpTouchesOnlyRealInstanceFolders) {
     EXPECT_TRUE(fs::is_regular_file(m_tmp / "tmp12345678"));
     EXPECT_TRUE(fs::is_symlink(m_tmp / "tmp1234ABCD"));
     EXPECT_TRUE(fs::is_regular_file(outside / "precious"));
-}
-
-TEST_F(InstanceFolders, LinkedTemporaryRootIsNeitherUsedNorCleaned) {
-    const fs::path outside = m_root / "elsewhere";
-    Touch(outside / "tmp00000001" / "data");
-    fs::create_directories(m_tmp.parent_path());
-    fs::create_directory_symlink(outside, m_tmp);
-    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 0);
-    {
-        COptions options(m_folders);
-        EXPECT_TRUE(options.InstanceFolder().empty());
-    }
-    EXPECT_TRUE(fs::is_regular_file(outside / "tmp00000001" / "data"));
-}
-
-// Without a usable HOME or XDG folder nothing is resolved, so nothing relative to the
-// current folder may be created or removed.
-TEST_F(InstanceFolders, UnresolvableUserFolderTouchesNothing) {
-    Touch(m_root / "VexelViewer" / "tmp" / "tmp00000001" / "file");
-    Touch(m_root / "home" / ".local" / "share" / "VexelViewer" / "tmp" / "tmp00000002" / "file");
-    const fs::path previous = fs::current_path();
-    fs::current_path(m_root);
-    {
-        COptions options(ResolveUserBaseFolders({"VexelData", nullptr, "home"}));
-        EXPECT_TRUE(options.TemporaryRoot().empty());
-        EXPECT_TRUE(options.InstanceFolder().empty());
-        options.Shutdown();
-        EXPECT_EQ(RemoveStaleInstanceFolders("VexelViewer/tmp"), 0);
-    }
-    fs::current_path(previous);
-    EXPECT_TRUE(fs::exists(m_root / "VexelViewer" / "tmp" / "tmp00000001" / "file"));
-    EXPECT_TRUE(fs::exists(m_root / "home/.local/share/VexelViewer/tmp/tmp00000002/file"));
-    EXPECT_FALSE(fs::exists(m_root / "VexelData"));
-}
-
-TEST_F(InstanceFolders, ReleasedLockLeavesFolderForTheNextPass) {
-    fs::create_directories(m_tmp);
-    CInstanceFolder folder;
-    ASSERT_TRUE(folder.Create(m_tmp, Sequence({0x10, 0x20})));
-    EXPECT_EQ(folder.Path(), m_tmp / "tmp00100020");
-    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 0);
-    folder.ReleaseLock();
-    EXPECT_FALSE(folder.HoldsLock());
-    EXPECT_FALSE(fs::exists(folder.LockPath()));
-    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 1);
-    EXPECT_FALSE(fs::exists(folder.Path()));
-}
-
-TEST_F(InstanceFolders, CreateFailsWithoutTemporaryRoot) {
-    CInstanceFolder folder;
-    EXPECT_FALSE(folder.Create(m_tmp, DefaultFolderNameRandom()));
-    EXPECT_TRUE(folder.Path().empty());
-    EXPECT_FALSE(folder.HoldsLock());
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The viewer started on folders, as a user would from the command line: the tree fills in
-// display order with image counts, and a folder without images ends with the question to
-// scan another one.
+// display order with image counts, and a quit during the scan ends promptly.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModel>
@@ -88,23 +87,6 @@ TEST(MainWindowScan, TreeListsTheStudyInDisplayOrderWithImageCounts) {
     EXPECT_EQ(rows[3].substr(0, 2), "2 ");
     EXPECT_EQ(rows[4].substr(0, 2), "3 ");
     EXPECT_NE(rows[4].find("|3"), std::string::npos) << "the multi-frame file counts its frames";
-}
-
-TEST(MainWindowScan, AFolderWithoutImagesAsksToScanAnother) {
-    const fs::path root = test::ScratchDir("viewer-scan-empty");
-    std::ofstream(root / "readme.txt") << "no images here";
-    std::string heading;
-    RunViewerUntil(
-        {root.string()},
-        [&](CViewerApp& app) {
-            CMessageWndManager& boxes = *app.MessageBoxes();
-            if (boxes.BoxCount() == 0) return false;
-            heading = boxes.Box(0)->HeadingLabel()->text().toStdString();
-            boxes.Box(0)->Answer(0);
-            return true;
-        },
-        "viewer-scan-empty-user");
-    EXPECT_EQ(heading, "No DICOM images found");
 }
 
 TEST(MainWindowScan, QuitDuringAScanStopsItAndEndsPromptly) {

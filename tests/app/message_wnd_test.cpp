@@ -1,4 +1,4 @@
-// Message boxes on the offscreen platform: buttons, answers, owner handling, size, ownership.
+// Message boxes on the offscreen platform: answers, owner handling and ownership.
 #include <gtest/gtest.h>
 
 #include <QFontInfo>
@@ -42,46 +42,6 @@ protected:
     std::vector<int> m_results;
     std::vector<bool> m_ownerEnabled;
 };
-
-TEST_F(MessageWndTest, KindsShowTheirButtons) {
-    CMessageWnd* question = Show(MessageKind::Question);
-    EXPECT_TRUE(question->YesButton()->isVisible());
-    EXPECT_EQ(question->YesButton()->text(), "Yes");
-    EXPECT_EQ(question->NoButton()->text(), "No");
-    CMessageWnd* notice = Show(MessageKind::Notice);
-    EXPECT_FALSE(notice->YesButton()->isVisible());
-    EXPECT_TRUE(notice->NoButton()->isVisible());
-    EXPECT_EQ(notice->NoButton()->text(), "Close");
-    EXPECT_EQ(notice->windowTitle(), "Vexel DICOM Viewer");
-    EXPECT_EQ(notice->HeadingLabel()->text(), "Heading");
-    EXPECT_EQ(notice->TextLabel()->text(), "Body");
-}
-
-TEST_F(MessageWndTest, ButtonTextsComeFromTheChosenLanguage) {
-    CLanguageManager german;
-    german.Initialise(
-        LanguageSetup{{}, {test::SourceDir() / "data" / "languages"}, "de_DE.UTF-8", nullptr});
-    CMessageWndManager manager(german);
-    ASSERT_TRUE(manager.ShowMessage("H", "T", nullptr, MessageKind::Question));
-    ASSERT_TRUE(manager.ShowMessage("H", "T", nullptr, MessageKind::Notice));
-    EXPECT_EQ(manager.Box(0)->YesButton()->text(), "Ja");
-    EXPECT_EQ(manager.Box(0)->NoButton()->text(), "Nein");
-    EXPECT_EQ(manager.Box(1)->NoButton()->text(), QString::fromUtf8("Schlie\xC3\x9F"
-                                                                    "en"));
-}
-
-TEST_F(MessageWndTest, FontsAreVerdanaOrItsFallback) {
-    CMessageWnd* box = Show(MessageKind::Notice);
-    const QFontInfo heading(box->HeadingLabel()->font());
-    const QFontInfo body(box->TextLabel()->font());
-    EXPECT_TRUE(heading.family() == "Verdana" || heading.family() == "DejaVu Sans")
-        << heading.family().toStdString();
-    EXPECT_EQ(box->HeadingLabel()->font().pixelSize(), 12);
-    EXPECT_EQ(box->HeadingLabel()->font().weight(), QFont::Bold);
-    EXPECT_TRUE(body.family() == "Verdana" || body.family() == "DejaVu Sans");
-    EXPECT_EQ(box->TextLabel()->font().pixelSize(), 11);
-    EXPECT_EQ(box->TextLabel()->font().weight(), QFont::Normal);
-}
 
 struct AnswerCase {
     const char* label;
@@ -145,37 +105,6 @@ TEST_F(MessageWndTest, AnswersAndTheOwnerIsEnabledBeforeTheCallback) {
     EXPECT_EQ(m_manager.BoxCount(), std::size(cases));  // answered boxes are kept
 }
 
-TEST_F(MessageWndTest, LongTextGrowsTheBoxAndKeepsButtonsBelow) {
-    CMessageWnd* shortBox = Show(MessageKind::Question, "One line.");
-    std::string longText;
-    for (int i = 0; i < 30; ++i)
-        longText += "A line of the long message number " + std::to_string(i) + ".\n";
-    CMessageWnd* longBox = Show(MessageKind::Question, longText);
-    const QLabel* text = longBox->TextLabel();
-    EXPECT_GT(longBox->height(), shortBox->height() + 200);
-    EXPECT_GE(text->height(), text->heightForWidth(text->width()));
-    EXPECT_GE(longBox->YesButton()->y(), text->geometry().bottom());
-    EXPECT_GE(longBox->NoButton()->y(), text->geometry().bottom());
-    EXPECT_LE(longBox->NoButton()->geometry().bottom(), longBox->height());
-    EXPECT_EQ(longBox->width(), shortBox->width());
-}
-
-TEST_F(MessageWndTest, HugeTextGrowthIsBounded) {
-    CMessageWnd* box = Show(MessageKind::Notice, std::string(20000, 'x') + std::string(500, '\n'));
-    EXPECT_LE(box->height(), 200 + 1024);
-}
-
-TEST_F(MessageWndTest, ExtraWidthWidensTextAndMovesButtons) {
-    CMessageWnd* standard = Show(MessageKind::Question);
-    CMessageWnd* wide = Show(MessageKind::Question, "Body", 150);
-    CMessageWnd* negative = Show(MessageKind::Question, "Body", -50);
-    EXPECT_EQ(wide->width(), standard->width() + 150);
-    EXPECT_EQ(wide->TextLabel()->width(), standard->TextLabel()->width() + 150);
-    EXPECT_EQ(wide->YesButton()->x(), standard->YesButton()->x() + 150);
-    EXPECT_EQ(wide->NoButton()->x(), standard->NoButton()->x() + 150);
-    EXPECT_EQ(negative->width(), standard->width());
-}
-
 TEST_F(MessageWndTest, SeveralBoxesAtOnceAnswerIndependently) {
     CMessageWnd* first = Show(MessageKind::Question);
     CMessageWnd* second = Show(MessageKind::Notice);
@@ -188,24 +117,6 @@ TEST_F(MessageWndTest, SeveralBoxesAtOnceAnswerIndependently) {
     QTest::mouseClick(first->NoButton(), Qt::LeftButton);
     EXPECT_EQ(m_results, (std::vector<int>{1, 0}));
     EXPECT_TRUE(m_owner->isEnabled());
-}
-
-TEST_F(MessageWndTest, BoxWithoutOwner) {
-    int result = -1;
-    ASSERT_TRUE(m_manager.ShowMessage("H", "T", nullptr, MessageKind::Question, 0,
-                                      [&result](int r) { result = r; }));
-    QTest::keyClick(m_manager.Box(0), Qt::Key_Return);
-    EXPECT_EQ(result, 1);
-}
-
-TEST_F(MessageWndTest, CallbackMayShowTheNextBox) {
-    ASSERT_TRUE(m_manager.ShowMessage(
-        "H", "T", m_owner.get(), MessageKind::Question, 0,
-        [this](int) { m_manager.ShowMessage("H2", "T2", m_owner.get(), MessageKind::Notice); }));
-    QTest::keyClick(m_manager.Box(0), Qt::Key_Return);
-    ASSERT_EQ(m_manager.BoxCount(), 2u);
-    EXPECT_TRUE(m_manager.Box(1)->isVisible());
-    EXPECT_FALSE(m_owner->isEnabled());
 }
 
 TEST_F(MessageWndTest, DestroyingTheManagerDeletesEveryBoxAndFreesTheOwner) {

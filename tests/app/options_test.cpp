@@ -154,20 +154,6 @@ INSTANTIATE_TEST_SUITE_P(Texts, ReadSettings, testing::ValuesIn(kReadCases),
                              return std::string(param.param.name);
                          });
 
-TEST(ReadSettingsLimits, OverlongScanFolderIsDropped) {
-    CSettingsFile file;
-    file.Parse("DicomScanFolder=/" + std::string(5000, 'a') + "\n");
-    EXPECT_EQ(ReadStoredSettings(file, true).dicomScanFolder, "");
-}
-
-TEST(ReadSettingsLimits, MissingFileLeavesUpdateCheckOff) {
-    CSettingsFile file;
-    file.Parse("CheckUpdate=1\nWindowPos=1,2,3,4,0,0\n");
-    StoredSettings settings = ReadStoredSettings(file, false);
-    EXPECT_FALSE(settings.checkForUpdates);
-    EXPECT_FALSE(settings.windowPlacement.valid);
-}
-
 class OptionsFiles : public testing::Test {
 protected:
     void SetUp() override {
@@ -253,22 +239,6 @@ TEST_F(OptionsFiles, SaveKeepsCheckUpdateAndLinesOfOthers) {
               "WindowPos=keep\n");
 }
 
-TEST_F(OptionsFiles, LinesWrittenByOthersDuringTheRunSurvive) {
-    COptions options(m_folders);
-    options.LoadSettings();
-    WriteText(m_settings, "LanguageCode=de\n");
-    ASSERT_TRUE(options.SaveSettings());
-    EXPECT_NE(ReadText(m_settings).find("LanguageCode=de\n"), std::string::npos);
-}
-
-TEST_F(OptionsFiles, InvalidPlacementIsNotStored) {
-    WriteText(m_settings, "WindowPos=1,2,3,4,0,0\n");
-    COptions options(m_folders);
-    options.Settings().windowPlacement.valid = false;
-    ASSERT_TRUE(options.SaveSettings());
-    EXPECT_EQ(ReadText(m_settings).find("WindowPos"), std::string::npos);
-}
-
 // A write that fails part-way (here: the file size limit, as on a full disk) must leave
 // the old file byte for byte and no temporary file behind.
 TEST_F(OptionsFiles, FailedWriteLeavesOldFileWhole) {
@@ -320,37 +290,6 @@ TEST_F(OptionsFiles, LinkedSettingsFileIsUpdatedThroughTheLink) {
     EXPECT_TRUE(fs::is_symlink(m_settings));
     EXPECT_NE(ReadText(real).find("DicomScanFolder=/linked\n"), std::string::npos);
 }
-
-TEST(OptionsWithoutFolders, RunOnWithEmptyPathsAndNoSettingsFile) {
-    COptions options(UserBaseFolders{});
-    options.LoadSettings();
-    EXPECT_TRUE(options.UserDataFolder().empty());
-    EXPECT_TRUE(options.TemporaryRoot().empty());
-    EXPECT_TRUE(options.InstanceFolder().empty());
-    EXPECT_TRUE(options.LockFilePath().empty());
-    EXPECT_TRUE(options.SettingsPath().empty());
-    EXPECT_FALSE(options.Settings().checkForUpdates);
-    EXPECT_FALSE(options.SaveSettings());
-    EXPECT_EQ(options.AnnotationDisplayBits(), 0xFFFFFFFFu);
-    EXPECT_TRUE(options.AutomaticSynchronisation());
-}
-
-struct UnescapeCase {
-    const char* text;
-    const char* value;
-};
-
-class UnescapeValue : public testing::TestWithParam<UnescapeCase> {};
-
-TEST_P(UnescapeValue, DecodesOnlyTheWrittenEscapes) {
-    EXPECT_EQ(UnescapeSettingValue(GetParam().text), GetParam().value);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, UnescapeValue,
-    testing::Values(UnescapeCase{"C:\\\\x", "C:\\x"}, UnescapeCase{"\\x41\\x7e", "A~"},
-                    UnescapeCase{"\\q\\", "\\q\\"}, UnescapeCase{"\\x4", "\\x4"},
-                    UnescapeCase{"\\xZ1", "\\xZ1"}, UnescapeCase{"a\\tb\\r\\n", "a\tb\r\n"}));
 
 TEST(EscapeValue, EveryByteSurvivesOnOneLine) {
     std::string all;

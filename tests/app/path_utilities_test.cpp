@@ -1,5 +1,4 @@
-// Extensions and DICOMDIR names as the shell compares them, and the CD/DVD test against
-// hand-written mount tables.
+// The CD/DVD test against hand-written mount tables.
 #include "app/path_utilities.h"
 
 #include <gtest/gtest.h>
@@ -8,44 +7,6 @@
 
 namespace vexel {
 namespace {
-
-struct ExtensionCase {
-    const char* path;
-    const char* extension;
-};
-
-class FileExtension : public testing::TestWithParam<ExtensionCase> {};
-
-TEST_P(FileExtension, IsTextAfterFirstDotOfLastComponent) {
-    EXPECT_EQ(FileExtensionOf(GetParam().path), GetParam().extension) << GetParam().path;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, FileExtension,
-    testing::Values(ExtensionCase{"/data/study.1.dcm", "1.dcm"},
-                    ExtensionCase{"/data/a.b.zip", "b.zip"}, ExtensionCase{"/cd/X.ZIP", "zip"},
-                    ExtensionCase{"Archive.DmZ", "dmz"}, ExtensionCase{"rel/dir.d/IMAGE", ""},
-                    ExtensionCase{"/data/", ""}, ExtensionCase{"plain", ""}, ExtensionCase{"", ""},
-                    ExtensionCase{"/x/name.", ""}, ExtensionCase{"/x/.hidden", "hidden"},
-                    ExtensionCase{"/a.b/c.D.E", "d.e"}));
-
-struct DicomDirCase {
-    const char* path;
-    bool expected;
-};
-
-class DicomDirName : public testing::TestWithParam<DicomDirCase> {};
-
-TEST_P(DicomDirName, EndsInDicomdirWithAtLeastNineCharacters) {
-    EXPECT_EQ(IsDicomDirPath(GetParam().path), GetParam().expected) << GetParam().path;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, DicomDirName,
-    testing::Values(DicomDirCase{"/cd/DICOMDIR", true}, DicomDirCase{"/DicomDir", true},
-                    DicomDirCase{"xdicomdir", true}, DicomDirCase{"DICOMDIR", false},
-                    DicomDirCase{"/cd/DICOMDIR.bak", false}, DicomDirCase{"/cd/DICOMDI", false},
-                    DicomDirCase{"", false}));
 
 // Written as the kernel writes it: optional fields before "-", \040 for a blank, \134 for
 // a backslash; one line too short and one without the separator.
@@ -69,12 +30,6 @@ TEST(MountInfo, ParsesFieldsAndDecodesEscapes) {
     EXPECT_EQ(mounts[1].fileSystemType, "iso9660");
     EXPECT_EQ(mounts[3].mountPoint, "/mnt/dvd/inner");
     EXPECT_EQ(mounts[5].mountPoint, "/mnt/back\\slash");
-}
-
-TEST(MountInfo, EmptyAndTruncatedTextGiveNoMounts) {
-    EXPECT_TRUE(ParseMountInfo("").empty());
-    EXPECT_TRUE(ParseMountInfo("22 1 8:1 / / rw -").empty());
-    EXPECT_TRUE(ParseMountInfo("22 1 8:1 / relative rw - ext4 x rw").empty());
 }
 
 struct OpticalCase {
@@ -101,29 +56,6 @@ INSTANTIATE_TEST_SUITE_P(
                     OpticalCase{"/mnt/./dvd//x", true}, OpticalCase{"/mnt/back\\slash/f", true},
                     OpticalCase{"/mnt/nosep/f", false}, OpticalCase{"/home/user", false},
                     OpticalCase{"", false}));
-
-TEST(MountInfo, LaterMountOnTheSamePointWins) {
-    const char* discOnTop =
-        "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
-        "2 1 8:2 / /mnt/cd rw - ext4 /dev/sda2 rw\n"
-        "3 1 11:0 / /mnt/cd ro - iso9660 /dev/sr0 ro\n";
-    const char* diskOnTop =
-        "1 0 8:1 / / rw - ext4 /dev/sda1 rw\n"
-        "3 1 11:0 / /mnt/cd ro - iso9660 /dev/sr0 ro\n"
-        "2 1 8:2 / /mnt/cd rw - ext4 /dev/sda2 rw\n";
-    EXPECT_TRUE(IsOnOpticalDrive(std::string_view("/mnt/cd/x"), discOnTop));
-    EXPECT_FALSE(IsOnOpticalDrive(std::string_view("/mnt/cd/x"), diskOnTop));
-}
-
-TEST(MountInfo, NoMatchingMountIsNotOptical) {
-    EXPECT_FALSE(IsOnOpticalDrive(std::string_view("/data/x"),
-                                  "2 1 8:2 / /mnt/cd ro - iso9660 /dev/sr0 ro\n"));
-}
-
-TEST(MountInfo, ScratchFolderOfThisMachineIsNotOptical) {
-    EXPECT_FALSE(IsOnOpticalDrive(test::ScratchDir("optical").string()));
-    EXPECT_FALSE(IsOnOpticalDrive(std::string()));
-}
 
 }  // namespace
 }  // namespace vexel

@@ -69,16 +69,6 @@ TEST(ViewerApp, SettingsAndPlacementSurviveARunAndTheInstanceFolderGoes) {
     EXPECT_TRUE(reread.Settings().windowPlacement.maximized);
 }
 
-TEST(ViewerApp, ClosingTheMainWindowEndsTheRun) {
-    ViewerAppOptions options;
-    options.onShown = [] {
-        auto* app = static_cast<CViewerApp*>(CApplication::Instance());
-        app->MainWindow()->close();
-    };
-    const auto log = RunAndRecord(options);
-    EXPECT_EQ(log.back(), "-CUIDispatcher");
-}
-
 TEST(ViewerApp, QuitWaitsForPendingShutdowns) {
     std::atomic<bool> workerFinished{false};
     std::thread worker;

@@ -1,7 +1,6 @@
 // The viewport in the main window, driven as a user would on real phantom files: the first
 // series comes up after the scan, the widget shows exactly the viewport's surface, choosing
-// rows loads whole series and never mixes two, and the keys, the View menu and the scroll bar
-// reach the viewport.
+// rows loads whole series and never mixes two.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -133,12 +132,6 @@ bool StatusShows(CMainWindow& window, const QString& text) {
     return false;
 }
 
-QAction* MenuAction(CMainWindow& window, const QString& prefix) {
-    for (QAction* action : window.findChildren<QAction*>())
-        if (action->text().startsWith(prefix)) return action;
-    return nullptr;
-}
-
 fs::path WriteSmallStudy(const std::string& name, int slices) {
     const fs::path root = test::ScratchDir(name);
     phantom::PhantomOptions options;
@@ -247,128 +240,6 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
         Drain();
         ExpectShowsExactly(window, kCtUid);
         EXPECT_EQ(window.Tree().currentItem(), RowOf(window, kCtUid));
-    });
-}
-
-TEST(ViewportWindow, KeysMenuAndScrollBarDriveTheViewport) {
-    const fs::path root = WriteSmallStudy("viewport-keys", 24);
-    RunViewer({(root / "study").string()}, "viewport-keys-user", [&](CViewerApp& app) {
-        CMainWindow& window = *app.MainWindow();
-        ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
-        CViewportWidget& widget = window.ViewportWidget();
-        CViewport2D& viewport = widget.Viewport();
-        ASSERT_EQ(viewport.ImageCount(), 24u);
-
-        // Keys reach the main window from the viewport that has the focus. (The first image
-        // to arrive is the one shown, so start from a known one.)
-        viewport.ShowImage(5, true, true);
-        QTest::keyClick(&widget, Qt::Key_Down);
-        EXPECT_EQ(viewport.CurrentIndex(), 6u);
-        EXPECT_TRUE(StatusShows(window, "Image 7 / 24"));
-        QTest::keyClick(&widget, Qt::Key_PageDown);
-        EXPECT_EQ(viewport.CurrentIndex(), 16u);
-        QTest::keyClick(&widget, Qt::Key_PageUp);
-        EXPECT_EQ(viewport.CurrentIndex(), 6u);
-        QTest::keyClick(&widget, Qt::Key_Up);
-        EXPECT_EQ(viewport.CurrentIndex(), 5u);
-        EXPECT_EQ(PaintedDifferences(widget), 0u);
-
-        // Digits pick presets, on the main keyboard and the keypad.
-        QTest::keyClick(&widget, Qt::Key_3);
-        EXPECT_EQ(viewport.WindowTool().State().PresetId(), 3);
-        EXPECT_FLOAT_EQ(viewport.Lut().Centre(), 300.0f);
-        EXPECT_FLOAT_EQ(viewport.Lut().Width(), 600.0f);
-        QTest::keyClick(&widget, Qt::Key_5, Qt::KeypadModifier);
-        EXPECT_EQ(viewport.WindowTool().State().PresetId(), 5);
-        EXPECT_FLOAT_EQ(viewport.Lut().Centre(), 40.0f);
-        EXPECT_FLOAT_EQ(viewport.Lut().Width(), 80.0f);
-
-        // F11 inverts every grey level of the image, and again restores it.
-        viewport.SetLayerMask(0);  // the image alone
-        const CViewportSurface& surface = viewport.Surface();
-        const CViewportSurface before = surface;
-        QTest::keyClick(&widget, Qt::Key_F11);
-        EXPECT_TRUE(viewport.Negative());
-        QAction* negative = MenuAction(window, "Negative");
-        ASSERT_NE(negative, nullptr);
-        EXPECT_TRUE(negative->isChecked());
-        const ViewGeometry& geometry = viewport.Geometry();
-        // Levels between pixels are interpolated after the look-up, so a level halfway
-        // between two may round the same way both times: 128 stays 128 where 0 meets 255.
-        size_t wrong = 0, inexact = 0, pixels = 0;
-        for (int32_t y = geometry.visibleDestY;
-             y < geometry.visibleDestY + geometry.visibleDestHeight; ++y) {
-            for (int32_t x = geometry.visibleDestX;
-                 x < geometry.visibleDestX + geometry.visibleDestWidth; ++x) {
-                ++pixels;
-                for (const int shift : {0, 8, 16}) {
-                    const int now = int(surface.At(x, y) >> shift) & 0xFF;
-                    const int was = int(before.At(x, y) >> shift) & 0xFF;
-                    wrong += std::abs(now + was - 255) > 1;
-                    inexact += now + was != 255;
-                }
-            }
-        }
-        EXPECT_EQ(wrong, 0u);
-        EXPECT_LT(inexact, pixels / 100);
-        EXPECT_EQ(PaintedDifferences(widget), 0u);
-        QTest::keyClick(&widget, Qt::Key_F11);
-        EXPECT_FALSE(viewport.Negative());
-        EXPECT_FALSE(negative->isChecked());
-        EXPECT_TRUE(std::equal(before.Pixels(), before.Pixels() + before.Width() * before.Height(),
-                               surface.Pixels()));
-
-        // The View menu.
-        const float fitted = viewport.Geometry().zoom;
-        MenuAction(window, "Zoom 400")->trigger();
-        EXPECT_FLOAT_EQ(viewport.Geometry().zoom, 4.0f);
-        MenuAction(window, "Actual size")->trigger();
-        EXPECT_FLOAT_EQ(viewport.Geometry().zoom, 1.0f);
-        MenuAction(window, "Fit to window")->trigger();
-        EXPECT_FLOAT_EQ(viewport.Geometry().zoom, fitted);
-        MenuAction(window, "Rotate 90\u00b0 clockwise")->trigger();
-        EXPECT_EQ(viewport.Geometry().rotation, 90u);
-        MenuAction(window, "Flip horizontal")->trigger();
-        EXPECT_TRUE(viewport.Geometry().horizontalMirror || viewport.Geometry().verticalMirror);
-        MenuAction(window, "Clear transformations")->trigger();
-        EXPECT_EQ(viewport.Geometry().rotation, 0u);
-        EXPECT_FALSE(viewport.Geometry().horizontalMirror || viewport.Geometry().verticalMirror);
-        EXPECT_EQ(PaintedDifferences(widget), 0u);
-
-        // The scroll bar: dragging the thumb browses the series both ways.
-        CViewportScrollBarWidget& barWidget = widget.ScrollBarWidget();
-        CMyScrollBar& bar = barWidget.Bar();
-        ASSERT_TRUE(bar.Active());
-        EXPECT_EQ(barWidget.geometry(), QRect(widget.width() - CMyScrollBar::kWidth, 0,
-                                              CMyScrollBar::kWidth, widget.height()));
-        const PixelRect thumb = bar.Thumb();
-        ASSERT_FALSE(thumb.Empty());
-        EXPECT_EQ(barWidget.grab().toImage().pixel(6, thumb.y + 2) & 0xFFFFFF,
-                  CViewportScrollBarWidget::kThumbColour);
-        QTest::mousePress(&barWidget, Qt::LeftButton, {}, QPoint(6, thumb.y + thumb.height / 2));
-        EXPECT_TRUE(bar.Dragging());
-        EXPECT_EQ(barWidget.grab().toImage().pixel(6, thumb.y + 2) & 0xFFFFFF,
-                  CViewportScrollBarWidget::kThumbDragColour);
-        QTest::mouseMove(&barWidget, QPoint(6, barWidget.height() - 1));
-        EXPECT_EQ(viewport.CurrentIndex(), 23u);
-        EXPECT_EQ(bar.Position(), 23);
-        EXPECT_TRUE(StatusShows(window, "Image 24 / 24"));
-        QTest::mouseMove(&barWidget, QPoint(6, barWidget.height() / 2));
-        EXPECT_GT(viewport.CurrentIndex(), 5u);
-        EXPECT_LT(viewport.CurrentIndex(), 18u);
-        QTest::mouseMove(&barWidget, QPoint(6, 0));
-        EXPECT_EQ(viewport.CurrentIndex(), 0u);
-        QTest::mouseRelease(&barWidget, Qt::LeftButton, {}, QPoint(6, 0));
-        EXPECT_FALSE(bar.Dragging());
-        EXPECT_EQ(PaintedDifferences(widget), 0u);
-        // A click below the thumb steps by one.
-        QTest::mouseClick(&barWidget, Qt::LeftButton, {}, QPoint(6, barWidget.height() - 2));
-        EXPECT_EQ(viewport.CurrentIndex(), 1u);
-        // And the wheel browses too: a notch towards the user goes forward.
-        QWheelEvent wheel(QPointF(50, 50), widget.mapToGlobal(QPointF(50, 50)), QPoint(),
-                          QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
-        QApplication::sendEvent(&widget, &wheel);
-        EXPECT_EQ(viewport.CurrentIndex(), 2u);
     });
 }
 

@@ -140,35 +140,5 @@ TEST(VexelRender, RefusesBadRequestsWithoutWritingAFile) {
     EXPECT_EQ(code, 1) << "a folder without images";
 }
 
-TEST(VexelRender, PresetsNegativeZoomAndPanChangeThePicture) {
-    VEXEL_REQUIRE_TESTDATA();
-    const fs::path input = test::TestDataDir() / "pydicom/test_files/CT_small.dcm";
-    const fs::path dir = test::ScratchDir("render-options");
-    const auto render = [&](const std::string& options) {
-        int code = 0;
-        const fs::path out = dir / "out.png";
-        test::RunCommand(Vexel() + " render " + Quote(input) + " --size 128x128 --no-layers " + options +
-                             " --out " + Quote(out) + " >/dev/null",
-                         &code);
-        EXPECT_EQ(code, 0) << options;
-        return Samples(out, "gray", dir / "out.raw");
-    };
-    const auto plain = render("--zoom 1 --preset bone");
-    const auto negative = render("--zoom 1 --preset 4 --negative");
-    ASSERT_EQ(plain.size(), negative.size());
-    for (size_t i = 0; i < plain.size(); ++i) ASSERT_EQ(plain[i] + negative[i], 255) << i;
-    // At zoom 2 about the centre a pan of (-10, 0) shows what was 5 image pixels right.
-    const auto zoomed = render("--zoom 2 --preset bone");
-    const auto panned = render("--zoom 2 --preset bone --pan -10,0");
-    int compared = 0;
-    for (int y = 0; y < 128; ++y) {
-        for (int x = 0; x + 10 < 128; ++x) {
-            EXPECT_EQ(panned[size_t(y) * 128 + x], zoomed[size_t(y) * 128 + x + 10]);
-            ++compared;
-        }
-    }
-    EXPECT_GT(compared, 10000);
-}
-
 }  // namespace
 }  // namespace vexel

@@ -62,26 +62,6 @@ TEST(VexelDump, ListsEveryFileAndReportsUnreadableOnes) {
     EXPECT_NE(out.find("(7FE0,0010)\tOW\t6144\tPixel Data\t"), std::string::npos);
 }
 
-TEST(VexelDump, JsonHasTheSameRows) {
-    const auto ct = Study() / "CT" / "CT0001.dcm";
-    int code = 0;
-    const std::string out = test::RunCommand(Vexel() + " dump --json " + Quote(ct), &code);
-    ASSERT_EQ(code, 0);
-    std::map<std::string, std::string> values;
-    ASSERT_TRUE(test::ReadFlatJson(out, values)) << out.substr(0, 200);
-    EXPECT_EQ(values["/0/path"], ct.string());
-    bool foundRows = false;
-    for (int i = 0; values.count("/0/elements/" + std::to_string(i) + "/tag"); ++i) {
-        const std::string row = "/0/elements/" + std::to_string(i);
-        if (values[row + "/tag"] != "0028,0010") continue;
-        foundRows = true;
-        EXPECT_EQ(values[row + "/vr"], "US");
-        EXPECT_EQ(values[row + "/length"], "2");
-        EXPECT_EQ(values[row + "/value"], "48");
-    }
-    EXPECT_TRUE(foundRows);
-}
-
 TEST(VexelDecode, PrintsStatisticsAndWritesNetpbm) {
     const auto ct = Study() / "CT" / "CT0001.dcm";
     const auto pgm = Study() / "ct.pgm";

@@ -82,10 +82,6 @@ public:
         U32(static_cast<uint32_t>(value.size()));
         return Raw(value);
     }
-    ByteBuilder& ImplicitHeader(uint16_t group, uint16_t element, uint32_t length) {
-        Tag(group, element, m_bigEndian);
-        return U32(length);
-    }
     // Items and delimiters: tag and 32-bit length, never a VR.
     ByteBuilder& Item(uint32_t length) { return Delimiter(0xE000, length); }
     ByteBuilder& ItemEnd() { return Delimiter(0xE00D, 0); }

@@ -68,22 +68,6 @@ TEST(DicomFileValues, MissingOrBrokenValuesGiveTheDefault) {
     EXPECT_EQ(file.RawString(0x00990099, nullptr), nullptr);
 }
 
-TEST(DicomFileValues, CountsAndFloatArrays) {
-    CDicomFile file;
-    Add(file, 0x00080008, VrCode::CS, "A\\B\\");
-    Add(file, 0x00080070, VrCode::LO, "");
-    Add(file, 0x00200032, VrCode::DS, " -125.5\\-130\\ 42.25 ");
-    EXPECT_EQ(file.FindElement(0x00080008)->count, 3);
-    EXPECT_EQ(file.FindElement(0x00080070)->count, 0);
-    float position[3] = {};
-    ASSERT_TRUE(file.FloatArray(0x00200032, position, 3));
-    EXPECT_FLOAT_EQ(position[0], -125.5f);
-    EXPECT_FLOAT_EQ(position[2], 42.25f);
-    float four[4] = {9, 9, 9, 9};
-    EXPECT_FALSE(file.FloatArray(0x00200032, four, 4));
-    EXPECT_EQ(four[0], 9);
-}
-
 TEST(DicomFileValues, NumbersIgnoreTheDecimalCommaLocale) {
     const char* locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"};
     const char* chosen = nullptr;
@@ -117,56 +101,6 @@ TEST(DicomFileValues, ReadBytesStaysInsideTheValue) {
     EXPECT_FALSE(file.ReadBytes(e, out, 0, 0));
     EXPECT_FALSE(file.ReadBytes(e, out, 11, 1));
     EXPECT_FALSE(file.ReadBytes(e, out, 1, UINT64_MAX));
-}
-
-TEST(DicomFileInMemory, BuildersFollowTheDictionaryVr) {
-    CDicomFile file;
-    EXPECT_EQ(file.FindOrCreate(nullptr, 0x00280010), nullptr);  // only in-memory data sets
-    file.MakeInMemory();
-    EXPECT_EQ(file.Path(), "DMO#" + std::to_string(file.Id()));
-    EXPECT_EQ(file.ReferenceCount(), 1);
-    ASSERT_NE(file.SetUS(0x00280010, 320), nullptr);
-    EXPECT_EQ(file.Integer(0x00280010, 0), 320);
-    EXPECT_EQ(file.SetUS(0x00100010, 1), nullptr);  // PN is not US
-    CDicomElement* name = file.SetText(nullptr, 0x00100010, "Doe^John");
-    ASSERT_NE(name, nullptr);
-    EXPECT_EQ(name->length, 8u);
-    EXPECT_EQ(file.SetText(nullptr, 0x00100010, "Roe")->length, 4u);  // padded to even
-    EXPECT_EQ(file.String(0x00100010), "Roe");
-    CDicomElement* number = file.FindOrCreate(nullptr, 0x00200013);
-    const int32_t values[] = {5, -6};
-    ASSERT_TRUE(file.SetIntegerValues(number, values, 2));
-    EXPECT_EQ(file.String(0x00200013), "5\\-6");
-    EXPECT_EQ(file.Integer(0x00200013, 0), 5);
-}
-
-TEST(ValueFormat, BinaryNumericAndText) {
-    const std::string ob(40, '\xAB');
-    std::string expected;
-    for (int i = 0; i < 32; ++i) expected += "AB ";
-    expected += "...";
-    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(ob.data()), 40, VrCode::OB, {}), expected);
-
-    const uint8_t be[] = {0x01, 0x00, 0x00, 0x02};
-    ValueFormatOptions bigEndian;
-    bigEndian.bigEndian = true;
-    EXPECT_EQ(FormatValue(be, 4, VrCode::US, bigEndian), "256\\2");
-    EXPECT_EQ(FormatValue(be, 4, VrCode::US, {}), "1\\512");
-
-    const double fd[] = {0.0001, 1234567.0, -2.5, 1e-5};
-    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(fd), 32, VrCode::FD, {}),
-              "0.0001\\1.23457E+06\\-2.5\\1E-05");
-    const int32_t sl[] = {-2147483647 - 1};
-    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(sl), 4, VrCode::SL, {}), "-2147483648");
-    const uint32_t ul[] = {4294967295u};
-    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(ul), 4, VrCode::UL, {}), "4294967295");
-    const float fl[] = {1.5f};
-    EXPECT_EQ(FormatValue(reinterpret_cast<const uint8_t*>(fl), 4, VrCode::FL, {}), "1.500000");
-    const uint8_t uid[] = {'1', '.', '2', 0};
-    EXPECT_EQ(FormatValue(uid, 4, VrCode::UI, {}), "1.2");
-    ValueFormatOptions truncated;
-    truncated.truncated = true;
-    EXPECT_EQ(FormatValue(uid, 3, VrCode::UI, truncated), "1.2...");
 }
 
 TEST(CheckedAlloc, GuardsProtectTheHeap) {

@@ -1,5 +1,5 @@
-// Opening files through the registry: one parse per path, shared by reference count, kept
-// parsed when unused, evicted oldest first and never while referenced.
+// Opening files through the registry: one parse per path, shared by reference count,
+// evicted oldest first and never while referenced.
 #include <gtest/gtest.h>
 
 #include <barrier>
@@ -56,33 +56,6 @@ TEST(FileRegistry, ThreadsOpeningOnePathShareOneParse) {
     EXPECT_EQ(files.UnusedCount(), 0u);
 }
 
-TEST(FileRegistry, UnreferencedFilesStayParsedUntilEvicted) {
-    const auto paths = test::SmallCtSeries(8);
-    CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuietOptions());
-    CMemoryManager& files = services.Manager();
-
-    CDicomFile* first = nullptr;
-    {
-        auto result = files.Open(paths[0]);
-        ASSERT_TRUE(result.file);
-        first = result.file.Get();
-    }
-    EXPECT_EQ(first->ReferenceCount(), 0);
-    EXPECT_EQ(files.UnusedCount(), 1u);
-    const uint32_t before = FilesMadeSoFar();
-    auto again = files.Open(paths[0]);
-    EXPECT_EQ(FilesMadeSoFar() - before, 1u) << "reopening parsed the file again";
-    EXPECT_EQ(again.file.Get(), first);
-    EXPECT_EQ(files.UnusedCount(), 0u);
-
-    // A missing path fails and registers nothing.
-    auto missing = files.Open(paths[0] + ".missing");
-    EXPECT_EQ(missing.status, ReadStatus::CannotOpen);
-    EXPECT_FALSE(missing.file);
-    EXPECT_EQ(files.RegisteredCount(), 1u);
-}
-
 TEST(FileRegistry, EvictionTakesOldestUnusedAndSparesReferencedFiles) {
     const auto paths = test::SmallCtSeries(80);
     ASSERT_EQ(paths.size(), 80u);
@@ -133,19 +106,6 @@ TEST(FileRegistry, EvictedFilesLeaveTheReleaseQueueAtOnce) {
     EXPECT_EQ(services.ReleaseQueue().Count(), 0u);
     EXPECT_EQ(files.RegisteredCount(), 0u);
     files.WaitForDeletions();
-}
-
-TEST(FileRegistry, DiscardIfUnusedDestroysOnlyUnreferencedFiles) {
-    const auto paths = test::SmallCtSeries(8);
-    CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuietOptions());
-    CMemoryManager& files = services.Manager();
-    auto held = files.Open(paths[2]);
-    EXPECT_FALSE(files.DiscardIfUnused(paths[2]));
-    held.file.Reset();
-    EXPECT_TRUE(files.DiscardIfUnused(paths[2]));
-    EXPECT_EQ(files.RegisteredCount(), 0u);
-    EXPECT_FALSE(files.DiscardIfUnused(paths[2]));
 }
 
 TEST(FileRegistry, ReferencesRacingEvictionNeverLoseAFileInUse) {

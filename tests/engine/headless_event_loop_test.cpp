@@ -1,4 +1,4 @@
-// The headless loop: where tasks run, what happens to tasks the loop never reached, ticks.
+// The headless loop: where tasks run, and what happens to tasks the loop never reached.
 #include "platform/headless_event_loop.h"
 
 #include <gtest/gtest.h>
@@ -9,15 +9,6 @@
 
 namespace vexel {
 namespace {
-
-TEST(HeadlessEventLoop, RunIsRefusedOffTheLoopThread) {
-    CHeadlessEventLoop loop;
-    bool ranElsewhere = true;
-    std::thread other([&] { ranElsewhere = loop.Run(); });
-    other.join();
-    EXPECT_FALSE(ranElsewhere);
-    EXPECT_FALSE(loop.HasEnded());
-}
 
 TEST(HeadlessEventLoop, TasksLeftWhenTheLoopEndsAreDestroyedWithoutRunning) {
     CHeadlessEventLoop loop;
@@ -44,20 +35,6 @@ TEST(HeadlessEventLoop, DestructionDropsQueuedTasks) {
     EXPECT_EQ(state.use_count(), 1);
 }
 
-TEST(HeadlessEventLoop, RunPendingRunsOnlyWhatWasQueuedBefore) {
-    CHeadlessEventLoop loop;
-    std::vector<int> order;
-    loop.Post([&] {
-        order.push_back(1);
-        loop.Post([&] { order.push_back(3); });
-    });
-    loop.Post([&] { order.push_back(2); });
-    EXPECT_EQ(loop.RunPending(), 2u);
-    EXPECT_EQ(order, (std::vector<int>{1, 2}));
-    EXPECT_EQ(loop.RunPending(), 1u);
-    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
-}
-
 TEST(HeadlessEventLoop, TasksFromOtherThreadsRunOnTheLoopThreadUntilQuit) {
     CHeadlessEventLoop loop;
     int ran = 0;
@@ -73,17 +50,6 @@ TEST(HeadlessEventLoop, TasksFromOtherThreadsRunOnTheLoopThreadUntilQuit) {
     EXPECT_TRUE(loop.Run());
     worker.join();
     EXPECT_EQ(ran, 100);
-}
-
-TEST(HeadlessEventLoop, TickRunsOnTheLoopThreadWhileIdle) {
-    CHeadlessEventLoop loop;
-    int ticks = 0;
-    loop.SetTick(std::chrono::milliseconds(1), [&] {
-        EXPECT_TRUE(loop.IsLoopThread());
-        if (++ticks == 3) loop.Quit();
-    });
-    EXPECT_TRUE(loop.Run());
-    EXPECT_EQ(ticks, 3);
 }
 
 }  // namespace

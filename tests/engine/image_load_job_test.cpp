@@ -1,5 +1,5 @@
 // The series load for one panel: start, one message per image with its first frame ready,
-// end; multi-frame files decoded whole; a newer job runs first and the older one resumes.
+// end; multi-frame files decoded whole.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -88,48 +88,6 @@ TEST(ImageLoadJob, EveryImageArrivesWithItsFirstFrameThenTheEnd) {
     for (size_t i = 0; i < image.FrameCount(); ++i)
         EXPECT_TRUE(image.Frame(i)->HasBuffer()) << i;
     EXPECT_EQ(h.tasks.GetTaskPercent(job->TaskId()), -1) << "the task ended";
-}
-
-TEST(ImageLoadJob, ANewerJobRunsFirstAndTheOlderResumesWhereItStopped) {
-    Harness h;
-    const auto older = test::SmallCtSeries(60);
-    const auto newer = test::SmallCtSeries(8);
-    CRecordingOwner owner(h.loop, 2);
-    const uint64_t id = h.registry->Register(owner);
-    auto first = std::make_shared<CDicomImageLoadJob>(h.tasks, h.services.Manager(), older, 1);
-    auto second = std::make_shared<CDicomImageLoadJob>(h.tasks, h.services.Manager(), newer, 1);
-    first->SetOwner(h.registry, id);
-    second->SetOwner(h.registry, id);
-    CJobQueue queue(h.dispatcher, nullptr);
-    ASSERT_TRUE(queue.Submit(first));
-    // Let the first job deliver a few images, then put the second in front.
-    while (std::count_if(owner.received.begin(), owner.received.end(), [](const Received& r) {
-               return r.code == JobMessageCode::ImageLoaded;
-           }) < 3) {
-        h.loop.WaitForPending(1);
-        h.loop.RunPending();
-    }
-    ASSERT_TRUE(queue.Submit(second));
-    h.loop.Run();
-
-    // Once the second job started, its messages come before any further one of the first.
-    size_t secondStart = 0, secondEnd = 0;
-    for (size_t i = 0; i < owner.received.size(); ++i) {
-        if (owner.received[i].job != second.get()) continue;
-        if (secondStart == 0) secondStart = i;
-        secondEnd = i;
-    }
-    ASSERT_GT(secondStart, 0u);
-    EXPECT_EQ(secondEnd - secondStart + 1, newer.size() + 2);
-    std::vector<bool> seen(older.size() + 1, false);
-    for (const Received& r : owner.received) {
-        if (r.job == first.get() && r.code == JobMessageCode::ImageLoaded) {
-            EXPECT_FALSE(seen.at(r.index)) << "image " << r.index << " twice";
-            seen.at(r.index) = true;
-        }
-    }
-    EXPECT_EQ(std::count(seen.begin() + 1, seen.end(), true), long(older.size()))
-        << "the first job lost images across the pause";
 }
 
 }  // namespace

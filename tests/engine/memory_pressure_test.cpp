@@ -57,60 +57,6 @@ protected:
     std::string m_otherPath;
 };
 
-TEST_F(MemoryPressure, BelowSeventyFivePercentOnlyFramesNotInUseGoAboutThirtyTwoMiBAPoll) {
-    CSimulatedMemoryLoad load(72);
-    CMemoryServices services(load, QuietOptions());
-    CMemoryManager& files = services.Manager();
-    auto inUse = files.Open(m_path);
-    ASSERT_TRUE(inUse.file);
-    DecodeAll(ImageOf(inUse.file));
-    CDicomImage* idle = nullptr;
-    {
-        auto result = files.Open(m_otherPath);
-        ASSERT_TRUE(result.file);
-        idle = &ImageOf(result.file);
-        DecodeAll(*idle);
-    }
-    const size_t frameBytes = idle->Frame(0)->BufferSize();
-
-    files.PollMemoryLoad();
-    EXPECT_FALSE(files.PressureMode());
-    EXPECT_EQ(FramesWithBuffers(ImageOf(inUse.file)), size_t(kFrames));
-    const size_t released = kFrames - FramesWithBuffers(*idle);
-    EXPECT_GE(released * frameBytes, 32 * kMiB);
-    EXPECT_LT(released * frameBytes, 32 * kMiB + frameBytes);
-
-    // The next poll takes the rest of the idle file's frames; the file in use keeps all.
-    files.PollMemoryLoad();
-    EXPECT_EQ(FramesWithBuffers(*idle), 0u);
-    EXPECT_EQ(FramesWithBuffers(ImageOf(inUse.file)), size_t(kFrames));
-
-    // Released frames decode again on demand.
-    EXPECT_EQ(CMd5::Hex(idle->Frame(7)->Pixels(nullptr), frameBytes),
-              test::ReferenceFrameMd5(m_otherPath, 7));
-}
-
-TEST_F(MemoryPressure, AtEightyFivePercentFramesInUseGoTooButNotThoseHeld) {
-    CSimulatedMemoryLoad load(90);
-    CMemoryServices services(load, QuietOptions());
-    CMemoryManager& files = services.Manager();
-    auto inUse = files.Open(m_path);
-    CDicomImage& image = ImageOf(inUse.file);
-    DecodeAll(image);
-    std::vector<CDicomFrame*> holders;
-    image.Frame(0)->Pixels(&holders);
-
-    // Nothing is unused or idle, so the forced pass runs.
-    files.PollMemoryLoad();
-    EXPECT_TRUE(files.PressureMode());
-    EXPECT_LT(FramesWithBuffers(image), size_t(kFrames));
-    EXPECT_TRUE(image.Frame(0)->HasBuffer()) << "a held buffer was released";
-
-    files.ReleaseMemoryNow();
-    EXPECT_EQ(FramesWithBuffers(image), 1u);
-    CDicomFrame::ReleaseHolders(holders);
-}
-
 TEST_F(MemoryPressure, ReleaseSkipsFilesWhoseStructureLockAnotherThreadHolds) {
     CSimulatedMemoryLoad load(90);
     CMemoryServices services(load, QuietOptions());

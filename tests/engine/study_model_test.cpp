@@ -1,4 +1,4 @@
-// Grouping of files into patients, studies and series, and refusal of repeated files.
+// Grouping of files into patients, studies and series.
 #include <gtest/gtest.h>
 
 #include <map>
@@ -105,28 +105,6 @@ TEST_F(StudyModelGrouping, PhantomCtPetStudyGroupsBySeries) {
     EXPECT_EQ(study.modalities, (std::vector<std::string>{"CT", "PT"}));
 }
 
-TEST_F(StudyModelGrouping, StudiesFromOtherUidRootsStayApart) {
-    phantom::PhantomOptions options;
-    options.columns = options.rows = 16;
-    options.slices = 3;
-    std::string error;
-    for (const char* root : {"2.25.9", "2.25.10"}) {
-        options.uidRoot = root;
-        ASSERT_TRUE(phantom::WriteCtSeries(m_dir / root, options, &error)) << error;
-    }
-    for (const std::string& path : test::FilesBelow(m_dir))
-        Add(path);
-    // Same patient, same date and time: the Study Instance UID decides ("2.25.10.1" first).
-    EXPECT_EQ(test::SnapshotRows(m_model.Snapshot()),
-              (std::vector<std::string>{
-                  "patient Müller^Jürgen 19650412",
-                  "study 2.25.10.1 20240315",
-                  "series 1 CT 2.25.10.2.1 files=3 frames=3",
-                  "study 2.25.9.1 20240315",
-                  "series 1 CT 2.25.9.2.1 files=3 frames=3",
-              }));
-}
-
 TEST_F(StudyModelGrouping, PatientsStudiesAndSeriesOfOneFolder) {
     std::vector<StudyTestImage> images = {
         Image("beta^carl", "19800202", "1.9.1", "20220505", 1),
@@ -174,19 +152,6 @@ TEST_F(StudyModelGrouping, PatientsStudiesAndSeriesOfOneFolder) {
                                                       }));
 }
 
-TEST_F(StudyModelGrouping, MissingBirthDateJoinsTheNameButAnotherDateSplits) {
-    Add(Write("a", Image("DOE^JOHN", "19600101", "1.5", "20200101", 1)));
-    const AddFileResult second = Add(Write("b", Image("DOE^JOHN", "", "1.5", "20200101", 1)));
-    EXPECT_FALSE(second.patient.created);
-    const AddFileResult third =
-        Add(Write("c", Image("DOE^JOHN", "19610101", "1.6", "20200101", 1)));
-    EXPECT_TRUE(third.patient.created);
-    EXPECT_EQ(third.patient.Encoded(), StudyPlacement::kCreatedBit | 1u);
-    const auto patients = m_model.Snapshot();
-    ASSERT_EQ(patients.size(), 2u);
-    EXPECT_EQ(patients[0].studies.at(0).series.at(0).fileCount, 2u);
-}
-
 TEST_F(StudyModelGrouping, EachMultiFrameFileIsASeries) {
     StudyTestImage single = Image("P", "", "1.7", "20200101", 5);
     StudyTestImage multi = single;
@@ -214,83 +179,6 @@ TEST_F(StudyModelGrouping, EachMultiFrameFileIsASeries) {
     EXPECT_EQ(series[2].id, results[0].series);
     EXPECT_EQ(series[1].frameTotal, 3u);
     EXPECT_EQ(m_model.GetSeriesFiles(series[2].id), std::vector<std::string>{paths[0]});
-}
-
-TEST_F(StudyModelGrouping, RepeatedFilesAreListedOnce) {
-    StudyTestImage image = Image("P", "", "1.8", "20200101", 1);
-    image.sopInstanceUid = "1.8.1.1";
-    const std::string first = Write("first", image);
-    const std::string copy = Write("copy", image);
-    image.frames = 2;
-    const std::string multiCopy = Write("multi-copy", image);
-    image.sopInstanceUid.clear();
-    image.frames = 1;
-    const std::string noUidA = Write("no-uid-a", image);
-    const std::string noUidB = Write("no-uid-b", image);
-
-    const AddFileResult kept = Add(first);
-    EXPECT_EQ(kept.status, AddFileStatus::Added);
-    const AddFileResult again = Add(first);
-    EXPECT_EQ(again.status, AddFileStatus::DuplicatePath);
-    for (const std::string& path : {copy, multiCopy}) {
-        const AddFileResult repeated = Add(path);
-        EXPECT_EQ(repeated.status, AddFileStatus::DuplicateInstance) << path;
-        EXPECT_EQ(repeated.series, kept.series);
-        EXPECT_EQ(repeated.revision, kept.revision);
-    }
-    // Without a SOP Instance UID only the path tells files apart.
-    EXPECT_EQ(Add(noUidA).status, AddFileStatus::Added);
-    EXPECT_EQ(Add(noUidB).status, AddFileStatus::Added);
-
-    EXPECT_EQ(m_model.DuplicateCount(), 3u);
-    EXPECT_EQ(m_model.FileCount(), 3u);
-    const auto series = m_model.FindSeries(kept.series);
-    ASSERT_TRUE(series);
-    EXPECT_EQ(series->fileCount, 3u);
-    EXPECT_EQ(series->frameTotal, 3u);
-    EXPECT_EQ(series->duplicates, 3u);
-    const auto paths = m_model.GetSeriesFiles(kept.series);
-    EXPECT_EQ(std::set<std::string>(paths.begin(), paths.end()),
-              (std::set<std::string>{first, noUidA, noUidB}));
-}
-
-TEST_F(StudyModelGrouping, ClearForgetsEverythingAndOldIds) {
-    const AddFileResult added = Add(Write("a", Image("P", "", "1.9", "", 1)));
-    m_model.Clear();
-    EXPECT_TRUE(m_model.Snapshot().empty());
-    EXPECT_FALSE(m_model.FindSeries(added.series));
-    EXPECT_TRUE(m_model.GetSeriesFiles(added.series).empty());
-    const AddFileResult again = Add(test::FilesBelow(m_dir).front());
-    EXPECT_EQ(again.status, AddFileStatus::Added);
-    EXPECT_NE(again.series, added.series);
-}
-
-TEST(StudyModelText, PersonNamesAsRowsShowThem) {
-    const std::pair<const char*, const char*> cases[] = {
-        {"DOE^JOHN^^^", "DOE JOHN"},
-        {"Müller^Jürgen ", "Müller Jürgen"},
-        {"^^", ""},
-        {"Yamada^Tarou=山田^太郎", "Yamada Tarou=山田 太郎"},
-    };
-    for (const auto& [stored, shown] : cases)
-        EXPECT_EQ(DisplayPersonName(stored), shown) << stored;
-}
-
-TEST(StudyModelText, NamesCompareIgnoringLetterCase) {
-    struct Case {
-        const char* a;
-        const char* b;
-        int expected;
-    };
-    const Case cases[] = {
-        {"alpha", "ALPHA", 0},     {"ÉMILE", "émile", 0}, {"ŁÓDŹ", "łódź", 0},
-        {"ΑΘΉΝΑ", "αθήνα", 0},     {"ИВАН", "иван", 0},   {"Zeta", "alpha", 1},
-        {"alpha", "alphabet", -1}, {"Zoë", "zoe", 1},     {"\xff", "\xc3\xbf", 0},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(CompareIgnoringCase(c.a, c.b), c.expected) << c.a << " / " << c.b;
-        EXPECT_EQ(CompareIgnoringCase(c.b, c.a), -c.expected) << c.b << " / " << c.a;
-    }
 }
 
 }  // namespace

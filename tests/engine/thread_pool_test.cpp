@@ -68,34 +68,6 @@ std::string CaseName(const ::testing::TestParamInfo<std::tuple<uint32_t, uint32_
 INSTANTIATE_TEST_SUITE_P(CountsAndThreads, ParallelPoolCoverage,
                          ::testing::ValuesIn(CoverageCases()), CaseName);
 
-TEST(ParallelThreadPool, FortyItemsGiveThreeRanges) {
-    CParallelThreadPool pool(3);
-    std::mutex mutex;
-    std::set<std::pair<uint32_t, uint32_t>> ranges;
-    pool.ParallelFor(
-        [&](uint32_t first, uint32_t last) {
-            std::lock_guard lock(mutex);
-            ranges.emplace(first, last);
-        },
-        40);
-    const std::set<std::pair<uint32_t, uint32_t>> expected{{0, 15}, {16, 31}, {32, 39}};
-    EXPECT_EQ(ranges, expected);
-}
-
-TEST(ParallelThreadPool, RunsAgainAfterALoop) {
-    CParallelThreadPool pool(2);
-    for (uint32_t count : {33u, 5u, 64u}) {
-        std::atomic<uint32_t> sum{0};
-        pool.ParallelFor(
-            [&](uint32_t first, uint32_t last) {
-                for (uint32_t i = first; i <= last; ++i)
-                    sum += i;
-            },
-            count);
-        EXPECT_EQ(sum.load(), count * (count - 1) / 2) << count;
-    }
-}
-
 // Counts how many items run at once.
 struct Concurrency {
     std::atomic<int> running{0};
@@ -147,17 +119,6 @@ TEST(ThreadPool, WorkHandedOutRunsBeforeThePoolIsGone) {
     }
     EXPECT_EQ(concurrency.finished.load(), 3);
     EXPECT_EQ(owned.use_count(), 1);
-}
-
-TEST(ThreadPool, EmptyWorkIsRefused) {
-    CThreadPool pool(1);
-    EXPECT_FALSE(pool.Submit(nullptr));
-    EXPECT_EQ(pool.BusyCount(), 0);
-}
-
-TEST(ThreadPool, DefaultIsOneThreadPerLogicalProcessor) {
-    CThreadPool pool;
-    EXPECT_EQ(pool.ThreadCount(), CThreadPool::LogicalProcessorCount());
 }
 
 }  // namespace

@@ -101,98 +101,12 @@ INSTANTIATE_TEST_SUITE_P(
                  1}),
     [](const testing::TestParamInfo<FireCase>& param) { return std::string(param.param.name); });
 
-TEST_F(TimerTest, ReachedMaxCountWithoutRemovalStaysInactive) {
-    const uint64_t id = Add(100, 1, kTimerStartAtOnce);
-    TickAt(0);
-    EXPECT_FALSE(m_timers.IsActive(id));
-    TickAt(500);
-    EXPECT_EQ(m_events, (std::vector<Event>{{id, kTimerReasonTick, 0}}));
-    EXPECT_EQ(m_timers.RemoveTimer(id), 1u);
-    EXPECT_EQ(m_events.back(), (Event{id, kTimerReasonRemoved, 500}));
-    EXPECT_EQ(m_timers.RemoveTimer(id), 0u);
-    EXPECT_EQ(m_timers.AddTimer(100, nullptr, 0, nullptr, 0), 0u);
-}
-
-TEST_F(TimerTest, DueTimersAreCalledLastAddedFirst) {
-    const uint64_t a = Add(100), b = Add(100), c = Add(100);
-    TickAt(100);
-    EXPECT_EQ(m_events, (std::vector<Event>{{c, 1, 100}, {b, 1, 100}, {a, 1, 100}}));
-}
-
-TEST_F(TimerTest, RemovingAMiddleTimerKeepsTheOthersIntact) {
-    std::vector<uint64_t> ids;
-    for (uint32_t interval : {100u, 200u, 300u, 400u, 500u})
-        ids.push_back(Add(interval));
-    EXPECT_EQ(m_timers.RemoveTimer(ids[2]), 1u);
-    EXPECT_EQ(m_events, (std::vector<Event>{{ids[2], kTimerReasonRemoved, 0}}));
-    m_events.clear();
-    TickAt(200);
-    TickAt(400);
-    EXPECT_EQ(m_events, (std::vector<Event>{{ids[1], 1, 200},
-                                            {ids[0], 1, 200},
-                                            {ids[3], 1, 400},
-                                            {ids[1], 1, 400},
-                                            {ids[0], 1, 400}}));
-}
-
 TEST_F(TimerTest, CallbackRemovingATimerNotYetVisitedSkipsIt) {
     const uint64_t a = Add(100), b = Add(100), c = Add(100);
     m_actions[c] = [&] { m_timers.RemoveTimer(a); };
     TickAt(100);
     EXPECT_EQ(m_events, (std::vector<Event>{{c, 1, 100}, {a, 2, 100}, {b, 1, 100}}));
     EXPECT_EQ(m_timers.Count(), 2u);
-}
-
-TEST_F(TimerTest, CallbackRemovingItselfEndsItOnce) {
-    const uint64_t a = Add(100), b = Add(100), c = Add(100);
-    m_actions[b] = [&] { EXPECT_EQ(m_timers.RemoveTimer(b), 1u); };
-    TickAt(100);
-    TickAt(200);
-    EXPECT_EQ(m_events,
-              (std::vector<Event>{
-                  {c, 1, 100}, {b, 1, 100}, {b, 2, 100}, {a, 1, 100}, {c, 1, 200}, {a, 1, 200}}));
-}
-
-TEST_F(TimerTest, CallbackRemovingEveryTimerEndsTheWalk) {
-    const uint64_t a = Add(100), b = Add(100), c = Add(100);
-    m_actions[c] = [&] {
-        for (uint64_t id : {a, b, c})
-            m_timers.RemoveTimer(id);
-    };
-    TickAt(100);
-    EXPECT_EQ(m_events, (std::vector<Event>{{c, 1, 100}, {a, 2, 100}, {b, 2, 100}, {c, 2, 100}}));
-    EXPECT_EQ(m_timers.Count(), 0u);
-}
-
-TEST_F(TimerTest, TimerAddedByACallbackWaitsForTheNextTick) {
-    const uint64_t a = Add(100), b = Add(100);
-    uint64_t added = 0;
-    m_actions[b] = [&] {
-        if (added == 0) added = Add(0, 0, kTimerStartAtOnce);
-    };
-    TickAt(100);
-    EXPECT_EQ(m_events, (std::vector<Event>{{b, 1, 100}, {a, 1, 100}}));
-    m_events.clear();
-    TickAt(200);
-    EXPECT_EQ(m_events, (std::vector<Event>{{added, 1, 200}, {b, 1, 200}, {a, 1, 200}}));
-}
-
-// The removal notice must not be able to remove the timer a second time.
-TEST_F(TimerTest, RemovalNoticeCannotRemoveTwice) {
-    uint32_t again = 7;
-    struct Context {
-        CTimerService* timers;
-        uint32_t* again;
-    } context{&m_timers, &again};
-    const uint64_t id = m_timers.AddTimer(
-        100,
-        [](uint64_t timerId, uint32_t reason, void* ctx) {
-            auto* c = static_cast<Context*>(ctx);
-            if (reason == kTimerReasonRemoved) *c->again = c->timers->RemoveTimer(timerId);
-        },
-        0, &context, 0);
-    EXPECT_EQ(m_timers.RemoveTimer(id), 1u);
-    EXPECT_EQ(again, 0u);
 }
 
 }  // namespace

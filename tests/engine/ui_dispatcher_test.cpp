@@ -86,35 +86,6 @@ TEST(UIDispatcher, CallsFromManyThreadsRunOnTheLoopThreadInOrder) {
     }
 }
 
-uint32_t AddArguments(uintptr_t a, uintptr_t b) {
-    return static_cast<uint32_t>(a + b);
-}
-
-TEST(UIDispatcher, RunsAtOnceOnTheLoopThread) {
-    CHeadlessEventLoop loop;
-    CUIDispatcher dispatcher(loop);
-    EXPECT_EQ(dispatcher.CallOnUIThread(AddArguments, 40, 2), std::optional<uint32_t>(42));
-    // A post on the loop thread runs at once with b = 0 and returns the result.
-    EXPECT_EQ(dispatcher.PostToUIThread(AddArguments, 7), std::optional<uint32_t>(7));
-    EXPECT_EQ(dispatcher.CallOnUIThread(nullptr, 1, 2), std::nullopt);
-    EXPECT_EQ(dispatcher.PostToUIThread(CUIDispatcher::UICall{}), std::nullopt);
-    EXPECT_EQ(loop.RunPending(), 0u);
-}
-
-TEST(UIDispatcher, CallMadeFromACallOnTheLoopRunsInline) {
-    CHeadlessEventLoop loop;
-    CUIDispatcher dispatcher(loop);
-    std::optional<uint32_t> outer;
-    std::vector<std::thread> workers;
-    workers.emplace_back([&] {
-        outer = dispatcher.CallOnUIThread([&]() -> uint32_t {
-            return dispatcher.CallOnUIThread(AddArguments, 1, 2).value_or(0) + 10;
-        });
-    });
-    RunLoopUntilJoined(loop, workers);
-    EXPECT_EQ(outer, std::optional<uint32_t>(13));
-}
-
 TEST(UIDispatcher, CallsAfterTheLoopEndedFailAtOnce) {
     CHeadlessEventLoop loop;
     CUIDispatcher dispatcher(loop);

@@ -69,22 +69,6 @@ CBinaryValueCacher::FreeSpaceProbe Plenty() {
     return [](const fs::path&) { return std::optional<uint64_t>(1ull << 50); };
 }
 
-TEST(CBinaryValueCacher, EntryPathHasTheFourBytesHighFirst) {
-    const struct {
-        uint32_t id;
-        const char* relative;
-    } cases[] = {
-        {0x00012345u, "cache/00/01/23/45"},
-        {0x00000001u, "cache/00/00/00/01"},
-        {0xA0B1C2D3u, "cache/A0/B1/C2/D3"},
-        {0xFFFFFFFFu, "cache/FF/FF/FF/FF"},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(CBinaryValueCacher::EntryPath("/r", c.id), fs::path("/r") / c.relative)
-            << std::hex << c.id;
-    }
-}
-
 TEST(CBinaryValueCacher, RandomBuffersComeBackByteExactFromMemoryAndFromFile) {
     const fs::path root = test::ScratchDir(TestName());
     CBinaryValueCacher cache(root, {}, Plenty());
@@ -110,45 +94,6 @@ TEST(CBinaryValueCacher, RandomBuffersComeBackByteExactFromMemoryAndFromFile) {
         EXPECT_EQ(ReadFile(CBinaryValueCacher::EntryPath(root, id)), bytes) << "file of " << id;
         EXPECT_TRUE(LoadsExactly(cache, id, bytes)) << "entry " << id;
     }
-}
-
-TEST(CBinaryValueCacher, LoadRefusesBadRequests) {
-    const fs::path root = test::ScratchDir(TestName());
-    CBinaryValueCacher cache(root, {}, Plenty());
-    std::mt19937 random(1);
-    Sample sample = MakeSample(1000, random);
-    const uint32_t id = cache.Store(sample.buffer, 1000, true);
-    ASSERT_NE(id, 0u);
-    std::vector<uint8_t> destination(2000);
-    for (bool written : {false, true}) {
-        if (written) cache.WaitIdle();
-        EXPECT_FALSE(cache.Load(id, destination.data(), 999));
-        EXPECT_FALSE(cache.Load(id, destination.data(), 1001));
-        EXPECT_FALSE(cache.Load(id, destination.data(), 0));
-        EXPECT_FALSE(cache.Load(id, nullptr, 1000));
-        EXPECT_FALSE(cache.Load(id + 1, destination.data(), 1000));
-        EXPECT_FALSE(cache.Load(0, destination.data(), 1000));
-        EXPECT_TRUE(LoadsExactly(cache, id, sample.copy));
-    }
-}
-
-TEST(CBinaryValueCacher, StoreRefusesBadBuffersAndLeavesThemWithTheCaller) {
-    const fs::path root = test::ScratchDir(TestName());
-    CBinaryValueCacher cache(root, {}, Plenty());
-    std::mt19937 random(2);
-    Sample sample = MakeSample(100, random);
-    const uint8_t* before = sample.buffer.get();
-    EXPECT_EQ(cache.Store(sample.buffer, 0, true), 0u);
-    EXPECT_EQ(cache.Store(sample.buffer, 101, true), 0u) << "longer than the block";
-    EXPECT_EQ(sample.buffer.get(), before);
-    CheckedPtr<uint8_t> empty;
-    EXPECT_EQ(cache.Store(empty, 100, true), 0u);
-    EXPECT_EQ(cache.EntryCount(), 0u);
-    const uint32_t first = cache.Store(sample.buffer, 100, true);
-    Sample other = MakeSample(10, random);
-    const uint32_t second = cache.Store(other.buffer, 10, true);
-    EXPECT_EQ(first, 1u);
-    EXPECT_EQ(second, 2u);
 }
 
 enum class Damage { kMissing, kTruncated, kExtended, kBitFlipped, kSwappedHalves };
@@ -279,44 +224,6 @@ TEST(CBinaryValueCacher, LowFreeSpaceEvictsTheOldestEvictableEntriesOnly) {
     EXPECT_EQ(FilesUnder(f.root / "cache"), 2u);
 }
 
-TEST(CBinaryValueCacher, TotalCapEvictsDownToTheLimit) {
-    EvictionFixture f({.maxTotalBytes = 100 * kKiB, .minFreeBytes = 0});
-    const uint32_t kept = f.Store(64, false);
-    std::vector<uint32_t> ids;
-    for (int i = 0; i < 5; ++i)
-        ids.push_back(f.Store(32, true));
-    // Each write past 100 KiB evicts the oldest evictable entry: 64 + 32 remain.
-    for (int i = 0; i < 5; ++i)
-        EXPECT_EQ(f.Present(ids[i]), i == 4) << "entry " << i;
-    EXPECT_TRUE(f.Present(kept));
-    EXPECT_EQ(f.cache.TotalBytes(), 96 * kKiB);
-    EXPECT_EQ(f.cache.EntryCount(), 2u);
-}
-
-TEST(CBinaryValueCacher, DeleteForgetsPendingAndWrittenEntries) {
-    const fs::path root = test::ScratchDir(TestName());
-    CBinaryValueCacher cache(root, {}, Plenty());
-    std::mt19937 random(6);
-    // Deleted at once, most of these are still queued; their buffers must be freed once.
-    for (int i = 0; i < 300; ++i) {
-        Sample sample = MakeSample(1000 + size_t(i), random);
-        const uint32_t id = cache.Store(sample.buffer, sample.copy.size(), i % 2 == 0);
-        ASSERT_NE(id, 0u);
-        EXPECT_EQ(cache.Delete(id), sample.copy.size());
-        EXPECT_EQ(cache.Delete(id), 0u);
-    }
-    Sample written = MakeSample(3000, random);
-    const uint32_t id = cache.Store(written.buffer, 3000, true);
-    cache.WaitIdle();
-    EXPECT_TRUE(fs::exists(CBinaryValueCacher::EntryPath(root, id)));
-    EXPECT_EQ(cache.Delete(id), 3000u);
-    EXPECT_EQ(cache.Delete(12345678), 0u);
-    cache.WaitIdle();
-    EXPECT_EQ(cache.EntryCount(), 0u);
-    EXPECT_EQ(cache.TotalBytes(), 0u);
-    EXPECT_EQ(FilesUnder(root / "cache"), 0u);
-}
-
 TEST(CBinaryValueCacher, ConcurrentStoresLoadsAndDeletesNeverGiveWrongBytes) {
     const fs::path root = test::ScratchDir(TestName());
     // A small cap keeps eviction running while the threads work.
@@ -393,41 +300,6 @@ TEST(CBinaryValueCacher, DestructorDropsPendingWritesAndRemovesEveryFileAndFolde
     testing::Test::RecordProperty("seconds", std::to_string(seconds));
     EXPECT_FALSE(fs::exists(root / "cache"));
     EXPECT_TRUE(fs::exists(root / "keep.txt"));
-}
-
-TEST(CBinaryValueCacher, GroupFilesLiveUntilTheirGroupIsDeleted) {
-    const fs::path root = test::ScratchDir(TestName());
-    CBinaryValueCacher cache(root, {}, Plenty());
-    std::mt19937 random(9);
-    Sample sample = MakeSample(100, random);
-    const uint32_t entry = cache.Store(sample.buffer, 100, true);
-    std::vector<fs::path> zipFiles;
-    for (int i = 0; i < 3; ++i) {
-        auto file = cache.NewGroupFile("zip");
-        ASSERT_TRUE(file.has_value());
-        ASSERT_NE(file->stream, nullptr);
-        std::fputs("member", file->stream);
-        std::fclose(file->stream);
-        zipFiles.push_back(file->path);
-    }
-    auto other = cache.NewGroupFile("other");
-    ASSERT_TRUE(other.has_value());
-    std::fclose(other->stream);
-    cache.WaitIdle();
-    // Group files share the id space of entries, so no name is used twice.
-    EXPECT_EQ(zipFiles[0], CBinaryValueCacher::EntryPath(root, entry + 1));
-    EXPECT_EQ(other->path, CBinaryValueCacher::EntryPath(root, entry + 4));
-    for (const auto& path : zipFiles)
-        EXPECT_EQ(ReadFile(path).size(), 6u) << path;
-
-    cache.DeleteGroup("zip");
-    cache.DeleteGroup("zip");
-    cache.DeleteGroup("none");
-    cache.WaitIdle();
-    for (const auto& path : zipFiles)
-        EXPECT_FALSE(fs::exists(path)) << path;
-    EXPECT_TRUE(fs::exists(other->path));
-    EXPECT_TRUE(LoadsExactly(cache, entry, sample.copy));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The memory cache of rendered bitmaps: status codes, stale accounting, groups and the
-// memory-load arithmetic, with byte counts worked out by hand.
+// The memory cache of rendered bitmaps: overwrites, groups, freeing order and refusal under
+// critical memory, with byte counts worked out by hand.
 #include "imaging/binary_value_mem_cacher.h"
 
 #include <gtest/gtest.h>
@@ -32,47 +32,7 @@ std::pair<int, std::vector<uint8_t>> FetchBytes(const CBinaryValueMemCacher& cac
     return {status, status == CBinaryValueMemCacher::kFetched ? out : std::vector<uint8_t>{}};
 }
 
-class FailingLoad final : public IMemoryLoadSource {
-public:
-    std::optional<MemoryStatus> Read() const override { return std::nullopt; }
-};
-
 using Cache = CBinaryValueMemCacher;
-
-TEST(CBinaryValueMemCacher, StatusCodes) {
-    Cache cache;
-    const std::vector<uint8_t> value = Bytes(64, 1);
-    uint8_t out[64] = {};
-    const uint8_t small[4] = {};
-    ASSERT_EQ(StoreBytes(cache, "k", "g", value), Cache::kStored);
-    const struct {
-        const char* what;
-        int status;
-        int expected;
-    } cases[] = {
-        {"fetch", cache.Fetch("k", out, 64), Cache::kFetched},
-        {"null destination", cache.Fetch("k", nullptr, 64), Cache::kBadArguments},
-        {"size 0", cache.Fetch("k", out, 0), Cache::kBadArguments},
-        {"empty key", cache.Fetch("", out, 64), Cache::kBadArguments},
-        {"unknown key", cache.Fetch("other", out, 64), Cache::kNotStored},
-        {"smaller", cache.Fetch("k", out, 63), Cache::kStaleOrResized},
-        {"store empty key", cache.Store("", "g", small, 4), Cache::kBadArguments},
-        {"store null bytes", cache.Store("x", "g", nullptr, 4), Cache::kBadArguments},
-        {"store size 0", cache.Store("x", "g", small, 0), Cache::kBadArguments},
-        // Refused by the allocator before a byte is read.
-        {"store too large", cache.Store("x", "g", small, MaxCheckedSize() + 1),
-         Cache::kNoMemoryForBytes},
-        {"nothing stored for x", cache.Fetch("x", out, 4), Cache::kNotStored},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.status, c.expected) << c.what;
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 64), value);
-    EXPECT_EQ(cache.TotalBytes(), 64u);
-    // A replacement the allocator refuses drops the old value.
-    EXPECT_EQ(cache.Store("k", "g", small, MaxCheckedSize() + 1), Cache::kNoMemoryForBytes);
-    EXPECT_EQ(cache.Fetch("k", out, 64), Cache::kNotStored);
-    EXPECT_EQ(cache.TotalBytes(), 0u);
-}
 
 TEST(CBinaryValueMemCacher, OverwriteReplacesBytesAndClearsStale) {
     Cache cache;
@@ -94,22 +54,6 @@ TEST(CBinaryValueMemCacher, OverwriteReplacesBytesAndClearsStale) {
     EXPECT_EQ(FetchBytes(cache, "a", 30), std::make_pair(Cache::kFetched, smaller));
 }
 
-TEST(CBinaryValueMemCacher, MarkStaleCountsEachEntryOnce) {
-    Cache cache;
-    StoreBytes(cache, "a", "g", Bytes(100, 1));
-    StoreBytes(cache, "b", "g", Bytes(200, 2));
-    StoreBytes(cache, "c", "h", Bytes(50, 3));
-    cache.MarkStale("g");
-    cache.MarkStale("g");
-    EXPECT_EQ(cache.StaleBytes(), 300u);
-    cache.MarkStale("h");
-    cache.MarkStale("unknown");
-    EXPECT_EQ(cache.StaleBytes(), 350u);
-    cache.Remove("g");
-    EXPECT_EQ(cache.StaleBytes(), 50u);
-    EXPECT_EQ(cache.TotalBytes(), 50u);
-}
-
 TEST(CBinaryValueMemCacher, RemoveDropsOnlyItsGroup) {
     Cache cache;
     const std::vector<uint8_t> kept = Bytes(10, 5);
@@ -127,19 +71,6 @@ TEST(CBinaryValueMemCacher, RemoveDropsOnlyItsGroup) {
     StoreBytes(cache, "a", "g", Bytes(7, 1));
     cache.MarkStale("g");
     EXPECT_EQ(cache.StaleBytes(), 7u);
-}
-
-TEST(CBinaryValueMemCacher, StoringUnderAnotherGroupMovesTheKey) {
-    Cache cache;
-    StoreBytes(cache, "a", "g1", Bytes(100, 1));
-    StoreBytes(cache, "a", "g2", Bytes(100, 2));
-    cache.MarkStale("g1");
-    EXPECT_EQ(FetchBytes(cache, "a", 100).first, Cache::kFetched);
-    cache.Remove("g1");
-    EXPECT_EQ(FetchBytes(cache, "a", 100).first, Cache::kFetched);
-    cache.MarkStale("g2");
-    EXPECT_EQ(FetchBytes(cache, "a", 100).first, Cache::kStaleOrResized);
-    EXPECT_EQ(cache.StaleBytes(), 100u);
 }
 
 TEST(CBinaryValueMemCacher, FreeDropsEntriesInKeyOrder) {
@@ -170,36 +101,6 @@ TEST(CBinaryValueMemCacher, FreeDropsEntriesInKeyOrder) {
     EXPECT_EQ(cache.Free(100), 3u);  // a, c, d: 3.5 MiB
     EXPECT_EQ(cache.TotalBytes(), 0u);
     EXPECT_EQ(cache.Free(1), 0u);
-}
-
-TEST(CBinaryValueMemCacher, FitsIsEightyPercentOfResidentMinusCachePlusAvailable) {
-    // 10,000 MiB at 50 %: 5,000 MiB available, plus 256 MiB resident: 5,256 MiB, 80 % of
-    // which is 4,204.8 MiB.
-    CSimulatedMemoryLoad load(50, 10000 * kMiB);
-    Cache cache({}, &load);
-    EXPECT_TRUE(cache.Fits(0));
-    EXPECT_TRUE(cache.Fits(4204));
-    EXPECT_FALSE(cache.Fits(4205));
-    // The cache's own 2 MiB are part of the resident size: 5,254 MiB, 80 % = 4,203.2.
-    StoreBytes(cache, "a", "g", Bytes(2 * kMiB, 1));
-    EXPECT_TRUE(cache.Fits(4203));
-    EXPECT_FALSE(cache.Fits(4204));
-    // Nothing available: 254 MiB, 80 % = 203.2.
-    load.Set(100);
-    EXPECT_TRUE(cache.Fits(203));
-    EXPECT_FALSE(cache.Fits(204));
-    EXPECT_FALSE(cache.Fits(~0ull));
-}
-
-TEST(CBinaryValueMemCacher, FitsAssumesOneGibibyteWithoutReadings) {
-    FailingLoad failing;
-    Cache withoutSource;
-    Cache withFailingSource({}, &failing);
-    for (const Cache* cache : {&withoutSource, &withFailingSource}) {
-        // 80 % of 1,024 MiB is 819.2 MiB.
-        EXPECT_TRUE(cache->Fits(819));
-        EXPECT_FALSE(cache->Fits(820));
-    }
 }
 
 TEST(CBinaryValueMemCacher, CriticalMemoryRefusesStores) {

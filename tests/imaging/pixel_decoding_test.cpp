@@ -81,26 +81,6 @@ std::vector<uint16_t> Words(CDicomFrame* frame) {
     return words;
 }
 
-std::vector<uint8_t> Bytes(CDicomFrame* frame) {
-    std::vector<CDicomFrame*> holders;
-    const uint8_t* pixels = frame->Pixels(&holders);
-    std::vector<uint8_t> bytes;
-    if (pixels) bytes.assign(pixels, pixels + frame->BufferSize());
-    CDicomFrame::ReleaseHolders(holders);
-    return bytes;
-}
-
-TEST(Photometric, CodesArePrefixes) {
-    EXPECT_EQ(PhotometricFromText("MONOCHROME2 "), PhotometricCode::Monochrome2);
-    EXPECT_EQ(PhotometricFromText("YBR_FULL_422"), PhotometricCode::YbrFull);
-    EXPECT_EQ(PhotometricFromText("YBR_PARTIAL_422"), PhotometricCode::YbrPartial422);
-    EXPECT_EQ(PhotometricFromText("ARGB"), PhotometricCode::Unsupported);
-    EXPECT_EQ(PhotometricFromText(""), PhotometricCode::Unsupported);
-    EXPECT_TRUE(IsColourPhotometric(PhotometricCode::YbrPartial422));
-    EXPECT_TRUE(IsColourPhotometric(PhotometricCode::PaletteColor));
-    EXPECT_FALSE(IsColourPhotometric(PhotometricCode::Monochrome1));
-}
-
 TEST(SampleConversion, MaskShiftAndSignExtend) {
     // 12 bits stored in 16, signed, written without sign extension: 0x0FFF is -1.
     std::vector<uint16_t> words = {0x0FFF, 0x0800, 0x07FF, 0xF001};
@@ -227,20 +207,6 @@ TEST(ImageModel, NativeGreyscaleFramesAndDefaults) {
     EXPECT_EQ(img->Frame(1)->ValueText(2, 0), "");
 }
 
-TEST(ImageModel, FrameKeysAreUniquePerFile) {
-    ImageFile image;
-    image.Geometry(1, 1, 8, 8, false).Pixels("OB", "\x05");
-    CDicomFile a, b;
-    CDicomImage* first = image.Open(a);
-    const std::string key = first->Frame(0)->Key();
-    const auto other = test::ScratchDir("image-key-copy") / "copy.dcm";
-    ASSERT_TRUE(image.Bytes().WriteTo(other));
-    b.SetDeferredValues(true);
-    ASSERT_EQ(ReadDicomFile(b, other.string()), ReadStatus::Ok);
-    CDicomImage* second = CDicomImage::AttachTo(b, true);
-    EXPECT_NE(second->Frame(0)->Key(), key);  // same (missing) SOP Instance UID, other file
-}
-
 TEST(ImageModel, PixelLayoutRulesRejectNonsense) {
     {
         ImageFile image;  // RGB declared with one sample per pixel
@@ -280,62 +246,6 @@ TEST(ImageModel, PixelLayoutRulesRejectNonsense) {
     }
 }
 
-TEST(ImageModel, NativeColourLayouts) {
-    {
-        ImageFile image;  // planar RGB becomes interleaved
-        image.Geometry(1, 2, 8, 8, false, "RGB").Us(0x0028, 0x0002, 3).Us(0x0028, 0x0006, 1);
-        image.Pixels("OB", std::string("\x01\x02\x03\x04\x05\x06", 6));
-        CDicomFile file;
-        EXPECT_EQ(Bytes(image.Open(file)->Frame(0)), (std::vector<uint8_t>{1, 3, 5, 2, 4, 6}));
-    }
-    {
-        ImageFile image;  // 16-bit RGB keeps its top eight bits
-        image.Geometry(1, 1, 16, 16, false, "RGB").Us(0x0028, 0x0002, 3);
-        image.Pixels("OW", U16s({0xFF00, 0x1234, 0x00FF}));
-        CDicomFile file;
-        EXPECT_EQ(Bytes(image.Open(file)->Frame(0)), (std::vector<uint8_t>{0xFF, 0x12, 0x00}));
-    }
-    {
-        ImageFile image;  // YBR_FULL_422: one pair of pixels
-        image.Geometry(1, 2, 8, 8, false, "YBR_FULL_422").Us(0x0028, 0x0002, 3);
-        image.Pixels("OB", std::string("\x4C\x80\x55\xFF", 4));
-        CDicomFile file;
-        CDicomImage* img = image.Open(file);
-        ASSERT_EQ(img->FrameCount(), 1u);
-        std::vector<uint8_t> expected = {76, 85, 255, 128, 85, 255};
-        YbrFullToRgb(expected);
-        EXPECT_EQ(Bytes(img->Frame(0)), expected);
-    }
-}
-
-TEST(ImageModel, PaletteColourTables) {
-    // 4 entries starting at index 10; 16-bit entries keep their high byte.
-    ImageFile image;
-    image.Geometry(1, 3, 8, 8, false, "PALETTE COLOR");
-    for (uint16_t c = 0; c < 3; ++c) {
-        image.Element(0x0028, uint16_t(0x1101 + c), "US", U16s({4, 10, 16}));
-    }
-    image.Element(0x0028, 0x1201, "OW", U16s({0x12AB, 0x2200, 0x3300, 0x4400}));
-    image.Element(0x0028, 0x1202, "OW", U16s({0x0100, 0x0200, 0x0300, 0x0400}));
-    image.Element(0x0028, 0x1203, "OW", U16s({0xA000, 0xB000, 0xC000, 0xD000}));
-    image.Pixels("OB", std::string("\x05\x0B\xFF", 3));  // below the first, inside, beyond
-    CDicomFile file;
-    EXPECT_EQ(Bytes(image.Open(file)->Frame(0)),
-              (std::vector<uint8_t>{0x12, 0x01, 0xA0, 0x22, 0x02, 0xB0, 0x44, 0x04, 0xD0}));
-
-    ImageFile shortTable;  // a table shorter than its descriptor: no buffer
-    shortTable.Geometry(1, 1, 8, 8, false, "PALETTE COLOR");
-    for (uint16_t c = 0; c < 3; ++c) {
-        shortTable.Element(0x0028, uint16_t(0x1101 + c), "US", U16s({0, 0, 16}));  // 65536 entries
-        shortTable.Element(0x0028, uint16_t(0x1201 + c), "OW", U16s({1, 2}));
-    }
-    shortTable.Pixels("OB", "\x01");
-    CDicomFile other;
-    CDicomImage* img = shortTable.Open(other);
-    ASSERT_EQ(img->FrameCount(), 1u);
-    EXPECT_EQ(img->Frame(0)->Pixels(nullptr), nullptr);
-}
-
 TEST(ImageModel, ValueRangeAndEllipse) {
     ImageFile image;
     image.Geometry(4, 4, 16, 16, false).Element(0x0028, 0x0030, "DS", "0.5\\0.5");
@@ -352,18 +262,6 @@ TEST(ImageModel, ValueRangeAndEllipse) {
     EXPECT_FLOAT_EQ(stats.areaSquareCm, 0.25f * stats.areaPixels / 100);
     EXPECT_GT(stats.pixelCount, 0u);
     EXPECT_FLOAT_EQ(stats.mean, 100);
-}
-
-TEST(ImageModel, OverlayNeedsAllItsBits) {
-    ImageFile image;
-    image.Geometry(1, 1, 8, 8, false);
-    image.Us(0x6000, 0x0010, 16).Us(0x6000, 0x0011, 16);
-    image.Element(0x6000, 0x3000, "OW", std::string(30, '\xFF'));  // 16 x 16 bits need 32 bytes
-    image.Pixels("OB", "\x01");
-    CDicomFile file;
-    CDicomImage* img = image.Open(file);
-    ASSERT_NE(img->Frame(0)->Pixels(nullptr), nullptr);
-    EXPECT_FALSE(img->Frame(0)->HasOverlay());
 }
 
 TEST(ImageModel, EncapsulatedFramesFollowTheOffsetTable) {

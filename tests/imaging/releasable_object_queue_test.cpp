@@ -31,25 +31,6 @@ private:
     int m_name;
 };
 
-TEST(ReleasableObjectQueue, LinksKeepOrderAndSurviveRemoval) {
-    CReleasableObjectQueue queue;
-    std::vector<int> log;
-    Holding a(queue, 1, &log, 1), b(queue, 1, &log, 2), c(queue, 1, &log, 3);
-    EXPECT_EQ(queue.Count(), 3u);
-    EXPECT_FALSE(queue.PushBack(&b)) << "an object is queued once";
-    EXPECT_TRUE(queue.Remove(&b));
-    EXPECT_FALSE(queue.Remove(&b));
-    EXPECT_EQ(queue.PopFront(), &a);
-    EXPECT_EQ(queue.PopFront(), &c);
-    EXPECT_EQ(queue.PopFront(), nullptr);
-    EXPECT_FALSE(queue.PushBack(nullptr));
-    {
-        Holding gone(queue, 1, &log, 4);
-        EXPECT_EQ(queue.Count(), 1u);
-    }
-    EXPECT_EQ(queue.Count(), 0u) << "a destroyed object left a dangling link";
-}
-
 TEST(ReleasableObjectQueue, PassReleasesOldestFirstUpToTheTarget) {
     CReleasableObjectQueue queue;
     std::vector<int> log;

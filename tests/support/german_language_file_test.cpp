@@ -93,23 +93,5 @@ TEST(GermanLanguageFileTest, EveryTextIsAcceptedAndShown) {
     EXPECT_EQ(manager.TranslatedCount(), texts);
 }
 
-// printf conversions must survive translation in number, kind and order.
-TEST(GermanLanguageFileTest, FormatPlaceholdersAreKept) {
-    const std::regex conversion(R"(%[-+ #0]*[0-9]*(\.[0-9]+)?[a-zA-Z%])");
-    const std::map<uint32_t, std::string> german = GermanTexts();
-    auto conversions = [&](const std::string& text) {
-        std::vector<std::string> found;
-        for (auto it = std::sregex_iterator(text.begin(), text.end(), conversion);
-             it != std::sregex_iterator(); ++it) {
-            found.push_back(it->str());
-        }
-        return found;
-    };
-    for (const TextRow& row : BuiltInTextTable()) {
-        if (row.kind == TextKind::Section || !german.count(row.id)) continue;
-        EXPECT_EQ(conversions(german.at(row.id)), conversions(row.text)) << "id " << row.id;
-    }
-}
-
 }  // namespace
 }  // namespace vexel

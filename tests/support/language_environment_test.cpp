@@ -50,22 +50,5 @@ TEST(LanguageEnvironmentTest, UserDataFolderFollowsXdgRules) {
     EXPECT_EQ(UserLanguagesFolder("/u/VexelViewer"), "/u/VexelViewer/Languages");
 }
 
-TEST(LanguageEnvironmentTest, SessionLocalePrefersLanguageList) {
-    ScopedVariable language("LANGUAGE", "pl:de");
-    ScopedVariable all("LC_ALL", "fr_FR.UTF-8");
-    EXPECT_EQ(SessionLocaleName(), "pl");
-    ScopedVariable noLanguage("LANGUAGE", nullptr);
-    EXPECT_EQ(SessionLocaleName(), "fr_FR.UTF-8");
-}
-
-TEST(LanguageEnvironmentTest, ProgramFoldersCoverBuildTreeAndInstall) {
-    using Folders = std::vector<std::filesystem::path>;
-    EXPECT_EQ(ProgramLanguageFolders("/work/build/bin"),
-              (Folders{"/work/build/bin/languages", "/work/build/share/vexel/languages"}));
-    EXPECT_EQ(ProgramLanguageFolders("/opt/vexel"), (Folders{"/opt/vexel/languages"}));
-    EXPECT_TRUE(ProgramLanguageFolders("").empty());
-    EXPECT_FALSE(ExecutableFolder().empty());
-}
-
 }  // namespace
 }  // namespace vexel

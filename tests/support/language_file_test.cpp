@@ -18,36 +18,6 @@ namespace {
 using test::LanguageXml;
 using test::XmlText;
 
-TEST(LanguageFileTest, TextIdsAreStrictDecimal) {
-    const std::pair<const char*, std::optional<uint32_t>> cases[] = {
-        {"1", 1u},    {"1105", 1105u},    {"4294967295", 4294967295u},
-        {"0", 0u},    {"4294967296", {}}, {"99999999999999999999", {}},
-        {"-1", {}},   {"+1", {}},         {" 1", {}},
-        {"1 ", {}},   {"12abc", {}},      {"", {}},
-        {"0x10", {}},
-    };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(ParseTextId(text), expected) << text;
-}
-
-TEST(LanguageFileTest, CheckValuesAreHexadecimal) {
-    const std::pair<const char*, std::optional<uint32_t>> cases[] = {
-        {"CBF43926", 0xCBF43926u},
-        {"cbf43926", 0xCBF43926u},
-        {"0xCBF43926", 0xCBF43926u},
-        {"0", 0u},
-        {"FFFFFFFF", 0xFFFFFFFFu},
-        {"1FFFFFFFF", {}},
-        {"", {}},
-        {"0x", {}},
-        {"G1", {}},
-        {"-1", {}},
-        {"12 ", {}},
-    };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(ParseCheckValue(text), expected) << text;
-}
-
 TEST(LanguageFileTest, Utf8Validation) {
     const std::pair<std::string, bool> cases[] = {
         {"plain", true},
@@ -68,18 +38,6 @@ TEST(LanguageFileTest, Utf8Validation) {
     };
     for (const auto& [bytes, valid] : cases)
         EXPECT_EQ(IsValidUtf8(bytes), valid) << bytes;
-}
-
-TEST(LanguageFileTest, CutNeverSplitsACharacter) {
-    EXPECT_EQ(CutUtf8("Stra\xC3\x9F"
-                      "e",
-                      5, SIZE_MAX),
-              "Stra\xC3\x9F");
-    EXPECT_EQ(CutUtf8("Stra\xC3\x9F"
-                      "e",
-                      10, 5),
-              "Stra");
-    EXPECT_EQ(CutUtf8("abc", 10, 10), "abc");
 }
 
 TEST(LanguageFileTest, ChildrenAreSkippedOneByOne) {

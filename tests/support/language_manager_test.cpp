@@ -53,14 +53,6 @@ TEST_F(LanguageManagerTest, EnglishWithoutFilesAndEmptyTextForUnknownIds) {
     EXPECT_EQ(manager.GetString(12345), "");
 }
 
-TEST_F(LanguageManagerTest, CreatesTheUserLanguagesFolder) {
-    std::filesystem::remove_all(m_userData);
-    CLanguageManager manager;
-    EXPECT_TRUE(manager.Initialise(Setup()));
-    EXPECT_TRUE(std::filesystem::is_directory(m_userData / "Languages"));
-    EXPECT_EQ(manager.UserLanguagesFolder(), m_userData / "Languages");
-}
-
 TEST_F(LanguageManagerTest, LocaleChoosesWhenNothingIsStored) {
     test::WriteFile(m_program / "pl.xml", LanguageXml("Polski", "pl", {{"1", kYesCheck, "Tak"}}));
     const std::pair<const char*, const char*> cases[] = {
@@ -70,15 +62,6 @@ TEST_F(LanguageManagerTest, LocaleChoosesWhenNothingIsStored) {
         manager.Initialise(Setup(locale));
         EXPECT_EQ(manager.GetString(1), yes) << locale;
     }
-}
-
-TEST_F(LanguageManagerTest, StoredChoiceWinsOverTheLocale) {
-    test::WriteFile(m_program / "pl.xml", LanguageXml("Polski", "pl", {{"1", kYesCheck, "Tak"}}));
-    m_settings.stored = "en";
-    CLanguageManager manager;
-    manager.Initialise(Setup("pl_PL.UTF-8"));
-    EXPECT_EQ(manager.ChosenIndex(), 0u);
-    EXPECT_EQ(manager.GetString(1), "Yes");
 }
 
 TEST_F(LanguageManagerTest, OnlyTextsWithTheCurrentCheckValueAreTranslated) {
@@ -102,19 +85,6 @@ TEST_F(LanguageManagerTest, OnlyTextsWithTheCurrentCheckValueAreTranslated) {
     EXPECT_EQ(manager.TranslatedCount(), 3u);
     EXPECT_EQ(manager.LoadedCode(), "de");
     EXPECT_EQ(manager.LoadedFullVersion(), "test 1");
-}
-
-TEST_F(LanguageManagerTest, UserFolderIsListedBeforeTheProgramFolder) {
-    test::WriteFile(m_program / "a.xml", LanguageXml("Program", "de", {{"1", kYesCheck, "P"}}));
-    test::WriteFile(UserFile("z.xml"), LanguageXml("User", "de", {{"1", kYesCheck, "U"}}));
-    m_settings.stored = "de";
-    CLanguageManager manager;
-    manager.Initialise(Setup());
-    ASSERT_EQ(manager.LanguageCount(), 3u);
-    EXPECT_EQ(manager.Language(1).name, "User");
-    EXPECT_EQ(manager.Language(2).name, "Program");
-    EXPECT_EQ(manager.ChosenIndex(), 1u);
-    EXPECT_EQ(manager.GetString(1), "U");
 }
 
 TEST_F(LanguageManagerTest, ListsOnlyUsableFilesWithXmlInTheName) {
@@ -150,38 +120,6 @@ TEST_F(LanguageManagerTest, HostileFolderEntriesAreSkipped) {
     EXPECT_EQ(manager.GetString(1), "Ja");
 }
 
-TEST_F(LanguageManagerTest, ChooseLanguageStoresTheCodeOnly) {
-    test::WriteFile(m_program / "pl.xml", LanguageXml("Polski", "pl", {{"1", kYesCheck, "Tak"}}));
-    CLanguageManager manager;
-    manager.Initialise(Setup());
-    EXPECT_FALSE(manager.ChooseLanguage(0));  // already chosen
-    EXPECT_FALSE(manager.ChooseLanguage(2));  // outside the list
-    EXPECT_EQ(m_settings.writes, 0);
-    EXPECT_TRUE(manager.ChooseLanguage(1));
-    EXPECT_EQ(m_settings.stored, "pl");
-    EXPECT_EQ(manager.GetString(1), "Yes");
-    EXPECT_EQ(manager.ChosenIndex(), 0u);
-}
-
-TEST_F(LanguageManagerTest, VerifyFileNeedsOneAcceptedText) {
-    const std::pair<std::string, bool> cases[] = {
-        {LanguageXml("A", "a", {{"1", kYesCheck, "Ja"}}), true},
-        {LanguageXml("", "", {{"1", kYesCheck, "Ja"}}), true},
-        {LanguageXml("A", "a", {{"1", kNoCheck, "Ja"}}), false},
-        {LanguageXml("A", "a", {{"1", kYesCheck, ""}}), false},
-        {LanguageXml("A", "a", {}), false},
-        {"<lang/>", false},
-    };
-    CLanguageManager manager;
-    manager.Initialise(Setup());
-    const std::filesystem::path file = m_root / "verify.xml";
-    for (const auto& [xml, accepted] : cases) {
-        test::WriteFile(file, xml);
-        EXPECT_EQ(manager.VerifyFile(file), accepted) << xml;
-    }
-    EXPECT_EQ(m_settings.writes, 0);
-}
-
 TEST_F(LanguageManagerTest, ImportCopiesStoresAndListsAgain) {
     CLanguageManager manager;
     manager.Initialise(Setup());
@@ -201,42 +139,6 @@ TEST_F(LanguageManagerTest, ImportCopiesStoresAndListsAgain) {
     ASSERT_TRUE(manager.ImportFile(source));  // replaces the earlier copy
     EXPECT_EQ(manager.LanguageCount(), 2u);
     EXPECT_EQ(manager.Language(1).name, "Polski 2");
-}
-
-TEST_F(LanguageManagerTest, ImportRefusesFilesWithoutAUsableCode) {
-    CLanguageManager manager;
-    manager.Initialise(Setup());
-    const std::filesystem::path source = m_root / "bad.xml";
-    const std::string cases[] = {
-        "<notlanguage/>",
-        LanguageXml("NoCode", "", {}),
-        LanguageXml("Escape", "../../evil", {}),
-        LanguageXml("Slash", "a/b", {}),
-        LanguageXml("Long", std::string(16, 'x'), {}),
-    };
-    for (const std::string& xml : cases) {
-        test::WriteFile(source, xml);
-        EXPECT_FALSE(manager.ImportFile(source)) << xml;
-    }
-    EXPECT_EQ(m_settings.writes, 0);
-    EXPECT_TRUE(std::filesystem::is_empty(m_userData / "Languages"));
-    EXPECT_FALSE(std::filesystem::exists(m_root / "evil.xml"));
-}
-
-TEST_F(LanguageManagerTest, TheProcessManagerServesTheFreeLookup) {
-    ASSERT_EQ(CLanguageManager::Instance(), nullptr);
-    EXPECT_EQ(GetString(2), "No");  // built-in English before start-up
-    {
-        test::WriteFile(m_program / "x.xml", LanguageXml("X", "xx", {{"2", kNoCheck, "Nej"}}));
-        m_settings.stored = "xx";
-        CLanguageManager manager;
-        CLanguageManager second;
-        manager.Initialise(Setup());
-        EXPECT_EQ(CLanguageManager::Instance(), &manager);
-        EXPECT_EQ(GetString(2), "Nej");
-    }
-    EXPECT_EQ(CLanguageManager::Instance(), nullptr);
-    EXPECT_EQ(GetString(2), "No");
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The built-in table's shape: what lookups and translation files rely on.
+// The built-in table's texts, byte for byte.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,29 +9,6 @@
 
 namespace vexel {
 namespace {
-
-TEST(TextTableTest, IdsAreUniqueAndNonZeroAndOnlySectionsHaveNone) {
-    std::set<uint32_t> ids;
-    size_t sections = 0;
-    for (const TextRow& row : BuiltInTextTable()) {
-        if (row.kind == TextKind::Section) {
-            EXPECT_EQ(row.id, 0u) << row.text;
-            ++sections;
-            continue;
-        }
-        EXPECT_NE(row.id, 0u) << row.text;
-        EXPECT_TRUE(ids.insert(row.id).second) << "id " << row.id << " twice";
-    }
-    EXPECT_EQ(sections, 15u);
-    EXPECT_EQ(ids.size(), 197u);
-}
-
-TEST(TextTableTest, OnlyMultiLineRowsHoldLineBreaks) {
-    for (const TextRow& row : BuiltInTextTable()) {
-        const bool hasBreak = std::strchr(row.text, '\n') != nullptr;
-        EXPECT_EQ(hasBreak, row.kind == TextKind::MultiLine) << "id " << row.id;
-    }
-}
 
 // Translation files check these exact bytes, flaws included.
 TEST(TextTableTest, TextsKeepTheirExactBytes) {

@@ -143,12 +143,5 @@ TEST(DefaultWindowPhantom, PetWithoutWindowUsesTheFirstFrameRangeOnce) {
     EXPECT_EQ(DefaultWindowOf(*opened.image, store), (WindowLevel{7, 9}));
 }
 
-TEST(DefaultWindowPhantom, NullImageDoesNothing) {
-    CSeriesStateStore store;
-    CDisplayLUT lut;
-    EXPECT_FALSE(lut.SetDefaultWindow(nullptr, store));
-    EXPECT_EQ(lut.Width(), 0);
-}
-
 }  // namespace
 }  // namespace vexel

@@ -73,34 +73,6 @@ OpenedImage OpenMarkerImage(const std::string& name, int width, int height,
     return WriteAndOpen(name, writer);
 }
 
-uint16_t PaletteEntry(int channel, int entry) {
-    return uint16_t((entry * 1543 + channel * 20011 + 977) % 65536);
-}
-
-int PaletteIndexAt(int x, int y) {
-    return (x * 7 + y * 3) % kPaletteEntries + kPaletteFirst;
-}
-
-OpenedImage OpenPaletteImage(const std::string& name, int width, int height) {
-    phantom::CDataSetWriter writer = Header("PALETTE COLOR", width, height);
-    SampleBits(writer, 8);
-    const uint16_t descriptor[3] = {kPaletteEntries, kPaletteFirst, 16};
-    for (uint16_t c = 0; c < 3; ++c)
-        writer.AddUS(Tag(0x0028, uint16_t(0x1101 + c)), descriptor);
-    for (int c = 0; c < 3; ++c) {
-        std::vector<uint16_t> entries;
-        for (int e = 0; e < kPaletteEntries; ++e)
-            entries.push_back(PaletteEntry(c, e));
-        writer.AddRaw(Tag(0x0028, uint16_t(0x1201 + c)), "OW", BytesOf(entries));
-    }
-    std::vector<uint8_t> indices;
-    for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x)
-            indices.push_back(uint8_t(PaletteIndexAt(x, y)));
-    writer.AddRaw(Tag(0x7FE0, 0x0010), "OB", indices);
-    return WriteAndOpen(name, writer);
-}
-
 CGuardedBitmap::CGuardedBitmap(int width, int height, int guard)
     : m_width(width),
       m_height(height),

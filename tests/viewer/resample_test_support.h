@@ -23,14 +23,6 @@ OpenedImage OpenMarkerImage(const std::string& name, int width, int height,
                             const std::vector<Marker>& markers, uint16_t value,
                             const std::vector<Marker>& overlay = {});
 
-// PALETTE COLOR with 8-bit indices and 16-bit palette entries; entry e of channel c is
-// PaletteEntry(c, e). Pixel (x, y) holds index (x * 7 + y * 3) % entries + first.
-inline constexpr int kPaletteEntries = 40;
-inline constexpr int kPaletteFirst = 10;
-uint16_t PaletteEntry(int channel, int entry);
-int PaletteIndexAt(int x, int y);
-OpenedImage OpenPaletteImage(const std::string& name, int width, int height);
-
 // A destination with `guard` pixels of a sentinel on every side, to catch stray writes.
 class CGuardedBitmap {
 public:

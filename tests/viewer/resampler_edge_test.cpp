@@ -1,5 +1,4 @@
-// Sources one pixel wide or high, empty sizes, a destination too small, the largest zoom, and
-// when stage 1 runs again and when it does not.
+// Sources one pixel wide or high, and when stage 1 runs again and when it does not.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -71,55 +70,6 @@ INSTANTIATE_TEST_SUITE_P(Sizes, ThinSource,
                                          ThinCase{500, 1, 100, 100, 0}, ThinCase{2, 5, 7, 9, 0},
                                          ThinCase{1, 9, 3, 3, 0}),
                          ThinName);
-
-TEST(ResamplerRefuses, EmptyViewsAndShortDestinations) {
-    test::OpenedImage opened = test::OpenMarkerImage("refuse", 13, 11, {{3, 3}}, 100);
-    ASSERT_NE(opened.image, nullptr);
-    CDicomFrame* frame = opened.image->Frame(0);
-    CDisplayLUT lut;
-    lut.SetWindow(50, 100, false, true);
-    CResampler resampler(2);
-    test::CGuardedBitmap bitmap(40, 40);
-    // No geometry yet, then a viewport of no size.
-    EXPECT_FALSE(resampler.RenderGrey(frame, bitmap.View(), &lut));
-    resampler.SetGeometry(test::MakeView(13, 11, 0, 0, 0, false, false, 0, 0, 0));
-    EXPECT_FALSE(resampler.RenderGrey(frame, bitmap.View(), &lut));
-    // A geometry made for another image size.
-    resampler.SetGeometry(test::MakeView(14, 11, 40, 40, 0, false, false, 0, 0, 0));
-    EXPECT_FALSE(resampler.RenderGrey(frame, bitmap.View(), &lut));
-    // A destination smaller than the visible part, a missing look-up or frame.
-    resampler.SetGeometry(test::MakeView(13, 11, 41, 41, 0, false, false, 0, 0, 0));
-    EXPECT_FALSE(resampler.RenderGrey(frame, bitmap.View(), &lut));
-    resampler.SetGeometry(test::MakeView(13, 11, 40, 40, 0, false, false, 0, 0, 0));
-    EXPECT_FALSE(resampler.RenderGrey(frame, bitmap.View(), nullptr));
-    EXPECT_FALSE(resampler.RenderGrey(nullptr, bitmap.View(), &lut));
-    EXPECT_FALSE(resampler.RenderGrey(frame, DestinationBitmap{}, &lut));
-    EXPECT_TRUE(bitmap.Untouched());
-    EXPECT_TRUE(resampler.RenderGrey(frame, bitmap.View(), &lut));
-    EXPECT_TRUE(bitmap.GuardIntact());
-}
-
-TEST(ResamplerLargestZoom, DrawsOnlyTheVisiblePart) {
-    test::OpenedImage opened = test::OpenMarkerImage("huge", 300, 200, {{150, 100}}, 100);
-    ASSERT_NE(opened.image, nullptr);
-    const ViewGeometry fitted = test::MakeView(300, 200, 1001, 777, 0, false, false, 0, 0, 0);
-    ViewGeometry g = fitted;
-    ASSERT_TRUE(LayoutZoomAbout(g, fitted, 1e9f, 500, 388));
-    ASSERT_EQ(g.zoom, kMaxZoom);
-    // The partly visible pixels at both ends are drawn whole.
-    EXPECT_LE(g.visibleDestWidth, 1001 + 2 * 50);
-    CDisplayLUT lut;
-    lut.SetWindow(50, 100, false, true);
-    CResampler resampler(2);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
-    EXPECT_TRUE(bitmap.GuardIntact());
-    const auto centre = ImageToScreenExact(g, 150.5f, 100.5f);
-    ASSERT_TRUE(centre);
-    EXPECT_GE(bitmap.At(int(centre->x) - g.visibleDestX, int(centre->y) - g.visibleDestY) & 0xFF,
-              250u);
-}
 
 TEST(ResamplerCache, StageOneRunsOnlyWhenItsInputsChange) {
     test::OpenedImage opened = test::OpenMarkerImage("cache", 40, 30, {{5, 5}}, 100);

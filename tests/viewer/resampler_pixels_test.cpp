@@ -1,5 +1,5 @@
 // Rendered grey levels against the linear VOI function written out in the test: at zoom 1
-// every pixel of signed, unsigned, MONOCHROME1, rescaled, negative, RGB and palette images;
+// every pixel of signed, unsigned, MONOCHROME1, rescaled, negative and RGB images;
 // bilinear enlargement and area-average reduction against plain reference filters.
 #include <gtest/gtest.h>
 
@@ -181,21 +181,6 @@ TEST(ColourAtZoomOne, RgbChannelsFollowTheVoiFunction) {
     }
 }
 
-TEST(ColourAtZoomOne, PaletteEntriesFollowTheVoiFunction) {
-    test::OpenedImage opened = test::OpenPaletteImage("palette", 21, 13);
-    ASSERT_NE(opened.image, nullptr);
-    ExpectColourAtZoomOne(
-        opened.image->Frame(0), 21, 13,
-        [](int x, int y) {
-            const int entry = test::PaletteIndexAt(x, y) - test::kPaletteFirst;
-            // 16-bit palette entries are shown by their high byte.
-            return std::array<int, 3>{test::PaletteEntry(0, entry) >> 8,
-                                      test::PaletteEntry(1, entry) >> 8,
-                                      test::PaletteEntry(2, entry) >> 8};
-        },
-        false);
-}
-
 TEST(OverlayAtZoomOne, PlaneAndShadowArePainted) {
     const std::vector<test::Marker> overlay = {{2, 3}, {8, 6}, {5, 0}};
     test::OpenedImage opened = test::OpenMarkerImage("overlay", 9, 7, {{4, 4}}, 1000, overlay);
@@ -219,21 +204,6 @@ TEST(OverlayAtZoomOne, PlaneAndShadowArePainted) {
     ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
     EXPECT_EQ(bitmap.At(2, 3), 0u);
     EXPECT_EQ(bitmap.At(4, 4), 0x00FFFFFFu);
-}
-
-TEST(OverlayAtZoomOne, ShadowFallsRightAndDownOnScreenUnrotated) {
-    test::OpenedImage opened = test::OpenMarkerImage("shadow", 9, 7, {}, 0, {{2, 3}});
-    ASSERT_NE(opened.image, nullptr);
-    CDisplayLUT lut;
-    lut.SetWindow(-100, 10, false, true);  // background white, so the shadow shows
-    const ViewGeometry g = ActualSizeView(9, 7);
-    CResampler resampler(1);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGreyWithOverlay(opened.image->Frame(0), bitmap.View(), &lut));
-    EXPECT_EQ(bitmap.At(2, 3), 0x00FFFFC0u);
-    EXPECT_EQ(bitmap.At(3, 4), 0u);
-    EXPECT_EQ(bitmap.At(1, 2), 0x00FFFFFFu);
 }
 
 }  // namespace

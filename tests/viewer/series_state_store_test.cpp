@@ -1,4 +1,4 @@
-// The per-process state store and the preset table.
+// The per-process state store, shared by worker threads.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +6,9 @@
 #include <thread>
 #include <vector>
 
+#include "engine/study_model_keys.h"
 #include "viewer/series_state_store.h"
+#include "viewer/viewport_image_list.h"
 #include "viewer/window_preset.h"
 
 namespace vexel {
@@ -27,40 +29,6 @@ TEST(SeriesStateStore, WindowStateRoundTrip) {
     EXPECT_EQ(store.Size(), 1u);
 }
 
-TEST(SeriesStateStore, AbsentAndForeignBlocksGiveNothing) {
-    CSeriesStateStore store;
-    EXPECT_FALSE(store.Get("series", StateRecord::kWindowState).has_value());
-    EXPECT_FALSE(store.GetWindowState("series").has_value());
-    EXPECT_FALSE(store.GetComputedWindow("image").has_value());
-    // A block of another length under the window type is not a window state.
-    const uint8_t shortBlock[5] = {1, 2, 3, 4, 5};
-    store.Put("series", StateRecord::kWindowState, shortBlock, sizeof(shortBlock));
-    EXPECT_FALSE(store.GetWindowState("series").has_value());
-    store.Put("series", StateRecord::kWindowState, nullptr, 16);
-    EXPECT_FALSE(store.GetWindowState("series").has_value());
-    EXPECT_EQ(store.Get("series", StateRecord::kWindowState)->size(), 0u);
-    // A default-constructed state is what a new viewport starts from.
-    const WindowState fresh;
-    EXPECT_EQ(fresh.presetId, -1);
-    EXPECT_EQ(fresh.negative, 0);
-}
-
-TEST(SeriesStateStore, TypesAndKeysAreSeparate) {
-    CSeriesStateStore store;
-    const uint8_t one[1] = {1}, two[2] = {2, 2};
-    store.Put("a*2", StateRecord::kMeasurements, one, 1);
-    store.Put("a", StateRecord::kWindowState, two, 2);
-    store.Put("a", StateRecord::kMeasurements, two, 1);
-    EXPECT_EQ(store.Get("a*2", StateRecord::kMeasurements)->size(), 1u);
-    EXPECT_EQ(store.Get("a", StateRecord::kWindowState)->size(), 2u);
-    EXPECT_FALSE(store.Get("a*2", StateRecord::kWindowState).has_value());
-    store.Remove("a", StateRecord::kWindowState);
-    store.Remove("absent", StateRecord::kWindowState);
-    EXPECT_FALSE(store.Get("a", StateRecord::kWindowState).has_value());
-    EXPECT_TRUE(store.Get("a", StateRecord::kMeasurements).has_value());
-    EXPECT_EQ(store.Size(), 2u);
-}
-
 TEST(SeriesStateStore, WorkersShareOneStore) {
     CSeriesStateStore store;
     std::vector<std::thread> workers;
@@ -79,52 +47,26 @@ TEST(SeriesStateStore, WorkersShareOneStore) {
     EXPECT_LE(store.Size(), 200u);
 }
 
-struct PresetRow {
-    int32_t id;
-    const char* name;
-    float centre;
-    float width;
-    uint32_t menuTextId;
-    uint32_t nameTextId;
-    char key;
-};
-
-TEST(WindowPresets, TableAsTheMenuShowsIt) {
-    const PresetRow expected[] = {
-        {-1, "", 0, 0, 0, 0, '\0'},
-        {0, "D", 0, 0, 1201, 8001, '0'},
-        {1, "F", 0, 0, 1202, 8002, '1'},
-        {2, "CT Abdomen", 60, 400, 1203, 8003, '2'},
-        {3, "CT Angio", 300, 600, 1204, 8004, '3'},
-        {4, "CT Bone", 300, 1500, 1205, 8005, '4'},
-        {5, "CT Brain", 40, 80, 1206, 8006, '5'},
-        {6, "CT Chest", 40, 400, 1207, 8007, '6'},
-        {7, "CT Lungs", -400, 1500, 1208, 8008, '7'},
-    };
-    CWindowPresetTable table;
-    ASSERT_EQ(table.All().size(), std::size(expected));
-    for (const PresetRow& row : expected) {
-        const WindowPreset* preset = table.Find(row.id);
-        ASSERT_NE(preset, nullptr) << row.id;
-        EXPECT_EQ(preset->name, row.name);
-        EXPECT_EQ(preset->centre, row.centre) << row.name;
-        EXPECT_EQ(preset->width, row.width) << row.name;
-        EXPECT_EQ(preset->menuTextId, row.menuTextId) << row.name;
-        EXPECT_EQ(preset->nameTextId, row.nameTextId) << row.name;
-        EXPECT_EQ(table.FindByKey(row.key), row.key ? preset : nullptr) << row.name;
-    }
-    EXPECT_EQ(table.Find(8), nullptr);
-    EXPECT_EQ(table.Find(-2), nullptr);
-    EXPECT_EQ(table.FindByKey('8'), nullptr);
-    EXPECT_STREQ(kNegativeShortcut, "F11");
-    EXPECT_EQ(kNegativeMenuTextId, 1221u);
-}
-
-TEST(WindowPresets, NamesComeFromTheTextTable) {
-    CWindowPresetTable table(
-        [](uint32_t id) { return id == 8008 ? std::string("TC Poumons") : std::string(); });
-    EXPECT_EQ(table.Find(7)->name, "TC Poumons");
-    EXPECT_EQ(table.Find(0)->name, "D");  // untranslated texts keep the English name
+// Stored state is found by the series key: files of different series, and different
+// multi-frame files, must never share one.
+TEST(SeriesStateStore, SeriesKeysSeparateWhatIsNotOneSeries) {
+    StudyFileKeys a;
+    a.studyInstanceUid = "1.2";
+    a.seriesNumber = 3;
+    a.seriesInstanceUid = "1.2.3";
+    a.file.numberOfFrames = 1;
+    a.file.sopInstanceUid = "1.2.3.1";
+    a.file.path = "/a/1.dcm";
+    StudyFileKeys sameSeries = a;
+    sameSeries.file.sopInstanceUid = "1.2.3.2";
+    sameSeries.file.path = "/a/2.dcm";
+    EXPECT_EQ(ViewportSeriesKey(a), ViewportSeriesKey(sameSeries));
+    StudyFileKeys otherSeries = a;
+    otherSeries.seriesInstanceUid = "1.2.4";
+    EXPECT_NE(ViewportSeriesKey(a), ViewportSeriesKey(otherSeries));
+    StudyFileKeys multiA = a, multiB = sameSeries;
+    multiA.file.numberOfFrames = multiB.file.numberOfFrames = 10;
+    EXPECT_NE(ViewportSeriesKey(multiA), ViewportSeriesKey(multiB));
 }
 
 }  // namespace

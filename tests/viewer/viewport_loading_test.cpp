@@ -1,5 +1,5 @@
-// How a viewport takes the images of a load: display order, the once-a-second merge of images
-// that arrive while it shows, stale loads, other series, and Clear.
+// How a viewport takes the images of a load: display order, stale loads and other series,
+// and the events on-screen viewports fire.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -59,26 +59,6 @@ TEST(ViewportLoading, ImagesAreListedInDisplayOrderWhateverTheArrival) {
     EXPECT_EQ(v.ScrollBar().Position(), int32_t(ct.size()) - 1);
 }
 
-TEST(ViewportLoading, ArrivalsMergeAtMostOnceASecondAndTheLastOnesAtTheEnd) {
-    const auto ct = OpenSeries(PhantomCtSeries());
-    ViewportRig rig;
-    CViewport2D& v = *rig.viewport;
-    ASSERT_TRUE(rig.Add(ct[0]));
-    rig.Advance(400ms);
-    ASSERT_TRUE(rig.Add(ct[1]));
-    EXPECT_EQ(v.ImageCount(), 1u) << "merged within a second of the last present";
-    rig.Advance(700ms);
-    ASSERT_TRUE(rig.Add(ct[2]));
-    EXPECT_EQ(v.ImageCount(), 3u) << "a second after the last present the pending ones merge";
-    rig.Advance(100ms);
-    ASSERT_TRUE(rig.Add(ct[3]));
-    EXPECT_EQ(v.ImageCount(), 3u);
-    // The load ends: whatever is pending goes in.
-    v.MergePendingImages();
-    EXPECT_EQ(v.ImageCount(), 4u);
-    EXPECT_FALSE(rig.Add(ct[3])) << "an image is listed once";
-}
-
 TEST(ViewportLoading, OtherSeriesStaleLoadsAndEmptyImagesAreRefused) {
     const auto ct = OpenSeries(PhantomCtSeries());
     const auto pet = OpenSeries(PhantomPetSeries());
@@ -101,54 +81,6 @@ TEST(ViewportLoading, OtherSeriesStaleLoadsAndEmptyImagesAreRefused) {
     EXPECT_FALSE(rig.Add(ct[0]));
     EXPECT_TRUE(rig.Add(pet[0]));
     EXPECT_EQ(v.SeriesKey(), ViewportSeriesKey(*pet[0].image));
-}
-
-TEST(ViewportLoading, ClearDropsThePendingImagesAndMakesTheRunningLoadStale) {
-    const auto ct = OpenSeries(PhantomCtSeries());
-    ViewportRig rig;
-    CViewport2D& v = *rig.viewport;
-    const uint32_t generation = v.LoadGeneration();
-    ASSERT_TRUE(rig.Add(ct[0], generation));
-    ASSERT_TRUE(rig.Add(ct[1], generation));
-    ASSERT_EQ(v.PendingCount(), 1u);
-    v.Clear(true);
-    EXPECT_EQ(v.PendingCount(), 0u);
-    EXPECT_EQ(v.ImageCount(), 0u);
-    EXPECT_EQ(v.CurrentFrame(), nullptr);
-    EXPECT_FALSE(v.ScrollBar().Active());
-    EXPECT_TRUE(v.SeriesKey().empty());
-    v.MergePendingImages();
-    EXPECT_EQ(v.ImageCount(), 0u) << "nothing from before the Clear comes back";
-    EXPECT_FALSE(rig.Add(ct[2], generation)) << "the cancelled load's late images";
-    EXPECT_NE(v.LoadGeneration(), generation);
-    ASSERT_TRUE(rig.Add(ct[2], v.LoadGeneration()));
-    EXPECT_EQ(v.CurrentImage(), ct[2].image);
-    // The surface is black after a Clear with redraw.
-    v.Clear(true);
-    const CViewportSurface& s = v.Surface();
-    EXPECT_TRUE(std::all_of(s.Pixels(), s.Pixels() + size_t(s.Width()) * s.Height(),
-                            [](uint32_t p) { return p == 0; }));
-}
-
-TEST(ViewportIds, AreUniqueAndFoundUntilTheViewportGoes) {
-    std::vector<uint32_t> ids(40);
-    std::vector<std::thread> threads;
-    for (size_t t = 0; t < 4; ++t) {
-        threads.emplace_back([&ids, t] {
-            for (size_t i = t; i < ids.size(); i += 4) {
-                CViewport2D viewport(ViewportServices{});
-                ids[i] = viewport.Id();
-                EXPECT_EQ(CViewportHash::Instance().Find(viewport.Id()), &viewport);
-            }
-        });
-    }
-    for (auto& thread : threads)
-        thread.join();
-    std::sort(ids.begin(), ids.end());
-    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end());
-    EXPECT_EQ(ids.front() == 0, false);
-    for (uint32_t id : ids)
-        EXPECT_EQ(CViewportHash::Instance().Find(id), nullptr);
 }
 
 struct EventLog {

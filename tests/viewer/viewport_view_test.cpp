@@ -1,6 +1,6 @@
-// What a viewport shows and how the mouse, keys and menu change it: pixels against the VOI
-// function through the whole pipeline, the tools on their buttons, resizes and transforms,
-// failed renders, and off-screen viewports on worker threads.
+// What a viewport shows and how the mouse changes it: pixels against the VOI function through
+// the whole pipeline, the tools on their buttons, full dynamic with a negative slope, failed
+// renders, and off-screen viewports on worker threads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -185,63 +185,6 @@ TEST(ViewportTools, ButtonsDriveBrowseZoomWindowAndPan) {
     }
 }
 
-TEST(ViewportView, ResizeKeepsAChosenViewAndTransformsDiscardIt) {
-    const test::OpenedImage opened = OpenHandImage(Ramp(64, 32), "viewport-resize");
-    ViewportRig rig(128 + CMyScrollBar::kWidth, 128);
-    CViewport2D& v = *rig.viewport;
-    ASSERT_TRUE(rig.Add(opened));
-    EXPECT_FLOAT_EQ(v.Geometry().zoom, 2.0f);
-    EXPECT_EQ(v.Geometry().visibleDestY, 32);
-
-    // Not zoomed: a resize fits again.
-    v.SizeChanged(256 + CMyScrollBar::kWidth, 256);
-    EXPECT_FLOAT_EQ(v.Geometry().zoom, 4.0f);
-    EXPECT_EQ(v.Surface().Width(), 256);
-
-    // Zoomed about a point: the same point stays in the middle after a resize.
-    v.SetZoom(8);
-    const auto middle = v.ScreenToImage(128, 128);
-    v.SizeChanged(512 + CMyScrollBar::kWidth, 512);
-    EXPECT_FLOAT_EQ(v.Geometry().zoom, 16.0f);
-    const auto after = v.ScreenToImage(256, 256);
-    ASSERT_TRUE(middle && after);
-    EXPECT_NEAR(after->x, middle->x, 0.1);
-    EXPECT_NEAR(after->y, middle->y, 0.1);
-
-    // A transform always fits again, with the rotated size.
-    v.Transform(90, false, false, false);
-    EXPECT_FALSE(v.UserZoomedOrPanned());
-    EXPECT_FLOAT_EQ(v.Geometry().zoom, 8.0f);
-    EXPECT_EQ(v.Geometry().rotatedWidth, 32);
-    v.Transform(0, false, false, true);
-    EXPECT_EQ(v.Geometry().rotation, 0u);
-
-    // Without a frame nothing moves.
-    v.Clear(true);
-    const ViewGeometry before = v.Geometry();
-    v.SetZoom(3);
-    v.Pan(10, 10);
-    v.Transform(90, false, false, false);
-    EXPECT_EQ(v.Geometry().zoom, before.zoom);
-    EXPECT_EQ(v.Geometry().rotation, 0u);
-}
-
-TEST(ViewportView, OneMultiFrameImageBrowsesItsFrames) {
-    const test::OpenedImage opened = OpenHandImage(Ramp(8, 8, 5), "viewport-frames");
-    ASSERT_EQ(opened.image->FrameCount(), 5u);
-    ViewportRig rig(100, 80);
-    CViewport2D& v = *rig.viewport;
-    ASSERT_TRUE(rig.Add(opened));
-    EXPECT_EQ(v.BrowseCount(), 5u);
-    EXPECT_TRUE(v.ScrollBar().Active());
-    v.Browse(+1);
-    EXPECT_EQ(v.CurrentFrameIndex(), 1u);
-    v.Browse(-2);
-    EXPECT_EQ(v.CurrentFrameIndex(), 4u);
-    v.ScrolledTo(2);
-    EXPECT_EQ(v.CurrentFrameIndex(), 2u);
-}
-
 TEST(ViewportView, FullDynamicCoversTheRescaledRangeWithANegativeSlope) {
     HandImage wanted = Ramp(10, 10);
     wanted.rescaleSlope = "-2";
@@ -321,43 +264,6 @@ TEST(ViewportOffscreen, WorkerThreadsDrawWhatTheMainThreadDraws) {
         thread.join();
     for (int m : mismatches)
         EXPECT_EQ(m, 0);
-}
-
-class RecordingHost final : public CMyScrollBarHost {
-public:
-    void ScrolledTo(int32_t position) override { positions.push_back(position); }
-    std::vector<int32_t> positions;
-};
-
-TEST(ViewportScrollBar, ThumbStepsAndDragsThroughTheSeries) {
-    RecordingHost host;
-    CMyScrollBar bar(host);
-    bar.SetHeight(300);
-    bar.SetRange(1, 0);
-    EXPECT_FALSE(bar.Active());
-    EXPECT_TRUE(bar.Thumb().Empty());
-    bar.SetRange(101, 50);
-    ASSERT_TRUE(bar.Active());
-    EXPECT_EQ(bar.Thumb().height, CMyScrollBar::kMinThumbHeight);
-    EXPECT_EQ(bar.Thumb().y, (300 - 30) * 50 / 100);
-    bar.Press(0);
-    bar.Press(299);
-    bar.Press(299);
-    EXPECT_EQ(host.positions, (std::vector<int32_t>{49, 50, 51}));
-    host.positions.clear();
-    const PixelRect thumb = bar.Thumb();
-    bar.Press(thumb.y + 5);
-    EXPECT_TRUE(bar.Dragging());
-    bar.Move(10000);
-    EXPECT_EQ(bar.Position(), 100);
-    bar.Move(-10000);
-    EXPECT_EQ(bar.Position(), 0);
-    bar.Release();
-    EXPECT_EQ(host.positions, (std::vector<int32_t>{100, 0}));
-    // Few images: the thumb takes its share of the track.
-    bar.SetRange(3, 2);
-    EXPECT_EQ(bar.Thumb().height, 100);
-    EXPECT_EQ(bar.Thumb().y, 200);
 }
 
 }  // namespace

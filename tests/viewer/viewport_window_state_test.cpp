@@ -32,18 +32,6 @@ test::OpenedImage CtImage(const char* name, const char* photometric = "MONOCHROM
     return test::OpenHandImage(image, name);
 }
 
-TEST(ViewportWindowState, CtOpensWithItsOwnWindow) {
-    CSeriesStateStore store;
-    Viewport viewport(store);
-    test::OpenedImage ct = CtImage("ct-own");
-    ASSERT_TRUE(viewport.state.ShowFrame(*ct.image->Frame(0), "ct"));
-    EXPECT_EQ(viewport.state.PresetId(), 0);
-    EXPECT_EQ(viewport.state.PresetName(), "D");
-    EXPECT_EQ(viewport.lut.Centre(), 50);
-    EXPECT_EQ(viewport.lut.Width(), 350);
-    EXPECT_FALSE(viewport.lut.Negative());
-}
-
 TEST(ViewportWindowState, PetOpensInvertedOverZeroToTwentyThousand) {
     CSeriesStateStore store;
     Viewport viewport(store);
@@ -89,23 +77,6 @@ TEST(ViewportWindowState, PresetSurvivesClosingAndReopeningTheSeries) {
     EXPECT_TRUE(other.lut.Negative());
 }
 
-TEST(ViewportWindowState, DefaultWindowLeavesNoEntry) {
-    CSeriesStateStore store;
-    store.PutWindowState("ct", {5, 40, 80, 0});
-    test::OpenedImage ct = CtImage("ct-default");
-    Viewport viewport(store);
-    viewport.state.ShowFrame(*ct.image->Frame(0), "ct");
-    EXPECT_EQ(viewport.lut.Width(), 80);
-    ASSERT_TRUE(viewport.state.SelectPreset(0));
-    EXPECT_EQ(viewport.lut.Width(), 350);
-    // The next frame keeps the default instead of going back to the earlier preset.
-    viewport.state.ShowFrame(*ct.image->Frame(1), "ct");
-    EXPECT_EQ(viewport.state.PresetId(), 0);
-    EXPECT_EQ(viewport.lut.Width(), 350);
-    viewport.state.FlushStates();
-    EXPECT_FALSE(store.GetWindowState("ct").has_value());
-}
-
 TEST(ViewportWindowState, FullDynamicAndUnknownPresets) {
     CSeriesStateStore store;
     test::OpenedImage ct = CtImage("ct-full");
@@ -119,21 +90,6 @@ TEST(ViewportWindowState, FullDynamicAndUnknownPresets) {
     EXPECT_EQ(viewport.lut.Centre(), -1024 + 2049 / 2.0f);
     EXPECT_FALSE(viewport.state.SelectPreset(-2));
     EXPECT_EQ(viewport.state.PresetId(), 1);
-}
-
-TEST(ViewportWindowState, WindowBeforeAnyImageWaits) {
-    CSeriesStateStore store;
-    Viewport viewport(store);
-    viewport.state.ApplyWindow(123, 456);
-    EXPECT_TRUE(viewport.state.HasPendingWindow());
-    EXPECT_EQ(viewport.lut.Width(), 0);
-    test::OpenedImage ct = CtImage("ct-pending");
-    viewport.state.ShowFrame(*ct.image->Frame(0), "ct");
-    EXPECT_FALSE(viewport.state.HasPendingWindow());
-    EXPECT_EQ(viewport.state.PresetId(), -1);
-    EXPECT_EQ(viewport.lut.Centre(), 123);
-    EXPECT_EQ(viewport.lut.Width(), 456);
-    EXPECT_EQ(viewport.state.Remembered("ct"), (WindowState{-1, 123, 456, 0}));
 }
 
 TEST(ViewportWindowState, RememberedWindowFollowsEachImagesPolarity) {
