@@ -69,6 +69,10 @@ public:
                           std::string_view value) {
         return Explicit(group, element, vr, value, m_bigEndian);
     }
+    ByteBuilder& ImplicitHeader(uint16_t group, uint16_t element, uint32_t length) {
+        Tag(group, element, m_bigEndian);
+        return U32(length);
+    }
     // Explicit VR header with a chosen 32-bit length (undefined lengths, lies).
     ByteBuilder& ExplicitHeader(uint16_t group, uint16_t element, std::string_view vr,
                                 uint32_t length) {
