@@ -1,8 +1,11 @@
 #include "bench_frames.h"
 
+#include <dlfcn.h>
 #include <openjpeg.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <string>
 
 #include "phantom/phantom_writer.h"
 
@@ -59,6 +62,26 @@ std::vector<uint8_t> EncodeJ2kLossless(const std::vector<uint16_t>& samples, uin
     opj_destroy_codec(codec);
     opj_image_destroy(image);
     return ok ? out : std::vector<uint8_t>{};
+}
+
+CodecDecode LoadCodecModule(const char* name) {
+    const auto dir = std::filesystem::read_symlink("/proc/self/exe").parent_path();
+    const std::string path = (dir / (std::string("libvexel-") + name + ".so")).string();
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);  // kept for the whole run
+    return handle ? reinterpret_cast<CodecDecode>(dlsym(handle, "DecompressJPEGEx")) : nullptr;
+}
+
+bool DecodeGreyFrame(CodecDecode decode, const std::vector<uint8_t>& stream, uint32_t size,
+                     std::vector<uint8_t>& output) {
+    VexelDecodeRequest request{};
+    request.structSize = sizeof request;
+    request.data = stream.data();
+    request.size = stream.size();
+    request.output = output.data();
+    request.capacity = output.size();
+    request.rows = request.columns = size;
+    request.components = 1;
+    return decode(&request) == VEXEL_CODEC_OK;
 }
 
 }  // namespace vexel::bench

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "vexel_codec.h"
+
 namespace vexel::bench {
 
 // A size x size phantom CT slice offset to unsigned values, with a deterministic noise of a
@@ -15,5 +17,15 @@ std::vector<uint16_t> NoisyCtSlice(uint32_t size);
 // OpenJPEG fails.
 std::vector<uint8_t> EncodeJ2kLossless(const std::vector<uint16_t>& samples, uint32_t columns,
                                        uint32_t rows);
+
+using CodecDecode = int32_t (*)(VexelDecodeRequest*);
+
+// DecompressJPEGEx of libvexel-<name>.so beside the benchmark (kept loaded for the run);
+// null when the module is missing.
+CodecDecode LoadCodecModule(const char* name);
+
+// One size x size greyscale frame into output (2 bytes a sample); true when it decoded.
+bool DecodeGreyFrame(CodecDecode decode, const std::vector<uint8_t>& stream, uint32_t size,
+                     std::vector<uint8_t>& output);
 
 }  // namespace vexel::bench

@@ -5,7 +5,6 @@
 // the original samples. Also: how long closing a cache with hundreds of queued writes takes.
 //   build-*/bin/vexel_cache_bench --benchmark_min_time=1
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 #include <openjpeg.h>
 
 #include <cstring>
@@ -67,38 +66,18 @@ const Corpus& GetCorpus() {
     return corpus;
 }
 
-using DecodeEx = int32_t (*)(VexelDecodeRequest*);
-
-DecodeEx LoadModule(const char* name) {
-    const fs::path dir = fs::read_symlink("/proc/self/exe").parent_path();
-    void* handle = dlopen((dir / name).c_str(), RTLD_NOW | RTLD_LOCAL);  // kept for the run
-    return handle ? reinterpret_cast<DecodeEx>(dlsym(handle, "DecompressJPEGEx")) : nullptr;
-}
-
-bool Decode(DecodeEx decode, const std::vector<uint8_t>& stream, std::vector<uint8_t>& output) {
-    VexelDecodeRequest request{};
-    request.structSize = sizeof request;
-    request.data = stream.data();
-    request.size = stream.size();
-    request.output = output.data();
-    request.capacity = output.size();
-    request.rows = request.columns = kSize;
-    request.components = 1;
-    return decode(&request) == VEXEL_CODEC_OK;
-}
-
 void DecodeWithModule(benchmark::State& state, const char* module,
                       const std::vector<uint8_t>& stream) {
-    const DecodeEx decode = LoadModule(module);
+    const vexel::bench::CodecDecode decode = vexel::bench::LoadCodecModule(module);
     if (decode == nullptr || stream.empty()) {
         return state.SkipWithError("module beside the benchmark, or encoded frame, missing");
     }
     std::vector<uint8_t> output(kFrameBytes);
-    if (!Decode(decode, stream, output) || output != GetCorpus().frame) {
+    if (!vexel::bench::DecodeGreyFrame(decode, stream, kSize, output) || output != GetCorpus().frame) {
         return state.SkipWithError("the module does not give the original samples back");
     }
     for (auto _ : state) {
-        if (!Decode(decode, stream, output)) return state.SkipWithError("decode failed");
+        if (!vexel::bench::DecodeGreyFrame(decode, stream, kSize, output)) return state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(output.data());
     }
     state.SetItemsProcessed(state.iterations());
@@ -106,11 +85,11 @@ void DecodeWithModule(benchmark::State& state, const char* module,
 }
 
 void BM_DecodeAgain_LosslessJpeg(benchmark::State& state) {
-    DecodeWithModule(state, "libvexel-jpeg2.so", GetCorpus().lossless);
+    DecodeWithModule(state, "jpeg2", GetCorpus().lossless);
 }
 
 void BM_DecodeAgain_Jpeg2000(benchmark::State& state) {
-    DecodeWithModule(state, "libvexel-jpeg2000.so", GetCorpus().j2k);
+    DecodeWithModule(state, "jpeg2000", GetCorpus().j2k);
 }
 
 fs::path CacheRoot() {

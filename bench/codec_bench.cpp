@@ -6,7 +6,6 @@
 //   build-*/bin/vexel_codec_bench --benchmark_min_time=1
 #include <benchmark/benchmark.h>
 #include <charls/charls.h>
-#include <dlfcn.h>
 #include <openjpeg.h>
 
 #include <algorithm>
@@ -55,35 +54,13 @@ const Corpus& TestCorpus() {
     return corpus;
 }
 
-using DecodeEx = int32_t (*)(VexelDecodeRequest*);
-
-DecodeEx LoadModule(const char* name) {
-    const auto dir = std::filesystem::read_symlink("/proc/self/exe").parent_path();
-    const std::string path = (dir / (std::string("libvexel-") + name + ".so")).string();
-    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);  // kept for the whole run
-    return handle ? reinterpret_cast<DecodeEx>(dlsym(handle, "DecompressJPEGEx")) : nullptr;
-}
-
-bool DecodeOnce(DecodeEx decode, const std::vector<uint8_t>& stream, uint32_t size,
-                std::vector<uint8_t>& output) {
-    VexelDecodeRequest request{};
-    request.structSize = sizeof request;
-    request.data = stream.data();
-    request.size = stream.size();
-    request.output = output.data();
-    request.capacity = output.size();
-    request.rows = request.columns = size;
-    request.components = 1;
-    return decode(&request) == VEXEL_CODEC_OK;
-}
-
 void DecodeWithModule(benchmark::State& state, const char* module,
                       const std::vector<uint8_t>& stream, uint32_t size = kSize) {
-    const DecodeEx decode = LoadModule(module);
+    const vexel::bench::CodecDecode decode = vexel::bench::LoadCodecModule(module);
     if (decode == nullptr) return state.SkipWithError("module not found beside the benchmark");
     std::vector<uint8_t> output(size_t{size} * size * 2);
     for (auto _ : state) {
-        if (!DecodeOnce(decode, stream, size, output)) return state.SkipWithError("decode failed");
+        if (!vexel::bench::DecodeGreyFrame(decode, stream, size, output)) return state.SkipWithError("decode failed");
         benchmark::DoNotOptimize(output.data());
     }
     state.SetItemsProcessed(state.iterations() * size * size);
@@ -185,11 +162,11 @@ const LargeFrame& LargeJ2k() {
     static const LargeFrame frame = [] {
         const std::vector<uint16_t> samples = vexel::bench::NoisyCtSlice(kLargeSize);
         LargeFrame result{vexel::bench::EncodeJ2kLossless(samples, kLargeSize, kLargeSize)};
-        const DecodeEx decode = LoadModule("jpeg2000");
+        const vexel::bench::CodecDecode decode = vexel::bench::LoadCodecModule("jpeg2000");
         std::vector<uint8_t> output(samples.size() * 2);
         opj_image_t* single = DecodeWithOpenJpeg(result.j2k, 0);
         result.identical = decode != nullptr &&
-                           DecodeOnce(decode, result.j2k, kLargeSize, output) &&
+                           vexel::bench::DecodeGreyFrame(decode, result.j2k, kLargeSize, output) &&
                            SameAsSource(samples, output.data()) && SameAsSource(samples, single);
         opj_image_destroy(single);
         return result;
