@@ -16,18 +16,6 @@ constexpr size_t kBufferSize = 16 * 1024;
 // copying 16 KiB out of the page cache per file cost more than parsing the header.
 constexpr uint64_t kFirstWindowEnd = 4096;
 
-bool ReadFully(int fd, uint8_t* dest, size_t count, uint64_t offset) {
-    while (count > 0) {
-        const ssize_t got = pread(fd, dest, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        dest += got;
-        count -= static_cast<size_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
-
 }  // namespace
 
 CByteStream::~CByteStream() {
@@ -96,6 +84,18 @@ bool CByteStream::Read(void* dest, uint64_t count) {
         std::memcpy(out, m_buffer.data(), count);
     }
     m_position += count;
+    return true;
+}
+
+bool ReadFully(int fd, uint8_t* dest, uint64_t count, uint64_t offset) {
+    while (count > 0) {
+        const ssize_t got = pread(fd, dest, count, static_cast<off_t>(offset));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return false;
+        dest += got;
+        count -= static_cast<uint64_t>(got);
+        offset += static_cast<uint64_t>(got);
+    }
     return true;
 }
 

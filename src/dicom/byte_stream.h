@@ -10,6 +10,9 @@
 
 namespace vexel {
 
+// pread until count bytes arrived; false at end of file or on an error.
+bool ReadFully(int fd, uint8_t* dest, uint64_t count, uint64_t offset);
+
 class CByteStream {
 public:
     CByteStream() = default;

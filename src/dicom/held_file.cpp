@@ -7,20 +7,10 @@
 #include <cerrno>
 #include <cstring>
 
+#include "dicom/byte_stream.h"
+
 namespace vexel {
 namespace {
-
-bool ReadFully(int fd, uint8_t* dest, uint64_t count, uint64_t offset) {
-    while (count > 0) {
-        const ssize_t got = pread(fd, dest, count, static_cast<off_t>(offset));
-        if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) return false;
-        dest += got;
-        count -= static_cast<uint64_t>(got);
-        offset += static_cast<uint64_t>(got);
-    }
-    return true;
-}
 
 bool SameFile(int fd, const FileIdentity& identity) {
     struct stat info {};
