@@ -9,14 +9,18 @@
 #include <QSplitter>
 #include <QStatusBar>
 
+#include "app/cine_wnd.h"
 #include "app/series_load_controller.h"
 #include "app/study_tree.h"
 #include "app/viewport_widget.h"
 #include "engine/study_model.h"
+#include "engine/system_hooks.h"
 #include "engine/task_manager.h"
 #include "engine/timer_service.h"
+#include "engine/vexel_engine.h"
 #include "imaging/dicom_image.h"
 #include "support/language_manager.h"
+#include "viewer/viewport_cine.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
@@ -35,6 +39,7 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_tree = new CStudyTree(m_splitter);
     m_viewportWidget = new CViewportWidget(m_services.viewport, m_splitter);
+    Viewport().SetPanelId(kPanelId);
     m_splitter->addWidget(m_tree);
     m_splitter->addWidget(m_viewportWidget);
     m_splitter->setChildrenCollapsible(false);
@@ -79,11 +84,34 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
         ShowFirstSeriesIfEmpty();
     };
     if (m_services.timers) m_timer = m_services.timers->AddTimer(1000, &OnTimer, 0, this, 1);
+    if (CVexelEngine* engine = m_services.viewport.engine)
+        m_viewportEvents = engine->Subscribe(kViewport2DHookName, &OnViewportEvent, this);
     resize(785, 480);
 }
 
 CMainWindow::~CMainWindow() {
     if (m_services.timers && m_timer) m_services.timers->RemoveTimer(m_timer);
+    if (m_viewportEvents != 0) m_services.viewport.engine->Unsubscribe(m_viewportEvents);
+    // Playback ends before the viewport goes, while its window still exists.
+    Viewport().Cine().Stop();
+}
+
+uint32_t CMainWindow::OnViewportEvent(uint32_t code, uint64_t payload, void* context) {
+    auto* window = static_cast<CMainWindow*>(context);
+    if (code != EventCode(Viewport2DEvent::CineChanged) || window->m_cineWnd == nullptr) return 0;
+    const auto* state = reinterpret_cast<const CineStatePayload*>(uintptr_t(payload));
+    if (state->panelIsActive) window->m_cineWnd->SetPlaying(state->playing != 0, true);
+    return 0;
+}
+
+CCineWnd& CMainWindow::ShowCineWindow() {
+    if (m_cineWnd == nullptr) {
+        m_cineWnd = new CCineWnd([this]() -> CViewport2D* { return &Viewport(); }, this);
+        m_cineWnd->SetPlaying(Viewport().CinePlaying(), true);
+    }
+    m_cineWnd->show();
+    m_cineWnd->raise();
+    return *m_cineWnd;
 }
 
 CViewport2D& CMainWindow::Viewport() {
@@ -179,6 +207,10 @@ bool CMainWindow::ViewerKey(int key) {
     switch (key) {
         case Qt::Key_F12:
             viewport.SetLayerMask(viewport.LayerMask() ^ kLayerAnnotations);
+            if (m_services.layerMaskChanged) m_services.layerMaskChanged(viewport.LayerMask());
+            return true;
+        case Qt::Key_Space:
+            ShowCineWindow();
             return true;
         case Qt::Key_B:
             viewport.SetLeftTool(viewport.BrowseTool());
@@ -229,7 +261,7 @@ void CMainWindow::keyPressEvent(QKeyEvent* event) {
         event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
     const int key = event->key();
     const bool plain = key == Qt::Key_F12 || key == Qt::Key_B || key == Qt::Key_W ||
-                       key == Qt::Key_M || key == Qt::Key_Z;
+                       key == Qt::Key_M || key == Qt::Key_Z || key == Qt::Key_Space;
     if ((!plain || held == Qt::NoModifier) && ViewerKey(key)) {
         event->accept();
         return;

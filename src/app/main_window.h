@@ -19,6 +19,7 @@ class QSplitter;
 
 namespace vexel {
 
+class CCineWnd;
 class CSeriesLoadController;
 class CStudyTree;
 class CTimerService;
@@ -30,6 +31,8 @@ struct MainWindowServices {
     CTimerService* timers = nullptr;  // drives the once-a-second status refresh
     // The viewport's series states, presets and event hook (states and presets required).
     ViewportServices viewport;
+    // Told the layers shown whenever the user switches one (to be saved in the settings).
+    std::function<void(uint32_t)> layerMaskChanged;
 };
 
 class CMainWindow final : public QMainWindow {
@@ -51,6 +54,11 @@ public:
     void RefreshStatus();
     // "Image i / n" while the viewport shows something.
     QString ImageStatusText() const;
+    // Shows the cine window (Space), made at the first use.
+    CCineWnd& ShowCineWindow();
+    CCineWnd* CineWindow() const { return m_cineWnd; }
+    // The viewport of the one panel there is until the split screen comes.
+    static constexpr uint32_t kPanelId = 1;
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -58,6 +66,7 @@ protected:
 
 private:
     static void OnTimer(uint64_t timerId, uint32_t reason, void* context);
+    static uint32_t OnViewportEvent(uint32_t code, uint64_t payload, void* context);
     void CreateViewMenu();
     // The keys of the shown series; false when the key is not one of them.
     bool ViewerKey(int key);
@@ -78,6 +87,8 @@ private:
     QLabel* m_imageText = nullptr;
     QProgressBar* m_progress = nullptr;
     uint64_t m_timer = 0;
+    uint32_t m_viewportEvents = 0;  // subscription cookie
+    CCineWnd* m_cineWnd = nullptr;  // owned by the window
 };
 
 }  // namespace vexel

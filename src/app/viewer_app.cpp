@@ -16,6 +16,9 @@
 #include "engine/memory_manager.h"
 #include "engine/task_manager.h"
 #include "engine/timer_service.h"
+#include "viewer/cine_engine.h"
+#include "viewer/viewport_cine.h"
+#include "viewer/viewport_hash.h"
 #include "engine/ui_dispatcher.h"
 #include "engine/vexel_engine.h"
 #include "imaging/binary_value_cacher.h"
@@ -130,6 +133,19 @@ bool CViewerApp::CreatePhaseTwo() {
     Log('+', "CWindowPresetTable");
     m_tasks = std::make_unique<CTaskManager>();
     Log('+', "CTaskManager");
+    CineEngineServices cine;
+    cine.postToUI = [dispatcher = m_dispatcher.get()](std::function<void()> tick) {
+        return dispatcher->PostToUIThread([tick = std::move(tick)] {
+            tick();
+            return uint32_t(0);
+        }).has_value();
+    };
+    cine.findPlayer = [](uint32_t panelId) -> ICinePlayer* {
+        CViewport2D* viewport = CViewportHash::Instance().FindPanel(panelId);
+        return viewport != nullptr ? &viewport->Cine() : nullptr;
+    };
+    m_cine = std::make_unique<CCineEngine>(std::move(cine));
+    Log('+', "CCineEngine");
     MainWindowServices services;
     services.scan = {m_jobs.get(), m_tasks.get(), m_memoryManager.get(), m_messageBoxes.get()};
     services.timers = m_timers.get();
@@ -138,7 +154,14 @@ bool CViewerApp::CreatePhaseTwo() {
     services.viewport.engine = m_engine.get();
     services.viewport.viewportHook = m_hooks.viewport2D;
     services.viewport.text = [](uint32_t id) { return GetString(id); };
-    if (m_settings) services.viewport.layerMask = m_settings->AnnotationDisplayBits();
+    services.viewport.cine = m_cine.get();
+    services.viewport.renderCache = m_memoryCache.get();
+    if (m_settings) {
+        services.viewport.layerMask = m_settings->AnnotationDisplayBits();
+        services.layerMaskChanged = [options = m_settings.get()](uint32_t mask) {
+            options->SetAnnotationDisplayBits(mask);
+        };
+    }
     m_mainWindow = std::make_unique<CMainWindow>(services, [this] { RequestQuit(); });
     Log('+', "CMainWindow");
     return true;
@@ -215,6 +238,7 @@ void CViewerApp::OnDestroy() {
     if (Quitting() && PendingShutdowns() > 0) EndWithoutStuckWorkers();
     RecordPlacement();
     Destroy(m_mainWindow, "CMainWindow");
+    Destroy(m_cine, "CCineEngine");
     // The queue goes before the task manager its jobs report to.
     Destroy(m_jobs, "CJobQueue");
     Destroy(m_tasks, "CTaskManager");

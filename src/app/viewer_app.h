@@ -40,6 +40,7 @@ class CSettingsLanguageCode;
 class CJobQueue;
 class CTaskManager;
 class CWindowPresetTable;
+class CCineEngine;
 
 struct ViewerAppOptions {
     // Records "+Name" as each service is created and "-Name" as it is destroyed.
@@ -118,6 +119,7 @@ private:
     std::unique_ptr<CSeriesStateStore> m_seriesStates;
     std::unique_ptr<CWindowPresetTable> m_presets;
     std::unique_ptr<CTaskManager> m_tasks;
+    std::unique_ptr<CCineEngine> m_cine;
     std::unique_ptr<CMainWindow> m_mainWindow;
 };
 

@@ -105,8 +105,15 @@ void CViewportWidget::mouseMoveEvent(QMouseEvent* event) {
 void CViewportWidget::wheelEvent(QWheelEvent* event) {
     const int delta = event->angleDelta().y();
     if (delta == 0) return QWidget::wheelEvent(event);
-    m_viewport->MouseWheel(delta);
     event->accept();
+    // Touchpads send many small deltas: only whole notches browse, the rest is kept for the
+    // next event. Turning back starts afresh.
+    if ((delta > 0) != (m_wheelRemainder > 0)) m_wheelRemainder = 0;
+    m_wheelRemainder += delta;
+    const int notches = m_wheelRemainder / kWheelNotch;
+    if (notches == 0) return;
+    m_wheelRemainder -= notches * kWheelNotch;
+    m_viewport->MouseWheel(notches * kWheelNotch);
 }
 
 void CViewportWidget::leaveEvent(QEvent* event) {

@@ -16,6 +16,8 @@ class CViewportWidget final : public QWidget, public IViewportWindow {
     Q_OBJECT
 
 public:
+    static constexpr int kWheelNotch = 120;
+
     CViewportWidget(const ViewportServices& services, QWidget* parent = nullptr);
     ~CViewportWidget() override;
 
@@ -44,6 +46,7 @@ private:
     std::unique_ptr<CViewport2D> m_viewport;
     CViewportScrollBarWidget* m_scrollBar = nullptr;  // child
     uint64_t m_paints = 0;
+    int m_wheelRemainder = 0;  // wheel delta short of a whole notch
 };
 
 }  // namespace vexel

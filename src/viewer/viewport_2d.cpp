@@ -5,12 +5,14 @@
 #include "engine/study_model_keys.h"
 #include "engine/system_hooks.h"
 #include "engine/vexel_engine.h"
+#include "imaging/binary_value_mem_cacher.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "platform/canvas.h"
 #include "platform/gui/surface_canvas.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_annotations.h"
+#include "viewer/viewport_cine.h"
 #include "viewer/viewport_hash.h"
 #include "viewer/viewport_layer_tools.h"
 #include "viewer/viewport_rulers.h"
@@ -67,7 +69,9 @@ CViewport2D::CViewport2D(const ViewportServices& services)
     auto slice = std::make_unique<CViewport2DSlice>(*this);
     m_slice = slice.get();
     AddTool(std::move(slice));
-    AddTool(std::make_unique<CViewport2DCine>(*this));
+    auto cine = std::make_unique<CViewport2DCine>(*this, services.cine, services.renderCache);
+    m_cine = cine.get();
+    AddTool(std::move(cine));
     AddTool(std::make_unique<CViewport2DSynchronizer>(*this));
     AddTool(std::make_unique<CViewport2DMPR>(*this));
     AddTool(std::make_unique<CViewport2DFusion>(*this));
@@ -169,6 +173,7 @@ void CViewport2D::MouseMove(int32_t x, int32_t y) {
 }
 
 void CViewport2D::MouseWheel(int32_t delta) {
+    if (DragInProgress()) return;
     m_slice->Wheel(delta);
 }
 
@@ -383,6 +388,8 @@ void CViewport2D::SetFrame(CDicomFrame* frame) {
 
 void CViewport2D::Clear(bool redraw) {
     Fire(EventCode(Viewport2DEvent::SeriesClearing), m_id);
+    m_cine->Stop();
+    EndDrags();
     if (++m_loadGeneration == 0) m_loadGeneration = 1;  // 0 would match every load
     ResetViewFlags();
     m_windowTool->FlushStates();
@@ -414,6 +421,13 @@ void CViewport2D::Clear(bool redraw) {
 }
 
 // ---- view ----
+
+void CViewport2D::EndDrags() {
+    for (auto& tool : m_tools)
+        tool->EndDrag();
+    m_capturedTool = nullptr;
+    m_selectedTool = nullptr;
+}
 
 void CViewport2D::ResetViewFlags() {
     m_zoom->SetMoved(false);
@@ -532,6 +546,17 @@ std::optional<ScreenPoint> CViewport2D::ImageToScreen(float x, float y) const {
 bool CViewport2D::Render() {
     m_imageValid = false;
     if (m_frame == nullptr || m_imageBitmap.Width() == 0) return false;
+    // During cine the rendered frames are kept while the view stays the same.
+    std::string cacheKey;
+    uint8_t* bytes = reinterpret_cast<uint8_t*>(m_imageBitmap.Pixels());
+    const size_t size = size_t(m_imageBitmap.Width()) * size_t(m_imageBitmap.Height()) * 4;
+    if (m_cine->Caching()) {
+        cacheKey = m_cine->CacheKey(m_frame);
+        if (m_services.renderCache->Fetch(cacheKey, bytes, size) ==
+            CBinaryValueMemCacher::kFetched) {
+            return m_imageValid = true;
+        }
+    }
     const DestinationBitmap destination = m_imageBitmap.Bitmap();
     CResampler& resampler = Resampler();
     if (m_frame->IsColour()) {
@@ -540,6 +565,11 @@ bool CViewport2D::Render() {
         m_imageValid = resampler.RenderGreyWithOverlay(m_frame, destination, &m_lut);
     } else {
         m_imageValid = resampler.RenderGrey(m_frame, destination, &m_lut);
+    }
+    if (m_imageValid && !cacheKey.empty() &&
+        m_services.renderCache->Store(cacheKey, m_cine->CacheName(), bytes, size) !=
+            CBinaryValueMemCacher::kStored) {
+        m_cine->CacheStoreFailed();
     }
     return m_imageValid;
 }
@@ -567,9 +597,11 @@ void CViewport2D::DrawLayers(const PixelRect* clip, bool all) {
         {ToolType::Synchroniser, kLayerSynchroniser, true},
     };
     std::unique_ptr<ICanvas> canvas;
+    const bool cine = m_cine->Playing();
     for (const Layer& layer : kOrder) {
         if ((m_layerMask & layer.bit) == 0) continue;
         if (!all && !layer.duringDrags) continue;
+        if (cine && layer.tool != ToolType::Annotations) continue;
         // One painter for all layers, begun only when a layer is drawn.
         if (!canvas) {
             canvas = SurfaceCanvas();
@@ -625,6 +657,17 @@ void CViewport2D::RenderComposePresent() {
 
 void CViewport2D::NotifyWindowDragFinished() {
     if (m_panelId != 0) FirePanelEvent(EventCode(Viewport2DEvent::WindowDragFinished));
+}
+
+void CViewport2D::NotifyCineChanged(bool playing) {
+    if (m_panelId == 0) return;
+    // One panel until the split screen exists: it is always the active one.
+    CineStatePayload payload{m_panelId, 1, uint8_t(playing ? 1 : 0)};
+    Fire(EventCode(Viewport2DEvent::CineChanged), reinterpret_cast<uintptr_t>(&payload));
+}
+
+bool CViewport2D::CinePlaying() const {
+    return m_cine->Playing();
 }
 
 void CViewport2D::Fire(uint32_t code, uint64_t payload) {

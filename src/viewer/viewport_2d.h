@@ -35,6 +35,9 @@ class CDicomFrame;
 class CDicomImage;
 class CSeriesStateStore;
 class CViewport2DAnnotations;
+class CViewport2DCine;
+class CBinaryValueMemCacher;
+class CCineEngine;
 class ICanvas;
 class CVexelEngine;
 class CViewport2DMove;
@@ -84,6 +87,8 @@ struct ViewportServices {
     uint32_t resamplerThreads = 0;  // on-screen only; 0: one per logical processor
     uint32_t layerMask = kAllLayers;
     TextLookup text;  // null: the built-in English
+    CCineEngine* cine = nullptr;                 // null: no playback
+    CBinaryValueMemCacher* renderCache = nullptr;  // null: cine renders every frame
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };
@@ -190,6 +195,8 @@ public:
     // A drag of the window, zoom, browse, pan, cine or measurement tool is in progress.
     bool DragInProgress();
     CViewport2DAnnotations& Annotations() { return *m_annotations; }
+    CViewport2DCine& Cine() { return *m_cine; }
+    bool CinePlaying() const;
 
     // Browsing steps through every frame of each image, then on to the next image; the
     // position counts (image, frame) pairs in display order.
@@ -210,8 +217,9 @@ public:
     CViewport2DTool* RightTool() const { return m_rightTool; }
     CViewport2DTool* MiddleTool() const { return m_middleTool; }
 
-    // Raised by the window tool when a drag ended.
+    // Raised by the window tool when a drag ended, and by the cine tool.
     void NotifyWindowDragFinished();
+    void NotifyCineChanged(bool playing);
 
     // For the tools that change the view: the geometry taken at a drag's press, and the
     // step after every layout (image bitmap and resampler follow the geometry).
@@ -233,6 +241,8 @@ private:
     // A zoom or pan from the current view; `tool` keeps the view the user chose.
     void ChangeView(CViewport2DViewDrag& tool,
                     const std::function<bool(const ViewGeometry&)>& layout);
+    // Ends every drag: flags, the captured and the selected tool.
+    void EndDrags();
     // Layers in their order; `all` false leaves out those skipped during drags.
     void DrawLayers(const PixelRect* clip, bool all);
     void Fire(uint32_t code, uint64_t payload);
@@ -258,6 +268,7 @@ private:
 
     std::vector<std::unique_ptr<CViewport2DTool>> m_tools;  // fixed order
     CViewport2DAnnotations* m_annotations = nullptr;
+    CViewport2DCine* m_cine = nullptr;
     CViewport2DWindow* m_windowTool = nullptr;
     CViewport2DSlice* m_slice = nullptr;
     CViewport2DMove* m_move = nullptr;

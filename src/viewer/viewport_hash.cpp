@@ -1,5 +1,7 @@
 #include "viewer/viewport_hash.h"
 
+#include "viewer/viewport_2d.h"
+
 namespace vexel {
 
 CViewportHash& CViewportHash::Instance() {
@@ -21,6 +23,15 @@ CViewport2D* CViewportHash::Find(uint32_t id) const {
     const std::lock_guard lock(m_lock);
     const auto found = m_viewports.find(id);
     return found == m_viewports.end() ? nullptr : found->second;
+}
+
+CViewport2D* CViewportHash::FindPanel(uint32_t panelId) const {
+    if (panelId == 0) return nullptr;
+    const std::lock_guard lock(m_lock);
+    // Panel ids are set on the UI thread only, and only on-screen viewports get one.
+    for (const auto& [id, viewport] : m_viewports)
+        if (viewport->PanelId() == panelId) return viewport;
+    return nullptr;
 }
 
 void CViewportHash::Remove(uint32_t id) {

@@ -18,6 +18,8 @@ public:
     // A new id for `viewport`, registered under it.
     uint32_t Add(CViewport2D& viewport);
     CViewport2D* Find(uint32_t id) const;
+    // The viewport of a workspace panel (ids from 1); null when none shows that panel.
+    CViewport2D* FindPanel(uint32_t panelId) const;
     void Remove(uint32_t id);
     size_t Size() const;
 

@@ -13,11 +13,6 @@ public:
         : CViewport2DTool(viewport, ToolType::Measurements) {}
 };
 
-class CViewport2DCine final : public CViewport2DTool {
-public:
-    explicit CViewport2DCine(CViewport2D& viewport) : CViewport2DTool(viewport, ToolType::Cine) {}
-};
-
 // Follows other viewports and draws the reference line (layer bit 1).
 class CViewport2DSynchronizer final : public CViewport2DTool {
 public:

@@ -62,6 +62,8 @@ public:
     virtual void SeriesChanged() {}
     // The viewport was cleared.
     virtual void Reset() {}
+    // The viewport was cleared during a drag: the drag ends without its release.
+    virtual void EndDrag() { m_active = false; }
 
     ToolType Type() const { return m_type; }
     // A drag of this tool is in progress.

@@ -18,6 +18,7 @@ public:
     ToolAnswer MouseMove(int32_t x, int32_t y) override;
     ToolAnswer MouseUp(int32_t x, int32_t y, MouseButton button) override;
     void Wheel(int32_t delta);
+    void EndDrag() override { m_active = m_dragging = false; }
 
 private:
     int32_t m_pressY = 0;
@@ -36,6 +37,7 @@ public:
 
     bool Moved() const { return m_moved; }
     void SetMoved(bool moved) { m_moved = moved; }
+    void EndDrag() override { m_active = m_dragging = false; }
 
 protected:
     // Shows the view the drag has laid out.

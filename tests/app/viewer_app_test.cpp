@@ -44,9 +44,9 @@ TEST(ViewerApp, ServicesStartAndStopInTheirFixedOrder) {
         "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager", "+CMessageWndManager",
         // Phase two.
         "+CMemoryManager", "+CDicomDictionary", "+CJobQueue", "+CSeriesStateStore",
-        "+CWindowPresetTable", "+CTaskManager", "+CMainWindow",
+        "+CWindowPresetTable", "+CTaskManager", "+CCineEngine", "+CMainWindow",
         // Shutdown: users before what they use.
-        "-CMainWindow", "-CJobQueue", "-CTaskManager", "-CWindowPresetTable", "-CSeriesStateStore",
+        "-CMainWindow", "-CCineEngine", "-CJobQueue", "-CTaskManager", "-CWindowPresetTable", "-CSeriesStateStore",
         "-CDicomDictionary", "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager",
         "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions", "-CJPEGEngine",
         "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
