@@ -161,6 +161,9 @@ bool CViewerApp::CreatePhaseTwo() {
         services.layerMaskChanged = [options = m_settings.get()](uint32_t mask) {
             options->SetAnnotationDisplayBits(mask);
         };
+        services.viewport.autoSynchronise = [options = m_settings.get()] {
+            return options->AutomaticSynchronisation();
+        };
     }
     m_mainWindow = std::make_unique<CMainWindow>(services, [this] { RequestQuit(); });
     Log('+', "CMainWindow");

@@ -16,6 +16,7 @@
 #include "viewer/viewport_hash.h"
 #include "viewer/viewport_layer_tools.h"
 #include "viewer/viewport_rulers.h"
+#include "viewer/viewport_synchronizer.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
@@ -72,7 +73,10 @@ CViewport2D::CViewport2D(const ViewportServices& services)
     auto cine = std::make_unique<CViewport2DCine>(*this, services.cine, services.renderCache);
     m_cine = cine.get();
     AddTool(std::move(cine));
-    AddTool(std::make_unique<CViewport2DSynchronizer>(*this));
+    auto synchronizer = std::make_unique<CViewport2DSynchronizer>(
+        *this, services.engine, services.correspondingImages, services.autoSynchronise);
+    m_synchronizer = synchronizer.get();
+    AddTool(std::move(synchronizer));
     AddTool(std::make_unique<CViewport2DMPR>(*this));
     AddTool(std::make_unique<CViewport2DFusion>(*this));
 
@@ -111,11 +115,13 @@ CResampler& CViewport2D::Resampler() {
 void CViewport2D::Create(IViewportWindow& window) {
     m_host = &window;
     m_offscreen = false;
+    m_synchronizer->SetOnScreen(true);
 }
 
 bool CViewport2D::CreateOffscreen(int32_t width, int32_t height, const ViewGeometry& geometry) {
     if (width <= 0 || height <= 0) return false;
     m_offscreen = true;
+    m_synchronizer->SetOnScreen(false);
     m_host = nullptr;
     m_resampler.reset();
     if (!m_surface.Resize(width, height)) return false;

@@ -36,6 +36,8 @@ class CDicomImage;
 class CSeriesStateStore;
 class CViewport2DAnnotations;
 class CViewport2DCine;
+class CViewport2DSynchronizer;
+class ICorrespondingImages;
 class CBinaryValueMemCacher;
 class CCineEngine;
 class ICanvas;
@@ -89,6 +91,8 @@ struct ViewportServices {
     TextLookup text;  // null: the built-in English
     CCineEngine* cine = nullptr;                 // null: no playback
     CBinaryValueMemCacher* renderCache = nullptr;  // null: cine renders every frame
+    ICorrespondingImages* correspondingImages = nullptr;  // null: viewports never follow
+    std::function<bool()> autoSynchronise;               // empty: following is on
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };
@@ -196,6 +200,7 @@ public:
     bool DragInProgress();
     CViewport2DAnnotations& Annotations() { return *m_annotations; }
     CViewport2DCine& Cine() { return *m_cine; }
+    CViewport2DSynchronizer& Synchronizer() { return *m_synchronizer; }
     bool CinePlaying() const;
 
     // Browsing steps through every frame of each image, then on to the next image; the
@@ -269,6 +274,7 @@ private:
     std::vector<std::unique_ptr<CViewport2DTool>> m_tools;  // fixed order
     CViewport2DAnnotations* m_annotations = nullptr;
     CViewport2DCine* m_cine = nullptr;
+    CViewport2DSynchronizer* m_synchronizer = nullptr;
     CViewport2DWindow* m_windowTool = nullptr;
     CViewport2DSlice* m_slice = nullptr;
     CViewport2DMove* m_move = nullptr;

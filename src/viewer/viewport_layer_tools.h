@@ -13,13 +13,6 @@ public:
         : CViewport2DTool(viewport, ToolType::Measurements) {}
 };
 
-// Follows other viewports and draws the reference line (layer bit 1).
-class CViewport2DSynchronizer final : public CViewport2DTool {
-public:
-    explicit CViewport2DSynchronizer(CViewport2D& viewport)
-        : CViewport2DTool(viewport, ToolType::Synchroniser) {}
-};
-
 class CViewport2DMPR final : public CViewport2DTool {
 public:
     explicit CViewport2DMPR(CViewport2D& viewport) : CViewport2DTool(viewport, ToolType::Mpr) {}
