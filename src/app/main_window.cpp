@@ -186,7 +186,8 @@ QString CMainWindow::ImageStatusText() const {
     const CViewport2D& viewport = m_viewportWidget->Viewport();
     if (viewport.CurrentFrame() == nullptr || viewport.ImageCount() == 0) return {};
     const size_t frames = viewport.CurrentImage()->FrameCount();
-    const QString frame = QString("Frame %1 / %2").arg(viewport.CurrentFrameIndex() + 1).arg(frames);
+    const QString frame =
+        QString("Frame %1 / %2").arg(viewport.CurrentFrameIndex() + 1).arg(frames);
     // A series of one multi-frame image browses its frames.
     if (viewport.ImageCount() == 1 && frames > 1) return frame;
     const QString image =

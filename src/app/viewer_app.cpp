@@ -16,9 +16,6 @@
 #include "engine/memory_manager.h"
 #include "engine/task_manager.h"
 #include "engine/timer_service.h"
-#include "viewer/cine_engine.h"
-#include "viewer/viewport_cine.h"
-#include "viewer/viewport_hash.h"
 #include "engine/ui_dispatcher.h"
 #include "engine/vexel_engine.h"
 #include "imaging/binary_value_cacher.h"
@@ -31,7 +28,10 @@
 #include "platform/qt/quit_signal.h"
 #include "support/language_environment.h"
 #include "support/language_manager.h"
+#include "viewer/cine_engine.h"
 #include "viewer/series_state_store.h"
+#include "viewer/viewport_cine.h"
+#include "viewer/viewport_hash.h"
 #include "viewer/window_preset.h"
 
 namespace vexel {
@@ -135,10 +135,12 @@ bool CViewerApp::CreatePhaseTwo() {
     Log('+', "CTaskManager");
     CineEngineServices cine;
     cine.postToUI = [dispatcher = m_dispatcher.get()](std::function<void()> tick) {
-        return dispatcher->PostToUIThread([tick = std::move(tick)] {
-            tick();
-            return uint32_t(0);
-        }).has_value();
+        return dispatcher
+            ->PostToUIThread([tick = std::move(tick)] {
+                tick();
+                return uint32_t(0);
+            })
+            .has_value();
     };
     cine.findPlayer = [](uint32_t panelId) -> ICinePlayer* {
         CViewport2D* viewport = CViewportHash::Instance().FindPanel(panelId);

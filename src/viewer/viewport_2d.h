@@ -24,9 +24,9 @@
 #include "viewer/resampler.h"
 #include "viewer/scroll_bar.h"
 #include "viewer/view_geometry.h"
+#include "viewer/viewer_texts.h"
 #include "viewer/viewport_image_list.h"
 #include "viewer/viewport_surface.h"
-#include "viewer/viewer_texts.h"
 #include "viewer/viewport_tool.h"
 
 namespace vexel {
@@ -88,11 +88,11 @@ struct ViewportServices {
     HookHandle viewportHook;
     uint32_t resamplerThreads = 0;  // on-screen only; 0: one per logical processor
     uint32_t layerMask = kAllLayers;
-    TextLookup text;  // null: the built-in English
-    CCineEngine* cine = nullptr;                 // null: no playback
-    CBinaryValueMemCacher* renderCache = nullptr;  // null: cine renders every frame
+    TextLookup text;                                      // null: the built-in English
+    CCineEngine* cine = nullptr;                          // null: no playback
+    CBinaryValueMemCacher* renderCache = nullptr;         // null: cine renders every frame
     ICorrespondingImages* correspondingImages = nullptr;  // null: viewports never follow
-    std::function<bool()> autoSynchronise;               // empty: following is on
+    std::function<bool()> autoSynchronise;                // empty: following is on
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };

@@ -175,7 +175,8 @@ TEST(CineEngine, PanelsInterleaveAndRestartOnTheRealClock) {
     OpenedImage opened = OpenHandImage(Frames(200, {}), "loop");
     CHeadlessEventLoop loop;
     std::map<uint32_t, CViewport2D*> panels;
-    CCineEngine engine({{}, [&](std::function<void()> tick) { return loop.Post(std::move(tick)); },
+    CCineEngine engine({{},
+                        [&](std::function<void()> tick) { return loop.Post(std::move(tick)); },
                         [&](uint32_t panel) -> ICinePlayer* {
                             auto found = panels.find(panel);
                             return found == panels.end() ? nullptr : &found->second->Cine();

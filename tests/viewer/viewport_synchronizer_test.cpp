@@ -49,7 +49,8 @@ TEST(ViewportSynchronizer, FollowsOnlyWhenEveryConditionHolds) {
         v->Create(window);
         v->SizeChanged(80, 80);
         v->SetPanelId(v == &a ? 1 : 2);
-        for (const OpenedImage& image : ct) v->AddImage(CFileRef(), *image.image, 0);
+        for (const OpenedImage& image : ct)
+            v->AddImage(CFileRef(), *image.image, 0);
         v->MergePendingImages();
     }
     ASSERT_EQ(b.ImageCount(), ct.size());
@@ -86,7 +87,8 @@ TEST(ViewportSynchronizer, FollowsOnlyWhenEveryConditionHolds) {
     b.Clear(false);
     EXPECT_TRUE(b.Synchronizer().Enabled());
     b.CreateOffscreen(80, 80, ViewGeometry{});
-    for (const OpenedImage& image : ct) b.AddImage(CFileRef(), *image.image, 0);
+    for (const OpenedImage& image : ct)
+        b.AddImage(CFileRef(), *image.image, 0);
     const int asked = finder.asked;
     a.Browse(1);
     EXPECT_EQ(finder.asked, asked);
