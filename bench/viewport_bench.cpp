@@ -4,7 +4,14 @@
 // of 500 decoded 512 x 512 slices with the wheel. "Present" copies the surface into a screen
 // buffer, as the window does. The annotation layer: its texts rebuilt and drawn for a new
 // frame, set against rendering that frame, and the readout's partial redraw on a mouse move.
+// Cine: panels playing 300 slices for 10 s through the real timing thread and a UI loop
+// (delivered rate, interval error, the UI thread's busy share), and a frame of the second
+// loop, served from the cine cache, against a copy of one frame's bitmap.
 #include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
 
 #include <cstdio>
 #include <cstring>
@@ -14,12 +21,16 @@
 #include "bench_corpus.h"
 #include "dicom/dicom_dictionary.h"
 #include "engine/memory_services.h"
+#include "imaging/binary_value_mem_cacher.h"
 #include "imaging/dicom_image.h"
 #include "platform/gui/surface_canvas.h"
+#include "platform/headless_event_loop.h"
 #include "platform/memory_load.h"
-#include "viewer/viewport_annotations.h"
+#include "viewer/cine_engine.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_2d.h"
+#include "viewer/viewport_annotations.h"
+#include "viewer/viewport_cine.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
 
@@ -63,8 +74,8 @@ struct Series {
 
     Series() {
         std::string error;
-        const auto paths = bench::EnsureCtCorpus(VEXEL_BENCH_DATA_DIR, {kSeries, kSide, kSide},
-                                                 &error);
+        const auto paths =
+            bench::EnsureCtCorpus(VEXEL_BENCH_DATA_DIR, {kSeries, kSide, kSide}, &error);
         if (paths.empty()) std::fprintf(stderr, "corpus: %s\n", error.c_str());
         for (const std::string& path : paths) {
             auto [file, status] = memory.Manager().Open(path);
@@ -88,11 +99,14 @@ struct Rig {
     CScreen screen;
     std::unique_ptr<CViewport2D> viewport;
 
-    Rig(uint32_t threads, size_t images) {
+    Rig(uint32_t threads, size_t images, CCineEngine* cine = nullptr,
+        CBinaryValueMemCacher* cache = nullptr) {
         ViewportServices services;
         services.states = &states;
         services.presets = &presets;
         services.resamplerThreads = threads;
+        services.cine = cine;
+        services.renderCache = cache;
         viewport = std::make_unique<CViewport2D>(services);
         viewport->Create(screen);
         viewport->SizeChanged(kClient + CMyScrollBar::kWidth, kClient);
@@ -138,7 +152,8 @@ void BM_CopySurface(benchmark::State& state) {
 void BM_BrowseWheel(benchmark::State& state) {
     Rig rig(uint32_t(state.range(0)), kSeries);
     const uint64_t before = rig.screen.presents;
-    for (auto _ : state) rig.viewport->MouseWheel(-120);
+    for (auto _ : state)
+        rig.viewport->MouseWheel(-120);
     state.counters["images"] = double(rig.viewport->ImageCount());
     state.counters["frames_per_s"] =
         benchmark::Counter(double(rig.screen.presents - before), benchmark::Counter::kIsRate);
@@ -147,7 +162,8 @@ void BM_BrowseWheel(benchmark::State& state) {
 // Resampling the frame alone (look-up and scaling), the work a frame change does anyway.
 void BM_RenderFrame(benchmark::State& state) {
     Rig rig(uint32_t(state.range(0)), 1);
-    for (auto _ : state) rig.viewport->Render();
+    for (auto _ : state)
+        rig.viewport->Render();
 }
 
 // What the annotations add to a frame change: every text rebuilt, then the layer drawn.
@@ -180,12 +196,114 @@ void BM_ReadoutMove(benchmark::State& state) {
     state.counters["presents"] = double(rig.screen.presents - before);
 }
 
+constexpr size_t kCineImages = 300;
+
+uint64_t NowUs() {
+    return uint64_t(std::chrono::duration_cast<std::chrono::microseconds>(
+                        std::chrono::steady_clock::now().time_since_epoch())
+                        .count());
+}
+
+// A panel's playback that notes when each of its frames was shown.
+struct TimedPlayer final : ICinePlayer {
+    CViewport2DCine* cine = nullptr;
+    std::vector<uint64_t> shown;
+    uint64_t Advance() override {
+        shown.push_back(NowUs());
+        return cine->Advance();
+    }
+};
+
+// range(0) panels at range(1) frames per second for 10 s.
+void BM_CinePlayback(benchmark::State& state) {
+    const size_t panels = size_t(state.range(0));
+    const float rate = float(state.range(1));
+    CHeadlessEventLoop loop;
+    uint64_t busyUs = 0;
+    std::vector<TimedPlayer> players(panels);
+    CCineEngine engine({{},
+                        [&](std::function<void()> tick) {
+                            return loop.Post([&busyUs, tick = std::move(tick)] {
+                                const uint64_t start = NowUs();
+                                tick();
+                                busyUs += NowUs() - start;
+                            });
+                        },
+                        [&](uint32_t panel) -> ICinePlayer* {
+                            return panel >= 1 && panel <= panels ? &players[panel - 1] : nullptr;
+                        }});
+    CBinaryValueMemCacher cache({}, &TheSeries().load);
+    std::vector<std::unique_ptr<Rig>> rigs;
+    for (size_t i = 0; i < panels; ++i) {
+        rigs.push_back(std::make_unique<Rig>(2, kCineImages, &engine, &cache));
+        rigs.back()->viewport->SetPanelId(uint32_t(i + 1));
+        rigs.back()->viewport->ShowImage(0, false, true);
+        players[i].cine = &rigs.back()->viewport->Cine();
+        players[i].cine->SetRate(rate);
+    }
+    uint64_t wall = 0;
+    for (auto _ : state) {
+        const uint64_t start = NowUs();
+        for (TimedPlayer& player : players)
+            player.cine->Start();
+        while (NowUs() - start < 10000000) {
+            loop.WaitForPending(1);
+            loop.RunPending();
+        }
+        for (TimedPlayer& player : players)
+            player.cine->Stop();
+        wall = NowUs() - start;
+    }
+    const double period = 1e6 / rate;
+    std::vector<double> errors;
+    double worstRate = 0;
+    double delivered = 0;
+    for (const TimedPlayer& player : players) {
+        if (player.shown.size() < 2) return state.SkipWithError("a panel did not play");
+        const double span = double(player.shown.back() - player.shown.front());
+        const double fps = double(player.shown.size() - 1) * 1e6 / span;
+        delivered += fps / double(panels);
+        worstRate = std::max(worstRate, std::abs(fps / rate - 1) * 100);
+        for (size_t k = 1; k < player.shown.size(); ++k)
+            errors.push_back(std::abs(double(player.shown[k] - player.shown[k - 1]) - period));
+    }
+    std::sort(errors.begin(), errors.end());
+    state.counters["fps"] = delivered;
+    state.counters["rate_error_pct"] = worstRate;
+    state.counters["p95_interval_error_ms"] = errors[errors.size() * 95 / 100] / 1000;
+    state.counters["ui_busy_pct"] = 100.0 * double(busyUs) / double(wall);
+}
+
+// The second loop: every frame comes from the cine cache (fetch, compose, present).
+void BM_CineCachedFrame(benchmark::State& state) {
+    CCineEngine engine({{}, [](std::function<void()>) { return true; }, {}});
+    CBinaryValueMemCacher cache({}, &TheSeries().load);
+    Rig rig(2, kCineImages, &engine, &cache);
+    rig.viewport->SetPanelId(1);
+    CViewport2DCine& cine = rig.viewport->Cine();
+    if (!cine.Start()) return state.SkipWithError("cine did not start");
+    for (size_t i = 0; i < kCineImages; ++i)
+        cine.Advance();
+    if (!cine.Caching()) return state.SkipWithError("the cache was refused");
+    for (auto _ : state)
+        cine.Advance();
+    state.counters["cached_mib"] = double(cache.TotalBytes()) / (1 << 20);
+    cine.Stop();
+}
+
 BENCHMARK(BM_RenderFrame)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_AnnotationFrameChange)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadoutMove)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WindowChange)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pan)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopySurface)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CineCachedFrame)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CinePlayback)
+    ->ArgNames({"panels", "fps"})
+    ->Args({1, 60})
+    ->Args({4, 30})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BrowseWheel)->ArgName("threads")->Arg(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace

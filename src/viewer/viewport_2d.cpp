@@ -581,8 +581,20 @@ bool CViewport2D::Render() {
 }
 
 void CViewport2D::Compose() {
-    m_surface.Clear();
-    if (m_imageValid) {
+    if (!m_imageValid) {
+        m_surface.Clear();
+    } else {
+        // Black around the image only: the image part is written once.
+        const PixelRect image = Intersect({m_geometry.visibleDestX, m_geometry.visibleDestY,
+                                           m_imageBitmap.Width(), m_imageBitmap.Height()},
+                                          m_surface.Bounds());
+        const int32_t width = m_surface.Width();
+        const int32_t height = m_surface.Height();
+        m_surface.Fill({0, 0, width, image.y}, 0);
+        m_surface.Fill({0, image.y + image.height, width, height - image.y - image.height}, 0);
+        m_surface.Fill({0, image.y, image.x, image.height}, 0);
+        m_surface.Fill(
+            {image.x + image.width, image.y, width - image.x - image.width, image.height}, 0);
         m_surface.Blit(m_imageBitmap, m_geometry.visibleDestX, m_geometry.visibleDestY,
                        m_surface.Bounds());
     }
