@@ -38,25 +38,15 @@ Bytes ReadFile(const fs::path& path) {
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// dcmdump runs once per file version; many cases read the same few files.
-std::string CacheKey(const fs::path& file, const char* kind) {
-    std::error_code ec;
-    const auto stamp = fs::last_write_time(file, ec).time_since_epoch().count();
-    return std::string(kind) + "|" + file.string() + "|" + std::to_string(stamp) + "|" +
-           std::to_string(fs::file_size(file, ec));
-}
-
+// dcmdump runs once per file; many cases read the same few files, never rewritten.
 const std::vector<std::string>& DumpLines(const fs::path& file, bool toUtf8) {
     static std::map<std::string, std::vector<std::string>> cache;
-    const std::string key = CacheKey(file, toUtf8 ? "utf8" : "raw");
-    auto it = cache.find(key);
-    if (it != cache.end()) return it->second;
+    const std::string key = (toUtf8 ? "utf8|" : "raw|") + file.string();
+    if (const auto it = cache.find(key); it != cache.end()) return it->second;
     std::stringstream in(
         test::RunCommand(std::string("dcmdump -q -Un ") + (toUtf8 ? "+U8 " : "") + Quote(file)));
     std::vector<std::string> lines;
-    std::string line;
-    while (std::getline(in, line))
-        lines.push_back(line);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
     return cache[key] = std::move(lines);
 }
 
@@ -82,21 +72,17 @@ std::string DumpValue(const fs::path& file, const std::string& tag) {
 std::vector<double> DumpNumbers(const fs::path& file, const std::string& tag) {
     std::vector<double> numbers;
     std::stringstream in(DumpValue(file, tag));
-    std::string item;
-    while (std::getline(in, item, '\\'))
-        numbers.push_back(std::stod(item));
+    for (std::string item; std::getline(in, item, '\\');) numbers.push_back(std::stod(item));
     return numbers;
 }
 
 // Pixel data bytes as dcmdump writes them out.
 const Bytes& DumpPixelBytes(const fs::path& file) {
     static std::map<std::string, Bytes> cache;
-    const std::string key = CacheKey(file, "pixels");
-    auto it = cache.find(key);
-    if (it != cache.end()) return it->second;
+    if (const auto it = cache.find(file.string()); it != cache.end()) return it->second;
     const fs::path dir = test::ScratchDir("phantom_raw");
     test::RunCommand("dcmdump -q +W " + Quote(dir) + " " + Quote(file) + " >/dev/null");
-    return cache[key] = ReadFile(dir / (file.filename().string() + ".0.raw"));
+    return cache[file.string()] = ReadFile(dir / (file.filename().string() + ".0.raw"));
 }
 
 int32_t Sample16(const Bytes& bytes, size_t index, bool isSigned) {
@@ -175,11 +161,7 @@ TEST_P(PhantomHandBuiltTest, DcmdumpReadsNestedSequences) {
 INSTANTIATE_TEST_SUITE_P(Kinds, PhantomHandBuiltTest,
                          testing::Combine(testing::Values(VrEncoding::kExplicit,
                                                           VrEncoding::kImplicit),
-                                          testing::Bool()),
-                         [](const auto& testInfo) {
-                             return std::string(EncodingName(std::get<0>(testInfo.param))) +
-                                    (std::get<1>(testInfo.param) ? "Undefined" : "Defined");
-                         });
+                                          testing::Bool()));
 
 // Both encodings carry the same elements and pixels; only the meta group's syntax differs.
 // Implicit VR gives 8-bit Pixel Data the dictionary's OW, so its line is compared by tag;
@@ -214,17 +196,13 @@ TEST_P(PhantomSyntaxTest, ImplicitAndExplicitCarrySameElements) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, PhantomSyntaxTest,
-                         testing::Values("CT/CT0001.dcm", "PT/PT0040.dcm", "RGB/RGB0001.dcm"),
-                         [](const auto& testInfo) {
-                             std::string name = fs::path(testInfo.param).stem().string();
-                             return name;
-                         });
+                         testing::Values("CT/CT0001.dcm", "PT/PT0040.dcm", "RGB/RGB0001.dcm"));
 
 // ---------------------------------------------------------------------------------------------
 // Pixels against the analytic phantom, through the geometry that DCMTK reads from the files.
 
 struct SeriesGeometry {
-    double x0 = 0, y0 = 0, z0 = 0;
+    double x0 = 0, y0 = 0;
     double pixelSpacing = 0, sliceSpacing = 0;
     int columns = 0, rows = 0, slices = 0;
 };
@@ -240,7 +218,6 @@ SeriesGeometry ReadGeometry(const fs::path& seriesDir, const std::string& prefix
     }
     g.x0 = position[0];
     g.y0 = position[1];
-    g.z0 = position[2];
     g.pixelSpacing = spacing[1];  // column spacing: along x
     g.sliceSpacing = DumpNumbers(first, "0018,0088").at(0);
     g.columns = std::stoi(DumpValue(first, "0028,0011"));
@@ -301,11 +278,7 @@ TEST_P(PhantomSliceTest, EveryVoxelMatchesAnalyticPhantom) {
 INSTANTIATE_TEST_SUITE_P(Slices, PhantomSliceTest,
                          testing::Values(std::make_tuple("CT", 0), std::make_tuple("CT", 79),
                                          std::make_tuple("CT", 159),
-                                         std::make_tuple("PT", 39)),
-                         [](const auto& testInfo) {
-                             return std::string(std::get<0>(testInfo.param)) +
-                                    std::to_string(std::get<1>(testInfo.param));
-                         });
+                                         std::make_tuple("PT", 39)));
 
 TEST(PhantomPixels, MultiFrameHoldsCtSlicesInOrder) {
     PHANTOM_REQUIRE_PROGRAM("dcmdump");
@@ -363,7 +336,5 @@ TEST(PhantomPixels, RgbChannelsDecodeAsDesigned) {
         }
     EXPECT_EQ(mismatches, 0);
 }
-
-
 }  // namespace
 }  // namespace vexel::phantom
