@@ -64,24 +64,6 @@ TEST(Dictionary, RowsAsInTheStandardAndExactLookups) {
     }
 }
 
-TEST(PreloadTagSetTest, LearnsTagsAndKeepsThem) {
-    CDicomDictionary dictionary;
-    constexpr uint32_t kBodyPartExamined = 0x00180015;
-    constexpr uint32_t kPrivateTag = 0x00291010;
-    EXPECT_FALSE(dictionary.IsPreloaded(kBodyPartExamined));
-    dictionary.AddPreloaded(kBodyPartExamined);
-    dictionary.AddPreloaded(kBodyPartExamined);
-    dictionary.AddPreloaded(kPrivateTag);
-    dictionary.AddPreloaded(0x00280010);  // already there
-    EXPECT_TRUE(dictionary.IsPreloaded(kBodyPartExamined));
-    EXPECT_TRUE(dictionary.IsPreloaded(kPrivateTag));
-    EXPECT_TRUE(dictionary.IsPreloaded(0x00280010));
-    EXPECT_FALSE(dictionary.IsPreloaded(0x00180016));
-
-    // Learning belongs to that dictionary: the process's one is untouched.
-    EXPECT_FALSE(CDicomDictionary::Instance()->IsPreloaded(kPrivateTag));
-}
-
 TEST(PreloadTagSetTest, ConcurrentAddsAndLookupsLoseNothing) {
     CDicomDictionary dictionary;
     constexpr int kThreads = 8;
