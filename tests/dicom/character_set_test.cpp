@@ -13,6 +13,7 @@
 #include <iostream>
 #include <map>
 #include <set>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -56,80 +57,60 @@ struct DecodeCase {
     VrCode vr = VrCode::PN;
 };
 
-void PrintTo(const DecodeCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class DecodeExample : public testing::TestWithParam<DecodeCase> {};
-
-TEST_P(DecodeExample, GivesTheExpectedText) {
-    const DecodeCase& c = GetParam();
-    EXPECT_EQ(Decode(c.specificCharacterSet, c.raw, c.vr), c.text);
-}
-
-std::string CaseName(const testing::TestParamInfo<DecodeCase>& info) {
-    return info.param.name;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    TableEntries, DecodeExample,
-    testing::Values(
-        DecodeCase{"Missing", "", "Buc^J\xE9r\xF4me", "Buc^J\u00E9r\u00F4me"},
-        DecodeCase{"IsoIr100", "ISO_IR 100", "Buc^J\xE9r\xF4me ", "Buc^J\u00E9r\u00F4me"},
-        DecodeCase{"IsoIr101", "ISO_IR 101",
+const DecodeCase kTableEntries[] = {
+        {"Missing", "", "Buc^J\xE9r\xF4me", "Buc^J\u00E9r\u00F4me"},
+        {"IsoIr100", "ISO_IR 100", "Buc^J\xE9r\xF4me ", "Buc^J\u00E9r\u00F4me"},
+        {"IsoIr101", "ISO_IR 101",
                    "\xA3\xF3"
                    "d\xBC",
                    "\u0141\u00F3d\u017A"},
-        DecodeCase{"IsoIr109", "ISO_IR 109", "\xA1", "\u0126"},
-        DecodeCase{"IsoIr110", "ISO_IR 110", "\xA2", "\u0138"},
-        DecodeCase{"IsoIr148", "ISO_IR 148", "\xD0\xFE", "\u011E\u015F"},
-        DecodeCase{"IsoIr13", "ISO_IR 13", "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3",
+        {"IsoIr109", "ISO_IR 109", "\xA1", "\u0126"},
+        {"IsoIr110", "ISO_IR 110", "\xA2", "\u0138"},
+        {"IsoIr148", "ISO_IR 148", "\xD0\xFE", "\u011E\u015F"},
+        {"IsoIr13", "ISO_IR 13", "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3",
                    "\uFF94\uFF8F\uFF80\uFF9E^\uFF80\uFF9B\uFF73"},
-        DecodeCase{"IsoIr166", "ISO_IR 166", "\xC0\xD2\xC9\xD2\xE4\xB7\xC2",
+        {"IsoIr166", "ISO_IR 166", "\xC0\xD2\xC9\xD2\xE4\xB7\xC2",
                    "\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22"},
-        DecodeCase{"Iso2022Ir6", "ISO 2022 IR 6", "\x1B(BDoe^John", "Doe^John"},
+        {"Iso2022Ir6", "ISO 2022 IR 6", "\x1B(BDoe^John", "Doe^John"},
         // The ISO 2022 single-byte sets as value 1: G1 holds the set from the start.
-        DecodeCase{"Iso2022Ir100", "ISO 2022 IR 100", "J\xE9r\xF4me", "J\u00E9r\u00F4me"},
-        DecodeCase{"Iso2022Ir144", "ISO 2022 IR 144", "\xBB\xEE", "\u041B\u044E"},
-        DecodeCase{"Iso2022Ir13", "ISO 2022 IR 13", "\xD4\xCF", "\uFF94\uFF8F"},
-        DecodeCase{"Iso2022Ir166", "ISO 2022 IR 166", "\xA1", "\u0E01"},
-        DecodeCase{"Iso2022Ir87Alone", "ISO 2022 IR 87", "Yamada=\x1B$B;3ED\x1B(B",
+        {"Iso2022Ir100", "ISO 2022 IR 100", "J\xE9r\xF4me", "J\u00E9r\u00F4me"},
+        {"Iso2022Ir144", "ISO 2022 IR 144", "\xBB\xEE", "\u041B\u044E"},
+        {"Iso2022Ir13", "ISO 2022 IR 13", "\xD4\xCF", "\uFF94\uFF8F"},
+        {"Iso2022Ir166", "ISO 2022 IR 166", "\xA1", "\u0E01"},
+        {"Iso2022Ir87Alone", "ISO 2022 IR 87", "Yamada=\x1B$B;3ED\x1B(B",
                    "Yamada=\u5C71\u7530"},
-        DecodeCase{"Iso2022Ir159", "\\ISO 2022 IR 159", "\x1B$(D0!0\"\x1B(B",
+        {"Iso2022Ir159", "\\ISO 2022 IR 159", "\x1B$(D0!0\"\x1B(B",
                    "\u4E02\u4E04"},  // JIS X 0212 0x3021, 0x3022
-        DecodeCase{"Iso2022Ir87And159", "\\ISO 2022 IR 87\\ISO 2022 IR 159",
+        {"Iso2022Ir87And159", "\\ISO 2022 IR 87\\ISO 2022 IR 159",
                    "\x1B$B;3\x1B$(D0!\x1B(B"
                    "A",
                    "\u5C71\u4E02"
                    "A"},
-        DecodeCase{"Gb18030FourByte", "GB18030", "\x81\x30\x81\x30\x90\x30\x81\x30",
+        {"Gb18030FourByte", "GB18030", "\x81\x30\x81\x30\x90\x30\x81\x30",
                    "\u0080\U00010000"},
-        DecodeCase{"Gbk", "GBK", "\x81\x40\xD6\xD0", "\u4E02\u4E2D"},
-        DecodeCase{"UnknownTerm", "WINDOWS-1251", "\xE9", "\u00E9"}),
-    CaseName);
+        {"Gbk", "GBK", "\x81\x40\xD6\xD0", "\u4E02\u4E2D"},
+        {"UnknownTerm", "WINDOWS-1251", "\xE9", "\u00E9"}};
 
 // ---- The standard's examples ----
 
-INSTANTIATE_TEST_SUITE_P(
-    StandardExamples, DecodeExample,
-    testing::Values(
-        DecodeCase{"ChineseJ3Gbk", "GBK", "Wang^XiaoDong=\xCD\xF5^\xD0\xA1\xB6\xAB=",
+const DecodeCase kStandardExamples[] = {
+        {"ChineseJ3Gbk", "GBK", "Wang^XiaoDong=\xCD\xF5^\xD0\xA1\xB6\xAB=",
                    "Wang^XiaoDong=\u738B^\u5C0F\u4E1C="},
         // PS3.5 J.4: lines of text with Chinese inside.
-        DecodeCase{"ChineseJ4Gb18030", "GB18030",
+        {"ChineseJ4Gb18030", "GB18030",
                    "The first line includes\xD6\xD0\xCE\xC4.\r\nThe second line includes"
                    "\xD6\xD0\xCE\xC4, too.\r\nThe third line.\r\n",
                    "The first line includes\u4E2D\u6587.\r\nThe second line includes\u4E2D\u6587,"
                    " too.\r\nThe third line.\r\n",
                    VrCode::LT},
-        DecodeCase{"ChineseJ4Gbk", "GBK", "includes\xD6\xD0\xCE\xC4.\r\n",
+        {"ChineseJ4Gbk", "GBK", "includes\xD6\xD0\xCE\xC4.\r\n",
                    "includes\u4E2D\u6587.\r\n", VrCode::LT},
         // PS3.5 K.2: GB 2312 in G1 through ESC $ ) A, trailing pad blank.
-        DecodeCase{"ChineseK2", "\\ISO 2022 IR 58",
+        {"ChineseK2", "\\ISO 2022 IR 58",
                    "Zhang^XiaoDong=\x1B$)A\xD5\xC5^\x1B$)A\xD0\xA1\xB6\xAB= ",
                    "Zhang^XiaoDong=\u5F20^\u5C0F\u4E1C="},
         // PS3.5 K.3: each line designates GB 2312 again after CR LF.
-        DecodeCase{"ChineseK3", "\\ISO 2022 IR 58",
+        {"ChineseK3", "\\ISO 2022 IR 58",
                    "1.\x1B$)A\xB5\xDA\xD2\xBB\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n"
                    "2.\x1B$)A\xB5\xDA\xB6\xFE\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n"
                    "3.\x1B$)A\xB5\xDA\xC8\xFD\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n",
@@ -137,66 +118,67 @@ INSTANTIATE_TEST_SUITE_P(
                    "\u3002\r\n3.\u7B2C\u4E09\u884C\u6587\u5B57\u3002\r\n",
                    VrCode::LT},
         // The earlier edition of K.3 returned G0 to ASCII explicitly before each CR LF.
-        DecodeCase{"ChineseK3WithReturn", "\\ISO 2022 IR 58",
+        {"ChineseK3WithReturn", "\\ISO 2022 IR 58",
                    "1.\x1B$)A\xB5\xDA\xD2\xBB\x1B(B\r\n2.\x1B$)A\xB5\xDA\xB6\xFE\x1B(B\r\n",
-                   "1.\u7B2C\u4E00\r\n2.\u7B2C\u4E8C\r\n", VrCode::LT}),
-    CaseName);
+                   "1.\u7B2C\u4E00\r\n2.\u7B2C\u4E8C\r\n", VrCode::LT}};
 
 // ---- Return to the initial sets (PS3.5 6.1.2.5.3) ----
 
-INSTANTIATE_TEST_SUITE_P(
-    Resets, DecodeExample,
-    testing::Values(
+const DecodeCase kResets[] = {
         // Without a new designation, the bytes after "^" in a name are no longer KS X 1001.
-        DecodeCase{"PnCaret", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xD1\xCE",
+        {"PnCaret", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xD1\xCE",
                    "\u6D2A^\u00D1\u00CE"},
-        DecodeCase{"PnEquals", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3=\xD1\xCE",
+        {"PnEquals", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3=\xD1\xCE",
                    "\u6D2A=\u00D1\u00CE"},
         // "^" and "=" are ordinary characters outside names.
-        DecodeCase{"LoCaret", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xD1\xCE", "\u6D2A^\u5409",
+        {"LoCaret", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xD1\xCE", "\u6D2A^\u5409",
                    VrCode::LO},
         // "\" separates values of LO but is text in LT.
-        DecodeCase{"LoBackslash", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3\\\xFB\xF3",
+        {"LoBackslash", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3\\\xFB\xF3",
                    "\u6D2A\\\u00FB\u00F3", VrCode::LO},
-        DecodeCase{"LtBackslash", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3\\\xFB\xF3",
+        {"LtBackslash", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3\\\xFB\xF3",
                    "\u6D2A\\\u6D2A", VrCode::LT},
-        DecodeCase{"LtLineEnd", "\\ISO 2022 IR 58", "\x1B$)A\xB5\xDA\r\n\xB5\xDA",
+        {"LtLineEnd", "\\ISO 2022 IR 58", "\x1B$)A\xB5\xDA\r\n\xB5\xDA",
                    "\u7B2C\r\n\u00B5\u00DA", VrCode::LT},
-        DecodeCase{"LtTab", "\\ISO 2022 IR 58", "\x1B$)A\xB5\xDA\t\xB5\xDA", "\u7B2C\t\u00B5\u00DA",
+        {"LtTab", "\\ISO 2022 IR 58", "\x1B$)A\xB5\xDA\t\xB5\xDA", "\u7B2C\t\u00B5\u00DA",
                    VrCode::LT},
-        DecodeCase{"LtFormFeed", "ISO 2022 IR 6\\ISO 2022 IR 100", "\x1B-A\xE9\f\xE9",
+        {"LtFormFeed", "ISO 2022 IR 6\\ISO 2022 IR 100", "\x1B-A\xE9\f\xE9",
                    "\u00E9\f\u00E9", VrCode::LT},
         // A line end ends a JIS X 0208 run even when no ESC ( B came first.
-        DecodeCase{"LtLineEndInKanji", "\\ISO 2022 IR 87", "\x1B$B;3\r\n;3", "\u5C71\r\n;3",
+        {"LtLineEndInKanji", "\\ISO 2022 IR 87", "\x1B$B;3\r\n;3", "\u5C71\r\n;3",
                    VrCode::LT},
         // The reset goes back to value 1's sets, not to ASCII: katakana stays in G1.
-        DecodeCase{"BackToValue1", "ISO 2022 IR 13\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xB1",
+        {"BackToValue1", "ISO 2022 IR 13\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xB1",
                    "\u6D2A^\uFF71"},
         // Delimiter bytes inside a double-byte G0 run are part of characters.
-        DecodeCase{"CaretInsideKanji", "\\ISO 2022 IR 87", "\x1B$B$^$=\x1B(B", "\u307E\u305D"}),
-    CaseName);
+        {"CaretInsideKanji", "\\ISO 2022 IR 87", "\x1B$B$^$=\x1B(B", "\u307E\u305D"}};
 
 // ---- Damaged values ----
 
-INSTANTIATE_TEST_SUITE_P(
-    Damaged, DecodeExample,
-    testing::Values(DecodeCase{"UnknownEscape", "\\ISO 2022 IR 87", "a\x1B(Zb", "a" + kFffd + "b"},
-                    DecodeCase{"CutEscape", "\\ISO 2022 IR 87", "ab\x1B$", "ab" + kFffd},
-                    DecodeCase{"LoneEscape", "\\ISO 2022 IR 87", "\x1B", kFffd},
-                    DecodeCase{"OddKanjiByte", "\\ISO 2022 IR 87",
+const DecodeCase kDamaged[] = {{"UnknownEscape", "\\ISO 2022 IR 87", "a\x1B(Zb", "a" + kFffd + "b"},
+                    {"CutEscape", "\\ISO 2022 IR 87", "ab\x1B$", "ab" + kFffd},
+                    {"LoneEscape", "\\ISO 2022 IR 87", "\x1B", kFffd},
+                    {"OddKanjiByte", "\\ISO 2022 IR 87",
                                "\x1B$B;3E\x1B(B"
                                "a",
                                "\u5C71" + kFffd + "a"},
-                    DecodeCase{"OddHangulByte", "\\ISO 2022 IR 149",
+                    {"OddHangulByte", "\\ISO 2022 IR 149",
                                "\x1B$)C\xFB"
                                "a",
                                kFffd + "a"},
-                    DecodeCase{"NotKatakana", "ISO 2022 IR 13", "\xB1\xE0\xB1",
+                    {"NotKatakana", "ISO 2022 IR 13", "\xB1\xE0\xB1",
                                "\uFF71" + kFffd + "\uFF71"},
-                    DecodeCase{"BadUtf8", "ISO_IR 192", "a\xC3(", "a" + kFffd + "("},
-                    DecodeCase{"UndefinedLatin", "ISO_IR 138", "\xA1\xE0", kFffd + "\u05D0"},
-                    DecodeCase{"GrWithoutG1", "\\ISO 2022 IR 87", "\xE9", "\u00E9"}),
-    CaseName);
+                    {"BadUtf8", "ISO_IR 192", "a\xC3(", "a" + kFffd + "("},
+                    {"UndefinedLatin", "ISO_IR 138", "\xA1\xE0", kFffd + "\u05D0"},
+                    {"GrWithoutG1", "\\ISO 2022 IR 87", "\xE9", "\u00E9"}};
+
+TEST(DecodeText, GivesTheExpectedText) {
+    for (const auto& table : {std::span<const DecodeCase>(kTableEntries),
+                              std::span<const DecodeCase>(kStandardExamples),
+                              std::span<const DecodeCase>(kResets), std::span<const DecodeCase>(kDamaged)}) {
+        for (const DecodeCase& c : table) EXPECT_EQ(Decode(c.specificCharacterSet, c.raw, c.vr), c.text) << c.name;
+    }
+}
 
 TEST(DecodeText, OnlyTrailingPaddingIsDropped) {
     const std::vector<uint16_t> latin = {2};
