@@ -198,37 +198,5 @@ TEST(PhantomPixels, MultiFrameHoldsCtSlicesInOrder) {
     }
 }
 
-// dcm2pnm decodes the RGB file through DCMTK's own image pipeline into a binary PPM.
-Bytes DecodeRgb(const fs::path& file, int* columns, int* rows) {
-    const fs::path ppm = test::ScratchDir("phantom_ppm") / "rgb.ppm";
-    test::RunCommand("dcm2pnm +op " + Quote(file) + " " + Quote(ppm));
-    std::ifstream in(ppm, std::ios::binary);
-    std::string magic;
-    int maxValue = 0;
-    in >> magic >> *columns >> *rows >> maxValue;
-    in.get();
-    if (magic != "P6" || maxValue != 255) return {};
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-TEST(PhantomPixels, RgbChannelsDecodeAsDesigned) {
-    PHANTOM_REQUIRE_PROGRAM("dcm2pnm");
-    int columns = 0, rows = 0;
-    const Bytes rgb =
-        DecodeRgb(StudyDir() / "RGB" / "RGB0001.dcm", &columns, &rows);
-    ASSERT_EQ(columns, 256);
-    ASSERT_EQ(rows, 256);
-    ASSERT_EQ(rgb.size(), size_t(256 * 256 * 3));
-    auto at = [&](int column, int row) {
-        const size_t i = (size_t(row) * 256 + size_t(column)) * 3;
-        return std::array<int, 3>{rgb[i], rgb[i + 1], rgb[i + 2]};
-    };
-    // R: middle CT slice in window 40/400; G and B: column and row ramps.
-    EXPECT_EQ(at(0, 0), (std::array<int, 3>{0, 0, 0}));            // outside the field
-    EXPECT_EQ(at(255, 255), (std::array<int, 3>{0, 255, 255}));    // outside the field
-    EXPECT_EQ(at(128, 128), (std::array<int, 3>{102, 128, 128}));  // water: 160/400 x 255
-    EXPECT_EQ(at(177, 127), (std::array<int, 3>{255, 177, 127}));  // hot sphere, 300 HU
-    EXPECT_EQ(at(128, 12), (std::array<int, 3>{0, 128, 12}));      // air inside the field
-}
 }  // namespace
 }  // namespace vexel::phantom
