@@ -98,26 +98,22 @@ TEST(PreloadTagSetTest, ConcurrentAddsAndLookupsLoseNothing) {
 
 // ---- Cross-check with DCMTK's dictionary -------------------------------------------------
 
+// DCMTK's dicom.dic from DCMDICTPATH, else the newest /usr/share/libdcmtkNN.
 std::optional<std::filesystem::path> FindDcmtkDictionary() {
     std::error_code error;
-    if (const char* env = std::getenv("DCMDICTPATH")) {
-        std::stringstream paths(env);
-        std::string path;
-        while (std::getline(paths, path, ':')) {
-            if (std::filesystem::path(path).filename() == "dicom.dic" &&
-                std::filesystem::is_regular_file(path, error)) {
-                return path;
+    std::set<std::filesystem::path> found;  // sorted: the newest comes last
+    std::stringstream paths(std::getenv("DCMDICTPATH") ? std::getenv("DCMDICTPATH") : "");
+    for (std::string path; std::getline(paths, path, ':');) {
+        if (std::filesystem::path(path).filename() == "dicom.dic") found.insert(path);
+    }
+    if (found.empty()) {
+        for (const auto& dir : std::filesystem::directory_iterator("/usr/share", error)) {
+            if (dir.path().filename().string().starts_with("libdcmtk")) {
+                found.insert(dir.path() / "dicom.dic");
             }
         }
     }
-    std::set<std::filesystem::path> found;  // sorted, so the newest libdcmtkNN comes last
-    for (const auto& dir : std::filesystem::directory_iterator("/usr/share", error)) {
-        const std::string name = dir.path().filename().string();
-        const std::filesystem::path candidate = dir.path() / "dicom.dic";
-        if (name.starts_with("libdcmtk") && std::filesystem::is_regular_file(candidate, error)) {
-            found.insert(candidate);
-        }
-    }
+    std::erase_if(found, [&](const auto& p) { return !std::filesystem::is_regular_file(p, error); });
     if (found.empty()) return std::nullopt;
     return *found.rbegin();
 }
@@ -140,19 +136,14 @@ std::optional<VrCode> PseudoVrFromDcmtk(const std::string& text) {
 // "(gggg,eeee)" or an even-only range "(gggg-gggg,eeee)" / "(gggg,eeee-eeee)": the lowest
 // instance. Odd or any-parity ranges and private creator notation are not ours.
 std::optional<uint32_t> TagFromDcmtk(const std::string& field) {
-    if (field.size() < 11 || field.front() != '(' || field.back() != ')') return std::nullopt;
-    if (field.find('"') != std::string::npos || field.find("-o-") != std::string::npos ||
+    const size_t comma = field.find(',');
+    if (field.size() < 11 || field.front() != '(' || field.back() != ')' || comma == std::string::npos ||
+        field.find('"') != std::string::npos || field.find("-o-") != std::string::npos ||
         field.find("-u-") != std::string::npos) {
         return std::nullopt;
     }
-    unsigned group = 0;
-    unsigned element = 0;
-    const std::string inner = field.substr(1, field.size() - 2);
-    const size_t comma = inner.find(',');
-    if (comma == std::string::npos) return std::nullopt;
-    if (std::sscanf(inner.substr(0, comma).c_str(), "%4x", &group) != 1) return std::nullopt;
-    if (std::sscanf(inner.substr(comma + 1).c_str(), "%4x", &element) != 1) return std::nullopt;
-    return (group << 16) | element;
+    return static_cast<uint32_t>(std::stoul(field.substr(1, 4), nullptr, 16) << 16 |
+                                 std::stoul(field.substr(comma + 1, 4), nullptr, 16));
 }
 
 // Where our dictionary knowingly differs from DCMTK 3.6.7's (PS3.6 2022b).
