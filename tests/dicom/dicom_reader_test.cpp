@@ -2,7 +2,7 @@
 // and damage the shared corpus lacks (its files are compared with dcmdump elsewhere).
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <utility>
