@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "codec_conformance.h"
-#include "codec_malformed.h"
 
 namespace vexel::test {
 namespace {
@@ -60,16 +59,6 @@ TEST_P(Jpeg2000Conformance, MatchesOracle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, Jpeg2000Conformance, ::testing::ValuesIn(kCases),
-                         [](const auto& row) { return std::string(row.param.name); });
-
-class Jpeg2000Malformed : public ::testing::TestWithParam<MalformedCase> {};
-
-TEST_P(Jpeg2000Malformed, FailsWithoutWritingPastOutput) {
-    RunMalformedCase("jpeg2000", {PhantomImage::kCt, "gdcmconv --j2k {in} {out}", "j2k_ct"},
-                     {PhantomImage::kRgb, "gdcmconv --j2k {in} {out}", "j2k_rgb"}, GetParam());
-}
-
-INSTANTIATE_TEST_SUITE_P(Streams, Jpeg2000Malformed, ::testing::ValuesIn(MalformedCases()),
                          [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "codec_conformance.h"
-#include "codec_malformed.h"
 
 namespace vexel::test {
 namespace {
@@ -61,16 +60,6 @@ TEST_P(JpegLsConformance, MatchesOracle) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, JpegLsConformance, ::testing::ValuesIn(kCases),
-                         [](const auto& row) { return std::string(row.param.name); });
-
-class JpegLsMalformed : public ::testing::TestWithParam<MalformedCase> {};
-
-TEST_P(JpegLsMalformed, FailsWithoutWritingPastOutput) {
-    RunMalformedCase("jpeg4", {PhantomImage::kCt, "dcmcjpls {in} {out}", "jls_ct"},
-                     {PhantomImage::kRgb, "dcmcjpls +in {in} {out}", "jls_rgb"}, GetParam());
-}
-
-INSTANTIATE_TEST_SUITE_P(Streams, JpegLsMalformed, ::testing::ValuesIn(MalformedCases()),
                          [](const auto& row) { return std::string(row.param.name); });
 
 }  // namespace

@@ -1,15 +1,11 @@
-// jpeg1, jpeg2 and jpeg3 against the contract's table of bad streams and bad requests
-// (shared with every module), and jpeg1's encoder and size reader.
+// jpeg1's encoder and size reader.
 #include <gtest/gtest.h>
-
-#include <dlfcn.h>
 
 #include <cmath>
 #include <fstream>
 #include <iterator>
 
 #include "dicom_pixel_bytes.h"
-#include "codec_malformed.h"
 #include "codec_module.h"
 #include "common/test_paths.h"
 #include "phantom_streams.h"
@@ -18,31 +14,6 @@ namespace vexel::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct JpegStreams {
-    const char* module;
-    StreamSource grey;
-    StreamSource colour;
-};
-
-const JpegStreams kStreams[] = {
-    {"jpeg1", {PhantomImage::kCt, "dcmcjpeg +eb {in} {out}", "jpeg_eb_ct"},
-     {PhantomImage::kRgb, "dcmcjpeg +eb {in} {out}", "jpeg_eb_rgb"}},
-    {"jpeg2", {PhantomImage::kCt, "dcmcjpeg +e1 {in} {out}", "jpeg_sv1_ct"},
-     {PhantomImage::kRgb, "dcmcjpeg +e1 {in} {out}", "jpeg_sv1_rgb"}},
-    {"jpeg3", {PhantomImage::kCt, "dcmcjpeg +ee {in} {out}", "jpeg_ee_ct"},
-     {PhantomImage::kRgb, "dcmcjpeg +ee +bt {in} {out}", "jpeg_ee_rgb"}},
-};
-
-class JpegMalformed : public ::testing::TestWithParam<MalformedCase> {};
-TEST_P(JpegMalformed, FailsWithoutWritingPastOutput) {
-    for (const JpegStreams& s : kStreams) {
-        SCOPED_TRACE(s.module);
-        RunMalformedCase(s.module, s.grey, s.colour, GetParam());
-    }
-}
-INSTANTIATE_TEST_SUITE_P(Streams, JpegMalformed, ::testing::ValuesIn(MalformedCases()),
-                         [](const auto& row) { return std::string(row.param.name); });
 
 // CompressJPEG writes a file that DCMTK reads back (wrapped by img2dcm, decoded by
 // dcmdjpeg) close to the input; ReadJPEGsize reports its size.
