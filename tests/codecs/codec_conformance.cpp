@@ -20,11 +20,16 @@ std::vector<int32_t> NormalisedSamples(const std::vector<uint8_t>& bytes, const 
     const size_t pixels = size_t{shape.rows} * shape.columns;
     std::vector<int32_t> samples;
     if (shape.samplesPerPixel == 3) {
+        // Wider colour samples come out of the modules as their top 8 bits.
+        const int shift = wordsPerSample && shape.bitsStored > 8 ? shape.bitsStored - 8 : 0;
+        const size_t width = wordsPerSample ? 2 : 1;
         samples.resize(pixels * 3);
-        for (size_t i = 0; i < pixels && bytes.size() >= pixels * 3; ++i)
-            for (size_t c = 0; c < 3; ++c)
-                samples[i * 3 + c] =
-                    bytes[shape.planarConfiguration == 1 ? c * pixels + i : i * 3 + c];
+        for (size_t i = 0; i < pixels && bytes.size() >= pixels * 3 * width; ++i) {
+            for (size_t c = 0; c < 3; ++c) {
+                const size_t at = width * (shape.planarConfiguration == 1 ? c * pixels + i : i * 3 + c);
+                samples[i * 3 + c] = (width == 2 ? bytes[at] | bytes[at + 1] << 8 : bytes[at]) >> shift;
+            }
+        }
         return samples;
     }
     const int bits = shape.bitsStored;
@@ -119,12 +124,15 @@ void RunConformanceCase(const std::string& moduleName, const ConformanceCase& c)
         module->Decode(*stream, shape->rows, shape->columns, shape->samplesPerPixel, c.colour);
     ASSERT_EQ(result.status, VEXEL_CODEC_OK) << compressed;
     ASSERT_TRUE(result.guardIntact) << compressed;
+    if (c.precision != 0) {
+        EXPECT_EQ(result.request.streamPrecision, uint32_t(c.precision));
+    }
 
     const std::vector<int32_t> expected =
         NormalisedSamples(oracle, *shape, shape->bitsAllocated > 8);
     ImageShape outputShape = *shape;
     outputShape.planarConfiguration = 0;  // decoded colour is always interleaved
-    const std::vector<int32_t> actual = NormalisedSamples(result.output, outputShape, true);
+    const std::vector<int32_t> actual = NormalisedSamples(result.output, outputShape, shape->samplesPerPixel == 1);
     Compare(expected, actual, *shape, c, compressed.string());
 }
 

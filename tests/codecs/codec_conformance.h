@@ -7,6 +7,7 @@
 #include <ostream>
 #include <string>
 
+#include "common/test_paths.h"
 #include "phantom_streams.h"
 #include "vexel_codec.h"
 
@@ -28,7 +29,16 @@ struct ConformanceCase {
     uint32_t colour;            // VEXEL_COLOUR_* handed to the module
     int maxDifference;          // per sample; 0 for lossless
     double maxMeanDifference;
+    int precision = 0;  // of the stream, checked against what the module reports; 0: any
 };
+
+// A compressed file of the shared corpus, decoded by oracleCommand.
+constexpr ConformanceCase CorpusCase(const char* name, const char* path, const char* oracleCommand,
+                                     uint32_t colour, int maxDifference = 0,
+                                     double maxMean = 0) {
+    return {name, path, {}, nullptr, Oracle::kDecodedDicom, oracleCommand, colour, maxDifference,
+            maxMean};
+}
 
 inline std::ostream& operator<<(std::ostream& out, const ConformanceCase& c) {
     return out << c.name;

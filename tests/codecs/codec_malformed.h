@@ -9,26 +9,18 @@
 
 namespace vexel::test {
 
-enum class Mutation {
-    kTruncatedHalf,    // the first half of the stream
-    kHeaderOnly,       // the first 40 bytes
-    kGarbage,          // bytes that are no stream at all
-    kEmpty,            // size 0
-    kCorruptedMiddle,  // bytes flipped inside the coded data: any status, but safe
-    kRowsPlusOne,      // the request expects one more row
-    kColumnsMinusOne,
-    kComponentsDiffer,    // three components expected from a greyscale stream
-    kCapacityShortByOne,  // capacity one byte below the frame
-    kColourCapacityShort,
-    kNullOutput,
-    kShortStructSize,
-    kOriginalEntryPoint,  // DecompressJPEG decodes what DecompressJPEGEx decodes
+// What a case hands to the module: a valid stream and its exact frame, then mutated.
+struct MalformedRequest {
+    std::vector<uint8_t> bytes;
+    uint32_t rows, columns, components, colour;
+    uint64_t capacity;
 };
 
 struct MalformedCase {
     const char* name;
-    Mutation mutation;
-    int32_t expected;  // status; kAnyStatus for kCorruptedMiddle
+    int32_t expected;                     // status; kAnyStatus for data damage
+    bool colour;                          // from the colour stream instead of the greyscale one
+    void (*mutate)(MalformedRequest&);    // null: a check of the entry points themselves
 };
 inline constexpr int32_t kAnyStatus = 1;
 

@@ -37,14 +37,9 @@ std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
 }
 
 std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t group, uint16_t element) {
-    const std::array<uint8_t, 8> pattern = {static_cast<uint8_t>(group & 0xFF),
-                                            static_cast<uint8_t>(group >> 8),
-                                            static_cast<uint8_t>(element & 0xFF),
-                                            static_cast<uint8_t>(element >> 8),
-                                            'U',
-                                            'S',
-                                            2,
-                                            0};
+    const auto g = static_cast<uint8_t>(group), e = static_cast<uint8_t>(element);
+    const std::array<uint8_t, 8> pattern = {g, uint8_t(group >> 8), e, uint8_t(element >> 8),
+                                            'U', 'S', 2, 0};
     const auto it = std::search(file.begin(), file.end(), pattern.begin(), pattern.end());
     if (it == file.end() || file.end() - it < 10) return std::nullopt;
     return static_cast<uint16_t>(it[8] | it[9] << 8);

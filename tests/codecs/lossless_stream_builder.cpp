@@ -57,23 +57,11 @@ Code CodeFor(int category, bool longCodes) {
     return {0x8000u + static_cast<uint32_t>(category - 1), 16};
 }
 
+// The seven predictors of the lossless process (predictor 0 is not used here).
 int Predict(int predictor, int ra, int rb, int rc) {
-    switch (predictor) {
-        case 1:
-            return ra;
-        case 2:
-            return rb;
-        case 3:
-            return rc;
-        case 4:
-            return ra + rb - rc;
-        case 5:
-            return ra + ((rb - rc) >> 1);
-        case 6:
-            return rb + ((ra - rc) >> 1);
-        default:
-            return (ra + rb) >> 1;
-    }
+    const int predictions[] = {0, ra, rb, rc, ra + rb - rc, ra + ((rb - rc) >> 1),
+                               rb + ((ra - rc) >> 1), (ra + rb) >> 1};
+    return predictions[predictor];
 }
 
 void PutDifference(BitWriter& writer, int difference, bool longCodes) {
@@ -161,15 +149,8 @@ std::vector<uint8_t> EncodeLosslessJpeg(const std::vector<uint16_t>& samples, in
         out.push_back(0x11);
         out.push_back(0x00);
     }
-    std::vector<std::vector<int>> scans;
-    if (o.separateScans) {
-        for (int c = 0; c < components; ++c)
-            scans.push_back({c});
-    } else {
-        scans.emplace_back();
-        for (int c = 0; c < components; ++c)
-            scans.back().push_back(c);
-    }
+    std::vector<std::vector<int>> scans(o.separateScans ? components : 1);
+    for (int c = 0; c < components; ++c) scans[o.separateScans ? c : 0].push_back(c);
     for (const auto& scan : scans) {
         Marker(out, 0xDA);
         Put16(out, 6 + 2 * static_cast<int>(scan.size()));

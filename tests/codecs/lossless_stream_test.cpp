@@ -4,6 +4,7 @@
 // streams, which must fail with a stated status and never write past the output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "codec_module.h"
@@ -107,104 +108,71 @@ INSTANTIATE_TEST_SUITE_P(Streams, LosslessStreamTest,
                          });
 
 // Malformed streams and requests, built from one small valid stream.
-struct BadCase {
-    const char* name;
-    std::vector<uint8_t> (*mutate)(std::vector<uint8_t>);
-    uint32_t rows;  // expected by the request
-    uint64_t capacity;
-    int32_t status;
-};
-
 constexpr int kRows = 24;
 constexpr int kColumns = 40;
 constexpr uint64_t kFrameBytes = uint64_t{kRows} * kColumns * 2;
+using Stream = std::vector<uint8_t>;
 
-size_t Find(const std::vector<uint8_t>& s, uint8_t marker) {
+size_t Find(const Stream& s, uint8_t marker) {
     for (size_t i = 0; i + 1 < s.size(); ++i) {
         if (s[i] == 0xFF && s[i + 1] == marker) return i;
     }
     return s.size();
 }
 
-std::vector<uint8_t> Same(std::vector<uint8_t> s) {
-    return s;
-}
-std::vector<uint8_t> Truncated(std::vector<uint8_t> s) {
-    s.resize(Find(s, 0xDA) + 14 + (s.size() - Find(s, 0xDA)) / 3);
-    return s;
-}
-std::vector<uint8_t> NoSoi(std::vector<uint8_t> s) {
-    s[1] = 0xD9;
-    return s;
-}
-// BITS claim 17 codes of length 2: more than two bits can hold.
-std::vector<uint8_t> OverfullHuffman(std::vector<uint8_t> s) {
-    const size_t dht = Find(s, 0xC4) + 5;
-    std::swap(s[dht + 1], s[dht + 4]);
-    return s;
-}
-// A symbol above 16 has no meaning in a lossless table.
-std::vector<uint8_t> HuffmanSymbol17(std::vector<uint8_t> s) {
-    s[Find(s, 0xC4) + 5 + 16 + 3] = 17;
-    return s;
-}
-// The scan refers to table 1, which was never defined.
-std::vector<uint8_t> MissingTable(std::vector<uint8_t> s) {
-    s[Find(s, 0xDA) + 6] = 0x10;
-    return s;
-}
-std::vector<uint8_t> PredictorZero(std::vector<uint8_t> s) {
-    s[Find(s, 0xDA) + 7] = 0;
-    return s;
-}
-// Pt 13 of a 12-bit frame leaves no bits to code.
-std::vector<uint8_t> PointTransformTooLarge(std::vector<uint8_t> s) {
-    s[Find(s, 0xC3) + 4] = 12;
-    s[Find(s, 0xDA) + 9] = 13;
-    return s;
-}
-std::vector<uint8_t> SuccessiveApproximation(std::vector<uint8_t> s) {
-    s[Find(s, 0xDA) + 9] = 0x10;  // Ah is 0 outside progressive DCT
-    return s;
-}
-// Codes 17 .. 31 of length 5 are not in the table (all ones after the scan header).
-std::vector<uint8_t> UnknownCode(std::vector<uint8_t> s) {
-    const size_t data = Find(s, 0xDA) + 10;
-    for (size_t i = data; i < data + 8; ++i)
-        s[i] = 0xFE;
-    return s;
-}
-std::vector<uint8_t> RowsDoubled(std::vector<uint8_t> s) {
+struct BadCase {
+    const char* name;
+    void (*mutate)(Stream&);
+    uint32_t rows;  // expected by the request
+    uint64_t capacity;
+    int32_t status;
+};
+
+void Same(Stream&) {}
+void RowsDoubled(Stream& s) {
     s[Find(s, 0xC3) + 6] = kRows * 2;
-    return s;
-}
-std::vector<uint8_t> MissingRestart(std::vector<uint8_t> s) {
-    const size_t rst = Find(s, 0xD0);
-    s[rst + 1] = 0xD3;  // RST3 where RST0 belongs
-    return s;
-}
-std::vector<uint8_t> TwoFrames(std::vector<uint8_t> s) {
-    const size_t sof = Find(s, 0xC3);
-    const size_t sos = Find(s, 0xDA);
-    s.insert(s.begin() + static_cast<long>(sos), s.begin() + static_cast<long>(sof),
-             s.begin() + static_cast<long>(sof + 11));
-    return s;
 }
 
 const BadCase kBadCases[] = {
     {"valid", Same, kRows, kFrameBytes, VEXEL_CODEC_OK},
-    {"truncated", Truncated, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"no_soi", NoSoi, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"overfull_huffman_table", OverfullHuffman, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"huffman_symbol_17", HuffmanSymbol17, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"missing_huffman_table", MissingTable, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"predictor_0", PredictorZero, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"point_transform_13_of_12_bits", PointTransformTooLarge, kRows, kFrameBytes,
+    {"truncated", [](Stream& s) { s.resize(Find(s, 0xDA) + 14 + (s.size() - Find(s, 0xDA)) / 3); },
+     kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"no_soi", [](Stream& s) { s[1] = 0xD9; }, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    // BITS claim 17 codes of length 2: more than two bits can hold.
+    {"overfull_huffman_table",
+     [](Stream& s) { std::swap(s[Find(s, 0xC4) + 6], s[Find(s, 0xC4) + 9]); }, kRows,
+     kFrameBytes, VEXEL_CODEC_CORRUPT},
+    // A symbol above 16 has no meaning in a lossless table.
+    {"huffman_symbol_17", [](Stream& s) { s[Find(s, 0xC4) + 5 + 16 + 3] = 17; }, kRows,
+     kFrameBytes, VEXEL_CODEC_CORRUPT},
+    // The scan refers to table 1, which was never defined.
+    {"missing_huffman_table", [](Stream& s) { s[Find(s, 0xDA) + 6] = 0x10; }, kRows, kFrameBytes,
      VEXEL_CODEC_CORRUPT},
-    {"ah_not_zero", SuccessiveApproximation, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"unknown_huffman_code", UnknownCode, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"wrong_restart_marker", MissingRestart, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"second_frame_header", TwoFrames, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"predictor_0", [](Stream& s) { s[Find(s, 0xDA) + 7] = 0; }, kRows, kFrameBytes,
+     VEXEL_CODEC_CORRUPT},
+    // Pt 13 of a 12-bit frame leaves no bits to code.
+    {"point_transform_13_of_12_bits",
+     [](Stream& s) {
+         s[Find(s, 0xC3) + 4] = 12;
+         s[Find(s, 0xDA) + 9] = 13;
+     },
+     kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    // Ah is 0 outside progressive DCT.
+    {"ah_not_zero", [](Stream& s) { s[Find(s, 0xDA) + 9] = 0x10; }, kRows, kFrameBytes,
+     VEXEL_CODEC_CORRUPT},
+    // Codes 17 .. 31 of length 5 are not in the table (all ones after the scan header).
+    {"unknown_huffman_code",
+     [](Stream& s) { std::fill_n(s.begin() + long(Find(s, 0xDA) + 10), 8, uint8_t{0xFE}); },
+     kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    // RST3 where RST0 belongs.
+    {"wrong_restart_marker", [](Stream& s) { s[Find(s, 0xD0) + 1] = 0xD3; }, kRows, kFrameBytes,
+     VEXEL_CODEC_CORRUPT},
+    {"second_frame_header",
+     [](Stream& s) {
+         const Stream sof(s.begin() + long(Find(s, 0xC3)), s.begin() + long(Find(s, 0xC3) + 11));
+         s.insert(s.begin() + long(Find(s, 0xDA)), sof.begin(), sof.end());
+     },
+     kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
     {"sof_bigger_than_request", RowsDoubled, kRows, kFrameBytes, VEXEL_CODEC_SIZE_MISMATCH},
     {"sof_bigger_unknown_rows", RowsDoubled, 0, kFrameBytes, VEXEL_CODEC_OUTPUT_TOO_SMALL},
     {"capacity_one_short", Same, kRows, kFrameBytes - 1, VEXEL_CODEC_OUTPUT_TOO_SMALL},
@@ -219,8 +187,8 @@ TEST_P(LosslessMalformedTest, FailsWithStatedStatus) {
     const auto module = CCodecModule::Load(moduleName, &error);
     ASSERT_TRUE(module) << error;
     StreamCase base{"base", kRows, kColumns, 1, {16, 1, 0, 6, false, false}};
-    const auto stream =
-        c.mutate(EncodeLosslessJpeg(TestImage(base), kRows, kColumns, 1, base.options));
+    Stream stream = EncodeLosslessJpeg(TestImage(base), kRows, kColumns, 1, base.options);
+    c.mutate(stream);
     const DecodeResult result = module->Decode(stream, c.rows, kColumns, 1, 0, c.capacity);
     EXPECT_EQ(result.status, c.status) << c.name;
     EXPECT_TRUE(result.guardIntact) << c.name;

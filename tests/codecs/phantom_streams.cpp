@@ -30,18 +30,9 @@ std::filesystem::path WritePhantom(PhantomImage image) {
     const char* names[] = {"ct", "pet", "rgb"};
     const std::filesystem::path dir = StreamsDir() / names[static_cast<int>(image)];
     std::string error;
-    bool written = false;
-    switch (image) {
-        case PhantomImage::kCt:
-            written = phantom::WriteCtSeries(dir, options, &error);
-            break;
-        case PhantomImage::kPet:
-            written = phantom::WritePetSeries(dir, options, &error);
-            break;
-        case PhantomImage::kRgb:
-            written = phantom::WriteRgbImage(dir, options, &error);
-            break;
-    }
+    const bool written = image == PhantomImage::kCt    ? phantom::WriteCtSeries(dir, options, &error)
+                         : image == PhantomImage::kPet ? phantom::WritePetSeries(dir, options, &error)
+                                                       : phantom::WriteRgbImage(dir, options, &error);
     return written ? FirstDicomFile(dir) : std::filesystem::path();
 }
 

@@ -26,14 +26,8 @@ public:
         m_bytes.insert(m_bytes.end(), bytes.begin(), bytes.end());
         return *this;
     }
-    ByteBuilder& U16(uint16_t v, bool bigEndian) {
-        Put(v, 2, bigEndian);
-        return *this;
-    }
-    ByteBuilder& U32(uint32_t v, bool bigEndian) {
-        Put(v, 4, bigEndian);
-        return *this;
-    }
+    ByteBuilder& U16(uint16_t v, bool bigEndian) { return Put(v, 2, bigEndian); }
+    ByteBuilder& U32(uint32_t v, bool bigEndian) { return Put(v, 4, bigEndian); }
     ByteBuilder& U16(uint16_t v) { return U16(v, m_bigEndian); }
     ByteBuilder& U32(uint32_t v) { return U32(v, m_bigEndian); }
 
@@ -109,21 +103,17 @@ public:
 
 private:
     static bool LongForm(std::string_view vr) {
-        for (std::string_view v :
-             {"OB", "OW", "OF", "SQ", "UT", "UN", "OD", "OL", "OV", "SV", "UV", "UC", "UR"}) {
-            if (vr == v) return true;
-        }
-        return false;
+        const size_t at = std::string_view("OB OW OF SQ UT UN OD OL OV SV UV UC UR").find(vr);
+        return vr.size() == 2 && at != std::string_view::npos && at % 3 == 0;
     }
     void Tag(uint16_t group, uint16_t element, bool bigEndian) {
         U16(group, bigEndian);
         U16(element, bigEndian);
     }
-    void Put(uint32_t v, int bytes, bool bigEndian) {
-        for (int i = 0; i < bytes; ++i) {
-            const int shift = bigEndian ? 8 * (bytes - 1 - i) : 8 * i;
-            m_bytes.push_back(static_cast<uint8_t>(v >> shift));
-        }
+    ByteBuilder& Put(uint32_t v, int bytes, bool bigEndian) {
+        for (int i = 0; i < bytes; ++i)
+            m_bytes.push_back(static_cast<uint8_t>(v >> (bigEndian ? 8 * (bytes - 1 - i) : 8 * i)));
+        return *this;
     }
 
     bool m_bigEndian;

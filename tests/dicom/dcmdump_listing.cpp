@@ -1,5 +1,6 @@
 #include "dicom/dcmdump_listing.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
@@ -17,28 +18,22 @@ std::string DecodeMarkup(std::string_view text) {
         {"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
     std::string out;
     for (size_t i = 0; i < text.size();) {
-        if (text[i] != '&') {
-            out += text[i++];
-            continue;
-        }
-        bool done = false;
-        for (const auto& [entity, ch] : kEntities) {
-            if (text.substr(i, entity.size()) == entity) {
-                out += ch;
-                i += entity.size();
-                done = true;
-                break;
+        const size_t semicolon = text.find(';', i);
+        if (text[i] == '&' && semicolon != std::string_view::npos) {
+            const std::string_view entity = text.substr(i, semicolon + 1 - i);
+            const auto named = std::find_if(std::begin(kEntities), std::end(kEntities),
+                                            [&](const auto& e) { return e.first == entity; });
+            if (named != std::end(kEntities) || entity.starts_with("&#")) {
+                const bool hex = entity.starts_with("&#x");
+                const std::string digits(entity.substr(hex ? 3 : 2));
+                out += named != std::end(kEntities)
+                           ? named->second
+                           : static_cast<char>(std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10));
+                i = semicolon + 1;
+                continue;
             }
         }
-        const size_t semicolon = text.find(';', i);
-        if (!done && text.substr(i, 2) == "&#" && semicolon != std::string_view::npos) {
-            const bool hex = text.substr(i, 3) == "&#x";
-            const std::string digits(text.substr(i + (hex ? 3 : 2), semicolon - i - (hex ? 3 : 2)));
-            out += static_cast<char>(std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10));
-            i = semicolon + 1;
-            done = true;
-        }
-        if (!done) out += text[i++];
+        out += text[i++];
     }
     return out;
 }

@@ -1,9 +1,12 @@
-// The reader on hand-built byte streams whose structure is known byte for byte.
+// The reader on hand-built byte streams whose structure is known byte for byte: edge cases
+// and damage the shared corpus lacks (its files are compared with dcmdump elsewhere).
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "common/byte_builder.h"
 #include "common/test_paths.h"
@@ -16,8 +19,6 @@ namespace {
 using test::ByteBuilder;
 
 constexpr std::string_view kExplicitLE = "1.2.840.10008.1.2.1";
-constexpr std::string_view kImplicitLE = "1.2.840.10008.1.2";
-constexpr std::string_view kExplicitBE = "1.2.840.10008.1.2.2";
 
 class ReaderTest : public testing::Test {
 protected:
@@ -50,24 +51,48 @@ protected:
     std::string m_path;
 };
 
-ByteBuilder ExplicitFile(std::string_view syntax = kExplicitLE, bool bigEndian = false) {
-    ByteBuilder b(bigEndian);
-    b.Preamble().Meta(syntax);
+ByteBuilder ExplicitFile() {
+    ByteBuilder b;
+    b.Preamble().Meta(kExplicitLE);
     return b;
 }
 
-TEST_F(ReaderTest, ShortFilesFailAndBareDataSetsNeedSopClass) {
-    ByteBuilder tiny;
-    tiny.Raw(std::string(131, '\0'));
-    CDicomFile a;
-    EXPECT_EQ(Read(tiny, a), ReadStatus::TooShort);
-
+// Damaged streams fail cleanly: never an Ok with a half-read tree, never a crash or a hang.
+TEST_F(ReaderTest, DamagedStreamsFail) {
+    ByteBuilder item;
+    item.Explicit(0x0008, 0x0100, "SH", "CODE01");
+    std::vector<std::pair<const char*, ByteBuilder>> cases;
+    cases.emplace_back("131 bytes", ByteBuilder().Raw(std::string(131, '\0')));
     // 132 bytes without "DICM": tried as a bare data set, which lacks SOP Class UID.
-    ByteBuilder bare;
-    bare.Implicit(0x0008, 0x0060, "CT").Implicit(0x0010, 0x0010, std::string(114, 'A'));
-    ASSERT_EQ(bare.Size(), 132u);
-    CDicomFile b;
-    EXPECT_NE(Read(bare, b), ReadStatus::Ok);
+    cases.emplace_back("bare without SOP class",
+                       ByteBuilder().Implicit(0x0008, 0x0060, "CT").Implicit(
+                           0x0010, 0x0010, std::string(114, 'A')));
+    cases.emplace_back("unclosed undefined sequence",
+                       ExplicitFile()
+                           .ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF)
+                           .Item(0xFFFFFFFF)
+                           .Explicit(0x0008, 0x0100, "SH", "CODE01"));
+    // A length that would seek backwards or far past the end.
+    for (uint32_t lie : {0xFFFFFFF4u, 0x7FFFFFFFu, 0x80000000u, 1000u}) {
+        cases.emplace_back("huge length", ExplicitFile()
+                                              .Explicit(0x0008, 0x0060, "CS", "CT")
+                                              .ExplicitHeader(0x0009, 0x1010, "OB", lie)
+                                              .Raw(std::string(16, 'x')));
+    }
+    cases.emplace_back("value past its item",
+                       ExplicitFile()
+                           .ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF)
+                           .Item(static_cast<uint32_t>(item.Size() - 2))
+                           .Raw(item.Bytes())
+                           .SequenceEnd()
+                           .Explicit(0x0010, 0x0010, "PN", "Doe^John"));
+    ByteBuilder deep = ExplicitFile();
+    for (int i = 0; i < 5000; ++i) deep.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
+    cases.emplace_back("deep nesting", deep);
+    for (auto& [name, bytes] : cases) {
+        CDicomFile file;
+        EXPECT_NE(Read(bytes, file), ReadStatus::Ok) << name;
+    }
 }
 
 TEST_F(ReaderTest, BareImplicitDataSetReadsInSecondPass) {
@@ -90,52 +115,6 @@ TEST_F(ReaderTest, BareImplicitDataSetReadsInSecondPass) {
     EXPECT_EQ(file.String(0x00291010), "PRIVATE ");
 }
 
-TEST_F(ReaderTest, ImplicitTransferSyntaxSwitchesAfterMetaGroup) {
-    ByteBuilder b = ExplicitFile(kImplicitLE);
-    b.Implicit(0x0008, 0x0060, "MR").Implicit(0x0028, 0x0011, ByteBuilder::LittleU16(256));
-    CDicomFile file;
-    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
-    EXPECT_EQ(file.TransferSyntax(), TransferSyntaxCode::ImplicitLittleEndian);
-    EXPECT_EQ(file.Integer(0x00280011, -1), 256);
-    EXPECT_EQ(file.Modality(), ModalityCode::MR);
-}
-
-TEST_F(ReaderTest, MislabelledExplicitFileWithImplicitDataStillLoads) {
-    ByteBuilder b = ExplicitFile(kExplicitLE);
-    b.Implicit(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.4")
-        .Implicit(0x0028, 0x0010, ByteBuilder::LittleU16(64))
-        .Implicit(0x0010, 0x0010, "Doe^Jane");
-    CDicomFile file;
-    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
-    EXPECT_EQ(file.Integer(0x00280010, -1), 64);
-    EXPECT_EQ(file.String(0x00100010), "Doe^Jane");
-}
-
-TEST_F(ReaderTest, BigEndianValuesComeOutInMachineOrder) {
-    ByteBuilder b = ExplicitFile(kExplicitBE, true);
-    b.Explicit(0x0008, 0x0060, "CS", "CT")
-        .Explicit(0x0028, 0x0010, "US", ByteBuilder::BigU16(0x0102))
-        .Explicit(0x0028, 0x0106, "SS", ByteBuilder::BigU16(0xFFFE))
-        .Explicit(0x0020, 0x5000, "AT", ByteBuilder::BigU16(0x0028) + ByteBuilder::BigU16(0x0010))
-        .Explicit(0x0028, 0x3006, "OW", ByteBuilder::BigU16(0x1234) + ByteBuilder::BigU16(0xABCD));
-    CDicomFile file;
-    ASSERT_EQ(Read(b, file, false), ReadStatus::Ok);
-    EXPECT_TRUE(file.IsBigEndian());
-    EXPECT_EQ(file.Integer(0x00280010, -1), 0x0102);
-    EXPECT_EQ(file.Integer(0x00280106, 0), -2);
-    const uint8_t* at = file.RawValue(file.FindElement(0x00205000));
-    ASSERT_NE(at, nullptr);
-    uint16_t units[2];
-    std::memcpy(units, at, 4);
-    EXPECT_EQ(units[0], 0x0028);
-    EXPECT_EQ(units[1], 0x0010);
-    const uint8_t* ow = file.RawValue(file.FindElement(0x00283006));
-    ASSERT_NE(ow, nullptr);
-    std::memcpy(units, ow, 4);
-    EXPECT_EQ(units[0], 0x1234);
-    EXPECT_EQ(units[1], 0xABCD);
-}
-
 TEST_F(ReaderTest, DefinedLengthSequenceEndingAtEndOfFileIsClosed) {
     ByteBuilder item;
     item.Explicit(0x0008, 0x0100, "SH", "CODE01");
@@ -153,59 +132,6 @@ TEST_F(ReaderTest, DefinedLengthSequenceEndingAtEndOfFileIsClosed) {
     EXPECT_EQ(sequence->declaredLength, item.Size() + 8);
 }
 
-TEST_F(ReaderTest, UnclosedUndefinedSequenceFails) {
-    ByteBuilder b = ExplicitFile();
-    b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
-    b.Explicit(0x0008, 0x0100, "SH", "CODE01");
-    CDicomFile file;
-    EXPECT_EQ(Read(b, file), ReadStatus::Truncated);
-}
-
-TEST_F(ReaderTest, EncapsulatedPixelDataKeepsFragmentsAsChildren) {
-    ByteBuilder b = ExplicitFile("1.2.840.10008.1.2.4.70");
-    b.Explicit(0x0028, 0x0010, "US", ByteBuilder::LittleU16(2));
-    b.ExplicitHeader(0x7FE0, 0x0010, "OB", 0xFFFFFFFF);
-    b.Item(4).Raw(ByteBuilder::LittleU32(0));
-    const size_t fragmentOffset = b.Size() + 8;
-    b.Item(6).Raw("\xFF\xD8\x01\x02\xFF\xD9");
-    b.SequenceEnd();
-    CDicomFile file;
-    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
-    EXPECT_EQ(Outline(file.Root()),
-              "0002,0000\n0002,0010\n0028,0010\n7FE0,0010\n FFFE,E000\n FFFE,E000\nFFFE,E0DD\n");
-    CDicomElement* pixels = file.FindElement(0x7FE00010);
-    ASSERT_EQ(CDicomFile::ChildCount(pixels), 2u);
-    CDicomElement* fragment = pixels->firstChild->nextSibling;
-    EXPECT_EQ(fragment->offset, fragmentOffset);
-    EXPECT_EQ(fragment->length, 6u);
-    EXPECT_FALSE(fragment->HasValue());  // deferred: read on demand
-    uint8_t bytes[6];
-    ASSERT_TRUE(file.ReadBytes(fragment, bytes, 0, 6));
-    EXPECT_EQ(bytes[5], 0xD9);
-    EXPECT_EQ(file.TransferSyntax(), TransferSyntaxCode::JpegLosslessSV1);
-}
-
-TEST_F(ReaderTest, HugeLengthFailsInsteadOfSeekingBackwards) {
-    for (uint32_t lie : {0xFFFFFFF4u, 0x7FFFFFFFu, 0x80000000u, 1000u}) {
-        ByteBuilder b = ExplicitFile();
-        b.Explicit(0x0008, 0x0060, "CS", "CT").ExplicitHeader(0x0009, 0x1010, "OB", lie);
-        b.Raw(std::string(16, 'x'));
-        CDicomFile file;
-        EXPECT_NE(Read(b, file), ReadStatus::Ok) << lie;
-    }
-}
-
-TEST_F(ReaderTest, ValueRunningPastItsItemFails) {
-    ByteBuilder item;
-    item.Explicit(0x0008, 0x0100, "SH", "CODE01");
-    ByteBuilder b = ExplicitFile();
-    b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF);
-    b.Item(static_cast<uint32_t>(item.Size() - 2)).Raw(item.Bytes());  // item 2 bytes too short
-    b.SequenceEnd().Explicit(0x0010, 0x0010, "PN", "Doe^John");
-    CDicomFile file;
-    EXPECT_NE(Read(b, file), ReadStatus::Ok);
-}
-
 TEST_F(ReaderTest, SequenceDelimiterClosesOpenItem) {
     ByteBuilder b = ExplicitFile();
     b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
@@ -218,23 +144,6 @@ TEST_F(ReaderTest, SequenceDelimiterClosesOpenItem) {
               "0002,0000\n0002,0010\n0008,1032\n FFFE,E000\n  0008,0100\n FFFE,E00D*\n"
               "FFFE,E0DD\n0010,0010\n");
     EXPECT_NE(file.FindElement(0x00100010), nullptr);
-}
-
-TEST_F(ReaderTest, UnknownLengthUnIsReadAsImplicitSequence) {
-    ByteBuilder inner;
-    inner.Implicit(0x0008, 0x0100, "CODE01");
-    ByteBuilder b = ExplicitFile();
-    b.ExplicitHeader(0x0009, 0x1010, "UN", 0xFFFFFFFF).Item(0xFFFFFFFF).Raw(inner.Bytes());
-    b.ItemEnd().SequenceEnd();
-    b.Explicit(0x0010, 0x0010, "PN", "Doe^John");
-    CDicomFile file;
-    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
-    CDicomElement* un = file.FindElement(0x00091010);
-    ASSERT_NE(un, nullptr);
-    CDicomElement* code = CDicomFile::FindChild(un->firstChild, 0x00080100);
-    ASSERT_NE(code, nullptr);
-    EXPECT_EQ(code->vr, VrCode::SH);  // from the dictionary: read as implicit VR
-    EXPECT_EQ(file.String(0x00100010), "Doe^John");
 }
 
 TEST_F(ReaderTest, NewAndUnknownVrsUseTheRightLengthForm) {
@@ -251,14 +160,6 @@ TEST_F(ReaderTest, NewAndUnknownVrsUseTheRightLengthForm) {
     EXPECT_EQ(file.FindElement(0x00080120)->vr, VrCode::UR);
     EXPECT_EQ(file.FindElement(0x00701302)->vr, VrCode::OD);
     EXPECT_EQ(file.FindElement(0x7FE00010)->length, 4u);
-}
-
-TEST_F(ReaderTest, DeepNestingFailsInBoundedTime) {
-    ByteBuilder b = ExplicitFile();
-    for (int i = 0; i < 5000; ++i)
-        b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
-    CDicomFile file;
-    EXPECT_EQ(Read(b, file), ReadStatus::Malformed);
 }
 
 TEST_F(ReaderTest, MoreThan769TopLevelElementsAreStillFound) {

@@ -54,25 +54,6 @@ TEST(CBinaryValueMemCacher, OverwriteReplacesBytesAndClearsStale) {
     EXPECT_EQ(FetchBytes(cache, "a", 30), std::make_pair(Cache::kFetched, smaller));
 }
 
-TEST(CBinaryValueMemCacher, RemoveDropsOnlyItsGroup) {
-    Cache cache;
-    const std::vector<uint8_t> kept = Bytes(10, 5);
-    StoreBytes(cache, "a", "g", Bytes(100, 1));
-    StoreBytes(cache, "b", "g", Bytes(200, 2));
-    StoreBytes(cache, "c", "h", kept);
-    cache.Remove("g");
-    cache.Remove("g");
-    cache.Remove("unknown");
-    EXPECT_EQ(FetchBytes(cache, "a", 100).first, Cache::kNotStored);
-    EXPECT_EQ(FetchBytes(cache, "b", 200).first, Cache::kNotStored);
-    EXPECT_EQ(FetchBytes(cache, "c", 10), std::make_pair(Cache::kFetched, kept));
-    EXPECT_EQ(cache.TotalBytes(), 10u);
-    // The group starts afresh.
-    StoreBytes(cache, "a", "g", Bytes(7, 1));
-    cache.MarkStale("g");
-    EXPECT_EQ(cache.StaleBytes(), 7u);
-}
-
 TEST(CBinaryValueMemCacher, FreeDropsEntriesInKeyOrder) {
     Cache cache;
     // Stored out of key order: d, b, a, c.

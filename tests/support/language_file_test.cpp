@@ -20,22 +20,12 @@ using test::XmlText;
 
 TEST(LanguageFileTest, Utf8Validation) {
     const std::pair<std::string, bool> cases[] = {
-        {"plain", true},
-        {"Gr\xC3\xB6\xC3\x9F"
-         "e",
-         true},
-        {"\xE2\x82\xAC", true},       // euro sign
-        {"\xF0\x9F\x98\x80", true},   // U+1F600
-        {"\xC3", false},              // cut sequence
-        {"\xC0\xAF", false},          // overlong '/'
-        {"\xE0\x80\xAF", false},      // overlong, three bytes
-        {"\xED\xA0\x80", false},      // surrogate
-        {"\xF4\x90\x80\x80", false},  // above U+10FFFF
-        {"\xFF", false},
-        {"a\x80"
-         "b",
-         false},  // stray continuation byte
-    };
+        {"plain", true}, {"Gr\xC3\xB6\xC3\x9F" "e", true}, {"\xE2\x82\xAC", true},
+        {"\xF0\x9F\x98\x80", true}, {"\xC3", false},  // cut sequence
+        {"\xC0\xAF", false}, {"\xE0\x80\xAF", false},  // overlong
+        {"\xED\xA0\x80", false},                       // surrogate
+        {"\xF4\x90\x80\x80", false},                   // above U+10FFFF
+        {"\xFF", false}, {"a\x80" "b", false}};          // stray continuation byte
     for (const auto& [bytes, valid] : cases)
         EXPECT_EQ(IsValidUtf8(bytes), valid) << bytes;
 }
