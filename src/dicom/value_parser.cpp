@@ -32,6 +32,14 @@ Number* ParseComponents(std::string_view text, uint32_t count, Number invalid, P
     return values;
 }
 
+// Bulk values never join the preloaded tags: one file whose pixel data was read whole would
+// otherwise make every later deferred read load the pixel data of each file it parses.
+bool Preloadable(const CDicomElement& element) {
+    constexpr uint32_t kMaxPreloadedLength = 64 * 1024;
+    const uint32_t tag = element.Tag();
+    return (tag >> 16) != 0x7FE0 && element.length <= kMaxPreloadedLength;
+}
+
 }  // namespace
 
 bool IsValidFloat(float value) { return !std::isnan(value); }
@@ -94,9 +102,8 @@ void ReleaseValue(DicomValue& value) {
 }
 
 void ParseValue(CDicomElement& element, uint8_t* raw, bool bigEndian) {
-    if (CDicomDictionary* dictionary = CDicomDictionary::Instance()) {
-        dictionary->AddPreloaded(element.Tag());
-    }
+    CDicomDictionary* dictionary = CDicomDictionary::Instance();
+    if (dictionary != nullptr && Preloadable(element)) dictionary->AddPreloaded(element.Tag());
     if (element.value != nullptr) ReleaseValue(*element.value);
     if (raw == nullptr) return;
     if (element.value == nullptr) {
