@@ -133,6 +133,7 @@ TEST(ViewportCine, RefusedStartsDragsClearAndTheCache) {
     rig.viewport->MouseDown(10, 10, MouseButton::Middle);
     const size_t before = rig.viewport->BrowsePosition();
     EXPECT_GT(rig.Cine().Advance(), rig.now);
+    rig.viewport->MouseWheel(-120);  // nor does the wheel browse
     EXPECT_EQ(rig.viewport->BrowsePosition(), before);
     rig.viewport->MouseUp(10, 10, MouseButton::Middle);
 
