@@ -46,26 +46,16 @@ protected:
     fs::path m_tmp;
 };
 
-TEST_F(InstanceFolders, StartMakesNamedFolderWithHeldLock) {
-    COptions options(m_folders);
-    EXPECT_EQ(options.UserDataFolder(), m_root / "data" / "VexelViewer");
-    EXPECT_EQ(options.TemporaryRoot(), m_tmp);
-    EXPECT_EQ(options.InstanceFolder().parent_path(), m_tmp);
-    EXPECT_TRUE(std::regex_match(options.InstanceFolder().filename().string(),
-                                 std::regex("tmp[0-9A-F]{8}")))
-        << options.InstanceFolder();
-    EXPECT_EQ(options.LockFilePath(), options.InstanceFolder() / "lock");
-    EXPECT_TRUE(fs::is_regular_file(options.LockFilePath()));
-    EXPECT_TRUE(IsLockHeld(options.LockFilePath()));
-    EXPECT_EQ(options.SettingsPath(), m_root / "config" / "VexelViewer" / "settings.ini");
-}
-
 // Two live instances in this process (flock belongs to each open file), one folder without
 // a lock file and one whose lock file nobody holds.
 TEST_F(InstanceFolders, ExitRemovesOwnAndDeadFoldersButNotLiveOnes) {
     auto first = std::make_unique<COptions>(m_folders);
     COptions second(m_folders);
     ASSERT_NE(first->InstanceFolder(), second.InstanceFolder());
+    EXPECT_EQ(first->InstanceFolder().parent_path(), m_tmp);
+    EXPECT_TRUE(std::regex_match(first->InstanceFolder().filename().string(),
+                                 std::regex("tmp[0-9A-F]{8}")));
+    EXPECT_TRUE(IsLockHeld(first->LockFilePath()));
     const fs::path firstFolder = first->InstanceFolder();
     Touch(firstFolder / "cache" / "frame.bin");
     const fs::path noLock = m_tmp / "tmp0000DEAD";
