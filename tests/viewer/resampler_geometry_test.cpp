@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,12 +36,9 @@ struct LandingCase {
     int anchorY;
 };
 
-std::string LandingName(const testing::TestParamInfo<LandingCase>& info) {
-    std::ostringstream name;
-    name << "R" << info.param.rotation << (info.param.horizontal ? "H" : "")
-         << (info.param.vertical ? "V" : "") << "_Z" << int(info.param.zoom * 100) << "_A"
-         << info.param.anchorX << "x" << info.param.anchorY;
-    return name.str();
+void PrintTo(const LandingCase& c, std::ostream* out) {
+    *out << "rotation " << c.rotation << (c.horizontal ? " H" : "") << (c.vertical ? " V" : "")
+         << " zoom " << c.zoom << " anchor " << c.anchorX << "," << c.anchorY;
 }
 
 std::vector<LandingCase> LandingCases() {
@@ -102,8 +98,7 @@ TEST_P(MarkerLanding, PeaksWhereImageToScreenPoints) {
     EXPECT_GT(checked, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllOrientations, MarkerLanding, testing::ValuesIn(LandingCases()),
-                         LandingName);
+INSTANTIATE_TEST_SUITE_P(AllOrientations, MarkerLanding, testing::ValuesIn(LandingCases()));
 
 }  // namespace
 }  // namespace vexel

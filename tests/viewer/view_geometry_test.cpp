@@ -4,7 +4,6 @@
 
 #include <cmath>
 #include <limits>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -87,13 +86,6 @@ struct MappingCase {
     float zoom;
 };
 
-std::string MappingName(const testing::TestParamInfo<MappingCase>& info) {
-    std::ostringstream name;
-    name << "R" << info.param.rotation << (info.param.horizontal ? "H" : "")
-         << (info.param.vertical ? "V" : "") << "_Z" << int(info.param.zoom * 100);
-    return name.str();
-}
-
 std::vector<MappingCase> MappingCases() {
     std::vector<MappingCase> cases;
     for (uint32_t rotation : {0u, 90u, 180u, 270u})
@@ -135,8 +127,7 @@ TEST_P(ScreenImageMapping, IsInverseBothWays) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(AllOrientations, ScreenImageMapping, testing::ValuesIn(MappingCases()),
-                         MappingName);
+INSTANTIATE_TEST_SUITE_P(AllOrientations, ScreenImageMapping, testing::ValuesIn(MappingCases()));
 
 }  // namespace
 }  // namespace vexel
