@@ -32,38 +32,12 @@ namespace vexel {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using test::RunViewer;
+using test::WaitFor;
 
 constexpr uint32_t kSeriesInstanceUid = 0x0020000E;
 const std::string kCtUid = std::string(phantom::kDefaultUidRoot) + ".2.1";
 const std::string kPetUid = std::string(phantom::kDefaultUidRoot) + ".2.2";
-
-// Runs the viewer on paths; body runs once the main window is shown, then the viewer quits.
-void RunViewer(const std::vector<std::string>& paths, const std::string& scratch,
-               const std::function<void(CViewerApp&)>& body) {
-    ViewerAppOptions options;
-    const auto root = test::ScratchDir(scratch);
-    options.folders = UserBaseFolders{root / "data", root / "config"};
-    CViewerApp* running = nullptr;
-    options.onShown = [&] {
-        body(*running);
-        running->RequestQuit();
-    };
-    CViewerApp app(options);
-    running = &app;
-    test::RunViewerWith(app, paths);
-}
-
-// Runs the loop until done (false after a hang guard of 120 s).
-bool WaitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // Runs everything queued to the loop so far: a marker posted now runs after all of it.
 void Drain() {

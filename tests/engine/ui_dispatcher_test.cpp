@@ -60,24 +60,6 @@ TEST(UIDispatcher, CallsFromManyThreadsRunOnTheLoopThreadInOrder) {
         ASSERT_EQ(sequence, next[worker]++) << "worker " << worker;
 }
 
-TEST(UIDispatcher, CallsAfterTheLoopEndedFailAtOnce) {
-    CHeadlessEventLoop loop;
-    CUIDispatcher dispatcher(loop);
-    loop.Quit();
-    ASSERT_TRUE(loop.Run());
-    std::atomic<int> ran{0};
-    std::optional<uint32_t> called = 1;
-    std::optional<uint32_t> posted = 1;
-    std::thread worker([&] {
-        called = dispatcher.CallOnUIThread([&]() -> uint32_t { return ++ran; });
-        posted = dispatcher.PostToUIThread([&]() -> uint32_t { return ++ran; });
-    });
-    worker.join();
-    EXPECT_EQ(called, std::nullopt);
-    EXPECT_EQ(posted, std::nullopt);
-    EXPECT_EQ(ran.load(), 0);
-}
-
 // Callers blocked in a call when the loop ends are released with a failure, and neither
 // their calls nor calls posted earlier run afterwards on state that teardown freed.
 TEST(UIDispatcher, CallsQueuedWhenTheLoopEndsNeverRunAndReleaseTheirCallers) {

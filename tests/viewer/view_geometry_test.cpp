@@ -15,20 +15,6 @@ namespace {
 
 using test::MakeView;
 
-TEST(ViewGeometryLayout, ZoomStaysBetweenTenPixelsAndFiftyTimes) {
-    const ViewGeometry fitted = MakeView(300, 100, 400, 400, 0, false, false, 0, 0, 0);
-    ViewGeometry g = fitted;
-    ASSERT_TRUE(LayoutZoomAbout(g, fitted, 0.001f, 200, 200));
-    EXPECT_EQ(g.displayedHeight, 10);
-    EXPECT_EQ(g.displayedWidth, 30);  // the aspect is kept
-    ASSERT_TRUE(LayoutZoomAbout(g, fitted, 1e30f, 200, 200));
-    EXPECT_EQ(g.zoom, kMaxZoom);
-    ViewGeometry drag = fitted;
-    ASSERT_TRUE(LayoutZoomByDrag(drag, fitted, 1000000, 200, 200));
-    EXPECT_EQ(drag.zoom, kMaxZoom);
-    EXPECT_GE(drag.visibleDestWidth, 1);
-}
-
 TEST(ViewGeometryLayout, FarPanLeavesOneDisplayedPixelVisible) {
     const ViewGeometry start = MakeView(64, 48, 301, 203, 0, false, false, 3.0f, 150, 100);
     for (int direction : {-1, 1}) {
