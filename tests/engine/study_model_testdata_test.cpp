@@ -85,12 +85,9 @@ std::map<std::string, Values> DumpKeys(const std::vector<std::string>& paths) {
 
 int Number(const Values& values, const char* tag, int defaultValue) {
     const auto found = values.find(tag);
-    if (found == values.end()) return defaultValue;
-    try {
-        return std::stoi(found->second);
-    } catch (...) {
-        return defaultValue;
-    }
+    char* end = nullptr;
+    const long number = found == values.end() ? 0 : std::strtol(found->second.c_str(), &end, 10);
+    return end != nullptr && end != found->second.c_str() ? int(number) : defaultValue;
 }
 
 std::string Value(const Values& values, const char* tag) {
