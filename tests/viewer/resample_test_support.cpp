@@ -69,6 +69,18 @@ bool CGuardedBitmap::Untouched() const {
     return true;
 }
 
+CGuardedBitmap RenderGreyChecked(CDicomFrame* frame, const ViewGeometry& g, const CDisplayLUT& lut,
+                                 uint32_t threads) {
+    CResampler resampler(threads);
+    resampler.SetGeometry(g);
+    CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+    if (!resampler.RenderGrey(frame, bitmap.View(), &lut) || !bitmap.GuardIntact()) {
+        ADD_FAILURE() << "the render failed or wrote outside the bitmap";
+        return CGuardedBitmap(0, 0);
+    }
+    return bitmap;
+}
+
 double ReferenceBilinear(const LevelImage& image, const ViewGeometry& g, int i, int j) {
     const double sx =
         std::clamp((i + 0.5) / g.zoom + g.visibleSourceX - 0.5, 0.0, double(image.width - 1));

@@ -69,11 +69,8 @@ TEST_P(FilterMatchesReference, WithinOneGreyLevel) {
     ASSERT_EQ(g.zoom, c.zoom);
     CDisplayLUT lut;
     lut.SetWindow(kCentre, kWidthOfWindow, false, true);
-    CResampler resampler(3);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGrey(Noise().image->Frame(0), bitmap.View(), &lut));
-    ASSERT_TRUE(bitmap.GuardIntact());
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(Noise().image->Frame(0), g, lut, 3);
+    ASSERT_FALSE(HasFailure());
     for (int j = 0; j < g.visibleDestHeight; ++j) {
         for (int i = 0; i < g.visibleDestWidth; ++i) {
             const double expected = c.zoom > 1 ? test::ReferenceBilinear(levels, g, i, j)
@@ -146,11 +143,8 @@ TEST_P(ThinSource, RendersLikeTheReference) {
     ASSERT_GT(g.zoom, 0);
     CDisplayLUT lut;
     lut.SetWindow(127.3f, 256.4f, false, true);
-    CResampler resampler(2);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
-    ASSERT_TRUE(bitmap.GuardIntact());
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
+    ASSERT_FALSE(HasFailure());
     for (int j = 0; j < g.visibleDestHeight; ++j) {
         for (int i = 0; i < g.visibleDestWidth; ++i) {
             const double expected = g.zoom >= 1 ? test::ReferenceBilinear(levels, g, i, j)

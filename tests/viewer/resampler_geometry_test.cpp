@@ -67,11 +67,8 @@ TEST_P(MarkerLanding, PeaksWhereImageToScreenPoints) {
                                           c.vertical, c.zoom, c.anchorX, c.anchorY);
     CDisplayLUT lut;
     lut.SetWindow(2000, 4000, false, true);
-    CResampler resampler(2);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
-    ASSERT_TRUE(bitmap.GuardIntact());
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
+    ASSERT_FALSE(HasFailure());
     int checked = 0;
     for (const test::Marker& m : Markers()) {
         const auto exact = ImageToScreenExact(g, float(m.x) + 0.5f, float(m.y) + 0.5f);

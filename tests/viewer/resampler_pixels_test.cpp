@@ -83,11 +83,8 @@ TEST_P(GreyAtZoomOne, EveryPixelFollowsTheVoiFunction) {
     lut.SetWindow(c.centre, c.width, monochrome1, true);
     const ViewGeometry g = ActualSizeView(29, 17);
     ASSERT_EQ(g.zoom, 1.0f);
-    CResampler resampler(2);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
-    ASSERT_TRUE(bitmap.GuardIntact());
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(bitmap.Width(), 29);
     for (int y = 0; y < 17; ++y) {
         for (int x = 0; x < 29; ++x) {
