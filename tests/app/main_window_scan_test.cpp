@@ -2,20 +2,10 @@
 // display order with image counts, and a quit during the scan ends promptly.
 #include <gtest/gtest.h>
 
-#include <QAbstractItemModel>
-#include <QApplication>
-#include <QLabel>
-#include <QTimer>
 #include <QTreeWidgetItemIterator>
-#include <chrono>
-#include <fstream>
-#include <functional>
 
 #include "app/main_window.h"
-#include "app/message_wnd.h"
-#include "app/message_wnd_manager.h"
 #include "app/study_tree.h"
-#include "app/viewer_app.h"
 #include "common/test_paths.h"
 #include "engine/study_model.h"
 #include "phantom/phantom_writer.h"

@@ -3,29 +3,21 @@
 // rows loads whole series and never mixes two.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidgetItemIterator>
-#include <chrono>
-#include <functional>
 #include <set>
-#include <thread>
 
 #include "app/main_window.h"
 #include "app/series_load_controller.h"
 #include "app/study_tree.h"
-#include "app/viewer_app.h"
 #include "app/viewport_scroll_bar_widget.h"
 #include "app/viewport_widget.h"
-#include "common/test_paths.h"
 #include "dicom/dicom_file.h"
 #include "engine/study_model.h"
 #include "imaging/dicom_image.h"
 #include "phantom/phantom_writer.h"
-#include "viewer/viewport_window_tool.h"
 #include "viewer_run.h"
 
 namespace vexel {
