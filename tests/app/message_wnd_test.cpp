@@ -50,43 +50,33 @@ struct AnswerCase {
     std::vector<int> results;
 };
 
+void Click(QWidget* button) {
+    QTest::mouseClick(button, Qt::LeftButton);
+}
+
 TEST_F(MessageWndTest, AnswersAndTheOwnerIsEnabledBeforeTheCallback) {
+    using enum MessageKind;
     const AnswerCase cases[] = {
         {"Enter on a question",
-         MessageKind::Question,
-         [](CMessageWnd* box) { QTest::keyClick(box, Qt::Key_Return); },
+         Question,
+         [](auto* box) { QTest::keyClick(box, Qt::Key_Return); },
          {1}},
-        {"keypad Enter on the focused No button",
-         MessageKind::Question,
-         [](CMessageWnd* box) { QTest::keyClick(box->NoButton(), Qt::Key_Enter); },
+        {"keypad Enter on the focused No",
+         Question,
+         [](auto* box) { QTest::keyClick(box->NoButton(), Qt::Key_Enter); },
          {1}},
-        {"Yes clicked",
-         MessageKind::Question,
-         [](CMessageWnd* box) { QTest::mouseClick(box->YesButton(), Qt::LeftButton); },
-         {1}},
-        {"No clicked",
-         MessageKind::Question,
-         [](CMessageWnd* box) { QTest::mouseClick(box->NoButton(), Qt::LeftButton); },
-         {0}},
-        {"Close clicked",
-         MessageKind::Notice,
-         [](CMessageWnd* box) { QTest::mouseClick(box->NoButton(), Qt::LeftButton); },
-         {0}},
-        {"Enter on a notice",
-         MessageKind::Notice,
-         [](CMessageWnd* box) { QTest::keyClick(box, Qt::Key_Return); },
-         {1}},
-        {"Escape",
-         MessageKind::Question,
-         [](CMessageWnd* box) { QTest::keyClick(box, Qt::Key_Escape); },
-         {}},
-        {"window closed", MessageKind::Notice, [](CMessageWnd* box) { box->close(); }, {}},
+        {"Yes clicked", Question, [](auto* box) { Click(box->YesButton()); }, {1}},
+        {"No clicked", Question, [](auto* box) { Click(box->NoButton()); }, {0}},
+        {"Close clicked", Notice, [](auto* box) { Click(box->NoButton()); }, {0}},
+        {"Enter on a notice", Notice, [](auto* box) { QTest::keyClick(box, Qt::Key_Return); }, {1}},
+        {"Escape", Question, [](auto* box) { QTest::keyClick(box, Qt::Key_Escape); }, {}},
+        {"window closed", Notice, [](auto* box) { box->close(); }, {}},
         {"answered twice",
-         MessageKind::Question,
-         [](CMessageWnd* box) {
+         Question,
+         [](auto* box) {
              QTest::keyClick(box, Qt::Key_Return);
              box->Answer(0);
-             QTest::mouseClick(box->NoButton(), Qt::LeftButton);
+             Click(box->NoButton());
          },
          {1}},
     };
@@ -114,7 +104,7 @@ TEST_F(MessageWndTest, SeveralBoxesAtOnceAnswerIndependently) {
     EXPECT_FALSE(second->isVisible());
     EXPECT_TRUE(first->isVisible());
     EXPECT_FALSE(m_owner->isEnabled());  // the first box still holds it
-    QTest::mouseClick(first->NoButton(), Qt::LeftButton);
+    Click(first->NoButton());
     EXPECT_EQ(m_results, (std::vector<int>{1, 0}));
     EXPECT_TRUE(m_owner->isEnabled());
 }

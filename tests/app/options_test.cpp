@@ -12,7 +12,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "app/settings_language_code.h"
 #include "common/test_paths.h"
+#include "support/language_manager.h"
 
 namespace vexel {
 namespace {
@@ -38,35 +40,22 @@ size_t CountEntries(const fs::path& folder) {
     return count;
 }
 
-struct ResolveCase {
-    const char* name;
-    const char* xdgData;
-    const char* xdgConfig;
-    const char* home;
-    const char* dataHome;
-    const char* configHome;
-};
-
-class ResolveFolders : public testing::TestWithParam<ResolveCase> {};
-
-TEST_P(ResolveFolders, FollowsXdgRules) {
-    const ResolveCase& c = GetParam();
-    UserBaseFolders folders = ResolveUserBaseFolders({c.xdgData, c.xdgConfig, c.home});
-    EXPECT_EQ(folders.dataHome, fs::path(c.dataHome));
-    EXPECT_EQ(folders.configHome, fs::path(c.configHome));
+TEST(ResolveFolders, FollowsXdgRules) {
+    const struct {
+        const char *xdgData, *xdgConfig, *home, *dataHome, *configHome;
+    } cases[] = {{"/d", "/c", "/h", "/d", "/c"},
+                 {nullptr, nullptr, "/h", "/h/.local/share", "/h/.config"},
+                 {"rel", "", "/h", "/h/.local/share", "/h/.config"},  // relative: ignored
+                 {nullptr, nullptr, nullptr, "", ""},
+                 {nullptr, nullptr, "home/u", "", ""},
+                 {"", "", "", "", ""},
+                 {"/d", nullptr, nullptr, "/d", ""}};
+    for (const auto& c : cases) {
+        UserBaseFolders folders = ResolveUserBaseFolders({c.xdgData, c.xdgConfig, c.home});
+        EXPECT_EQ(folders.dataHome, fs::path(c.dataHome)) << c.dataHome;
+        EXPECT_EQ(folders.configHome, fs::path(c.configHome)) << c.configHome;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Environments, ResolveFolders,
-    testing::Values(ResolveCase{"Xdg", "/d", "/c", "/h", "/d", "/c"},
-                    ResolveCase{"Home", nullptr, nullptr, "/h", "/h/.local/share", "/h/.config"},
-                    ResolveCase{"RelativeXdgIgnored", "rel", "", "/h", "/h/.local/share",
-                                "/h/.config"},
-                    ResolveCase{"Nothing", nullptr, nullptr, nullptr, "", ""},
-                    ResolveCase{"RelativeHome", nullptr, nullptr, "home/u", "", ""},
-                    ResolveCase{"EmptyHome", "", "", "", "", ""},
-                    ResolveCase{"XdgWithoutHome", "/d", nullptr, nullptr, "/d", ""}),
-    [](const testing::TestParamInfo<ResolveCase>& param) { return std::string(param.param.name); });
 
 // What the reader makes of one file's text.
 struct ReadCase {
@@ -130,13 +119,7 @@ const ReadCase kReadCases[] = {
      With([](StoredSettings& s) { s.dicomScanFolder = " /data/My Scans\\x\n= "; })},
 };
 
-class ReadSettings : public testing::TestWithParam<ReadCase> {};
-
-TEST_P(ReadSettings, GivesValuesOrTheirDefaults) {
-    CSettingsFile file;
-    file.Parse(GetParam().text);
-    StoredSettings actual = ReadStoredSettings(file, true);
-    const StoredSettings& expected = GetParam().expected;
+void ExpectSameSettings(const StoredSettings& actual, const StoredSettings& expected) {
     const WindowPlacement& a = actual.windowPlacement;
     const WindowPlacement& e = expected.windowPlacement;
     EXPECT_EQ(a.valid, e.valid);
@@ -147,6 +130,14 @@ TEST_P(ReadSettings, GivesValuesOrTheirDefaults) {
     EXPECT_EQ(actual.versionToIgnore, expected.versionToIgnore);
     EXPECT_EQ(actual.updateCheckId, expected.updateCheckId);
     EXPECT_EQ(actual.dicomScanFolder, expected.dicomScanFolder);
+}
+
+class ReadSettings : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(ReadSettings, GivesValuesOrTheirDefaults) {
+    CSettingsFile file;
+    file.Parse(GetParam().text);
+    ExpectSameSettings(ReadStoredSettings(file, true), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, ReadSettings, testing::ValuesIn(kReadCases),
@@ -194,18 +185,8 @@ TEST_F(OptionsFiles, SavedValuesReadBackAndFileHasTheWrittenForm) {
               "DicomScanFolder=\\x20/data/scans\\\\new\\tfolder\\x20\n");
     COptions reopened(m_folders);
     reopened.LoadSettings();
-    const StoredSettings& s = reopened.Settings();
-    const StoredSettings expected = SampleSettings();
-    EXPECT_TRUE(s.windowPlacement.valid);
-    EXPECT_EQ(s.windowPlacement.x, -1920);
-    EXPECT_EQ(s.windowPlacement.height, 1000);
-    EXPECT_TRUE(s.windowPlacement.fullScreen);
-    EXPECT_FALSE(s.windowPlacement.maximized);
-    EXPECT_TRUE(s.checkForUpdates);  // file exists, value never written
-    EXPECT_EQ(s.lastUpdateCheck, expected.lastUpdateCheck);
-    EXPECT_EQ(s.versionToIgnore, expected.versionToIgnore);
-    EXPECT_EQ(s.updateCheckId, expected.updateCheckId);
-    EXPECT_EQ(s.dicomScanFolder, expected.dicomScanFolder);
+    // CheckUpdate is never written: a file without it reads as on.
+    ExpectSameSettings(reopened.Settings(), SampleSettings());
 }
 
 TEST_F(OptionsFiles, SaveKeepsCheckUpdateAndLinesOfOthers) {
@@ -289,6 +270,39 @@ TEST_F(OptionsFiles, LinkedSettingsFileIsUpdatedThroughTheLink) {
     ASSERT_TRUE(options.SaveSettings());
     EXPECT_TRUE(fs::is_symlink(m_settings));
     EXPECT_NE(ReadText(real).find("DicomScanFolder=/linked\n"), std::string::npos);
+}
+
+// A run killed while it wrote its settings leaves a hidden temporary file beside them; the
+// next start removes it.
+TEST_F(OptionsFiles, TheNextStartRemovesAKilledWritersTemporaryFile) {
+    WriteText(m_settings, "CheckUpdate=0\n");
+    const fs::path temporary = m_settings.parent_path() / ".settings.ini.q7X2pL";
+    WriteText(temporary, "CheckUpd");
+    COptions options(m_folders);
+    options.LoadSettings();
+    EXPECT_FALSE(fs::exists(temporary));
+    EXPECT_FALSE(options.Settings().checkForUpdates) << "the settings themselves were read";
+}
+
+// The language chosen during a run survives the save at exit and selects the shipped file.
+TEST_F(OptionsFiles, LanguageChoiceSurvivesTheSaveAtExit) {
+    {
+        COptions options(m_folders);
+        options.LoadSettings();
+        CSettingsLanguageCode code(options.SettingsPath());
+        EXPECT_FALSE(code.LanguageCode());
+        ASSERT_TRUE(code.SetLanguageCode("de"));
+        EXPECT_TRUE(options.SaveSettings());
+    }
+    COptions options(m_folders);
+    CSettingsLanguageCode code(options.SettingsPath());
+    CLanguageManager languages;
+    ASSERT_TRUE(languages.Initialise({options.UserDataFolder(),
+                                      {test::SourceDir() / "data" / "languages"},
+                                      "en_GB.UTF-8",
+                                      &code}));
+    EXPECT_EQ(languages.LoadedCode(), "de");
+    EXPECT_EQ(languages.GetString(2), "Nein");
 }
 
 TEST(EscapeValue, EveryByteSurvivesOnOneLine) {

@@ -32,30 +32,24 @@ TEST(MountInfo, ParsesFieldsAndDecodesEscapes) {
     EXPECT_EQ(mounts[5].mountPoint, "/mnt/back\\slash");
 }
 
-struct OpticalCase {
-    const char* path;
-    bool expected;
-};
-
-class OpticalDrive : public testing::TestWithParam<OpticalCase> {};
-
-TEST_P(OpticalDrive, FollowsLongestMountPrefix) {
-    EXPECT_EQ(IsOnOpticalDrive(std::string_view(GetParam().path), kMountInfo), GetParam().expected)
-        << GetParam().path;
+TEST(MountInfo, OpticalDriveFollowsLongestMountPrefix) {
+    const std::pair<const char*, bool> cases[] = {
+        {"/media/user/My Disc/DICOMDIR", true},
+        {"/media/user/My Disc", true},
+        {"/media/user/My Disc/", true},
+        {"/media/user/My", false},
+        {"/mnt/dvd/IMAGES/IM0001", true},
+        {"/mnt/dvd/inner/file", false},   // tmpfs on it
+        {"/mnt/dvdrom/file", false},      // prefix, not a component
+        {"/mnt/dvd/../dvdrom/x", false},  // normalised first
+        {"/mnt/./dvd//x", true},
+        {"/mnt/back\\slash/f", true},
+        {"/mnt/nosep/f", false},
+        {"/home/user", false},
+        {"", false}};
+    for (const auto& [path, optical] : cases)
+        EXPECT_EQ(IsOnOpticalDrive(std::string_view(path), kMountInfo), optical) << path;
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Fixture, OpticalDrive,
-    testing::Values(OpticalCase{"/media/user/My Disc/DICOMDIR", true},
-                    OpticalCase{"/media/user/My Disc", true},
-                    OpticalCase{"/media/user/My Disc/", true}, OpticalCase{"/media/user/My", false},
-                    OpticalCase{"/mnt/dvd/IMAGES/IM0001", true},
-                    OpticalCase{"/mnt/dvd/inner/file", false},   // tmpfs mounted on the disc
-                    OpticalCase{"/mnt/dvdrom/file", false},      // prefix, not a component
-                    OpticalCase{"/mnt/dvd/../dvdrom/x", false},  // normalised first
-                    OpticalCase{"/mnt/./dvd//x", true}, OpticalCase{"/mnt/back\\slash/f", true},
-                    OpticalCase{"/mnt/nosep/f", false}, OpticalCase{"/home/user", false},
-                    OpticalCase{"", false}));
 
 }  // namespace
 }  // namespace vexel

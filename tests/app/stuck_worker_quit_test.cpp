@@ -10,10 +10,9 @@
 #include <unistd.h>
 
 #include <QTimer>
+#include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <filesystem>
-#include <mutex>
 #include <thread>
 
 #include "app/main_window.h"
@@ -27,22 +26,13 @@ namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
 // A gate that opens once and stays open.
-class Gate {
-public:
+struct Gate {
+    std::atomic<bool> open{false};
     void Open() {
-        std::lock_guard lock(m_mutex);
-        m_open = true;
-        m_changed.notify_all();
+        open = true;
+        open.notify_all();
     }
-    void Wait() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [this] { return m_open; });
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = false;
+    void Wait() { open.wait(false); }
 };
 
 TEST(StuckWorkerQuit, TheQuitGoesOnWithoutAWorkerThatNeverStops) {
@@ -101,8 +91,11 @@ int WaitForExit(pid_t pid, std::chrono::seconds limit) {
     return -1;
 }
 
-TEST(StuckWorkerQuit, AViewerGivenAFifoEndsOnSigtermAndLeavesNoInstanceFolder) {
-    const fs::path root = test::ScratchDir("viewer-fifo");
+// SIGTERM or SIGINT: the viewer ends in order, with code 0, its settings written.
+class ViewerGivenAFifo : public testing::TestWithParam<int> {};
+
+TEST_P(ViewerGivenAFifo, EndsOnTheSignalAndLeavesNoInstanceFolder) {
+    const fs::path root = test::ScratchDir("viewer-fifo-" + std::to_string(GetParam()));
     const fs::path fifo = root / "pipe.dcm";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
     const fs::path viewer = test::BinaryDir() / "bin" / "vexel-viewer";
@@ -125,16 +118,19 @@ TEST(StuckWorkerQuit, AViewerGivenAFifoEndsOnSigtermAndLeavesNoInstanceFolder) {
     pollfd opened{watch, POLLIN, 0};
     EXPECT_EQ(poll(&opened, 1, 120 * 1000), 1) << "the viewer never finished opening the FIFO";
     close(watch);
-    ASSERT_EQ(kill(pid, SIGTERM), 0);
+    ASSERT_EQ(kill(pid, GetParam()), 0);
     const int code = WaitForExit(pid, std::chrono::seconds(60));
     if (code < 0) {
         kill(pid, SIGKILL);
         waitpid(pid, nullptr, 0);
     }
-    EXPECT_EQ(code, 0) << "-1: SIGTERM did not end the viewer";
+    EXPECT_EQ(code, 0) << "-1: the signal did not end the viewer";
     EXPECT_TRUE(fs::is_empty(root / "data" / "VexelViewer" / "tmp"))
         << "the instance folder was left behind";
+    EXPECT_TRUE(fs::exists(root / "config" / "VexelViewer" / "settings.ini"));
 }
+
+INSTANTIATE_TEST_SUITE_P(TerminateAndInterrupt, ViewerGivenAFifo, testing::Values(SIGTERM, SIGINT));
 
 }  // namespace
 }  // namespace vexel

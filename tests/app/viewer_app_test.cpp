@@ -53,22 +53,6 @@ TEST(ViewerApp, ServicesStartAndStopInTheirFixedOrder) {
     EXPECT_EQ(RunAndRecord({}), expected);
 }
 
-TEST(ViewerApp, SettingsAndPlacementSurviveARunAndTheInstanceFolderGoes) {
-    ViewerAppOptions options;
-    options.folders = ScratchFolders("viewer-app-settings");
-    RunAndRecord(options);
-    const auto settings = options.folders->configHome / "VexelViewer" / "settings.ini";
-    ASSERT_TRUE(std::filesystem::exists(settings));
-    const auto tmp = options.folders->dataHome / "VexelViewer" / "tmp";
-    EXPECT_TRUE(std::filesystem::is_empty(tmp)) << "the instance folder was left behind";
-
-    // The next run finds the placement written by the first one.
-    COptions reread(*options.folders);
-    reread.LoadSettings();
-    EXPECT_TRUE(reread.Settings().windowPlacement.valid);
-    EXPECT_TRUE(reread.Settings().windowPlacement.maximized);
-}
-
 TEST(ViewerApp, QuitWaitsForPendingShutdowns) {
     std::atomic<bool> workerFinished{false};
     std::thread worker;

@@ -3,67 +3,33 @@
 // rows loads whole series and never mixes two.
 #include <gtest/gtest.h>
 
-#include <QAction>
-#include <QApplication>
 #include <QLabel>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidgetItemIterator>
-#include <chrono>
-#include <functional>
 #include <set>
-#include <thread>
 
 #include "app/main_window.h"
 #include "app/series_load_controller.h"
 #include "app/study_tree.h"
-#include "app/viewer_app.h"
 #include "app/viewport_scroll_bar_widget.h"
 #include "app/viewport_widget.h"
-#include "common/test_paths.h"
 #include "dicom/dicom_file.h"
 #include "engine/study_model.h"
 #include "imaging/dicom_image.h"
 #include "phantom/phantom_writer.h"
-#include "viewer/viewport_window_tool.h"
 #include "viewer_run.h"
 
 namespace vexel {
 namespace {
 
 namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using test::RunViewer;
+using test::WaitFor;
 
 constexpr uint32_t kSeriesInstanceUid = 0x0020000E;
 const std::string kCtUid = std::string(phantom::kDefaultUidRoot) + ".2.1";
 const std::string kPetUid = std::string(phantom::kDefaultUidRoot) + ".2.2";
-
-// Runs the viewer on paths; body runs once the main window is shown, then the viewer quits.
-void RunViewer(const std::vector<std::string>& paths, const std::string& scratch,
-               const std::function<void(CViewerApp&)>& body) {
-    ViewerAppOptions options;
-    const auto root = test::ScratchDir(scratch);
-    options.folders = UserBaseFolders{root / "data", root / "config"};
-    CViewerApp* running = nullptr;
-    options.onShown = [&] {
-        body(*running);
-        running->RequestQuit();
-    };
-    CViewerApp app(options);
-    running = &app;
-    test::RunViewerWith(app, paths);
-}
-
-// Runs the loop until done (false after a hang guard of 120 s).
-bool WaitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 120s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 // Runs everything queued to the loop so far: a marker posted now runs after all of it.
 void Drain() {

@@ -13,12 +13,14 @@
 #include "common/byte_builder.h"
 #include "common/test_paths.h"
 #include "phantom/phantom_writer.h"
+#include "vexel_run.h"
 
 namespace vexel {
 namespace {
 
 namespace fs = std::filesystem;
 using test::ByteBuilder;
+using test::Quote;
 
 constexpr int kColumns = 96;
 constexpr int kRows = 80;
@@ -38,10 +40,6 @@ const HtCase kCases[] = {
     // The reversible colour transform: decoded as RGB whatever YBR_RCT says.
     {"RgbLossless", "1.2.840.10008.1.2.4.201", true, "-reversible true -colour_trans true", 0},
 };
-
-std::string Quote(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
 
 phantom::PhantomOptions Options() {
     phantom::PhantomOptions options;
@@ -70,7 +68,8 @@ std::vector<uint8_t> RgbSource() {
     std::vector<uint8_t> bytes;
     for (int row = 0; row < kRows; ++row)
         for (int column = 0; column < kColumns; ++column)
-            for (uint8_t value : phantom::RgbPixel(Options(), column, row)) bytes.push_back(value);
+            for (uint8_t value : phantom::RgbPixel(Options(), column, row))
+                bytes.push_back(value);
     return bytes;
 }
 
@@ -83,26 +82,6 @@ bool WriteBytes(const fs::path& path, const void* data, size_t size) {
 std::vector<uint8_t> ReadBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-// Samples of a binary PGM (16-bit big-endian words) or PPM (bytes).
-std::vector<int> ReadNetpbm(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::string magic;
-    int width = 0, height = 0, maxval = 0;
-    in >> magic >> width >> height >> maxval;
-    in.get();
-    std::vector<int> samples;
-    const size_t count = size_t(width) * height * (magic == "P6" ? 3 : 1);
-    for (size_t i = 0; i < count && in; ++i) {
-        if (maxval > 255) {
-            const int high = in.get(), low = in.get();
-            samples.push_back(high << 8 | low);
-        } else {
-            samples.push_back(in.get());
-        }
-    }
-    return in ? samples : std::vector<int>();
 }
 
 std::string Us(uint16_t value) {
@@ -143,8 +122,8 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
     if (c.colour) {
         const std::vector<uint8_t> rgb = RgbSource();
         source.assign(rgb.begin(), rgb.end());
-        const std::string header = "P6\n" + std::to_string(kColumns) + " " +
-                                   std::to_string(kRows) + "\n255\n";
+        const std::string header =
+            "P6\n" + std::to_string(kColumns) + " " + std::to_string(kRows) + "\n255\n";
         std::vector<uint8_t> ppm(header.begin(), header.end());
         ppm.insert(ppm.end(), rgb.begin(), rgb.end());
         ASSERT_TRUE(WriteBytes(dir / "source.ppm", ppm.data(), ppm.size()));
@@ -165,13 +144,12 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
     ASSERT_TRUE(WriteDicom(dir / "frame.dcm", c, ReadBytes(j2c)));
 
     const fs::path decoded = dir / (c.colour ? "decoded.ppm" : "decoded.pgm");
-    const std::string out =
-        test::RunCommand((test::BinaryDir() / "bin" / "vexel").string() + " decode " +
-                             Quote(dir / "frame.dcm") + " --out " + Quote(decoded) + " 2>&1",
-                         &code);
+    const std::string out = test::RunCommand(test::Vexel() + " decode " + Quote(dir / "frame.dcm") +
+                                                 " --out " + Quote(decoded) + " 2>&1",
+                                             &code);
     ASSERT_EQ(code, 0) << out;
-    EXPECT_NE(out.find("rows: " + std::to_string(kRows) + "\ncolumns: " +
-                       std::to_string(kColumns) + "\nframes: 1\n"),
+    EXPECT_NE(out.find("rows: " + std::to_string(kRows) + "\ncolumns: " + std::to_string(kColumns) +
+                       "\nframes: 1\n"),
               std::string::npos)
         << out;
 
@@ -186,7 +164,7 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
         for (size_t i = 0; i < source.size(); ++i)
             expected[i] = bytes[2 * i] | bytes[2 * i + 1] << 8;
     }
-    const std::vector<int> actual = ReadNetpbm(decoded);
+    const std::vector<int> actual = test::ReadNetpbm(decoded);
     ASSERT_EQ(actual.size(), expected.size()) << decoded;
     const size_t channels = c.colour ? 3 : 1;
     for (size_t i = 0; i < expected.size(); ++i) {

@@ -30,11 +30,11 @@ TEST_P(RenderAnnotationsTest, PrintsTheTextsDrawn) {
     const fs::path out = test::ScratchDir(std::string("render-annotations-") + c.name) / "out.png";
     int code = 0;
     // The C locale's date format, whatever the machine's.
-    const std::string listing = test::RunCommand(
-        "LC_ALL=C " + (test::BinaryDir() / "bin" / "vexel").string() + " render '" +
-            input.string() + "' --out '" + out.string() + "' --print-annotations " + c.options +
-            " 2>/dev/null",
-        &code);
+    const std::string listing =
+        test::RunCommand("LC_ALL=C " + (test::BinaryDir() / "bin" / "vexel").string() +
+                             " render '" + input.string() + "' --out '" + out.string() +
+                             "' --print-annotations " + c.options + " 2>/dev/null",
+                         &code);
     ASSERT_EQ(code, 0) << listing;
     for (const std::string& line : c.present)
         EXPECT_NE(listing.find("\n" + line + "\n"), std::string::npos) << line << "\n" << listing;
@@ -48,17 +48,15 @@ INSTANTIATE_TEST_SUITE_P(
         AnnotationCase{"ct",
                        "CT_small.dcm",
                        "",
-                       {"top-left: Im: 1/1", "top-left: Se: 1",
-                        "top-right: CompressedSamples^CT1", "top-right: 1CT1", "top-right: O",
-                        "top-right: JFK IMAGING CENTER", "bottom-left: T: 5.0mm L: -75.7mm",
-                        "bottom-right: 04/30/97 11:30:08", "left: R", "right: L", "top: A",
-                        "bottom: P"},
+                       {"top-left: Im: 1/1", "top-left: Se: 1", "top-right: CompressedSamples^CT1",
+                        "top-right: 1CT1", "top-right: O", "top-right: JFK IMAGING CENTER",
+                        "bottom-left: T: 5.0mm L: -75.7mm", "bottom-right: 04/30/97 11:30:08",
+                        "left: R", "right: L", "top: A", "bottom: P"},
                        {}},
         AnnotationCase{"ctRotated",
                        "CT_small.dcm",
                        "--rotate 90",
-                       {"left: P", "right: A", "top: R", "bottom: L",
-                        "top-right: R: 90\u00b0 CW"},
+                       {"left: P", "right: A", "top: R", "bottom: L", "top-right: R: 90\u00b0 CW"},
                        {}},
         AnnotationCase{"ctBasic",
                        "CT_small.dcm",

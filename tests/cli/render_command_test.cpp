@@ -11,19 +11,14 @@
 #include <vector>
 
 #include "common/test_paths.h"
+#include "vexel_run.h"
 
 namespace vexel {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Vexel() {
-    return (test::BinaryDir() / "bin" / "vexel").string();
-}
-
-std::string Quote(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
+using test::Quote;
+using test::Vexel;
 
 // The pixels of an image file as 8-bit samples ("gray" or "rgb"), read by ImageMagick.
 std::vector<uint8_t> Samples(const fs::path& image, const std::string& kind, const fs::path& raw) {
@@ -37,7 +32,8 @@ std::vector<uint8_t> Samples(const fs::path& image, const std::string& kind, con
 int LargestDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
     if (a.size() != b.size() || a.empty()) return 256;
     int largest = 0;
-    for (size_t i = 0; i < a.size(); ++i) largest = std::max(largest, std::abs(a[i] - b[i]));
+    for (size_t i = 0; i < a.size(); ++i)
+        largest = std::max(largest, std::abs(a[i] - b[i]));
     return largest;
 }
 
@@ -63,9 +59,9 @@ TEST_P(RenderAgainstDcmtk, SameWindowSamePicture) {
     const std::string dcmtkWindow = file.colour ? "" : " +Ww 40 400";
     const std::string kind = file.colour ? "rgb" : "gray";
     int code = 0;
-    test::RunCommand("dcmj2pnm -q +on" + dcmtkWindow + " " + Quote(input) + " " +
-                         Quote(dir / "dcmtk.png"),
-                     &code);
+    test::RunCommand(
+        "dcmj2pnm -q +on" + dcmtkWindow + " " + Quote(input) + " " + Quote(dir / "dcmtk.png"),
+        &code);
     ASSERT_EQ(code, 0);
 
     struct View {
@@ -76,9 +72,8 @@ TEST_P(RenderAgainstDcmtk, SameWindowSamePicture) {
     for (const View& view : {View{"", "", false}, View{"--rotate 90", "-rotate 90", true},
                              View{"--rotate 270 --flip h", "-rotate 270 -flop", true},
                              View{"--flip v", "-flip", false}}) {
-        const std::string viewSize = view.swapsSides ? std::to_string(file.rows) + "x" +
-                                                           std::to_string(file.columns)
-                                                     : size;
+        const std::string viewSize =
+            view.swapsSides ? std::to_string(file.rows) + "x" + std::to_string(file.columns) : size;
         test::RunCommand(Vexel() + " render " + Quote(input) + " --size " + viewSize +
                              " --zoom 1 --no-layers" + window + " " + view.options + " --out " +
                              Quote(dir / "vexel.png") + " >/dev/null",
@@ -104,14 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                     RealFile{"dcm_qa_ts/5.dcm", 384, 384, false},
                     RealFile{"dwv/gdcm-CT-MONO2-8-abdo.dcm", 512, 512, false},
                     RealFile{"pydicom/test_files/SC_rgb_rle.dcm", 100, 100, true},
-                    RealFile{"AlizaMS/001US/TESTXX02.dcm", 800, 600, true}),
-    [](const testing::TestParamInfo<RealFile>& info) {
-        const fs::path path(info.param.path);
-        std::string name = path.parent_path().filename().string() + "_" + path.stem().string();
-        for (char& c : name)
-            if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-        return name;
-    });
+                    RealFile{"AlizaMS/001US/TESTXX02.dcm", 800, 600, true}));
 
 TEST(VexelRender, RefusesBadRequestsWithoutWritingAFile) {
     VEXEL_REQUIRE_TESTDATA();
@@ -122,11 +110,10 @@ TEST(VexelRender, RefusesBadRequestsWithoutWritingAFile) {
         std::string arguments;
         int code;
     };
-    for (const Case& c : {Case{"--size 0x10", 2}, Case{"--size 100000x10", 2},
-                          Case{"--zoom -1", 2}, Case{"--zoom nan", 2}, Case{"--rotate 45", 2},
-                          Case{"--flip x", 2}, Case{"--preset nosuch", 2},
-                          Case{"--preset lungs --window 1,2", 2}, Case{"--image 1", 1},
-                          Case{"--frame 3", 1}, Case{"--series 2", 1}}) {
+    for (const Case& c : {Case{"--size 0x10", 2}, Case{"--size 100000x10", 2}, Case{"--zoom -1", 2},
+                          Case{"--zoom nan", 2}, Case{"--rotate 45", 2}, Case{"--flip x", 2},
+                          Case{"--preset nosuch", 2}, Case{"--preset lungs --window 1,2", 2},
+                          Case{"--image 1", 1}, Case{"--frame 3", 1}, Case{"--series 2", 1}}) {
         int code = 0;
         test::RunCommand(Vexel() + " render " + Quote(input) + " " + c.arguments + " --out " +
                              Quote(out) + " 2>/dev/null",

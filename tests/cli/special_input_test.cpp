@@ -12,21 +12,18 @@
 
 #include "cli/option_number.h"
 #include "common/test_paths.h"
+#include "vexel_run.h"
 
 namespace vexel {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string Quote(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
+using test::Quote;
 
 TEST(VexelSpecialFiles, AFifoOnTheCommandLineIsRefusedNotWaitedOn) {
     const fs::path root = test::ScratchDir("cli-fifo");
     const fs::path fifo = root / "pipe.dcm";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-    const std::string vexel = (test::BinaryDir() / "bin" / "vexel").string();
     struct Case {
         const char* command;
         const char* message;
@@ -36,8 +33,8 @@ TEST(VexelSpecialFiles, AFifoOnTheCommandLineIsRefusedNotWaitedOn) {
         const fs::path err = root / (std::string(c.command) + ".err");
         int code = 0;
         // Nobody ever opens the FIFO for writing: a blocking open would wait forever.
-        test::RunCommand("timeout -s KILL 120 " + vexel + " " + c.command + " " + Quote(fifo) +
-                             " 2>" + Quote(err),
+        test::RunCommand("timeout -s KILL 120 " + test::Vexel() + " " + c.command + " " +
+                             Quote(fifo) + " 2>" + Quote(err),
                          &code);
         EXPECT_EQ(code, 1) << c.command << " (137: it hung and was killed)";
         std::ifstream in(err);
@@ -61,7 +58,9 @@ TEST(VexelOptionNumbers, KeepTheirDecimalPointUnderAGermanLocale) {
                           Case{"nan", false, 0}, Case{"inf", false, 0}, Case{"1e40", false, 0}}) {
         float value = -1;
         EXPECT_EQ(cli::ParseFloatOption(c.text, value), c.accepted) << '"' << c.text << '"';
-        if (c.accepted) EXPECT_EQ(value, c.value) << c.text;
+        if (c.accepted) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
     }
     std::setlocale(LC_ALL, previous.c_str());
 }

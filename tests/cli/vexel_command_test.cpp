@@ -10,17 +10,13 @@
 #include "common/flat_json.h"
 #include "common/test_paths.h"
 #include "phantom/phantom_writer.h"
+#include "vexel_run.h"
 
 namespace vexel {
 namespace {
 
-std::string Vexel() {
-    return (test::BinaryDir() / "bin" / "vexel").string();
-}
-
-std::string Quote(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
-}
+using test::Quote;
+using test::Vexel;
 
 phantom::PhantomOptions SmallStudy() {
     phantom::PhantomOptions options;
@@ -75,21 +71,13 @@ TEST(VexelDecode, PrintsStatisticsAndWritesNetpbm) {
         << out;
     EXPECT_NE(out.find("frame 0: min "), std::string::npos);
     // The PGM holds the decoded words big-endian: the stored values the phantom wrote.
-    std::ifstream in(pgm, std::ios::binary);
-    std::string magic;
-    int width = 0, height = 0, maxval = 0;
-    in >> magic >> width >> height >> maxval;
-    in.get();
-    ASSERT_EQ(magic, "P5");
-    ASSERT_EQ(width, 64);
-    ASSERT_EQ(height, 48);
-    EXPECT_EQ(maxval, 65535);
+    int columns = 0;
+    const std::vector<int> words = test::ReadNetpbm(pgm, &columns);
+    EXPECT_EQ(columns, 64);
     const std::vector<int16_t> stored = phantom::CtSliceStored(SmallStudy(), 0);
-    ASSERT_EQ(stored.size(), size_t(64 * 48));
-    for (size_t i = 0; i < stored.size(); ++i) {
-        const int high = in.get(), low = in.get();
-        ASSERT_EQ(int16_t(uint16_t(high << 8 | low)), stored[i]) << "pixel " << i;
-    }
+    ASSERT_EQ(words.size(), stored.size());
+    for (size_t i = 0; i < stored.size(); ++i)
+        ASSERT_EQ(int16_t(uint16_t(words[i])), stored[i]) << "pixel " << i;
 }
 
 TEST(VexelDecode, ColourAndErrors) {

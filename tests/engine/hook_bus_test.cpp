@@ -1,6 +1,8 @@
-// The hook bus on the engine thread: slots, removal and delivery order.
+// The hook bus on the engine thread: slots, removal, delivery order, and subscribers that
+// change the bus while it delivers to them.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -11,91 +13,111 @@
 namespace vexel {
 namespace {
 
-// A subscriber that logs its tag and answers with a fixed result.
-struct Recorder {
-    std::vector<int>* log;
-    int tag;
+// A subscriber that logs its tag and runs a test-supplied action (none: answers result).
+struct Action {
+    std::vector<std::string>* log;
+    std::string tag;
     uint32_t result = 0;
+    std::function<uint32_t(uint32_t)> run;
 };
 
-uint32_t Record(uint32_t, uint64_t, void* context) {
-    auto* recorder = static_cast<Recorder*>(context);
-    recorder->log->push_back(recorder->tag);
-    return recorder->result;
+uint32_t RunAction(uint32_t eventCode, uint64_t, void* context) {
+    auto* action = static_cast<Action*>(context);
+    action->log->push_back(action->tag);
+    return action->run ? action->run(eventCode) : action->result;
 }
 
 class HookBus : public testing::Test {
 protected:
+    uint32_t Add(Action& action) { return m_engine.Subscribe("H", RunAction, &action); }
+    Action Make(std::string tag, uint32_t result = 0) {
+        return {&m_log, std::move(tag), result, {}};
+    }
+
     CHeadlessEventLoop m_loop;
     CUIDispatcher m_dispatcher{m_loop};
     CVexelEngine m_engine{m_dispatcher};
-    std::vector<int> m_log;
+    HookHandle m_hook = m_engine.RegisterHook("H");
+    std::vector<std::string> m_log;
 };
 
+using Log = std::vector<std::string>;
+
 TEST_F(HookBus, EmptyMiddleSlotKeepsLaterCookiesAndTrailingSlotsAreTrimmed) {
-    HookHandle hook = m_engine.RegisterHook("H");
-    Recorder r1{&m_log, 1}, r2{&m_log, 2}, r3{&m_log, 3}, r4{&m_log, 4};
-    m_engine.Subscribe("H", Record, &r1);
-    const uint32_t second = m_engine.Subscribe("H", Record, &r2);
-    const uint32_t third = m_engine.Subscribe("H", Record, &r3);
+    Action r1 = Make("1"), r2 = Make("2"), r3 = Make("3"), r4 = Make("4");
+    Add(r1);
+    const uint32_t second = Add(r2);
+    const uint32_t third = Add(r3);
     EXPECT_EQ(m_engine.Unsubscribe(second), 0u);
     EXPECT_EQ(m_engine.Unsubscribe(second), 1u);
-    EXPECT_EQ(m_engine.FireHook(hook, 1, 0), 0u);
-    EXPECT_EQ(m_log, (std::vector<int>{1, 3}));
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), 0u);
+    EXPECT_EQ(m_log, (Log{"1", "3"}));
     EXPECT_EQ(m_engine.Unsubscribe(third), 0u);
     // Slots 2 and 3 are both gone: the next subscription takes slot 2.
-    EXPECT_EQ(m_engine.Subscribe("H", Record, &r4), (hook.id << 16) | 2u);
+    EXPECT_EQ(Add(r4), (m_hook.id << 16) | 2u);
     m_log.clear();
-    m_engine.FireHook(hook, 1, 0);
-    EXPECT_EQ(m_log, (std::vector<int>{1, 4}));
+    m_engine.FireHook(m_hook, 1, 0);
+    EXPECT_EQ(m_log, (Log{"1", "4"}));
 }
 
-TEST_F(HookBus, FirstNonZeroResultStopsDelivery) {
-    HookHandle hook = m_engine.RegisterHook("H");
-    Recorder r1{&m_log, 1, 0}, r2{&m_log, 2, 7}, r3{&m_log, 3, 9};
-    for (Recorder* r : {&r1, &r2, &r3})
-        m_engine.Subscribe("H", Record, r);
-    EXPECT_EQ(m_engine.FireHook(hook, 1, 0), 7u);
-    EXPECT_EQ(m_engine.DeliverHook(hook, 1, 0), 7u);
-    EXPECT_EQ(m_log, (std::vector<int>{1, 2, 1, 2}));
-}
-
-TEST_F(HookBus, RemovedHookIsNeverDeliveredAgain) {
-    HookHandle hook = m_engine.RegisterHook("H");
-    Recorder r{&m_log, 1, 5};
-    m_engine.Subscribe("H", Record, &r);
-    EXPECT_EQ(m_engine.FireHook(hook, 1, 0), 5u);  // now the last validated hook
-    EXPECT_EQ(m_engine.UnregisterHook(hook), 0u);
-    EXPECT_EQ(m_engine.UnregisterHook(hook), 1u);
-    EXPECT_EQ(m_engine.FireHook(hook, 1, 0), kHookFailed);
-    EXPECT_EQ(m_engine.DeliverHook(hook, 1, 0), kHookFailed);
+TEST_F(HookBus, FirstNonZeroResultStopsDeliveryAndRemovedHooksFail) {
+    Action r1 = Make("1"), r2 = Make("2", 7), r3 = Make("3", 9);
+    for (Action* r : {&r1, &r2, &r3})
+        Add(*r);
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), 7u);
+    EXPECT_EQ(m_engine.DeliverHook(m_hook, 1, 0), 7u);
+    EXPECT_EQ(m_log, (Log{"1", "2", "1", "2"}));
+    EXPECT_EQ(m_engine.UnregisterHook(m_hook), 0u);
+    EXPECT_EQ(m_engine.UnregisterHook(m_hook), 1u);
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), kHookFailed);
+    EXPECT_EQ(m_engine.DeliverHook(m_hook, 1, 0), kHookFailed);
     EXPECT_EQ(m_engine.FireHook(HookHandle{}, 1, 0), kHookFailed);
-    EXPECT_EQ(m_engine.DeliverHook(HookHandle{}, 1, 0), kHookFailed);
     HookHandle again = m_engine.RegisterHook("H");
-    EXPECT_NE(again.id, hook.id);
-    EXPECT_EQ(m_engine.FireHook(hook, 1, 0), kHookFailed);
+    EXPECT_NE(again.id, m_hook.id);
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), kHookFailed);
     EXPECT_EQ(m_engine.FireHook(again, 1, 0), 0u);
-    EXPECT_EQ(m_log, (std::vector<int>{1}));
+    EXPECT_EQ(m_log.size(), 4u);
+    SystemHooks hooks, twice;
+    ASSERT_TRUE(RegisterSystemHooks(m_engine, hooks));
+    EXPECT_FALSE(RegisterSystemHooks(m_engine, twice));
+    UnregisterSystemHooks(m_engine, hooks);
+    EXPECT_EQ(m_engine.Subscribe("VexelHook/Workspace/PanelEvent", RunAction, &r1), 0u);
 }
 
-TEST_F(HookBus, SystemHooksRegisterInOrderAndUnregister) {
-    SystemHooks hooks;
-    ASSERT_TRUE(RegisterSystemHooks(m_engine, hooks));
-    EXPECT_EQ(hooks.workspace.id, 1u);
-    EXPECT_EQ(hooks.viewport2D.id, 2u);
-    EXPECT_EQ(hooks.application.id, 3u);
-    EXPECT_EQ(hooks.volumeManager.id, 4u);
-    Recorder r{&m_log, 1};
-    EXPECT_EQ(m_engine.Subscribe("VexelHook/Viewport2D/Event", Record, &r), 0x20001u);
-    EXPECT_EQ(m_engine.Subscribe("VexelHook/Application/Shutdown", Record, &r), 0x30001u);
-    SystemHooks twice;
-    EXPECT_FALSE(RegisterSystemHooks(m_engine, twice));
-    EXPECT_FALSE(twice.workspace);
-    EXPECT_EQ(m_engine.FireHook(hooks.viewport2D, 5, 0), 0u);  // still registered
-    UnregisterSystemHooks(m_engine, hooks);
-    EXPECT_FALSE(hooks.viewport2D);
-    EXPECT_EQ(m_engine.Subscribe("VexelHook/Workspace/PanelEvent", Record, &r), 0u);
-    EXPECT_EQ(m_engine.Subscribe("VexelHook/VolumeManager/Event", Record, &r), 0u);
+TEST_F(HookBus, SubscribersAddedOrRemovedDuringDeliveryCountFromTheNextEvent) {
+    Action late = Make("late"), first = Make("first"), second = Make("second");
+    uint32_t firstCookie = 0, secondCookie = 0;
+    first.run = [&](uint32_t) {
+        if (m_log.size() == 1) {
+            Add(late);
+            m_engine.Unsubscribe(secondCookie);
+        } else {
+            m_engine.Unsubscribe(firstCookie);  // itself
+        }
+        return 0u;
+    };
+    firstCookie = Add(first);
+    secondCookie = Add(second);
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), 0u);
+    EXPECT_EQ(m_log, (Log{"first"}));
+    m_engine.FireHook(m_hook, 1, 0);
+    m_engine.FireHook(m_hook, 1, 0);
+    EXPECT_EQ(m_log, (Log{"first", "first", "late", "late"}));
+}
+
+TEST_F(HookBus, SubscriberMayFireTheSameAndOtherHooks) {
+    HookHandle other = m_engine.RegisterHook("Other");
+    Action inner = Make("other"), outer = Make("outer");
+    m_engine.Subscribe("Other", RunAction, &inner);
+    outer.run = [&](uint32_t code) -> uint32_t {
+        if (code == 0) return 0;
+        m_engine.FireHook(other, 0, 0);
+        return m_engine.FireHook(m_hook, code - 1, 0) + 1;
+    };
+    Add(outer);
+    // Codes 2, 1, 0: two nested levels, each adding one to the level below's answer.
+    EXPECT_EQ(m_engine.FireHook(m_hook, 2, 0), 2u);
+    EXPECT_EQ(m_log, (Log{"outer", "other", "outer", "other", "outer"}));
 }
 
 }  // namespace

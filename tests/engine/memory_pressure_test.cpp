@@ -53,6 +53,13 @@ protected:
         std::filesystem::copy_file(m_path, m_otherPath,
                                    std::filesystem::copy_options::overwrite_existing);
     }
+    // Both copies opened through files, every frame decoded.
+    std::pair<CFileRef, CFileRef> OpenBothDecoded(CMemoryManager& files) {
+        auto first = files.Open(m_path), second = files.Open(m_otherPath);
+        DecodeAll(ImageOf(first.file));
+        DecodeAll(ImageOf(second.file));
+        return {std::move(first.file), std::move(second.file)};
+    }
     std::string m_path;
     std::string m_otherPath;
 };
@@ -61,15 +68,12 @@ TEST_F(MemoryPressure, ReleaseSkipsFilesWhoseStructureLockAnotherThreadHolds) {
     CSimulatedMemoryLoad load(90);
     CMemoryServices services(load, QuietOptions());
     CMemoryManager& files = services.Manager();
-    auto busy = files.Open(m_path);
-    auto other = files.Open(m_otherPath);
-    DecodeAll(ImageOf(busy.file));
-    DecodeAll(ImageOf(other.file));
+    auto [busy, other] = OpenBothDecoded(files);
 
     std::promise<void> locked;
     std::promise<void> done;
     std::thread holder([&] {
-        std::lock_guard lock(busy.file->StructureLock());
+        std::lock_guard lock(busy->StructureLock());
         locked.set_value();
         done.get_future().wait();
     });
@@ -79,8 +83,8 @@ TEST_F(MemoryPressure, ReleaseSkipsFilesWhoseStructureLockAnotherThreadHolds) {
     done.set_value();
     holder.join();
     ASSERT_TRUE(finished) << "release waited for a structure lock";
-    EXPECT_EQ(FramesWithBuffers(ImageOf(busy.file)), size_t(kFrames));
-    EXPECT_EQ(FramesWithBuffers(ImageOf(other.file)), 0u);
+    EXPECT_EQ(FramesWithBuffers(ImageOf(busy)), size_t(kFrames));
+    EXPECT_EQ(FramesWithBuffers(ImageOf(other)), 0u);
 }
 
 // Refuses every allocation of exactly kRefusedSize while armed.
@@ -128,14 +132,11 @@ TEST_F(RefusedAllocations, UnderAStructureLockTheWorkerReleasesOtherFiles) {
     CSimulatedMemoryLoad load(10);
     CMemoryServices services(load, QuietOptions());
     CMemoryManager& files = services.Manager();
-    auto mine = files.Open(m_path);
-    auto other = files.Open(m_otherPath);
-    DecodeAll(ImageOf(mine.file));
-    DecodeAll(ImageOf(other.file));
+    auto [mine, other] = OpenBothDecoded(files);
 
     auto attempt = std::async(std::launch::async, [&] {
         // As a decode would: the file's structure lock held while allocating.
-        std::lock_guard lock(mine.file->StructureLock());
+        std::lock_guard lock(mine->StructureLock());
         g_refusalsLeft = 1;
         CheckedPtr<uint8_t> block(static_cast<uint8_t*>(CheckedAlloc(kRefusedSize)));
         return block != nullptr;
@@ -143,8 +144,8 @@ TEST_F(RefusedAllocations, UnderAStructureLockTheWorkerReleasesOtherFiles) {
     ASSERT_EQ(attempt.wait_for(std::chrono::seconds(10)), std::future_status::ready)
         << "deadlock in the emergency release";
     EXPECT_TRUE(attempt.get());
-    EXPECT_EQ(FramesWithBuffers(ImageOf(mine.file)), size_t(kFrames));
-    EXPECT_EQ(FramesWithBuffers(ImageOf(other.file)), 0u);
+    EXPECT_EQ(FramesWithBuffers(ImageOf(mine)), size_t(kFrames));
+    EXPECT_EQ(FramesWithBuffers(ImageOf(other)), 0u);
 }
 
 TEST_F(RefusedAllocations, DamagedBlocksAndAbsurdSizesNeverPurgeTheCaches) {

@@ -1,12 +1,7 @@
 // Grouping of files into patients, studies and series.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <set>
-
 #include "common/test_paths.h"
-#include "engine/study_model_text.h"
-#include "phantom/phantom_writer.h"
 #include "study_model_test_files.h"
 
 namespace vexel {
@@ -45,64 +40,6 @@ StudyTestImage Image(std::string patient, std::string birth, std::string study,
     image.seriesNumber = seriesNumber;
     image.seriesUid = image.studyUid + "." + std::to_string(seriesNumber);
     return image;
-}
-
-// dcmdump's reading of one element of each file (the first top-level occurrence).
-std::map<std::string, std::string> DumpValues(const std::vector<std::string>& paths,
-                                              const std::string& tag) {
-    std::map<std::string, std::string> values;
-    for (const std::string& path : paths) {
-        const std::string out = test::RunCommand("dcmdump -q +P " + tag + " '" + path + "'");
-        const size_t open = out.find('[');
-        const size_t close = out.find(']', open);
-        if (out.rfind("(" + tag + ")", 0) == 0 && close != std::string::npos) {
-            values[path] = out.substr(open + 1, close - open - 1);
-        }
-    }
-    return values;
-}
-
-TEST_F(StudyModelGrouping, PhantomCtPetStudyGroupsBySeries) {
-    if (!test::HaveProgram("dcmdump")) GTEST_SKIP() << "dcmdump (DCMTK) not installed";
-    phantom::PhantomOptions options;
-    options.columns = options.rows = 32;
-    options.slices = 6;
-    options.frames = 4;
-    std::string error;
-    ASSERT_TRUE(phantom::WriteStudy(m_dir, {true, true, true, false}, options, &error)) << error;
-    const std::vector<std::string> files = test::FilesBelow(m_dir);
-    for (const std::string& path : files)
-        Add(path);
-
-    const auto patients = m_model.Snapshot();
-    ASSERT_EQ(patients.size(), 1u);
-    EXPECT_EQ(patients[0].name, "Müller^Jürgen");
-    ASSERT_EQ(patients[0].studies.size(), 1u);
-    const StudyView& study = patients[0].studies[0];
-    EXPECT_EQ(study.studyInstanceUid, options.uidRoot + ".1");
-    ASSERT_EQ(study.series.size(), 3u);
-    const std::pair<const char*, int> expected[] = {{"CT", 1}, {"PT", 2}, {"MF", 3}};
-    const auto seriesUids = DumpValues(files, "0020,000e");
-    const auto instances = DumpValues(files, "0020,0013");
-    for (size_t i = 0; i < 3; ++i) {
-        SCOPED_TRACE(expected[i].first);
-        const SeriesView& series = study.series[i];
-        const auto folderFiles = test::FilesBelow(m_dir / expected[i].first);
-        EXPECT_EQ(series.seriesNumber, expected[i].second);
-        EXPECT_EQ(series.seriesInstanceUid, seriesUids.at(folderFiles.front()));
-        EXPECT_EQ(series.fileCount, folderFiles.size());
-        // The load order is the instance numbers as dcmdump reads them.
-        std::map<int, std::string> byInstance;
-        for (const auto& path : folderFiles)
-            byInstance[std::stoi(instances.at(path))] = path;
-        std::vector<std::string> ordered;
-        for (const auto& [number, path] : byInstance)
-            ordered.push_back(path);
-        EXPECT_EQ(m_model.GetSeriesFiles(series.id), ordered);
-    }
-    EXPECT_TRUE(study.series[2].multiFrame);
-    EXPECT_EQ(study.series[2].frameTotal, 4u);
-    EXPECT_EQ(study.modalities, (std::vector<std::string>{"CT", "PT"}));
 }
 
 TEST_F(StudyModelGrouping, PatientsStudiesAndSeriesOfOneFolder) {

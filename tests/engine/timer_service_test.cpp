@@ -18,10 +18,6 @@ struct Event {
     friend bool operator==(const Event&, const Event&) = default;
 };
 
-void PrintTo(const Event& e, std::ostream* os) {
-    *os << "{id " << e.id << ", reason " << e.reason << ", t " << e.time << "}";
-}
-
 class TimerTest : public testing::Test {
 protected:
     // Callbacks log (id, reason, now) and then run the action registered for their id.
@@ -76,29 +72,15 @@ TEST_P(TimerFiring, FiresWhenItsIntervalHasPassed) {
     EXPECT_EQ(m_timers.Count(), c.removedAfterTick >= 0 ? 0u : 1u);
 }
 
+constexpr uint32_t kOnceAndMax = kTimerStartAtOnce | kTimerRemoveAtMaxCount;
 INSTANTIATE_TEST_SUITE_P(
     Cases, TimerFiring,
-    testing::Values(
-        FireCase{"AfterOneInterval", 0, 250, 0, 0, {300, 600, 900}, -1},
-        FireCase{"StartAtOnce", 0, 250, 0, kTimerStartAtOnce, {0, 300, 600, 900}, -1},
-        FireCase{
-            "EveryTick", 0, 100, 0, 0, {100, 200, 300, 400, 500, 600, 700, 800, 900, 1000}, -1},
-        FireCase{"MaxCountRemoves",
-                 0,
-                 100,
-                 3,
-                 kTimerStartAtOnce | kTimerRemoveAtMaxCount,
-                 {0, 100, 200},
-                 2},
-        FireCase{"MaxCountKeeps", 0, 100, 3, kTimerStartAtOnce, {0, 100, 200}, -1},
-        FireCase{"ClockWraps", 0xFFFFFF9Cu, 150, 0, 0, {200, 400, 600, 800, 1000}, -1},
-        FireCase{"StartAtOnceAcrossWrap",
-                 50,
-                 100,
-                 2,
-                 kTimerStartAtOnce | kTimerRemoveAtMaxCount,
-                 {0, 100},
-                 1}),
+    testing::Values(FireCase{"AfterOneInterval", 0, 250, 0, 0, {300, 600, 900}, -1},
+                    FireCase{"StartAtOnce", 0, 250, 0, kTimerStartAtOnce, {0, 300, 600, 900}, -1},
+                    FireCase{"MaxCountRemoves", 0, 100, 3, kOnceAndMax, {0, 100, 200}, 2},
+                    FireCase{"MaxCountKeeps", 0, 100, 3, kTimerStartAtOnce, {0, 100, 200}, -1},
+                    FireCase{"ClockWraps", 0xFFFFFF9Cu, 150, 0, 0, {200, 400, 600, 800, 1000}, -1},
+                    FireCase{"StartAtOnceAcrossWrap", 50, 100, 2, kOnceAndMax, {0, 100}, 1}),
     [](const testing::TestParamInfo<FireCase>& param) { return std::string(param.param.name); });
 
 TEST_F(TimerTest, CallbackRemovingATimerNotYetVisitedSkipsIt) {

@@ -26,82 +26,38 @@ void RunLoopUntilJoined(CHeadlessEventLoop& loop, std::vector<std::thread>& work
     closer.join();
 }
 
-struct CallLog {
-    CHeadlessEventLoop* loop = nullptr;
-    std::vector<std::pair<int, int>> entries;  // (worker, sequence); loop thread only
-    bool offLoopThread = false;
-};
-
-struct LogArgs {
-    CallLog* log;
-    int worker;
-    int sequence;
-};
-
-uint32_t AppendPosted(uintptr_t a, uintptr_t) {
-    const auto* args = reinterpret_cast<const LogArgs*>(a);
-    if (!args->log->loop->IsLoopThread()) args->log->offLoopThread = true;
-    args->log->entries.emplace_back(args->worker, args->sequence);
-    return 0;
-}
-
 TEST(UIDispatcher, CallsFromManyThreadsRunOnTheLoopThreadInOrder) {
     constexpr int kWorkers = 4;
     constexpr int kCallsPerWorker = 250;
     CHeadlessEventLoop loop;
     CUIDispatcher dispatcher(loop);
-    CallLog log{&loop, {}, false};
+    std::vector<std::pair<int, int>> entries;  // (worker, sequence); loop thread only
+    int offLoopThread = 0;
     std::atomic<int> wrongResults{0};
-    std::vector<LogArgs> postArgs(kWorkers * kCallsPerWorker);  // outlive the loop
     std::vector<std::thread> workers;
     for (int w = 0; w < kWorkers; ++w) {
         workers.emplace_back([&, w] {
             for (int k = 0; k < kCallsPerWorker; ++k) {
-                if (k % 2 == 0) {
-                    LogArgs* args = &postArgs[static_cast<size_t>(w * kCallsPerWorker + k)];
-                    *args = LogArgs{&log, w, k};
-                    auto queued =
-                        dispatcher.PostToUIThread(AppendPosted, reinterpret_cast<uintptr_t>(args));
-                    if (queued != std::optional<uint32_t>(0)) ++wrongResults;
-                    continue;
-                }
-                auto result = dispatcher.CallOnUIThread([&, w, k]() -> uint32_t {
-                    if (!loop.IsLoopThread()) log.offLoopThread = true;
-                    log.entries.emplace_back(w, k);
+                auto call = [&, w, k]() -> uint32_t {
+                    offLoopThread += !loop.IsLoopThread();
+                    entries.emplace_back(w, k);
                     return static_cast<uint32_t>(k * 10 + w);
-                });
-                if (result != std::optional<uint32_t>(k * 10 + w)) ++wrongResults;
+                };
+                // Posts answer 0 at once; calls wait for the loop thread's answer.
+                const auto result =
+                    k % 2 ? dispatcher.CallOnUIThread(call) : dispatcher.PostToUIThread(call);
+                if (result != std::optional<uint32_t>(k % 2 ? k * 10 + w : 0)) ++wrongResults;
             }
         });
     }
     RunLoopUntilJoined(loop, workers);
 
     EXPECT_EQ(wrongResults.load(), 0);
-    EXPECT_FALSE(log.offLoopThread);
-    ASSERT_EQ(log.entries.size(), size_t{kWorkers * kCallsPerWorker});
+    EXPECT_EQ(offLoopThread, 0);
+    ASSERT_EQ(entries.size(), size_t{kWorkers * kCallsPerWorker});
     std::vector<int> next(kWorkers, 0);
-    for (const auto& [worker, sequence] : log.entries) {
-        ASSERT_EQ(sequence, next[worker]) << "worker " << worker;
-        ++next[worker];
-    }
-}
-
-TEST(UIDispatcher, CallsAfterTheLoopEndedFailAtOnce) {
-    CHeadlessEventLoop loop;
-    CUIDispatcher dispatcher(loop);
-    loop.Quit();
-    ASSERT_TRUE(loop.Run());
-    std::atomic<int> ran{0};
-    std::optional<uint32_t> called = 1;
-    std::optional<uint32_t> posted = 1;
-    std::thread worker([&] {
-        called = dispatcher.CallOnUIThread([&]() -> uint32_t { return ++ran; });
-        posted = dispatcher.PostToUIThread([&]() -> uint32_t { return ++ran; });
-    });
-    worker.join();
-    EXPECT_EQ(called, std::nullopt);
-    EXPECT_EQ(posted, std::nullopt);
-    EXPECT_EQ(ran.load(), 0);
+    for (const auto& [worker, sequence] : entries)
+        ASSERT_EQ(sequence, next[worker]++) << "worker " << worker;
 }
 
 // Callers blocked in a call when the loop ends are released with a failure, and neither

@@ -54,14 +54,20 @@ INSTANTIATE_TEST_SUITE_P(
         OrientationCase{"sagittal", {0, 1, 0, 0, 0, -1}, {0, false, false}, "A", "P", "S", "I", 0},
         OrientationCase{"coronal", {1, 0, 0, 0, 0, -1}, {0, false, false}, "R", "L", "S", "I", 1},
         // 0.38 lies below sin 22.5 degrees, 0.4 above it.
-        OrientationCase{"below", {0.92f, 0.38f, 0, 0, 0.38f, -0.92f}, {0, false, false}, "R",
-                        "L", "S", "I", 1},
-        OrientationCase{"above", {0.9f, 0.4f, 0, 0, 0.4f, -0.9f}, {0, false, false}, "RA",
-                        "LP", "SA", "IP", 1},
-        OrientationCase{"aboveNegative", {0.9f, -0.4f, 0, 0, -0.4f, -0.9f}, {0, false, false},
-                        "RP", "LA", "SP", "IA", 1},
-        OrientationCase{"threeAxes", {0.6f, 0.5f, 0.62f, 0, 0, 0}, {0, false, false}, "IRA",
-                        "SLP", "", "", 1}),
+        OrientationCase{
+            "below", {0.92f, 0.38f, 0, 0, 0.38f, -0.92f}, {0, false, false}, "R", "L", "S", "I", 1},
+        OrientationCase{
+            "above", {0.9f, 0.4f, 0, 0, 0.4f, -0.9f}, {0, false, false}, "RA", "LP", "SA", "IP", 1},
+        OrientationCase{"aboveNegative",
+                        {0.9f, -0.4f, 0, 0, -0.4f, -0.9f},
+                        {0, false, false},
+                        "RP",
+                        "LA",
+                        "SP",
+                        "IA",
+                        1},
+        OrientationCase{
+            "threeAxes", {0.6f, 0.5f, 0.62f, 0, 0, 0}, {0, false, false}, "IRA", "SLP", "", "", 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct SliceCase {
@@ -92,12 +98,11 @@ INSTANTIATE_TEST_SUITE_P(
         SliceCase{"ap", std::array<float, 3>{1, 2, 3}, 5.0f, CArmAngles{-0.4f, 0.3f}, "AP"},
         // The number printed is the rounded one that chose the side.
         SliceCase{"halfDegree", std::nullopt, std::nullopt, CArmAngles{0.5f, 0}, "LAO: 1 "},
-        SliceCase{"halfCaudal", std::nullopt, std::nullopt, CArmAngles{0.2f, -24.5f},
-                  "CAU: 25 "},
+        SliceCase{"halfCaudal", std::nullopt, std::nullopt, CArmAngles{0.2f, -24.5f}, "CAU: 25 "},
         SliceCase{"raoCranial", std::nullopt, std::nullopt, CArmAngles{-20.6f, 15.2f},
                   "RAO: 21 CRA: 15 "},
-        SliceCase{"afterLocation", std::array<float, 3>{0, 0, 10}, std::nullopt,
-                  CArmAngles{10, 0}, "L: 10.0mm LAO: 10 "}),
+        SliceCase{"afterLocation", std::array<float, 3>{0, 0, 10}, std::nullopt, CArmAngles{10, 0},
+                  "L: 10.0mm LAO: 10 "}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(AnnotationTexts, AgeCountsWholeYearsAndNeedsBothDates) {
@@ -106,11 +111,11 @@ TEST(AnnotationTexts, AgeCountsWholeYearsAndNeedsBothDates) {
         const char* on;
         std::optional<int32_t> age;
     };
-    for (const Case& c : {Case{"19800316", "20210315", 40}, Case{"19800316", "20210316", 41},
-                          Case{"1980.03.16", "20210401", 41}, Case{"", "20210315", std::nullopt},
-                          Case{"19800316", "", std::nullopt},
-                          Case{"19801345", "20210315", std::nullopt},
-                          Case{"20300101", "20210315", std::nullopt}}) {
+    for (const Case& c :
+         {Case{"19800316", "20210315", 40}, Case{"19800316", "20210316", 41},
+          Case{"1980.03.16", "20210401", 41}, Case{"", "20210315", std::nullopt},
+          Case{"19800316", "", std::nullopt}, Case{"19801345", "20210315", std::nullopt},
+          Case{"20300101", "20210315", std::nullopt}}) {
         EXPECT_EQ(AgeInYears(c.birth, c.on), c.age) << c.birth << " " << c.on;
     }
 }

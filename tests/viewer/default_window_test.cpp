@@ -107,18 +107,6 @@ std::vector<DefaultCase> DefaultCases() {
 INSTANTIATE_TEST_SUITE_P(Images, DefaultWindow, testing::ValuesIn(DefaultCases()),
                          [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
-TEST(DefaultWindowPhantom, CtUsesItsFirstWindow) {
-    test::OpenedImage opened = test::OpenFile(test::PhantomCtFile());
-    ASSERT_NE(opened.image, nullptr);
-    CSeriesStateStore store;
-    CDisplayLUT lut;
-    ASSERT_TRUE(lut.SetDefaultWindow(opened.image, store));
-    EXPECT_FLOAT_EQ(lut.Centre(), 40);
-    EXPECT_FLOAT_EQ(lut.Width(), 400);
-    EXPECT_EQ(store.Size(), 0u);  // nothing computed
-    ExpectPixelsMatch(*opened.image, lut, false);
-}
-
 TEST(DefaultWindowPhantom, PetWithoutWindowUsesTheFirstFrameRangeOnce) {
     test::OpenedImage opened = test::OpenFile(test::PhantomPetFile());
     ASSERT_NE(opened.image, nullptr);

@@ -4,73 +4,32 @@
 
 #include <algorithm>
 #include <cmath>
-#include <span>
 
-#include "common/test_paths.h"
-#include "phantom/dicom_file_writer.h"
+#include "common/byte_builder.h"
 
 namespace vexel::test {
-namespace {
-
-constexpr uint32_t Tag(uint16_t group, uint16_t element) {
-    return uint32_t(group) << 16 | element;
-}
-
-phantom::CDataSetWriter Header(const std::string& photometric, int width, int height) {
-    phantom::CDataSetWriter writer;
-    writer.AddString(Tag(0x0008, 0x0016), "UI", "1.2.840.10008.5.1.4.1.1.7");
-    writer.AddString(Tag(0x0008, 0x0018), "UI", "2.25.1234.5");
-    writer.AddString(Tag(0x0008, 0x0060), "CS", "OT");
-    writer.AddUS(Tag(0x0028, 0x0002), 1);
-    writer.AddString(Tag(0x0028, 0x0004), "CS", photometric);
-    writer.AddUS(Tag(0x0028, 0x0010), uint16_t(height));
-    writer.AddUS(Tag(0x0028, 0x0011), uint16_t(width));
-    return writer;
-}
-
-void SampleBits(phantom::CDataSetWriter& writer, uint16_t bits) {
-    writer.AddUS(Tag(0x0028, 0x0100), bits);
-    writer.AddUS(Tag(0x0028, 0x0101), bits);
-    writer.AddUS(Tag(0x0028, 0x0102), uint16_t(bits - 1));
-    writer.AddUS(Tag(0x0028, 0x0103), 0);
-}
-
-OpenedImage WriteAndOpen(const std::string& name, const phantom::CDataSetWriter& writer) {
-    const auto path = ScratchDir("resample-" + name) / "image.dcm";
-    phantom::FileMeta meta;
-    meta.sopClassUid = "1.2.840.10008.5.1.4.1.1.7";
-    meta.sopInstanceUid = "2.25.1234.5";
-    std::string error;
-    EXPECT_TRUE(phantom::WriteDicomFile(path, meta, writer, &error)) << error;
-    return OpenFile(path);
-}
-
-std::span<const uint8_t> BytesOf(const std::vector<uint16_t>& words) {
-    return {reinterpret_cast<const uint8_t*>(words.data()), words.size() * 2};
-}
-
-}  // namespace
 
 OpenedImage OpenMarkerImage(const std::string& name, int width, int height,
                             const std::vector<Marker>& markers, uint16_t value,
                             const std::vector<Marker>& overlay) {
-    phantom::CDataSetWriter writer = Header("MONOCHROME2", width, height);
-    SampleBits(writer, 16);
+    HandImage wanted;
+    wanted.columns = uint16_t(width);
+    wanted.rows = uint16_t(height);
+    wanted.modality = "OT";
+    wanted.pixels.assign(size_t(width) * size_t(height), 0);
+    for (const Marker& m : markers)
+        wanted.pixels[size_t(m.y) * size_t(width) + size_t(m.x)] = value;
     if (!overlay.empty()) {
-        writer.AddUS(Tag(0x6000, 0x0010), uint16_t(height));
-        writer.AddUS(Tag(0x6000, 0x0011), uint16_t(width));
-        std::vector<uint8_t> bits((size_t(width) * size_t(height) + 7) / 8, 0);
+        std::string bits((size_t(width) * size_t(height) + 7) / 8, '\0');
         for (const Marker& m : overlay) {
             const size_t bit = size_t(m.y) * size_t(width) + size_t(m.x);
-            bits[bit / 8] = uint8_t(bits[bit / 8] | 1u << (bit % 8));
+            bits[bit / 8] = char(uint8_t(bits[bit / 8]) | 1u << (bit % 8));
         }
-        writer.AddRaw(Tag(0x6000, 0x3000), "OB", bits);
+        wanted.extra = {{0x60000010, "US", ByteBuilder::LittleU16(uint16_t(height))},
+                        {0x60000011, "US", ByteBuilder::LittleU16(uint16_t(width))},
+                        {0x60003000, "OB", bits}};
     }
-    std::vector<uint16_t> pixels(size_t(width) * size_t(height), 0);
-    for (const Marker& m : markers)
-        pixels[size_t(m.y) * size_t(width) + size_t(m.x)] = value;
-    writer.AddRaw(Tag(0x7FE0, 0x0010), "OW", BytesOf(pixels));
-    return WriteAndOpen(name, writer);
+    return OpenHandImage(wanted, "resample-" + name);
 }
 
 CGuardedBitmap::CGuardedBitmap(int width, int height, int guard)
@@ -110,6 +69,18 @@ bool CGuardedBitmap::Untouched() const {
     return true;
 }
 
+CGuardedBitmap RenderGreyChecked(CDicomFrame* frame, const ViewGeometry& g, const CDisplayLUT& lut,
+                                 uint32_t threads) {
+    CResampler resampler(threads);
+    resampler.SetGeometry(g);
+    CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+    if (!resampler.RenderGrey(frame, bitmap.View(), &lut) || !bitmap.GuardIntact()) {
+        ADD_FAILURE() << "the render failed or wrote outside the bitmap";
+        return CGuardedBitmap(0, 0);
+    }
+    return bitmap;
+}
+
 double ReferenceBilinear(const LevelImage& image, const ViewGeometry& g, int i, int j) {
     const double sx =
         std::clamp((i + 0.5) / g.zoom + g.visibleSourceX - 0.5, 0.0, double(image.width - 1));
@@ -124,7 +95,8 @@ double ReferenceBilinear(const LevelImage& image, const ViewGeometry& g, int i, 
 }
 
 // Length of each pixel of [0, size) inside [low, high); the nearest pixel alone when none is.
-static std::vector<double> Coverage(double low, double high, int size) {
+namespace {
+std::vector<double> Coverage(double low, double high, int size) {
     std::vector<double> cover(size_t(size), 0.0);
     bool any = false;
     for (int k = 0; k < size; ++k) {
@@ -134,6 +106,7 @@ static std::vector<double> Coverage(double low, double high, int size) {
     if (!any) cover[size_t(std::clamp(int(std::floor(low)), 0, size - 1))] = 1;
     return cover;
 }
+}  // namespace
 
 double ReferenceAreaAverage(const LevelImage& image, const ViewGeometry& g, int i, int j) {
     const double z = g.zoom;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "viewer/display_lut.h"
 #include "viewer/resampler.h"
 #include "viewer/view_geometry.h"
 #include "viewer_test_images.h"
@@ -41,6 +42,11 @@ private:
     int m_width, m_height, m_guard, m_stride;
     std::vector<uint32_t> m_pixels;
 };
+
+// The frame through lut at view g, rendered by a resampler of `threads` threads into a guarded
+// bitmap of the visible size; empty (with a test failure) when the render fails or strays.
+CGuardedBitmap RenderGreyChecked(CDicomFrame* frame, const ViewGeometry& g, const CDisplayLUT& lut,
+                                 uint32_t threads = 2);
 
 // Grey levels of the rotated image, row by row (rotation 0: the frame itself).
 struct LevelImage {

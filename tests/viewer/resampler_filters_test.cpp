@@ -1,10 +1,10 @@
 // Bilinear enlargement and area-average reduction against plain reference filters written in
-// the test over the grey levels of the VOI function, for panned views of a noise image; the
-// same pictures from one thread and from many.
+// the test over the grey levels of the VOI function, for panned views of a noise image and
+// for sources one pixel wide or high; the same pictures from one thread and from many; when
+// stage 1 runs again and when it does not.
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,13 +58,6 @@ struct FilterCase {
     int anchorY;
 };
 
-std::string FilterName(const testing::TestParamInfo<FilterCase>& info) {
-    std::ostringstream name;
-    name << "Z" << int(info.param.zoom * 100) << "_A" << info.param.anchorX << "x"
-         << info.param.anchorY;
-    return name.str();
-}
-
 class FilterMatchesReference : public testing::TestWithParam<FilterCase> {};
 
 TEST_P(FilterMatchesReference, WithinOneGreyLevel) {
@@ -76,11 +69,8 @@ TEST_P(FilterMatchesReference, WithinOneGreyLevel) {
     ASSERT_EQ(g.zoom, c.zoom);
     CDisplayLUT lut;
     lut.SetWindow(kCentre, kWidthOfWindow, false, true);
-    CResampler resampler(3);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGrey(Noise().image->Frame(0), bitmap.View(), &lut));
-    ASSERT_TRUE(bitmap.GuardIntact());
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(Noise().image->Frame(0), g, lut, 3);
+    ASSERT_FALSE(HasFailure());
     for (int j = 0; j < g.visibleDestHeight; ++j) {
         for (int i = 0; i < g.visibleDestWidth; ++i) {
             const double expected = c.zoom > 1 ? test::ReferenceBilinear(levels, g, i, j)
@@ -96,8 +86,7 @@ INSTANTIATE_TEST_SUITE_P(Zooms, FilterMatchesReference,
                          testing::Values(FilterCase{1.5f, 50, 38}, FilterCase{2.25f, 17, 60},
                                          FilterCase{7.9f, 80, 20}, FilterCase{7.9f, 3, 3},
                                          FilterCase{0.37f, 50, 38}, FilterCase{0.5f, 50, 38},
-                                         FilterCase{0.8f, 10, 70}, FilterCase{0.93f, 90, 5}),
-                         FilterName);
+                                         FilterCase{0.8f, 10, 70}, FilterCase{0.93f, 90, 5}));
 
 TEST(ResamplerThreads, ManyThreadsDrawWhatOneDraws) {
     ASSERT_NE(Noise().image, nullptr);
@@ -121,6 +110,97 @@ TEST(ResamplerThreads, ManyThreadsDrawWhatOneDraws) {
             for (int x = 0; x < a.Width(); ++x)
                 ASSERT_EQ(a.At(x, y), b.At(x, y)) << "zoom " << zoom << " at " << x << "," << y;
     }
+}
+
+struct ThinCase {
+    int width;
+    int height;
+    int viewportWidth;
+    int viewportHeight;
+    float zoom;  // 0: fit
+};
+
+class ThinSource : public testing::TestWithParam<ThinCase> {};
+
+// Stays inside the source (ASan watches) and still matches the reference filters.
+TEST_P(ThinSource, RendersLikeTheReference) {
+    const ThinCase& c = GetParam();
+    test::HandImage hand;
+    hand.columns = uint16_t(c.width);
+    hand.rows = uint16_t(c.height);
+    for (int i = 0; i < c.width * c.height; ++i)
+        hand.pixels.push_back((i * 37) % 256);
+    test::OpenedImage opened = test::OpenHandImage(hand, "thin-" + std::to_string(c.width) + "x" +
+                                                             std::to_string(c.height) + "-" +
+                                                             std::to_string(c.viewportWidth));
+    ASSERT_NE(opened.image, nullptr);
+    test::LevelImage levels{c.width, c.height, {}};
+    for (int32_t v : hand.pixels)
+        levels.levels.push_back(test::LinearVoi(v, 127.3f, 256.4f, false).level);
+    const ViewGeometry g =
+        test::MakeView(c.width, c.height, c.viewportWidth, c.viewportHeight, 0, false, false,
+                       c.zoom, c.viewportWidth / 2, c.viewportHeight / 2);
+    ASSERT_GT(g.zoom, 0);
+    CDisplayLUT lut;
+    lut.SetWindow(127.3f, 256.4f, false, true);
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
+    ASSERT_FALSE(HasFailure());
+    for (int j = 0; j < g.visibleDestHeight; ++j) {
+        for (int i = 0; i < g.visibleDestWidth; ++i) {
+            const double expected = g.zoom >= 1 ? test::ReferenceBilinear(levels, g, i, j)
+                                                : test::ReferenceAreaAverage(levels, g, i, j);
+            ASSERT_NEAR(double(bitmap.At(i, j) & 0xFF), expected, 1.0) << i << "," << j;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ThinSource,
+                         testing::Values(ThinCase{1, 9, 101, 77, 7.9f},
+                                         ThinCase{9, 1, 101, 77, 7.9f}, ThinCase{1, 1, 31, 17, 0},
+                                         ThinCase{1, 1, 5, 5, 50}, ThinCase{1, 500, 100, 100, 0},
+                                         ThinCase{500, 1, 100, 100, 0}, ThinCase{2, 5, 7, 9, 0},
+                                         ThinCase{1, 9, 3, 3, 0}));
+
+TEST(ResamplerCache, StageOneRunsOnlyWhenItsInputsChange) {
+    test::OpenedImage opened = test::OpenMarkerImage("cache", 40, 30, {{5, 5}}, 100);
+    ASSERT_NE(opened.image, nullptr);
+    CDicomFrame* frame = opened.image->Frame(0);
+    CDisplayLUT lut;
+    lut.SetWindow(50, 100, false, true);
+    CResampler resampler(2);
+    const ViewGeometry fitted = test::MakeView(40, 30, 201, 151, 0, false, false, 0, 0, 0);
+    resampler.SetGeometry(fitted);
+    test::CGuardedBitmap bitmap(400, 400);
+    const auto render = [&] { return resampler.RenderGrey(frame, bitmap.View(), &lut); };
+    ASSERT_TRUE(render());
+    EXPECT_EQ(resampler.Stage1Runs(), 1u);
+    ViewGeometry moved = fitted;
+    ASSERT_TRUE(LayoutZoomAbout(moved, fitted, 3.0f, 100, 75));
+    resampler.SetGeometry(moved);
+    ASSERT_TRUE(render());
+    ViewGeometry panned = moved;
+    ASSERT_TRUE(LayoutPan(panned, moved, 17, -9));
+    resampler.SetGeometry(panned);
+    ASSERT_TRUE(render());
+    EXPECT_EQ(resampler.Stage1Runs(), 1u) << "zoom and pan reuse stage 1";
+    lut.SetWindow(60, 100, false, false);
+    ASSERT_TRUE(render());
+    EXPECT_EQ(resampler.Stage1Runs(), 2u) << "a new window";
+    lut.SetNegative(true);
+    ASSERT_TRUE(render());
+    EXPECT_EQ(resampler.Stage1Runs(), 3u) << "negative";
+    resampler.SetGeometry(test::MakeView(40, 30, 201, 151, 90, false, false, 0, 0, 0));
+    ASSERT_TRUE(render());
+    EXPECT_EQ(resampler.Stage1Runs(), 4u) << "a rotation";
+    ASSERT_TRUE(resampler.RenderGreyWithOverlay(frame, bitmap.View(), &lut));
+    EXPECT_EQ(resampler.Stage1Runs(), 5u) << "another intermediate";
+    // The marker is where the rotated view shows it, after all the reuse.
+    const ViewGeometry& g = resampler.Geometry();
+    const auto at = ImageToScreenExact(g, 5.5f, 5.5f);
+    ASSERT_TRUE(at);
+    EXPECT_LT(bitmap.At(int(at->x) - g.visibleDestX, int(at->y) - g.visibleDestY) & 0xFF, 64u)
+        << "negative: the marker is dark";
+    EXPECT_EQ(bitmap.At(0, 0), 0x00FFFFFFu) << "negative: the background is white";
 }
 
 }  // namespace

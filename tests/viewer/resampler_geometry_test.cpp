@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,12 +36,9 @@ struct LandingCase {
     int anchorY;
 };
 
-std::string LandingName(const testing::TestParamInfo<LandingCase>& info) {
-    std::ostringstream name;
-    name << "R" << info.param.rotation << (info.param.horizontal ? "H" : "")
-         << (info.param.vertical ? "V" : "") << "_Z" << int(info.param.zoom * 100) << "_A"
-         << info.param.anchorX << "x" << info.param.anchorY;
-    return name.str();
+void PrintTo(const LandingCase& c, std::ostream* out) {
+    *out << "rotation " << c.rotation << (c.horizontal ? " H" : "") << (c.vertical ? " V" : "")
+         << " zoom " << c.zoom << " anchor " << c.anchorX << "," << c.anchorY;
 }
 
 std::vector<LandingCase> LandingCases() {
@@ -71,11 +67,8 @@ TEST_P(MarkerLanding, PeaksWhereImageToScreenPoints) {
                                           c.vertical, c.zoom, c.anchorX, c.anchorY);
     CDisplayLUT lut;
     lut.SetWindow(2000, 4000, false, true);
-    CResampler resampler(2);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
-    ASSERT_TRUE(bitmap.GuardIntact());
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
+    ASSERT_FALSE(HasFailure());
     int checked = 0;
     for (const test::Marker& m : Markers()) {
         const auto exact = ImageToScreenExact(g, float(m.x) + 0.5f, float(m.y) + 0.5f);
@@ -102,8 +95,7 @@ TEST_P(MarkerLanding, PeaksWhereImageToScreenPoints) {
     EXPECT_GT(checked, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllOrientations, MarkerLanding, testing::ValuesIn(LandingCases()),
-                         LandingName);
+INSTANTIATE_TEST_SUITE_P(AllOrientations, MarkerLanding, testing::ValuesIn(LandingCases()));
 
 }  // namespace
 }  // namespace vexel

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -64,10 +63,6 @@ ViewGeometry ActualSizeView(int width, int height) {
     return g;
 }
 
-std::string GreyCaseName(const testing::TestParamInfo<GreyCase>& param) {
-    return param.param.name;
-}
-
 class GreyAtZoomOne : public testing::TestWithParam<GreyCase> {};
 
 TEST_P(GreyAtZoomOne, EveryPixelFollowsTheVoiFunction) {
@@ -88,11 +83,8 @@ TEST_P(GreyAtZoomOne, EveryPixelFollowsTheVoiFunction) {
     lut.SetWindow(c.centre, c.width, monochrome1, true);
     const ViewGeometry g = ActualSizeView(29, 17);
     ASSERT_EQ(g.zoom, 1.0f);
-    CResampler resampler(2);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
-    ASSERT_TRUE(bitmap.GuardIntact());
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
+    ASSERT_FALSE(HasFailure());
     ASSERT_EQ(bitmap.Width(), 29);
     for (int y = 0; y < 17; ++y) {
         for (int x = 0; x < 29; ++x) {
@@ -122,41 +114,9 @@ INSTANTIATE_TEST_SUITE_P(
                     GreyCase{"SlopeHalf", false, "MONOCHROME2", 0.5, 10.25, 15000, 30000, false},
                     GreyCase{"BeyondTableTop", true, "MONOCHROME2", 3, 0, 65535.5f, 2, false},
                     GreyCase{"BeyondTableBottom", true, "MONOCHROME2", 3, 0, -65535.5f, 2, false}),
-    GreyCaseName);
+    [](const auto& row) { return row.param.name; });
 
-using ExpectedRgb = std::function<std::array<int, 3>(int x, int y)>;
-
-// Renders a colour frame at zoom 1 and compares each channel with the VOI function.
-void ExpectColourAtZoomOne(CDicomFrame* frame, int width, int height, const ExpectedRgb& rgb,
-                           bool negative) {
-    ASSERT_NE(frame, nullptr);
-    CDisplayLUT lut;
-    lut.SetNegative(negative);
-    lut.SetWindow(100, 150, false, true);
-    const ViewGeometry g = ActualSizeView(width, height);
-    CResampler resampler(2);
-    resampler.SetGeometry(g);
-    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-    ASSERT_FALSE(resampler.RenderGrey(frame, bitmap.View(), &lut));
-    ASSERT_TRUE(bitmap.Untouched());
-    ASSERT_TRUE(resampler.RenderColour(frame, bitmap.View(), &lut, false));
-    ASSERT_TRUE(bitmap.GuardIntact());
-    for (int y = 0; y < height; ++y) {
-        for (int x = 0; x < width; ++x) {
-            const std::array<int, 3> source = rgb(x, y);
-            const uint32_t pixel = bitmap.At(x, y);
-            ASSERT_EQ(pixel >> 24, 0u);
-            const int shifts[3] = {16, 8, 0};  // red, green, blue
-            for (int c = 0; c < 3; ++c) {
-                const auto expected = test::LinearVoi(source[size_t(c)], 100, 150, negative);
-                const int level = int((pixel >> shifts[c]) & 0xFF);
-                ASSERT_LE(std::abs(level - expected.level), expected.ambiguous ? 1 : 0)
-                    << "pixel " << x << "," << y << " channel " << c;
-            }
-        }
-    }
-}
-
+// Each channel of a colour frame at zoom 1 against the VOI function; the grey path refuses it.
 TEST(ColourAtZoomOne, RgbChannelsFollowTheVoiFunction) {
     phantom::PhantomOptions options;
     options.columns = 24;
@@ -165,19 +125,35 @@ TEST(ColourAtZoomOne, RgbChannelsFollowTheVoiFunction) {
     const auto folder = test::ScratchDir("resample-rgb");
     std::string error;
     ASSERT_TRUE(phantom::WriteRgbImage(folder, options, &error)) << error;
-    std::filesystem::path file;
-    for (const auto& entry : std::filesystem::directory_iterator(folder))
-        file = entry.path();
-    test::OpenedImage opened = test::OpenFile(file);
+    const test::OpenedImage opened =
+        test::OpenFile(std::filesystem::directory_iterator(folder)->path());
     ASSERT_NE(opened.image, nullptr);
+    CDicomFrame* frame = opened.image->Frame(0);
+    const ViewGeometry g = ActualSizeView(24, 19);
+    CResampler resampler(2);
+    resampler.SetGeometry(g);
     for (bool negative : {false, true}) {
-        ExpectColourAtZoomOne(
-            opened.image->Frame(0), 24, 19,
-            [&](int x, int y) {
-                const auto p = phantom::RgbPixel(options, x, y);
-                return std::array<int, 3>{p[0], p[1], p[2]};
-            },
-            negative);
+        CDisplayLUT lut;
+        lut.SetNegative(negative);
+        lut.SetWindow(100, 150, false, true);
+        test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+        ASSERT_FALSE(resampler.RenderGrey(frame, bitmap.View(), &lut));
+        ASSERT_TRUE(bitmap.Untouched());
+        ASSERT_TRUE(resampler.RenderColour(frame, bitmap.View(), &lut, false));
+        ASSERT_TRUE(bitmap.GuardIntact());
+        for (int y = 0; y < 19; ++y) {
+            for (int x = 0; x < 24; ++x) {
+                const auto source = phantom::RgbPixel(options, x, y);
+                const uint32_t pixel = bitmap.At(x, y);
+                ASSERT_EQ(pixel >> 24, 0u);
+                for (int c = 0; c < 3; ++c) {  // red, green, blue
+                    const auto expected = test::LinearVoi(source[size_t(c)], 100, 150, negative);
+                    const int level = int((pixel >> (16 - 8 * c)) & 0xFF);
+                    ASSERT_LE(std::abs(level - expected.level), expected.ambiguous ? 1 : 0)
+                        << "pixel " << x << "," << y << " channel " << c;
+                }
+            }
+        }
     }
 }
 

@@ -14,21 +14,6 @@
 namespace vexel {
 namespace {
 
-TEST(SeriesStateStore, WindowStateRoundTrip) {
-    CSeriesStateStore store;
-    const WindowState states[] = {{7, -400, 1500, 0}, {-1, 12.25f, 0.5f, 1}, {1, -65536, 1e9f, 1}};
-    for (const WindowState& state : states) {
-        store.PutWindowState("1.2.3", state);
-        const auto back = store.GetWindowState("1.2.3");
-        ASSERT_TRUE(back.has_value());
-        EXPECT_EQ(*back, state);
-        const auto block = store.Get("1.2.3", StateRecord::kWindowState);
-        ASSERT_TRUE(block.has_value());
-        EXPECT_EQ(block->size(), 16u);
-    }
-    EXPECT_EQ(store.Size(), 1u);
-}
-
 TEST(SeriesStateStore, WorkersShareOneStore) {
     CSeriesStateStore store;
     std::vector<std::thread> workers;

@@ -32,21 +32,20 @@ std::string PixelBytes(const HandImage& wanted) {
     return bytes;
 }
 
-std::vector<std::filesystem::path> FilesOf(const std::filesystem::path& folder) {
+// A small phantom series (4 slices of 64 x 64) written by `write`; files in name order.
+template <class Write>
+std::vector<std::filesystem::path> WritePhantom(const std::string& name, Write write) {
+    const auto folder = ScratchDir(name);
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 64;
+    options.slices = 4;
+    std::string error;
+    EXPECT_TRUE(write(folder, options, &error)) << error;
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
         files.push_back(entry.path());
-    }
     std::sort(files.begin(), files.end());
     return files;
-}
-
-phantom::PhantomOptions SmallPhantom() {
-    phantom::PhantomOptions options;
-    options.columns = 64;
-    options.rows = 64;
-    options.slices = 4;
-    return options;
 }
 
 }  // namespace
@@ -98,27 +97,13 @@ OpenedImage OpenFile(const std::filesystem::path& path) {
 }
 
 const std::vector<std::filesystem::path>& PhantomCtSeries() {
-    static const std::vector<std::filesystem::path> files = [] {
-        const auto folder = ScratchDir("viewer-phantom-ct");
-        std::string error;
-        EXPECT_TRUE(phantom::WriteCtSeries(folder, SmallPhantom(), &error)) << error;
-        return FilesOf(folder);
-    }();
+    static const auto files = WritePhantom("viewer-phantom-ct", phantom::WriteCtSeries);
     return files;
 }
 
 const std::vector<std::filesystem::path>& PhantomPetSeries() {
-    static const std::vector<std::filesystem::path> files = [] {
-        const auto folder = ScratchDir("viewer-phantom-pet");
-        std::string error;
-        EXPECT_TRUE(phantom::WritePetSeries(folder, SmallPhantom(), &error)) << error;
-        return FilesOf(folder);
-    }();
+    static const auto files = WritePhantom("viewer-phantom-pet", phantom::WritePetSeries);
     return files;
-}
-
-std::filesystem::path PhantomCtFile() {
-    return PhantomCtSeries().front();
 }
 
 std::filesystem::path PhantomPetFile() {

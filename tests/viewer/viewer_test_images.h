@@ -48,7 +48,6 @@ OpenedImage OpenFile(const std::filesystem::path& path);
 // written once per test run; files in name order.
 const std::vector<std::filesystem::path>& PhantomCtSeries();
 const std::vector<std::filesystem::path>& PhantomPetSeries();
-std::filesystem::path PhantomCtFile();
 std::filesystem::path PhantomPetFile();
 
 // Stored values of a greyscale frame as the frame decodes them.

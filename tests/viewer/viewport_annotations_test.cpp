@@ -17,8 +17,8 @@ namespace vexel {
 namespace {
 
 using test::HandImage;
-using test::OpenHandImage;
 using test::OpenedImage;
+using test::OpenHandImage;
 using test::ViewportRig;
 
 // Every character 7 pixels wide, lines 14 pixels high.
@@ -49,18 +49,18 @@ TEST(ViewportAnnotations, BlocksSitAtTheirCornerAndLine) {
     CViewport2D& viewport = *rig.viewport;
     const int32_t w = viewport.Surface().Width();
     ASSERT_EQ(viewport.FontSize(), 10);  // line height 10
-    const std::string text = "abc";       // 22 x 15 with the added pixel
+    const std::string text = "abc";      // 22 x 15 with the added pixel
     struct Case {
         Corner corner;
         int32_t line;
         PixelRect expected;
     };
     // top = line x 10 + (10 - 15) / 2 + 5; bottom corners end 5 pixels above the edge.
-    for (const Case& c : {Case{Corner::TopLeft, 0, {5, 3, 22, 15}},
-                          Case{Corner::TopLeft, 2, {5, 23, 22, 15}},
-                          Case{Corner::TopRight, 1, {w - 27, 13, 22, 15}},
-                          Case{Corner::BottomLeft, 0, {5, 180, 22, 15}},
-                          Case{Corner::BottomRight, 2, {w - 27, 160, 22, 15}}}) {
+    for (const Case& c :
+         {Case{Corner::TopLeft, 0, {5, 3, 22, 15}}, Case{Corner::TopLeft, 2, {5, 23, 22, 15}},
+          Case{Corner::TopRight, 1, {w - 27, 13, 22, 15}},
+          Case{Corner::BottomLeft, 0, {5, 180, 22, 15}},
+          Case{Corner::BottomRight, 2, {w - 27, 160, 22, 15}}}) {
         COverlayAnnotation block(viewport, text, kLightRed, c.corner, c.line);
         CFixedMetricsCanvas canvas;
         block.Measure(canvas);
@@ -73,7 +73,8 @@ OpenedImage GradientImage(const std::string& name, std::vector<HandImage::Extra>
     HandImage wanted;
     wanted.rows = 3;
     wanted.columns = 5;
-    for (int i = 0; i < 15; ++i) wanted.pixels.push_back(100 + i * 7);
+    for (int i = 0; i < 15; ++i)
+        wanted.pixels.push_back(100 + i * 7);
     wanted.windowCenter = "120";
     wanted.windowWidth = "200";
     wanted.frames = frames;
@@ -90,10 +91,10 @@ TEST(ViewportAnnotations, ReadoutIsTheValueUnderTheMouseForEveryTransform) {
         bool flipV;
         bool flipH;
     };
-    for (const Transform& t : {Transform{0, false, false}, Transform{90, false, false},
-                               Transform{180, false, false}, Transform{270, false, false},
-                               Transform{0, false, true}, Transform{90, false, true},
-                               Transform{270, false, true}, Transform{0, true, false}}) {
+    for (const Transform& t :
+         {Transform{0, false, false}, Transform{90, false, false}, Transform{180, false, false},
+          Transform{270, false, false}, Transform{0, false, true}, Transform{90, false, true},
+          Transform{270, false, true}, Transform{0, true, false}}) {
         ViewportRig rig(212, 200);
         CViewport2D& viewport = *rig.viewport;
         ASSERT_TRUE(rig.Add(image));
@@ -113,10 +114,9 @@ TEST(ViewportAnnotations, ReadoutIsTheValueUnderTheMouseForEveryTransform) {
                     ++checked;
                 }
                 const std::string bottomLeft = Shown(viewport, "bottom-left");
-                const std::string readout =
-                    bottomLeft.rfind('|') == std::string::npos
-                        ? std::string()
-                        : bottomLeft.substr(bottomLeft.rfind('|') + 1);
+                const std::string readout = bottomLeft.rfind('|') == std::string::npos
+                                                ? std::string()
+                                                : bottomLeft.substr(bottomLeft.rfind('|') + 1);
                 EXPECT_EQ(readout.rfind("X: ", 0) == 0 ? readout : "", expected)
                     << "rotate " << t.rotate << " at " << x << "," << y;
             }
@@ -131,9 +131,10 @@ TEST(ViewportAnnotations, ReadoutIsTheValueUnderTheMouseForEveryTransform) {
 TEST(ViewportAnnotations, DateAndTimeComeFromOneLevelAndTheAgeNeedsADate) {
     std::setlocale(LC_TIME, "C");
     // Content date without a content time: the acquisition time belongs to another event.
-    const OpenedImage image = GradientImage(
-        "dates", {{0x00080022, "DA", "20200101"}, {0x00080023, "DA", "20210315"},
-                  {0x00080032, "TM", "101010"}, {0x00100030, "DA", "19800316"}});
+    const OpenedImage image = GradientImage("dates", {{0x00080022, "DA", "20200101"},
+                                                      {0x00080023, "DA", "20210315"},
+                                                      {0x00080032, "TM", "101010"},
+                                                      {0x00100030, "DA", "19800316"}});
     ViewportRig rig(212, 200);
     ASSERT_TRUE(rig.Add(image));
     EXPECT_EQ(Shown(*rig.viewport, "bottom-right"), "03/15/21");
@@ -146,11 +147,12 @@ TEST(ViewportAnnotations, DateAndTimeComeFromOneLevelAndTheAgeNeedsADate) {
 }
 
 TEST(ViewportAnnotations, BasicModeLeavesOutPatientAndCommentRows) {
-    const OpenedImage image = GradientImage(
-        "modes", {{0x00080080, "LO", "General Hospital"}, {0x00100010, "PN", "Doe^Jane"},
-                  {0x00100020, "LO", "ID42"}, {0x00180087, "DS", "1.5"},
-                  {0x00204000, "LT", "Mrs Doe, record 1234"},
-                  {0x00324000, "LT", "called by Dr Who"}});
+    const OpenedImage image = GradientImage("modes", {{0x00080080, "LO", "General Hospital"},
+                                                      {0x00100010, "PN", "Doe^Jane"},
+                                                      {0x00100020, "LO", "ID42"},
+                                                      {0x00180087, "DS", "1.5"},
+                                                      {0x00204000, "LT", "Mrs Doe, record 1234"},
+                                                      {0x00324000, "LT", "called by Dr Who"}});
     ViewportRig rig(212, 200);
     ASSERT_TRUE(rig.Add(image));
     CViewport2D& viewport = *rig.viewport;
@@ -187,11 +189,10 @@ TEST(ViewportAnnotations, BrowsingStepsThroughFramesAndTheImageLineShowsThem) {
         size_t frame;
         const char* line;
     };
-    for (const Step& s : {Step{"key", 1, 1, "Im: 1/1 Fr: 2/4"},
-                          Step{"wheel", 120, 0, "Im: 1/1 Fr: 1/4"},
-                          Step{"key", -1, 3, "Im: 1/1 Fr: 4/4"},
-                          Step{"scroll", 2, 2, "Im: 1/1 Fr: 3/4"},
-                          Step{"drag", 4, 0, "Im: 1/1 Fr: 1/4"}}) {
+    for (const Step& s :
+         {Step{"key", 1, 1, "Im: 1/1 Fr: 2/4"}, Step{"wheel", 120, 0, "Im: 1/1 Fr: 1/4"},
+          Step{"key", -1, 3, "Im: 1/1 Fr: 4/4"}, Step{"scroll", 2, 2, "Im: 1/1 Fr: 3/4"},
+          Step{"drag", 4, 0, "Im: 1/1 Fr: 1/4"}}) {
         if (std::string(s.action) == "key") viewport.Browse(s.amount);
         if (std::string(s.action) == "wheel") viewport.MouseWheel(s.amount);
         if (std::string(s.action) == "scroll") viewport.ScrolledTo(s.amount);

@@ -21,7 +21,8 @@ test::OpenedImage SpacedImage(const std::string& name, const std::string& spacin
 }
 
 // Pixels of `colour` along a row or a column of the surface.
-std::vector<int32_t> PixelsOf(const CViewportSurface& surface, bool row, int32_t at, uint32_t colour) {
+std::vector<int32_t> PixelsOf(const CViewportSurface& surface, bool row, int32_t at,
+                              uint32_t colour) {
     std::vector<int32_t> hits;
     const int32_t n = row ? surface.Width() : surface.Height();
     for (int32_t i = 0; i < n; ++i) {
@@ -84,8 +85,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RulerCase{"missing", "", 0, 0, 0}, RulerCase{"zero", "0\\0.5", 0, 0, 0},
                       RulerCase{"negative", "-1\\1", 0, 0, 0},
                       RulerCase{"infinite", "inf\\1", 0, 0, 0},
-                      RulerCase{"huge", "1001\\1", 0, 0, 0},
-                      RulerCase{"oneValue", "0.5", 0, 0, 0}),
+                      RulerCase{"huge", "1001\\1", 0, 0, 0}, RulerCase{"oneValue", "0.5", 0, 0, 0}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(PixelSpacing, OnlyFinitePositiveValuesUpToAMetreCount) {
@@ -93,9 +93,8 @@ TEST(PixelSpacing, OnlyFinitePositiveValuesUpToAMetreCount) {
         const char* spacing;
         bool usable;
     };
-    for (const Case& c : {Case{"0.5\\0.25", true}, Case{"1000\\1000", true},
-                          Case{"0\\0.5", false}, Case{"0.5\\-0.5", false},
-                          Case{"nan\\1", false}, Case{"1\\inf", false},
+    for (const Case& c : {Case{"0.5\\0.25", true}, Case{"1000\\1000", true}, Case{"0\\0.5", false},
+                          Case{"0.5\\-0.5", false}, Case{"nan\\1", false}, Case{"1\\inf", false},
                           Case{"1000.5\\1", false}}) {
         const test::OpenedImage image = SpacedImage("spacing", c.spacing);
         float spacing[2] = {0, 0};

@@ -17,7 +17,6 @@
 namespace vexel {
 namespace {
 
-using test::GreyOf;
 using test::HandImage;
 using test::OpenHandImage;
 using test::OpenSeries;
@@ -183,46 +182,6 @@ TEST(ViewportTools, ButtonsDriveBrowseZoomWindowAndPan) {
         EXPECT_GT(v.Geometry().zoom, 0.0f);
         EXPECT_TRUE(v.RenderedImage());
     }
-}
-
-TEST(ViewportView, FullDynamicCoversTheRescaledRangeWithANegativeSlope) {
-    HandImage wanted = Ramp(10, 10);
-    wanted.rescaleSlope = "-2";
-    wanted.rescaleIntercept = "100";
-    const test::OpenedImage opened = OpenHandImage(wanted, "viewport-negative-slope");
-    ViewportRig rig(100, 80);
-    CViewport2D& v = *rig.viewport;
-    ASSERT_TRUE(rig.Add(opened));
-    ASSERT_TRUE(v.SelectPreset(kPresetFullDynamic));
-    const auto [low, high] = std::minmax_element(wanted.pixels.begin(), wanted.pixels.end());
-    const float minimum = 100 - 2.0f * float(*high), maximum = 100 - 2.0f * float(*low);
-    EXPECT_LE(v.Lut().Centre() - v.Lut().Width() / 2, minimum);
-    EXPECT_GE(v.Lut().Centre() + v.Lut().Width() / 2, maximum);
-    EXPECT_LE(v.Lut().Width(), maximum - minimum + 2);
-    // The darkest and brightest values reach the ends of the grey scale.
-    const CViewportSurface& s = v.Surface();
-    int darkest = 255, brightest = 0;
-    for (int32_t i = 0; i < s.Width() * s.Height(); ++i) {
-        if (s.Pixels()[i] == 0) continue;
-        darkest = std::min(darkest, GreyOf(s.Pixels()[i]));
-        brightest = std::max(brightest, GreyOf(s.Pixels()[i]));
-    }
-    EXPECT_LE(darkest, 1);
-    EXPECT_EQ(brightest, 255);
-}
-
-TEST(ViewportView, KeysResizeTheAnnotationFontWithinItsLimits) {
-    ViewportRig rig(700, 500);
-    CViewport2D& v = *rig.viewport;
-    EXPECT_EQ(v.FontSize(), (500 - 100) / 50 + 8);
-    for (int i = 0; i < 60; ++i)
-        v.KeyDown(CViewport2D::kKeyPlus, {.control = true, .shift = true});
-    EXPECT_EQ(v.FontSize(), CViewport2D::kMaxFontSize);
-    v.KeyDown(CViewport2D::kKeyMinus, {});
-    EXPECT_EQ(v.FontSize(), CViewport2D::kMaxFontSize) << "only with Ctrl";
-    for (int i = 0; i < 60; ++i)
-        v.KeyDown(CViewport2D::kKeyMinus, {.control = true, .shift = true});
-    EXPECT_EQ(v.FontSize(), CViewport2D::kMinFontSize);
 }
 
 // Off-screen viewports on worker threads draw exactly what one on the main thread draws.
