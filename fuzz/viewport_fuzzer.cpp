@@ -1,6 +1,7 @@
 // A viewport driven by arbitrary sequences of view changes, mouse drags, window values and
 // resizes, over images from 1 x 1 up, on screen and off: layouts, clamping and both resampler
-// stages must stay inside their bitmaps whatever the numbers.
+// stages must stay inside their bitmaps whatever the numbers. Cine plays on a clock the input
+// moves, with frame rates and frame time vectors taken from the input.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -9,12 +10,15 @@
 
 #include "dicom/dicom_dictionary.h"
 #include "dicom/dicom_file.h"
+#include "imaging/binary_value_mem_cacher.h"
 #include "imaging/dicom_image.h"
 #include "platform/checked_alloc.h"
 #include "platform/gui/surface_canvas.h"
+#include "viewer/cine_engine.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_2d.h"
 #include "viewer/viewport_annotations.h"
+#include "viewer/viewport_cine.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
 
@@ -30,6 +34,14 @@ public:
     int16_t Short() { return int16_t(uint16_t(Byte()) | uint16_t(Byte()) << 8); }
     int32_t Int() {
         return int32_t(uint32_t(uint16_t(Short())) | uint32_t(uint16_t(Short())) << 16);
+    }
+    // Text of decimal-looking characters, for rates and time vectors.
+    std::string Text() {
+        static constexpr char kChars[] = "0123456789.-\\ eE+x";
+        std::string text(Byte() % 24, ' ');
+        for (char& c : text)
+            c = kChars[Byte() % (sizeof kChars - 1)];
+        return text;
     }
     float Float() {
         const uint32_t bits = uint32_t(Int());
@@ -53,13 +65,20 @@ vexel::CDicomImage* MakeImage(vexel::CDicomFile& file, Input& in) {
     file.SetUS(0x00280100, 16);
     file.SetUS(0x00280101, 16);
     file.SetText(nullptr, 0x00280004, "MONOCHROME2");
+    file.SetText(nullptr, 0x00082144, in.Text());
+    file.SetText(nullptr, 0x00180040, in.Text());
+    file.SetText(nullptr, 0x00181063, in.Text());
+    file.SetText(nullptr, 0x00181065, in.Text());
     vexel::CDicomImage* image = vexel::CDicomImage::AttachTo(file, false);
+    if (image == nullptr) return nullptr;
     const size_t size = size_t(columns) * rows * 2;
-    auto* buffer = static_cast<uint8_t*>(vexel::CheckedAlloc(size));
-    if (image == nullptr || buffer == nullptr) return nullptr;
-    for (size_t i = 0; i < size; ++i)
-        buffer[i] = uint8_t(i * 31 + in.Byte());
-    if (!image->AddFrameFromBuffer(buffer, size, nullptr, nullptr, nullptr)) return nullptr;
+    for (int frame = 1 + in.Byte() % 4; frame > 0; --frame) {
+        auto* buffer = static_cast<uint8_t*>(vexel::CheckedAlloc(size));
+        if (buffer == nullptr) return nullptr;
+        for (size_t i = 0; i < size; ++i)
+            buffer[i] = uint8_t(i * 31 + in.Byte());
+        if (!image->AddFrameFromBuffer(buffer, size, nullptr, nullptr, nullptr)) return nullptr;
+    }
     return image;
 }
 
@@ -80,10 +99,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (image == nullptr) return 0;
     vexel::CSeriesStateStore states;
     vexel::CWindowPresetTable presets;
+    uint64_t now = 1;
+    vexel::CCineEngine cine(
+        {[&now] { return now; }, [](std::function<void()>) { return true; }, {}});
+    vexel::CBinaryValueMemCacher cache;
     vexel::ViewportServices services;
     services.states = &states;
     services.presets = &presets;
     services.resamplerThreads = 2;
+    services.cine = &cine;
+    services.renderCache = &cache;
     vexel::CViewport2D viewport(services);
     CNullWindow window;
     const bool offscreen = in.Byte() & 1;
@@ -93,6 +118,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         viewport.Create(window);
         viewport.SizeChanged(1 + in.Byte() % 200, 1 + in.Byte() % 200);
     }
+    viewport.SetPanelId(1);
     viewport.AddImage(vexel::CFileRef(), *image, 0);
     for (int step = 0; step < 64 && !in.Empty(); ++step) {
         switch (in.Byte() % 17) {
@@ -141,6 +167,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             case 12: {
                 const float x = in.Float(), y = in.Float();
                 if (auto p = viewport.ScreenToImage(x, y)) viewport.ImageToScreen(p->x, p->y);
+                break;
+            }
+            case 13: {
+                vexel::CViewport2DCine& tool = viewport.Cine();
+                if (in.Byte() & 1) tool.SetRate(in.Float());
+                if (!tool.Playing()) tool.Start();
+                for (int frame = in.Byte() % 8; frame > 0; --frame) {
+                    const uint64_t due = tool.Advance();
+                    now = due != 0 ? due + uint64_t(in.Short()) % 50000 : now + 1;
+                }
+                if (in.Byte() & 1) tool.Stop();
                 break;
             }
             case 14:
