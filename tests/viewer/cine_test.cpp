@@ -231,6 +231,13 @@ TEST(CineEngine, PanelsInterleaveAndRestartOnTheRealClock) {
         ASSERT_GE((fast.BrowsePosition() + 200 - start) % 200, 2u) << "cycle " << cycle;
         fast.Cine().Stop();
     }
+    // A viewport that goes while playing leaves the schedule with it.
+    ASSERT_TRUE(fast.Cine().Start());
+    panels.erase(2);
+    viewports[1].reset();
+    EXPECT_FALSE(engine.IsPlaying(2));
+    EXPECT_FALSE(engine.TimingThreadRunning());
+    runFor(std::chrono::milliseconds(20), [] { return false; });
 }
 
 }  // namespace
