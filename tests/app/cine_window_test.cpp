@@ -3,68 +3,50 @@
 // on the button, F12 is remembered, and the wheel browses by whole notches.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QTest>
 #include <QWheelEvent>
-#include <chrono>
-#include <functional>
-#include <thread>
 
 #include "app/cine_wnd.h"
 #include "app/main_window.h"
 #include "app/options.h"
 #include "app/series_load_controller.h"
 #include "app/viewport_widget.h"
-#include "common/test_paths.h"
+#include "viewer/viewport_annotations.h"
 #include "viewer/viewport_cine.h"
 #include "viewer_run.h"
 
-namespace vexel {
+namespace vexel::test {
 namespace {
 
-using namespace std::chrono_literals;
-
-bool WaitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + 60s;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
-
 void Wheel(QWidget& widget, int delta) {
-    const QPointF at(10, 10);
-    QWheelEvent event(at, widget.mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton,
+    QWheelEvent event({10, 10}, widget.mapToGlobal(QPointF(10, 10)), {}, {0, delta}, Qt::NoButton,
                       Qt::NoModifier, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(&widget, &event);
 }
 
-void DriveCine(CViewerApp* running) {
-    CMainWindow& window = *running->MainWindow();
+void DriveCine(CViewerApp& app) {
+    CMainWindow& window = *app.MainWindow();
     CViewport2D& viewport = window.Viewport();
     ASSERT_TRUE(WaitFor([&] { return viewport.BrowseCount() == 30 && !window.Loads().Loading(); }));
-
     QTest::keyClick(&window, Qt::Key_Space);
     ASSERT_NE(window.CineWindow(), nullptr);
     CCineWnd& cine = *window.CineWindow();
     EXPECT_TRUE(cine.isVisible());
-    EXPECT_EQ(cine.RateField().value(), 30);
+    EXPECT_EQ(cine.RateField().value(), 30);  // Frame Time 33.333 ms
     cine.Button().click();
-    EXPECT_TRUE(viewport.CinePlaying());
     EXPECT_EQ(cine.Button().text(), "Stop");
     EXPECT_TRUE(WaitFor([&] { return viewport.BrowsePosition() >= 3; }));
+    EXPECT_EQ(viewport.Annotations().ShownTexts().at(0).text, "30 fps");
     viewport.Cine().Stop();  // as a toolbar or another window would
     EXPECT_EQ(cine.Button().text(), "Start");
     QTest::keyClick(&cine, Qt::Key_Escape);
     EXPECT_FALSE(cine.isVisible());
 
-    const uint32_t bits = running->Options()->AnnotationDisplayBits();
+    const uint32_t bits = app.Options()->AnnotationDisplayBits();
     QTest::keyClick(&window, Qt::Key_F12);
-    EXPECT_EQ(running->Options()->AnnotationDisplayBits(), bits ^ kLayerAnnotations);
+    EXPECT_EQ(app.Options()->AnnotationDisplayBits(), bits ^ kLayerAnnotations);
 
     // Eight touchpad deltas of 15 make one notch back; a notch of 120 goes back one more.
     viewport.ShowBrowsePosition(10, false, true);
@@ -79,19 +61,9 @@ void DriveCine(CViewerApp* running) {
 
 TEST(CineWindow, SpaceStartStopF12AndWheelNotches) {
     VEXEL_REQUIRE_TESTDATA();
-    const auto loop = test::TestDataDir() / "pydicom/test_files/examples_ybr_color.dcm";
-    ViewerAppOptions options;
-    const auto root = test::ScratchDir("cine_window");
-    options.folders = UserBaseFolders{root / "data", root / "config"};
-    CViewerApp* running = nullptr;
-    options.onShown = [&] {
-        DriveCine(running);
-        running->RequestQuit();
-    };
-    CViewerApp app(options);
-    running = &app;
-    test::RunViewerWith(app, {loop.string()});
+    RunViewer({(TestDataDir() / "pydicom/test_files/examples_ybr_color.dcm").string()},
+              "cine_window", DriveCine);
 }
 
 }  // namespace
-}  // namespace vexel
+}  // namespace vexel::test

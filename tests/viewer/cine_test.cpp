@@ -4,35 +4,60 @@
 
 #include <atomic>
 #include <map>
-#include <mutex>
 
-#include "common/test_paths.h"
 #include "imaging/binary_value_mem_cacher.h"
 #include "platform/headless_event_loop.h"
 #include "viewer/cine_engine.h"
 #include "viewer/cine_rate.h"
-#include "viewer/viewport_annotations.h"
 #include "viewer/viewport_cine.h"
 #include "viewport_test_support.h"
 
 namespace vexel::test {
 namespace {
 
-HandImage Frames(int frames, std::vector<HandImage::Extra> extra) {
-    HandImage image;
-    image.rows = image.columns = 8;
-    image.pixels.assign(64, 100);
+OpenedImage Frames(int frames, std::vector<HandImage::Extra> extra = {}) {
+    static int files = 0;
+    HandImage image{std::vector<int32_t>(64, 100), 8, 8};
     image.frames = frames;
     image.extra = std::move(extra);
-    return image;
+    return OpenHandImage(image, "cine" + std::to_string(++files));
 }
 
+// On-screen viewports of panels 1, 2, ... playing through the engine, which outlives them.
+struct Panels {
+    CViewport2D& Add(const OpenedImage& image) {
+        ViewportServices services;
+        services.states = &states;
+        services.presets = &presets;
+        services.cine = engine.get();
+        services.renderCache = &cache;
+        viewports.push_back(std::make_unique<CViewport2D>(services));
+        CViewport2D& v = *viewports.back();
+        v.Create(window);
+        v.SizeChanged(120, 100);
+        v.SetPanelId(uint32_t(viewports.size()));
+        v.AddImage(CFileRef(), *image.image, 0);
+        return v;
+    }
+    std::unique_ptr<CCineEngine> engine;
+    CBinaryValueMemCacher cache;
+    CSeriesStateStore states;
+    CWindowPresetTable presets;
+    CRecordingWindow window;
+    std::vector<std::unique_ptr<CViewport2D>> viewports;
+};
+
+// The engine's ticks are dropped and its clock is the test's: the test calls Advance itself.
+struct CineRig : Panels {
+    CineRig() {
+        engine = std::make_unique<CCineEngine>(
+            CineEngineServices{[this] { return now.load(); }, [](auto) { return true; }, {}});
+    }
+    std::atomic<uint64_t> now{1000000};
+};
+
 TEST(CineRate, AcquiredRateAndFrameIntervals) {
-    struct Case {
-        std::vector<HandImage::Extra> extra;
-        float rate;
-    };
-    const Case cases[] = {
+    const std::pair<std::vector<HandImage::Extra>, float> cases[] = {
         {{}, 10},
         {{{0x00082144, "IS", "25"}, {0x00181063, "DS", "50"}}, 25},
         {{{0x00082144, "IS", "0"}, {0x00181063, "DS", "33.333"}}, 1000 / 33.333f},
@@ -41,163 +66,104 @@ TEST(CineRate, AcquiredRateAndFrameIntervals) {
         {{{0x00181063, "DS", "0.1"}}, 1000},
         {{{0x00082144, "IS", "1"}}, 1},
     };
-    for (const Case& c : cases) {
-        OpenedImage opened = OpenHandImage(Frames(1, c.extra), "rate");
-        EXPECT_FLOAT_EQ(AcquiredFrameRate(opened.image->File()), c.rate) << c.extra.size();
-    }
+    for (const auto& [extra, rate] : cases)
+        EXPECT_FLOAT_EQ(AcquiredFrameRate(Frames(1, extra).image->File()), rate) << extra.size();
     // Frame k shows for increment k + 1; the last frame and unusable increments get 0.
-    OpenedImage vector = OpenHandImage(Frames(5, {{0x00181065, "DS", "0\\40\\20.5\\x\\-3"}}), "v");
+    OpenedImage vector = Frames(5, {{0x00181065, "DS", "0\\40\\20.5\\x\\-3"}});
     EXPECT_EQ(FrameIntervals(vector.image->File(), 5),
               (std::vector<uint32_t>{40000, 20500, 0, 0, 0}));
     EXPECT_TRUE(FrameIntervals(vector.image->File(), 1).empty());
-    OpenedImage none = OpenHandImage(Frames(3, {{0x00181065, "DS", "0\\0\\0"}}), "none");
-    EXPECT_TRUE(FrameIntervals(none.image->File(), 3).empty());
+    EXPECT_TRUE(
+        FrameIntervals(Frames(3, {{0x00181065, "DS", "0\\0\\0"}}).image->File(), 3).empty());
 }
 
-// A viewport of panel 1 whose cine runs on a clock the test moves; the engine's ticks are
-// dropped, so the test calls Advance itself.
-struct CineRig {
-    explicit CineRig(std::function<bool(std::function<void()>)> post = [](auto) { return true; })
-        : engine({[this] { return now.load(); }, std::move(post), {}}) {
-        ViewportServices services;
-        services.states = &states;
-        services.presets = &presets;
-        services.cine = &engine;
-        services.renderCache = &cache;
-        viewport = std::make_unique<CViewport2D>(services);
-        viewport->Create(window);
-        viewport->SizeChanged(120, 100);
-        viewport->SetPanelId(1);
-    }
-    CViewport2DCine& Cine() { return viewport->Cine(); }
-
-    std::atomic<uint64_t> now{1000000};
-    CCineEngine engine;
-    CBinaryValueMemCacher cache;
-    CSeriesStateStore states;
-    CWindowPresetTable presets;
-    CRecordingWindow window;
-    std::unique_ptr<CViewport2D> viewport;
-};
-
 TEST(ViewportCine, FrameIntervalsRatesAndTheirBounds) {
-    OpenedImage opened =
-        OpenHandImage(Frames(4, {{0x00181065, "DS", "0\\100\\50\\25"}}), "intervals");
+    OpenedImage opened = Frames(4, {{0x00181065, "DS", "0\\100\\50\\25"}});
     CineRig rig;
-    rig.viewport->AddImage(CFileRef(), *opened.image, 0);
-    ASSERT_TRUE(rig.Cine().Start());
-    EXPECT_FALSE(rig.Cine().Start());
-    EXPECT_EQ(rig.Cine().Period(), 100000u);  // no rate recorded: 10 per second
+    CViewport2DCine& cine = rig.Add(opened).Cine();
+    ASSERT_TRUE(cine.Start());
+    EXPECT_FALSE(cine.Start());
+    EXPECT_EQ(cine.Period(), 100000u);  // no rate recorded: 10 per second
     // Each frame for its own interval; the last one for the period of the image's rate.
     std::vector<uint64_t> shown;
     for (int i = 0; i < 4; ++i) {
-        const uint64_t due = rig.Cine().Advance();
-        shown.push_back(due - rig.now - rig.Cine().Correction());
+        const uint64_t due = cine.Advance();
+        shown.push_back(due - rig.now - cine.Correction());
         rig.now = due;
     }
     EXPECT_EQ(shown, (std::vector<uint64_t>{50000, 25000, 100000, 100000}));
-    EXPECT_EQ(rig.viewport->CurrentFrameIndex(), 0u);
 
     // A chosen rate plays every frame alike. Frames that come late by half make the
     // correction shorten the period, never by more than a fifth.
-    rig.Cine().SetRate(20);
-    for (int i = 0; i < 200; ++i) {
-        const uint64_t due = rig.Cine().Advance();
-        ASSERT_EQ(int64_t(due - rig.now), 50000 + rig.Cine().Correction());
-        rig.now += 75000;
+    cine.SetRate(20);
+    for (int i = 0; i < 200; ++i, rig.now += 75000) {
+        const uint64_t due = cine.Advance();
+        ASSERT_EQ(int64_t(due - rig.now), 50000 + cine.Correction());
     }
-    EXPECT_EQ(rig.Cine().Correction(), -10000);
-    EXPECT_NEAR(rig.Cine().MeasuredRate(), 1e6f / 75000, 0.5f);
+    EXPECT_EQ(cine.Correction(), -10000);
+    EXPECT_NEAR(cine.MeasuredRate(), 1e6f / 75000, 0.5f);
     // A typed 0 or a negative rate never plays flat out: the acquired rate comes back.
-    rig.Cine().Stop();
-    rig.Cine().SetRate(-5);
-    ASSERT_TRUE(rig.Cine().Start());
-    EXPECT_EQ(rig.Cine().Period(), 100000u);
+    cine.Stop();
+    cine.SetRate(-5);
+    ASSERT_TRUE(cine.Start());
+    EXPECT_EQ(cine.Period(), 100000u);
 }
 
 TEST(ViewportCine, RefusedStartsDragsClearAndTheCache) {
-    OpenedImage single = OpenHandImage(Frames(1, {}), "single");
-    OpenedImage second = OpenHandImage(Frames(2, {}), "second");
+    OpenedImage single = Frames(1), second = Frames(2);
     CineRig rig;
-    rig.viewport->AddImage(CFileRef(), *single.image, 0);
-    EXPECT_FALSE(rig.Cine().Start()) << "one frame";
-    rig.viewport->Clear(false);
-    rig.viewport->AddImage(CFileRef(), *second.image, 0);
-    rig.viewport->SetPanelId(0);
-    EXPECT_FALSE(rig.Cine().Start()) << "no panel";
-    rig.viewport->SetPanelId(1);
-    ASSERT_TRUE(rig.Cine().Start());
-    EXPECT_TRUE(rig.engine.IsPlaying(1));
+    CViewport2D& v = rig.Add(single);
+    CViewport2DCine& cine = v.Cine();
+    EXPECT_FALSE(cine.Start()) << "one frame";
+    v.Clear(false);
+    v.AddImage(CFileRef(), *second.image, 0);
+    v.SetPanelId(0);
+    EXPECT_FALSE(cine.Start()) << "no panel";
+    v.SetPanelId(1);
+    ASSERT_TRUE(cine.Start());
 
-    // While a drag is in progress the clock runs but the image stays.
-    rig.viewport->MouseDown(10, 10, MouseButton::Middle);
-    const size_t before = rig.viewport->BrowsePosition();
-    EXPECT_GT(rig.Cine().Advance(), rig.now);
-    rig.viewport->MouseWheel(-120);  // nor does the wheel browse
-    EXPECT_EQ(rig.viewport->BrowsePosition(), before);
-    rig.viewport->MouseUp(10, 10, MouseButton::Middle);
+    // While a drag is in progress the clock runs but the image stays; nor does the wheel browse.
+    v.MouseDown(10, 10, MouseButton::Middle);
+    const size_t before = v.BrowsePosition();
+    EXPECT_GT(cine.Advance(), rig.now);
+    v.MouseWheel(-120);
+    EXPECT_EQ(v.BrowsePosition(), before);
+    v.MouseUp(10, 10, MouseButton::Middle);
 
     // Rendered frames are kept; a zoom change drops them once.
-    rig.Cine().Advance();
-    rig.Cine().Advance();
+    cine.Advance();
+    cine.Advance();
     EXPECT_GT(rig.cache.TotalBytes(), 0u);
-    const uint32_t drops = rig.Cine().CacheDrops();
-    rig.viewport->SetZoom(2);
-    rig.Cine().Advance();
-    rig.Cine().Advance();
-    EXPECT_EQ(rig.Cine().CacheDrops(), drops + 1);
+    const uint32_t drops = cine.CacheDrops();
+    v.SetZoom(2);
+    cine.Advance();
+    cine.Advance();
+    EXPECT_EQ(cine.CacheDrops(), drops + 1);
 
     // Clearing the viewport ends playback and empties the cache.
-    rig.viewport->Clear(false);
-    EXPECT_FALSE(rig.Cine().Playing());
-    EXPECT_FALSE(rig.engine.IsPlaying(1));
-    EXPECT_FALSE(rig.engine.TimingThreadRunning());
+    v.Clear(false);
+    EXPECT_FALSE(cine.Playing() || rig.engine->IsPlaying(1) || rig.engine->TimingThreadRunning());
     EXPECT_EQ(rig.cache.TotalBytes(), 0u);
-    EXPECT_EQ(rig.Cine().Advance(), 0u);
-}
-
-TEST(ViewportCine, AcquiredRateOfARealLoop) {
-    VEXEL_REQUIRE_TESTDATA();
-    OpenedImage loop = OpenFile(TestDataDir() / "pydicom/test_files/examples_ybr_color.dcm");
-    ASSERT_NE(loop.image, nullptr);
-    CineRig rig;
-    rig.viewport->AddImage(CFileRef(), *loop.image, 0);
-    ASSERT_TRUE(rig.Cine().Start());
-    rig.Cine().Advance();
-    EXPECT_EQ(rig.Cine().Period(), PeriodOf(1000 / 33.333f));
-    const auto texts = rig.viewport->Annotations().ShownTexts();
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_EQ(texts[0].text, "30 fps");
+    EXPECT_EQ(cine.Advance(), 0u);
 }
 
 // The timing thread, the UI loop and the viewports for real: panels interleave, stopping one
-// keeps the other going, and play, stop, play always plays.
+// keeps the other going, play, stop, play always plays, and a viewport that goes while
+// playing leaves the schedule.
 TEST(CineEngine, PanelsInterleaveAndRestartOnTheRealClock) {
-    OpenedImage opened = OpenHandImage(Frames(200, {}), "loop");
+    OpenedImage opened = Frames(200);
     CHeadlessEventLoop loop;
-    std::map<uint32_t, CViewport2D*> panels;
-    CCineEngine engine({{},
-                        [&](std::function<void()> tick) { return loop.Post(std::move(tick)); },
-                        [&](uint32_t panel) -> ICinePlayer* {
-                            auto found = panels.find(panel);
-                            return found == panels.end() ? nullptr : &found->second->Cine();
-                        }});
-    CSeriesStateStore states;
-    CWindowPresetTable presets;
-    CRecordingWindow window;
-    ViewportServices services;
-    services.states = &states;
-    services.presets = &presets;
-    services.cine = &engine;
-    std::vector<std::unique_ptr<CViewport2D>> viewports;
-    for (uint32_t panel : {1u, 2u}) {
-        viewports.push_back(std::make_unique<CViewport2D>(services));
-        viewports.back()->Create(window);
-        viewports.back()->SizeChanged(40, 40);
-        viewports.back()->SetPanelId(panel);
-        viewports.back()->AddImage(CFileRef(), *opened.image, 0);
-        panels[panel] = viewports.back().get();
-    }
+    Panels panels;
+    panels.engine = std::make_unique<CCineEngine>(CineEngineServices{
+        {},
+        [&](std::function<void()> tick) { return loop.Post(std::move(tick)); },
+        [&](uint32_t panel) -> ICinePlayer* {
+            auto& v = panels.viewports;
+            return panel <= v.size() && v[panel - 1] ? &v[panel - 1]->Cine() : nullptr;
+        }});
+    CCineEngine& engine = *panels.engine;
+    CViewport2D& slow = panels.Add(opened);
+    CViewport2D& fast = panels.Add(opened);
     const auto runFor = [&](std::chrono::milliseconds span, auto done) {
         const auto end = std::chrono::steady_clock::now() + span;
         while (!done() && std::chrono::steady_clock::now() < end) {
@@ -205,18 +171,16 @@ TEST(CineEngine, PanelsInterleaveAndRestartOnTheRealClock) {
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     };
-    CViewport2D& slow = *viewports[0];
-    CViewport2D& fast = *viewports[1];
+    const auto never = [] { return false; };
     slow.Cine().SetRate(5);
     fast.Cine().SetRate(30);
     ASSERT_TRUE(slow.Cine().Start() && fast.Cine().Start());
-    runFor(std::chrono::milliseconds(650), [] { return false; });
-    const size_t slowSteps = slow.BrowsePosition();
-    const size_t fastSteps = fast.BrowsePosition();
+    runFor(std::chrono::milliseconds(650), never);
+    const size_t slowSteps = slow.BrowsePosition(), fastSteps = fast.BrowsePosition();
     EXPECT_GE(slowSteps, 2u);
     EXPECT_GE(fastSteps, 3 * slowSteps);
     fast.Cine().Stop();
-    runFor(std::chrono::milliseconds(450), [] { return false; });
+    runFor(std::chrono::milliseconds(450), never);
     EXPECT_EQ(fast.BrowsePosition(), fastSteps);
     EXPECT_GT(slow.BrowsePosition(), slowSteps);
     slow.Cine().Stop();
@@ -225,19 +189,16 @@ TEST(CineEngine, PanelsInterleaveAndRestartOnTheRealClock) {
     fast.Cine().SetRate(1000);
     for (int cycle = 0; cycle < 100; ++cycle) {
         const size_t start = fast.BrowsePosition();
+        const auto moved = [&] { return (fast.BrowsePosition() + 200 - start) % 200; };
         ASSERT_TRUE(fast.Cine().Start());
-        runFor(std::chrono::milliseconds(300),
-               [&] { return (fast.BrowsePosition() + 200 - start) % 200 >= 2; });
-        ASSERT_GE((fast.BrowsePosition() + 200 - start) % 200, 2u) << "cycle " << cycle;
+        runFor(std::chrono::milliseconds(300), [&] { return moved() >= 2; });
+        ASSERT_GE(moved(), 2u) << "cycle " << cycle;
         fast.Cine().Stop();
     }
-    // A viewport that goes while playing leaves the schedule with it.
     ASSERT_TRUE(fast.Cine().Start());
-    panels.erase(2);
-    viewports[1].reset();
-    EXPECT_FALSE(engine.IsPlaying(2));
-    EXPECT_FALSE(engine.TimingThreadRunning());
-    runFor(std::chrono::milliseconds(20), [] { return false; });
+    panels.viewports[1].reset();
+    EXPECT_FALSE(engine.IsPlaying(2) || engine.TimingThreadRunning());
+    runFor(std::chrono::milliseconds(20), never);
 }
 
 }  // namespace

@@ -94,29 +94,27 @@ TEST(ViewportSynchronizer, FollowsOnlyWhenEveryConditionHolds) {
     EXPECT_EQ(finder.asked, asked);
 }
 
-TEST(ViewportSynchronizer, ReferenceLineFollowsTheImage) {
+TEST(ViewportSynchronizer, ReferenceLineAtItsImagePosition) {
     ASSERT_TRUE(EnsureGuiApplication());
     const auto ct = OpenSeries(PhantomCtSeries());
     ViewportRig rig(80, 80);
     rig.Add(ct[0]);
     CViewport2DSynchronizer& sync = rig.viewport->Synchronizer();
-    const auto litPixels = [&] {
+    // Gold pixels in column 10, edges blended by the anti-aliasing.
+    const auto lit = [&] {
         rig.viewport->Compose();
         const CViewportSurface& surface = rig.viewport->Surface();
-        int lit = 0;
-        // The line's yellow, blended at its edges by the anti-aliasing.
+        int count = 0;
         for (int32_t y = 0; y < surface.Height(); ++y) {
             const uint32_t p = surface.Pixels()[y * surface.Width() + 10];
-            lit += (p >> 16 & 0xFF) > 0x80 && (p & 0xFF) < 0x40;
+            count += (p >> 16 & 0xFF) > 0x80 && (p & 0xFF) < 0x40;
         }
-        return lit;
+        return count;
     };
-    EXPECT_EQ(litPixels(), 0);
-    // A horizontal line across the image through its middle row.
     sync.SetReferenceLine({0, 32}, {64, 32});
-    EXPECT_GE(litPixels(), 1);
+    EXPECT_GE(lit(), 1);
     sync.SetReferenceLineEnabled(false);
-    EXPECT_EQ(litPixels(), 0);
+    EXPECT_EQ(lit(), 0);
     sync.SetReferenceLineEnabled(true);
     rig.viewport->Clear(false);
     EXPECT_FALSE(sync.ReferenceLineShown());
