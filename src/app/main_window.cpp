@@ -211,7 +211,11 @@ bool CMainWindow::ViewerKey(int key) {
             if (m_services.layerMaskChanged) m_services.layerMaskChanged(viewport.LayerMask());
             return true;
         case Qt::Key_Space:
-            ShowCineWindow();
+            if (m_cineWnd != nullptr && m_cineWnd->isVisible()) {
+                m_cineWnd->hide();
+            } else {
+                ShowCineWindow();
+            }
             return true;
         case Qt::Key_B:
             viewport.SetLeftTool(viewport.BrowseTool());

@@ -54,7 +54,7 @@ public:
     void RefreshStatus();
     // "Image i / n" while the viewport shows something.
     QString ImageStatusText() const;
-    // Shows the cine window (Space), made at the first use.
+    // Shows the cine window (Space shows or hides it), made at the first use.
     CCineWnd& ShowCineWindow();
     CCineWnd* CineWindow() const { return m_cineWnd; }
     // The viewport of the one panel there is until the split screen comes.

@@ -43,6 +43,9 @@ void DriveCine(CViewerApp& app) {
     EXPECT_EQ(cine.Button().text(), "Start");
     QTest::keyClick(&cine, Qt::Key_Escape);
     EXPECT_FALSE(cine.isVisible());
+    QTest::keyClick(&window, Qt::Key_Space);
+    QTest::keyClick(&window, Qt::Key_Space);
+    EXPECT_FALSE(cine.isVisible());
 
     const uint32_t bits = app.Options()->AnnotationDisplayBits();
     QTest::keyClick(&window, Qt::Key_F12);
