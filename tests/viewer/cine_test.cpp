@@ -17,7 +17,9 @@ namespace {
 
 OpenedImage Frames(int frames, std::vector<HandImage::Extra> extra = {}) {
     static int files = 0;
-    HandImage image{std::vector<int32_t>(64, 100), 8, 8};
+    HandImage image;
+    image.pixels.assign(64, 100);
+    image.rows = image.columns = 8;
     image.frames = frames;
     image.extra = std::move(extra);
     return OpenHandImage(image, "cine" + std::to_string(++files));
