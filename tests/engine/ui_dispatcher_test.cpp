@@ -16,10 +16,9 @@ namespace vexel {
 namespace {
 
 // The test thread is the loop thread: it runs the loop until every worker is done.
-void RunLoopUntilJoined(CHeadlessEventLoop& loop, std::vector<std::thread>& workers) {
+void RunLoopUntilJoined(CHeadlessEventLoop& loop, std::vector<std::jthread>& workers) {
     std::thread closer([&] {
-        for (std::thread& worker : workers)
-            worker.join();
+        workers.clear();
         loop.Quit();
     });
     EXPECT_TRUE(loop.Run());
@@ -34,7 +33,7 @@ TEST(UIDispatcher, CallsFromManyThreadsRunOnTheLoopThreadInOrder) {
     std::vector<std::pair<int, int>> entries;  // (worker, sequence); loop thread only
     int offLoopThread = 0;
     std::atomic<int> wrongResults{0};
-    std::vector<std::thread> workers;
+    std::vector<std::jthread> workers;
     for (int w = 0; w < kWorkers; ++w) {
         workers.emplace_back([&, w] {
             for (int k = 0; k < kCallsPerWorker; ++k) {
@@ -69,15 +68,11 @@ TEST(UIDispatcher, CallsQueuedWhenTheLoopEndsNeverRunAndReleaseTheirCallers) {
     CUIDispatcher dispatcher(loop);
     auto windowState = std::make_unique<std::vector<int>>();
     std::vector<int>* window = windowState.get();
-    std::thread poster([&] {
-        for (int i = 0; i < kPosts; ++i) {
-            dispatcher.PostToUIThread([window, i]() -> uint32_t {
-                window->push_back(i);
-                return 0;
-            });
-        }
-    });
-    poster.join();
+    std::thread([&] {
+        for (int i = 0; i < kPosts; ++i)
+            dispatcher.PostToUIThread(
+                [window, i]() -> uint32_t { return window->push_back(i), 0; });
+    }).join();
     std::vector<std::optional<uint32_t>> results(kBlockedCallers, 1u);
     std::vector<std::thread> callers;
     for (int c = 0; c < kBlockedCallers; ++c) {
@@ -104,11 +99,10 @@ TEST(UIDispatcher, CallsQueuedWhenTheDispatcherIsDestroyedNeverRun) {
     CHeadlessEventLoop loop;
     auto dispatcher = std::make_unique<CUIDispatcher>(loop);
     std::atomic<int> ran{0};
-    std::thread poster([&] {
+    std::thread([&] {
         for (int i = 0; i < 3; ++i)
             dispatcher->PostToUIThread([&]() -> uint32_t { return ++ran; });
-    });
-    poster.join();
+    }).join();
     std::optional<uint32_t> blocked = 1;
     std::thread caller([&, d = dispatcher.get()] {
         blocked = d->CallOnUIThread([&]() -> uint32_t { return ++ran; });
