@@ -41,7 +41,6 @@ Strings Expand(const Strings& texts) {
 
 TEST_P(CommandLineParse, GivesListsOfTheCase) {
     const CommandLineCase& c = GetParam();
-    SCOPED_TRACE(c.name);
     CommandLineRequest request = ParseCommandLine(Expand(c.arguments));
     EXPECT_EQ(request.folders, Expand(c.folders));
     EXPECT_EQ(request.files, Expand(c.files));
@@ -73,7 +72,8 @@ const CommandLineCase kCases[] = {
     {"CrashNotFirstIsAnIgnoringSwitch", {"a.dcm", "-crash", "/r"}, {}, {"a.dcm"}, {}, {}},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, CommandLineParse, testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Cases, CommandLineParse, testing::ValuesIn(kCases),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace vexel

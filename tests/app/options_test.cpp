@@ -125,13 +125,13 @@ void ExpectSameSettings(const StoredSettings& actual, const StoredSettings& expe
 class ReadSettings : public testing::TestWithParam<ReadCase> {};
 
 TEST_P(ReadSettings, GivesValuesOrTheirDefaults) {
-    SCOPED_TRACE(GetParam().name);
     CSettingsFile file;
     file.Parse(GetParam().text);
     ExpectSameSettings(ReadStoredSettings(file, true), GetParam().expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Texts, ReadSettings, testing::ValuesIn(kReadCases));
+INSTANTIATE_TEST_SUITE_P(Texts, ReadSettings, testing::ValuesIn(kReadCases),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 class OptionsFiles : public testing::Test {
 protected:

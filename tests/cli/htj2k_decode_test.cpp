@@ -113,7 +113,6 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
     if (!test::HaveProgram("ojph_compress") || !test::HaveProgram("ojph_expand"))
         GTEST_SKIP() << "ojph_compress/ojph_expand (openjph-tools) not found; HTJ2K not tested";
     const HtCase& c = GetParam();
-    SCOPED_TRACE(c.name);
     const fs::path dir = test::ScratchDir(std::string("htj2k-") + c.name);
     std::vector<int> source;
     std::string input;
@@ -167,7 +166,8 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Syntaxes, Htj2kDecode, testing::ValuesIn(kCases));
+INSTANTIATE_TEST_SUITE_P(Syntaxes, Htj2kDecode, testing::ValuesIn(kCases),
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace vexel

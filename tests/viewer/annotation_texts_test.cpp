@@ -29,7 +29,6 @@ class OrientationLabelsTest : public ::testing::TestWithParam<OrientationCase> {
 
 TEST_P(OrientationLabelsTest, EdgesShowWhereThePatientIs) {
     const OrientationCase& c = GetParam();
-    SCOPED_TRACE(c.name);
     const EdgeLabels labels = OrientationLabels(c.orientation, c.transform, kLetters);
     EXPECT_EQ(labels.left, c.left);
     EXPECT_EQ(labels.right, c.right);
@@ -64,14 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
                         "SP",
                         "IA",
                         1},
-        OrientationCase{"threeAxes",
-                        {0.6f, 0.5f, 0.62f, 0, 0, 0},
-                        {0, false, false},
-                        "IRA",
-                        "SLP",
-                        "",
-                        "",
-                        1}));
+        OrientationCase{
+            "threeAxes", {0.6f, 0.5f, 0.62f, 0, 0, 0}, {0, false, false}, "IRA", "SLP", "", "", 1}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 struct SliceCase {
     const char* name;
@@ -85,7 +79,7 @@ class SliceLineTest : public ::testing::TestWithParam<SliceCase> {};
 
 TEST_P(SliceLineTest, ThicknessLocationAndCArm) {
     const SliceCase& c = GetParam();
-    EXPECT_EQ(SliceLine({}, c.position, c.thickness, 2, c.angles), c.expected) << c.name;
+    EXPECT_EQ(SliceLine({}, c.position, c.thickness, 2, c.angles), c.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -105,7 +99,8 @@ INSTANTIATE_TEST_SUITE_P(
         SliceCase{"raoCranial", std::nullopt, std::nullopt, CArmAngles{-20.6f, 15.2f},
                   "RAO: 21 CRA: 15 "},
         SliceCase{"afterLocation", std::array<float, 3>{0, 0, 10}, std::nullopt, CArmAngles{10, 0},
-                  "L: 10.0mm LAO: 10 "}));
+                  "L: 10.0mm LAO: 10 "}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 TEST(AnnotationTexts, AgeCountsWholeYearsAndNeedsBothDates) {
     struct Case {

@@ -50,7 +50,6 @@ class RulersTest : public ::testing::TestWithParam<RulerCase> {};
 
 TEST_P(RulersTest, HundredMillimetres) {
     const RulerCase& c = GetParam();
-    SCOPED_TRACE(c.name);
     const test::OpenedImage image = SpacedImage(c.name, c.spacing);
     test::ViewportRig rig(312, 300);
     CViewport2D& viewport = *rig.viewport;
@@ -78,13 +77,15 @@ TEST_P(RulersTest, HundredMillimetres) {
 
 INSTANTIATE_TEST_SUITE_P(
     Annotations, RulersTest,
-    ::testing::Values(
-        RulerCase{"half", "0.5\\0.5", 0, 200, 200}, RulerCase{"wideColumns", "0.5\\1", 0, 100, 200},
-        // A quarter turn lays the rows along the screen's horizontal.
-        RulerCase{"turned", "0.5\\1", 90, 200, 100},
-        RulerCase{"turnedBack", "0.5\\1", 270, 200, 100}, RulerCase{"missing", "", 0, 0, 0},
-        RulerCase{"zero", "0\\0.5", 0, 0, 0}, RulerCase{"infinite", "inf\\1", 0, 0, 0},
-        RulerCase{"huge", "1001\\1", 0, 0, 0}, RulerCase{"oneValue", "0.5", 0, 0, 0}));
+    ::testing::Values(RulerCase{"half", "0.5\\0.5", 0, 200, 200},
+                      RulerCase{"wideColumns", "0.5\\1", 0, 100, 200},
+                      // A quarter turn lays the rows along the screen's horizontal.
+                      RulerCase{"turned", "0.5\\1", 90, 200, 100},
+                      RulerCase{"turnedBack", "0.5\\1", 270, 200, 100},
+                      RulerCase{"missing", "", 0, 0, 0}, RulerCase{"zero", "0\\0.5", 0, 0, 0},
+                      RulerCase{"infinite", "inf\\1", 0, 0, 0},
+                      RulerCase{"huge", "1001\\1", 0, 0, 0}, RulerCase{"oneValue", "0.5", 0, 0, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace vexel
