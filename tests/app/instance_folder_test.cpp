@@ -11,7 +11,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <regex>
 
 #include "app/options.h"
 #include "common/test_paths.h"
@@ -54,8 +53,6 @@ TEST_F(InstanceFolders, ExitRemovesOwnAndDeadFoldersButNotLiveOnes) {
     COptions second(m_folders);
     ASSERT_NE(first->InstanceFolder(), second.InstanceFolder());
     EXPECT_EQ(first->InstanceFolder().parent_path(), m_tmp);
-    EXPECT_TRUE(std::regex_match(first->InstanceFolder().filename().string(),
-                                 std::regex("tmp[0-9A-F]{8}")));
     EXPECT_TRUE(IsLockHeld(first->LockFilePath()));
     const fs::path firstFolder = first->InstanceFolder();
     Touch(firstFolder / "cache" / "frame.bin");
@@ -68,7 +65,6 @@ TEST_F(InstanceFolders, ExitRemovesOwnAndDeadFoldersButNotLiveOnes) {
     EXPECT_FALSE(fs::exists(firstFolder));
     EXPECT_FALSE(fs::exists(noLock));
     EXPECT_FALSE(fs::exists(freeLock));
-    EXPECT_TRUE(fs::exists(second.LockFilePath()));
     EXPECT_TRUE(IsLockHeld(second.LockFilePath()));
 
     const fs::path secondFolder = second.InstanceFolder();

@@ -83,32 +83,22 @@ const ReadCase kReadCases[] = {
     {"EmptyFile", "", On()},
     {"CheckUpdateZero", "CheckUpdate=0\n", StoredSettings{}},
     {"CheckUpdateZeroBlanksCrLf", "  checkupdate = 0 \r\n", StoredSettings{}},
-    {"CheckUpdateOne", "CheckUpdate=1", On()},
     {"CheckUpdateNegative", "CheckUpdate=-5", On()},
-    {"CheckUpdateUnsignedMax", "CheckUpdate=4294967295", On()},
     {"CheckUpdateTooBig", "CheckUpdate=4294967296", On()},
-    {"CheckUpdateNotNumber", "CheckUpdate=no", On()},
-    {"CheckUpdateEmpty", "CheckUpdate=", On()},
     {"CheckUpdateTrailingText", "CheckUpdate=0x", On()},
     {"CheckUpdateInOtherSection", "[Other]\nCheckUpdate=0\n", On()},
-    {"CheckUpdateCommentedOut", "; CheckUpdate=0\n#CheckUpdate=0\n", On()},
     {"FirstOfRepeatsWins", "CheckUpdate=0\nCheckUpdate=1\n", StoredSettings{}},
     {"WindowPos", "WindowPos=10,-20,800,600,1,0",
      With([](StoredSettings& s) { s.windowPlacement = {true, 10, -20, 800, 600, true, false}; })},
     {"WindowPosBlanksAndFullScreen", "WindowPos= -5 , 7,100 ,200,0, 2",
      With([](StoredSettings& s) { s.windowPlacement = {true, -5, 7, 100, 200, false, true}; })},
     {"WindowPosFiveNumbers", "WindowPos=1,2,3,4,5", On()},
-    {"WindowPosSevenNumbers", "WindowPos=1,2,3,4,5,6,7", On()},
-    {"WindowPosEmptyField", "WindowPos=1,2,,4,5,6", On()},
-    {"WindowPosNotNumbers", "WindowPos=a,b,c,d,e,f", On()},
     {"WindowPosOverflow", "WindowPos=1,2,3,4,0,2147483648", On()},
     {"WindowPosHexBlob", "WindowPos=0A000000140000002003000058020000", On()},
     {"UpdateBytes",
      "CheckUpdateLast=00112233445566778899aabbccddEEFF\nCheckUpdateVerToIgnore="
      "00112233445566778899AABBCCDDEEFF",
      With([](StoredSettings& s) { s.lastUpdateCheck = s.versionToIgnore = kBytes; })},
-    {"UpdateBytesShort", "CheckUpdateLast=00112233445566778899AABBCCDDEEF", On()},
-    {"UpdateBytesLong", "CheckUpdateLast=00112233445566778899AABBCCDDEEFF00", On()},
     {"UpdateBytesNotHex", "CheckUpdateVerToIgnore=0011223344556677889XAABBCCDDEEFF", On()},
     {"IdCutAt64",
      "CheckUpdateID=0123456789012345678901234567890123456789012345678901234567890123XYZ",
@@ -141,9 +131,7 @@ TEST_P(ReadSettings, GivesValuesOrTheirDefaults) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, ReadSettings, testing::ValuesIn(kReadCases),
-                         [](const testing::TestParamInfo<ReadCase>& param) {
-                             return std::string(param.param.name);
-                         });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 class OptionsFiles : public testing::Test {
 protected:

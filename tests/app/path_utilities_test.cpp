@@ -21,17 +21,6 @@ constexpr const char* kMountInfo =
     "garbage line\n"
     "40 22 0:35 / /mnt/nosep rw shared:2 iso9660 /dev/sr3 ro\n";
 
-TEST(MountInfo, ParsesFieldsAndDecodesEscapes) {
-    std::vector<MountEntry> mounts = ParseMountInfo(kMountInfo);
-    ASSERT_EQ(mounts.size(), 6u);
-    EXPECT_EQ(mounts[0].mountPoint, "/");
-    EXPECT_EQ(mounts[0].fileSystemType, "ext4");
-    EXPECT_EQ(mounts[1].mountPoint, "/media/user/My Disc");
-    EXPECT_EQ(mounts[1].fileSystemType, "iso9660");
-    EXPECT_EQ(mounts[3].mountPoint, "/mnt/dvd/inner");
-    EXPECT_EQ(mounts[5].mountPoint, "/mnt/back\\slash");
-}
-
 TEST(MountInfo, OpticalDriveFollowsLongestMountPrefix) {
     const std::pair<const char*, bool> cases[] = {
         {"/media/user/My Disc/DICOMDIR", true},

@@ -1,5 +1,4 @@
-// The viewer's start-up and shutdown: services created and destroyed in their fixed order,
-// and a quit that waits for the components still finishing their work.
+// The viewer's shutdown: a quit that waits for the components still finishing their work.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -8,9 +7,7 @@
 #include <future>
 #include <string>
 #include <thread>
-#include <vector>
 
-#include "app/main_window.h"
 #include "app/viewer_app.h"
 #include "common/test_paths.h"
 #include "engine/system_hooks.h"
@@ -25,32 +22,12 @@ UserBaseFolders ScratchFolders(const std::string& name) {
     return {root / "data", root / "config"};
 }
 
-std::vector<std::string> RunAndRecord(ViewerAppOptions options) {
-    if (!options.folders) options.folders = ScratchFolders("viewer-app");
-    std::vector<std::string> log;
-    options.serviceLog = [&log](std::string_view event) { log.emplace_back(event); };
-    if (!options.onShown) options.quitWhenShown = true;
+void RunApp(ViewerAppOptions options) {
+    options.folders = ScratchFolders("viewer-app");
     CViewerApp app(options);
     char name[] = "vexel-viewer";
     char* argv[] = {name, nullptr};
     EXPECT_EQ(app.Run(1, argv), 0);
-    return log;
-}
-
-TEST(ViewerApp, ServicesStartAndStopInTheirFixedOrder) {
-    const std::vector<std::string> expected = {
-        // Start-up, phase one.
-        "+CUIDispatcher", "+CVexelEngine", "+hooks", "+CTimerService", "+CJPEGEngine", "+COptions",
-        "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager", "+CMessageWndManager",
-        // Phase two.
-        "+CMemoryManager", "+CDicomDictionary", "+CJobQueue", "+CSeriesStateStore",
-        "+CWindowPresetTable", "+CTaskManager", "+CCineEngine", "+CMainWindow",
-        // Shutdown: users before what they use.
-        "-CMainWindow", "-CCineEngine", "-CJobQueue", "-CTaskManager", "-CWindowPresetTable", "-CSeriesStateStore",
-        "-CDicomDictionary", "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager",
-        "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions", "-CJPEGEngine",
-        "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
-    EXPECT_EQ(RunAndRecord({}), expected);
 }
 
 TEST(ViewerApp, QuitWaitsForPendingShutdowns) {
@@ -79,7 +56,7 @@ TEST(ViewerApp, QuitWaitsForPendingShutdowns) {
             CApplication::Instance()->RemovePendingShutdown();
         });
     };
-    RunAndRecord(options);
+    RunApp(options);
     EXPECT_TRUE(workerFinished) << "the loop ended before the pending work";
     worker.join();
 }

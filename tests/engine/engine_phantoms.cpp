@@ -70,4 +70,10 @@ std::string ReferenceFrameMd5(const std::string& path, size_t frame) {
     return md5;
 }
 
+MemoryServicesOptions QuietOptions() {
+    MemoryServicesOptions options;
+    options.manager.startMonitor = false;
+    return options;
+}
+
 }  // namespace vexel::test

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/memory_services.h"
+
 namespace vexel::test {
 
 // A CT series of `slices` small files (64 x 64) in its own folder; paths in slice order.
@@ -13,5 +15,7 @@ std::vector<std::string> SmallCtSeries(int slices);
 std::string MultiFrameCt(int frames);
 // MD5 of a frame decoded outside the registry, as an independent reference.
 std::string ReferenceFrameMd5(const std::string& path, size_t frame);
+// Memory services options without the load monitor thread: the tests drive the load.
+MemoryServicesOptions QuietOptions();
 
 }  // namespace vexel::test

@@ -14,11 +14,11 @@
 namespace vexel {
 namespace {
 
-MemoryServicesOptions QuietOptions() {
-    MemoryServicesOptions options;
-    options.manager.startMonitor = false;
-    return options;
-}
+struct Registry {
+    CSimulatedMemoryLoad load{10};
+    CMemoryServices services{load, test::QuietOptions()};
+    CMemoryManager& files = services.Manager();
+};
 
 // Files constructed so far: file ids come from one process-wide counter.
 uint32_t FilesMadeSoFar() {
@@ -27,10 +27,8 @@ uint32_t FilesMadeSoFar() {
 
 TEST(FileRegistry, ThreadsOpeningOnePathShareOneParse) {
     const auto paths = test::SmallCtSeries(8);
-    ASSERT_FALSE(paths.empty());
-    CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuietOptions());
-    CMemoryManager& files = services.Manager();
+    Registry r;
+    CMemoryManager& files = r.files;
 
     constexpr int kThreads = 8;
     std::vector<CFileRef> refs(kThreads);
@@ -58,10 +56,8 @@ TEST(FileRegistry, ThreadsOpeningOnePathShareOneParse) {
 
 TEST(FileRegistry, EvictionTakesOldestUnusedAndSparesReferencedFiles) {
     const auto paths = test::SmallCtSeries(80);
-    ASSERT_EQ(paths.size(), 80u);
-    CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuietOptions());
-    CMemoryManager& files = services.Manager();
+    Registry r;
+    CMemoryManager& files = r.files;
 
     // 70 files used and given back in path order; the oldest stays open again by someone.
     for (size_t i = 0; i < 70; ++i)
@@ -85,34 +81,32 @@ TEST(FileRegistry, EvictionTakesOldestUnusedAndSparesReferencedFiles) {
     files.ReleaseReference(kept);
 
     // Back under 70 % pressure mode ends.
-    load.Set(60);
+    r.load.Set(60);
     files.PollMemoryLoad();
     EXPECT_FALSE(files.PressureMode());
 }
 
 TEST(FileRegistry, EvictedFilesLeaveTheReleaseQueueAtOnce) {
     const auto paths = test::SmallCtSeries(8);
-    CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuietOptions());
-    CMemoryManager& files = services.Manager();
+    Registry r;
+    CMemoryManager& files = r.files;
     {
         auto result = files.Open(paths[1]);
         ASSERT_TRUE(result.file);
         CDicomFrame* frame = CDicomImage::Of(*result.file)->Frame(0);
         ASSERT_NE(frame->Pixels(nullptr), nullptr);
     }
-    EXPECT_EQ(services.ReleaseQueue().Count(), 1u);
+    EXPECT_EQ(r.services.ReleaseQueue().Count(), 1u);
     files.ReleaseMemoryNow();
-    EXPECT_EQ(services.ReleaseQueue().Count(), 0u);
+    EXPECT_EQ(r.services.ReleaseQueue().Count(), 0u);
     EXPECT_EQ(files.RegisteredCount(), 0u);
     files.WaitForDeletions();
 }
 
 TEST(FileRegistry, ReferencesRacingEvictionNeverLoseAFileInUse) {
     const auto paths = test::SmallCtSeries(80);
-    CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuietOptions());
-    CMemoryManager& files = services.Manager();
+    Registry r;
+    CMemoryManager& files = r.files;
     std::atomic<bool> stop{false};
     std::atomic<int> broken{0};
     std::vector<std::jthread> users;

@@ -48,7 +48,7 @@ protected:
 TEST_F(FrameDiskCache, SlowFramesComeBackFromTheCacheQuickOnesDecodeAgain) {
     CSimulatedMemoryLoad load(10);
     CMemoryServices services(load, m_options);
-    auto [file, status] = services.Manager().Open(m_path);
+    CFileRef file = services.Manager().Open(m_path).file;
     ASSERT_TRUE(file);
     CDicomFrame& frame = *CDicomImage::Of(*file)->Frame(0);
     ASSERT_EQ(Md5Of(frame), m_reference);
@@ -77,7 +77,7 @@ TEST_F(FrameDiskCache, SlowFramesComeBackFromTheCacheQuickOnesDecodeAgain) {
 TEST_F(FrameDiskCache, DamagedOrMissingCacheFilesMakeTheFrameDecodeAgain) {
     CSimulatedMemoryLoad load(10);
     CMemoryServices services(load, m_options);
-    auto [file, status] = services.Manager().Open(m_path);
+    CFileRef file = services.Manager().Open(m_path).file;
     ASSERT_TRUE(file);
     CDicomFrame& frame = *CDicomImage::Of(*file)->Frame(0);
     for (const char* damage : {"flip", "truncate", "remove"}) {

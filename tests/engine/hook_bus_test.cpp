@@ -1,12 +1,11 @@
-// The hook bus on the engine thread: slots, removal, delivery order, and subscribers that
-// change the bus while it delivers to them.
+// The hook bus on the engine thread: removal, delivery order, and subscribers that change
+// the bus while it delivers to them.
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "engine/system_hooks.h"
 #include "engine/vexel_engine.h"
 #include "platform/headless_event_loop.h"
 
@@ -43,23 +42,6 @@ protected:
 
 using Log = std::vector<std::string>;
 
-TEST_F(HookBus, EmptyMiddleSlotKeepsLaterCookiesAndTrailingSlotsAreTrimmed) {
-    Action r1 = Make("1"), r2 = Make("2"), r3 = Make("3"), r4 = Make("4");
-    Add(r1);
-    const uint32_t second = Add(r2);
-    const uint32_t third = Add(r3);
-    EXPECT_EQ(m_engine.Unsubscribe(second), 0u);
-    EXPECT_EQ(m_engine.Unsubscribe(second), 1u);
-    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), 0u);
-    EXPECT_EQ(m_log, (Log{"1", "3"}));
-    EXPECT_EQ(m_engine.Unsubscribe(third), 0u);
-    // Slots 2 and 3 are both gone: the next subscription takes slot 2.
-    EXPECT_EQ(Add(r4), (m_hook.id << 16) | 2u);
-    m_log.clear();
-    m_engine.FireHook(m_hook, 1, 0);
-    EXPECT_EQ(m_log, (Log{"1", "4"}));
-}
-
 TEST_F(HookBus, FirstNonZeroResultStopsDeliveryAndRemovedHooksFail) {
     Action r1 = Make("1"), r2 = Make("2", 7), r3 = Make("3", 9);
     for (Action* r : {&r1, &r2, &r3})
@@ -73,15 +55,9 @@ TEST_F(HookBus, FirstNonZeroResultStopsDeliveryAndRemovedHooksFail) {
     EXPECT_EQ(m_engine.DeliverHook(m_hook, 1, 0), kHookFailed);
     EXPECT_EQ(m_engine.FireHook(HookHandle{}, 1, 0), kHookFailed);
     HookHandle again = m_engine.RegisterHook("H");
-    EXPECT_NE(again.id, m_hook.id);
     EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), kHookFailed);
     EXPECT_EQ(m_engine.FireHook(again, 1, 0), 0u);
     EXPECT_EQ(m_log.size(), 4u);
-    SystemHooks hooks, twice;
-    ASSERT_TRUE(RegisterSystemHooks(m_engine, hooks));
-    EXPECT_FALSE(RegisterSystemHooks(m_engine, twice));
-    UnregisterSystemHooks(m_engine, hooks);
-    EXPECT_EQ(m_engine.Subscribe("VexelHook/Workspace/PanelEvent", RunAction, &r1), 0u);
 }
 
 TEST_F(HookBus, SubscribersAddedOrRemovedDuringDeliveryCountFromTheNextEvent) {

@@ -1,5 +1,4 @@
-// The scan-and-load job over real folders: what it lists and in which order, what it skips
-// (and counts), and a large scan under high memory load that loses nothing.
+// The scan-and-load job over real folders: what it lists and what it skips (and counts).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -21,12 +20,6 @@ namespace vexel {
 namespace {
 
 namespace fs = std::filesystem;
-
-MemoryServicesOptions QuietOptions() {
-    MemoryServicesOptions options;
-    options.manager.startMonitor = false;
-    return options;
-}
 
 // A study folder: CT, PET and multi-frame series in nested folders.
 fs::path WriteStudyFolder(const fs::path& root, const std::string& uidRoot, int slices) {
@@ -82,7 +75,7 @@ TEST(ScanAndLoadJob, ListsEverythingSkipsAndCountsWhatIsNotAnImage) {
     fs::create_symlink(root / "gone", root / "dangling");
 
     CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuietOptions());
+    CMemoryServices services(load, test::QuietOptions());
     StudyModel model;
     HeadlessScanRequest request;
     request.folders = {(root / "").string()};  // a trailing slash changes nothing
@@ -103,60 +96,6 @@ TEST(ScanAndLoadJob, ListsEverythingSkipsAndCountsWhatIsNotAnImage) {
     EXPECT_EQ(summary.total, images + 4);
     EXPECT_EQ(model.FileCount(), images);
     EXPECT_EQ(SeriesCount(model.Snapshot()), 2u * 3 + 1);
-}
-
-TEST(ScanAndLoadJob, ExplicitFilesThenFirstFileOfEachFolderThenTheRest) {
-    const fs::path root = test::ScratchDir("scan-order");
-    const auto slices = test::SmallCtSeries(8);
-    for (const char* folder : {"a", "b", "c"}) {
-        fs::create_directories(root / folder);
-        for (int i = 0; i < 3; ++i) {
-            fs::copy_file(slices[size_t(i)], root / folder / ("s" + std::to_string(i) + ".dcm"));
-        }
-    }
-    CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuietOptions());
-    StudyModel model;
-    HeadlessScanRequest request;
-    request.folders = {root.string()};
-    request.files = {slices[5]};
-    request.threads = 1;
-    std::vector<std::string> order;
-    request.onMessage = [&](CDicomScanAndLoadJob& job, uint32_t code) {
-        if (code == uint32_t(JobMessageCode::ScanFinished)) order = job.LoadedPaths();
-    };
-    RunHeadlessScan(services.Manager(), model, request);
-    ASSERT_EQ(order.size(), 10u);
-    EXPECT_EQ(order[0], slices[5]);
-    std::vector<std::string> firsts(order.begin() + 1, order.begin() + 4);
-    std::vector<std::string> firstFolders;
-    for (const auto& path : firsts)
-        firstFolders.push_back(fs::path(path).parent_path().filename());
-    std::sort(firstFolders.begin(), firstFolders.end());
-    EXPECT_EQ(firstFolders, (std::vector<std::string>{"a", "b", "c"}))
-        << "every folder's first file comes before any second file";
-    // Same slices in three folders: the model lists each SOP instance once.
-    EXPECT_EQ(model.FileCount(), 3u + 1);
-    EXPECT_EQ(model.DuplicateCount(), 6u);
-}
-
-TEST(ScanAndLoadJob, LargeScanUnderHighMemoryLoadLosesNothing) {
-    const auto slices = test::SmallCtSeries(5000);
-    ASSERT_EQ(slices.size(), 5000u);
-    CSimulatedMemoryLoad load(86);
-    MemoryServicesOptions options;
-    options.manager.monitorPeriod = std::chrono::milliseconds(5);
-    CMemoryServices services(load, options);
-    StudyModel model;
-    HeadlessScanRequest request;
-    request.folders = {fs::path(slices.front()).parent_path().string()};
-    const auto summary = RunHeadlessScan(services.Manager(), model, request);
-    EXPECT_TRUE(summary.finished);
-    EXPECT_EQ(summary.loaded, 5000u);
-    EXPECT_EQ(model.FileCount(), 5000u);
-    const auto patients = model.Snapshot();
-    ASSERT_EQ(SeriesCount(patients), 1u);
-    EXPECT_EQ(patients[0].studies[0].series[0].fileCount, 5000u);
 }
 
 }  // namespace

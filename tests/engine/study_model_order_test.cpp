@@ -30,17 +30,18 @@ struct OrderCase {
 };
 
 // Row x column of "1\0\0\0\0\-1" is +y: positions order by y, not by z or by name.
+const std::string kAxial = "1\\0\\0\\0\\1\\0";
 const OrderCase kOrderCases[] = {
     {"InstanceNumbers",
-     "1\\0\\0\\0\\1\\0",
+     kAxial,
      {{"a", {}, 3, {}, ""}, {"x", {}, 1, {}, ""}, {"m", {}, 2, {}, ""}},
      {"x", "m", "a"}},
     {"AcquisitionBeforeInstance",
-     "1\\0\\0\\0\\1\\0",
+     kAxial,
      {{"a", 2, 1, {}, ""}, {"b", 1, 2, {}, ""}, {"c", 1, 1, {}, ""}},
      {"c", "b", "a"}},
     {"PositionWhenNumbersMissing",
-     "1\\0\\0\\0\\1\\0",
+     kAxial,
      {{"a", {}, {}, Position{0, 0, 10}, ""},
       {"b", {}, {}, Position{0, 0, -3}, ""},
       {"c", {}, {}, Position{0, 0, 5}, ""}},
@@ -52,20 +53,16 @@ const OrderCase kOrderCases[] = {
       {"c", {}, 7, Position{0, 5, 0}, ""}},
      {"b", "c", "a"}},
     {"FilesWithoutPositionLast",
-     "1\\0\\0\\0\\1\\0",
+     kAxial,
      {{"a", {}, {}, Position{0, 0, 1}, ""},
       {"b", {}, {}, {}, ""},
       {"c", {}, {}, Position{0, 0, -1}, ""}},
      {"c", "a", "b"}},
     {"SopInstanceUidThenPath",
-     "1\\0\\0\\0\\1\\0",
+     kAxial,
      {{"a", {}, 4, {}, "1.3"}, {"b", {}, 4, {}, "1.2"}, {"d", {}, 4, {}, ""}, {"c", {}, 4, {}, ""}},
      {"c", "d", "b", "a"}},
 };
-
-void PrintTo(const OrderCase& order, std::ostream* out) {
-    *out << order.label;
-}
 
 class StudyModelLoadOrder : public ::testing::TestWithParam<OrderCase> {};
 

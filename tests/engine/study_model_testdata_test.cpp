@@ -21,12 +21,6 @@ const char* const kTags[] = {"0010,0010", "0010,0030", "0020,000d", "0020,000e",
 
 using Values = std::map<std::string, std::string>;  // tag -> value
 
-std::string Trimmed(const std::string& value) {
-    const size_t first = value.find_first_not_of(' ');
-    const size_t last = value.find_last_not_of(' ');
-    return first == std::string::npos ? "" : value.substr(first, last - first + 1);
-}
-
 // A UN value as dcmdump prints it: bytes in hex separated by backslashes.
 std::string FromHex(const std::string& hex) {
     std::string bytes;
@@ -51,7 +45,11 @@ void ParseDumpLine(const std::string& line, Values& values) {
     const size_t open = line.find('[');
     const size_t close = line.find(']', open);
     if (open == std::string::npos || close == std::string::npos) return;
-    values.emplace(tag, Trimmed(line.substr(open + 1, close - open - 1)));
+    const std::string text = line.substr(open + 1, close - open - 1);
+    const size_t first = text.find_first_not_of(' ');
+    values.emplace(tag, first == std::string::npos
+                            ? ""
+                            : text.substr(first, text.find_last_not_of(' ') - first + 1));
 }
 
 // The keys of each file as dcmdump reads them; files it fails to read ("E: ... reading
@@ -83,16 +81,16 @@ std::map<std::string, Values> DumpKeys(const std::vector<std::string>& paths) {
     return dumped;
 }
 
-int Number(const Values& values, const char* tag, int defaultValue) {
-    const auto found = values.find(tag);
-    char* end = nullptr;
-    const long number = found == values.end() ? 0 : std::strtol(found->second.c_str(), &end, 10);
-    return end != nullptr && end != found->second.c_str() ? int(number) : defaultValue;
-}
-
 std::string Value(const Values& values, const char* tag) {
     const auto found = values.find(tag);
     return found == values.end() ? "" : found->second;
+}
+
+int Number(const Values& values, const char* tag, int defaultValue) {
+    const std::string text = Value(values, tag);
+    char* end = nullptr;
+    const long number = std::strtol(text.c_str(), &end, 10);
+    return end != text.c_str() ? int(number) : defaultValue;
 }
 
 using Partition = std::set<std::set<std::string>>;
@@ -122,14 +120,13 @@ Groups ExpectedGroups(const std::vector<std::string>& paths,
         studies[study].insert(path);
         series[study + "|" + seriesKey].insert(path);
     }
-    Groups groups;
-    for (const auto& [key, files] : patients)
-        groups.patients.insert(files);
-    for (const auto& [key, files] : studies)
-        groups.studies.insert(files);
-    for (const auto& [key, files] : series)
-        groups.series.insert(files);
-    return groups;
+    const auto partition = [](const auto& byKey) {
+        Partition groups;
+        for (const auto& [key, files] : byKey)
+            groups.insert(files);
+        return groups;
+    };
+    return {partition(patients), partition(studies), partition(series)};
 }
 
 Groups ModelGroups(const StudyModel& model) {
@@ -183,7 +180,6 @@ TEST(StudyModelTestData, GroupsAsDcmdumpReadsTheKeys) {
     const Groups expected = ExpectedGroups(paths, dumped);
     const Groups actual = ModelGroups(model);
     // Partitions of the file set: gtest prints both sides when they differ.
-    EXPECT_EQ(actual.series.size(), expected.series.size());
     EXPECT_EQ(actual.series, expected.series);
     EXPECT_EQ(actual.studies, expected.studies);
     EXPECT_EQ(actual.patients, expected.patients);

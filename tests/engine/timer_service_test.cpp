@@ -43,45 +43,40 @@ protected:
     std::map<uint64_t, std::function<void()>> m_actions;
 };
 
-struct FireCase {
-    const char* name;
-    uint32_t start;  // clock when the timer is added; ticks follow every 100 ms
-    uint32_t interval;
-    uint32_t maxCount;
-    uint32_t flags;
-    std::vector<uint32_t> tickOffsets;  // offsets from start with reason 1
-    int removedAfterTick;               // index in tickOffsets after which reason 2 comes, or -1
-};
-
-class TimerFiring : public TimerTest, public testing::WithParamInterface<FireCase> {};
-
-TEST_P(TimerFiring, FiresWhenItsIntervalHasPassed) {
-    const FireCase& c = GetParam();
-    m_now = c.start;
-    const uint64_t id = Add(c.interval, c.maxCount, c.flags);
-    for (uint32_t offset = 0; offset <= 1000; offset += 100)
-        TickAt(c.start + offset);
-    std::vector<Event> expected;
-    for (size_t i = 0; i < c.tickOffsets.size(); ++i) {
-        expected.push_back({id, kTimerReasonTick, c.start + c.tickOffsets[i]});
-        if (static_cast<int>(i) == c.removedAfterTick) {
-            expected.push_back({id, kTimerReasonRemoved, c.start + c.tickOffsets[i]});
+// A timer added at `start`, ticked every 100 ms for a second: its ticks (offsets from start)
+// and, when removedAfterTick >= 0, its removal right after that tick.
+TEST_F(TimerTest, FiresWhenItsIntervalHasPassed) {
+    constexpr uint32_t kOnceAndMax = kTimerStartAtOnce | kTimerRemoveAtMaxCount;
+    const struct {
+        uint32_t start, interval, maxCount, flags;
+        std::vector<uint32_t> tickOffsets;
+        int removedAfterTick;
+    } cases[] = {
+        {0, 250, 0, 0, {300, 600, 900}, -1},
+        {0, 250, 0, kTimerStartAtOnce, {0, 300, 600, 900}, -1},
+        {0, 100, 3, kOnceAndMax, {0, 100, 200}, 2},
+        {0, 100, 3, kTimerStartAtOnce, {0, 100, 200}, -1},
+        {0xFFFFFF9Cu, 150, 0, 0, {200, 400, 600, 800, 1000}, -1},  // the clock wraps
+        {50, 100, 2, kOnceAndMax, {0, 100}, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.start + c.interval);
+        m_events.clear();
+        m_now = c.start;
+        const uint64_t id = Add(c.interval, c.maxCount, c.flags);
+        for (uint32_t offset = 0; offset <= 1000; offset += 100)
+            TickAt(c.start + offset);
+        std::vector<Event> expected;
+        for (size_t i = 0; i < c.tickOffsets.size(); ++i) {
+            expected.push_back({id, kTimerReasonTick, c.start + c.tickOffsets[i]});
+            if (int(i) == c.removedAfterTick)
+                expected.push_back({id, kTimerReasonRemoved, c.start + c.tickOffsets[i]});
         }
+        EXPECT_EQ(m_events, expected);
+        EXPECT_EQ(m_timers.Count(), c.removedAfterTick >= 0 ? 0u : 1u);
+        m_timers.RemoveTimer(id);
     }
-    EXPECT_EQ(m_events, expected);
-    EXPECT_EQ(m_timers.Count(), c.removedAfterTick >= 0 ? 0u : 1u);
 }
-
-constexpr uint32_t kOnceAndMax = kTimerStartAtOnce | kTimerRemoveAtMaxCount;
-INSTANTIATE_TEST_SUITE_P(
-    Cases, TimerFiring,
-    testing::Values(FireCase{"AfterOneInterval", 0, 250, 0, 0, {300, 600, 900}, -1},
-                    FireCase{"StartAtOnce", 0, 250, 0, kTimerStartAtOnce, {0, 300, 600, 900}, -1},
-                    FireCase{"MaxCountRemoves", 0, 100, 3, kOnceAndMax, {0, 100, 200}, 2},
-                    FireCase{"MaxCountKeeps", 0, 100, 3, kTimerStartAtOnce, {0, 100, 200}, -1},
-                    FireCase{"ClockWraps", 0xFFFFFF9Cu, 150, 0, 0, {200, 400, 600, 800, 1000}, -1},
-                    FireCase{"StartAtOnceAcrossWrap", 50, 100, 2, kOnceAndMax, {0, 100}, 1}),
-    [](const testing::TestParamInfo<FireCase>& param) { return std::string(param.param.name); });
 
 TEST_F(TimerTest, CallbackRemovingATimerNotYetVisitedSkipsIt) {
     const uint64_t a = Add(100), b = Add(100), c = Add(100);

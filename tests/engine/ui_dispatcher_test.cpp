@@ -16,10 +16,9 @@ namespace vexel {
 namespace {
 
 // The test thread is the loop thread: it runs the loop until every worker is done.
-void RunLoopUntilJoined(CHeadlessEventLoop& loop, std::vector<std::thread>& workers) {
+void RunLoopUntilJoined(CHeadlessEventLoop& loop, std::vector<std::jthread>& workers) {
     std::thread closer([&] {
-        for (std::thread& worker : workers)
-            worker.join();
+        workers.clear();
         loop.Quit();
     });
     EXPECT_TRUE(loop.Run());
@@ -34,7 +33,7 @@ TEST(UIDispatcher, CallsFromManyThreadsRunOnTheLoopThreadInOrder) {
     std::vector<std::pair<int, int>> entries;  // (worker, sequence); loop thread only
     int offLoopThread = 0;
     std::atomic<int> wrongResults{0};
-    std::vector<std::thread> workers;
+    std::vector<std::jthread> workers;
     for (int w = 0; w < kWorkers; ++w) {
         workers.emplace_back([&, w] {
             for (int k = 0; k < kCallsPerWorker; ++k) {
@@ -60,66 +59,43 @@ TEST(UIDispatcher, CallsFromManyThreadsRunOnTheLoopThreadInOrder) {
         ASSERT_EQ(sequence, next[worker]++) << "worker " << worker;
 }
 
-// Callers blocked in a call when the loop ends are released with a failure, and neither
-// their calls nor calls posted earlier run afterwards on state that teardown freed.
-TEST(UIDispatcher, CallsQueuedWhenTheLoopEndsNeverRunAndReleaseTheirCallers) {
-    constexpr int kBlockedCallers = 3;
-    constexpr int kPosts = 5;
+// Calls posted, and callers blocked in a call, when the loop ends or the dispatcher goes
+// away: the callers are released with a failure and no call runs afterwards.
+enum class Teardown { EndLoop, DestroyDispatcher };
+
+class DispatcherShutdown : public testing::TestWithParam<Teardown> {};
+
+TEST_P(DispatcherShutdown, QueuedCallsNeverRunAndReleaseTheirCallers) {
+    constexpr int kPosts = 5, kCallers = 3;
     CHeadlessEventLoop loop;
-    CUIDispatcher dispatcher(loop);
-    auto windowState = std::make_unique<std::vector<int>>();
-    std::vector<int>* window = windowState.get();
-    std::thread poster([&] {
-        for (int i = 0; i < kPosts; ++i) {
-            dispatcher.PostToUIThread([window, i]() -> uint32_t {
-                window->push_back(i);
-                return 0;
-            });
-        }
-    });
-    poster.join();
-    std::vector<std::optional<uint32_t>> results(kBlockedCallers, 1u);
-    std::vector<std::thread> callers;
-    for (int c = 0; c < kBlockedCallers; ++c) {
-        callers.emplace_back([&, c] {
-            results[c] = dispatcher.CallOnUIThread([window]() -> uint32_t {
-                window->push_back(-1);
-                return 1;
-            });
-        });
+    auto dispatcher = std::make_unique<CUIDispatcher>(loop);
+    std::atomic<int> ran{0};
+    const auto call = [&]() -> uint32_t { return uint32_t(++ran); };
+    std::thread([&] {
+        for (int i = 0; i < kPosts; ++i)
+            dispatcher->PostToUIThread(call);
+    }).join();
+    std::vector<std::optional<uint32_t>> results(kCallers, 1u);
+    std::vector<std::jthread> callers;
+    for (int c = 0; c < kCallers; ++c)
+        callers.emplace_back(
+            [&, c, d = dispatcher.get()] { results[c] = d->CallOnUIThread(call); });
+    ASSERT_TRUE(loop.WaitForPending(kPosts + kCallers));
+    if (GetParam() == Teardown::EndLoop) {
+        loop.Quit();
+        ASSERT_TRUE(loop.Run());
+    } else {
+        dispatcher.reset();
+        EXPECT_EQ(loop.RunPending(), size_t{kPosts + kCallers});
     }
-    ASSERT_TRUE(loop.WaitForPending(kPosts + kBlockedCallers));
-    EXPECT_TRUE(window->empty());
-    // Shutdown: the loop ends first, then the state its calls would touch goes away.
-    loop.Quit();
-    ASSERT_TRUE(loop.Run());
-    windowState.reset();
-    for (std::thread& caller : callers)
-        caller.join();
+    callers.clear();
+    EXPECT_EQ(ran.load(), 0);
     for (const auto& result : results)
         EXPECT_EQ(result, std::nullopt);
 }
 
-TEST(UIDispatcher, CallsQueuedWhenTheDispatcherIsDestroyedNeverRun) {
-    CHeadlessEventLoop loop;
-    auto dispatcher = std::make_unique<CUIDispatcher>(loop);
-    std::atomic<int> ran{0};
-    std::thread poster([&] {
-        for (int i = 0; i < 3; ++i)
-            dispatcher->PostToUIThread([&]() -> uint32_t { return ++ran; });
-    });
-    poster.join();
-    std::optional<uint32_t> blocked = 1;
-    std::thread caller([&, d = dispatcher.get()] {
-        blocked = d->CallOnUIThread([&]() -> uint32_t { return ++ran; });
-    });
-    ASSERT_TRUE(loop.WaitForPending(4));
-    dispatcher.reset();
-    EXPECT_EQ(loop.RunPending(), 4u);
-    caller.join();
-    EXPECT_EQ(blocked, std::nullopt);
-    EXPECT_EQ(ran.load(), 0);
-}
+INSTANTIATE_TEST_SUITE_P(Teardowns, DispatcherShutdown,
+                         testing::Values(Teardown::EndLoop, Teardown::DestroyDispatcher));
 
 }  // namespace
 }  // namespace vexel

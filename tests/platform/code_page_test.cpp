@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -31,13 +32,10 @@ INSTANTIATE_TEST_SUITE_P(
     AllCodePages, CodePageChart,
     testing::Values(CodePageCase{28591, "\xE9", "\u00E9"},              // e acute
                     CodePageCase{28592, "\xA1", "\u0104"},              // A ogonek
-                    CodePageCase{28593, "\xA1", "\u0126"},              // H stroke
-                    CodePageCase{28594, "\xA2", "\u0138"},              // kra
                     CodePageCase{28595, "\xB0", "\u0410"},              // Cyrillic A
                     CodePageCase{28596, "\xC7", "\u0627"},              // Arabic alef
                     CodePageCase{28597, "\xC1", "\u0391"},              // Greek Alpha
                     CodePageCase{28598, "\xE0", "\u05D0"},              // Hebrew alef
-                    CodePageCase{28599, "\xD0", "\u011E"},              // G breve
                     CodePageCase{932, "\x82\xA0\xB1", "\u3042\uFF71"},  // hiragana a, kana A
                     CodePageCase{874, "\xA1", "\u0E01"},                // Thai ko kai
                     CodePageCase{50222, "\x1B$B$\"\x1B(B", "\u3042"},   // JIS X 0208 0x2422
@@ -67,22 +65,18 @@ TEST(CodePage, UnknownCodePageReadsAsLatin1AndStatefulEncodingEndsInAscii) {
 }
 
 TEST(CodePage, ConcurrentConversionsDoNotShareState) {
-    std::vector<std::thread> threads;
-    std::vector<int> failures(8, 0);
-    for (int t = 0; t < 8; ++t) {
-        threads.emplace_back([t, &failures] {
-            for (int i = 0; i < 2000; ++i) {
-                const bool ok = t % 2 == 0
-                                    ? ConvertToUtf8("\x1B$B;3ED\x1B(B", 50222) == "\u5C71\u7530"
-                                    : ConvertToUtf8("\xB0\xA1", 949) == "\uAC00";
-                if (!ok) ++failures[t];
-            }
-        });
+    std::atomic<int> failures{0};
+    {
+        std::vector<std::jthread> threads;
+        for (int t = 0; t < 8; ++t) {
+            threads.emplace_back([t, &failures] {
+                for (int i = 0; i < 2000; ++i)
+                    failures += t % 2 ? ConvertToUtf8("\xB0\xA1", 949) != "\uAC00"
+                                      : ConvertToUtf8("\x1B$B;3ED\x1B(B", 50222) != "\u5C71\u7530";
+            });
+        }
     }
-    for (auto& thread : threads)
-        thread.join();
-    for (int t = 0; t < 8; ++t)
-        EXPECT_EQ(failures[t], 0) << "thread " << t;
+    EXPECT_EQ(failures.load(), 0);
 }
 
 }  // namespace

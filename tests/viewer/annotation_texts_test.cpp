@@ -44,12 +44,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         OrientationCase{"axial", kAxial, {0, false, false}, "R", "L", "A", "P", 2},
         OrientationCase{"rotate90", kAxial, {90, false, false}, "P", "A", "R", "L", 2},
-        OrientationCase{"rotate180", kAxial, {180, false, false}, "L", "R", "P", "A", 2},
         OrientationCase{"rotate270", kAxial, {270, false, false}, "A", "P", "L", "R", 2},
         OrientationCase{"mirrorH", kAxial, {0, true, false}, "L", "R", "A", "P", 2},
         OrientationCase{"mirrorH90", kAxial, {90, true, false}, "P", "A", "L", "R", 2},
-        OrientationCase{"mirrorH180", kAxial, {180, true, false}, "R", "L", "P", "A", 2},
-        OrientationCase{"mirrorH270", kAxial, {270, true, false}, "A", "P", "R", "L", 2},
         OrientationCase{"mirrorV", kAxial, {0, false, true}, "R", "L", "P", "A", 2},
         OrientationCase{"sagittal", {0, 1, 0, 0, 0, -1}, {0, false, false}, "A", "P", "S", "I", 0},
         OrientationCase{"coronal", {1, 0, 0, 0, 0, -1}, {0, false, false}, "R", "L", "S", "I", 1},

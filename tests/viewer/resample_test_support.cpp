@@ -62,13 +62,6 @@ bool CGuardedBitmap::GuardIntact() const {
     return true;
 }
 
-bool CGuardedBitmap::Untouched() const {
-    for (int y = 0; y < m_height; ++y)
-        for (int x = 0; x < m_width; ++x)
-            if (At(x, y) != kSentinel) return false;
-    return true;
-}
-
 CGuardedBitmap RenderGreyChecked(CDicomFrame* frame, const ViewGeometry& g, const CDisplayLUT& lut,
                                  uint32_t threads) {
     CResampler resampler(threads);

@@ -35,8 +35,6 @@ public:
     int Height() const { return m_height; }
     // True when every pixel outside the view still holds the sentinel.
     bool GuardIntact() const;
-    // True when every pixel inside still holds the sentinel.
-    bool Untouched() const;
 
 private:
     int m_width, m_height, m_guard, m_stride;

@@ -1,18 +1,15 @@
 // Rendered grey levels against the linear VOI function written out in the test: at zoom 1
-// every pixel of signed, unsigned, MONOCHROME1, rescaled, negative and RGB images;
-// bilinear enlargement and area-average reduction against plain reference filters.
+// every pixel of signed, unsigned, MONOCHROME1, rescaled and negative images, and overlays.
+// (Colour is compared with DCMTK by the cli render tests.)
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "common/test_paths.h"
 #include "imaging/dicom_frame.h"
-#include "phantom/phantom_writer.h"
 #include "resample_test_support.h"
 #include "viewer/display_lut.h"
 #include "viewer/resampler.h"
@@ -106,56 +103,13 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(GreyCase{"Unsigned", false, "MONOCHROME2", 1, 0, 30000, 40000, false},
                     GreyCase{"Signed", true, "MONOCHROME2", 1, 0, -2000, 30001, false},
                     GreyCase{"CtRescale", true, "MONOCHROME2", 1, -1024, 40, 400, false},
-                    GreyCase{"CtRescaleWide", false, "MONOCHROME2", 1, -1024, 20000, 70000, false},
                     GreyCase{"Monochrome1", false, "MONOCHROME1", 1, 0, 32000, 50000, false},
                     GreyCase{"Negative", true, "MONOCHROME2", 1, 0, 100, 60000, true},
-                    GreyCase{"Monochrome1Negative", true, "MONOCHROME1", 1, 0, 0, 64000, true},
                     GreyCase{"SlopeTwo", true, "MONOCHROME2", 2, -100, 1000, 90000, false},
                     GreyCase{"SlopeHalf", false, "MONOCHROME2", 0.5, 10.25, 15000, 30000, false},
                     GreyCase{"BeyondTableTop", true, "MONOCHROME2", 3, 0, 65535.5f, 2, false},
                     GreyCase{"BeyondTableBottom", true, "MONOCHROME2", 3, 0, -65535.5f, 2, false}),
     [](const auto& row) { return row.param.name; });
-
-// Each channel of a colour frame at zoom 1 against the VOI function; the grey path refuses it.
-TEST(ColourAtZoomOne, RgbChannelsFollowTheVoiFunction) {
-    phantom::PhantomOptions options;
-    options.columns = 24;
-    options.rows = 19;
-    options.slices = 4;
-    const auto folder = test::ScratchDir("resample-rgb");
-    std::string error;
-    ASSERT_TRUE(phantom::WriteRgbImage(folder, options, &error)) << error;
-    const test::OpenedImage opened =
-        test::OpenFile(std::filesystem::directory_iterator(folder)->path());
-    ASSERT_NE(opened.image, nullptr);
-    CDicomFrame* frame = opened.image->Frame(0);
-    const ViewGeometry g = ActualSizeView(24, 19);
-    CResampler resampler(2);
-    resampler.SetGeometry(g);
-    for (bool negative : {false, true}) {
-        CDisplayLUT lut;
-        lut.SetNegative(negative);
-        lut.SetWindow(100, 150, false, true);
-        test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
-        ASSERT_FALSE(resampler.RenderGrey(frame, bitmap.View(), &lut));
-        ASSERT_TRUE(bitmap.Untouched());
-        ASSERT_TRUE(resampler.RenderColour(frame, bitmap.View(), &lut, false));
-        ASSERT_TRUE(bitmap.GuardIntact());
-        for (int y = 0; y < 19; ++y) {
-            for (int x = 0; x < 24; ++x) {
-                const auto source = phantom::RgbPixel(options, x, y);
-                const uint32_t pixel = bitmap.At(x, y);
-                ASSERT_EQ(pixel >> 24, 0u);
-                for (int c = 0; c < 3; ++c) {  // red, green, blue
-                    const auto expected = test::LinearVoi(source[size_t(c)], 100, 150, negative);
-                    const int level = int((pixel >> (16 - 8 * c)) & 0xFF);
-                    ASSERT_LE(std::abs(level - expected.level), expected.ambiguous ? 1 : 0)
-                        << "pixel " << x << "," << y << " channel " << c;
-                }
-            }
-        }
-    }
-}
 
 TEST(OverlayAtZoomOne, PlaneAndShadowArePainted) {
     const std::vector<test::Marker> overlay = {{2, 3}, {8, 6}, {5, 0}};

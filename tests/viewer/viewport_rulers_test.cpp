@@ -83,24 +83,9 @@ INSTANTIATE_TEST_SUITE_P(
                       RulerCase{"turned", "0.5\\1", 90, 200, 100},
                       RulerCase{"turnedBack", "0.5\\1", 270, 200, 100},
                       RulerCase{"missing", "", 0, 0, 0}, RulerCase{"zero", "0\\0.5", 0, 0, 0},
-                      RulerCase{"negative", "-1\\1", 0, 0, 0},
                       RulerCase{"infinite", "inf\\1", 0, 0, 0},
                       RulerCase{"huge", "1001\\1", 0, 0, 0}, RulerCase{"oneValue", "0.5", 0, 0, 0}),
     [](const auto& p) { return std::string(p.param.name); });
-
-TEST(PixelSpacing, OnlyFinitePositiveValuesUpToAMetreCount) {
-    struct Case {
-        const char* spacing;
-        bool usable;
-    };
-    for (const Case& c : {Case{"0.5\\0.25", true}, Case{"1000\\1000", true}, Case{"0\\0.5", false},
-                          Case{"0.5\\-0.5", false}, Case{"nan\\1", false}, Case{"1\\inf", false},
-                          Case{"1000.5\\1", false}}) {
-        const test::OpenedImage image = SpacedImage("spacing", c.spacing);
-        float spacing[2] = {0, 0};
-        EXPECT_EQ(image.image->PixelSpacing(spacing), c.usable) << c.spacing;
-    }
-}
 
 }  // namespace
 }  // namespace vexel

@@ -45,9 +45,4 @@ struct ViewportRig {
     std::unique_ptr<CViewport2D> viewport;
 };
 
-// Grey level of a composed pixel (the three channels are equal for grey images).
-inline int GreyOf(uint32_t pixel) {
-    return int(pixel & 0xFF);
-}
-
 }  // namespace vexel::test
