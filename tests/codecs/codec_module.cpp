@@ -70,10 +70,4 @@ DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t row
     return Decode(data, rows, columns, components, colour, capacity);
 }
 
-std::vector<uint16_t> Words(const std::vector<uint8_t>& bytes, size_t count) {
-    std::vector<uint16_t> words(count);
-    std::memcpy(words.data(), bytes.data(), std::min(bytes.size(), count * 2));
-    return words;
-}
-
 }  // namespace vexel::test

@@ -5,9 +5,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "dicom_pixel_bytes.h"
 #include "codec_module.h"
 #include "common/test_paths.h"
+#include "dicom_pixel_bytes.h"
 #include "phantom_streams.h"
 
 namespace vexel::test {
@@ -52,9 +52,9 @@ TEST(Jpeg1Encoder, WritesBaselineFileThatDcmtkDecodes) {
 
     fs::copy_file(jpeg, dir / "plain.jpg");
     std::string log;
-    const fs::path decoded = ConvertOnce(
-        "jpeg1_encoder", "img2dcm {in} {out}.jpeg.dcm && dcmdjpeg {out}.jpeg.dcm {out}",
-        dir / "plain.jpg", &log);
+    const fs::path decoded =
+        ConvertOnce("jpeg1_encoder", "img2dcm {in} {out}.jpeg.dcm && dcmdjpeg {out}.jpeg.dcm {out}",
+                    dir / "plain.jpg", &log);
     ASSERT_FALSE(decoded.empty()) << log;
     const auto pixels = NativePixelData(ReadFileBytes(decoded));
     ASSERT_TRUE(pixels);
