@@ -1,7 +1,8 @@
 // Every codec module against independent decoders: DCMTK's and GDCM's decode of the shared
-// corpus and of streams their encoders made from the phantom, DCMTK's YCbCr rendering, or the
-// phantom image itself. Lossless rows are bit-identical; lossy rows stay within maxDifference
-// of every sample and maxMeanDifference in mean. A failure names the first differing pixel.
+// corpus and of streams their encoders made from the phantom (bare, or wrapped in a JP2 file
+// here), DCMTK's YCbCr rendering, or the phantom image itself. Lossless rows are bit-identical;
+// lossy rows stay within maxDifference of every sample and maxMeanDifference in mean. A failure
+// names the first differing pixel.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -39,7 +40,8 @@ struct ConformanceCase {
     uint32_t colour;            // VEXEL_COLOUR_* handed to the module
     int maxDifference;          // per sample; 0 for lossless
     double maxMeanDifference;
-    int precision;  // of the stream, checked against what the module reports; 0: any
+    int precision;                // of the stream, checked against what the module reports; 0: any
+    uint32_t jp2ColourSpace = 0;  // else the stream goes in a JP2 file with this colr box value
 };
 
 // A file of the shared corpus, decoded by oracleCommand.
@@ -67,6 +69,15 @@ constexpr ConformanceCase Jpeg(const char* module, const char* name, PhantomImag
     c.precision = precision;
     return c;
 }
+
+// The row's codestream wrapped in a JP2 file: the module finds it by the file's signature and
+// follows the JP2 colour space, as the request leaves colour open.
+constexpr ConformanceCase Jp2(const char* name, ConformanceCase c, uint32_t colourSpace) {
+    c.name = name;
+    c.jp2ColourSpace = colourSpace;
+    return c;
+}
+constexpr uint32_t kJp2Srgb = 16, kJp2Greyscale = 17, kJp2Sycc = 18;
 
 constexpr const char* kDcmtk = "dcmdjpeg {in} {out}";
 constexpr const char* kGdcm = "gdcmconv --raw {in} {out}";
@@ -179,6 +190,15 @@ const ConformanceCase kCases[] = {
          nullptr, kAsRgb),
     Made("jpeg2000", "rgb_lossy", kRgb, "gdcmconv --j2k --lossy -q 30 {in} {out}", kDecodedDicom,
          kGdcm, kAsRgb, 2, 0.5),
+    Jp2("jp2_grey_signed",
+        Made("jpeg2000", "", kCt, "gdcmconv --j2k {in} {out}", kOriginal, nullptr, kNone),
+        kJp2Greyscale),
+    Jp2("jp2_srgb",
+        Made("jpeg2000", "", kRgb, "gdcmconv --j2k {in} {out}", kOriginal, nullptr, kNone),
+        kJp2Srgb),
+    // sYCC without a component transform: the JP2 colour space alone asks for conversion.
+    Jp2("jp2_sycc", Made("jpeg2000", "", kRgb, kJ2kEncodeAsYbr, kPpm, kJ2kYbrToPpm, kNone, 1, 0.5),
+        kJp2Sycc),
     // A frame of a million pixels decodes on OpenJPEG's thread pool as on one thread (GDCM's).
     Made("jpeg2000", "large_reversible", kLargeCt, "gdcmconv --j2k {in} {out}", kOriginal, nullptr,
          kNone),
@@ -278,6 +298,34 @@ std::vector<uint8_t> OracleBytes(const std::string& key, const ConformanceCase& 
     return NativePixelData(file).value_or(std::vector<uint8_t>());
 }
 
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    out.insert(out.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+}
+
+void PutBoxHeader(std::vector<uint8_t>& out, uint32_t length, const char* type) {
+    Put32(out, length);
+    out.insert(out.end(), type, type + 4);
+}
+
+std::vector<uint8_t> WrapInJp2(const std::vector<uint8_t>& codestream, const ImageShape& shape,
+                               uint32_t colourSpace) {
+    std::vector<uint8_t> out = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    PutBoxHeader(out, 20, "ftyp");
+    out.insert(out.end(), {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '});
+    PutBoxHeader(out, 8 + 22 + 15, "jp2h");
+    PutBoxHeader(out, 22, "ihdr");
+    Put32(out, shape.rows);
+    Put32(out, shape.columns);
+    const auto depth = uint8_t((shape.bitsStored - 1) | (shape.pixelRepresentation ? 0x80 : 0));
+    out.insert(out.end(), {0, uint8_t(shape.samplesPerPixel), depth, 7, 0, 0});
+    PutBoxHeader(out, 15, "colr");
+    out.insert(out.end(), {1, 0, 0});
+    Put32(out, colourSpace);
+    PutBoxHeader(out, static_cast<uint32_t>(8 + codestream.size()), "jp2c");
+    out.insert(out.end(), codestream.begin(), codestream.end());
+    return out;
+}
+
 class CodecConformance : public ::testing::TestWithParam<ConformanceCase> {};
 
 TEST_P(CodecConformance, MatchesOracle) {
@@ -302,7 +350,10 @@ TEST_P(CodecConformance, MatchesOracle) {
     const std::vector<uint8_t> oracle = OracleBytes(key, c, compressed, &*shape, &log);
     ASSERT_FALSE(oracle.empty()) << compressed << ": oracle failed: " << log;
     const DecodeResult result =
-        module->Decode(*stream, shape->rows, shape->columns, shape->samplesPerPixel, c.colour);
+        c.jp2ColourSpace == 0
+            ? module->Decode(*stream, shape->rows, shape->columns, shape->samplesPerPixel, c.colour)
+            : module->Decode(WrapInJp2(*stream, *shape, c.jp2ColourSpace), shape->rows,
+                             shape->columns, shape->samplesPerPixel, kNone);
     ASSERT_EQ(result.status, VEXEL_CODEC_OK) << compressed;
     ASSERT_TRUE(result.guardIntact) << compressed;
     if (c.precision != 0) {
