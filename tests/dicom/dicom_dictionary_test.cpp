@@ -24,11 +24,6 @@
 
 namespace vexel {
 
-// Readable VRs in failure messages (internal linkage: other test files may print VRs too).
-static void PrintTo(VrCode vr, std::ostream* out) {
-    *out << static_cast<int>(vr) << " \"" << VrText(vr) << "\"";
-}
-
 namespace {
 
 std::string TagText(uint32_t tag) {
@@ -174,7 +169,7 @@ TEST(DictionaryDcmtkCrossCheck, VrOfEveryStandardTagMatchesDcmtk) {
         differing.insert(*tag);
         if (!kAcceptedDcmtkDifferences.contains(*tag)) {
             ADD_FAILURE() << tagField << " " << keyword << ": DCMTK " << vrField << ", ours "
-                          << testing::PrintToString(ours);
+                          << VrText(ours);
         }
     }
     EXPECT_GT(compared, 4000);
