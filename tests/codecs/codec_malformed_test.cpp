@@ -1,11 +1,138 @@
-// Every codec module against the table of bad streams and bad requests, on streams DCMTK
-// and GDCM made from the phantom.
+// Every codec module against one table of bad streams and bad requests, on streams DCMTK and
+// GDCM made from the phantom: each is refused with a stated status, never writing past the
+// output buffer.
 #include <gtest/gtest.h>
 
-#include "codec_malformed.h"
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "codec_module.h"
+#include "dicom_pixel_bytes.h"
+#include "phantom_streams.h"
+#include "vexel_codec.h"
 
 namespace vexel::test {
 namespace {
+
+// What a case hands to the module: a valid stream and its exact frame, then mutated.
+struct MalformedRequest {
+    std::vector<uint8_t> bytes;
+    uint32_t rows, columns, components, colour;
+    uint64_t capacity;
+};
+
+struct MalformedCase {
+    const char* name;
+    int32_t expected;                   // status; kAnyStatus for data damage
+    bool colour;                        // from the colour stream instead of the greyscale one
+    void (*mutate)(MalformedRequest&);  // null: a check of the entry points themselves
+};
+inline constexpr int32_t kAnyStatus = 1;
+
+struct StreamSource {
+    PhantomImage image;
+    const char* encodeCommand;
+    const char* key;
+};
+
+using DecodeExFunction = int32_t (*)(VexelDecodeRequest*);
+using DecodeFunction = int32_t (*)(const uint8_t*, uint32_t, uint8_t*);
+using Request = MalformedRequest;
+
+// DecompressJPEGEx refuses a null output and a short struct; DecompressJPEG decodes what
+// DecompressJPEGEx decodes.
+void CheckEntryPoints(const CCodecModule& module, Request& r, const MalformedCase& c) {
+    const std::string_view name = c.name;
+    if (name == "original_entry_point") {
+        const DecodeResult checked =
+            module.Decode(r.bytes, r.rows, r.columns, r.components, r.colour, r.capacity);
+        ASSERT_EQ(checked.status, VEXEL_CODEC_OK);
+        const auto decode = reinterpret_cast<DecodeFunction>(module.Symbol("DecompressJPEG"));
+        ASSERT_NE(decode, nullptr);
+        std::vector<uint8_t> output(checked.output.size(), 0);
+        EXPECT_EQ(decode(r.bytes.data(), uint32_t(r.bytes.size()), output.data()), c.expected);
+        EXPECT_EQ(output, checked.output);
+        return;
+    }
+    VexelDecodeRequest request{};
+    request.structSize = sizeof(VexelDecodeRequest) - (name == "short_struct_size" ? 4 : 0);
+    std::vector<uint8_t> output(r.capacity);
+    request.data = r.bytes.data();
+    request.size = r.bytes.size();
+    request.output = name == "null_output" ? nullptr : output.data();
+    request.capacity = r.capacity;
+    const auto decodeEx = reinterpret_cast<DecodeExFunction>(module.Symbol("DecompressJPEGEx"));
+    EXPECT_EQ(decodeEx(&request), c.expected);
+    EXPECT_EQ(decodeEx(nullptr), VEXEL_CODEC_BAD_ARGUMENT);
+}
+
+std::vector<MalformedCase> MalformedCases() {
+    return {
+        {"truncated_half", VEXEL_CODEC_CORRUPT, false,
+         [](Request& r) { r.bytes.resize(r.bytes.size() / 2); }},
+        {"header_only", VEXEL_CODEC_CORRUPT, false,
+         [](Request& r) { r.bytes.resize(std::min<size_t>(40, r.bytes.size())); }},
+        {"garbage", VEXEL_CODEC_CORRUPT, false,
+         [](Request& r) { std::fill(r.bytes.begin(), r.bytes.end(), uint8_t{0x5A}); }},
+        {"empty", VEXEL_CODEC_CORRUPT, false, [](Request& r) { r.bytes.clear(); }},
+        // Bytes flipped inside the coded data: any status, but safe.
+        {"corrupted_middle", kAnyStatus, false,
+         [](Request& r) {
+             for (size_t i = r.bytes.size() / 3; i < r.bytes.size() / 3 + 64; ++i)
+                 r.bytes[i] ^= 0xFF;
+         }},
+        {"rows_plus_one", VEXEL_CODEC_SIZE_MISMATCH, false, [](Request& r) { ++r.rows; }},
+        {"columns_minus_one", VEXEL_CODEC_SIZE_MISMATCH, false, [](Request& r) { --r.columns; }},
+        // Three components expected from a greyscale stream.
+        {"components_differ", VEXEL_CODEC_SIZE_MISMATCH, false,
+         [](Request& r) { r.components = 3; }},
+        {"capacity_short_by_one", VEXEL_CODEC_OUTPUT_TOO_SMALL, false,
+         [](Request& r) { --r.capacity; }},
+        {"colour_capacity_short", VEXEL_CODEC_OUTPUT_TOO_SMALL, true,
+         [](Request& r) { --r.capacity; }},
+        {"null_output", VEXEL_CODEC_BAD_ARGUMENT, false, nullptr},
+        {"short_struct_size", VEXEL_CODEC_BAD_ARGUMENT, false, nullptr},
+        {"original_entry_point", VEXEL_CODEC_OK, false, nullptr},
+    };
+}
+
+void RunMalformedCase(const char* moduleName, const StreamSource& grey, const StreamSource& colour,
+                      const MalformedCase& c) {
+    std::string error;
+    const auto module = CCodecModule::Load(moduleName, &error);
+    ASSERT_TRUE(module) << error;
+    const StreamSource& source = c.colour ? colour : grey;
+    const auto path =
+        ConvertOnce(source.key, source.encodeCommand, PhantomSource(source.image), &error);
+    ASSERT_FALSE(path.empty()) << "test stream not made: " << error;
+    const std::vector<uint8_t> file = ReadFileBytes(path);
+    const ImageShape shape = ReadImageShape(file).value_or(ImageShape());
+    Request r{EncapsulatedFrame(file).value_or(std::vector<uint8_t>()),
+              shape.rows,
+              shape.columns,
+              shape.samplesPerPixel,
+              c.colour ? uint32_t{VEXEL_COLOUR_RGB} : uint32_t{VEXEL_COLOUR_UNKNOWN},
+              uint64_t{shape.rows} * shape.columns * (shape.samplesPerPixel == 1 ? 2 : 3)};
+    ASSERT_FALSE(r.bytes.empty()) << "no frame in " << path;
+    if (c.mutate == nullptr) return CheckEntryPoints(*module, r, c);
+    c.mutate(r);
+    r.bytes.reserve(1);  // an empty vector has no data pointer to hand over
+    const DecodeResult result =
+        module->Decode(r.bytes, r.rows, r.columns, r.components, r.colour, r.capacity);
+    if (c.expected != kAnyStatus) {
+        EXPECT_EQ(result.status, c.expected);
+    }
+    EXPECT_TRUE(result.guardIntact) << "written past the output buffer";
+    if (c.expected == VEXEL_CODEC_SIZE_MISMATCH || c.expected == VEXEL_CODEC_OUTPUT_TOO_SMALL) {
+        EXPECT_TRUE(std::all_of(result.output.begin(), result.output.end(), [](uint8_t b) {
+            return b == 0;
+        })) << "output written before the size check";
+        EXPECT_EQ(result.request.streamRows, shape.rows);
+        EXPECT_EQ(result.request.streamColumns, shape.columns);
+    }
+}
 
 struct ModuleStreams {
     const char* module;
@@ -14,15 +141,20 @@ struct ModuleStreams {
 };
 
 const ModuleStreams kModules[] = {
-    {"jpeg1", {PhantomImage::kCt, "dcmcjpeg +eb {in} {out}", "jpeg_eb_ct"},
+    {"jpeg1",
+     {PhantomImage::kCt, "dcmcjpeg +eb {in} {out}", "jpeg_eb_ct"},
      {PhantomImage::kRgb, "dcmcjpeg +eb {in} {out}", "jpeg_eb_rgb"}},
-    {"jpeg2", {PhantomImage::kCt, "dcmcjpeg +e1 {in} {out}", "jpeg_sv1_ct"},
+    {"jpeg2",
+     {PhantomImage::kCt, "dcmcjpeg +e1 {in} {out}", "jpeg_sv1_ct"},
      {PhantomImage::kRgb, "dcmcjpeg +e1 {in} {out}", "jpeg_sv1_rgb"}},
-    {"jpeg3", {PhantomImage::kCt, "dcmcjpeg +ee {in} {out}", "jpeg_ee_ct"},
+    {"jpeg3",
+     {PhantomImage::kCt, "dcmcjpeg +ee {in} {out}", "jpeg_ee_ct"},
      {PhantomImage::kRgb, "dcmcjpeg +ee +bt {in} {out}", "jpeg_ee_rgb"}},
-    {"jpeg4", {PhantomImage::kCt, "dcmcjpls {in} {out}", "jls_ct"},
+    {"jpeg4",
+     {PhantomImage::kCt, "dcmcjpls {in} {out}", "jls_ct"},
      {PhantomImage::kRgb, "dcmcjpls +in {in} {out}", "jls_rgb"}},
-    {"jpeg2000", {PhantomImage::kCt, "gdcmconv --j2k {in} {out}", "j2k_ct"},
+    {"jpeg2000",
+     {PhantomImage::kCt, "gdcmconv --j2k {in} {out}", "j2k_ct"},
      {PhantomImage::kRgb, "gdcmconv --j2k {in} {out}", "j2k_rgb"}},
 };
 

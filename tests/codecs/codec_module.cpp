@@ -2,12 +2,12 @@
 
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/test_paths.h"
 
 namespace vexel::test {
-
 namespace {
 
 constexpr size_t kGuardBytes = 4096;
@@ -45,20 +45,23 @@ DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t row
     DecodeResult result;
     std::vector<uint8_t> buffer(capacity + kGuardBytes, kGuard);
     std::memset(buffer.data(), 0, capacity);
-    VexelDecodeRequest& r = result.request;
-    r.structSize = sizeof(r);
-    r.data = data.data();
-    r.size = data.size();
-    r.output = buffer.data();
-    r.capacity = capacity;
-    r.rows = rows;
-    r.columns = columns;
-    r.components = components;
-    r.colour = colour;
-    result.status = m_decodeEx(&r);
-    for (size_t i = capacity; i < buffer.size(); ++i) {
-        if (buffer[i] != kGuard) result.guardIntact = false;
-    }
+    result.request = {sizeof(VexelDecodeRequest),
+                      data.data(),
+                      data.size(),
+                      buffer.data(),
+                      capacity,
+                      rows,
+                      columns,
+                      components,
+                      colour,
+                      0,
+                      0,
+                      0,
+                      0,
+                      0};
+    result.status = m_decodeEx(&result.request);
+    result.guardIntact = std::all_of(buffer.begin() + long(capacity), buffer.end(),
+                                     [](uint8_t b) { return b == kGuard; });
     buffer.resize(capacity);
     result.output = std::move(buffer);
     return result;
@@ -68,12 +71,6 @@ DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t row
                                   uint32_t components, uint32_t colour) const {
     const uint64_t capacity = uint64_t{rows} * columns * (components == 3 ? 3 : 2);
     return Decode(data, rows, columns, components, colour, capacity);
-}
-
-std::vector<uint16_t> Words(const std::vector<uint8_t>& bytes, size_t count) {
-    std::vector<uint16_t> words(count);
-    std::memcpy(words.data(), bytes.data(), std::min(bytes.size(), count * 2));
-    return words;
 }
 
 }  // namespace vexel::test

@@ -39,7 +39,4 @@ private:
     int32_t (*m_decodeEx)(VexelDecodeRequest*) = nullptr;
 };
 
-// 16-bit words of a one-component output, machine order.
-std::vector<uint16_t> Words(const std::vector<uint8_t>& bytes, size_t count);
-
 }  // namespace vexel::test

@@ -29,20 +29,21 @@ std::optional<size_t> LastPixelDataTag(const std::vector<uint8_t>& file) {
     return found;
 }
 
+// The first US value of (group,element) in explicit VR little endian.
+std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t group, uint16_t element) {
+    const auto g = static_cast<uint8_t>(group), e = static_cast<uint8_t>(element);
+    const std::array<uint8_t, 8> pattern = {
+        g, uint8_t(group >> 8), e, uint8_t(element >> 8), 'U', 'S', 2, 0};
+    const auto it = std::search(file.begin(), file.end(), pattern.begin(), pattern.end());
+    if (it == file.end() || file.end() - it < 10) return std::nullopt;
+    return static_cast<uint16_t>(it[8] | it[9] << 8);
+}
+
 }  // namespace
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t group, uint16_t element) {
-    const auto g = static_cast<uint8_t>(group), e = static_cast<uint8_t>(element);
-    const std::array<uint8_t, 8> pattern = {g, uint8_t(group >> 8), e, uint8_t(element >> 8),
-                                            'U', 'S', 2, 0};
-    const auto it = std::search(file.begin(), file.end(), pattern.begin(), pattern.end());
-    if (it == file.end() || file.end() - it < 10) return std::nullopt;
-    return static_cast<uint16_t>(it[8] | it[9] << 8);
 }
 
 std::optional<std::vector<uint8_t>> EncapsulatedFrame(const std::vector<uint8_t>& file) {

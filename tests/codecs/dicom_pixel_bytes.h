@@ -13,9 +13,6 @@ namespace vexel::test {
 
 std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 
-// The first US value of (group,element) in explicit VR little endian.
-std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t group, uint16_t element);
-
 // All fragments of encapsulated pixel data joined: the compressed stream of a single-frame
 // image (PS3.5 A.4), the offset table left out.
 std::optional<std::vector<uint8_t>> EncapsulatedFrame(const std::vector<uint8_t>& file);

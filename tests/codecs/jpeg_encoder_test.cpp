@@ -5,9 +5,9 @@
 #include <fstream>
 #include <iterator>
 
-#include "dicom_pixel_bytes.h"
 #include "codec_module.h"
 #include "common/test_paths.h"
+#include "dicom_pixel_bytes.h"
 #include "phantom_streams.h"
 
 namespace vexel::test {
@@ -32,11 +32,10 @@ TEST(Jpeg1Encoder, WritesBaselineFileThatDcmtkDecodes) {
     constexpr int kHeight = 45;
     std::vector<uint8_t> rgb;
     for (int y = 0; y < kHeight; ++y) {
-        for (int x = 0; x < kWidth; ++x) {
-            rgb.push_back(static_cast<uint8_t>(x * 255 / (kWidth - 1)));
-            rgb.push_back(static_cast<uint8_t>(y * 255 / (kHeight - 1)));
-            rgb.push_back(static_cast<uint8_t>(128 + 100 * std::sin(x * 0.1)));
-        }
+        for (int x = 0; x < kWidth; ++x)
+            rgb.insert(rgb.end(),
+                       {uint8_t(x * 255 / (kWidth - 1)), uint8_t(y * 255 / (kHeight - 1)),
+                        uint8_t(128 + 100 * std::sin(x * 0.1))});
     }
     const fs::path dir = ScratchDir("jpeg1-encoder");
     const fs::path jpeg = dir / "Ünïcode name.jpg";
@@ -46,15 +45,14 @@ TEST(Jpeg1Encoder, WritesBaselineFileThatDcmtkDecodes) {
     int32_t width = 0, height = 0;
     ASSERT_EQ(readSize(bytes.data(), static_cast<uint32_t>(bytes.size()), &width, &height),
               VEXEL_CODEC_OK);
-    EXPECT_EQ(width, kWidth);
-    EXPECT_EQ(height, kHeight);
+    EXPECT_EQ(std::make_pair(width, height), std::make_pair(kWidth, kHeight));
     EXPECT_EQ(readSize(bytes.data(), 3, &width, &height), VEXEL_CODEC_CORRUPT);
 
     fs::copy_file(jpeg, dir / "plain.jpg");
     std::string log;
-    const fs::path decoded = ConvertOnce(
-        "jpeg1_encoder", "img2dcm {in} {out}.jpeg.dcm && dcmdjpeg {out}.jpeg.dcm {out}",
-        dir / "plain.jpg", &log);
+    const fs::path decoded =
+        ConvertOnce("jpeg1_encoder", "img2dcm {in} {out}.jpeg.dcm && dcmdjpeg {out}.jpeg.dcm {out}",
+                    dir / "plain.jpg", &log);
     ASSERT_FALSE(decoded.empty()) << log;
     const auto pixels = NativePixelData(ReadFileBytes(decoded));
     ASSERT_TRUE(pixels);

@@ -27,12 +27,20 @@ std::filesystem::path WritePhantom(PhantomImage image) {
     options.columns = 160;  // not square: a rows/columns swap shows
     options.rows = 128;
     options.slices = 1;
-    const char* names[] = {"ct", "pet", "rgb"};
+    if (image == PhantomImage::kLargeCt) {
+        options.columns = 1280;
+        options.rows = 960;
+        // One thick slice and fine pixels: the phantom scales to fill the frame.
+        options.pixelSpacingMm = 0.1;
+        options.sliceSpacingMm = 99;
+    }
+    const char* names[] = {"ct", "pet", "rgb", "ct_large"};
     const std::filesystem::path dir = StreamsDir() / names[static_cast<int>(image)];
     std::string error;
-    const bool written = image == PhantomImage::kCt    ? phantom::WriteCtSeries(dir, options, &error)
-                         : image == PhantomImage::kPet ? phantom::WritePetSeries(dir, options, &error)
-                                                       : phantom::WriteRgbImage(dir, options, &error);
+    const bool written = image == PhantomImage::kPet ? phantom::WritePetSeries(dir, options, &error)
+                         : image == PhantomImage::kRgb
+                             ? phantom::WriteRgbImage(dir, options, &error)
+                             : phantom::WriteCtSeries(dir, options, &error);
     return written ? FirstDicomFile(dir) : std::filesystem::path();
 }
 

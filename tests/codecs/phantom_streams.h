@@ -8,9 +8,10 @@
 namespace vexel::test {
 
 enum class PhantomImage {
-    kCt,   // 16-bit signed CT slice, 160 columns x 128 rows
-    kPet,  // 16-bit unsigned PET slice, 80 x 64
-    kRgb,  // 8-bit RGB, 160 x 128
+    kCt,       // 16-bit signed CT slice, 160 columns x 128 rows
+    kPet,      // 16-bit unsigned PET slice, 80 x 64
+    kRgb,      // 8-bit RGB, 160 x 128
+    kLargeCt,  // the CT at 1280 x 960: OpenJPEG decodes a million pixels on several threads
 };
 
 // The uncompressed phantom file; empty path when it cannot be written.

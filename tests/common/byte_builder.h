@@ -93,7 +93,6 @@ public:
     static std::string LittleU32(uint32_t v) {
         return LittleU16(uint16_t(v & 0xFFFF)) + LittleU16(uint16_t(v >> 16));
     }
-    static std::string BigU16(uint16_t v) { return std::string{char(v >> 8), char(v & 0xFF)}; }
 
     bool WriteTo(const std::filesystem::path& path) const {
         std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 namespace vexel::test {
 
@@ -32,7 +33,8 @@ private:
         const int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
         static constexpr uint8_t kLead[] = {0x00, 0xC0, 0xE0, 0xF0};
         out += static_cast<char>(kLead[extra] | (cp >> (6 * extra)));
-        for (int i = extra - 1; i >= 0; --i) out += static_cast<char>(0x80 | ((cp >> (6 * i)) & 0x3F));
+        for (int i = extra - 1; i >= 0; --i)
+            out += static_cast<char>(0x80 | ((cp >> (6 * i)) & 0x3F));
     }
     bool Hex4(uint32_t& value) {
         if (m_pos + 4 > m_text.size()) return false;
@@ -50,10 +52,8 @@ private:
             }
             if (m_pos >= m_text.size()) return false;
             const char e = m_text[m_pos++];
-            const std::string simple = "\"\\/bfnrt";
-            const std::string meaning = "\"\\/\b\f\n\r\t";
-            if (simple.find(e) != std::string::npos) {
-                out += meaning[simple.find(e)];
+            if (const size_t at = std::string_view("\"\\/bfnrt").find(e); at != std::string::npos) {
+                out += "\"\\/\b\f\n\r\t"[at];
                 continue;
             }
             uint32_t cp = 0;
@@ -71,12 +71,7 @@ private:
     bool Value(const std::string& path, std::map<std::string, std::string>& values) {
         Blank();
         if (m_pos >= m_text.size()) return false;
-        if (m_text[m_pos] == '"') {
-            std::string text;
-            if (!String(text)) return false;
-            values[path] = text;
-            return true;
-        }
+        if (m_text[m_pos] == '"') return String(values[path]);
         if (Eat('{')) {
             if (Eat('}')) return true;
             do {

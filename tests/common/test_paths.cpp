@@ -58,17 +58,14 @@ bool HaveProgram(const std::string& name) {
 
 std::string RunCommand(const std::string& command, int* exitCode) {
     std::string output;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        if (exitCode) *exitCode = -1;
-        return output;
+    int status = -1;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        std::array<char, 65536> buffer;
+        for (size_t n; (n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0;)
+            output.append(buffer.data(), n);
+        status = pclose(pipe);
     }
-    std::array<char, 65536> buffer;
-    size_t n;
-    while ((n = std::fread(buffer.data(), 1, buffer.size(), pipe)) > 0)
-        output.append(buffer.data(), n);
-    int status = pclose(pipe);
-    if (exitCode) *exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (exitCode) *exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return output;
 }
 

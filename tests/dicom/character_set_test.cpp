@@ -1,19 +1,16 @@
-// Specific Character Set parsing and text decoding. Byte strings and their text come from the
-// examples of PS3.5 Annexes H, I, J and K and from the published code charts; the file test
-// compares with pydicom's decoding of the same files.
+// Specific Character Set parsing and text decoding: examples from the standard and the code
+// charts, then every text value of the charset files against pydicom.
 #include "dicom/character_set.h"
 
 #include <gtest/gtest.h>
+#include <iconv.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
-#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -35,139 +32,110 @@ std::string Decode(std::string_view specificCharacterSet, std::string_view raw,
 
 TEST(SpecificCharacterSet, GivesEveryDeclaredSet) {
     const std::pair<std::string, std::vector<uint16_t>> cases[] = {
-        {"", {1}}, {"  ", {1}}, {"ISO_IR 100 ", {2}}, {"\\ISO 2022 IR 87 ", {1, 25}},
+        {"", {1}},
+        {"  ", {1}},
+        {"ISO_IR 100 ", {2}},
+        {"\\ISO 2022 IR 87 ", {1, 25}},
         {"\\ISO 2022 IR 87\\ISO 2022 IR 159", {1, 25, 26}},
         {"ISO 2022 IR 13\\ISO 2022 IR 87", {23, 25}},
         {"ISO 2022 IR 6\\ISO 2022 IR 100\\ISO 2022 IR 144\\ISO 2022 IR 126", {13, 14, 18, 20}},
         // Unknown terms read as ISO 8859-1, never as the machine's locale.
-        {"KOI8-R", {2}}, {"\\WINDOWS-1251", {1, 2}},
+        {"KOI8-R", {2}},
+        {"\\WINDOWS-1251", {1, 2}},
         // No per-value length limit: the value is as long as the element.
         {std::string(300, ' ') + "ISO_IR 192" + std::string(300, ' '), {28}},
         {std::string(200, ' ') + "\\" + std::string(200, ' ') + "ISO 2022 IR 149", {1, 27}}};
-    for (const auto& [value, ids] : cases) EXPECT_EQ(ParseSpecificCharacterSet(value), ids) << value;
+    for (const auto& [value, ids] : cases)
+        EXPECT_EQ(ParseSpecificCharacterSet(value), ids) << value;
 }
 
-// ---- Every entry decodes its own characters ----
-
 struct DecodeCase {
-    const char* name;
     std::string specificCharacterSet;
     std::string raw;
     std::string text;
     VrCode vr = VrCode::PN;
 };
 
-const DecodeCase kTableEntries[] = {
-        {"Missing", "", "Buc^J\xE9r\xF4me", "Buc^J\u00E9r\u00F4me"},
-        {"IsoIr100", "ISO_IR 100", "Buc^J\xE9r\xF4me ", "Buc^J\u00E9r\u00F4me"},
-        {"IsoIr13", "ISO_IR 13", "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3",
-                   "\uFF94\uFF8F\uFF80\uFF9E^\uFF80\uFF9B\uFF73"},
-        {"IsoIr166", "ISO_IR 166", "\xC0\xD2\xC9\xD2\xE4\xB7\xC2",
-                   "\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22"},
-        {"Iso2022Ir6", "ISO 2022 IR 6", "\x1B(BDoe^John", "Doe^John"},
-        // The ISO 2022 single-byte sets as value 1: G1 holds the set from the start.
-        {"Iso2022Ir100", "ISO 2022 IR 100", "J\xE9r\xF4me", "J\u00E9r\u00F4me"},
-        {"Iso2022Ir87Alone", "ISO 2022 IR 87", "Yamada=\x1B$B;3ED\x1B(B",
-                   "Yamada=\u5C71\u7530"},
-        {"Iso2022Ir159", "\\ISO 2022 IR 159", "\x1B$(D0!0\"\x1B(B",
-                   "\u4E02\u4E04"},  // JIS X 0212 0x3021, 0x3022
-        {"Iso2022Ir87And159", "\\ISO 2022 IR 87\\ISO 2022 IR 159",
-                   "\x1B$B;3\x1B$(D0!\x1B(B"
-                   "A",
-                   "\u5C71\u4E02"
-                   "A"},
-        {"Gb18030FourByte", "GB18030", "\x81\x30\x81\x30\x90\x30\x81\x30",
-                   "\u0080\U00010000"},
-        {"Gbk", "GBK", "\x81\x40\xD6\xD0", "\u4E02\u4E2D"},
-        {"UnknownTerm", "WINDOWS-1251", "\xE9", "\u00E9"}};
-
-// ---- The standard's examples ----
-
-const DecodeCase kStandardExamples[] = {
-        {"ChineseJ3Gbk", "GBK", "Wang^XiaoDong=\xCD\xF5^\xD0\xA1\xB6\xAB=",
-                   "Wang^XiaoDong=\u738B^\u5C0F\u4E1C="},
-        // PS3.5 J.4: lines of text with Chinese inside.
-        {"ChineseJ4Gb18030", "GB18030",
-                   "The first line includes\xD6\xD0\xCE\xC4.\r\nThe second line includes"
-                   "\xD6\xD0\xCE\xC4, too.\r\nThe third line.\r\n",
-                   "The first line includes\u4E2D\u6587.\r\nThe second line includes\u4E2D\u6587,"
-                   " too.\r\nThe third line.\r\n",
-                   VrCode::LT},
-        {"ChineseJ4Gbk", "GBK", "includes\xD6\xD0\xCE\xC4.\r\n",
-                   "includes\u4E2D\u6587.\r\n", VrCode::LT},
-        // PS3.5 K.2: GB 2312 in G1 through ESC $ ) A, trailing pad blank.
-        {"ChineseK2", "\\ISO 2022 IR 58",
-                   "Zhang^XiaoDong=\x1B$)A\xD5\xC5^\x1B$)A\xD0\xA1\xB6\xAB= ",
-                   "Zhang^XiaoDong=\u5F20^\u5C0F\u4E1C="},
-        // PS3.5 K.3: each line designates GB 2312 again after CR LF.
-        {"ChineseK3", "\\ISO 2022 IR 58",
-                   "1.\x1B$)A\xB5\xDA\xD2\xBB\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n"
-                   "2.\x1B$)A\xB5\xDA\xB6\xFE\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n"
-                   "3.\x1B$)A\xB5\xDA\xC8\xFD\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n",
-                   "1.\u7B2C\u4E00\u884C\u6587\u5B57\u3002\r\n2.\u7B2C\u4E8C\u884C\u6587\u5B57"
-                   "\u3002\r\n3.\u7B2C\u4E09\u884C\u6587\u5B57\u3002\r\n",
-                   VrCode::LT},
-        // The earlier edition of K.3 returned G0 to ASCII explicitly before each CR LF.
-        {"ChineseK3WithReturn", "\\ISO 2022 IR 58",
-                   "1.\x1B$)A\xB5\xDA\xD2\xBB\x1B(B\r\n2.\x1B$)A\xB5\xDA\xB6\xFE\x1B(B\r\n",
-                   "1.\u7B2C\u4E00\r\n2.\u7B2C\u4E8C\r\n", VrCode::LT}};
-
-// ---- Return to the initial sets (PS3.5 6.1.2.5.3) ----
-
-const DecodeCase kResets[] = {
-        // Without a new designation, the bytes after "^" in a name are no longer KS X 1001.
-        {"PnCaret", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xD1\xCE",
-                   "\u6D2A^\u00D1\u00CE"},
-        {"PnEquals", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3=\xD1\xCE",
-                   "\u6D2A=\u00D1\u00CE"},
-        // "^" and "=" are ordinary characters outside names.
-        {"LoCaret", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xD1\xCE", "\u6D2A^\u5409",
-                   VrCode::LO},
-        // "\" separates values of LO but is text in LT.
-        {"LoBackslash", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3\\\xFB\xF3",
-                   "\u6D2A\\\u00FB\u00F3", VrCode::LO},
-        {"LtBackslash", "\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3\\\xFB\xF3",
-                   "\u6D2A\\\u6D2A", VrCode::LT},
-        {"LtLineEnd", "\\ISO 2022 IR 58", "\x1B$)A\xB5\xDA\r\n\xB5\xDA",
-                   "\u7B2C\r\n\u00B5\u00DA", VrCode::LT},
-        {"LtTab", "\\ISO 2022 IR 58", "\x1B$)A\xB5\xDA\t\xB5\xDA", "\u7B2C\t\u00B5\u00DA",
-                   VrCode::LT},
-        {"LtFormFeed", "ISO 2022 IR 6\\ISO 2022 IR 100", "\x1B-A\xE9\f\xE9",
-                   "\u00E9\f\u00E9", VrCode::LT},
-        // A line end ends a JIS X 0208 run even when no ESC ( B came first.
-        {"LtLineEndInKanji", "\\ISO 2022 IR 87", "\x1B$B;3\r\n;3", "\u5C71\r\n;3",
-                   VrCode::LT},
-        // The reset goes back to value 1's sets, not to ASCII: katakana stays in G1.
-        {"BackToValue1", "ISO 2022 IR 13\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xB1",
-                   "\u6D2A^\uFF71"},
-        // Delimiter bytes inside a double-byte G0 run are part of characters.
-        {"CaretInsideKanji", "\\ISO 2022 IR 87", "\x1B$B$^$=\x1B(B", "\u307E\u305D"}};
-
-// ---- Damaged values ----
-
-const DecodeCase kDamaged[] = {{"UnknownEscape", "\\ISO 2022 IR 87", "a\x1B(Zb", "a" + kFffd + "b"},
-                    {"CutEscape", "\\ISO 2022 IR 87", "ab\x1B$", "ab" + kFffd},
-                    {"LoneEscape", "\\ISO 2022 IR 87", "\x1B", kFffd},
-                    {"OddKanjiByte", "\\ISO 2022 IR 87",
-                               "\x1B$B;3E\x1B(B"
-                               "a",
-                               "\u5C71" + kFffd + "a"},
-                    {"OddHangulByte", "\\ISO 2022 IR 149",
-                               "\x1B$)C\xFB"
-                               "a",
-                               kFffd + "a"},
-                    {"NotKatakana", "ISO 2022 IR 13", "\xB1\xE0\xB1",
-                               "\uFF71" + kFffd + "\uFF71"},
-                    {"BadUtf8", "ISO_IR 192", "a\xC3(", "a" + kFffd + "("},
-                    {"UndefinedLatin", "ISO_IR 138", "\xA1\xE0", kFffd + "\u05D0"},
-                    {"GrWithoutG1", "\\ISO 2022 IR 87", "\xE9", "\u00E9"}};
+const DecodeCase kCases[] = {
+    {"", "Buc^J\xE9r\xF4me", "Buc^J\u00E9r\u00F4me"},
+    {"ISO_IR 100", "Buc^J\xE9r\xF4me ", "Buc^J\u00E9r\u00F4me"},
+    {"ISO_IR 13", "\xD4\xCF\xC0\xDE^\xC0\xDB\xB3", "\uFF94\uFF8F\uFF80\uFF9E^\uFF80\uFF9B\uFF73"},
+    {"ISO_IR 166", "\xC0\xD2\xC9\xD2\xE4\xB7\xC2", "\u0E20\u0E32\u0E29\u0E32\u0E44\u0E17\u0E22"},
+    {"ISO 2022 IR 6", "\x1B(BDoe^John", "Doe^John"},
+    // The ISO 2022 single-byte sets as value 1: G1 holds the set from the start.
+    {"ISO 2022 IR 100", "J\xE9r\xF4me", "J\u00E9r\u00F4me"},
+    {"ISO 2022 IR 87", "Yamada=\x1B$B;3ED\x1B(B", "Yamada=\u5C71\u7530"},
+    {"\\ISO 2022 IR 159", "\x1B$(D0!0\"\x1B(B", "\u4E02\u4E04"},  // JIS X 0212 0x3021, 0x3022
+    {"\\ISO 2022 IR 87\\ISO 2022 IR 159",
+     "\x1B$B;3\x1B$(D0!\x1B(B"
+     "A",
+     "\u5C71\u4E02"
+     "A"},
+    {"GB18030", "\x81\x30\x81\x30\x90\x30\x81\x30", "\u0080\U00010000"},
+    {"GBK", "\x81\x40\xD6\xD0", "\u4E02\u4E2D"},
+    {"WINDOWS-1251", "\xE9", "\u00E9"},
+    // The standard's examples (PS3.5 J and K).
+    {"GBK", "Wang^XiaoDong=\xCD\xF5^\xD0\xA1\xB6\xAB=", "Wang^XiaoDong=\u738B^\u5C0F\u4E1C="},
+    // PS3.5 J.4: lines of text with Chinese inside.
+    {"GB18030",
+     "The first line includes\xD6\xD0\xCE\xC4.\r\nThe second line includes"
+     "\xD6\xD0\xCE\xC4, too.\r\nThe third line.\r\n",
+     "The first line includes\u4E2D\u6587.\r\nThe second line includes\u4E2D\u6587,"
+     " too.\r\nThe third line.\r\n",
+     VrCode::LT},
+    {"GBK", "includes\xD6\xD0\xCE\xC4.\r\n", "includes\u4E2D\u6587.\r\n", VrCode::LT},
+    // PS3.5 K.2: GB 2312 in G1 through ESC $ ) A, trailing pad blank.
+    {"\\ISO 2022 IR 58", "Zhang^XiaoDong=\x1B$)A\xD5\xC5^\x1B$)A\xD0\xA1\xB6\xAB= ",
+     "Zhang^XiaoDong=\u5F20^\u5C0F\u4E1C="},
+    // PS3.5 K.3: each line designates GB 2312 again after CR LF.
+    {"\\ISO 2022 IR 58",
+     "1.\x1B$)A\xB5\xDA\xD2\xBB\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n"
+     "2.\x1B$)A\xB5\xDA\xB6\xFE\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n"
+     "3.\x1B$)A\xB5\xDA\xC8\xFD\xD0\xD0\xCE\xC4\xD7\xD6\xA1\xA3\r\n",
+     "1.\u7B2C\u4E00\u884C\u6587\u5B57\u3002\r\n2.\u7B2C\u4E8C\u884C\u6587\u5B57"
+     "\u3002\r\n3.\u7B2C\u4E09\u884C\u6587\u5B57\u3002\r\n",
+     VrCode::LT},
+    // The earlier edition of K.3 returned G0 to ASCII explicitly before each CR LF.
+    {"\\ISO 2022 IR 58", "1.\x1B$)A\xB5\xDA\xD2\xBB\x1B(B\r\n2.\x1B$)A\xB5\xDA\xB6\xFE\x1B(B\r\n",
+     "1.\u7B2C\u4E00\r\n2.\u7B2C\u4E8C\r\n", VrCode::LT},
+    // After a delimiter, without a new designation, the bytes after "^" in a name are no longer KS
+    // X 1001.
+    {"\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xD1\xCE", "\u6D2A^\u00D1\u00CE"},
+    {"\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3=\xD1\xCE", "\u6D2A=\u00D1\u00CE"},
+    // "^" and "=" are ordinary characters outside names.
+    {"\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xD1\xCE", "\u6D2A^\u5409", VrCode::LO},
+    // "\" separates values of LO but is text in LT.
+    {"\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3\\\xFB\xF3", "\u6D2A\\\u00FB\u00F3", VrCode::LO},
+    {"\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3\\\xFB\xF3", "\u6D2A\\\u6D2A", VrCode::LT},
+    {"\\ISO 2022 IR 58", "\x1B$)A\xB5\xDA\r\n\xB5\xDA", "\u7B2C\r\n\u00B5\u00DA", VrCode::LT},
+    {"\\ISO 2022 IR 58", "\x1B$)A\xB5\xDA\t\xB5\xDA", "\u7B2C\t\u00B5\u00DA", VrCode::LT},
+    {"ISO 2022 IR 6\\ISO 2022 IR 100", "\x1B-A\xE9\f\xE9", "\u00E9\f\u00E9", VrCode::LT},
+    // A line end ends a JIS X 0208 run even when no ESC ( B came first.
+    {"\\ISO 2022 IR 87", "\x1B$B;3\r\n;3", "\u5C71\r\n;3", VrCode::LT},
+    // The reset goes back to value 1's sets, not to ASCII: katakana stays in G1.
+    {"ISO 2022 IR 13\\ISO 2022 IR 149", "\x1B$)C\xFB\xF3^\xB1", "\u6D2A^\uFF71"},
+    // Delimiter bytes inside a double-byte G0 run are part of characters.
+    {"\\ISO 2022 IR 87", "\x1B$B$^$=\x1B(B", "\u307E\u305D"},
+    // Damaged values.
+    {"\\ISO 2022 IR 87", "a\x1B(Zb", "a" + kFffd + "b"},
+    {"\\ISO 2022 IR 87", "ab\x1B$", "ab" + kFffd},
+    {"\\ISO 2022 IR 87", "\x1B", kFffd},
+    {"\\ISO 2022 IR 87",
+     "\x1B$B;3E\x1B(B"
+     "a",
+     "\u5C71" + kFffd + "a"},
+    {"\\ISO 2022 IR 149",
+     "\x1B$)C\xFB"
+     "a",
+     kFffd + "a"},
+    {"ISO 2022 IR 13", "\xB1\xE0\xB1", "\uFF71" + kFffd + "\uFF71"},
+    {"ISO_IR 192", "a\xC3(", "a" + kFffd + "("},
+    {"ISO_IR 138", "\xA1\xE0", kFffd + "\u05D0"},
+    {"\\ISO 2022 IR 87", "\xE9", "\u00E9"}};
 
 TEST(DecodeText, GivesTheExpectedText) {
-    for (const auto& table : {std::span<const DecodeCase>(kTableEntries),
-                              std::span<const DecodeCase>(kStandardExamples),
-                              std::span<const DecodeCase>(kResets), std::span<const DecodeCase>(kDamaged)}) {
-        for (const DecodeCase& c : table) EXPECT_EQ(Decode(c.specificCharacterSet, c.raw, c.vr), c.text) << c.name;
-    }
+    for (const DecodeCase& c : kCases)
+        EXPECT_EQ(Decode(c.specificCharacterSet, c.raw, c.vr), c.text) << c.raw;
 }
 
 TEST(DecodeText, OnlyTrailingPaddingIsDropped) {
@@ -177,27 +145,15 @@ TEST(DecodeText, OnlyTrailingPaddingIsDropped) {
     EXPECT_EQ(DecodeText("    ", latin, VrCode::LO), "");
 }
 
-// A plain UTF-8 check, independent of the converter.
-bool IsValidUtf8(const std::string& text) {
-    static constexpr uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-    for (size_t i = 0; i < text.size();) {
-        const auto b = static_cast<unsigned char>(text[i]);
-        const size_t n = b < 0x80                ? 1
-                         : (b & 0xE0) == 0xC0 ? 2
-                         : (b & 0xF0) == 0xE0 ? 3
-                         : (b & 0xF8) == 0xF0 ? 4
-                                              : 0;
-        if (n == 0 || i + n > text.size()) return false;
-        uint32_t cp = n == 1 ? b : (b & (0x7F >> n));
-        for (size_t k = 1; k < n; ++k) {
-            const auto c = static_cast<unsigned char>(text[i + k]);
-            if ((c & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (c & 0x3F);
-        }
-        if (cp < kMin[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        i += n;
-    }
-    return true;
+// glibc's converter as the check: it refuses overlong forms, surrogates and stray bytes.
+bool IsValidUtf8(std::string text) {
+    const iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+    std::string out(4 * text.size() + 4, '\0');
+    char *in = text.data(), *to = out.data();
+    size_t inLeft = text.size(), outLeft = out.size();
+    const bool ok = iconv(cd, &in, &inLeft, &to, &outLeft) != static_cast<size_t>(-1);
+    iconv_close(cd);
+    return ok && inLeft == 0;
 }
 
 TEST(DecodeText, ArbitraryBytesGiveValidUtf8UnderEverySet) {
@@ -207,9 +163,18 @@ TEST(DecodeText, ArbitraryBytesGiveValidUtf8UnderEverySet) {
         return static_cast<unsigned char>(state >> 16);
     };
     const char* const declarations[] = {
-        "", "ISO_IR 100", "ISO_IR 13", "ISO_IR 166", "ISO_IR 192", "GB18030", "GBK",
-        "\\ISO 2022 IR 87\\ISO 2022 IR 159", "ISO 2022 IR 13\\ISO 2022 IR 87", "\\ISO 2022 IR 149",
-        "\\ISO 2022 IR 58", "ISO 2022 IR 6\\ISO 2022 IR 127\\ISO 2022 IR 138\\ISO 2022 IR 166"};
+        "",
+        "ISO_IR 100",
+        "ISO_IR 13",
+        "ISO_IR 166",
+        "ISO_IR 192",
+        "GB18030",
+        "GBK",
+        "\\ISO 2022 IR 87\\ISO 2022 IR 159",
+        "ISO 2022 IR 13\\ISO 2022 IR 87",
+        "\\ISO 2022 IR 149",
+        "\\ISO 2022 IR 58",
+        "ISO 2022 IR 6\\ISO 2022 IR 127\\ISO 2022 IR 138\\ISO 2022 IR 166"};
     const char alphabet[] = "\x1B$()-ABCDFGHIJLMT^=\\\r\n\t ;3!0";
     for (const char* declaration : declarations) {
         for (int round = 0; round < 500; ++round) {
@@ -225,8 +190,6 @@ TEST(DecodeText, ArbitraryBytesGiveValidUtf8UnderEverySet) {
         }
     }
 }
-
-// ---- Files: every text value against pydicom ----
 
 uint32_t TagOfKey(std::string_view key) {
     return static_cast<uint32_t>(std::stoul(std::string(key.substr(1, 4)), nullptr, 16) << 16 |

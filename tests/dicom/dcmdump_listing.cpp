@@ -26,9 +26,10 @@ std::string DecodeMarkup(std::string_view text) {
             if (named != std::end(kEntities) || entity.starts_with("&#")) {
                 const bool hex = entity.starts_with("&#x");
                 const std::string digits(entity.substr(hex ? 3 : 2));
-                out += named != std::end(kEntities)
-                           ? named->second
-                           : static_cast<char>(std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10));
+                out +=
+                    named != std::end(kEntities)
+                        ? named->second
+                        : static_cast<char>(std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10));
                 i = semicolon + 1;
                 continue;
             }
@@ -53,7 +54,6 @@ void ParseValue(std::string_view value, DumpRow& row) {
                value.starts_with("\"ItemDelimitation")) {
         row.kind = DumpRow::Kind::Delimiter;
     } else if (value.size() >= 2 && value.front() == '[' && value.back() == ']') {
-        row.bracketed = true;
         row.value = DecodeMarkup(value.substr(1, value.size() - 2));
     } else {
         row.value = DecodeMarkup(value);
@@ -84,7 +84,6 @@ bool ParseLine(std::string_view line, DumpRow& row) {
     if (comma == std::string_view::npos) return false;
     const std::string_view length = comment.substr(0, comma);
     if (length == "u/l") {
-        row.undefinedLength = true;
         row.length = 0xFFFFFFFFu;
     } else if (std::from_chars(length.data(), length.data() + length.size(), row.length).ec !=
                std::errc()) {

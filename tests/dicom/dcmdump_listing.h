@@ -17,13 +17,11 @@ struct DumpRow {
     uint16_t group = 0;
     uint16_t element = 0;
     std::string vr;  // as printed: "UL", "na", "pi", "??", "ox", "xs", ...
-    bool undefinedLength = false;
     uint32_t length = 0;
     uint32_t vm = 0;
     Kind kind = Kind::Value;
-    bool bracketed = false;  // text values are printed in [...]
-    std::string value;       // the bytes between the brackets, references decoded
-    std::string line;        // the printed line, for messages
+    std::string value;  // the bytes between the brackets, references decoded
+    std::string line;   // the printed line, for messages
 };
 
 // The element rows of one dump in print order; comment and hex-dump lines are dropped.

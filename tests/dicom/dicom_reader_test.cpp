@@ -65,8 +65,9 @@ TEST_F(ReaderTest, DamagedStreamsFail) {
     cases.emplace_back("131 bytes", ByteBuilder().Raw(std::string(131, '\0')));
     // 132 bytes without "DICM": tried as a bare data set, which lacks SOP Class UID.
     cases.emplace_back("bare without SOP class",
-                       ByteBuilder().Implicit(0x0008, 0x0060, "CT").Implicit(
-                           0x0010, 0x0010, std::string(114, 'A')));
+                       ByteBuilder()
+                           .Implicit(0x0008, 0x0060, "CT")
+                           .Implicit(0x0010, 0x0010, std::string(114, 'A')));
     cases.emplace_back("unclosed undefined sequence",
                        ExplicitFile()
                            .ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF)
@@ -79,15 +80,15 @@ TEST_F(ReaderTest, DamagedStreamsFail) {
                                               .ExplicitHeader(0x0009, 0x1010, "OB", lie)
                                               .Raw(std::string(16, 'x')));
     }
-    cases.emplace_back("value past its item",
-                       ExplicitFile()
-                           .ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF)
-                           .Item(static_cast<uint32_t>(item.Size() - 2))
-                           .Raw(item.Bytes())
-                           .SequenceEnd()
-                           .Explicit(0x0010, 0x0010, "PN", "Doe^John"));
+    cases.emplace_back("value past its item", ExplicitFile()
+                                                  .ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF)
+                                                  .Item(static_cast<uint32_t>(item.Size() - 2))
+                                                  .Raw(item.Bytes())
+                                                  .SequenceEnd()
+                                                  .Explicit(0x0010, 0x0010, "PN", "Doe^John"));
     ByteBuilder deep = ExplicitFile();
-    for (int i = 0; i < 5000; ++i) deep.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
+    for (int i = 0; i < 5000; ++i)
+        deep.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
     cases.emplace_back("deep nesting", deep);
     for (auto& [name, bytes] : cases) {
         CDicomFile file;

@@ -55,13 +55,8 @@ bool LoadsExactly(CBinaryValueCacher& cache, uint32_t id, const std::vector<uint
 }
 
 size_t FilesUnder(const fs::path& folder) {
-    size_t count = 0;
-    std::error_code error;
-    for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end;
-         it.increment(error)) {
-        if (it->is_regular_file()) ++count;
-    }
-    return count;
+    return size_t(std::count_if(fs::recursive_directory_iterator(folder), {},
+                                [](const fs::directory_entry& e) { return e.is_regular_file(); }));
 }
 
 CBinaryValueCacher::FreeSpaceProbe Plenty() {
@@ -136,8 +131,7 @@ TEST(CBinaryValueCacher, FailedWriteDropsEvictableEntriesAndKeepsTheOthersInMemo
     Sample kept = MakeSample(7000, random);
     const uint32_t evictableId = cache.Store(evictable.buffer, 5000, true);
     const uint32_t keptId = cache.Store(kept.buffer, 7000, false);
-    ASSERT_NE(evictableId, 0u);
-    ASSERT_NE(keptId, 0u);
+    ASSERT_TRUE(evictableId != 0 && keptId != 0);
     cache.WaitIdle();
     std::vector<uint8_t> loaded(5000);
     EXPECT_FALSE(cache.Load(evictableId, loaded.data(), loaded.size()));
@@ -190,9 +184,7 @@ TEST(CBinaryValueCacher, LowFreeSpaceEvictsTheOldestEvictableEntriesOnly) {
         EXPECT_EQ(f.Present(old[i]), i >= 4) << "entry " << i;
         EXPECT_EQ(fs::exists(CBinaryValueCacher::EntryPath(f.root, old[i])), i >= 4);
     }
-    EXPECT_TRUE(f.Present(newest));
-    EXPECT_TRUE(f.Present(kept1));
-    EXPECT_TRUE(f.Present(kept2));
+    EXPECT_TRUE(f.Present(newest) && f.Present(kept1) && f.Present(kept2));
     EXPECT_EQ(f.cache.TotalBytes(), (64 + 5 * 32 + 16) * kKiB);
 
     // An unknown free space counts as none: every evictable entry goes, the others stay.
@@ -200,10 +192,8 @@ TEST(CBinaryValueCacher, LowFreeSpaceEvictsTheOldestEvictableEntriesOnly) {
     const uint32_t last = f.Store(8, true);
     for (uint32_t id : old)
         EXPECT_FALSE(f.Present(id));
-    EXPECT_FALSE(f.Present(newest));
-    EXPECT_FALSE(f.Present(last));
-    EXPECT_TRUE(f.Present(kept1));
-    EXPECT_TRUE(f.Present(kept2));
+    EXPECT_FALSE(f.Present(newest) || f.Present(last));
+    EXPECT_TRUE(f.Present(kept1) && f.Present(kept2));
     EXPECT_EQ(f.cache.TotalBytes(), (64 + 16) * kKiB);
     EXPECT_EQ(FilesUnder(f.root / "cache"), 2u);
 }

@@ -101,9 +101,8 @@ std::vector<OracleImage> LoadManifest() {
         OracleImage image;
         if (!test::ReadFlatJson(line, image.fields)) continue;
         image.path = image.Get("path");
-        if (image.Get("has_pixel_data") == "true" && !image.Reference().empty()) {
+        if (image.Get("has_pixel_data") == "true" && !image.Reference().empty())
             images.push_back(std::move(image));
-        }
     }
     return images;
 }
@@ -161,9 +160,8 @@ TEST_P(DecodeOracle, MatchesIndependentDecoders) {
         const std::vector<uint8_t> rgb = Dcm2PnmRgb(path);
         ASSERT_EQ(rgb.size(), frame->BufferSize()) << "dcm2pnm gave no comparable image";
         size_t differing = 0;
-        while (differing < rgb.size() && std::abs(rgb[differing] - pixels[differing]) <= 1) {
+        while (differing < rgb.size() && std::abs(rgb[differing] - pixels[differing]) <= 1)
             ++differing;
-        }
         EXPECT_EQ(differing, rgb.size()) << "first difference at byte " << differing;
     } else if (!image->IsColour() && bitsAllocated == 32) {
         // 32-bit samples are shifted into 16 bits and the slope grows to match.
@@ -192,19 +190,16 @@ TEST_P(DecodeOracle, MatchesIndependentDecoders) {
 }
 
 std::vector<OracleImage> Cases() {
-    if (!test::HaveTestData()) return {};
-    return LoadManifest();
+    return test::HaveTestData() ? LoadManifest() : std::vector<OracleImage>{};
 }
 
-std::string CaseName(const testing::TestParamInfo<OracleImage>& info) {
-    std::string name = info.param.path;
-    for (char& c : name) {
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    }
-    return name;
-}
-
-INSTANTIATE_TEST_SUITE_P(SharedCorpus, DecodeOracle, testing::ValuesIn(Cases()), CaseName);
+INSTANTIATE_TEST_SUITE_P(SharedCorpus, DecodeOracle, testing::ValuesIn(Cases()),
+                         [](const auto& row) {
+                             std::string name = row.param.path;
+                             for (char& c : name)
+                                 c = std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+                             return name;
+                         });
 GTEST_ALLOW_UNINSTANTIATED_PARAMETERIZED_TEST(DecodeOracle);
 
 }  // namespace

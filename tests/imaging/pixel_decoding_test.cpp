@@ -81,61 +81,49 @@ std::vector<uint16_t> Words(CDicomFrame* frame) {
     return words;
 }
 
+constexpr auto kMono2 = PhotometricCode::Monochrome2;
+using Samples = std::vector<uint16_t>;
+
 TEST(SampleConversion, MaskShiftAndSignExtend) {
-    // 12 bits stored in 16, signed, written without sign extension: 0x0FFF is -1.
-    std::vector<uint16_t> words = {0x0FFF, 0x0800, 0x07FF, 0xF001};
-    NormaliseWords(words, {16, 12, 11, 1, true, 0, PhotometricCode::Monochrome2});
-    EXPECT_EQ(int16_t(words[0]), -1);
-    EXPECT_EQ(int16_t(words[1]), -2048);
-    EXPECT_EQ(int16_t(words[2]), 2047);
-    EXPECT_EQ(int16_t(words[3]), 1);  // bits above Bits Stored are not part of the value
+    // 12 bits stored in 16, signed, written without sign extension: 0x0FFF is -1; bits above
+    // Bits Stored are not part of the value.
+    Samples words = {0x0FFF, 0x0800, 0x07FF, 0xF001};
+    NormaliseWords(words, {16, 12, 11, 1, true, 0, kMono2});
+    EXPECT_EQ(words, (Samples{0xFFFF, 0xF800, 0x07FF, 0x0001}));
     // High bit 15 with 12 bits stored: the value sits in the top bits.
     words = {0xFFF0, 0x0010};
-    NormaliseWords(words, {16, 12, 15, 1, false, 0, PhotometricCode::Monochrome2});
-    EXPECT_EQ(words[0], 0x0FFF);
-    EXPECT_EQ(words[1], 0x0001);
-    // Signed 8-bit data.
+    NormaliseWords(words, {16, 12, 15, 1, false, 0, kMono2});
+    EXPECT_EQ(words, (Samples{0x0FFF, 0x0001}));
+    // 8-bit data, signed and unsigned.
     const uint8_t bytes[] = {0xFF, 0x80, 0x7F, 200};
-    std::vector<uint16_t> out(4);
-    ASSERT_TRUE(UnpackGreyscale(bytes, 0, {8, 8, 7, 1, true, 0, PhotometricCode::Monochrome2},
-                                false, 0, out));
-    EXPECT_EQ(int16_t(out[0]), -1);
-    EXPECT_EQ(int16_t(out[1]), -128);
-    EXPECT_EQ(out[2], 127);
-    ASSERT_TRUE(UnpackGreyscale(bytes, 0, {8, 8, 7, 1, false, 0, PhotometricCode::Monochrome2},
-                                false, 0, out));
-    EXPECT_EQ(out[3], 200);
+    Samples out(4);
+    ASSERT_TRUE(UnpackGreyscale(bytes, 0, {8, 8, 7, 1, true, 0, kMono2}, false, 0, out));
+    EXPECT_EQ(out, (Samples{0xFFFF, 0xFF80, 127, 0xFFC8}));
+    ASSERT_TRUE(UnpackGreyscale(bytes, 0, {8, 8, 7, 1, false, 0, kMono2}, false, 0, out));
+    EXPECT_EQ(out, (Samples{255, 128, 127, 200}));
 }
 
-TEST(SampleConversion, OneBitPackedAndBigEndian) {
+TEST(SampleConversion, OneBitPackedBigEndianAndWide) {
     const uint8_t bits[] = {0b10100101, 0b00000011};
-    std::vector<uint16_t> out(10);
-    ASSERT_TRUE(UnpackGreyscale(bits, 0, {1, 1, 0, 1, false, 0, PhotometricCode::Monochrome2},
-                                false, 0, out));
-    EXPECT_EQ(out, (std::vector<uint16_t>{1, 0, 1, 0, 0, 1, 0, 1, 1, 1}));
-    std::vector<uint16_t> shifted(3);
-    ASSERT_TRUE(UnpackGreyscale(bits, 5, {1, 1, 0, 1, false, 0, PhotometricCode::Monochrome2},
-                                false, 0, shifted));
-    EXPECT_EQ(shifted, (std::vector<uint16_t>{1, 0, 1}));
-    EXPECT_FALSE(UnpackGreyscale(bits, 7, {1, 1, 0, 1, false, 0, PhotometricCode::Monochrome2},
-                                 false, 0, out));  // runs past the data
+    Samples out(10);
+    ASSERT_TRUE(UnpackGreyscale(bits, 0, {1, 1, 0, 1, false, 0, kMono2}, false, 0, out));
+    EXPECT_EQ(out, (Samples{1, 0, 1, 0, 0, 1, 0, 1, 1, 1}));
+    Samples shifted(3);
+    ASSERT_TRUE(UnpackGreyscale(bits, 5, {1, 1, 0, 1, false, 0, kMono2}, false, 0, shifted));
+    EXPECT_EQ(shifted, (Samples{1, 0, 1}));
+    // Runs past the data.
+    EXPECT_FALSE(UnpackGreyscale(bits, 7, {1, 1, 0, 1, false, 0, kMono2}, false, 0, out));
     const uint8_t big[] = {0x01, 0x02};
-    std::vector<uint16_t> word(1);
-    ASSERT_TRUE(UnpackGreyscale(big, 0, {16, 16, 15, 1, false, 0, PhotometricCode::Monochrome2},
-                                true, 0, word));
+    Samples word(1);
+    ASSERT_TRUE(UnpackGreyscale(big, 0, {16, 16, 15, 1, false, 0, kMono2}, true, 0, word));
     EXPECT_EQ(word[0], 0x0102);
-    // ACR-NEMA packed 12-bit samples are compared with dcm2pnm in legacy_pixels_test.
-}
-
-TEST(SampleConversion, WideSamplesShiftIntoSixteenBits) {
+    // 32-bit samples shift into 16 bits: 1254000 >> 5 = 39187 fits, >> 4 does not.
     const uint32_t values[] = {795000, 1254000, 0};
-    std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(values), sizeof values);
-    const int shift = WideSampleShift(bytes, false, false);
-    EXPECT_EQ(shift, 5);  // 1254000 >> 5 = 39187 fits, >> 4 does not
-    std::vector<uint16_t> out(3);
-    ASSERT_TRUE(UnpackGreyscale(bytes, 0, {32, 32, 31, 1, false, 0, PhotometricCode::Monochrome2},
-                                false, shift, out));
-    EXPECT_EQ(out[1], 1254000 >> 5);
+    std::span<const uint8_t> wide(reinterpret_cast<const uint8_t*>(values), sizeof values);
+    ASSERT_EQ(WideSampleShift(wide, false, false), 5);
+    Samples three(3);
+    ASSERT_TRUE(UnpackGreyscale(wide, 0, {32, 32, 31, 1, false, 0, kMono2}, false, 5, three));
+    EXPECT_EQ(three, (Samples{795000 >> 5, 1254000 >> 5, 0}));
 }
 
 std::vector<uint8_t> RleFrame(std::initializer_list<std::vector<uint8_t>> segments) {
@@ -205,9 +193,14 @@ TEST(ImageModel, PixelLayoutRulesRejectNonsense) {
     const std::pair<const char*, void (*)(ImageFile&)> cases[] = {
         {"RGB with one sample per pixel",
          [](ImageFile& f) {
-             f.Geometry(1, 1, 8, 8, false, "RGB").Us(0x0028, 0x0002, 1).Pixels("OB", "\x01\x02\x03");
+             f.Geometry(1, 1, 8, 8, false, "RGB")
+                 .Us(0x0028, 0x0002, 1)
+                 .Pixels("OB", "\x01\x02\x03");
          }},
-        {"ARGB", [](ImageFile& f) { f.Geometry(1, 1, 8, 8, false, "ARGB").Pixels("OB", "\x01\x02\x03\x04"); }},
+        {"ARGB",
+         [](ImageFile& f) {
+             f.Geometry(1, 1, 8, 8, false, "ARGB").Pixels("OB", "\x01\x02\x03\x04");
+         }},
         {"no pixel data", [](ImageFile& f) { f.Geometry(2, 2, 16, 16, false); }},
     };
     for (const auto& [name, build] : cases) {
@@ -265,9 +258,8 @@ TEST(ImageModel, EncapsulatedFramesFollowTheOffsetTable) {
     CDicomFile file;
     CDicomImage* img = image.Open(file);
     ASSERT_EQ(img->FrameCount(), 3u);
-    EXPECT_EQ(Words(img->Frame(0)), std::vector<uint16_t>{11});
-    EXPECT_EQ(Words(img->Frame(1)), std::vector<uint16_t>{22});
-    EXPECT_EQ(Words(img->Frame(2)), std::vector<uint16_t>{33});
+    for (size_t f = 0; f < 3; ++f)
+        EXPECT_EQ(Words(img->Frame(f)), Samples{uint16_t(11 * (f + 1))});
 }
 
 TEST(ImageModel, EmptyOffsetTableWithOneFragmentPerFrame) {

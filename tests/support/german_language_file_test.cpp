@@ -3,9 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <regex>
-#include <sstream>
 
 #include "common/test_paths.h"
 #include "language_test_files.h"
@@ -22,9 +21,7 @@ std::filesystem::path ShippedFile() {
 
 std::string ReadAll(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string Unescape(const std::string& field) {

@@ -1,0 +1,377 @@
+// Every codec module against independent decoders: DCMTK's and GDCM's decode of the shared
+// corpus and of streams their encoders made from the phantom (bare, or wrapped in a JP2 file
+// here), DCMTK's YCbCr rendering, or the phantom image itself. Lossless rows are bit-identical;
+// lossy rows stay within maxDifference of every sample and maxMeanDifference in mean. A failure
+// names the first differing pixel.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "codec_module.h"
+#include "common/test_paths.h"
+#include "dicom_pixel_bytes.h"
+#include "phantom_streams.h"
+#include "vexel_codec.h"
+
+namespace vexel::test {
+namespace {
+
+enum class Oracle {
+    kDecodedDicom,  // oracle command writes a DICOM file with native pixel data
+    kPpm,           // oracle command writes an 8-bit RGB PPM (dcm2pnm: YBR converted by DCMTK)
+    kOriginal,      // the uncompressed phantom the stream was made from
+};
+using enum Oracle;
+using enum PhantomImage;
+constexpr uint32_t kNone = VEXEL_COLOUR_UNKNOWN, kAsRgb = VEXEL_COLOUR_RGB,
+                   kAsYbr = VEXEL_COLOUR_YBR;
+
+struct ConformanceCase {
+    const char* module;
+    const char* name;
+    const char* testDataPath;  // relative to the shared corpus, or null for a phantom image
+    PhantomImage phantom;
+    const char* encodeCommand;  // phantom only: {in} -> {out}
+    Oracle oracle;
+    const char* oracleCommand;  // {in} -> {out}; unused for kOriginal
+    uint32_t colour;            // VEXEL_COLOUR_* handed to the module
+    int maxDifference;          // per sample; 0 for lossless
+    double maxMeanDifference;
+    int precision;                // of the stream, checked against what the module reports; 0: any
+    uint32_t jp2ColourSpace = 0;  // else the stream goes in a JP2 file with this colr box value
+};
+
+// A file of the shared corpus, decoded by oracleCommand.
+constexpr ConformanceCase Corpus(const char* module, const char* name, const char* path,
+                                 const char* oracleCommand, uint32_t colour, int maxDifference = 0,
+                                 double maxMean = 0) {
+    return {module,        name,   path,          {},      nullptr, kDecodedDicom,
+            oracleCommand, colour, maxDifference, maxMean, 0};
+}
+
+// A phantom image compressed by encodeCommand.
+constexpr ConformanceCase Made(const char* module, const char* name, PhantomImage image,
+                               const char* encode, Oracle oracle, const char* oracleCommand,
+                               uint32_t colour, int maxDifference = 0, double maxMean = 0) {
+    return {module,        name,   nullptr,       image,   encode, oracle,
+            oracleCommand, colour, maxDifference, maxMean, 0};
+}
+
+// A JPEG stream of the given precision, decoded by DCMTK or GDCM.
+constexpr ConformanceCase Jpeg(const char* module, const char* name, PhantomImage image,
+                               const char* encode, const char* decode, int precision, bool lossless,
+                               uint32_t colour = kNone) {
+    ConformanceCase c = Made(module, name, image, encode, kDecodedDicom, decode, colour,
+                             lossless ? 0 : 2, lossless ? 0 : 0.5);
+    c.precision = precision;
+    return c;
+}
+
+// The row's codestream wrapped in a JP2 file: the module finds it by the file's signature and
+// follows the JP2 colour space, as the request leaves colour open.
+constexpr ConformanceCase Jp2(const char* name, ConformanceCase c, uint32_t colourSpace) {
+    c.name = name;
+    c.jp2ColourSpace = colourSpace;
+    return c;
+}
+constexpr uint32_t kJp2Srgb = 16, kJp2Greyscale = 17, kJp2Sycc = 18;
+
+constexpr const char* kDcmtk = "dcmdjpeg {in} {out}";
+constexpr const char* kGdcm = "gdcmconv --raw {in} {out}";
+constexpr const char* kDcmtkLs = "dcmdjpls +px {in} {out}";
+// DCMTK renders YBR_FULL as RGB; the stream is relabelled YBR_FULL first.
+constexpr const char* kLsAsYbrToPpm =
+    "dcmdjpls {in} {out}.dcm && dcmodify -nb -m '(0028,0004)=YBR_FULL' {out}.dcm && "
+    "dcm2pnm --write-raw-pnm {out}.dcm {out}";
+// The RGB phantom relabelled YBR_FULL before compression: GDCM then codes it without a
+// component transform, and DCMTK renders the decoded YCbCr as RGB.
+constexpr const char* kJ2kEncodeAsYbr =
+    "cp {in} {out}.dcm && dcmodify -nb -m '(0028,0004)=YBR_FULL' {out}.dcm && "
+    "gdcmconv --j2k {out}.dcm {out}";
+constexpr const char* kJ2kYbrToPpm =
+    "gdcmconv --raw {in} {out}.dcm && dcm2pnm --write-raw-pnm {out}.dcm {out}";
+// 12- and 8-bit sources: DCMTK's lossy codecs rescale the CT into those depths.
+#define CT12(encode) \
+    "dcmcjpeg +ee {in} {out}.j && dcmdjpeg {out}.j {out}.d && " encode " {out}.d {out}"
+#define CT8(encode) \
+    "dcmcjpeg +eb {in} {out}.j && dcmdjpeg {out}.j {out}.d && " encode " {out}.d {out}"
+
+const ConformanceCase kCases[] = {
+    // JPEG: lossless processes 14 (sv 1 .. 7) at 16, 12 and 8 bits, lossy baseline,
+    // extended and progressive.
+    Jpeg("jpeg2", "sv1_16", kCt, "dcmcjpeg +e1 {in} {out}", kDcmtk, 16, true),
+    Jpeg("jpeg2", "sv2_16", kCt, "dcmcjpeg +el +sv 2 {in} {out}", kDcmtk, 16, true),
+    Jpeg("jpeg2", "sv3_16", kCt, "dcmcjpeg +el +sv 3 {in} {out}", kDcmtk, 16, true),
+    Jpeg("jpeg2", "sv4_16", kCt, "dcmcjpeg +el +sv 4 {in} {out}", kDcmtk, 16, true),
+    Jpeg("jpeg2", "sv5_16", kCt, "dcmcjpeg +el +sv 5 {in} {out}", kDcmtk, 16, true),
+    Jpeg("jpeg2", "sv6_16", kCt, "dcmcjpeg +el +sv 6 {in} {out}", kDcmtk, 16, true),
+    Jpeg("jpeg2", "sv7_16", kCt, "dcmcjpeg +el +sv 7 {in} {out}", kDcmtk, 16, true),
+    Jpeg("jpeg2", "sv6_pt3_16", kCt, "dcmcjpeg +el +sv 6 +pt 3 {in} {out}", kDcmtk, 16, true),
+    Jpeg("jpeg2", "gdcm_lossless_16", kCt, "gdcmconv --jpeg {in} {out}", kGdcm, 16, true),
+    Jpeg("jpeg3", "sv1_12", kCt, CT12("dcmcjpeg +pl +e1"), kDcmtk, 12, true),
+    Jpeg("jpeg3", "sv4_12", kCt, CT12("dcmcjpeg +pl +el +sv 4"), kDcmtk, 12, true),
+    Jpeg("jpeg3", "sv7_pt1_12", kCt, CT12("dcmcjpeg +pl +el +sv 7 +pt 1"), kDcmtk, 12, true),
+    Jpeg("jpeg3", "extended_12", kCt, CT12("dcmcjpeg +ee"), kDcmtk, 12, false),
+    Jpeg("jpeg3", "extended_12_gdcm", kCt, CT12("dcmcjpeg +ee"), kGdcm, 12, false),
+    Jpeg("jpeg1", "sv1_8", kCt, CT8("dcmcjpeg +pl +e1"), kDcmtk, 8, true),
+    Jpeg("jpeg1", "sv5_8", kCt, CT8("dcmcjpeg +pl +el +sv 5"), kDcmtk, 8, true),
+    Jpeg("jpeg1", "baseline_8", kCt, CT8("dcmcjpeg +eb"), kDcmtk, 8, false),
+    Jpeg("jpeg1", "progressive_8", kCt, CT8("dcmcjpeg +ep"), kDcmtk, 8, false),
+    Jpeg("jpeg1", "rgb_sv1", kRgb, "dcmcjpeg +e1 {in} {out}", kDcmtk, 8, true, kAsRgb),
+    Jpeg("jpeg1", "rgb_sv7", kRgb, "dcmcjpeg +el +sv 7 {in} {out}", kDcmtk, 8, true, kAsRgb),
+    Jpeg("jpeg1", "rgb_gdcm_lossless", kRgb, "gdcmconv --jpeg {in} {out}", kGdcm, 8, true, kAsRgb),
+    Jpeg("jpeg1", "rgb_baseline_ybr422", kRgb, "dcmcjpeg +eb {in} {out}", kDcmtk, 8, false, kAsYbr),
+    Jpeg("jpeg1", "rgb_baseline_ybr444", kRgb, "dcmcjpeg +eb +s4 {in} {out}", kDcmtk, 8, false,
+         kAsYbr),
+    Jpeg("jpeg1", "rgb_baseline_rgb", kRgb, "dcmcjpeg +eb +cr {in} {out}", kDcmtk, 8, false,
+         kAsRgb),
+    Jpeg("jpeg3", "rgb_extended_12", kRgb, "dcmcjpeg +ee +bt {in} {out}", kDcmtk, 12, false,
+         kAsYbr),
+    // JPEG-LS (CharLS) against dcmdjpls and dcm2pnm.
+    Corpus("jpeg4", "qa_ts_7", "dcm_qa_ts/7.dcm", kDcmtkLs, kNone),
+    Corpus("jpeg4", "qa_ts_8", "dcm_qa_ts/8.dcm", kDcmtkLs, kNone),
+    Corpus("jpeg4", "mr_small_signed", "pydicom/test_files/MR_small_jpeg_ls_lossless.dcm", kDcmtkLs,
+           kNone),
+    Corpus("jpeg4", "near_lossless_8bit", "pydicom/test_files/JPEGLSNearLossless_08.dcm", kDcmtkLs,
+           kNone),
+    Corpus("jpeg4", "near_lossless_16bit", "pydicom/test_files/JPEGLSNearLossless_16.dcm", kDcmtkLs,
+           kNone),
+    Corpus("jpeg4", "rgb_lossy_line", "pydicom/test_files/SC_rgb_jls_lossy_line.dcm", kDcmtkLs,
+           kAsRgb),
+    Corpus("jpeg4", "rgb_lossy_sample", "pydicom/test_files/SC_rgb_jls_lossy_sample.dcm", kDcmtkLs,
+           kAsRgb),
+    Made("jpeg4", "ct_lossless_vs_original", kCt, "dcmcjpls {in} {out}", kOriginal, nullptr, kNone),
+    // DCMTK encodes near-lossless only for unsigned data: the PET slice.
+    Made("jpeg4", "pet_near_3", kPet, "dcmcjpls +en +md 3 {in} {out}", kDecodedDicom, kDcmtkLs,
+         kNone),
+    Made("jpeg4", "pet_lossless", kPet, "dcmcjpls {in} {out}", kDecodedDicom, kDcmtkLs, kNone),
+    Made("jpeg4", "ct_gdcm", kCt, "gdcmconv --jpegls {in} {out}", kDecodedDicom, kDcmtkLs, kNone),
+    Made("jpeg4", "rgb_line", kRgb, "dcmcjpls +il {in} {out}", kOriginal, nullptr, kAsRgb),
+    Made("jpeg4", "rgb_sample", kRgb, "dcmcjpls +is {in} {out}", kOriginal, nullptr, kAsRgb),
+    Made("jpeg4", "rgb_none", kRgb, "dcmcjpls +in {in} {out}", kOriginal, nullptr, kAsRgb),
+    Made("jpeg4", "rgb_near_sample", kRgb, "dcmcjpls +en +is {in} {out}", kDecodedDicom, kDcmtkLs,
+         kAsRgb),
+    Made("jpeg4", "rgb_near_none", kRgb, "dcmcjpls +en +md 4 +in {in} {out}", kDecodedDicom,
+         kDcmtkLs, kAsRgb),
+    Made("jpeg4", "rgb_gdcm", kRgb, "gdcmconv --jpegls {in} {out}", kOriginal, nullptr, kAsRgb),
+    // DCMTK's YCbCr conversion rounds differently from ours by at most one.
+    Made("jpeg4", "ybr_sample", kRgb, "dcmcjpls +is {in} {out}", kPpm, kLsAsYbrToPpm, kAsYbr, 1,
+         0.5),
+    Made("jpeg4", "ybr_none", kRgb, "dcmcjpls +in {in} {out}", kPpm, kLsAsYbrToPpm, kAsYbr, 1, 0.5),
+    // JPEG 2000 (OpenJPEG) against GDCM's decode.
+    Corpus("jpeg2000", "qa_ts_9", "dcm_qa_ts/9.dcm", kGdcm, kNone),
+    Corpus("jpeg2000", "mr_small_signed", "pydicom/test_files/MR_small_jp2klossless.dcm", kGdcm,
+           kNone),
+    Corpus("jpeg2000", "signed_14bit_lossy", "pydicom/test_files/693_J2KI.dcm", kGdcm, kNone, 2,
+           0.5),
+    Corpus("jpeg2000", "pixel_rep_mismatch", "pydicom/test_files/J2K_pixelrep_mismatch.dcm", kGdcm,
+           kNone),
+    Corpus("jpeg2000", "lossy_16bit", "pydicom/test_files/JPEG2000.dcm", kGdcm, kNone, 2, 0.5),
+    Corpus("jpeg2000", "rgb_lossy_ky", "pydicom/test_files/SC_rgb_gdcm_KY.dcm", kGdcm, kAsRgb, 2,
+           0.5),
+    // YBR_RCT: the inverse RCT gives RGB; asking for YBR must not convert a second time.
+    Corpus("jpeg2000", "ybr_rct", "pydicom/test_files/examples_jpeg2k.dcm", kGdcm, kAsYbr),
+    Corpus("jpeg2000", "ybr_rct_text", "pydicom/test_files/GDCMJ2K_TextGBR.dcm", kGdcm, kAsYbr),
+    Made("jpeg2000", "ct_lossless_vs_original", kCt, "gdcmconv --j2k {in} {out}", kOriginal,
+         nullptr, kNone),
+    Made("jpeg2000", "ct_lossy", kCt, "gdcmconv --j2k --lossy -q 30 {in} {out}", kDecodedDicom,
+         kGdcm, kNone, 2, 0.5),
+    Made("jpeg2000", "ct_irreversible", kCt,
+         "gdcmconv --j2k --lossy --irreversible -q 40 {in} {out}", kDecodedDicom, kGdcm, kNone, 2,
+         0.5),
+    Made("jpeg2000", "pet_lossless_vs_original", kPet, "gdcmconv --j2k {in} {out}", kOriginal,
+         nullptr, kNone),
+    Made("jpeg2000", "pet_rate_10", kPet, "gdcmconv --j2k --lossy -r 10 {in} {out}", kDecodedDicom,
+         kGdcm, kNone, 2, 0.5),
+    Made("jpeg2000", "rgb_lossless_vs_original", kRgb, "gdcmconv --j2k {in} {out}", kOriginal,
+         nullptr, kAsRgb),
+    Made("jpeg2000", "rgb_lossy", kRgb, "gdcmconv --j2k --lossy -q 30 {in} {out}", kDecodedDicom,
+         kGdcm, kAsRgb, 2, 0.5),
+    Jp2("jp2_grey_signed",
+        Made("jpeg2000", "", kCt, "gdcmconv --j2k {in} {out}", kOriginal, nullptr, kNone),
+        kJp2Greyscale),
+    Jp2("jp2_srgb",
+        Made("jpeg2000", "", kRgb, "gdcmconv --j2k {in} {out}", kOriginal, nullptr, kNone),
+        kJp2Srgb),
+    // sYCC without a component transform: the JP2 colour space alone asks for conversion.
+    Jp2("jp2_sycc", Made("jpeg2000", "", kRgb, kJ2kEncodeAsYbr, kPpm, kJ2kYbrToPpm, kNone, 1, 0.5),
+        kJp2Sycc),
+    // A frame of a million pixels decodes on OpenJPEG's thread pool as on one thread (GDCM's).
+    Made("jpeg2000", "large_reversible", kLargeCt, "gdcmconv --j2k {in} {out}", kOriginal, nullptr,
+         kNone),
+    Made("jpeg2000", "large_irreversible", kLargeCt,
+         "gdcmconv --j2k --lossy --irreversible -q 40 {in} {out}", kDecodedDicom, kGdcm, kNone),
+    // DCMTK's YCbCr conversion rounds differently from ours by at most one.
+    Made("jpeg2000", "ybr_without_transform", kRgb, kJ2kEncodeAsYbr, kPpm, kJ2kYbrToPpm, kAsYbr, 1,
+         0.5),
+};
+
+// Greyscale words reduced to Bits Stored (sign-extended for signed data), the form every
+// decoder agrees on; colour bytes interleaved.
+std::vector<int32_t> NormalisedSamples(const std::vector<uint8_t>& bytes, const ImageShape& shape,
+                                       bool wordsPerSample) {
+    const size_t pixels = size_t{shape.rows} * shape.columns;
+    std::vector<int32_t> samples;
+    if (shape.samplesPerPixel == 3) {
+        // Wider colour samples come out of the modules as their top 8 bits.
+        const int shift = wordsPerSample && shape.bitsStored > 8 ? shape.bitsStored - 8 : 0;
+        const size_t width = wordsPerSample ? 2 : 1;
+        samples.resize(pixels * 3);
+        for (size_t i = 0; i < pixels && bytes.size() >= pixels * 3 * width; ++i) {
+            for (size_t c = 0; c < 3; ++c) {
+                const size_t at =
+                    width * (shape.planarConfiguration == 1 ? c * pixels + i : i * 3 + c);
+                samples[i * 3 + c] =
+                    (width == 2 ? bytes[at] | bytes[at + 1] << 8 : bytes[at]) >> shift;
+            }
+        }
+        return samples;
+    }
+    const int bits = shape.bitsStored;
+    samples.resize(pixels);
+    for (size_t i = 0; i < pixels; ++i) {
+        uint32_t value = 0;
+        if (wordsPerSample && bytes.size() >= 2 * pixels) {
+            uint16_t word;
+            std::memcpy(&word, &bytes[2 * i], 2);
+            value = word;
+        } else if (!wordsPerSample && bytes.size() >= pixels) {
+            value = bytes[i];
+        }
+        value &= (bits >= 32 ? ~0u : (1u << bits) - 1);
+        int32_t sample = static_cast<int32_t>(value);
+        if (shape.pixelRepresentation == 1 && bits < 32 && (value >> (bits - 1)) != 0)
+            sample -= int32_t{1} << bits;
+        samples[i] = sample;
+    }
+    return samples;
+}
+
+void Compare(const std::vector<int32_t>& expected, const std::vector<int32_t>& actual,
+             const ImageShape& shape, const ConformanceCase& c, const std::string& file) {
+    ASSERT_EQ(expected.size(), actual.size()) << file;
+    const size_t channels = shape.samplesPerPixel;
+    double sum = 0;
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const int32_t difference = actual[i] - expected[i];
+        sum += difference;
+        if (std::abs(difference) > c.maxDifference) {
+            const size_t pixel = i / channels;
+            FAIL() << file << ": first difference at row " << pixel / shape.columns << ", column "
+                   << pixel % shape.columns << ", sample " << i % channels << ": decoded "
+                   << actual[i] << ", expected " << expected[i];
+        }
+    }
+    const double mean = sum / static_cast<double>(expected.size());
+    EXPECT_LE(std::abs(mean), c.maxMeanDifference) << file << ": mean difference " << mean;
+}
+
+std::filesystem::path CompressedFile(const std::string& key, const ConformanceCase& c,
+                                     std::string* log) {
+    if (c.testDataPath != nullptr) return TestDataDir() / c.testDataPath;
+    const std::filesystem::path source = PhantomSource(c.phantom);
+    if (source.empty()) {
+        *log = "phantom not written";
+        return {};
+    }
+    return ConvertOnce(key + ".encoded", c.encodeCommand, source, log);
+}
+
+std::vector<uint8_t> OracleBytes(const std::string& key, const ConformanceCase& c,
+                                 const std::filesystem::path& compressed, ImageShape* shape,
+                                 std::string* log) {
+    if (c.oracle == Oracle::kPpm) {
+        const auto ppm = ConvertOnce(key + ".ppm", c.oracleCommand, compressed, log);
+        shape->planarConfiguration = 0;
+        return ppm.empty() ? std::vector<uint8_t>() : ReadPpm(ppm).value_or(std::vector<uint8_t>());
+    }
+    const std::filesystem::path decoded =
+        c.oracle == Oracle::kOriginal
+            ? PhantomSource(c.phantom)
+            : ConvertOnce(key + ".decoded", c.oracleCommand, compressed, log);
+    if (decoded.empty()) return {};
+    const std::vector<uint8_t> file = ReadFileBytes(decoded);
+    if (const auto decodedShape = ReadImageShape(file)) *shape = *decodedShape;
+    return NativePixelData(file).value_or(std::vector<uint8_t>());
+}
+
+void Put32(std::vector<uint8_t>& out, uint32_t v) {
+    out.insert(out.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
+}
+
+void PutBoxHeader(std::vector<uint8_t>& out, uint32_t length, const char* type) {
+    Put32(out, length);
+    out.insert(out.end(), type, type + 4);
+}
+
+std::vector<uint8_t> WrapInJp2(const std::vector<uint8_t>& codestream, const ImageShape& shape,
+                               uint32_t colourSpace) {
+    std::vector<uint8_t> out = {0, 0, 0, 12, 'j', 'P', ' ', ' ', 0x0D, 0x0A, 0x87, 0x0A};
+    PutBoxHeader(out, 20, "ftyp");
+    out.insert(out.end(), {'j', 'p', '2', ' ', 0, 0, 0, 0, 'j', 'p', '2', ' '});
+    PutBoxHeader(out, 8 + 22 + 15, "jp2h");
+    PutBoxHeader(out, 22, "ihdr");
+    Put32(out, shape.rows);
+    Put32(out, shape.columns);
+    const auto depth = uint8_t((shape.bitsStored - 1) | (shape.pixelRepresentation ? 0x80 : 0));
+    out.insert(out.end(), {0, uint8_t(shape.samplesPerPixel), depth, 7, 0, 0});
+    PutBoxHeader(out, 15, "colr");
+    out.insert(out.end(), {1, 0, 0});
+    Put32(out, colourSpace);
+    PutBoxHeader(out, static_cast<uint32_t>(8 + codestream.size()), "jp2c");
+    out.insert(out.end(), codestream.begin(), codestream.end());
+    return out;
+}
+
+class CodecConformance : public ::testing::TestWithParam<ConformanceCase> {};
+
+TEST_P(CodecConformance, MatchesOracle) {
+    const ConformanceCase& c = GetParam();
+    const std::string moduleName = c.module;
+    if (c.testDataPath != nullptr) VEXEL_REQUIRE_TESTDATA();
+    if (!HaveProgram("dcmcjpeg") || !HaveProgram("gdcmconv")) GTEST_SKIP() << "DCMTK/GDCM absent";
+    std::string error;
+    const auto module = CCodecModule::Load(moduleName, &error);
+    ASSERT_TRUE(module) << error;
+    std::string log;
+    // Keys carry the module: rows of several modules share names.
+    const std::string key = moduleName + "_" + c.name;
+    const std::filesystem::path compressed = CompressedFile(key, c, &log);
+    ASSERT_FALSE(compressed.empty()) << log;
+    const std::vector<uint8_t> file = ReadFileBytes(compressed);
+    const auto stream = EncapsulatedFrame(file);
+    ASSERT_TRUE(stream && !stream->empty()) << compressed << ": no encapsulated frame";
+    auto shape = ReadImageShape(file);
+    ASSERT_TRUE(shape) << compressed;
+
+    const std::vector<uint8_t> oracle = OracleBytes(key, c, compressed, &*shape, &log);
+    ASSERT_FALSE(oracle.empty()) << compressed << ": oracle failed: " << log;
+    const DecodeResult result =
+        c.jp2ColourSpace == 0
+            ? module->Decode(*stream, shape->rows, shape->columns, shape->samplesPerPixel, c.colour)
+            : module->Decode(WrapInJp2(*stream, *shape, c.jp2ColourSpace), shape->rows,
+                             shape->columns, shape->samplesPerPixel, kNone);
+    ASSERT_EQ(result.status, VEXEL_CODEC_OK) << compressed;
+    ASSERT_TRUE(result.guardIntact) << compressed;
+    if (c.precision != 0) {
+        EXPECT_EQ(result.request.streamPrecision, uint32_t(c.precision));
+    }
+
+    const std::vector<int32_t> expected =
+        NormalisedSamples(oracle, *shape, shape->bitsAllocated > 8);
+    ImageShape outputShape = *shape;
+    outputShape.planarConfiguration = 0;  // decoded colour is always interleaved
+    const std::vector<int32_t> actual =
+        NormalisedSamples(result.output, outputShape, shape->samplesPerPixel == 1);
+    Compare(expected, actual, *shape, c, compressed.string());
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, CodecConformance, ::testing::ValuesIn(kCases), [](const auto& row) {
+    return std::string(row.param.module) + "_" + row.param.name;
+});
+
+}  // namespace
+}  // namespace vexel::test
