@@ -556,7 +556,7 @@ bool CViewport2D::Render() {
     std::string cacheKey;
     uint8_t* bytes = reinterpret_cast<uint8_t*>(m_imageBitmap.Pixels());
     const size_t size = size_t(m_imageBitmap.Width()) * size_t(m_imageBitmap.Height()) * 4;
-    if (m_cine->Caching()) {
+    if (m_cine->CacheCurrent()) {
         cacheKey = m_cine->CacheKey(m_frame);
         if (m_services.renderCache->Fetch(cacheKey, bytes, size) ==
             CBinaryValueMemCacher::kFetched) {

@@ -99,12 +99,7 @@ void CViewport2DCine::ResetTiming() {
 
 uint64_t CViewport2DCine::Advance() {
     if (!m_playing || m_stopping) return 0;
-    const Snapshot now = TakeSnapshot();
-    if (!Same(now, m_snapshot)) {
-        m_snapshot = now;
-        DropCache();
-        m_cannotCache = !CacheFits();
-    }
+    CacheCurrent();
     m_frameStart = m_engine->Now();
     // While the user drags, the clock runs on but the image stays.
     if (!m_viewport.DragInProgress()) m_viewport.BrowseTool().Wheel(kNextImage);
@@ -169,6 +164,18 @@ bool CViewport2DCine::Same(const Snapshot& a, const Snapshot& b) {
            g.visibleDestHeight == h.visibleDestHeight && g.visibleSourceX == h.visibleSourceX &&
            g.visibleSourceY == h.visibleSourceY && g.imageWidth == h.imageWidth &&
            g.imageHeight == h.imageHeight;
+}
+
+bool CViewport2DCine::CacheCurrent() {
+    if (!m_playing) return false;
+    // A frame shown between two steps (keys, scroll bar) must not come from an older view.
+    const Snapshot now = TakeSnapshot();
+    if (!Same(now, m_snapshot)) {
+        m_snapshot = now;
+        DropCache();
+        m_cannotCache = !CacheFits();
+    }
+    return Caching();
 }
 
 void CViewport2DCine::DropCache() {

@@ -45,6 +45,8 @@ public:
     // CacheKey while Caching, and calls CacheStoreFailed when a store is refused.
     const std::string& CacheName() const { return m_cacheName; }
     bool Caching() const { return m_playing && !m_cannotCache && m_cache != nullptr; }
+    // Drops the cached frames when the view changed since they were rendered; then Caching.
+    bool CacheCurrent();
     std::string CacheKey(const void* frame) const;
     void CacheStoreFailed() { m_cannotCache = true; }
     uint32_t CacheDrops() const { return m_cacheDrops; }

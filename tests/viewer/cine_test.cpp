@@ -10,6 +10,7 @@
 #include "viewer/cine_engine.h"
 #include "viewer/cine_rate.h"
 #include "viewer/viewport_cine.h"
+#include "viewer/viewport_window_tool.h"
 #include "viewport_test_support.h"
 
 namespace vexel::test {
@@ -141,6 +142,9 @@ TEST(ViewportCine, RefusedStartsDragsClearAndTheCache) {
     cine.Advance();
     cine.Advance();
     EXPECT_EQ(cine.CacheDrops(), drops + 1);
+    // A new window is rendered at once, never answered from the cache.
+    v.WindowTool().ApplyWindow(40, 80);
+    EXPECT_EQ(cine.CacheDrops(), drops + 2);
 
     // Clearing the viewport ends playback and empties the cache.
     v.Clear(false);
