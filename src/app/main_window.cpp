@@ -20,7 +20,6 @@
 #include "engine/vexel_engine.h"
 #include "imaging/dicom_image.h"
 #include "support/language_manager.h"
-#include "viewer/viewport_cine.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
@@ -92,8 +91,6 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
 CMainWindow::~CMainWindow() {
     if (m_services.timers && m_timer) m_services.timers->RemoveTimer(m_timer);
     if (m_viewportEvents != 0) m_services.viewport.engine->Unsubscribe(m_viewportEvents);
-    // Playback ends before the viewport goes, while its window still exists.
-    Viewport().Cine().Stop();
 }
 
 uint32_t CMainWindow::OnViewportEvent(uint32_t code, uint64_t payload, void* context) {

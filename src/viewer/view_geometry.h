@@ -48,6 +48,8 @@ struct ViewGeometry {
     int32_t anchorY = 0;
     float anchorFractionX = 0;  // the anchor's position in the scaled image, 0..1
     float anchorFractionY = 0;
+
+    friend bool operator==(const ViewGeometry&, const ViewGeometry&) = default;
 };
 
 struct ImagePoint {

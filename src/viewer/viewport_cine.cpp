@@ -152,25 +152,11 @@ CViewport2DCine::Snapshot CViewport2DCine::TakeSnapshot() const {
     return snapshot;
 }
 
-bool CViewport2DCine::Same(const Snapshot& a, const Snapshot& b) {
-    const ViewGeometry& g = a.geometry;
-    const ViewGeometry& h = b.geometry;
-    return a.centre == b.centre && a.width == b.width && a.negative == b.negative &&
-           g.viewportWidth == h.viewportWidth && g.viewportHeight == h.viewportHeight &&
-           g.zoom == h.zoom && g.originX == h.originX && g.originY == h.originY &&
-           g.rotation == h.rotation && g.horizontalMirror == h.horizontalMirror &&
-           g.verticalMirror == h.verticalMirror && g.visibleDestX == h.visibleDestX &&
-           g.visibleDestY == h.visibleDestY && g.visibleDestWidth == h.visibleDestWidth &&
-           g.visibleDestHeight == h.visibleDestHeight && g.visibleSourceX == h.visibleSourceX &&
-           g.visibleSourceY == h.visibleSourceY && g.imageWidth == h.imageWidth &&
-           g.imageHeight == h.imageHeight;
-}
-
 bool CViewport2DCine::CacheCurrent() {
     if (!m_playing) return false;
     // A frame shown between two steps (keys, scroll bar) must not come from an older view.
     const Snapshot now = TakeSnapshot();
-    if (!Same(now, m_snapshot)) {
+    if (now != m_snapshot) {
         m_snapshot = now;
         DropCache();
         m_cannotCache = !CacheFits();

@@ -58,10 +58,10 @@ private:
         float centre = 0;
         float width = 0;
         bool negative = false;
+        friend bool operator==(const Snapshot&, const Snapshot&) = default;
     };
 
     Snapshot TakeSnapshot() const;
-    static bool Same(const Snapshot& a, const Snapshot& b);
     void DropCache();
     bool CacheFits() const;
     void ResetTiming();
