@@ -166,15 +166,19 @@ void BM_RenderFrame(benchmark::State& state) {
         rig.viewport->Render();
 }
 
-// What the annotations add to a frame change: every text rebuilt, then the layer drawn.
+// What the annotations add to a frame change: every text rebuilt, then the layer drawn. The
+// frames follow one another through the series, so the slice line is new each time.
 void BM_AnnotationFrameChange(benchmark::State& state) {
     if (!EnsureGuiApplication()) return state.SkipWithError("no Qt Gui");
     Rig rig(1, 1);
     CViewport2DAnnotations& annotations = rig.viewport->Annotations();
     CViewportSurface surface;
     surface.Resize(rig.viewport->Surface().Width(), rig.viewport->Surface().Height());
+    const std::vector<CDicomImage*>& images = TheSeries().images;
+    size_t next = 0;
     for (auto _ : state) {
-        annotations.FrameChanged(rig.viewport->CurrentFrame());
+        next = (next + 1) % images.size();
+        annotations.FrameChanged(images[next]->Frame(0));
         auto canvas = CreateSurfaceCanvas(surface.Pixels(), surface.Width(), surface.Height(),
                                           size_t(surface.Width()));
         annotations.Draw(*canvas, nullptr);

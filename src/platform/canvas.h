@@ -53,8 +53,8 @@ public:
     virtual void DrawText(std::string_view utf8, const CanvasRect& box, TextAlign align,
                           uint32_t colour) = 0;
     // The same, first in black moved by (shadowDx, shadowDy), then in `colour`.
-    void DrawShadowedText(std::string_view utf8, const CanvasRect& box, TextAlign align,
-                          uint32_t colour, int32_t shadowDx, int32_t shadowDy) {
+    virtual void DrawShadowedText(std::string_view utf8, const CanvasRect& box, TextAlign align,
+                                  uint32_t colour, int32_t shadowDx, int32_t shadowDy) {
         DrawText(utf8, {box.x + shadowDx, box.y + shadowDy, box.width, box.height}, align, 0);
         DrawText(utf8, box, align, colour);
     }

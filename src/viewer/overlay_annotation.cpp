@@ -36,9 +36,9 @@ void COverlayAnnotation::Draw(ICanvas& canvas) {
     const bool left = m_corner == Corner::TopLeft || m_corner == Corner::BottomLeft;
     const TextAlign align = left ? TextAlign::Left : TextAlign::Right;
     const CanvasRect box{m_rect.x, m_rect.y, m_rect.width, m_rect.height};
-    // The shadow one pixel outward, the text one pixel down.
-    canvas.DrawText(m_text, {box.x + 1, box.y, box.width, box.height}, align, 0);
-    canvas.DrawText(m_text, {box.x, box.y + 1, box.width, box.height}, align, m_colour);
+    // The text one pixel down, its shadow one pixel right of the box.
+    canvas.DrawShadowedText(m_text, {box.x, box.y + 1, box.width, box.height}, align, m_colour,
+                            1, -1);
 }
 
 }  // namespace vexel

@@ -7,10 +7,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
+#include <QRegion>
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <mutex>
+
+#include "platform/gui/text_sprites.h"
 
 namespace vexel {
 namespace {
@@ -68,10 +71,13 @@ public:
         m_painter.end();
         // Qt writes 0xFF (or blending leftovers) into the unused top byte; the surface's
         // words are 0x00RRGGBB.
-        const QRect area = m_dirty & m_image.rect();
-        for (int y = area.top(); y <= area.bottom() && !area.isEmpty(); ++y) {
-            uint32_t* row = m_pixels + size_t(y) * m_stride;
-            for (int x = area.left(); x <= area.right(); ++x) row[x] &= 0x00FFFFFFu;
+        // Only the touched rectangles: corner texts far apart must not make it the whole surface.
+        for (const QRect& touched : m_dirty & m_image.rect()) {
+            const size_t count = size_t(touched.width());
+            for (int y = touched.top(); y <= touched.bottom(); ++y) {
+                uint32_t* const row = m_pixels + size_t(y) * m_stride + touched.left();
+                for (size_t x = 0; x < count; ++x) row[x] &= 0x00FFFFFFu;
+            }
         }
     }
 
@@ -127,6 +133,7 @@ public:
 
     bool SetFont(int32_t pixelSize) override {
         if (!m_text) return false;
+        m_fontSize = pixelSize;
         m_painter.setFont(CellFont(pixelSize));
         return true;
     }
@@ -139,17 +146,25 @@ public:
 
     void DrawText(std::string_view utf8, const CanvasRect& box, TextAlign align,
                   uint32_t colour) override {
+        DrawShadowedText(utf8, box, align, colour, 0, 0);
+    }
+
+    // Texts come from the sprite cache: corner texts repeat on every frame, and blending a
+    // small bitmap costs far less than laying the line out again.
+    void DrawShadowedText(std::string_view utf8, const CanvasRect& box, TextAlign align,
+                          uint32_t colour, int32_t shadowDx, int32_t shadowDy) override {
         if (!m_text || utf8.empty()) return;
-        const int flags = Qt::AlignVCenter | Qt::TextSingleLine | Qt::TextDontClip |
-                          (align == TextAlign::Left    ? Qt::AlignLeft
-                           : align == TextAlign::Right ? Qt::AlignRight
-                                                       : Qt::AlignHCenter);
-        m_painter.setRenderHint(QPainter::TextAntialiasing, true);
-        m_painter.setPen(Colour(colour));
-        const QString text = ToQString(utf8);
-        const QRect area(box.x, box.y, box.width, box.height);
-        m_painter.drawText(area, flags, text);
-        Touch(m_painter.boundingRect(area, flags, text), 2);
+        const TextSprite sprite = FindTextSprite(
+            {ToQString(utf8), m_fontSize, colour & 0xFFFFFFu, shadowDx, shadowDy},
+            m_painter.font());
+        if (sprite.image.isNull()) return;
+        const int32_t left = align == TextAlign::Left    ? box.x
+                             : align == TextAlign::Right ? box.Right() - sprite.advance
+                                                         : box.x + (box.width - sprite.advance) / 2;
+        const int32_t top = box.y + (box.height - sprite.lineHeight) / 2;
+        const QPoint at = QPoint(left, top) + sprite.offset;
+        m_painter.drawImage(at, sprite.image);
+        Touch(QRect(at, sprite.image.size()), 0);
     }
 
 private:
@@ -166,7 +181,8 @@ private:
     QImage m_image;
     QPainter m_painter;
     bool m_text;
-    QRect m_dirty;
+    int32_t m_fontSize = 0;
+    QRegion m_dirty;
 };
 
 }  // namespace
