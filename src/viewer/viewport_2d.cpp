@@ -452,6 +452,8 @@ void CViewport2D::Relayout() {
 
 void CViewport2D::LayoutChanged() {
     m_saved = m_geometry;
+    m_imageInSurface = false;
+    m_imageBitmapKey.clear();
     m_imageBitmap.Reshape(m_geometry.visibleDestWidth, m_geometry.visibleDestHeight);
     Resampler().SetGeometry(m_geometry);
 }
@@ -551,36 +553,72 @@ std::optional<ScreenPoint> CViewport2D::ImageToScreen(float x, float y) const {
 
 bool CViewport2D::Render() {
     m_imageValid = false;
+    m_imageInSurface = false;
+    m_imageBitmapKey.clear();
     if (m_frame == nullptr || m_imageBitmap.Width() == 0) return false;
     // During cine the rendered frames are kept while the view stays the same.
     std::string cacheKey;
-    uint8_t* bytes = reinterpret_cast<uint8_t*>(m_imageBitmap.Pixels());
     const size_t size = size_t(m_imageBitmap.Width()) * size_t(m_imageBitmap.Height()) * 4;
     if (m_cine->CacheCurrent()) {
         cacheKey = m_cine->CacheKey(m_frame);
-        if (m_services.renderCache->Fetch(cacheKey, bytes, size) ==
+        // An image part that fills the surface is fetched straight into it: a second pass
+        // over 4 MB per frame is what a cached frame would cost otherwise. The image part
+        // itself is fetched again only when a partial redraw needs it.
+        const bool whole = ImageFillsSurface();
+        uint8_t* target = reinterpret_cast<uint8_t*>(whole ? m_surface.Pixels()
+                                                           : m_imageBitmap.Pixels());
+        if (m_services.renderCache->Fetch(cacheKey, target, size) ==
             CBinaryValueMemCacher::kFetched) {
+            m_imageInSurface = whole;
+            if (whole) m_imageBitmapKey = cacheKey;
             return m_imageValid = true;
         }
     }
-    const DestinationBitmap destination = m_imageBitmap.Bitmap();
-    CResampler& resampler = Resampler();
-    if (m_frame->IsColour()) {
-        m_imageValid = resampler.RenderColour(m_frame, destination, &m_lut, m_frame->HasOverlay());
-    } else if (m_frame->HasOverlay()) {
-        m_imageValid = resampler.RenderGreyWithOverlay(m_frame, destination, &m_lut);
-    } else {
-        m_imageValid = resampler.RenderGrey(m_frame, destination, &m_lut);
-    }
+    m_imageValid = RenderImageBitmap();
     if (m_imageValid && !cacheKey.empty() &&
-        m_services.renderCache->Store(cacheKey, m_cine->CacheName(), bytes, size) !=
-            CBinaryValueMemCacher::kStored) {
+        m_services.renderCache->Store(cacheKey, m_cine->CacheName(),
+                                      reinterpret_cast<const uint8_t*>(m_imageBitmap.Pixels()),
+                                      size) != CBinaryValueMemCacher::kStored) {
         m_cine->CacheStoreFailed();
     }
     return m_imageValid;
 }
 
+bool CViewport2D::RenderImageBitmap() {
+    const DestinationBitmap destination = m_imageBitmap.Bitmap();
+    CResampler& resampler = Resampler();
+    if (m_frame->IsColour())
+        return resampler.RenderColour(m_frame, destination, &m_lut, m_frame->HasOverlay());
+    if (m_frame->HasOverlay()) return resampler.RenderGreyWithOverlay(m_frame, destination, &m_lut);
+    return resampler.RenderGrey(m_frame, destination, &m_lut);
+}
+
+bool CViewport2D::ImageFillsSurface() const {
+    return m_geometry.visibleDestX == 0 && m_geometry.visibleDestY == 0 &&
+           m_imageBitmap.Width() == m_surface.Width() &&
+           m_imageBitmap.Height() == m_surface.Height();
+}
+
+void CViewport2D::RestoreImageBitmap() {
+    if (m_imageBitmapKey.empty()) return;
+    const size_t size = size_t(m_imageBitmap.Width()) * size_t(m_imageBitmap.Height()) * 4;
+    if (m_services.renderCache->Fetch(m_imageBitmapKey,
+                                      reinterpret_cast<uint8_t*>(m_imageBitmap.Pixels()), size) !=
+        CBinaryValueMemCacher::kFetched) {
+        // Dropped from the cache since: render it again.
+        m_imageValid = m_frame != nullptr && RenderImageBitmap();
+    }
+    m_imageBitmapKey.clear();
+}
+
 void CViewport2D::Compose() {
+    if (m_imageInSurface) {
+        // Fetched straight into the surface, which nothing has drawn on since.
+        m_imageInSurface = false;
+        DrawLayers(nullptr, true);
+        return;
+    }
+    RestoreImageBitmap();
     if (!m_imageValid) {
         m_surface.Clear();
     } else {
@@ -648,6 +686,8 @@ void CViewport2D::RedrawRect(const PixelRect* rect) {
         rect != nullptr ? Intersect(*rect, m_surface.Bounds()) : m_surface.Bounds();
     if (clip.Empty()) return;
     m_surface.Fill(clip, 0);
+    m_imageInSurface = false;
+    RestoreImageBitmap();
     if (m_imageValid) {
         m_surface.Blit(m_imageBitmap, m_geometry.visibleDestX, m_geometry.visibleDestY, clip);
     }

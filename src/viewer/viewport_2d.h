@@ -248,6 +248,11 @@ private:
                     const std::function<bool(const ViewGeometry&)>& layout);
     // Ends every drag: flags, the captured and the selected tool.
     void EndDrags();
+    // The resampler's part of Render, into the image part.
+    bool RenderImageBitmap();
+    bool ImageFillsSurface() const;
+    // Brings the image part up to date after a frame was fetched straight into the surface.
+    void RestoreImageBitmap();
     // Layers in their order; `all` false leaves out those skipped during drags.
     void DrawLayers(const PixelRect* clip, bool all);
     void Fire(uint32_t code, uint64_t payload);
@@ -268,6 +273,10 @@ private:
     CViewportSurface m_surface;      // what the window shows
     CViewportSurface m_imageBitmap;  // the visible image part
     bool m_imageValid = false;
+    // A cached cine frame went straight into the surface and nothing was drawn on it yet.
+    bool m_imageInSurface = false;
+    // Set while m_imageBitmap is behind the surface: the cache key that restores it.
+    std::string m_imageBitmapKey;
     uint32_t m_layerMask;
     int32_t m_fontSize = kMinFontSize;
 

@@ -153,6 +153,33 @@ TEST(ViewportCine, RefusedStartsDragsClearAndTheCache) {
     EXPECT_EQ(cine.Advance(), 0u);
 }
 
+// A cached frame fills the surface directly; a partial redraw afterwards must still show
+// that frame, not the one rendered last.
+TEST(ViewportCine, CachedFramesRedrawAsTheyWereShown) {
+    HandImage dark, bright;
+    dark.rows = dark.columns = bright.rows = bright.columns = 8;
+    dark.pixels.assign(64, 100);
+    bright.pixels.assign(64, 900);
+    dark.windowCenter = bright.windowCenter = "500";
+    dark.windowWidth = bright.windowWidth = "1000";
+    OpenedImage first = OpenHandImage(dark, "cine-dark"), second = OpenHandImage(bright, "cine-bright");
+    CineRig rig;
+    CViewport2D& v = rig.Add(first);
+    v.AddImage(CFileRef(), *second.image, 0);
+    v.MergePendingImages();
+    ASSERT_EQ(v.ImageCount(), 2u);
+    v.SizeChanged(100 + CMyScrollBar::kWidth, 100);
+    ASSERT_TRUE(v.Cine().Start());
+    for (int step = 0; step < 5; ++step) {
+        v.Cine().Advance();
+        const std::vector<uint32_t> shown(v.Surface().Pixels(),
+                                          v.Surface().Pixels() + 100 * 100);
+        v.RedrawRect(nullptr);
+        ASSERT_TRUE(std::equal(shown.begin(), shown.end(), v.Surface().Pixels())) << step;
+    }
+    EXPECT_TRUE(v.Cine().Caching());
+}
+
 // The timing thread, the UI loop and the viewports for real: panels interleave, stopping one
 // keeps the other going, play, stop, play always plays, and a viewport that goes while
 // playing leaves the schedule.
