@@ -10,6 +10,7 @@
 #include "imaging/dicom_image.h"
 #include "platform/canvas.h"
 #include "platform/gui/surface_canvas.h"
+#include "viewer/grey_pixels.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_annotations.h"
 #include "viewer/viewport_cine.h"
@@ -558,30 +559,65 @@ bool CViewport2D::Render() {
     if (m_frame == nullptr || m_imageBitmap.Width() == 0) return false;
     // During cine the rendered frames are kept while the view stays the same.
     std::string cacheKey;
-    const size_t size = size_t(m_imageBitmap.Width()) * size_t(m_imageBitmap.Height()) * 4;
     if (m_cine->CacheCurrent()) {
         cacheKey = m_cine->CacheKey(m_frame);
         // An image part that fills the surface is fetched straight into it: a second pass
         // over 4 MB per frame is what a cached frame would cost otherwise. The image part
         // itself is fetched again only when a partial redraw needs it.
         const bool whole = ImageFillsSurface();
-        uint8_t* target = reinterpret_cast<uint8_t*>(whole ? m_surface.Pixels()
-                                                           : m_imageBitmap.Pixels());
-        if (m_services.renderCache->Fetch(cacheKey, target, size) ==
-            CBinaryValueMemCacher::kFetched) {
+        if (FetchCineFrame(cacheKey, whole ? m_surface.Pixels() : m_imageBitmap.Pixels())) {
             m_imageInSurface = whole;
             if (whole) m_imageBitmapKey = cacheKey;
             return m_imageValid = true;
         }
     }
     m_imageValid = RenderImageBitmap();
-    if (m_imageValid && !cacheKey.empty() &&
-        m_services.renderCache->Store(cacheKey, m_cine->CacheName(),
-                                      reinterpret_cast<const uint8_t*>(m_imageBitmap.Pixels()),
-                                      size) != CBinaryValueMemCacher::kStored) {
+    if (m_imageValid && !cacheKey.empty()) StoreCineFrame(cacheKey);
+    return m_imageValid;
+}
+
+bool CViewport2D::CineFrameIsGrey() const {
+    return m_frame != nullptr && !m_frame->IsColour() && !m_frame->HasOverlay();
+}
+
+bool CViewport2D::FetchCineFrame(const std::string& key, uint32_t* target) {
+    const size_t count = size_t(m_imageBitmap.Width()) * size_t(m_imageBitmap.Height());
+    CBinaryValueMemCacher& cache = *m_services.renderCache;
+    if (!CineFrameIsGrey()) {
+        return cache.Fetch(key, reinterpret_cast<uint8_t*>(target), count * 4) ==
+               CBinaryValueMemCacher::kFetched;
+    }
+    try {
+        m_cineGrey.resize(count);
+    } catch (...) {
+        return false;
+    }
+    if (cache.Fetch(key, m_cineGrey.data(), count) != CBinaryValueMemCacher::kFetched)
+        return false;
+    ExpandGrey(m_cineGrey.data(), target, count);
+    return true;
+}
+
+void CViewport2D::StoreCineFrame(const std::string& key) {
+    const size_t count = size_t(m_imageBitmap.Width()) * size_t(m_imageBitmap.Height());
+    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(m_imageBitmap.Pixels());
+    size_t size = count * 4;
+    if (CineFrameIsGrey()) {
+        try {
+            m_cineGrey.resize(count);
+        } catch (...) {
+            return m_cine->CacheStoreFailed();
+        }
+        // A grey frame always renders grey; anything else is not cached rather than wrong.
+        if (!PackGrey(m_imageBitmap.Pixels(), m_cineGrey.data(), count))
+            return m_cine->CacheStoreFailed();
+        bytes = m_cineGrey.data();
+        size = count;
+    }
+    if (m_services.renderCache->Store(key, m_cine->CacheName(), bytes, size) !=
+        CBinaryValueMemCacher::kStored) {
         m_cine->CacheStoreFailed();
     }
-    return m_imageValid;
 }
 
 bool CViewport2D::RenderImageBitmap() {
@@ -601,10 +637,7 @@ bool CViewport2D::ImageFillsSurface() const {
 
 void CViewport2D::RestoreImageBitmap() {
     if (m_imageBitmapKey.empty()) return;
-    const size_t size = size_t(m_imageBitmap.Width()) * size_t(m_imageBitmap.Height()) * 4;
-    if (m_services.renderCache->Fetch(m_imageBitmapKey,
-                                      reinterpret_cast<uint8_t*>(m_imageBitmap.Pixels()), size) !=
-        CBinaryValueMemCacher::kFetched) {
+    if (!FetchCineFrame(m_imageBitmapKey, m_imageBitmap.Pixels())) {
         // Dropped from the cache since: render it again.
         m_imageValid = m_frame != nullptr && RenderImageBitmap();
     }

@@ -173,6 +173,8 @@ public:
     void Present();
     void RedrawRect(const PixelRect* rect);
     void RenderComposePresent();
+    // The cine cache keeps the current frame one byte a pixel (no colour, no overlay).
+    bool CineFrameIsGrey() const;
 
     // What is shown.
     size_t ImageCount() const { return m_images.Size(); }
@@ -253,6 +255,9 @@ private:
     bool ImageFillsSurface() const;
     // Brings the image part up to date after a frame was fetched straight into the surface.
     void RestoreImageBitmap();
+    // The cine cache.
+    bool FetchCineFrame(const std::string& key, uint32_t* target);
+    void StoreCineFrame(const std::string& key);
     // Layers in their order; `all` false leaves out those skipped during drags.
     void DrawLayers(const PixelRect* clip, bool all);
     void Fire(uint32_t code, uint64_t payload);
@@ -277,6 +282,7 @@ private:
     bool m_imageInSurface = false;
     // Set while m_imageBitmap is behind the surface: the cache key that restores it.
     std::string m_imageBitmapKey;
+    std::vector<uint8_t> m_cineGrey;  // a grey frame on its way into or out of the cache
     uint32_t m_layerMask;
     int32_t m_fontSize = kMinFontSize;
 

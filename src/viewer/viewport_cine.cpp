@@ -173,9 +173,11 @@ void CViewport2DCine::DropCache() {
 bool CViewport2DCine::CacheFits() const {
     if (m_cache == nullptr) return false;
     const ViewGeometry& g = m_viewport.Geometry();
+    // Grey frames are kept one byte a pixel.
+    const uint64_t perPixel = m_viewport.CineFrameIsGrey() ? 1 : 4;
     const uint64_t bytes = uint64_t(m_viewport.BrowseCount()) *
                            uint64_t(std::max(g.visibleDestWidth, 0)) *
-                           uint64_t(std::max(g.visibleDestHeight, 0)) * 4;
+                           uint64_t(std::max(g.visibleDestHeight, 0)) * perPixel;
     return m_cache->Fits((bytes + (1u << 20) - 1) >> 20);
 }
 

@@ -9,6 +9,7 @@
 #include "platform/headless_event_loop.h"
 #include "viewer/cine_engine.h"
 #include "viewer/cine_rate.h"
+#include "viewer/grey_pixels.h"
 #include "viewer/viewport_cine.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewport_test_support.h"
@@ -178,6 +179,23 @@ TEST(ViewportCine, CachedFramesRedrawAsTheyWereShown) {
         ASSERT_TRUE(std::equal(shown.begin(), shown.end(), v.Surface().Pixels())) << step;
     }
     EXPECT_TRUE(v.Cine().Caching());
+}
+
+// The cache keeps grey frames one byte a pixel: exact both ways, and a pixel that is not
+// grey, in a vector block or in the tail, refuses the packing.
+TEST(GreyPixels, RoundTripExactlyAndRefuseColour) {
+    std::vector<uint32_t> pixels(37);
+    for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint32_t(i * 7 % 256) * 0x010101u;
+    std::vector<uint8_t> grey(pixels.size());
+    ASSERT_TRUE(PackGrey(pixels.data(), grey.data(), pixels.size()));
+    std::vector<uint32_t> back(pixels.size());
+    ExpandGrey(grey.data(), back.data(), back.size());
+    EXPECT_EQ(back, pixels);
+    for (size_t at : {5u, 35u}) {
+        std::vector<uint32_t> coloured = pixels;
+        coloured[at] = 0x00102030u;
+        EXPECT_FALSE(PackGrey(coloured.data(), grey.data(), coloured.size())) << at;
+    }
 }
 
 // The timing thread, the UI loop and the viewports for real: panels interleave, stopping one
