@@ -10,6 +10,7 @@
 #include "imaging/binary_value_cacher.h"
 #include "imaging/colour_conversion.h"
 #include "imaging/dicom_image.h"
+#include "imaging/ellipse_region.h"
 #include "imaging/jpeg_engine.h"
 #include "imaging/palette.h"
 #include "imaging/pixel_caches.h"
@@ -444,7 +445,6 @@ bool CDicomFrame::ComputeValueRange(float& centre, float& width) {
 
 EllipseStatistics CDicomFrame::Ellipse(float x1, float y1, float x2, float y2) {
     EllipseStatistics stats;
-    const float cx = (x1 + x2) / 2, cy = (y1 + y2) / 2;
     const float a = std::fabs(x2 - x1) / 2, b = std::fabs(y2 - y1) / 2;
     constexpr float kPi = 3.1415925f;
     stats.areaPixels = a * kPi * b;
@@ -453,39 +453,15 @@ EllipseStatistics CDicomFrame::Ellipse(float x1, float y1, float x2, float y2) {
         stats.areaSquareCm = spacing[0] * spacing[1] * stats.areaPixels / 100;
     if (m_colour || a <= 0 || b <= 0) return stats;
 
-    const int columns = int(m_columns), rows = int(m_rows);
-    const int xFrom = std::max(0, int(std::min(x1, x2))),
-              xTo = std::min(columns - 1, int(std::max(x1, x2)) + 1);
-    const int yFrom = std::max(0, int(std::min(y1, y2))),
-              yTo = std::min(rows - 1, int(std::max(y1, y2)) + 1);
     std::vector<CDicomFrame*> holders;
     const auto* words = reinterpret_cast<const uint16_t*>(Pixels(&holders));
-    if (words == nullptr) {
-        ReleaseHolders(holders);
-        return stats;
-    }
-    int64_t sum = 0;
-    int32_t low = 0, high = 0;
-    uint32_t count = 0;
-    for (int y = yFrom; y <= yTo; ++y) {
-        for (int x = xFrom; x <= xTo; ++x) {
-            const float dx = (cx - float(x)) / a, dy = (cy - float(y)) / b;
-            if (std::sqrt(dx * dx + dy * dy) > 1) continue;
-            const uint16_t w = words[size_t(y) * m_columns + size_t(x)];
-            const int32_t v = m_image.IsSigned() ? int32_t(int16_t(w)) : int32_t(w);
-            if (count == 0) {
-                low = high = v;
-            } else if (v > high) {
-                high = v;
-            } else if (v < low) {
-                low = v;
-            }
-            sum += v;
-            ++count;
-        }
-    }
+    const EllipseSums sums = SumEllipse(words, int32_t(m_columns), int32_t(m_rows),
+                                        m_image.IsSigned(), {x1, y1, x2, y2});
     ReleaseHolders(holders);
-    stats.pixelCount = count;
+    const int64_t sum = sums.sum;
+    const int64_t count = sums.count;
+    const int32_t low = sums.minimum, high = sums.maximum;
+    stats.pixelCount = sums.count;
     if (count == 0) return stats;
     const double mean = double(sum / count) + double(sum % count) / double(count);
     const float slope = m_image.RescaleSlope(), intercept = m_image.RescaleIntercept();
