@@ -4,6 +4,7 @@
 
 #include "cli/decode_command.h"
 #include "cli/dump_command.h"
+#include "cli/measure_command.h"
 #include "cli/render_command.h"
 #include "cli/scan_command.h"
 #include "dicom/dicom_dictionary.h"
@@ -22,7 +23,9 @@ void PrintUsage() {
                  "                          decode frames, print their statistics and MD5\n"
                  "  scan [--json] PATH...    the patients, studies and series found\n"
                  "  render PATH --out FILE.png [OPTIONS]\n"
-                 "                          draw a frame as the viewer shows it (render --help)\n");
+                 "                          draw a frame as the viewer shows it (render --help)\n"
+                 "  measure FILE [--frame N] (--length|--ellipse|--angle|--cobb) POINTS [--json]\n"
+                 "                          a measurement as the viewer shows it\n");
 }
 
 }  // namespace
@@ -41,6 +44,9 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "scan") == 0) return vexel::cli::RunScan(argc - 2, argv + 2, files);
     if (std::strcmp(argv[1], "decode") == 0) {
         return vexel::cli::RunDecode(argc - 2, argv + 2, files);
+    }
+    if (std::strcmp(argv[1], "measure") == 0) {
+        return vexel::cli::RunMeasure(argc - 2, argv + 2, files);
     }
     if (std::strcmp(argv[1], "render") == 0) {
         return vexel::cli::RunRender(argc - 2, argv + 2, files);

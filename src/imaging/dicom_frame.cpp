@@ -469,6 +469,9 @@ EllipseStatistics CDicomFrame::Ellipse(float x1, float y1, float x2, float y2) {
     stats.minimum = identity ? float(low) : float(low) * slope + intercept;
     stats.maximum = identity ? float(high) : float(high) * slope + intercept;
     stats.mean = identity ? float(mean) : float(mean) * slope + intercept;
+    const double exactMean = double(sum) / double(count);
+    const double variance = sums.sumOfSquares / double(count) - exactMean * exactMean;
+    stats.stddev = std::sqrt(std::max(variance, 0.0)) * std::fabs(double(slope));
     return stats;
 }
 

@@ -24,6 +24,7 @@ struct EllipseStatistics {
     float minimum = 0;
     float maximum = 0;
     float mean = 0;
+    double stddev = 0;  // population, in modality units
     float areaPixels = 0;
     float areaSquareCm = 0;
     uint32_t pixelCount = 0;

@@ -29,14 +29,17 @@ int32_t Index(double value, int32_t limit) {
 template <class Sample>
 void SumSpan(const Sample* values, int32_t count, EllipseSums& sums) {
     int64_t sum = 0;
+    int64_t squares = 0;  // at most 65,536 values of 2^32 each
     int32_t low = sums.minimum, high = sums.maximum;
     for (int32_t i = 0; i < count; ++i) {
         const int32_t v = values[i];
         sum += v;
+        squares += int64_t(v) * v;
         low = std::min(low, v);
         high = std::max(high, v);
     }
     sums.sum += sum;
+    sums.sumOfSquares += double(squares);
     sums.minimum = low;
     sums.maximum = high;
 }

@@ -9,6 +9,7 @@ namespace vexel {
 
 struct EllipseSums {
     int64_t sum = 0;
+    double sumOfSquares = 0;  // exact per row, for the spread
     int32_t minimum = 0;
     int32_t maximum = 0;
     uint32_t count = 0;

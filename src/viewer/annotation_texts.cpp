@@ -25,19 +25,6 @@ std::string Conversions(std::string_view format) {
     return kinds;
 }
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-#pragma GCC diagnostic ignored "-Wformat-security"
-// Only with formats FormatCheckedText passed.
-template <typename... Args>
-std::string Format(const std::string& format, Args... args) {
-    char buffer[256];
-    const int n = std::snprintf(buffer, sizeof buffer, format.c_str(), args...);
-    if (n < 0) return {};
-    return std::string(buffer, std::min<size_t>(size_t(n), sizeof buffer - 1));
-}
-#pragma GCC diagnostic pop
-
 // Half away from zero, as the sign of an angle is decided.
 double RoundAway(double value) {
     return std::round(value);
@@ -141,9 +128,9 @@ std::string SliceLine(const TextLookup& lookup, const std::optional<std::array<f
     std::string line;
     if (position) {
         if (thickness && std::isfinite(*thickness)) {
-            line = Format(FormatCheckedText(lookup, textid::kThickness), double(*thickness)) + " ";
+            line = FormatText(FormatCheckedText(lookup, textid::kThickness), double(*thickness)) + " ";
         }
-        line += Format(FormatCheckedText(lookup, textid::kLocation),
+        line += FormatText(FormatCheckedText(lookup, textid::kLocation),
                        double((*position)[std::min<uint32_t>(sliceAxis, 2)]));
     }
     if (!angles || !std::isfinite(angles->primary) || !std::isfinite(angles->secondary))
@@ -153,10 +140,10 @@ std::string SliceLine(const TextLookup& lookup, const std::optional<std::array<f
     const double b = RoundAway(angles->secondary);
     if (a == 0 && b == 0) return "AP";
     if (!line.empty()) line += " ";
-    if (a > 0) line += Format(std::string("LAO: %.0f "), a);
-    if (a < 0) line += Format(std::string("RAO: %.0f "), -a);
-    if (b > 0) line += Format(std::string("CRA: %.0f "), b);
-    if (b < 0) line += Format(std::string("CAU: %.0f "), -b);
+    if (a > 0) line += FormatText(std::string("LAO: %.0f "), a);
+    if (a < 0) line += FormatText(std::string("RAO: %.0f "), -a);
+    if (b > 0) line += FormatText(std::string("CRA: %.0f "), b);
+    if (b < 0) line += FormatText(std::string("CAU: %.0f "), -b);
     return line;
 }
 
@@ -226,8 +213,8 @@ std::string WindowLine(const TextLookup& lookup, float centre, float width, int3
                        std::string_view presetName, bool negative) {
     std::string line =
         presetId < 0
-            ? Format(FormatCheckedText(lookup, textid::kWindow), double(centre), double(width))
-            : Format(FormatCheckedText(lookup, textid::kWindowPreset), double(centre),
+            ? FormatText(FormatCheckedText(lookup, textid::kWindow), double(centre), double(width))
+            : FormatText(FormatCheckedText(lookup, textid::kWindowPreset), double(centre),
                      double(width), std::string(presetName).c_str());
     if (negative) line += " " + LookUpText(lookup, textid::kNegative);
     return line;
@@ -250,27 +237,27 @@ std::string TransformLine(const TextLookup& lookup, const DisplayTransform& tran
 }
 
 std::string MrLine(const TextLookup& lookup, float repetitionTime, float echoTime) {
-    return Format(FormatCheckedText(lookup, textid::kMrLine), double(repetitionTime),
+    return FormatText(FormatCheckedText(lookup, textid::kMrLine), double(repetitionTime),
                   double(echoTime));
 }
 
 std::string PositionText(const TextLookup& lookup, int32_t x, int32_t y) {
-    return Format(FormatCheckedText(lookup, textid::kPosition), int(x), int(y));
+    return FormatText(FormatCheckedText(lookup, textid::kPosition), int(x), int(y));
 }
 
 std::string FrameRateText(const TextLookup& lookup, float rate) {
     if (!std::isfinite(rate)) return {};
-    return Format(FormatCheckedText(lookup, textid::kFrameRate),
+    return FormatText(FormatCheckedText(lookup, textid::kFrameRate),
                   int(std::lround(std::clamp(rate, 0.0f, 1e6f))));
 }
 
 std::string ImageLine(const TextLookup& lookup, size_t index, size_t count, size_t frame,
                       size_t frames) {
-    std::string line = Format(FormatCheckedText(lookup, textid::kImageNumber),
+    std::string line = FormatText(FormatCheckedText(lookup, textid::kImageNumber),
                               int(std::min<size_t>(index + 1, INT32_MAX)),
                               int(std::min<size_t>(count, INT32_MAX)));
     if (frames > 1) {
-        line += Format(std::string(" Fr: %d/%d"), int(std::min<size_t>(frame + 1, INT32_MAX)),
+        line += FormatText(std::string(" Fr: %d/%d"), int(std::min<size_t>(frame + 1, INT32_MAX)),
                        int(std::min<size_t>(frames, INT32_MAX)));
     }
     return line;

@@ -3,8 +3,10 @@
 // transform and image lines.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,6 +19,20 @@ namespace vexel {
 // conversions differ from the English ones (a translated format can never crash printf).
 std::string FormatCheckedText(const TextLookup& lookup, uint32_t id);
 std::string LookUpText(const TextLookup& lookup, uint32_t id);
+
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+#pragma GCC diagnostic ignored "-Wformat-security"
+// printf into a string of at most 255 bytes; only with literal formats or formats that
+// FormatCheckedText passed.
+template <typename... Args>
+std::string FormatText(const std::string& format, Args... args) {
+    char buffer[256];
+    const int n = std::snprintf(buffer, sizeof buffer, format.c_str(), args...);
+    if (n < 0) return {};
+    return std::string(buffer, std::min<size_t>(size_t(n), sizeof buffer - 1));
+}
+#pragma GCC diagnostic pop
 
 struct DisplayTransform {
     uint32_t rotation = 0;  // degrees clockwise

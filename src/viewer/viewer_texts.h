@@ -10,7 +10,8 @@ namespace vexel {
 
 using TextLookup = std::function<std::string(uint32_t id)>;
 
-// The English text of one of the viewer's own ids (9001-9028), empty for any other.
+// The English text of one of the viewer's own ids (9001-9027) or of the measurement labels
+// (6001-6012), empty for any other.
 const char* BuiltInViewerText(uint32_t id);
 
 namespace textid {
@@ -34,6 +35,16 @@ inline constexpr uint32_t kRotate180 = 9023;
 inline constexpr uint32_t kFlip = 9024;  // "F: "
 inline constexpr uint32_t kFlipH = 9025;
 inline constexpr uint32_t kFlipV = 9026;
+inline constexpr uint32_t kDegrees = 9027;  // "%.01f°"
+inline constexpr uint32_t kPixels = 6001;   // "px"; mm, Area, cm², px², Mean, Min, Max follow
+inline constexpr uint32_t kMillimetres = 6002;
+inline constexpr uint32_t kArea = 6003;
+inline constexpr uint32_t kSquareCm = 6004;
+inline constexpr uint32_t kSquarePixels = 6005;
+inline constexpr uint32_t kMean = 6006;
+inline constexpr uint32_t kMin = 6007;
+inline constexpr uint32_t kMax = 6008;
+inline constexpr uint32_t kInterpolatedWarning = 6012;
 }  // namespace textid
 
 }  // namespace vexel

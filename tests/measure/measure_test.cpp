@@ -13,6 +13,7 @@
 #include "imaging/dicom_image.h"
 #include "measure/calibration.h"
 #include "measure/measure_geometry.h"
+#include "measure/measurement_labels.h"
 #include "measure/measurement_records.h"
 
 namespace vexel {
@@ -65,6 +66,36 @@ TEST(MeasureGeometry, LengthsAnglesAndCobbAngles) {
         EXPECT_NEAR(std::hypot(ax, ay), 100, 1e-3);
     }
     EXPECT_FALSE(CobbAngleOf({1, 1}, {1, 1}, {0, 0}, {5, 5}, pixels)) << "a degenerate line";
+}
+
+TEST(MeasurementLabels, UnitsDecimalsRelationsAndSources) {
+    const TextLookup english;
+    const Calibration detector{0.1, 0.1, CalibrationSource::ImagerPixelSpacingScaled};
+    EXPECT_EQ(LengthLabel(18.0277, Spacing(0.5, 0.25), english), "18.0 mm\nPixel Spacing");
+    EXPECT_EQ(LengthLabel(50, {}, english), "50.0 px");
+    EXPECT_EQ(LengthLabel(NAN, {}, english), "");
+    EXPECT_EQ(AngleLabel(110.04, english), "110.0\u00b0");
+    EXPECT_EQ(AngleLabel(std::nullopt, english), "");
+    struct Case {
+        EllipseStatistics stats;
+        Calibration calibration;
+        bool colour, interpolated;
+        const char* label;
+    };
+    // CT stored values all 1024 with intercept -1024: whole numbers lose their decimals.
+    const EllipseStatistics ct{0, 0, 0, 0, 78.5398f, 0, 81};
+    const EllipseStatistics mr{12.5f, 340.25f, 101.125f, 0, 78.5398f, 0, 81};
+    for (const Case& c : {
+             Case{ct, {}, false, false, "Mean=0.00\nMax=0 Min=0\nArea=79 px\u00b2"},
+             Case{mr, Spacing(0.5, 0.5), false, false,
+                  "Mean=101.12\nMax=340.25 Min=12.50\nArea=0.2 cm\u00b2 (79 px\u00b2)\nPixel Spacing"},
+             Case{mr, detector, false, true,
+                  "Mean\u2248101.12\nMax\u2265340.25 Min\u226412.50\nArea=0.0 cm\u00b2 (79 px\u00b2)\n"
+                  "Imager Pixel Spacing / magnification\n\nWarning! Interpolated image.\n"
+                  "All values are approximate."},
+             Case{mr, {}, true, false, "Area=79 px\u00b2"}}) {
+        EXPECT_EQ(EllipseLabel(c.stats, c.calibration, c.colour, c.interpolated, english), c.label);
+    }
 }
 
 TEST(Calibration, RadiographsMeasureAtTheDetector) {
