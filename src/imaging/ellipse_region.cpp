@@ -29,12 +29,13 @@ int32_t Index(double value, int32_t limit) {
 template <class Sample>
 void SumSpan(const Sample* values, int32_t count, EllipseSums& sums) {
     int64_t sum = 0;
-    int64_t squares = 0;  // at most 65,536 values of 2^32 each
+    uint64_t squares = 0;  // at most 65,536 values below 2^32 each
     int32_t low = sums.minimum, high = sums.maximum;
     for (int32_t i = 0; i < count; ++i) {
         const int32_t v = values[i];
         sum += v;
-        squares += int64_t(v) * v;
+        // Below 2^32 for 16-bit samples, signed or not; unsigned 32-bit products vectorise.
+        squares += uint32_t(v) * uint32_t(v);
         low = std::min(low, v);
         high = std::max(high, v);
     }
