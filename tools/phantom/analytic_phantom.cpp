@@ -13,7 +13,7 @@ constexpr double kEndless = std::numeric_limits<double>::infinity();
 Vec3 VolumeGeometry::VoxelCenter(double column, double row, int slice) const {
     // Centred volume: the middle of the grid is the origin.
     return {(column - (columns - 1) / 2.0) * pixelSpacingMm,
-            (row - (rows - 1) / 2.0) * pixelSpacingMm,
+            (row - (rows - 1) / 2.0) * RowSpacing(),
             (slice - (slices - 1) / 2.0) * sliceSpacingMm};
 }
 

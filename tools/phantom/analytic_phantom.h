@@ -20,15 +20,18 @@ struct VolumeGeometry {
     int columns = 0;
     int rows = 0;
     int slices = 0;
-    double pixelSpacingMm = 0;  // both in-plane directions
+    double pixelSpacingMm = 0;  // between columns (x), and between rows unless set below
     double sliceSpacingMm = 0;  // also the slice thickness
+    double rowSpacingMm = 0;    // between rows (y); 0: the same as pixelSpacingMm
+
+    double RowSpacing() const { return rowSpacingMm > 0 ? rowSpacingMm : pixelSpacingMm; }
 
     // Centre of voxel (column, row) in slice `slice`; slice 0 has the smallest z.
     Vec3 VoxelCenter(double column, double row, int slice) const;
     // Image Position (Patient) of a slice: the centre of its first voxel.
     Vec3 SlicePosition(int slice) const { return VoxelCenter(0, 0, slice); }
     double HalfExtentX() const { return columns * pixelSpacingMm / 2; }
-    double HalfExtentY() const { return rows * pixelSpacingMm / 2; }
+    double HalfExtentY() const { return rows * RowSpacing() / 2; }
     double HalfExtentZ() const { return slices * sliceSpacingMm / 2; }
 };
 

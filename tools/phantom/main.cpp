@@ -27,7 +27,7 @@ Each series folder is built aside and renamed into place, replacing an older one
   --all                  all four; with none of these, CT and PET are written
   --syntax S             explicit (default) or implicit VR little endian
   --size CxRxS           CT columns x rows x slices (default 256x256x160); PET is half
-  --pixel-spacing MM     CT pixel spacing (default 0.8); PET doubles it
+  --pixel-spacing MM     CT pixel spacing, or ROW\COL (default 0.8); PET doubles it
   --slice-spacing MM     CT slice spacing and thickness (default 1.25); PET doubles it
   --frames N             frames of the multi-frame file (default 10)
   --charset C            latin1 (ISO_IR 100, default) or utf8 (ISO_IR 192)
@@ -52,6 +52,17 @@ bool ParseSize(std::string_view text, PhantomOptions* options) {
     return ParseNumber(text.substr(0, first), &options->columns) &&
            ParseNumber(text.substr(first + 1, second - first - 1), &options->rows) &&
            ParseNumber(text.substr(second + 1), &options->slices);
+}
+
+// "MM" for both directions, or "ROW\COL" as Pixel Spacing writes them.
+bool ParseSpacing(std::string_view text, PhantomOptions* options) {
+    const size_t slash = text.find('\\');
+    if (slash == std::string_view::npos) {
+        options->rowSpacingMm = 0;
+        return ParseNumber(text, &options->pixelSpacingMm);
+    }
+    return ParseNumber(text.substr(0, slash), &options->rowSpacingMm) &&
+           ParseNumber(text.substr(slash + 1), &options->pixelSpacingMm);
 }
 
 struct Command {
@@ -96,8 +107,7 @@ std::string ParseArguments(int argc, char** argv, Command* command) {
         } else if (arg == "--charset" && value(&v) && (v == "latin1" || v == "utf8")) {
             command->options.charset = v == "utf8" ? TextCharset::kUtf8 : TextCharset::kLatin1;
         } else if (arg == "--size" && value(&v) && ParseSize(v, &command->options)) {
-        } else if (arg == "--pixel-spacing" && value(&v) &&
-                   ParseNumber(v, &command->options.pixelSpacingMm)) {
+        } else if (arg == "--pixel-spacing" && value(&v) && ParseSpacing(v, &command->options)) {
         } else if (arg == "--slice-spacing" && value(&v) &&
                    ParseNumber(v, &command->options.sliceSpacingMm)) {
         } else if (arg == "--frames" && value(&v) && ParseNumber(v, &command->options.frames)) {

@@ -108,7 +108,7 @@ void AddImagePlane(CElementSet& set, const PhantomOptions& options, const Volume
     set.SetString(0x00200052, "UI", MakeUid(options.uidRoot, {3}));
     set.SetString(0x00201040, "LO", "");
     set.SetString(0x00201041, "DS", FormatDs(position.z));
-    set.SetString(0x00280030, "DS", FormatDs({geometry.pixelSpacingMm, geometry.pixelSpacingMm}));
+    set.SetString(0x00280030, "DS", FormatDs({geometry.RowSpacing(), geometry.pixelSpacingMm}));
 }
 
 void AddGrayPixelModule(CElementSet& set, int rows, int columns, bool isSigned) {

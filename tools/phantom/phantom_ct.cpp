@@ -71,7 +71,7 @@ CElementSet MultiFrameSet(const PhantomOptions& options) {
     set.SetString(0x00181063, "DS", "100");
     set.SetString(0x00280008, "IS", std::to_string(options.frames));
     set.SetAT(0x00280009, 0x00181063);  // frames follow each other in time (Frame Time)
-    set.SetString(0x00280030, "DS", FormatDs({geometry.pixelSpacingMm, geometry.pixelSpacingMm}));
+    set.SetString(0x00280030, "DS", FormatDs({geometry.RowSpacing(), geometry.pixelSpacingMm}));
 
     std::vector<int16_t> frames;
     frames.reserve(size_t(geometry.columns) * size_t(geometry.rows) * size_t(options.frames));

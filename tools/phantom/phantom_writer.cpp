@@ -6,12 +6,12 @@ namespace vexel::phantom {
 
 VolumeGeometry CtGeometry(const PhantomOptions& options) {
     return {options.columns, options.rows, options.slices, options.pixelSpacingMm,
-            options.sliceSpacingMm};
+            options.sliceSpacingMm, options.rowSpacingMm};
 }
 
 VolumeGeometry PetGeometry(const PhantomOptions& options) {
     return {(options.columns + 1) / 2, (options.rows + 1) / 2, (options.slices + 1) / 2,
-            options.pixelSpacingMm * 2, options.sliceSpacingMm * 2};
+            options.pixelSpacingMm * 2, options.sliceSpacingMm * 2, options.rowSpacingMm * 2};
 }
 
 CAnalyticPhantom MakePhantom(const PhantomOptions& options) {
@@ -31,6 +31,7 @@ bool ValidateOptions(const PhantomOptions& options, std::string* error) {
     if (frameBytes * uint64_t(options.frames) >= 0xFFFFFFF0ull)
         return fail("multi-frame pixel data would not fit a 32-bit length");
     if (!(options.pixelSpacingMm > 0 && options.pixelSpacingMm < 100) ||
+        !(options.rowSpacingMm >= 0 && options.rowSpacingMm < 100) ||
         !(options.sliceSpacingMm > 0 && options.sliceSpacingMm < 100))
         return fail("spacings must be between 0 and 100 mm");
     const PetDose& pet = options.pet;

@@ -43,7 +43,8 @@ struct PhantomOptions {
     int columns = 256;
     int rows = 256;
     int slices = 160;
-    double pixelSpacingMm = 0.8;
+    double pixelSpacingMm = 0.8;  // between columns, and between rows unless set below
+    double rowSpacingMm = 0;      // 0: the same as pixelSpacingMm
     double sliceSpacingMm = 1.25;
     VrEncoding encoding = VrEncoding::kExplicit;
     TextCharset charset = TextCharset::kLatin1;
