@@ -84,23 +84,18 @@ TEST_F(FrameDiskCache, DamagedOrMissingCacheFilesMakeTheFrameDecodeAgain) {
         SCOPED_TRACE(damage);
         ASSERT_EQ(Md5Of(frame), m_reference);
         frame.SetDecodeTimeMs(kDiskCacheDecodeMs);
-        const uint32_t before = frame.CacheId();
-        if (before != 0) {
-            // Forget the earlier copy so that this round writes a fresh one.
-            services.DiskCache()->Delete(before);
-        }
+        // Forget the earlier copy so that this round writes a fresh one.
+        if (frame.CacheId() != 0) services.DiskCache()->Delete(frame.CacheId());
         ASSERT_TRUE(frame.Release());
-        const uint32_t id = frame.CacheId();
         services.DiskCache()->WaitIdle();
-        const auto entry = CBinaryValueCacher::EntryPath(m_options.cacheRoot, id);
-        if (std::string(damage) == "flip") {
+        const auto entry = CBinaryValueCacher::EntryPath(m_options.cacheRoot, frame.CacheId());
+        if (damage[0] == 'f') {
             std::fstream f(entry, std::ios::in | std::ios::out | std::ios::binary);
             f.seekp(100);
             f.put('\x5A');
-        } else if (std::string(damage) == "truncate") {
-            std::filesystem::resize_file(entry, 1000);
         } else {
-            std::filesystem::remove(entry);
+            damage[0] == 't' ? std::filesystem::resize_file(entry, 1000)
+                             : void(std::filesystem::remove(entry));
         }
         EXPECT_EQ(Md5Of(frame), m_reference);
         EXPECT_EQ(frame.CacheId(), 0u);

@@ -1,20 +1,26 @@
-// The hook bus on the engine thread: removal, delivery order, and subscribers that change
-// the bus while it delivers to them.
+// The hook bus: removal, delivery order, subscribers that change the bus while it delivers to
+// them, fires from worker threads delivered on the loop thread, and shutdown with fires queued.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <functional>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "engine/system_hooks.h"
 #include "engine/vexel_engine.h"
 #include "platform/headless_event_loop.h"
 
 namespace vexel {
 namespace {
 
+using Log = std::vector<std::string>;
+
 // A subscriber that logs its tag and runs a test-supplied action (none: answers result).
 struct Action {
-    std::vector<std::string>* log;
+    Log* log;
     std::string tag;
     uint32_t result = 0;
     std::function<uint32_t(uint32_t)> run;
@@ -37,10 +43,8 @@ protected:
     CUIDispatcher m_dispatcher{m_loop};
     CVexelEngine m_engine{m_dispatcher};
     HookHandle m_hook = m_engine.RegisterHook("H");
-    std::vector<std::string> m_log;
+    Log m_log;
 };
-
-using Log = std::vector<std::string>;
 
 TEST_F(HookBus, FirstNonZeroResultStopsDeliveryAndRemovedHooksFail) {
     Action r1 = Make("1"), r2 = Make("2", 7), r3 = Make("3", 9);
@@ -94,6 +98,73 @@ TEST_F(HookBus, SubscriberMayFireTheSameAndOtherHooks) {
     // Codes 2, 1, 0: two nested levels, each adding one to the level below's answer.
     EXPECT_EQ(m_engine.FireHook(m_hook, 2, 0), 2u);
     EXPECT_EQ(m_log, (Log{"outer", "other", "outer", "other", "outer"}));
+}
+
+struct Subscriber {
+    CHeadlessEventLoop* loop;
+    int calls = 0;  // loop thread only
+    bool offLoopThread = false;
+};
+
+// Answers payload + code so that each worker can check it got its own answer.
+uint32_t Answer(uint32_t eventCode, uint64_t payload, void* context) {
+    auto* subscriber = static_cast<Subscriber*>(context);
+    if (!subscriber->loop->IsLoopThread()) subscriber->offLoopThread = true;
+    ++subscriber->calls;
+    return static_cast<uint32_t>(payload) + eventCode;
+}
+
+TEST(HookThreads, FireHookFromWorkersRunsSubscribersOnTheLoopThread) {
+    constexpr int kWorkers = 4, kFires = 200;
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    CVexelEngine engine(dispatcher);
+    SystemHooks hooks;
+    ASSERT_TRUE(RegisterSystemHooks(engine, hooks));
+    Subscriber subscriber{&loop};
+    ASSERT_NE(engine.Subscribe(kViewport2DHookName, Answer, &subscriber), 0u);
+    std::atomic<int> wrong{0};
+    std::vector<std::jthread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&, w] {
+            for (int k = 0; k < kFires; ++k) {
+                const uint64_t payload = static_cast<uint64_t>(w * 1000 + k);
+                const uint32_t code = EventCode(Viewport2DEvent::DisplayedImageChanged);
+                if (engine.FireHook(hooks.viewport2D, code, payload) != payload + code) ++wrong;
+            }
+        });
+    }
+    std::thread closer([&] {
+        workers.clear();
+        loop.Quit();
+    });
+    ASSERT_TRUE(loop.Run());
+    closer.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(subscriber.calls, kWorkers * kFires);
+    EXPECT_FALSE(subscriber.offLoopThread);
+}
+
+// Teardown while workers wait in FireHook: the engine goes away (the loop ending is the
+// dispatcher's own shutdown test). Queued fires fail and never reach the subscriber.
+TEST(HookThreads, EngineDestroyedWithFiresQueuedFailsThemAndDeliversNothing) {
+    constexpr int kWorkers = 3;
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    auto engine = std::make_unique<CVexelEngine>(dispatcher);
+    HookHandle hook = engine->RegisterHook(kApplicationHookName);
+    auto subscriber = std::make_unique<Subscriber>(Subscriber{&loop});
+    engine->Subscribe(kApplicationHookName, Answer, subscriber.get());
+    std::vector<uint32_t> results(kWorkers, 0);
+    std::vector<std::jthread> workers;
+    for (int w = 0; w < kWorkers; ++w)
+        workers.emplace_back([&, w, e = engine.get()] { results[w] = e->FireHook(hook, 1, 5); });
+    ASSERT_TRUE(loop.WaitForPending(kWorkers));
+    engine.reset();
+    EXPECT_EQ(loop.RunPending(), size_t{kWorkers});
+    subscriber.reset();  // a delivery now would touch freed memory (ASan)
+    workers.clear();
+    EXPECT_EQ(results, std::vector<uint32_t>(kWorkers, kHookFailed));
 }
 
 }  // namespace

@@ -88,12 +88,7 @@ private:
     }
 
     JobMessage Message(JobMessageCode code, uint32_t index) {
-        JobMessage message;
-        message.code = code;
-        message.index = index;
-        message.total = m_script.items;
-        message.job = this;
-        return message;
+        return {.code = code, .index = index, .total = m_script.items, .job = this};
     }
 
     JobScript m_script;

@@ -3,15 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <mutex>
-#include <thread>
 
 #include "engine/memory_services.h"
 #include "engine_phantoms.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "platform/checked_alloc.h"
-#include "platform/md5.h"
 
 namespace vexel {
 namespace {
@@ -63,29 +60,6 @@ protected:
     std::string m_otherPath;
 };
 
-TEST_F(MemoryPressure, ReleaseSkipsFilesWhoseStructureLockAnotherThreadHolds) {
-    CSimulatedMemoryLoad load(90);
-    CMemoryServices services(load, QuickRetries());
-    CMemoryManager& files = services.Manager();
-    auto [busy, other] = OpenBothDecoded(files);
-
-    std::promise<void> locked;
-    std::promise<void> done;
-    std::thread holder([&] {
-        std::lock_guard lock(busy->StructureLock());
-        locked.set_value();
-        done.get_future().wait();
-    });
-    locked.get_future().wait();
-    auto release = std::async(std::launch::async, [&] { files.ReleaseMemoryNow(); });
-    const bool finished = release.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    done.set_value();
-    holder.join();
-    ASSERT_TRUE(finished) << "release waited for a structure lock";
-    EXPECT_EQ(FramesWithBuffers(ImageOf(busy)), size_t(kFrames));
-    EXPECT_EQ(FramesWithBuffers(ImageOf(other)), 0u);
-}
-
 // Refuses every allocation of exactly kRefusedSize while armed.
 constexpr size_t kRefusedSize = 777 * 1024;
 std::atomic<int> g_refusalsLeft{0};
@@ -127,24 +101,42 @@ TEST_F(RefusedAllocations, EmergencyReleaseFreesFramesAndTheAllocationSucceeds) 
     EXPECT_EQ(CheckedAlloc(kRefusedSize), nullptr);
 }
 
-TEST_F(RefusedAllocations, UnderAStructureLockTheWorkerReleasesOtherFiles) {
-    CSimulatedMemoryLoad load(10);
-    CMemoryServices services(load, QuickRetries());
-    CMemoryManager& files = services.Manager();
-    auto [mine, other] = OpenBothDecoded(files);
-
-    auto attempt = std::async(std::launch::async, [&] {
-        // As a decode would: the file's structure lock held while allocating.
-        std::lock_guard lock(mine->StructureLock());
-        g_refusalsLeft = 1;
-        CheckedPtr<uint8_t> block(static_cast<uint8_t*>(CheckedAlloc(kRefusedSize)));
-        return block != nullptr;
-    });
-    ASSERT_EQ(attempt.wait_for(std::chrono::seconds(10)), std::future_status::ready)
-        << "deadlock in the emergency release";
-    EXPECT_TRUE(attempt.get());
-    EXPECT_EQ(FramesWithBuffers(ImageOf(mine)), size_t(kFrames));
-    EXPECT_EQ(FramesWithBuffers(ImageOf(other)), 0u);
+// A release while a file's structure lock is held (as a decode holds it) skips that file and
+// frees the others: started from another thread, or as the emergency release of an
+// allocation refused under the lock itself. Neither may wait for the lock.
+TEST_F(RefusedAllocations, ReleaseUnderAStructureLockSkipsThatFileAndFreesOthers) {
+    for (const bool emergency : {false, true}) {
+        SCOPED_TRACE(emergency ? "emergency release" : "release from another thread");
+        CSimulatedMemoryLoad load(emergency ? 10 : 90);
+        CMemoryServices services(load, QuickRetries());
+        CMemoryManager& files = services.Manager();
+        auto [mine, other] = OpenBothDecoded(files);
+        std::promise<void> locked, done;
+        auto attempt = std::async(std::launch::async, [&, file = mine.Get()] {
+            std::lock_guard lock(file->StructureLock());
+            if (!emergency) {
+                locked.set_value();
+                done.get_future().wait();
+                return true;
+            }
+            g_refusalsLeft = 1;
+            CheckedPtr<uint8_t> block(static_cast<uint8_t*>(CheckedAlloc(kRefusedSize)));
+            return block != nullptr;
+        });
+        if (!emergency) {
+            locked.get_future().wait();
+            auto release = std::async(std::launch::async, [&] { files.ReleaseMemoryNow(); });
+            const bool finished =
+                release.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
+            done.set_value();
+            ASSERT_TRUE(finished) << "release waited for a structure lock";
+        }
+        ASSERT_EQ(attempt.wait_for(std::chrono::seconds(10)), std::future_status::ready)
+            << "deadlock in the emergency release";
+        EXPECT_TRUE(attempt.get());
+        EXPECT_EQ(FramesWithBuffers(ImageOf(mine)), size_t(kFrames));
+        EXPECT_EQ(FramesWithBuffers(ImageOf(other)), 0u);
+    }
 }
 
 }  // namespace

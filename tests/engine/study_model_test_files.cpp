@@ -134,53 +134,6 @@ std::vector<std::string> FilesBelow(const std::filesystem::path& folder) {
     return paths;
 }
 
-namespace {
-
-// The row at placement: a new one inserted there, or the existing one.
-template <typename Row>
-Row* RowAt(std::vector<Row>& rows, const StudyPlacement& placement) {
-    if (placement.created) {
-        EXPECT_LE(placement.position, rows.size());
-        if (placement.position > rows.size()) return nullptr;
-        return &*rows.insert(rows.begin() + placement.position, Row{});
-    }
-    EXPECT_LT(placement.position, rows.size());
-    return placement.position < rows.size() ? &rows[placement.position] : nullptr;
-}
-
-}  // namespace
-
-void CRowView::Apply(const AddFileResult& result, const std::string& path) {
-    if (result.status != AddFileStatus::Added) return;
-    Patient* patient = RowAt(m_patients, result.patient);
-    Study* study = patient ? RowAt(patient->studies, result.study) : nullptr;
-    Series* series = study ? RowAt(study->series, result.seriesPlacement) : nullptr;
-    if (series == nullptr) return;
-    if (result.seriesPlacement.created) series->id = result.series;
-    EXPECT_EQ(series->id, result.series) << path;
-    std::vector<std::string>& files = series->files;
-    ASSERT_LE(result.file.position, files.size()) << path;
-    files.insert(files.begin() + result.file.position, path);
-}
-
-void CRowView::ExpectMatches(const StudyModel& model) const {
-    const std::vector<PatientView> patients = model.Snapshot();
-    ASSERT_EQ(patients.size(), m_patients.size());
-    for (size_t p = 0; p < patients.size(); ++p) {
-        const auto& studies = patients[p].studies;
-        ASSERT_EQ(studies.size(), m_patients[p].studies.size()) << "patient " << p;
-        for (size_t s = 0; s < studies.size(); ++s) {
-            const auto& series = studies[s].series;
-            const auto& rows = m_patients[p].studies[s].series;
-            ASSERT_EQ(series.size(), rows.size()) << "patient " << p << " study " << s;
-            for (size_t r = 0; r < series.size(); ++r) {
-                EXPECT_EQ(series[r].id, rows[r].id);
-                EXPECT_EQ(model.GetSeriesFiles(series[r].id), rows[r].files);
-            }
-        }
-    }
-}
-
 CStudyModelLoader::CStudyModelLoader() {
     MemoryServicesOptions options;
     options.manager.startMonitor = false;

@@ -47,29 +47,6 @@ std::vector<std::string> SnapshotRows(const std::vector<PatientView>& patients);
 // Every regular file below folder, sorted by path.
 std::vector<std::string> FilesBelow(const std::filesystem::path& folder);
 
-// A view that only inserts rows, at the positions the model reports, as a list would.
-class CRowView {
-public:
-    struct Series {
-        SeriesId id = 0;
-        std::vector<std::string> files;
-    };
-    struct Study {
-        std::vector<Series> series;
-    };
-    struct Patient {
-        std::vector<Study> studies;
-    };
-    // Applies one result for path; a test failure when a position is out of range or an
-    // existing row is not the one the result names.
-    void Apply(const AddFileResult& result, const std::string& path);
-    // A test failure for each difference from the model's own order.
-    void ExpectMatches(const StudyModel& model) const;
-
-private:
-    std::vector<Patient> m_patients;
-};
-
 // Opens files through a registry of its own, as a scan does, and files them into a model.
 class CStudyModelLoader {
 public:
