@@ -1,13 +1,10 @@
-// Reading language files that are malformed, huge or not files at all.
+// Reading language files that are malformed or huge (files that are not regular files, or
+// too big, are the manager's listing test).
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <optional>
 #include <string>
 
-#include "common/test_paths.h"
 #include "language_test_files.h"
 #include "support/language_file.h"
 #include "support/utf8_text.h"
@@ -94,32 +91,6 @@ TEST(LanguageFileTest, HugeAttributeValuesDoNotBreakTheReader) {
     ASSERT_EQ(content.status, LanguageFileStatus::Ok);
     ASSERT_EQ(content.translations.size(), 1u);
     EXPECT_EQ(content.translations[0].text, "y");
-}
-
-TEST(LanguageFileTest, OnlyRegularFilesOfBoundedSizeAreRead) {
-    const std::filesystem::path dir = test::ScratchDir("language_file_kinds");
-    const std::string valid = LanguageXml("Test", "xx", {{"1", "4DAA7349", "Ja"}});
-    test::WriteFile(dir / "valid.xml", valid);
-    std::filesystem::create_symlink(dir / "valid.xml", dir / "link.xml");
-    std::filesystem::create_symlink("/dev/zero", dir / "zero.xml");
-    ASSERT_EQ(mkfifo((dir / "pipe.xml").c_str(), 0600), 0);
-    std::filesystem::create_directory(dir / "folder.xml");
-    std::string big = valid;
-    big.insert(big.find("<strings>"), std::string(kMaxLanguageFileBytes, ' '));
-    test::WriteFile(dir / "big.xml", big);
-
-    const std::pair<const char*, LanguageFileStatus> cases[] = {
-        {"valid.xml", LanguageFileStatus::Ok},
-        {"link.xml", LanguageFileStatus::CannotOpen},
-        {"zero.xml", LanguageFileStatus::CannotOpen},
-        {"pipe.xml", LanguageFileStatus::NotRegularFile},
-        {"folder.xml", LanguageFileStatus::NotRegularFile},
-        {"big.xml", LanguageFileStatus::TooLarge},
-        {"missing.xml", LanguageFileStatus::CannotOpen},
-    };
-    for (const auto& [name, status] : cases) {
-        EXPECT_EQ(ReadLanguageFile(dir / name).status, status) << name;
-    }
 }
 
 }  // namespace

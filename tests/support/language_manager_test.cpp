@@ -5,6 +5,7 @@
 
 #include "common/test_paths.h"
 #include "language_test_files.h"
+#include "support/language_file.h"
 #include "support/language_manager.h"
 
 namespace vexel {
@@ -40,18 +41,13 @@ protected:
     test::MemoryLanguageSettings m_settings;
 };
 
-TEST_F(LanguageManagerTest, EnglishWithoutFilesAndEmptyTextForUnknownIds) {
-    CLanguageManager manager;
-    EXPECT_TRUE(manager.Initialise(Setup()));
-    ASSERT_EQ(manager.LanguageCount(), 1u);
-    EXPECT_EQ(manager.Language(0).name, "English");
-    EXPECT_EQ(manager.Language(0).code, "en");
-    EXPECT_EQ(manager.GetString(1), "Yes");
-    EXPECT_EQ(manager.GetString(0), "");
-    EXPECT_EQ(manager.GetString(12345), "");
-}
-
-TEST_F(LanguageManagerTest, LocaleChoosesWhenNothingIsStored) {
+TEST_F(LanguageManagerTest, EnglishWithoutFilesAndLocaleChoosesWhenNothingIsStored) {
+    CLanguageManager english;
+    EXPECT_TRUE(english.Initialise(Setup()));
+    ASSERT_EQ(english.LanguageCount(), 1u);
+    EXPECT_EQ(english.Language(0).code, "en");
+    EXPECT_EQ(english.GetString(0), "");
+    EXPECT_EQ(english.GetString(12345), "");
     test::WriteFile(m_program / "pl.xml", LanguageXml("Polski", "pl", {{"1", kYesCheck, "Tak"}}));
     const std::pair<const char*, const char*> cases[] = {
         {"pl_PL.UTF-8", "Tak"}, {"pl", "Tak"}, {"de_DE.UTF-8", "Yes"}, {"C", "Yes"}, {"", "Yes"}};
@@ -110,6 +106,9 @@ TEST_F(LanguageManagerTest, HostileFolderEntriesAreSkipped) {
     std::filesystem::create_directory(languages / "folder.xml");
     test::WriteFile(m_program / "real.xml", LanguageXml("Real", "de", {{"1", kYesCheck, "Ja"}}));
     std::filesystem::create_symlink(m_program / "real.xml", languages / "link.xml");
+    std::string big = LanguageXml("Big", "bg", {});
+    big.insert(big.find("<strings>"), std::string(kMaxLanguageFileBytes, ' '));
+    test::WriteFile(languages / "big.xml", big);
     m_settings.stored = "de";
     CLanguageManager manager;
     manager.Initialise(Setup());
