@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/file.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -66,48 +64,12 @@ TEST_F(InstanceFolders, ExitRemovesOwnAndDeadFoldersButNotLiveOnes) {
     EXPECT_FALSE(fs::exists(noLock));
     EXPECT_FALSE(fs::exists(freeLock));
     EXPECT_TRUE(IsLockHeld(second.LockFilePath()));
+    EXPECT_TRUE(fs::is_directory(second.InstanceFolder()));
 
     const fs::path secondFolder = second.InstanceFolder();
     second.Shutdown();
     EXPECT_FALSE(fs::exists(secondFolder));
     EXPECT_TRUE(fs::is_directory(m_tmp));
-}
-
-// Another process starts an instance and later is killed, so it cannot clean up.
-TEST_F(InstanceFolders, OtherProcessKeepsItsFolderUntilItDies) {
-    int toParent[2];
-    ASSERT_EQ(pipe(toParent), 0);
-    pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        close(toParent[0]);
-        COptions options(m_folders);
-        const std::string path = options.InstanceFolder().string() + "\n";
-        if (write(toParent[1], path.data(), path.size()) <= 0) _exit(1);
-        for (;;)
-            pause();  // until killed
-    }
-    close(toParent[1]);
-    std::string childFolder;
-    char c;
-    while (read(toParent[0], &c, 1) == 1 && c != '\n')
-        childFolder.push_back(c);
-    close(toParent[0]);
-    ASSERT_FALSE(childFolder.empty());
-
-    {
-        COptions mine(m_folders);
-        mine.Shutdown();
-    }
-    EXPECT_TRUE(fs::is_directory(childFolder));
-    EXPECT_TRUE(IsLockHeld(fs::path(childFolder) / "lock"));
-
-    ASSERT_EQ(kill(child, SIGKILL), 0);
-    ASSERT_EQ(waitpid(child, nullptr, 0), child);
-    EXPECT_TRUE(fs::exists(fs::path(childFolder) / "lock"));  // left behind, nobody holds it
-    EXPECT_FALSE(IsLockHeld(fs::path(childFolder) / "lock"));
-    { COptions next(m_folders); }
-    EXPECT_FALSE(fs::exists(childFolder));
 }
 
 TEST_F(InstanceFolders, CleanUpTouchesOnlyRealInstanceFolders) {

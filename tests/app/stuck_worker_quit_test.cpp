@@ -1,6 +1,6 @@
-// A quit that a worker cannot follow: the viewer does not wait forever for a thread stuck in a
-// system call, yet writes its settings and removes its instance folder; and a FIFO named on
-// the command line never gets a thread stuck in the first place.
+// The viewer's quit: it waits for the components still finishing their work, but not forever
+// for a thread stuck in a system call, yet writes its settings and removes its instance
+// folder; and a FIFO named on the command line never gets a thread stuck in the first place.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,11 +13,14 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <thread>
 
 #include "app/main_window.h"
 #include "app/viewer_app.h"
 #include "common/test_paths.h"
+#include "engine/system_hooks.h"
+#include "engine/vexel_engine.h"
 
 namespace vexel {
 namespace {
@@ -35,17 +38,54 @@ struct Gate {
     void Wait() { open.wait(false); }
 };
 
+// Runs the viewer with no arguments and per-user folders under root.
+void RunApp(ViewerAppOptions options, const fs::path& root) {
+    options.folders = UserBaseFolders{root / "data", root / "config"};
+    CViewerApp app(options);
+    char name[] = "vexel-viewer";
+    char* argv[] = {name, nullptr};
+    EXPECT_EQ(app.Run(1, argv), 0);
+}
+
+TEST(ViewerApp, QuitWaitsForPendingShutdowns) {
+    std::atomic<bool> workerFinished{false};
+    std::thread worker;
+    // The worker ends only once the quit was requested (the shutdown hook fired).
+    std::promise<void> quitRequested;
+    ViewerAppOptions options;
+    options.quitWhenShown = true;
+    options.quitGrace = std::chrono::minutes(10);  // never gives up on this worker
+    options.onShown = [&] {
+        // A component with work in flight counts itself in before the quit is requested...
+        auto* app = static_cast<CViewerApp*>(CApplication::Instance());
+        app->AddPendingShutdown();
+        app->Engine()->Subscribe(
+            kApplicationHookName,
+            [](uint32_t, uint64_t, void* context) {
+                static_cast<std::promise<void>*>(context)->set_value();
+                return 0u;
+            },
+            &quitRequested);
+        worker = std::thread([&] {
+            quitRequested.get_future().wait();
+            workerFinished = true;
+            // ...and the last one out lets the loop end.
+            CApplication::Instance()->RemovePendingShutdown();
+        });
+    };
+    RunApp(options, test::ScratchDir("viewer-app"));
+    EXPECT_TRUE(workerFinished) << "the loop ended before the pending work";
+    worker.join();
+}
+
 TEST(StuckWorkerQuit, TheQuitGoesOnWithoutAWorkerThatNeverStops) {
     const fs::path root = test::ScratchDir("stuck-worker-quit");
     ViewerAppOptions options;
-    options.folders = UserBaseFolders{root / "data", root / "config"};
     options.quitWhenShown = true;
     options.quitGrace = std::chrono::milliseconds(10);
     Gate release;
     std::thread worker;
-    bool ended = false;
-    bool folderGone = false;
-    bool settingsWritten = false;
+    bool ended = false, folderGone = false, settingsWritten = false;
     options.onShown = [&] {
         auto* app = static_cast<CViewerApp*>(CApplication::Instance());
         // As a scan thread stuck in open() or read(): counted in, deaf to the cancel.
@@ -67,12 +107,7 @@ TEST(StuckWorkerQuit, TheQuitGoesOnWithoutAWorkerThatNeverStops) {
         release.Open();
         worker.join();
     };
-    {
-        CViewerApp app(options);
-        char name[] = "vexel-viewer";
-        char* argv[] = {name, nullptr};
-        EXPECT_EQ(app.Run(1, argv), 0);
-    }
+    RunApp(options, root);
     if (worker.joinable()) worker.join();
     EXPECT_TRUE(ended) << "the quit waited for the stuck worker";
     EXPECT_TRUE(folderGone) << "the instance folder was left behind";

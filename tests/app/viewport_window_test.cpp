@@ -1,6 +1,6 @@
 // The viewport in the main window, driven as a user would on real phantom files: the first
 // series comes up after the scan, the widget shows exactly the viewport's surface, choosing
-// rows loads whole series and never mixes two.
+// rows loads whole series and never mixes two; a quit during a scan ends it promptly.
 #include <gtest/gtest.h>
 
 #include <QLabel>
@@ -201,6 +201,23 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
         ExpectShowsExactly(window, kCtUid);
         EXPECT_EQ(window.Tree().currentItem(), RowOf(window, kCtUid));
     });
+}
+
+// A quit during the scan ends it promptly.
+TEST(MainWindowScan, QuitDuringAScanStopsItAndEndsPromptly) {
+    const fs::path root = test::ScratchDir("viewer-scan-quit");
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 32;
+    options.slices = 3000;
+    std::string error;
+    ASSERT_TRUE(phantom::WriteCtSeries(root / "CT", options, &error)) << error;
+    size_t filesAtQuit = 0;
+    RunViewer({root.string()}, "viewer-scan-quit-user", [&](CViewerApp& app) {
+        WaitFor([&] { return (filesAtQuit = app.MainWindow()->Model().FileCount()) >= 100; });
+    });
+    // A hang would run into the hang guard of the check (too few files) or never return.
+    EXPECT_GE(filesAtQuit, 100u);
+    EXPECT_LT(filesAtQuit, 3000u) << "the scan ended before the quit: nothing was tested";
 }
 
 }  // namespace
