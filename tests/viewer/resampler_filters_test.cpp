@@ -1,7 +1,7 @@
 // Bilinear enlargement and area-average reduction against plain reference filters written in
-// the test over the grey levels of the VOI function, for panned views of a noise image and
-// for sources one pixel wide or high; the same pictures from one thread and from many; when
-// stage 1 runs again and when it does not.
+// the test over the grey levels of the VOI function, for panned views of a noise image (drawn
+// by three threads) and for sources one pixel wide or high; when stage 1 runs again and when
+// it does not.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -60,6 +60,23 @@ struct FilterCase {
 
 class FilterMatchesReference : public testing::TestWithParam<FilterCase> {};
 
+// Every visible pixel grey and within one level of the bilinear reference when enlarging,
+// the area average when reducing.
+void ExpectMatchesReference(CDicomFrame* frame, const test::LevelImage& levels,
+                            const ViewGeometry& g, const CDisplayLUT& lut, uint32_t threads) {
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(frame, g, lut, threads);
+    if (testing::Test::HasFailure()) return;
+    for (int j = 0; j < g.visibleDestHeight; ++j) {
+        for (int i = 0; i < g.visibleDestWidth; ++i) {
+            const double expected = g.zoom > 1 ? test::ReferenceBilinear(levels, g, i, j)
+                                               : test::ReferenceAreaAverage(levels, g, i, j);
+            const uint32_t pixel = bitmap.At(i, j);
+            ASSERT_EQ(pixel, (pixel & 0xFF) * 0x010101u);
+            ASSERT_NEAR(double(pixel & 0xFF), expected, 1.0) << "destination " << i << "," << j;
+        }
+    }
+}
+
 TEST_P(FilterMatchesReference, WithinOneGreyLevel) {
     const FilterCase& c = GetParam();
     ASSERT_NE(Noise().image, nullptr);
@@ -69,17 +86,7 @@ TEST_P(FilterMatchesReference, WithinOneGreyLevel) {
     ASSERT_EQ(g.zoom, c.zoom);
     CDisplayLUT lut;
     lut.SetWindow(kCentre, kWidthOfWindow, false, true);
-    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(Noise().image->Frame(0), g, lut, 3);
-    ASSERT_FALSE(HasFailure());
-    for (int j = 0; j < g.visibleDestHeight; ++j) {
-        for (int i = 0; i < g.visibleDestWidth; ++i) {
-            const double expected = c.zoom > 1 ? test::ReferenceBilinear(levels, g, i, j)
-                                               : test::ReferenceAreaAverage(levels, g, i, j);
-            const uint32_t pixel = bitmap.At(i, j);
-            ASSERT_EQ(pixel, (pixel & 0xFF) * 0x010101u);
-            ASSERT_NEAR(double(pixel & 0xFF), expected, 1.0) << "destination " << i << "," << j;
-        }
-    }
+    ExpectMatchesReference(Noise().image->Frame(0), levels, g, lut, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Zooms, FilterMatchesReference,
@@ -87,30 +94,6 @@ INSTANTIATE_TEST_SUITE_P(Zooms, FilterMatchesReference,
                                          FilterCase{7.9f, 80, 20}, FilterCase{7.9f, 3, 3},
                                          FilterCase{0.37f, 50, 38}, FilterCase{0.5f, 50, 38},
                                          FilterCase{0.8f, 10, 70}, FilterCase{0.93f, 90, 5}));
-
-TEST(ResamplerThreads, ManyThreadsDrawWhatOneDraws) {
-    ASSERT_NE(Noise().image, nullptr);
-    CDisplayLUT lut;
-    lut.SetWindow(kCentre, kWidthOfWindow, false, true);
-    for (float zoom : {0.37f, 1.0f, 2.25f, 7.9f}) {
-        const ViewGeometry g =
-            test::MakeView(kWidth, kHeight, 333, 271, 90, true, false, zoom, 120, 100);
-        CResampler one(1), many(5);
-        ASSERT_EQ(many.ThreadCount(), 5u);
-        one.SetGeometry(g);
-        many.SetGeometry(g);
-        test::CGuardedBitmap a(g.visibleDestWidth, g.visibleDestHeight);
-        test::CGuardedBitmap b(g.visibleDestWidth, g.visibleDestHeight);
-        ASSERT_TRUE(one.RenderGrey(Noise().image->Frame(0), a.View(), &lut));
-        ASSERT_TRUE(many.RenderGrey(Noise().image->Frame(0), b.View(), &lut));
-        if (zoom >= 1) {
-            ASSERT_GT(g.visibleDestHeight, 2 * kResampleBandRows);
-        }
-        for (int y = 0; y < a.Height(); ++y)
-            for (int x = 0; x < a.Width(); ++x)
-                ASSERT_EQ(a.At(x, y), b.At(x, y)) << "zoom " << zoom << " at " << x << "," << y;
-    }
-}
 
 struct ThinCase {
     int width;
@@ -143,15 +126,7 @@ TEST_P(ThinSource, RendersLikeTheReference) {
     ASSERT_GT(g.zoom, 0);
     CDisplayLUT lut;
     lut.SetWindow(127.3f, 256.4f, false, true);
-    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
-    ASSERT_FALSE(HasFailure());
-    for (int j = 0; j < g.visibleDestHeight; ++j) {
-        for (int i = 0; i < g.visibleDestWidth; ++i) {
-            const double expected = g.zoom >= 1 ? test::ReferenceBilinear(levels, g, i, j)
-                                                : test::ReferenceAreaAverage(levels, g, i, j);
-            ASSERT_NEAR(double(bitmap.At(i, j) & 0xFF), expected, 1.0) << i << "," << j;
-        }
-    }
+    ExpectMatchesReference(opened.image->Frame(0), levels, g, lut, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ThinSource,

@@ -1,6 +1,6 @@
 // Rendered images land where the view geometry says: single bright pixels, rendered for every
 // rotation, mirror and zoom, peak at the screen pixel that contains ImageToScreen of their
-// centre.
+// centre; and the screen/image mapping is its own inverse.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,6 +93,26 @@ TEST_P(MarkerLanding, PeaksWhereImageToScreenPoints) {
         }
     }
     EXPECT_GT(checked, 0);
+    // The mapping is inverse both ways: screen to image and back gives the same screen pixel;
+    // image to screen and back lands within half a screen pixel of the image point.
+    for (int y = g.visibleDestY; y < g.visibleDestY + g.visibleDestHeight; y += 3) {
+        for (int x = g.visibleDestX; x < g.visibleDestX + g.visibleDestWidth; x += 3) {
+            const auto image = ScreenToImage(g, float(x), float(y));
+            const auto screen = image ? ImageToScreen(g, image->x, image->y) : std::nullopt;
+            ASSERT_TRUE(screen && screen->x == x && screen->y == y) << "screen " << x << "," << y;
+        }
+    }
+    const float tolerance = 0.5f / g.zoom + 1e-3f;
+    for (float y = 0.25f; y < kHeight; y += 2.5f) {
+        for (float x = 0.75f; x < kWidth; x += 2.5f) {
+            const auto screen = ImageToScreen(g, x, y);
+            ASSERT_TRUE(screen);
+            const auto image = ScreenToImage(g, float(screen->x), float(screen->y));
+            ASSERT_TRUE(image);
+            ASSERT_NEAR(image->x, x, tolerance) << "image " << x << "," << y;
+            ASSERT_NEAR(image->y, y, tolerance) << "image " << x << "," << y;
+        }
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllOrientations, MarkerLanding, testing::ValuesIn(LandingCases()));
