@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <thread>
@@ -30,10 +29,10 @@ bool RefuseSomeFrameAllocations(size_t size) {
     return size == kFrameBytes && g_frameAllocations.fetch_add(1) % 97 == 0;
 }
 
+// VEXEL_STRESS_SECONDS shortens or lengthens the run (30 s by default).
 std::chrono::seconds StressDuration() {
     const char* text = std::getenv("VEXEL_STRESS_SECONDS");
-    const int seconds = text ? std::atoi(text) : 30;
-    return std::chrono::seconds(seconds > 0 ? seconds : 30);
+    return std::chrono::seconds(text && std::atoi(text) > 0 ? std::atoi(text) : 30);
 }
 
 TEST(MemoryStress, FramesReadBackEqualTheirFirstDecodeUnderSwingingLoad) {
@@ -79,20 +78,13 @@ TEST(MemoryStress, FramesReadBackEqualTheirFirstDecodeUnderSwingingLoad) {
                             ++mismatches;
                     }
                     CDicomFrame::ReleaseHolders(holders);
-                    switch (random() % 16) {
-                        case 0:
-                            frame->Release();
-                            break;
-                        case 1:
-                            file = CFileRef();
-                            files.DiscardIfUnused(paths[index]);
-                            break;
-                        case 2:
-                            files.ReleaseMemoryNow();
-                            break;
-                        default:
-                            break;
+                    const uint32_t action = random() % 16;
+                    if (action == 0) frame->Release();
+                    if (action == 1) {
+                        file = CFileRef();
+                        files.DiscardIfUnused(paths[index]);
                     }
+                    if (action == 2) files.ReleaseMemoryNow();
                 }
             });
         }
@@ -106,9 +98,7 @@ TEST(MemoryStress, FramesReadBackEqualTheirFirstDecodeUnderSwingingLoad) {
         threads.clear();
         SetAllocationFaultInjector(nullptr);
     }
-    std::printf("reads %llu, open failures %llu, frame allocations %u\n",
-                static_cast<unsigned long long>(reads.load()),
-                static_cast<unsigned long long>(failures.load()), g_frameAllocations.load());
+    RecordProperty("reads", std::to_string(reads.load()));
     EXPECT_EQ(mismatches.load(), 0u);
     EXPECT_GT(reads.load(), 1000u);
     // Refused allocations may fail a decode now and then, never most of them.
