@@ -1,11 +1,9 @@
-// Following other viewports: which events are followed, that following never cascades, and
-// the reference line drawn at its image position.
+// Following other viewports: which events are followed, and that following never cascades.
 #include <gtest/gtest.h>
 
 #include "engine/system_hooks.h"
 #include "engine/ui_dispatcher.h"
 #include "engine/vexel_engine.h"
-#include "platform/gui/surface_canvas.h"
 #include "platform/headless_event_loop.h"
 #include "viewer/viewport_synchronizer.h"
 #include "viewport_test_support.h"
@@ -92,32 +90,6 @@ TEST(ViewportSynchronizer, FollowsOnlyWhenEveryConditionHolds) {
     const int asked = finder.asked;
     a.Browse(1);
     EXPECT_EQ(finder.asked, asked);
-}
-
-TEST(ViewportSynchronizer, ReferenceLineAtItsImagePosition) {
-    ASSERT_TRUE(EnsureGuiApplication());
-    const auto ct = OpenSeries(PhantomCtSeries());
-    ViewportRig rig(80, 80);
-    rig.Add(ct[0]);
-    CViewport2DSynchronizer& sync = rig.viewport->Synchronizer();
-    // Gold pixels in column 10, edges blended by the anti-aliasing.
-    const auto lit = [&] {
-        rig.viewport->Compose();
-        const CViewportSurface& surface = rig.viewport->Surface();
-        int count = 0;
-        for (int32_t y = 0; y < surface.Height(); ++y) {
-            const uint32_t p = surface.Pixels()[y * surface.Width() + 10];
-            count += (p >> 16 & 0xFF) > 0x80 && (p & 0xFF) < 0x40;
-        }
-        return count;
-    };
-    sync.SetReferenceLine({0, 32}, {64, 32});
-    EXPECT_GE(lit(), 1);
-    sync.SetReferenceLineEnabled(false);
-    EXPECT_EQ(lit(), 0);
-    sync.SetReferenceLineEnabled(true);
-    rig.viewport->Clear(false);
-    EXPECT_FALSE(sync.ReferenceLineShown());
 }
 
 }  // namespace
