@@ -81,25 +81,15 @@ TEST_F(LanguageManagerTest, OnlyTextsWithTheCurrentCheckValueAreTranslated) {
     EXPECT_EQ(manager.LoadedFullVersion(), "test 1");
 }
 
-TEST_F(LanguageManagerTest, ListsOnlyUsableFilesWithXmlInTheName) {
+TEST_F(LanguageManagerTest, ListsOnlyUsableRegularFilesWithXmlInTheName) {
     test::WriteFile(m_program / "ok.xml", LanguageXml("Ok", "ok", {}));
     test::WriteFile(m_program / "ok.XML", LanguageXml("Upper", "up", {}));
     test::WriteFile(m_program / "ok.txt", LanguageXml("Text", "tx", {}));
     test::WriteFile(m_program / "noname.xml", LanguageXml("", "nn", {}));
     test::WriteFile(m_program / "broken.xml", "<language name=\"x\" code=\"y\">");
-    const std::string longName(70, 'n');
-    const std::string longCode(20, 'c');
-    test::WriteFile(m_program / "long.xml", LanguageXml(longName, longCode, {}));
-    CLanguageManager manager;
-    manager.Initialise(Setup());
-    ASSERT_EQ(manager.LanguageCount(), 3u);
-    EXPECT_EQ(manager.Language(1).name, std::string(63, 'n'));
-    EXPECT_EQ(manager.Language(1).code, std::string(15, 'c'));
-    EXPECT_EQ(manager.Language(2).name, "Ok");
-    EXPECT_EQ(manager.Language(2).path, m_program / "ok.xml");
-}
-
-TEST_F(LanguageManagerTest, HostileFolderEntriesAreSkipped) {
+    test::WriteFile(m_program / "long.xml",
+                    LanguageXml(std::string(70, 'n'), std::string(20, 'c'), {}));
+    // Entries of the user's folder that are not regular files of bounded size.
     const std::filesystem::path languages = m_userData / "Languages";
     ASSERT_EQ(mkfifo((languages / "pipe.xml").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", languages / "zero.xml");
@@ -112,8 +102,12 @@ TEST_F(LanguageManagerTest, HostileFolderEntriesAreSkipped) {
     m_settings.stored = "de";
     CLanguageManager manager;
     manager.Initialise(Setup());
-    ASSERT_EQ(manager.LanguageCount(), 2u);
-    EXPECT_EQ(manager.Language(1).path, m_program / "real.xml");
+    ASSERT_EQ(manager.LanguageCount(), 4u);
+    EXPECT_EQ(manager.Language(1).name, std::string(63, 'n'));
+    EXPECT_EQ(manager.Language(1).code, std::string(15, 'c'));
+    EXPECT_EQ(manager.Language(2).name, "Ok");
+    EXPECT_EQ(manager.Language(2).path, m_program / "ok.xml");
+    EXPECT_EQ(manager.Language(3).path, m_program / "real.xml");
     EXPECT_EQ(manager.GetString(1), "Ja");
 }
 
