@@ -16,24 +16,19 @@ struct OrientationCase {
     const char* name;
     std::array<float, 6> orientation;
     DisplayTransform transform;
-    const char* left;
-    const char* right;
-    const char* top;
-    const char* bottom;
+    const char* edges;  // left, right, top and bottom labels, blank-separated
     uint32_t sliceAxis;
 };
 
 constexpr std::array<float, 6> kAxial{1, 0, 0, 0, 1, 0};
+constexpr DisplayTransform kPlain{0, false, false};
 
 class OrientationLabelsTest : public ::testing::TestWithParam<OrientationCase> {};
 
 TEST_P(OrientationLabelsTest, EdgesShowWhereThePatientIs) {
     const OrientationCase& c = GetParam();
     const EdgeLabels labels = OrientationLabels(c.orientation, c.transform, kLetters);
-    EXPECT_EQ(labels.left, c.left);
-    EXPECT_EQ(labels.right, c.right);
-    EXPECT_EQ(labels.top, c.top);
-    EXPECT_EQ(labels.bottom, c.bottom);
+    EXPECT_EQ(labels.left + " " + labels.right + " " + labels.top + " " + labels.bottom, c.edges);
     EXPECT_EQ(labels.sliceAxis, c.sliceAxis);
 }
 
@@ -42,29 +37,20 @@ TEST_P(OrientationLabelsTest, EdgesShowWhereThePatientIs) {
 INSTANTIATE_TEST_SUITE_P(
     Annotations, OrientationLabelsTest,
     ::testing::Values(
-        OrientationCase{"axial", kAxial, {0, false, false}, "R", "L", "A", "P", 2},
-        OrientationCase{"rotate90", kAxial, {90, false, false}, "P", "A", "R", "L", 2},
-        OrientationCase{"rotate270", kAxial, {270, false, false}, "A", "P", "L", "R", 2},
-        OrientationCase{"mirrorH", kAxial, {0, true, false}, "L", "R", "A", "P", 2},
-        OrientationCase{"mirrorH90", kAxial, {90, true, false}, "P", "A", "L", "R", 2},
-        OrientationCase{"mirrorV", kAxial, {0, false, true}, "R", "L", "P", "A", 2},
-        OrientationCase{"sagittal", {0, 1, 0, 0, 0, -1}, {0, false, false}, "A", "P", "S", "I", 0},
-        OrientationCase{"coronal", {1, 0, 0, 0, 0, -1}, {0, false, false}, "R", "L", "S", "I", 1},
+        OrientationCase{"axial", kAxial, kPlain, "R L A P", 2},
+        OrientationCase{"rotate90", kAxial, {90, false, false}, "P A R L", 2},
+        OrientationCase{"rotate270", kAxial, {270, false, false}, "A P L R", 2},
+        OrientationCase{"mirrorH", kAxial, {0, true, false}, "L R A P", 2},
+        OrientationCase{"mirrorH90", kAxial, {90, true, false}, "P A L R", 2},
+        OrientationCase{"mirrorV", kAxial, {0, false, true}, "R L P A", 2},
+        OrientationCase{"sagittal", {0, 1, 0, 0, 0, -1}, kPlain, "A P S I", 0},
+        OrientationCase{"coronal", {1, 0, 0, 0, 0, -1}, kPlain, "R L S I", 1},
         // 0.38 lies below sin 22.5 degrees, 0.4 above it.
-        OrientationCase{
-            "below", {0.92f, 0.38f, 0, 0, 0.38f, -0.92f}, {0, false, false}, "R", "L", "S", "I", 1},
-        OrientationCase{
-            "above", {0.9f, 0.4f, 0, 0, 0.4f, -0.9f}, {0, false, false}, "RA", "LP", "SA", "IP", 1},
-        OrientationCase{"aboveNegative",
-                        {0.9f, -0.4f, 0, 0, -0.4f, -0.9f},
-                        {0, false, false},
-                        "RP",
-                        "LA",
-                        "SP",
-                        "IA",
-                        1},
-        OrientationCase{
-            "threeAxes", {0.6f, 0.5f, 0.62f, 0, 0, 0}, {0, false, false}, "IRA", "SLP", "", "", 1}),
+        OrientationCase{"below", {0.92f, 0.38f, 0, 0, 0.38f, -0.92f}, kPlain, "R L S I", 1},
+        OrientationCase{"above", {0.9f, 0.4f, 0, 0, 0.4f, -0.9f}, kPlain, "RA LP SA IP", 1},
+        OrientationCase{"aboveNegative", {0.9f, -0.4f, 0, 0, -0.4f, -0.9f}, kPlain,
+                        "RP LA SP IA", 1},
+        OrientationCase{"threeAxes", {0.6f, 0.5f, 0.62f, 0, 0, 0}, kPlain, "IRA SLP  ", 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
 struct SliceCase {
