@@ -1,7 +1,7 @@
-// Job queue: newest job first with the older one paused and resumed, delivery from many
-// pool threads, and shutdown with busy pools.
-// The test thread is the loop thread; every state the tests wait for is followed by a post
-// to the loop (a message or an end notice), so the pumping below always wakes.
+// Jobs: the queue runs the newest job first with the older one paused and resumed, delivers
+// from many pool threads and shuts down with busy pools; the series load for one panel; task
+// percentages. The test thread is the loop thread; every state the tests wait for is
+// followed by a post to the loop (a message or an end notice), so the pumping always wakes.
 #include "engine/job_queue.h"
 
 #include <gtest/gtest.h>
@@ -12,18 +12,24 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "engine/dicom_job.h"
+#include "engine/image_load_job.h"
 #include "engine/job_message.h"
+#include "engine/memory_services.h"
 #include "engine/system_hooks.h"
 #include "engine/task_manager.h"
 #include "engine/thread_pool.h"
 #include "engine/ui_dispatcher.h"
 #include "engine/vexel_engine.h"
+#include "engine_phantoms.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
 #include "platform/headless_event_loop.h"
 
 namespace vexel {
@@ -299,6 +305,72 @@ TEST(JobQueue, ShutdownHookCancelsRunningAndPausedJobsAndCountsOut) {
         EXPECT_TRUE(f.owner.finished.empty());
     }
     UnregisterSystemHooks(engine, hooks);
+}
+
+// Records "code index ready" for each message; the end notice ends the loop.
+class CRecordingOwner final : public IJobOwner {
+public:
+    explicit CRecordingOwner(CHeadlessEventLoop& loop) : m_loop(loop) {}
+    uint32_t OnJobMessage(CDicomJob&, const JobMessage* message) override {
+        if (message == nullptr) {
+            m_loop.Quit();
+            return 0;
+        }
+        const CDicomFrame* first = message->image ? message->image->Frame(0) : nullptr;
+        codes.push_back(message->code);
+        if (message->code == JobMessageCode::ImageLoaded && first && first->HasBuffer())
+            readyIndices.insert(message->index);
+        return 0;
+    }
+    std::vector<JobMessageCode> codes;
+    std::set<uint32_t> readyIndices;
+
+private:
+    CHeadlessEventLoop& m_loop;
+};
+
+TEST(ImageLoadJob, EveryImageArrivesWithItsFirstFrameThenTheEnd) {
+    CSimulatedMemoryLoad load{10};
+    CMemoryServices services{load, test::QuietOptions()};
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher{loop};
+    CTaskManager tasks;
+    auto registry = std::make_shared<CJobOwnerRegistry>();
+    auto paths = test::SmallCtSeries(12);
+    paths.push_back(test::MultiFrameCt(6));
+    CRecordingOwner owner(loop);
+    auto job = std::make_shared<CDicomImageLoadJob>(tasks, services.Manager(), paths, 2);
+    job->SetOwner(registry, registry->Register(owner));
+    CJobQueue queue(dispatcher, nullptr);
+    ASSERT_TRUE(queue.Submit(job));
+    loop.Run();
+
+    std::vector<JobMessageCode> expected(paths.size() + 2, JobMessageCode::ImageLoaded);
+    expected.front() = JobMessageCode::ImageLoadStarted;
+    expected.back() = JobMessageCode::ImageLoadFinished;
+    EXPECT_EQ(owner.codes, expected);
+    EXPECT_EQ(owner.readyIndices.size(), paths.size());
+    EXPECT_EQ(*owner.readyIndices.begin(), 1u);
+    EXPECT_EQ(*owner.readyIndices.rbegin(), paths.size());
+    // The multi-frame file is decoded whole by the time the job ends.
+    auto [file, status] = services.Manager().Open(paths.back());
+    const CDicomImage& image = *CDicomImage::Of(*file);
+    for (size_t i = 0; i < image.FrameCount(); ++i)
+        EXPECT_TRUE(image.Frame(i)->HasBuffer()) << i;
+}
+
+TEST(TaskManager, PercentIsDoneTimesHundredOverTotalRoundedDown) {
+    const struct {
+        uint32_t done, total;
+        int32_t percent;
+    } cases[] = {
+        {0, 7, 0}, {2, 3, 66}, {4, 4, 100}, {5, 0, -1}, {4'000'000'000u, 4'000'000'000u, 100}};
+    for (const auto& c : cases) {
+        CTaskManager tasks;
+        const int32_t id = tasks.AddTask(c.total, "Reading images...");
+        tasks.SetTaskProgress(id, c.done, c.total);
+        EXPECT_EQ(tasks.GetTaskPercent(id), c.percent) << c.done << "/" << c.total;
+    }
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// Cross-thread calls: order, the thread they run on, and shutdown while calls are queued.
+// Cross-thread calls: order, the thread they run on, and shutdown while calls are queued;
+// tasks the headless loop never reached are destroyed without running.
 #include "engine/ui_dispatcher.h"
 
 #include <gtest/gtest.h>
@@ -96,6 +97,23 @@ TEST_P(DispatcherShutdown, QueuedCallsNeverRunAndReleaseTheirCallers) {
 
 INSTANTIATE_TEST_SUITE_P(Teardowns, DispatcherShutdown,
                          testing::Values(Teardown::EndLoop, Teardown::DestroyDispatcher));
+
+TEST(HeadlessEventLoop, TasksLeftWhenTheLoopEndsAreDestroyedWithoutRunning) {
+    auto state = std::make_shared<int>(0);
+    {
+        CHeadlessEventLoop loop;
+        loop.Quit();
+        ASSERT_TRUE(loop.Post([state] { *state = 1; }));
+        EXPECT_TRUE(loop.Run());
+        EXPECT_EQ(state.use_count(), 1);
+        EXPECT_FALSE(loop.Post([state] { *state = 2; }));
+        EXPECT_FALSE(loop.Run());
+        CHeadlessEventLoop destroyed;
+        ASSERT_TRUE(destroyed.Post([state] { *state = 3; }));
+    }
+    EXPECT_EQ(*state, 0);
+    EXPECT_EQ(state.use_count(), 1);
+}
 
 }  // namespace
 }  // namespace vexel
