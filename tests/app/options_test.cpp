@@ -1,10 +1,12 @@
-// Settings file values, their defaults when absent or malformed, the round trip through
-// the file, and that a failed write leaves the old file whole.
-#include "app/options.h"
-
+// Settings file values, their defaults when absent or malformed, the round trip through the
+// file, and that a failed write leaves the old file whole; the per-run temporary folders:
+// the held lock, and the clean-up that removes the folders of ended instances but never
+// those of live ones or anything outside.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,6 +16,8 @@
 #include <iterator>
 #include <numeric>
 
+#include "app/instance_folder.h"
+#include "app/options.h"
 #include "app/settings_language_code.h"
 #include "common/test_paths.h"
 #include "support/language_manager.h"
@@ -292,6 +296,77 @@ TEST_F(OptionsFiles, LanguageChoiceSurvivesTheSaveAtExit) {
                                       &code}));
     EXPECT_EQ(languages.LoadedCode(), "de");
     EXPECT_EQ(languages.GetString(2), "Nein");
+}
+
+// Asks the kernel directly whether someone holds the lock file.
+bool IsLockHeld(const fs::path& lock) {
+    int fd = open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+}
+
+// The same scratch folders as the settings tests; instance folders live under data.
+class InstanceFolders : public OptionsFiles {
+protected:
+    void SetUp() override {
+        OptionsFiles::SetUp();
+        m_tmp = m_root / "data" / "VexelViewer" / "tmp";
+    }
+    fs::path m_tmp;
+};
+
+// Two live instances in this process (flock belongs to each open file), one folder without
+// a lock file and one whose lock file nobody holds.
+TEST_F(InstanceFolders, ExitRemovesOwnAndDeadFoldersButNotLiveOnes) {
+    auto first = std::make_unique<COptions>(m_folders);
+    COptions second(m_folders);
+    ASSERT_NE(first->InstanceFolder(), second.InstanceFolder());
+    EXPECT_EQ(first->InstanceFolder().parent_path(), m_tmp);
+    EXPECT_TRUE(IsLockHeld(first->LockFilePath()));
+    const fs::path firstFolder = first->InstanceFolder();
+    WriteText(firstFolder / "cache" / "frame.bin", "x");
+    const fs::path noLock = m_tmp / "tmp0000DEAD";
+    WriteText(noLock / "sub" / "file", "x");
+    const fs::path freeLock = m_tmp / "tmp0001DEAD";
+    WriteText(freeLock / "lock", "x");
+
+    first.reset();
+    EXPECT_FALSE(fs::exists(firstFolder));
+    EXPECT_FALSE(fs::exists(noLock));
+    EXPECT_FALSE(fs::exists(freeLock));
+    EXPECT_TRUE(IsLockHeld(second.LockFilePath()));
+    EXPECT_TRUE(fs::is_directory(second.InstanceFolder()));
+
+    const fs::path secondFolder = second.InstanceFolder();
+    second.Shutdown();
+    EXPECT_FALSE(fs::exists(secondFolder));
+    EXPECT_TRUE(fs::is_directory(m_tmp));
+}
+
+TEST_F(InstanceFolders, CleanUpTouchesOnlyRealInstanceFolders) {
+    fs::create_directories(m_tmp);
+    const fs::path outside = m_root / "outside";
+    WriteText(outside / "precious", "x");
+    const std::vector<std::string> keptFolders = {"tmpXYZ",      "tmp1234567",  "tmp123456789",
+                                                  "tmpABCDEFGH", "TMP12345678", "tmp1234567g"};
+    for (const std::string& name : keptFolders)
+        fs::create_directories(m_tmp / name);
+    WriteText(m_tmp / "tmp12345678", "x");  // a regular file with an instance name
+    fs::create_directory_symlink(outside, m_tmp / "tmp1234ABCD");
+    // A stale folder holding a link to the outside: the link goes, not what it points to.
+    const fs::path stale = m_tmp / "tmp0000abcd";
+    fs::create_directories(stale);
+    fs::create_directory_symlink(outside, stale / "link");
+
+    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 1);
+    EXPECT_FALSE(fs::exists(stale));
+    for (const std::string& name : keptFolders)
+        EXPECT_TRUE(fs::is_directory(m_tmp / name)) << name;
+    EXPECT_TRUE(fs::is_regular_file(m_tmp / "tmp12345678"));
+    EXPECT_TRUE(fs::is_symlink(m_tmp / "tmp1234ABCD"));
+    EXPECT_TRUE(fs::is_regular_file(outside / "precious"));
 }
 
 }  // namespace
