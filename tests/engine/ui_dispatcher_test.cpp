@@ -1,16 +1,22 @@
 // Cross-thread calls: order, the thread they run on, and shutdown while calls are queued;
-// tasks the headless loop never reached are destroyed without running.
+// tasks the headless loop never reached are destroyed without running. The hook bus:
+// removal, delivery order, subscribers that change the bus while it delivers to them, fires
+// from worker threads delivered on the loop thread, and shutdown with fires queued.
 #include "engine/ui_dispatcher.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "engine/system_hooks.h"
+#include "engine/vexel_engine.h"
 #include "platform/headless_event_loop.h"
 
 namespace vexel {
@@ -113,6 +119,157 @@ TEST(HeadlessEventLoop, TasksLeftWhenTheLoopEndsAreDestroyedWithoutRunning) {
     }
     EXPECT_EQ(*state, 0);
     EXPECT_EQ(state.use_count(), 1);
+}
+
+using Log = std::vector<std::string>;
+
+// A subscriber that logs its tag and runs a test-supplied action (none: answers result).
+struct Action {
+    Log* log;
+    std::string tag;
+    uint32_t result = 0;
+    std::function<uint32_t(uint32_t)> run;
+};
+
+uint32_t RunAction(uint32_t eventCode, uint64_t, void* context) {
+    auto* action = static_cast<Action*>(context);
+    action->log->push_back(action->tag);
+    return action->run ? action->run(eventCode) : action->result;
+}
+
+class HookBus : public testing::Test {
+protected:
+    uint32_t Add(Action& action) { return m_engine.Subscribe("H", RunAction, &action); }
+    Action Make(std::string tag, uint32_t result = 0) {
+        return {&m_log, std::move(tag), result, {}};
+    }
+
+    CHeadlessEventLoop m_loop;
+    CUIDispatcher m_dispatcher{m_loop};
+    CVexelEngine m_engine{m_dispatcher};
+    HookHandle m_hook = m_engine.RegisterHook("H");
+    Log m_log;
+};
+
+TEST_F(HookBus, FirstNonZeroResultStopsDeliveryAndRemovedHooksFail) {
+    Action r1 = Make("1"), r2 = Make("2", 7), r3 = Make("3", 9);
+    for (Action* r : {&r1, &r2, &r3})
+        Add(*r);
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), 7u);
+    EXPECT_EQ(m_engine.DeliverHook(m_hook, 1, 0), 7u);
+    EXPECT_EQ(m_log, (Log{"1", "2", "1", "2"}));
+    EXPECT_EQ(m_engine.UnregisterHook(m_hook), 0u);
+    EXPECT_EQ(m_engine.UnregisterHook(m_hook), 1u);
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), kHookFailed);
+    EXPECT_EQ(m_engine.DeliverHook(m_hook, 1, 0), kHookFailed);
+    EXPECT_EQ(m_engine.FireHook(HookHandle{}, 1, 0), kHookFailed);
+    HookHandle again = m_engine.RegisterHook("H");
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), kHookFailed);
+    EXPECT_EQ(m_engine.FireHook(again, 1, 0), 0u);
+    EXPECT_EQ(m_log.size(), 4u);
+}
+
+TEST_F(HookBus, SubscribersAddedOrRemovedDuringDeliveryCountFromTheNextEvent) {
+    Action late = Make("late"), first = Make("first"), second = Make("second");
+    uint32_t firstCookie = 0, secondCookie = 0;
+    first.run = [&](uint32_t) {
+        if (m_log.size() == 1) {
+            Add(late);
+            m_engine.Unsubscribe(secondCookie);
+        } else {
+            m_engine.Unsubscribe(firstCookie);  // itself
+        }
+        return 0u;
+    };
+    firstCookie = Add(first);
+    secondCookie = Add(second);
+    EXPECT_EQ(m_engine.FireHook(m_hook, 1, 0), 0u);
+    EXPECT_EQ(m_log, (Log{"first"}));
+    m_engine.FireHook(m_hook, 1, 0);
+    m_engine.FireHook(m_hook, 1, 0);
+    EXPECT_EQ(m_log, (Log{"first", "first", "late", "late"}));
+}
+
+TEST_F(HookBus, SubscriberMayFireTheSameAndOtherHooks) {
+    HookHandle other = m_engine.RegisterHook("Other");
+    Action inner = Make("other"), outer = Make("outer");
+    m_engine.Subscribe("Other", RunAction, &inner);
+    outer.run = [&](uint32_t code) -> uint32_t {
+        if (code == 0) return 0;
+        m_engine.FireHook(other, 0, 0);
+        return m_engine.FireHook(m_hook, code - 1, 0) + 1;
+    };
+    Add(outer);
+    // Codes 2, 1, 0: two nested levels, each adding one to the level below's answer.
+    EXPECT_EQ(m_engine.FireHook(m_hook, 2, 0), 2u);
+    EXPECT_EQ(m_log, (Log{"outer", "other", "outer", "other", "outer"}));
+}
+
+struct Subscriber {
+    CHeadlessEventLoop* loop;
+    int calls = 0;  // loop thread only
+    bool offLoopThread = false;
+};
+
+// Answers payload + code so that each worker can check it got its own answer.
+uint32_t Answer(uint32_t eventCode, uint64_t payload, void* context) {
+    auto* subscriber = static_cast<Subscriber*>(context);
+    if (!subscriber->loop->IsLoopThread()) subscriber->offLoopThread = true;
+    ++subscriber->calls;
+    return static_cast<uint32_t>(payload) + eventCode;
+}
+
+TEST(HookThreads, FireHookFromWorkersRunsSubscribersOnTheLoopThread) {
+    constexpr int kWorkers = 4, kFires = 200;
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    CVexelEngine engine(dispatcher);
+    SystemHooks hooks;
+    ASSERT_TRUE(RegisterSystemHooks(engine, hooks));
+    Subscriber subscriber{&loop};
+    ASSERT_NE(engine.Subscribe(kViewport2DHookName, Answer, &subscriber), 0u);
+    std::atomic<int> wrong{0};
+    std::vector<std::jthread> workers;
+    for (int w = 0; w < kWorkers; ++w) {
+        workers.emplace_back([&, w] {
+            for (int k = 0; k < kFires; ++k) {
+                const uint64_t payload = static_cast<uint64_t>(w * 1000 + k);
+                const uint32_t code = EventCode(Viewport2DEvent::DisplayedImageChanged);
+                if (engine.FireHook(hooks.viewport2D, code, payload) != payload + code) ++wrong;
+            }
+        });
+    }
+    std::thread closer([&] {
+        workers.clear();
+        loop.Quit();
+    });
+    ASSERT_TRUE(loop.Run());
+    closer.join();
+    EXPECT_EQ(wrong.load(), 0);
+    EXPECT_EQ(subscriber.calls, kWorkers * kFires);
+    EXPECT_FALSE(subscriber.offLoopThread);
+}
+
+// Teardown while workers wait in FireHook: the engine goes away (the loop ending is the
+// dispatcher's own shutdown test). Queued fires fail and never reach the subscriber.
+TEST(HookThreads, EngineDestroyedWithFiresQueuedFailsThemAndDeliversNothing) {
+    constexpr int kWorkers = 3;
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    auto engine = std::make_unique<CVexelEngine>(dispatcher);
+    HookHandle hook = engine->RegisterHook(kApplicationHookName);
+    auto subscriber = std::make_unique<Subscriber>(Subscriber{&loop});
+    engine->Subscribe(kApplicationHookName, Answer, subscriber.get());
+    std::vector<uint32_t> results(kWorkers, 0);
+    std::vector<std::jthread> workers;
+    for (int w = 0; w < kWorkers; ++w)
+        workers.emplace_back([&, w, e = engine.get()] { results[w] = e->FireHook(hook, 1, 5); });
+    ASSERT_TRUE(loop.WaitForPending(kWorkers));
+    engine.reset();
+    EXPECT_EQ(loop.RunPending(), size_t{kWorkers});
+    subscriber.reset();  // a delivery now would touch freed memory (ASan)
+    workers.clear();
+    EXPECT_EQ(results, std::vector<uint32_t>(kWorkers, kHookFailed));
 }
 
 }  // namespace
