@@ -1,8 +1,8 @@
 // What a viewport shows and how it changes: images of a load taken in display order, stale
 // loads and other series refused, the events on-screen viewports fire; the tools on their
-// buttons, failed renders, and off-screen viewports on worker threads. (Pixels against the
-// VOI function are checked on the resampler; the rulers check the actual-size view under
-// rotation.)
+// buttons, failed renders, off-screen viewports on worker threads; following other viewports
+// (which events are followed, and that following never cascades). Pixels against the VOI
+// function are checked on the resampler; the rulers check the actual-size view under rotation.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -17,6 +17,7 @@
 #include "imaging/dicom_frame.h"
 #include "platform/headless_event_loop.h"
 #include "viewer/viewport_hash.h"
+#include "viewer/viewport_synchronizer.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewport_test_support.h"
@@ -283,6 +284,87 @@ TEST(ViewportEvents, OnScreenViewportsReportAndOffScreenOnesStaySilent) {
         EXPECT_TRUE(log.codes.empty());
     }
     UnregisterSystemHooks(engine, hooks);
+}
+
+// Two viewports of one series match image for image, as the volumes will answer.
+class CSameImage final : public ICorrespondingImages {
+public:
+    CDicomImage* FindCorrespondingImage(const DisplayedImageRecord& source, CViewport2D&,
+                                        size_t* frame) override {
+        ++asked;
+        *frame = source.frameIndex;
+        return source.image;
+    }
+    int asked = 0;
+};
+
+TEST(ViewportSynchronizer, FollowsOnlyWhenEveryConditionHolds) {
+    const auto ct = OpenSeries(PhantomCtSeries());
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher(loop);
+    CVexelEngine engine(dispatcher);
+    SystemHooks hooks;
+    ASSERT_TRUE(RegisterSystemHooks(engine, hooks));
+    CSameImage finder;
+    bool setting = true;
+    CSeriesStateStore states;
+    CWindowPresetTable presets;
+    test::CRecordingWindow window;
+    ViewportServices services;
+    services.states = &states;
+    services.presets = &presets;
+    services.engine = &engine;
+    services.viewportHook = hooks.viewport2D;
+    services.correspondingImages = &finder;
+    services.autoSynchronise = [&] { return setting; };
+    CViewport2D a(services), b(services);
+    for (CViewport2D* v : {&a, &b}) {
+        v->Create(window);
+        v->SizeChanged(80, 80);
+        v->SetPanelId(v == &a ? 1 : 2);
+        for (const test::OpenedImage& image : ct)
+            v->AddImage(CFileRef(), *image.image, 0);
+        v->MergePendingImages();
+    }
+    ASSERT_EQ(b.ImageCount(), ct.size());
+
+    a.Browse(1);
+    EXPECT_EQ(b.CurrentIndex(), 1u);
+    EXPECT_EQ(a.CurrentIndex(), 1u) << "no cascade back";
+    EXPECT_EQ(finder.asked, 1);
+
+    struct Block {
+        const char* why;
+        std::function<void(bool)> set;
+    };
+    const Block blocks[] = {
+        {"setting off", [&](bool on) { setting = !on; }},
+        {"follower disabled", [&](bool on) { b.Synchronizer().SetEnabled(!on); }},
+        {"leader disabled", [&](bool on) { a.Synchronizer().SetEnabled(!on); }},
+        {"follower dragging",
+         [&](bool on) {
+             on ? b.MouseDown(5, 5, MouseButton::Middle) : b.MouseUp(5, 5, MouseButton::Middle);
+         }},
+    };
+    for (const Block& block : blocks) {
+        SCOPED_TRACE(block.why);
+        block.set(true);
+        a.Browse(1);
+        EXPECT_NE(b.CurrentIndex(), a.CurrentIndex());
+        block.set(false);
+        a.Browse(1);
+        EXPECT_EQ(b.CurrentIndex(), a.CurrentIndex());
+    }
+    // Clear enables following again; an off-screen viewport never follows.
+    b.Synchronizer().SetEnabled(false);
+    b.Clear(false);
+    EXPECT_TRUE(b.Synchronizer().Enabled());
+    b.CreateOffscreen(80, 80, ViewGeometry{});
+    for (const test::OpenedImage& image : ct)
+        b.AddImage(CFileRef(), *image.image, 0);
+    const int asked = finder.asked;
+    a.Browse(1);
+    EXPECT_EQ(finder.asked, asked);
 }
 
 }  // namespace
