@@ -11,7 +11,7 @@
 #include "viewer/cine_rate.h"
 #include "viewer/viewport_cine.h"
 #include "viewer/viewport_window_tool.h"
-#include "viewport_test_support.h"
+#include "viewer_test_support.h"
 
 namespace vexel::test {
 namespace {

@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "imaging/dicom_frame.h"
-#include "resample_test_support.h"
+#include "viewer_test_support.h"
 #include "viewer/display_lut.h"
 #include "viewer/resampler.h"
-#include "voi_oracle.h"
 
 namespace vexel {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "imaging/dicom_frame.h"
-#include "resample_test_support.h"
+#include "viewer_test_support.h"
 #include "viewer/display_lut.h"
 #include "viewer/resampler.h"
 

@@ -15,7 +15,7 @@
 #include "viewer/overlay_annotation.h"
 #include "viewer/viewport_annotations.h"
 #include "viewer/viewport_view_tools.h"
-#include "viewport_test_support.h"
+#include "viewer_test_support.h"
 
 namespace vexel {
 namespace {

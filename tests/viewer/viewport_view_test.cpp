@@ -20,7 +20,7 @@
 #include "viewer/viewport_synchronizer.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
-#include "viewport_test_support.h"
+#include "viewer_test_support.h"
 
 namespace vexel {
 namespace {

@@ -20,8 +20,7 @@
 #include "viewer/viewport_image_list.h"
 #include "viewer/viewport_window_state.h"
 #include "viewer/window_preset.h"
-#include "viewer_test_images.h"
-#include "voi_oracle.h"
+#include "viewer_test_support.h"
 
 namespace vexel {
 namespace {
