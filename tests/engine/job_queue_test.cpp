@@ -110,19 +110,25 @@ private:
 // Records what reaches it, in arrival order; the queue delivers on the loop thread only.
 struct RecordingOwner final : IJobOwner {
     std::function<void(ScriptedJob&, const JobMessage*)> onMessage;
+    std::vector<JobMessageCode> codes;
     std::vector<std::string> items;     // "A3": item messages only
     std::vector<std::string> ended;     // job names, in the order their end notices came
     std::vector<std::string> finished;  // job names that sent their finish message
+    std::set<uint32_t> ready;           // images that arrived with their first frame decoded
 
     uint32_t OnJobMessage(CDicomJob& job, const JobMessage* message) override {
-        auto& scripted = static_cast<ScriptedJob&>(job);
+        auto* scripted = dynamic_cast<ScriptedJob*>(&job);
+        const std::string name = scripted ? scripted->Name() : "load";
+        if (message != nullptr) codes.push_back(message->code);
+        const CDicomFrame* first = message && message->image ? message->image->Frame(0) : nullptr;
+        if (first && first->HasBuffer()) ready.insert(message->index);
         if (message == nullptr)
-            ended.push_back(scripted.Name());
+            ended.push_back(name);
         else if (message->code == JobMessageCode::ScanFinished)
-            finished.push_back(scripted.Name());
+            finished.push_back(name);
         else if (message->code == JobMessageCode::FileLoaded)
-            items.push_back(scripted.Name() + std::to_string(message->index));
-        if (onMessage) onMessage(scripted, message);
+            items.push_back(name + std::to_string(message->index));
+        if (scripted && onMessage) onMessage(*scripted, message);
         return 0;
     }
 };
@@ -311,51 +317,25 @@ TEST(JobQueue, ShutdownHookCancelsRunningAndPausedJobsAndCountsOut) {
     UnregisterSystemHooks(engine, hooks);
 }
 
-// Records "code index ready" for each message; the end notice ends the loop.
-class CRecordingOwner final : public IJobOwner {
-public:
-    explicit CRecordingOwner(CHeadlessEventLoop& loop) : m_loop(loop) {}
-    uint32_t OnJobMessage(CDicomJob&, const JobMessage* message) override {
-        if (message == nullptr) {
-            m_loop.Quit();
-            return 0;
-        }
-        const CDicomFrame* first = message->image ? message->image->Frame(0) : nullptr;
-        codes.push_back(message->code);
-        if (message->code == JobMessageCode::ImageLoaded && first && first->HasBuffer())
-            readyIndices.insert(message->index);
-        return 0;
-    }
-    std::vector<JobMessageCode> codes;
-    std::set<uint32_t> readyIndices;
-
-private:
-    CHeadlessEventLoop& m_loop;
-};
-
 TEST(ImageLoadJob, EveryImageArrivesWithItsFirstFrameThenTheEnd) {
+    Fixture f;
     CSimulatedMemoryLoad load{10};
     CMemoryServices services{load, test::QuietOptions()};
-    CHeadlessEventLoop loop;
-    CUIDispatcher dispatcher{loop};
-    CTaskManager tasks;
-    auto registry = std::make_shared<CJobOwnerRegistry>();
     auto paths = test::SmallCtSeries(12);
     paths.push_back(test::MultiFrameCt(6));
-    CRecordingOwner owner(loop);
-    auto job = std::make_shared<CDicomImageLoadJob>(tasks, services.Manager(), paths, 2);
-    job->SetOwner(registry, registry->Register(owner));
-    CJobQueue queue(dispatcher, nullptr);
+    auto job = std::make_shared<CDicomImageLoadJob>(f.tasks, services.Manager(), paths, 2);
+    job->SetOwner(f.registry, f.ownerId);
+    CJobQueue queue(f.dispatcher, nullptr);
     ASSERT_TRUE(queue.Submit(job));
-    loop.Run();
+    PumpUntil(f.loop, [&] { return f.owner.ended.size() == 1; });
 
     std::vector<JobMessageCode> expected(paths.size() + 2, JobMessageCode::ImageLoaded);
     expected.front() = JobMessageCode::ImageLoadStarted;
     expected.back() = JobMessageCode::ImageLoadFinished;
-    EXPECT_EQ(owner.codes, expected);
-    EXPECT_EQ(owner.readyIndices.size(), paths.size());
-    EXPECT_EQ(*owner.readyIndices.begin(), 1u);
-    EXPECT_EQ(*owner.readyIndices.rbegin(), paths.size());
+    EXPECT_EQ(f.owner.codes, expected);
+    EXPECT_EQ(f.owner.ready.size(), paths.size());
+    EXPECT_EQ(*f.owner.ready.begin(), 1u);
+    EXPECT_EQ(*f.owner.ready.rbegin(), paths.size());
     // The multi-frame file is decoded whole by the time the job ends.
     auto [file, status] = services.Manager().Open(paths.back());
     const CDicomImage& image = *CDicomImage::Of(*file);
