@@ -61,7 +61,7 @@ TEST(ResolveFolders, FollowsXdgRules) {
 // What the reader makes of one file's text.
 struct ReadCase {
     const char* name;
-    const char* text;
+    std::string text;
     StoredSettings expected;
 };
 
@@ -100,11 +100,8 @@ const ReadCase kReadCases[] = {
      "00112233445566778899AABBCCDDEEFF",
      With([](StoredSettings& s) { s.lastUpdateCheck = s.versionToIgnore = kBytes; })},
     {"UpdateBytesNotHex", "CheckUpdateVerToIgnore=0011223344556677889XAABBCCDDEEFF", On()},
-    {"IdCutAt64",
-     "CheckUpdateID=0123456789012345678901234567890123456789012345678901234567890123XYZ",
-     With([](StoredSettings& s) {
-         s.updateCheckId = "0123456789012345678901234567890123456789012345678901234567890123";
-     })},
+    {"IdCutAt64", "CheckUpdateID=" + std::string(64, '7') + "XYZ",
+     With([](StoredSettings& s) { s.updateCheckId = std::string(64, '7'); })},
     {"ScanFolderEscapes", "DicomScanFolder=\\x20/data/My Scans\\\\x\\n=\\x20",
      With([](StoredSettings& s) { s.dicomScanFolder = " /data/My Scans\\x\n= "; })},
 };

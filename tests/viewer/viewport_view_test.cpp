@@ -240,27 +240,35 @@ struct EventLog {
     }
 };
 
-TEST(ViewportEvents, OnScreenViewportsReportAndOffScreenOnesStaySilent) {
-    const auto ct = OpenSeries(PhantomCtSeries());
+// Viewports wired to an engine, firing their events on its viewport hook.
+struct EngineRig {
+    EngineRig() {
+        EXPECT_TRUE(RegisterSystemHooks(engine, hooks));
+        services.states = &states;
+        services.presets = &presets;
+        services.engine = &engine;
+        services.viewportHook = hooks.viewport2D;
+    }
+    ~EngineRig() { UnregisterSystemHooks(engine, hooks); }
     CHeadlessEventLoop loop;
-    CUIDispatcher dispatcher(loop);
-    CVexelEngine engine(dispatcher);
+    CUIDispatcher dispatcher{loop};
+    CVexelEngine engine{dispatcher};
     SystemHooks hooks;
-    ASSERT_TRUE(RegisterSystemHooks(engine, hooks));
-    EventLog log;
-    ASSERT_NE(engine.Subscribe(kViewport2DHookName, &EventLog::Record, &log), 0u);
     CSeriesStateStore states;
     CWindowPresetTable presets;
     test::CRecordingWindow window;
     ViewportServices services;
-    services.states = &states;
-    services.presets = &presets;
-    services.engine = &engine;
-    services.viewportHook = hooks.viewport2D;
+};
+
+TEST(ViewportEvents, OnScreenViewportsReportAndOffScreenOnesStaySilent) {
+    const auto ct = OpenSeries(PhantomCtSeries());
+    EngineRig r;
+    EventLog log;
+    ASSERT_NE(r.engine.Subscribe(kViewport2DHookName, &EventLog::Record, &log), 0u);
     {
-        CViewport2D v(services);
+        CViewport2D v(r.services);
         v.SetPanelId(77);
-        v.Create(window);
+        v.Create(r.window);
         v.SizeChanged(140, 128);
         for (const auto& image : ct)
             v.AddImage(CFileRef(), *image.image, 0);
@@ -274,7 +282,7 @@ TEST(ViewportEvents, OnScreenViewportsReportAndOffScreenOnesStaySilent) {
     }
     log.codes.clear();
     {
-        CViewport2D offscreen(services);
+        CViewport2D offscreen(r.services);
         offscreen.SetPanelId(78);
         ASSERT_TRUE(offscreen.CreateOffscreen(64, 64, ViewGeometry{}));
         for (const auto& image : ct)
@@ -283,7 +291,6 @@ TEST(ViewportEvents, OnScreenViewportsReportAndOffScreenOnesStaySilent) {
         offscreen.Clear(true);
         EXPECT_TRUE(log.codes.empty());
     }
-    UnregisterSystemHooks(engine, hooks);
 }
 
 // Two viewports of one series match image for image, as the volumes will answer.
@@ -300,26 +307,14 @@ public:
 
 TEST(ViewportSynchronizer, FollowsOnlyWhenEveryConditionHolds) {
     const auto ct = OpenSeries(PhantomCtSeries());
-    CHeadlessEventLoop loop;
-    CUIDispatcher dispatcher(loop);
-    CVexelEngine engine(dispatcher);
-    SystemHooks hooks;
-    ASSERT_TRUE(RegisterSystemHooks(engine, hooks));
+    EngineRig r;
     CSameImage finder;
     bool setting = true;
-    CSeriesStateStore states;
-    CWindowPresetTable presets;
-    test::CRecordingWindow window;
-    ViewportServices services;
-    services.states = &states;
-    services.presets = &presets;
-    services.engine = &engine;
-    services.viewportHook = hooks.viewport2D;
-    services.correspondingImages = &finder;
-    services.autoSynchronise = [&] { return setting; };
-    CViewport2D a(services), b(services);
+    r.services.correspondingImages = &finder;
+    r.services.autoSynchronise = [&] { return setting; };
+    CViewport2D a(r.services), b(r.services);
     for (CViewport2D* v : {&a, &b}) {
-        v->Create(window);
+        v->Create(r.window);
         v->SizeChanged(80, 80);
         v->SetPanelId(v == &a ? 1 : 2);
         for (const test::OpenedImage& image : ct)
