@@ -1,12 +1,11 @@
 // Languages: listing, choosing, loading and importing them in scratch folders; reading files
 // that are malformed or huge; the shipped German file, accepted text by text (its check
 // values are zlib's CRC-32 of the English texts, so this also compares our CRC-32 with
-// zlib's on every built-in text); folders and the default code from the session.
+// zlib's on every built-in text); the default language code from the session's locale.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <map>
 #include <optional>
@@ -319,35 +318,6 @@ TEST(LanguageEnvironmentTest, LocaleNamesMapToTranslatedCodes) {
     };
     for (const auto& [locale, code] : cases)
         EXPECT_EQ(DefaultLanguageCode(locale), code) << locale;
-}
-
-// Sets an environment variable for one scope and puts the old value back.
-class ScopedVariable {
-public:
-    ScopedVariable(const char* name, const char* value) : m_name(name) {
-        if (const char* old = std::getenv(name)) m_old = old;
-        value ? setenv(name, value, 1) : unsetenv(name);
-    }
-    ~ScopedVariable() { m_old ? setenv(m_name, m_old->c_str(), 1) : unsetenv(m_name); }
-
-private:
-    const char* m_name;
-    std::optional<std::string> m_old;
-};
-
-TEST(LanguageEnvironmentTest, UserDataFolderFollowsXdgRules) {
-    ScopedVariable home("HOME", "/home/someone");
-    {
-        ScopedVariable data("XDG_DATA_HOME", "/data/home");
-        EXPECT_EQ(DefaultUserDataFolder(), "/data/home/VexelViewer");
-    }
-    {
-        ScopedVariable data("XDG_DATA_HOME", "relative/path");
-        EXPECT_EQ(DefaultUserDataFolder(), "/home/someone/.local/share/VexelViewer");
-    }
-    ScopedVariable data("XDG_DATA_HOME", nullptr);
-    EXPECT_EQ(DefaultUserDataFolder(), "/home/someone/.local/share/VexelViewer");
-    EXPECT_EQ(UserLanguagesFolder("/u/VexelViewer"), "/u/VexelViewer/Languages");
 }
 
 }  // namespace

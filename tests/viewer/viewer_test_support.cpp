@@ -147,17 +147,6 @@ std::vector<OpenedImage> OpenSeries(const std::vector<std::filesystem::path>& fi
     return opened;
 }
 
-ViewportRig::ViewportRig(int32_t clientWidth, int32_t clientHeight, uint32_t threads) {
-    ViewportServices services;
-    services.states = &states;
-    services.presets = &presets;
-    services.resamplerThreads = threads;
-    services.clock = [this] { return now; };
-    viewport = std::make_unique<CViewport2D>(services);
-    viewport->Create(window);
-    viewport->SizeChanged(clientWidth, clientHeight);
-}
-
 OpenedImage OpenMarkerImage(const std::string& name, int width, int height,
                             const std::vector<Marker>& markers, uint16_t value,
                             const std::vector<Marker>& overlay) {
@@ -179,36 +168,6 @@ OpenedImage OpenMarkerImage(const std::string& name, int width, int height,
                         {0x60003000, "OB", bits}};
     }
     return OpenHandImage(wanted, "resample-" + name);
-}
-
-CGuardedBitmap::CGuardedBitmap(int width, int height, int guard)
-    : m_width(width),
-      m_height(height),
-      m_guard(guard),
-      m_stride(width + 2 * guard),
-      m_pixels(size_t(m_stride) * size_t(height + 2 * guard), kSentinel) {}
-
-DestinationBitmap CGuardedBitmap::View() {
-    DestinationBitmap view;
-    view.pixels = m_pixels.data() + size_t(m_guard) * size_t(m_stride) + size_t(m_guard);
-    view.width = m_width;
-    view.height = m_height;
-    view.stride = size_t(m_stride);
-    return view;
-}
-
-uint32_t CGuardedBitmap::At(int x, int y) const {
-    return m_pixels[size_t(y + m_guard) * size_t(m_stride) + size_t(x + m_guard)];
-}
-
-bool CGuardedBitmap::GuardIntact() const {
-    for (int y = -m_guard; y < m_height + m_guard; ++y) {
-        for (int x = -m_guard; x < m_width + m_guard; ++x) {
-            const bool inside = x >= 0 && y >= 0 && x < m_width && y < m_height;
-            if (!inside && At(x, y) != kSentinel) return false;
-        }
-    }
-    return true;
 }
 
 CGuardedBitmap RenderGreyChecked(CDicomFrame* frame, const ViewGeometry& g, const CDisplayLUT& lut,

@@ -68,10 +68,8 @@ std::vector<int32_t> StoredValues(CDicomImage& image, size_t frame);
 class CRecordingWindow final : public IViewportWindow {
 public:
     void PresentSurface(const CViewportSurface&, const PixelRect* rect) override {
-        ++presents;
-        if (rect == nullptr) ++wholePresents;
+        wholePresents += rect == nullptr;
     }
-    int presents = 0;
     int wholePresents = 0;
 };
 
@@ -82,7 +80,16 @@ std::vector<OpenedImage> OpenSeries(const std::vector<std::filesystem::path>& fi
 // moves by hand.
 struct ViewportRig {
     explicit ViewportRig(int32_t clientWidth = 212, int32_t clientHeight = 200,
-                         uint32_t threads = 2);
+                         uint32_t threads = 2) {
+        ViewportServices services;
+        services.states = &states;
+        services.presets = &presets;
+        services.resamplerThreads = threads;
+        services.clock = [this] { return now; };
+        viewport = std::make_unique<CViewport2D>(services);
+        viewport->Create(window);
+        viewport->SizeChanged(clientWidth, clientHeight);
+    }
 
     void Advance(std::chrono::milliseconds step) { now += step; }
     // Adds without a file reference: the test keeps the files open.
@@ -98,8 +105,7 @@ struct ViewportRig {
 };
 
 struct Marker {
-    int x;
-    int y;
+    int x, y;
 };
 
 // Unsigned 16-bit MONOCHROME2, background 0, each marker one pixel of `value`; an overlay
@@ -112,13 +118,26 @@ OpenedImage OpenMarkerImage(const std::string& name, int width, int height,
 class CGuardedBitmap {
 public:
     static constexpr uint32_t kSentinel = 0xA5A5A5A5u;
-    CGuardedBitmap(int width, int height, int guard = 3);
-    DestinationBitmap View();
-    uint32_t At(int x, int y) const;
+    CGuardedBitmap(int width, int height, int guard = 3)
+        : m_width(width), m_height(height), m_guard(guard), m_stride(width + 2 * guard),
+          m_pixels(size_t(m_stride) * size_t(height + 2 * guard), kSentinel) {}
+    DestinationBitmap View() {
+        return {m_pixels.data() + size_t(m_guard) * size_t(m_stride) + size_t(m_guard), m_width,
+                m_height, size_t(m_stride)};
+    }
+    uint32_t At(int x, int y) const {
+        return m_pixels[size_t(y + m_guard) * size_t(m_stride) + size_t(x + m_guard)];
+    }
     int Width() const { return m_width; }
     int Height() const { return m_height; }
     // True when every pixel outside the view still holds the sentinel.
-    bool GuardIntact() const;
+    bool GuardIntact() const {
+        for (int y = -m_guard; y < m_height + m_guard; ++y)
+            for (int x = -m_guard; x < m_width + m_guard; ++x)
+                if ((x < 0 || y < 0 || x >= m_width || y >= m_height) && At(x, y) != kSentinel)
+                    return false;
+        return true;
+    }
 
 private:
     int m_width, m_height, m_guard, m_stride;
