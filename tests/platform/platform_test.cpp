@@ -34,12 +34,11 @@ struct CodePageCase {
 
 class CodePageChart : public testing::TestWithParam<CodePageCase> {};
 
-TEST_P(CodePageChart, DecodesAndEncodesChartCharacters) {
+TEST_P(CodePageChart, DecodesChartCharacters) {
     const CodePageCase& c = GetParam();
     SCOPED_TRACE(testing::Message() << "code page " << c.codePage);
     EXPECT_EQ(ConvertToUtf8(c.bytes, c.codePage), c.utf8);
     EXPECT_EQ(ConvertToUtf8("A" + c.bytes + "z", c.codePage), "A" + c.utf8 + "z");
-    EXPECT_EQ(ConvertFromUtf8(c.utf8, c.codePage), c.bytes);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -70,12 +69,9 @@ TEST(CodePage, UnmappableBytesBecomeReplacementCharacter) {
     EXPECT_EQ(ConvertToUtf8("\xD6", 54936), fffd);
 }
 
-TEST(CodePage, UnknownCodePageReadsAsLatin1AndStatefulEncodingEndsInAscii) {
+TEST(CodePage, UnknownCodePageReadsAsLatin1) {
     EXPECT_EQ(ConvertToUtf8("J\xE9r\xF4me", 0), "J\u00E9r\u00F4me");
     EXPECT_EQ(ConvertToUtf8("\xFF", 1252), "\u00FF");
-    EXPECT_EQ(ConvertFromUtf8("\u00E9", 0), "\xE9");
-    // The Japanese example of PS3.5 H.3.1: the ideographic group of Yamada.
-    EXPECT_EQ(ConvertFromUtf8("\u5C71\u7530", 50222), "\x1B$B;3ED\x1B(B");
 }
 
 TEST(CodePage, ConcurrentConversionsDoNotShareState) {
