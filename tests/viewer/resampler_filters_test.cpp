@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -184,10 +183,8 @@ struct GreyCase {
     std::string name;
     bool isSigned;
     std::string photometric;
-    double slope;
-    double intercept;
-    float centre;
-    float width;
+    double slope, intercept;
+    float centre, width;
     bool negative;
 };
 
@@ -202,12 +199,6 @@ std::vector<int32_t> SpreadValues(int count, bool isSigned) {
     values[1] = isSigned ? 32767 : 65535;
     values[2] = 0;
     return values;
-}
-
-std::string Number(double value) {
-    std::ostringstream text;
-    text << value;
-    return text.str();
 }
 
 // The modality value the display indexes, rounded half up and kept inside the table.
@@ -231,8 +222,8 @@ TEST_P(GreyAtZoomOne, EveryPixelFollowsTheVoiFunction) {
     hand.rows = 17;
     hand.isSigned = c.isSigned;
     hand.photometric = c.photometric;
-    hand.rescaleSlope = Number(c.slope);
-    hand.rescaleIntercept = Number(c.intercept);
+    hand.rescaleSlope = std::to_string(c.slope);
+    hand.rescaleIntercept = std::to_string(c.intercept);
     hand.pixels = SpreadValues(29 * 17, c.isSigned);
     test::OpenedImage opened = test::OpenHandImage(hand, "grey-" + c.name);
     ASSERT_NE(opened.image, nullptr);
