@@ -62,7 +62,8 @@ TEST_F(MessageWndTest, AnswersAndTheOwnerIsEnabledBeforeTheCallback) {
         {"Enter on a notice", Notice, enter, {1}},
         {"Escape", Question, [](auto* box) { QTest::keyClick(box, Qt::Key_Escape); }, {}},
         {"window closed", Notice, [](auto* box) { box->close(); }, {}},
-        {"answered twice", Question,
+        {"answered twice",
+         Question,
          [&](auto* box) {
              enter(box);
              box->Answer(0);

@@ -25,8 +25,8 @@
 #include "app/viewer_app.h"
 #include "app/viewport_scroll_bar_widget.h"
 #include "app/viewport_widget.h"
-#include "dicom/dicom_file.h"
 #include "common/test_paths.h"
+#include "dicom/dicom_file.h"
 #include "engine/study_model.h"
 #include "imaging/dicom_image.h"
 #include "phantom/phantom_writer.h"
@@ -137,9 +137,8 @@ size_t PaintedDifferences(CViewportWidget& widget) {
 }
 
 bool StatusShows(CMainWindow& window, const QString& text) {
-    for (QLabel* label : window.statusBar()->findChildren<QLabel*>())
-        if (label->text() == text) return true;
-    return false;
+    const auto labels = window.statusBar()->findChildren<QLabel*>();
+    return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; });
 }
 
 fs::path WriteSmallStudy(const std::string& name, int slices) {
@@ -270,46 +269,46 @@ void Wheel(QWidget& widget, int delta) {
     QCoreApplication::sendEvent(&widget, &event);
 }
 
-void DriveCine(CViewerApp& app) {
-    CMainWindow& window = *app.MainWindow();
-    CViewport2D& viewport = window.Viewport();
-    ASSERT_TRUE(WaitFor([&] { return viewport.BrowseCount() == 30 && !window.Loads().Loading(); }));
-    QTest::keyClick(&window, Qt::Key_Space);
-    ASSERT_NE(window.CineWindow(), nullptr);
-    CCineWnd& cine = *window.CineWindow();
-    EXPECT_TRUE(cine.isVisible());
-    EXPECT_EQ(cine.RateField().value(), 30);  // Frame Time 33.333 ms
-    cine.Button().click();
-    EXPECT_EQ(cine.Button().text(), "Stop");
-    EXPECT_TRUE(WaitFor([&] { return viewport.BrowsePosition() >= 3; }));
-    EXPECT_EQ(viewport.Annotations().ShownTexts().at(0).text, "30 fps");
-    viewport.Cine().Stop();  // as a toolbar or another window would
-    EXPECT_EQ(cine.Button().text(), "Start");
-    QTest::keyClick(&cine, Qt::Key_Escape);
-    EXPECT_FALSE(cine.isVisible());
-    QTest::keyClick(&window, Qt::Key_Space);
-    QTest::keyClick(&window, Qt::Key_Space);
-    EXPECT_FALSE(cine.isVisible());
-
-    const uint32_t bits = app.Options()->AnnotationDisplayBits();
-    QTest::keyClick(&window, Qt::Key_F12);
-    EXPECT_EQ(app.Options()->AnnotationDisplayBits(), bits ^ kLayerAnnotations);
-
-    // Eight touchpad deltas of 15 make one notch back; a notch of 120 goes back one more.
-    viewport.ShowBrowsePosition(10, false, true);
-    for (int i = 0; i < 7; ++i)
-        Wheel(window.ViewportWidget(), 15);
-    EXPECT_EQ(viewport.BrowsePosition(), 10u);
-    Wheel(window.ViewportWidget(), 15);
-    EXPECT_EQ(viewport.BrowsePosition(), 9u);
-    Wheel(window.ViewportWidget(), 120);
-    EXPECT_EQ(viewport.BrowsePosition(), 8u);
-}
-
 TEST(CineWindow, SpaceStartStopF12AndWheelNotches) {
     VEXEL_REQUIRE_TESTDATA();
     RunViewer({(test::TestDataDir() / "pydicom/test_files/examples_ybr_color.dcm").string()},
-              "cine_window", DriveCine);
+              "cine_window", [](CViewerApp& app) {
+                  CMainWindow& window = *app.MainWindow();
+                  CViewport2D& viewport = window.Viewport();
+                  ASSERT_TRUE(WaitFor(
+                      [&] { return viewport.BrowseCount() == 30 && !window.Loads().Loading(); }));
+                  QTest::keyClick(&window, Qt::Key_Space);
+                  ASSERT_NE(window.CineWindow(), nullptr);
+                  CCineWnd& cine = *window.CineWindow();
+                  EXPECT_TRUE(cine.isVisible());
+                  EXPECT_EQ(cine.RateField().value(), 30);  // Frame Time 33.333 ms
+                  cine.Button().click();
+                  EXPECT_EQ(cine.Button().text(), "Stop");
+                  EXPECT_TRUE(WaitFor([&] { return viewport.BrowsePosition() >= 3; }));
+                  EXPECT_EQ(viewport.Annotations().ShownTexts().at(0).text, "30 fps");
+                  viewport.Cine().Stop();  // as a toolbar or another window would
+                  EXPECT_EQ(cine.Button().text(), "Start");
+                  QTest::keyClick(&cine, Qt::Key_Escape);
+                  EXPECT_FALSE(cine.isVisible());
+                  QTest::keyClick(&window, Qt::Key_Space);
+                  QTest::keyClick(&window, Qt::Key_Space);
+                  EXPECT_FALSE(cine.isVisible());
+
+                  const uint32_t bits = app.Options()->AnnotationDisplayBits();
+                  QTest::keyClick(&window, Qt::Key_F12);
+                  EXPECT_EQ(app.Options()->AnnotationDisplayBits(), bits ^ kLayerAnnotations);
+
+                  // Eight touchpad deltas of 15 make one notch back; a notch of 120 goes back one
+                  // more.
+                  viewport.ShowBrowsePosition(10, false, true);
+                  for (int i = 0; i < 7; ++i)
+                      Wheel(window.ViewportWidget(), 15);
+                  EXPECT_EQ(viewport.BrowsePosition(), 10u);
+                  Wheel(window.ViewportWidget(), 15);
+                  EXPECT_EQ(viewport.BrowsePosition(), 9u);
+                  Wheel(window.ViewportWidget(), 120);
+                  EXPECT_EQ(viewport.BrowsePosition(), 8u);
+              });
 }
 
 }  // namespace

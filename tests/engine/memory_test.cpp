@@ -7,7 +7,6 @@
 // first decode, and nothing may deadlock, leak or race (run under the sanitizers too).
 #include <gtest/gtest.h>
 
-
 #include <atomic>
 #include <barrier>
 #include <chrono>

@@ -241,32 +241,31 @@ TEST(StudyModelGrouping, PatientsStudiesAndSeriesOfOneFolder) {
         loader.Add(model, path.string());
     }
     EXPECT_EQ(SnapshotRows(model.Snapshot()), (std::vector<std::string>{
-                                                        "patient  ",
-                                                        "study 1.0.1 ",
-                                                        "series 1 CT 1.0.1.1 files=1 frames=1",
-                                                        "patient Alpha^Bea 19700101",
-                                                        "study 1.2.1 20200101",
-                                                        "series 1 CT 1.2.1.1 files=1 frames=1",
-                                                        "patient alpha^bea 19700101",
-                                                        "study 1.1.2 20240101",
-                                                        "series 1 CT 1.1.2.1 files=1 frames=1",
-                                                        "study 1.1.1 20230101",
-                                                        "series 0 CT 1.1.1.0 files=1 frames=1",
-                                                        "series 1 CT 1.1.1.1 files=2 frames=2",
-                                                        "series 3 CT 1.1.1.3 files=1 frames=1",
-                                                        "study 1.1.3 ",
-                                                        "series 1 CT 1.1.3.1 files=1 frames=1",
-                                                        "patient beta^carl 19800202",
-                                                        "study 1.9.1 20220505",
-                                                        "series 1 CT 1.9.1.1 files=1 frames=1",
-                                                        "patient Zeta^Zed 19500505",
-                                                        "study  20210101",
-                                                        "series 1 CT .1 files=1 frames=1",
-                                                        "study  20210101",
-                                                        "series 1 CT .1 files=1 frames=1",
-                                                    }));
+                                                  "patient  ",
+                                                  "study 1.0.1 ",
+                                                  "series 1 CT 1.0.1.1 files=1 frames=1",
+                                                  "patient Alpha^Bea 19700101",
+                                                  "study 1.2.1 20200101",
+                                                  "series 1 CT 1.2.1.1 files=1 frames=1",
+                                                  "patient alpha^bea 19700101",
+                                                  "study 1.1.2 20240101",
+                                                  "series 1 CT 1.1.2.1 files=1 frames=1",
+                                                  "study 1.1.1 20230101",
+                                                  "series 0 CT 1.1.1.0 files=1 frames=1",
+                                                  "series 1 CT 1.1.1.1 files=2 frames=2",
+                                                  "series 3 CT 1.1.1.3 files=1 frames=1",
+                                                  "study 1.1.3 ",
+                                                  "series 1 CT 1.1.3.1 files=1 frames=1",
+                                                  "patient beta^carl 19800202",
+                                                  "study 1.9.1 20220505",
+                                                  "series 1 CT 1.9.1.1 files=1 frames=1",
+                                                  "patient Zeta^Zed 19500505",
+                                                  "study  20210101",
+                                                  "series 1 CT .1 files=1 frames=1",
+                                                  "study  20210101",
+                                                  "series 1 CT .1 files=1 frames=1",
+                                              }));
 }
-
 
 using Position = std::array<double, 3>;
 
@@ -358,7 +357,6 @@ TEST_P(StudyModelLoadOrder, SameOrderFromEveryArrivalOrder) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, StudyModelLoadOrder, ::testing::ValuesIn(kOrderCases),
                          [](const auto& param) { return std::string(param.param.label); });
-
 
 // The tree that adding the files one by one gives.
 TEST(StudyModelThreads, PoolThreadsAddWhileTheUiThreadReads) {

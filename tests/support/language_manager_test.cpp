@@ -131,8 +131,7 @@ TEST_F(LanguageManagerTest, ListsOnlyUsableRegularFilesWithXmlInTheName) {
     WriteFile(m_program / "ok.txt", LanguageXml("Text", "tx", {}));
     WriteFile(m_program / "noname.xml", LanguageXml("", "nn", {}));
     WriteFile(m_program / "broken.xml", "<language name=\"x\" code=\"y\">");
-    WriteFile(m_program / "long.xml",
-                    LanguageXml(std::string(70, 'n'), std::string(20, 'c'), {}));
+    WriteFile(m_program / "long.xml", LanguageXml(std::string(70, 'n'), std::string(20, 'c'), {}));
     // Entries of the user's folder that are not regular files of bounded size.
     const std::filesystem::path languages = m_userData / "Languages";
     ASSERT_EQ(mkfifo((languages / "pipe.xml").c_str(), 0600), 0);
@@ -177,13 +176,21 @@ TEST_F(LanguageManagerTest, ImportCopiesStoresAndListsAgain) {
 }
 
 TEST(LanguageFileTest, Utf8Validation) {
-    const std::pair<std::string, bool> cases[] = {
-        {"plain", true}, {"Gr\xC3\xB6\xC3\x9F" "e", true}, {"\xE2\x82\xAC", true},
-        {"\xF0\x9F\x98\x80", true}, {"\xC3", false},  // cut sequence
-        {"\xC0\xAF", false}, {"\xE0\x80\xAF", false},  // overlong
-        {"\xED\xA0\x80", false},                       // surrogate
-        {"\xF4\x90\x80\x80", false},                   // above U+10FFFF
-        {"\xFF", false}, {"a\x80" "b", false}};          // stray continuation byte
+    const std::pair<std::string, bool> cases[] = {{"plain", true},
+                                                  {"Gr\xC3\xB6\xC3\x9F"
+                                                   "e",
+                                                   true},
+                                                  {"\xE2\x82\xAC", true},
+                                                  {"\xF0\x9F\x98\x80", true},
+                                                  {"\xC3", false},  // cut sequence
+                                                  {"\xC0\xAF", false},
+                                                  {"\xE0\x80\xAF", false},      // overlong
+                                                  {"\xED\xA0\x80", false},      // surrogate
+                                                  {"\xF4\x90\x80\x80", false},  // above U+10FFFF
+                                                  {"\xFF", false},
+                                                  {"a\x80"
+                                                   "b",
+                                                   false}};  // stray continuation byte
     for (const auto& [bytes, valid] : cases)
         EXPECT_EQ(IsValidUtf8(bytes), valid) << bytes;
 }

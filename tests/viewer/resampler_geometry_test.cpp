@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "imaging/dicom_frame.h"
-#include "viewer_test_support.h"
 #include "viewer/display_lut.h"
 #include "viewer/resampler.h"
+#include "viewer_test_support.h"
 
 namespace vexel {
 namespace {

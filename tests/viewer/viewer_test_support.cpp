@@ -195,7 +195,6 @@ double ReferenceBilinear(const LevelImage& image, const ViewGeometry& g, int i, 
     return top * (1 - fy) + bottom * fy;
 }
 
-
 double ReferenceAreaAverage(const LevelImage& image, const ViewGeometry& g, int i, int j) {
     const double z = g.zoom;
     const auto columns =

@@ -119,7 +119,10 @@ class CGuardedBitmap {
 public:
     static constexpr uint32_t kSentinel = 0xA5A5A5A5u;
     CGuardedBitmap(int width, int height, int guard = 3)
-        : m_width(width), m_height(height), m_guard(guard), m_stride(width + 2 * guard),
+        : m_width(width),
+          m_height(height),
+          m_guard(guard),
+          m_stride(width + 2 * guard),
           m_pixels(size_t(m_stride) * size_t(height + 2 * guard), kSentinel) {}
     DestinationBitmap View() {
         return {m_pixels.data() + size_t(m_guard) * size_t(m_stride) + size_t(m_guard), m_width,

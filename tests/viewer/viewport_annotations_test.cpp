@@ -247,8 +247,8 @@ INSTANTIATE_TEST_SUITE_P(
         // 0.38 lies below sin 22.5 degrees, 0.4 above it.
         OrientationCase{"below", {0.92f, 0.38f, 0, 0, 0.38f, -0.92f}, kPlain, "R L S I", 1},
         OrientationCase{"above", {0.9f, 0.4f, 0, 0, 0.4f, -0.9f}, kPlain, "RA LP SA IP", 1},
-        OrientationCase{"aboveNegative", {0.9f, -0.4f, 0, 0, -0.4f, -0.9f}, kPlain,
-                        "RP LA SP IA", 1},
+        OrientationCase{
+            "aboveNegative", {0.9f, -0.4f, 0, 0, -0.4f, -0.9f}, kPlain, "RP LA SP IA", 1},
         OrientationCase{"threeAxes", {0.6f, 0.5f, 0.62f, 0, 0, 0}, kPlain, "IRA SLP  ", 1}),
     [](const auto& p) { return std::string(p.param.name); });
 
@@ -267,24 +267,24 @@ TEST_P(SliceLineTest, ThicknessLocationAndCArm) {
     EXPECT_EQ(SliceLine({}, c.position, c.thickness, 2, c.angles), c.expected);
 }
 
+using Where = std::array<float, 3>;
+constexpr std::nullopt_t kNone = std::nullopt;
+
 INSTANTIATE_TEST_SUITE_P(
     Annotations, SliceLineTest,
-    ::testing::Values(
-        SliceCase{"nothing", std::nullopt, std::nullopt, std::nullopt, ""},
-        SliceCase{"location", std::array<float, 3>{1, 2, -75.66f}, std::nullopt, std::nullopt,
-                  "L: -75.7mm"},
-        SliceCase{"thickness", std::array<float, 3>{1, 2, 3}, 5.0f, std::nullopt,
-                  "T: 5.0mm L: 3.0mm"},
-        SliceCase{"thicknessNoPosition", std::nullopt, 5.0f, std::nullopt, ""},
-        SliceCase{"lao", std::nullopt, std::nullopt, CArmAngles{30.4f, -0.2f}, "LAO: 30 "},
-        SliceCase{"ap", std::array<float, 3>{1, 2, 3}, 5.0f, CArmAngles{-0.4f, 0.3f}, "AP"},
-        // The number printed is the rounded one that chose the side.
-        SliceCase{"halfDegree", std::nullopt, std::nullopt, CArmAngles{0.5f, 0}, "LAO: 1 "},
-        SliceCase{"halfCaudal", std::nullopt, std::nullopt, CArmAngles{0.2f, -24.5f}, "CAU: 25 "},
-        SliceCase{"raoCranial", std::nullopt, std::nullopt, CArmAngles{-20.6f, 15.2f},
-                  "RAO: 21 CRA: 15 "},
-        SliceCase{"afterLocation", std::array<float, 3>{0, 0, 10}, std::nullopt, CArmAngles{10, 0},
-                  "L: 10.0mm LAO: 10 "}),
+    ::testing::Values(SliceCase{"nothing", kNone, kNone, kNone, ""},
+                      SliceCase{"location", Where{1, 2, -75.66f}, kNone, kNone, "L: -75.7mm"},
+                      SliceCase{"thickness", Where{1, 2, 3}, 5.0f, kNone, "T: 5.0mm L: 3.0mm"},
+                      SliceCase{"thicknessNoPosition", kNone, 5.0f, kNone, ""},
+                      SliceCase{"lao", kNone, kNone, CArmAngles{30.4f, -0.2f}, "LAO: 30 "},
+                      SliceCase{"ap", Where{1, 2, 3}, 5.0f, CArmAngles{-0.4f, 0.3f}, "AP"},
+                      // The number printed is the rounded one that chose the side.
+                      SliceCase{"halfDegree", kNone, kNone, CArmAngles{0.5f, 0}, "LAO: 1 "},
+                      SliceCase{"halfCaudal", kNone, kNone, CArmAngles{0.2f, -24.5f}, "CAU: 25 "},
+                      SliceCase{"raoCranial", kNone, kNone, CArmAngles{-20.6f, 15.2f},
+                                "RAO: 21 CRA: 15 "},
+                      SliceCase{"afterLocation", Where{0, 0, 10}, kNone, CArmAngles{10, 0},
+                                "L: 10.0mm LAO: 10 "}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(AnnotationTexts, AgeCountsWholeYearsAndNeedsBothDates) {

@@ -176,7 +176,6 @@ TEST(ViewportOffscreen, WorkerThreadsDrawWhatTheMainThreadDraws) {
     EXPECT_EQ(mismatches.load(), 0);
 }
 
-
 TEST(ViewportLoading, ImagesAreListedInDisplayOrderWhateverTheArrival) {
     const auto ct = OpenSeries(PhantomCtSeries());
     ViewportRig rig;

@@ -160,11 +160,17 @@ TEST_P(DisplayTables, MatchLinearVoiFunction) {
 
 std::vector<WindowCase> Windows() {
     // Widths of one to three, ends of the table and beyond, fractions, wider than the table.
-    std::vector<WindowCase> windows = {
-        {"Width1", 0, 1}, {"Width2", 0, 2}, {"Width3", 7, 3}, {"FarBelow", -200000, 400},
-        {"LowEdge", -65536, 256}, {"SignedBottom", -32768, 100}, {"UnsignedTop", 65535.5f, 2},
-        {"Fraction", 40.25f, 80.5f}, {"FullDynamicLike", -975.5f, 4096},
-        {"WholeTable", 0, 131072}, {"WiderThanTable", 12345, 1000000}};
+    std::vector<WindowCase> windows = {{"Width1", 0, 1},
+                                       {"Width2", 0, 2},
+                                       {"Width3", 7, 3},
+                                       {"FarBelow", -200000, 400},
+                                       {"LowEdge", -65536, 256},
+                                       {"SignedBottom", -32768, 100},
+                                       {"UnsignedTop", 65535.5f, 2},
+                                       {"Fraction", 40.25f, 80.5f},
+                                       {"FullDynamicLike", -975.5f, 4096},
+                                       {"WholeTable", 0, 131072},
+                                       {"WiderThanTable", 12345, 1000000}};
     CWindowPresetTable presets;
     for (const WindowPreset& preset : presets.All()) {
         if (!preset.IsFixed()) continue;
