@@ -27,10 +27,9 @@ void Us(ByteBuilder& bytes, uint16_t group, uint16_t element, uint16_t value) {
 
 std::string PixelBytes(const HandImage& wanted) {
     std::string bytes;
-    for (int frame = 0; frame < wanted.frames; ++frame) {
+    for (int frame = 0; frame < wanted.frames; ++frame)
         for (int32_t v : wanted.pixels)
             bytes += ByteBuilder::LittleU16(uint16_t(v & 0xFFFF));
-    }
     return bytes;
 }
 
@@ -120,10 +119,6 @@ const std::vector<std::filesystem::path>& PhantomPetSeries() {
     return files;
 }
 
-std::filesystem::path PhantomPetFile() {
-    return PhantomPetSeries().front();
-}
-
 std::vector<int32_t> StoredValues(CDicomImage& image, size_t frame) {
     std::vector<int32_t> values;
     CDicomFrame* decoded = image.Frame(frame);
@@ -132,9 +127,8 @@ std::vector<int32_t> StoredValues(CDicomImage& image, size_t frame) {
     const auto* words = reinterpret_cast<const uint16_t*>(decoded->Pixels(&holders));
     if (words != nullptr) {
         const size_t count = size_t(decoded->Columns()) * decoded->Rows();
-        for (size_t i = 0; i < count; ++i) {
+        for (size_t i = 0; i < count; ++i)
             values.push_back(image.IsSigned() ? int32_t(int16_t(words[i])) : int32_t(words[i]));
-        }
     }
     CDicomFrame::ReleaseHolders(holders);
     return values;

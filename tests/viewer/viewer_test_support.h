@@ -60,7 +60,6 @@ OpenedImage OpenFile(const std::filesystem::path& path);
 // written once per test run; files in name order.
 const std::vector<std::filesystem::path>& PhantomCtSeries();
 const std::vector<std::filesystem::path>& PhantomPetSeries();
-std::filesystem::path PhantomPetFile();
 
 // Stored values of a greyscale frame as the frame decodes them.
 std::vector<int32_t> StoredValues(CDicomImage& image, size_t frame);

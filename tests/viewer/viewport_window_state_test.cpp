@@ -50,7 +50,7 @@ test::OpenedImage CtImage(const char* name, const char* photometric = "MONOCHROM
 TEST(ViewportWindowState, PetOpensInvertedOverZeroToTwentyThousand) {
     CSeriesStateStore store;
     Viewport viewport(store);
-    test::OpenedImage pet = test::OpenFile(test::PhantomPetFile());
+    test::OpenedImage pet = test::OpenFile(test::PhantomPetSeries().front());
     ASSERT_NE(pet.image, nullptr);
     viewport.state.ShowFrame(*pet.image->Frame(0), "pet");
     EXPECT_TRUE(viewport.lut.Negative());
@@ -298,7 +298,7 @@ INSTANTIATE_TEST_SUITE_P(Images, DefaultWindow, testing::ValuesIn(DefaultCases()
 
 // The pair is computed once per image: a second request reads it back, not the pixels.
 TEST(DefaultWindowPhantom, PetWithoutWindowUsesTheFirstFrameRangeOnce) {
-    test::OpenedImage opened = test::OpenFile(test::PhantomPetFile());
+    test::OpenedImage opened = test::OpenFile(test::PhantomPetSeries().front());
     ASSERT_NE(opened.image, nullptr);
     const std::vector<int32_t> stored = test::StoredValues(*opened.image, 0);
     const auto [low, high] = std::minmax_element(stored.begin(), stored.end());
