@@ -470,11 +470,7 @@ int Number(const Values& values, const char* tag, int defaultValue) {
 }
 
 using Partition = std::set<std::set<std::string>>;
-struct Groups {
-    Partition patients;
-    Partition studies;
-    Partition series;
-};
+using Groups = std::array<Partition, 3>;  // patients, studies, series
 
 // The grouping rules applied to dcmdump's values; repeated SOP Instance UIDs keep the first.
 Groups ExpectedGroups(const std::vector<std::string>& paths,
@@ -513,13 +509,13 @@ Groups ModelGroups(const StudyModel& model) {
             std::set<std::string> studyFiles;
             for (const SeriesView& series : study.series) {
                 const auto files = model.GetSeriesFiles(series.id);
-                groups.series.emplace(files.begin(), files.end());
+                groups[2].emplace(files.begin(), files.end());
                 studyFiles.insert(files.begin(), files.end());
             }
             patientFiles.insert(studyFiles.begin(), studyFiles.end());
-            groups.studies.insert(studyFiles);
+            groups[1].insert(studyFiles);
         }
-        groups.patients.insert(patientFiles);
+        groups[0].insert(patientFiles);
     }
     return groups;
 }
@@ -554,13 +550,10 @@ TEST(StudyModelTestData, GroupsAsDcmdumpReadsTheKeys) {
         loader.Add(model, path);
 
     const Groups expected = ExpectedGroups(paths, dumped);
-    const Groups actual = ModelGroups(model);
     // Partitions of the file set: gtest prints both sides when they differ.
-    EXPECT_EQ(actual.series, expected.series);
-    EXPECT_EQ(actual.studies, expected.studies);
-    EXPECT_EQ(actual.patients, expected.patients);
+    EXPECT_EQ(ModelGroups(model), expected);
     size_t listed = 0;
-    for (const auto& files : expected.series)
+    for (const auto& files : expected[2])
         listed += files.size();
     EXPECT_EQ(model.FileCount(), listed);
     EXPECT_EQ(model.FileCount() + model.DuplicateCount(), paths.size());
