@@ -178,7 +178,7 @@ TEST_F(OptionsFiles, SavedValuesReadBackAndFileHasTheWrittenForm) {
     EXPECT_EQ(again.Settings().dicomScanFolder, all + ' ');
 }
 
-TEST_F(OptionsFiles, SaveKeepsCheckUpdateAndLinesOfOthers) {
+TEST_F(OptionsFiles, StartRemovesAKilledWritersTemporaryAndSaveKeepsLinesOfOthers) {
     WriteText(m_settings,
               "; written by hand\n"
               "CheckUpdate=0\n"
@@ -188,8 +188,12 @@ TEST_F(OptionsFiles, SaveKeepsCheckUpdateAndLinesOfOthers) {
               "\n"
               "[Extra]\n"
               "WindowPos=keep\n");
+    // A run killed while it wrote its settings left a hidden temporary file: the start removes it.
+    const fs::path temporary = m_settings.parent_path() / ".settings.ini.q7X2pL";
+    WriteText(temporary, "CheckUpd");
     COptions options(m_folders);
     options.LoadSettings();
+    EXPECT_FALSE(fs::exists(temporary));
     EXPECT_FALSE(options.Settings().checkForUpdates);
     EXPECT_EQ(options.Settings().windowPlacement.x, 1);
     options.Settings().windowPlacement = {true, 5, 6, 7, 8, true, false};
@@ -259,18 +263,6 @@ TEST_F(OptionsFiles, LinkedSettingsFileIsUpdatedThroughTheLink) {
     ASSERT_TRUE(options.SaveSettings());
     EXPECT_TRUE(fs::is_symlink(m_settings));
     EXPECT_NE(ReadText(real).find("DicomScanFolder=/linked\n"), std::string::npos);
-}
-
-// A run killed while it wrote its settings leaves a hidden temporary file beside them; the
-// next start removes it.
-TEST_F(OptionsFiles, TheNextStartRemovesAKilledWritersTemporaryFile) {
-    WriteText(m_settings, "CheckUpdate=0\n");
-    const fs::path temporary = m_settings.parent_path() / ".settings.ini.q7X2pL";
-    WriteText(temporary, "CheckUpd");
-    COptions options(m_folders);
-    options.LoadSettings();
-    EXPECT_FALSE(fs::exists(temporary));
-    EXPECT_FALSE(options.Settings().checkForUpdates) << "the settings themselves were read";
 }
 
 // The language chosen during a run (written beside the settings) survives the save at exit.
