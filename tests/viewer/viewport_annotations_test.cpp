@@ -148,33 +148,30 @@ TEST(ViewportAnnotations, DateAndTimeComeFromOneLevelAndTheAgeNeedsADate) {
     EXPECT_EQ(other.viewport->Annotations().Age(), std::nullopt);
 }
 
-TEST(ViewportAnnotations, BasicModeLeavesOutPatientAndCommentRows) {
-    const OpenedImage image = GradientImage("modes", {{0x00080080, "LO", "General Hospital"},
-                                                      {0x00100010, "PN", "Doe^Jane"},
-                                                      {0x00100020, "LO", "ID42"},
-                                                      {0x00180087, "DS", "1.5"},
-                                                      {0x00204000, "LT", "Mrs Doe, record 1234"},
-                                                      {0x00324000, "LT", "called by Dr Who"}});
+TEST(ViewportAnnotations, BasicModeLeavesOutPatientRowsAndTheWindowLineNamesPresetAndNegative) {
+    const OpenedImage image = GradientImage("modes",
+                                            {{0x00080080, "LO", "General Hospital"},
+                                             {0x00100010, "PN", "Doe^Jane"},
+                                             {0x00100020, "LO", "ID42"},
+                                             {0x00180087, "DS", "1.5"},
+                                             {0x00204000, "LT", "Mrs Doe, record 1234"},
+                                             {0x00324000, "LT", "called by Dr Who"}},
+                                            1, "MONOCHROME1");
     ViewportRig rig(212, 200);
     ASSERT_TRUE(rig.Add(image));
     CViewport2D& viewport = *rig.viewport;
     EXPECT_EQ(Shown(viewport, "top-right"),
               "Doe^Jane|ID42|General Hospital|Mrs Doe, record 1234|called by Dr Who");
     EXPECT_EQ(Shown(viewport, "bottom-right"), "FS: 1.5 T");
+    // A negative MONOCHROME1 image with a preset names both.
+    viewport.SelectPreset(4);
+    viewport.SetNegative(true);
+    EXPECT_NE(Shown(viewport, "bottom-left").find("WL: 300 WW: 1500 [CT Bone] N"),
+              std::string::npos);
     viewport.Annotations().SetMode(AnnotationMode::Basic);
     EXPECT_EQ(Shown(viewport, "top-right"), "General Hospital");
     viewport.Annotations().SetMode(AnnotationMode::None);
     EXPECT_TRUE(viewport.Annotations().ShownTexts().empty());
-}
-
-TEST(ViewportAnnotations, NegativeMonochrome1WithPresetNamesIt) {
-    const OpenedImage image = GradientImage("mono1", {}, 1, "MONOCHROME1");
-    ViewportRig rig(212, 200);
-    ASSERT_TRUE(rig.Add(image));
-    rig.viewport->SelectPreset(4);
-    rig.viewport->SetNegative(true);
-    EXPECT_NE(Shown(*rig.viewport, "bottom-left").find("WL: 300 WW: 1500 [CT Bone] N"),
-              std::string::npos);
 }
 
 // A viewport lists a multi-frame file as a series of its own (the study model's rule), so
