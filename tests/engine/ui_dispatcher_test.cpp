@@ -243,12 +243,7 @@ TEST(HookThreads, FireHookFromWorkersRunsSubscribersOnTheLoopThread) {
             }
         });
     }
-    std::thread closer([&] {
-        workers.clear();
-        loop.Quit();
-    });
-    ASSERT_TRUE(loop.Run());
-    closer.join();
+    RunLoopUntilJoined(loop, workers);
     EXPECT_EQ(wrong.load(), 0);
     EXPECT_EQ(subscriber.calls, kWorkers * kFires);
     EXPECT_FALSE(subscriber.offLoopThread);

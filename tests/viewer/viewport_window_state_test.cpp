@@ -47,23 +47,6 @@ test::OpenedImage CtImage(const char* name, const char* photometric = "MONOCHROM
     return test::OpenHandImage(image, name);
 }
 
-TEST(ViewportWindowState, PetOpensInvertedOverZeroToTwentyThousand) {
-    CSeriesStateStore store;
-    Viewport viewport(store);
-    test::OpenedImage pet = test::OpenFile(test::PhantomPetSeries().front());
-    ASSERT_NE(pet.image, nullptr);
-    viewport.state.ShowFrame(*pet.image->Frame(0), "pet");
-    EXPECT_TRUE(viewport.lut.Negative());
-    const uint8_t* table = viewport.lut.ByteTable();
-    EXPECT_EQ(table[CDisplayLUT::IndexOf(0)], 255);
-    EXPECT_EQ(table[CDisplayLUT::IndexOf(20000)], 0);
-
-    // Switching negative off is remembered: later frames keep it off.
-    EXPECT_TRUE(viewport.state.SetNegative(false));
-    viewport.state.ShowFrame(*pet.image->Frame(0), "pet");
-    EXPECT_FALSE(viewport.lut.Negative());
-}
-
 TEST(ViewportWindowState, PresetSurvivesClosingAndReopeningTheSeries) {
     CSeriesStateStore store;
     test::OpenedImage ct = CtImage("ct-reopen");
@@ -297,7 +280,7 @@ INSTANTIATE_TEST_SUITE_P(Images, DefaultWindow, testing::ValuesIn(DefaultCases()
                          [](const auto& caseInfo) { return std::string(caseInfo.param.name); });
 
 // The pair is computed once per image: a second request reads it back, not the pixels.
-TEST(DefaultWindowPhantom, PetWithoutWindowUsesTheFirstFrameRangeOnce) {
+TEST(DefaultWindowPhantom, PetUsesTheFirstFrameRangeOnceAndOpensInverted) {
     test::OpenedImage opened = test::OpenFile(test::PhantomPetSeries().front());
     ASSERT_NE(opened.image, nullptr);
     const std::vector<int32_t> stored = test::StoredValues(*opened.image, 0);
@@ -313,6 +296,17 @@ TEST(DefaultWindowPhantom, PetWithoutWindowUsesTheFirstFrameRangeOnce) {
     ASSERT_TRUE(store.GetComputedWindow(opened.image->Key()).has_value());
     store.PutComputedWindow(opened.image->Key(), WindowLevel{7, 9});
     EXPECT_EQ(DefaultWindowOf(*opened.image, store), (WindowLevel{7, 9}));
+
+    // A viewport opens PET inverted over 0 to 20000; switching negative off is remembered.
+    CSeriesStateStore states;
+    Viewport viewport(states);
+    viewport.state.ShowFrame(*opened.image->Frame(0), "pet");
+    EXPECT_TRUE(viewport.lut.Negative());
+    EXPECT_EQ(viewport.lut.ByteTable()[CDisplayLUT::IndexOf(0)], 255);
+    EXPECT_EQ(viewport.lut.ByteTable()[CDisplayLUT::IndexOf(20000)], 0);
+    EXPECT_TRUE(viewport.state.SetNegative(false));
+    viewport.state.ShowFrame(*opened.image->Frame(0), "pet");
+    EXPECT_FALSE(viewport.lut.Negative());
 }
 
 TEST(SeriesStateStore, WorkersShareOneStore) {
