@@ -54,20 +54,18 @@ void Click(QWidget* button) {
 
 TEST_F(MessageWndTest, AnswersAndTheOwnerIsEnabledBeforeTheCallback) {
     using enum MessageKind;
+    const auto enter = [](auto* box) { QTest::keyClick(box, Qt::Key_Return); };
     const AnswerCase cases[] = {
-        {"Enter on a question",
-         Question,
-         [](auto* box) { QTest::keyClick(box, Qt::Key_Return); },
-         {1}},
+        {"Enter on a question", Question, enter, {1}},
         {"Yes clicked", Question, [](auto* box) { Click(box->YesButton()); }, {1}},
         {"No clicked", Question, [](auto* box) { Click(box->NoButton()); }, {0}},
-        {"Enter on a notice", Notice, [](auto* box) { QTest::keyClick(box, Qt::Key_Return); }, {1}},
+        {"Enter on a notice", Notice, enter, {1}},
         {"Escape", Question, [](auto* box) { QTest::keyClick(box, Qt::Key_Escape); }, {}},
         {"window closed", Notice, [](auto* box) { box->close(); }, {}},
         {"answered twice",
          Question,
-         [](auto* box) {
-             QTest::keyClick(box, Qt::Key_Return);
+         [&](auto* box) {
+             enter(box);
              box->Answer(0);
              Click(box->NoButton());
          },

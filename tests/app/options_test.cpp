@@ -1,20 +1,25 @@
-// Settings file values, their defaults when absent or malformed, the round trip through
-// the file, and that a failed write leaves the old file whole.
-#include "app/options.h"
-
+// Settings file values, their defaults when absent or malformed, the round trip through the
+// file, and that a failed write leaves the old file whole; the per-run temporary folders:
+// the held lock, and the clean-up that removes the folders of ended instances but never
+// those of live ones or anything outside.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <numeric>
 
+#include "app/instance_folder.h"
+#include "app/options.h"
 #include "app/settings_language_code.h"
 #include "common/test_paths.h"
-#include "support/language_manager.h"
 
 namespace vexel {
 namespace {
@@ -23,9 +28,7 @@ namespace fs = std::filesystem;
 
 std::string ReadText(const fs::path& path) {
     std::ifstream file(path, std::ios::binary);
-    std::stringstream text;
-    text << file.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(file), {}};
 }
 
 void WriteText(const fs::path& path, const std::string& text) {
@@ -34,10 +37,7 @@ void WriteText(const fs::path& path, const std::string& text) {
 }
 
 size_t CountEntries(const fs::path& folder) {
-    size_t count = 0;
-    for ([[maybe_unused]] const auto& entry : fs::directory_iterator(folder))
-        ++count;
-    return count;
+    return size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 TEST(ResolveFolders, FollowsXdgRules) {
@@ -60,7 +60,7 @@ TEST(ResolveFolders, FollowsXdgRules) {
 // What the reader makes of one file's text.
 struct ReadCase {
     const char* name;
-    const char* text;
+    std::string text;
     StoredSettings expected;
 };
 
@@ -81,7 +81,6 @@ const std::array<uint8_t, 16> kBytes = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66
 
 const ReadCase kReadCases[] = {
     {"EmptyFile", "", On()},
-    {"CheckUpdateZero", "CheckUpdate=0\n", StoredSettings{}},
     {"CheckUpdateZeroBlanksCrLf", "  checkupdate = 0 \r\n", StoredSettings{}},
     {"CheckUpdateNegative", "CheckUpdate=-5", On()},
     {"CheckUpdateTooBig", "CheckUpdate=4294967296", On()},
@@ -100,26 +99,18 @@ const ReadCase kReadCases[] = {
      "00112233445566778899AABBCCDDEEFF",
      With([](StoredSettings& s) { s.lastUpdateCheck = s.versionToIgnore = kBytes; })},
     {"UpdateBytesNotHex", "CheckUpdateVerToIgnore=0011223344556677889XAABBCCDDEEFF", On()},
-    {"IdCutAt64",
-     "CheckUpdateID=0123456789012345678901234567890123456789012345678901234567890123XYZ",
-     With([](StoredSettings& s) {
-         s.updateCheckId = "0123456789012345678901234567890123456789012345678901234567890123";
-     })},
+    {"IdCutAt64", "CheckUpdateID=" + std::string(64, '7') + "XYZ",
+     With([](StoredSettings& s) { s.updateCheckId = std::string(64, '7'); })},
     {"ScanFolderEscapes", "DicomScanFolder=\\x20/data/My Scans\\\\x\\n=\\x20",
      With([](StoredSettings& s) { s.dicomScanFolder = " /data/My Scans\\x\n= "; })},
 };
 
-void ExpectSameSettings(const StoredSettings& actual, const StoredSettings& expected) {
-    const WindowPlacement& a = actual.windowPlacement;
-    const WindowPlacement& e = expected.windowPlacement;
-    EXPECT_EQ(a.valid, e.valid);
-    EXPECT_EQ(std::tie(a.x, a.y, a.width, a.height, a.maximized, a.fullScreen),
-              std::tie(e.x, e.y, e.width, e.height, e.maximized, e.fullScreen));
-    EXPECT_EQ(actual.checkForUpdates, expected.checkForUpdates);
-    EXPECT_EQ(actual.lastUpdateCheck, expected.lastUpdateCheck);
-    EXPECT_EQ(actual.versionToIgnore, expected.versionToIgnore);
-    EXPECT_EQ(actual.updateCheckId, expected.updateCheckId);
-    EXPECT_EQ(actual.dicomScanFolder, expected.dicomScanFolder);
+// Every stored field, so that gtest prints both sides when they differ.
+auto Fields(const StoredSettings& s) {
+    const WindowPlacement& w = s.windowPlacement;
+    return std::tie(w.valid, w.x, w.y, w.width, w.height, w.maximized, w.fullScreen,
+                    s.checkForUpdates, s.lastUpdateCheck, s.versionToIgnore, s.updateCheckId,
+                    s.dicomScanFolder);
 }
 
 class ReadSettings : public testing::TestWithParam<ReadCase> {};
@@ -127,7 +118,7 @@ class ReadSettings : public testing::TestWithParam<ReadCase> {};
 TEST_P(ReadSettings, GivesValuesOrTheirDefaults) {
     CSettingsFile file;
     file.Parse(GetParam().text);
-    ExpectSameSettings(ReadStoredSettings(file, true), GetParam().expected);
+    EXPECT_EQ(Fields(ReadStoredSettings(file, true)), Fields(GetParam().expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, ReadSettings, testing::ValuesIn(kReadCases),
@@ -174,10 +165,20 @@ TEST_F(OptionsFiles, SavedValuesReadBackAndFileHasTheWrittenForm) {
     COptions reopened(m_folders);
     reopened.LoadSettings();
     // CheckUpdate is never written: a file without it reads as on.
-    ExpectSameSettings(reopened.Settings(), SampleSettings());
+    EXPECT_EQ(Fields(reopened.Settings()), Fields(SampleSettings()));
+    // Every byte survives the file on one line, a trailing blank included.
+    std::string all(256, '\0');
+    std::iota(all.begin(), all.end(), '\0');
+    reopened.Settings().dicomScanFolder = all + ' ';
+    ASSERT_TRUE(reopened.SaveSettings());
+    const std::string text = ReadText(m_settings);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
+    COptions again(m_folders);
+    again.LoadSettings();
+    EXPECT_EQ(again.Settings().dicomScanFolder, all + ' ');
 }
 
-TEST_F(OptionsFiles, SaveKeepsCheckUpdateAndLinesOfOthers) {
+TEST_F(OptionsFiles, StartRemovesAKilledWritersTemporaryAndSaveKeepsLinesOfOthers) {
     WriteText(m_settings,
               "; written by hand\n"
               "CheckUpdate=0\n"
@@ -187,8 +188,12 @@ TEST_F(OptionsFiles, SaveKeepsCheckUpdateAndLinesOfOthers) {
               "\n"
               "[Extra]\n"
               "WindowPos=keep\n");
+    // A run killed while it wrote its settings left a hidden temporary file: the start removes it.
+    const fs::path temporary = m_settings.parent_path() / ".settings.ini.q7X2pL";
+    WriteText(temporary, "CheckUpd");
     COptions options(m_folders);
     options.LoadSettings();
+    EXPECT_FALSE(fs::exists(temporary));
     EXPECT_FALSE(options.Settings().checkForUpdates);
     EXPECT_EQ(options.Settings().windowPlacement.x, 1);
     options.Settings().windowPlacement = {true, 5, 6, 7, 8, true, false};
@@ -260,19 +265,7 @@ TEST_F(OptionsFiles, LinkedSettingsFileIsUpdatedThroughTheLink) {
     EXPECT_NE(ReadText(real).find("DicomScanFolder=/linked\n"), std::string::npos);
 }
 
-// A run killed while it wrote its settings leaves a hidden temporary file beside them; the
-// next start removes it.
-TEST_F(OptionsFiles, TheNextStartRemovesAKilledWritersTemporaryFile) {
-    WriteText(m_settings, "CheckUpdate=0\n");
-    const fs::path temporary = m_settings.parent_path() / ".settings.ini.q7X2pL";
-    WriteText(temporary, "CheckUpd");
-    COptions options(m_folders);
-    options.LoadSettings();
-    EXPECT_FALSE(fs::exists(temporary));
-    EXPECT_FALSE(options.Settings().checkForUpdates) << "the settings themselves were read";
-}
-
-// The language chosen during a run survives the save at exit and selects the shipped file.
+// The language chosen during a run (written beside the settings) survives the save at exit.
 TEST_F(OptionsFiles, LanguageChoiceSurvivesTheSaveAtExit) {
     {
         COptions options(m_folders);
@@ -282,31 +275,78 @@ TEST_F(OptionsFiles, LanguageChoiceSurvivesTheSaveAtExit) {
         ASSERT_TRUE(code.SetLanguageCode("de"));
         EXPECT_TRUE(options.SaveSettings());
     }
-    COptions options(m_folders);
-    CSettingsLanguageCode code(options.SettingsPath());
-    CLanguageManager languages;
-    ASSERT_TRUE(languages.Initialise({options.UserDataFolder(),
-                                      {test::SourceDir() / "data" / "languages"},
-                                      "en_GB.UTF-8",
-                                      &code}));
-    EXPECT_EQ(languages.LoadedCode(), "de");
-    EXPECT_EQ(languages.GetString(2), "Nein");
+    EXPECT_EQ(CSettingsLanguageCode(COptions(m_folders).SettingsPath()).LanguageCode(), "de");
 }
 
-TEST(EscapeValue, EveryByteSurvivesOnOneLine) {
-    std::string all;
-    for (int i = 0; i < 256; ++i)
-        all.push_back(static_cast<char>(i));
-    all += ' ';
-    const std::string escaped = EscapeSettingValue(all);
-    EXPECT_EQ(escaped.find('\n'), std::string::npos);
-    EXPECT_EQ(escaped.find('\r'), std::string::npos);
-    EXPECT_EQ(escaped.back(), '0');  // the trailing blank as \x20
-    CSettingsFile file;
-    file.Set("Value", all);
-    CSettingsFile reread;
-    reread.Parse(file.Serialize());
-    EXPECT_EQ(reread.Get("value"), all);
+// Asks the kernel directly whether someone holds the lock file.
+bool IsLockHeld(const fs::path& lock) {
+    int fd = open(lock.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool held = flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    close(fd);
+    return held;
+}
+
+// The same scratch folders as the settings tests; instance folders live under data.
+class InstanceFolders : public OptionsFiles {
+protected:
+    void SetUp() override {
+        OptionsFiles::SetUp();
+        m_tmp = m_root / "data" / "VexelViewer" / "tmp";
+    }
+    fs::path m_tmp;
+};
+
+// Two live instances in this process (flock belongs to each open file), one folder without
+// a lock file and one whose lock file nobody holds.
+TEST_F(InstanceFolders, ExitRemovesOwnAndDeadFoldersButNotLiveOnes) {
+    auto first = std::make_unique<COptions>(m_folders);
+    COptions second(m_folders);
+    ASSERT_NE(first->InstanceFolder(), second.InstanceFolder());
+    EXPECT_EQ(first->InstanceFolder().parent_path(), m_tmp);
+    EXPECT_TRUE(IsLockHeld(first->LockFilePath()));
+    const fs::path firstFolder = first->InstanceFolder();
+    WriteText(firstFolder / "cache" / "frame.bin", "x");
+    const fs::path noLock = m_tmp / "tmp0000DEAD";
+    WriteText(noLock / "sub" / "file", "x");
+    const fs::path freeLock = m_tmp / "tmp0001DEAD";
+    WriteText(freeLock / "lock", "x");
+
+    first.reset();
+    EXPECT_FALSE(fs::exists(firstFolder));
+    EXPECT_FALSE(fs::exists(noLock));
+    EXPECT_FALSE(fs::exists(freeLock));
+    EXPECT_TRUE(IsLockHeld(second.LockFilePath()));
+    EXPECT_TRUE(fs::is_directory(second.InstanceFolder()));
+
+    const fs::path secondFolder = second.InstanceFolder();
+    second.Shutdown();
+    EXPECT_FALSE(fs::exists(secondFolder));
+    EXPECT_TRUE(fs::is_directory(m_tmp));
+}
+
+TEST_F(InstanceFolders, CleanUpTouchesOnlyRealInstanceFolders) {
+    fs::create_directories(m_tmp);
+    const fs::path outside = m_root / "outside";
+    WriteText(outside / "precious", "x");
+    const std::vector<std::string> keptFolders = {"tmpXYZ",      "tmp1234567",  "tmp123456789",
+                                                  "tmpABCDEFGH", "TMP12345678", "tmp1234567g"};
+    for (const std::string& name : keptFolders)
+        fs::create_directories(m_tmp / name);
+    WriteText(m_tmp / "tmp12345678", "x");  // a regular file with an instance name
+    fs::create_directory_symlink(outside, m_tmp / "tmp1234ABCD");
+    // A stale folder holding a link to the outside: the link goes, not what it points to.
+    const fs::path stale = m_tmp / "tmp0000abcd";
+    fs::create_directories(stale);
+    fs::create_directory_symlink(outside, stale / "link");
+
+    EXPECT_EQ(RemoveStaleInstanceFolders(m_tmp), 1);
+    EXPECT_FALSE(fs::exists(stale));
+    for (const std::string& name : keptFolders)
+        EXPECT_TRUE(fs::is_directory(m_tmp / name)) << name;
+    EXPECT_TRUE(fs::is_regular_file(m_tmp / "tmp12345678"));
+    EXPECT_TRUE(fs::is_symlink(m_tmp / "tmp1234ABCD"));
+    EXPECT_TRUE(fs::is_regular_file(outside / "precious"));
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-// A quit that a worker cannot follow: the viewer does not wait forever for a thread stuck in a
-// system call, yet writes its settings and removes its instance folder; and a FIFO named on
-// the command line never gets a thread stuck in the first place.
+// The viewer's quit: it waits for the components still finishing their work, but not forever
+// for a thread stuck in a system call; a FIFO named on the command line never gets a thread
+// stuck in the first place.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,6 +18,8 @@
 #include "app/main_window.h"
 #include "app/viewer_app.h"
 #include "common/test_paths.h"
+#include "engine/system_hooks.h"
+#include "engine/vexel_engine.h"
 
 namespace vexel {
 namespace {
@@ -35,48 +37,63 @@ struct Gate {
     void Wait() { open.wait(false); }
 };
 
-TEST(StuckWorkerQuit, TheQuitGoesOnWithoutAWorkerThatNeverStops) {
-    const fs::path root = test::ScratchDir("stuck-worker-quit");
-    ViewerAppOptions options;
-    options.folders = UserBaseFolders{root / "data", root / "config"};
-    options.quitWhenShown = true;
-    options.quitGrace = std::chrono::milliseconds(10);
-    Gate release;
-    std::thread worker;
-    bool ended = false;
-    bool folderGone = false;
-    bool settingsWritten = false;
-    options.onShown = [&] {
-        auto* app = static_cast<CViewerApp*>(CApplication::Instance());
-        // As a scan thread stuck in open() or read(): counted in, deaf to the cancel.
-        app->AddPendingShutdown();
-        worker = std::thread([&release, app] {
-            release.Wait();
-            app->RemovePendingShutdown();
-        });
-        // Guard: without the fix the loop never ends; release the worker so the test does.
-        QTimer::singleShot(std::chrono::minutes(2), app->MainWindow(),
-                           [&release] { release.Open(); });
-    };
-    options.endProcess = [&](int code) {
-        EXPECT_EQ(code, 0);
-        ended = true;
-        folderGone = fs::is_empty(root / "data" / "VexelViewer" / "tmp");
-        settingsWritten = fs::exists(root / "config" / "VexelViewer" / "settings.ini");
-        // The real process ends here; the test lets its worker go and shuts down in order.
-        release.Open();
-        worker.join();
-    };
-    {
-        CViewerApp app(options);
-        char name[] = "vexel-viewer";
-        char* argv[] = {name, nullptr};
-        EXPECT_EQ(app.Run(1, argv), 0);
+uint32_t OpenGate(uint32_t, uint64_t, void* gate) {
+    static_cast<Gate*>(gate)->Open();
+    return 0;
+}
+
+// A component with work in flight counts itself in before the quit is requested. A worker
+// that stops when told (the shutdown hook fires) is waited for, however long the grace; one
+// stuck in a system call (open() or read() of a scan, deaf to the cancel) is not, yet the
+// quit writes the settings and removes the instance folder.
+TEST(StuckWorkerQuit, QuitWaitsForPendingWorkButNotForAStuckWorker) {
+    for (const bool stuck : {false, true}) {
+        SCOPED_TRACE(stuck ? "stuck worker" : "worker that stops");
+        const fs::path root = test::ScratchDir(stuck ? "stuck-worker-quit" : "viewer-app");
+        ViewerAppOptions options;
+        options.folders = UserBaseFolders{root / "data", root / "config"};
+        options.quitWhenShown = true;
+        options.quitGrace = stuck ? std::chrono::milliseconds(10) : std::chrono::minutes(10);
+        Gate release;
+        std::thread worker;
+        bool workerFinished = false, ended = false, folderGone = false, settingsWritten = false;
+        options.onShown = [&] {
+            auto* app = static_cast<CViewerApp*>(CApplication::Instance());
+            app->AddPendingShutdown();
+            if (!stuck) app->Engine()->Subscribe(kApplicationHookName, OpenGate, &release);
+            worker = std::thread([&, app] {
+                release.Wait();
+                workerFinished = true;
+                app->RemovePendingShutdown();  // the last one out lets the loop end
+            });
+            // Guard: without the fix the loop never ends; release the worker so the test does.
+            QTimer::singleShot(std::chrono::minutes(2), app->MainWindow(),
+                               [&release] { release.Open(); });
+        };
+        options.endProcess = [&](int code) {
+            EXPECT_EQ(code, 0);
+            ended = true;
+            folderGone = fs::is_empty(root / "data" / "VexelViewer" / "tmp");
+            settingsWritten = fs::exists(root / "config" / "VexelViewer" / "settings.ini");
+            // The real process ends here; the test lets its worker go and shuts down in order.
+            release.Open();
+            worker.join();
+        };
+        {
+            CViewerApp app(options);
+            char name[] = "vexel-viewer";
+            char* argv[] = {name, nullptr};
+            EXPECT_EQ(app.Run(1, argv), 0);
+        }
+        if (worker.joinable()) worker.join();
+        if (!stuck) {
+            EXPECT_TRUE(workerFinished && !ended) << "the loop ended before the pending work";
+            continue;
+        }
+        EXPECT_TRUE(ended) << "the quit waited for the stuck worker";
+        EXPECT_TRUE(folderGone) << "the instance folder was left behind";
+        EXPECT_TRUE(settingsWritten);
     }
-    if (worker.joinable()) worker.join();
-    EXPECT_TRUE(ended) << "the quit waited for the stuck worker";
-    EXPECT_TRUE(folderGone) << "the instance folder was left behind";
-    EXPECT_TRUE(settingsWritten);
 }
 
 // Exit status of pid, or -1 when it still runs after the limit (a hang guard).

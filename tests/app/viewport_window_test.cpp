@@ -1,31 +1,75 @@
-// The viewport in the main window, driven as a user would on real phantom files: the first
-// series comes up after the scan, the widget shows exactly the viewport's surface, choosing
-// rows loads whole series and never mixes two.
+// The viewer driven as a user would, on real phantom files: the first series comes up after
+// the scan, the widget shows exactly the viewport's surface, choosing rows loads whole series
+// and never mixes two, a quit during a scan ends it promptly; Space brings up the cine window
+// with the loop's acquired rate, Start plays through the real timing thread and UI loop, a
+// stop made elsewhere shows on the button, F12 is remembered, the wheel browses by notches.
 #include <gtest/gtest.h>
 
 #include <QLabel>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
 #include <QTreeWidgetItemIterator>
+#include <QWheelEvent>
+#include <chrono>
+#include <functional>
 #include <set>
+#include <thread>
 
+#include "app/cine_wnd.h"
 #include "app/main_window.h"
+#include "app/options.h"
 #include "app/series_load_controller.h"
 #include "app/study_tree.h"
+#include "app/viewer_app.h"
 #include "app/viewport_scroll_bar_widget.h"
 #include "app/viewport_widget.h"
+#include "common/test_paths.h"
 #include "dicom/dicom_file.h"
 #include "engine/study_model.h"
 #include "imaging/dicom_image.h"
 #include "phantom/phantom_writer.h"
-#include "viewer_run.h"
+#include "viewer/viewport_annotations.h"
+#include "viewer/viewport_cine.h"
 
 namespace vexel {
 namespace {
 
 namespace fs = std::filesystem;
-using test::RunViewer;
-using test::WaitFor;
+
+// Runs the viewer on the offscreen platform as `vexel-viewer PATH...` would, with per-user
+// folders under scratch; body runs once the main window is shown, then the viewer quits.
+void RunViewer(std::vector<std::string> paths, const std::string& scratch,
+               const std::function<void(CViewerApp&)>& body) {
+    ViewerAppOptions options;
+    const auto root = test::ScratchDir(scratch);
+    options.folders = UserBaseFolders{root / "data", root / "config"};
+    CViewerApp* running = nullptr;
+    options.onShown = [&] {
+        body(*running);
+        running->RequestQuit();
+    };
+    CViewerApp app(options);
+    running = &app;
+    paths.insert(paths.begin(), "vexel-viewer");
+    std::vector<char*> argv;
+    for (auto& argument : paths)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    EXPECT_EQ(app.Run(int(paths.size()), argv.data()), 0);
+}
+
+// Runs the loop until done (false after a hang guard of 120 s).
+bool WaitFor(const std::function<bool()>& done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
 
 constexpr uint32_t kSeriesInstanceUid = 0x0020000E;
 const std::string kCtUid = std::string(phantom::kDefaultUidRoot) + ".2.1";
@@ -93,9 +137,8 @@ size_t PaintedDifferences(CViewportWidget& widget) {
 }
 
 bool StatusShows(CMainWindow& window, const QString& text) {
-    for (QLabel* label : window.statusBar()->findChildren<QLabel*>())
-        if (label->text() == text) return true;
-    return false;
+    const auto labels = window.statusBar()->findChildren<QLabel*>();
+    return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; });
 }
 
 fs::path WriteSmallStudy(const std::string& name, int slices) {
@@ -201,6 +244,71 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
         ExpectShowsExactly(window, kCtUid);
         EXPECT_EQ(window.Tree().currentItem(), RowOf(window, kCtUid));
     });
+}
+
+// A quit during the scan ends it promptly.
+TEST(MainWindowScan, QuitDuringAScanStopsItAndEndsPromptly) {
+    const fs::path root = test::ScratchDir("viewer-scan-quit");
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 32;
+    options.slices = 3000;
+    std::string error;
+    ASSERT_TRUE(phantom::WriteCtSeries(root / "CT", options, &error)) << error;
+    size_t filesAtQuit = 0;
+    RunViewer({root.string()}, "viewer-scan-quit-user", [&](CViewerApp& app) {
+        WaitFor([&] { return (filesAtQuit = app.MainWindow()->Model().FileCount()) >= 100; });
+    });
+    // A hang would run into the hang guard of the check (too few files) or never return.
+    EXPECT_GE(filesAtQuit, 100u);
+    EXPECT_LT(filesAtQuit, 3000u) << "the scan ended before the quit: nothing was tested";
+}
+
+void Wheel(QWidget& widget, int delta) {
+    QWheelEvent event({10, 10}, widget.mapToGlobal(QPointF(10, 10)), {}, {0, delta}, Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QCoreApplication::sendEvent(&widget, &event);
+}
+
+TEST(CineWindow, SpaceStartStopF12AndWheelNotches) {
+    VEXEL_REQUIRE_TESTDATA();
+    RunViewer({(test::TestDataDir() / "pydicom/test_files/examples_ybr_color.dcm").string()},
+              "cine_window", [](CViewerApp& app) {
+                  CMainWindow& window = *app.MainWindow();
+                  CViewport2D& viewport = window.Viewport();
+                  ASSERT_TRUE(WaitFor(
+                      [&] { return viewport.BrowseCount() == 30 && !window.Loads().Loading(); }));
+                  QTest::keyClick(&window, Qt::Key_Space);
+                  ASSERT_NE(window.CineWindow(), nullptr);
+                  CCineWnd& cine = *window.CineWindow();
+                  EXPECT_TRUE(cine.isVisible());
+                  EXPECT_EQ(cine.RateField().value(), 30);  // Frame Time 33.333 ms
+                  cine.Button().click();
+                  EXPECT_EQ(cine.Button().text(), "Stop");
+                  EXPECT_TRUE(WaitFor([&] { return viewport.BrowsePosition() >= 3; }));
+                  EXPECT_EQ(viewport.Annotations().ShownTexts().at(0).text, "30 fps");
+                  viewport.Cine().Stop();  // as a toolbar or another window would
+                  EXPECT_EQ(cine.Button().text(), "Start");
+                  QTest::keyClick(&cine, Qt::Key_Escape);
+                  EXPECT_FALSE(cine.isVisible());
+                  QTest::keyClick(&window, Qt::Key_Space);
+                  QTest::keyClick(&window, Qt::Key_Space);
+                  EXPECT_FALSE(cine.isVisible());
+
+                  const uint32_t bits = app.Options()->AnnotationDisplayBits();
+                  QTest::keyClick(&window, Qt::Key_F12);
+                  EXPECT_EQ(app.Options()->AnnotationDisplayBits(), bits ^ kLayerAnnotations);
+
+                  // Eight touchpad deltas of 15 make one notch back; a notch of 120 goes back one
+                  // more.
+                  viewport.ShowBrowsePosition(10, false, true);
+                  for (int i = 0; i < 7; ++i)
+                      Wheel(window.ViewportWidget(), 15);
+                  EXPECT_EQ(viewport.BrowsePosition(), 10u);
+                  Wheel(window.ViewportWidget(), 15);
+                  EXPECT_EQ(viewport.BrowsePosition(), 9u);
+                  Wheel(window.ViewportWidget(), 120);
+                  EXPECT_EQ(viewport.BrowsePosition(), 8u);
+              });
 }
 
 }  // namespace

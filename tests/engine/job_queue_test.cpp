@@ -1,29 +1,39 @@
-// Job queue: newest job first with the older one paused and resumed, delivery from many
-// pool threads, and shutdown with busy pools.
-// The test thread is the loop thread; every state the tests wait for is followed by a post
-// to the loop (a message or an end notice), so the pumping below always wakes.
+// Jobs: the queue runs the newest job first with the older one paused and resumed, delivers
+// from many pool threads and shuts down with busy pools; the series load for one panel; task
+// percentages; the thread pool and parallel loop (every index covered once in chunks of 16,
+// work handed only to idle threads, work handed out surviving the pool's destruction). The
+// test thread is the loop thread; every state the tests wait for is followed by a post to
+// the loop (a message or an end notice), so the pumping always wakes.
 #include "engine/job_queue.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "engine/dicom_job.h"
+#include "engine/image_load_job.h"
 #include "engine/job_message.h"
+#include "engine/memory_services.h"
+#include "engine/parallel_thread_pool.h"
 #include "engine/system_hooks.h"
 #include "engine/task_manager.h"
 #include "engine/thread_pool.h"
 #include "engine/ui_dispatcher.h"
 #include "engine/vexel_engine.h"
+#include "engine_phantoms.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
 #include "platform/headless_event_loop.h"
 
 namespace vexel {
@@ -88,12 +98,7 @@ private:
     }
 
     JobMessage Message(JobMessageCode code, uint32_t index) {
-        JobMessage message;
-        message.code = code;
-        message.index = index;
-        message.total = m_script.items;
-        message.job = this;
-        return message;
+        return {.code = code, .index = index, .total = m_script.items, .job = this};
     }
 
     JobScript m_script;
@@ -102,33 +107,30 @@ private:
     std::atomic<uint32_t> m_runs{0};
 };
 
-// Records what reaches it, in arrival order. Loop thread only.
-class RecordingOwner final : public IJobOwner {
-public:
-    explicit RecordingOwner(IEventLoop& loop) : m_loop(loop) {}
-
+// Records what reaches it, in arrival order; the queue delivers on the loop thread only.
+struct RecordingOwner final : IJobOwner {
     std::function<void(ScriptedJob&, const JobMessage*)> onMessage;
+    std::vector<JobMessageCode> codes;
     std::vector<std::string> items;     // "A3": item messages only
     std::vector<std::string> ended;     // job names, in the order their end notices came
     std::vector<std::string> finished;  // job names that sent their finish message
-    bool offLoopThread = false;
+    std::set<uint32_t> ready;           // images that arrived with their first frame decoded
 
     uint32_t OnJobMessage(CDicomJob& job, const JobMessage* message) override {
-        if (!m_loop.IsLoopThread()) offLoopThread = true;
-        auto& scripted = static_cast<ScriptedJob&>(job);
-        if (message != nullptr && message->job != &job) ADD_FAILURE() << "job field";
+        auto* scripted = dynamic_cast<ScriptedJob*>(&job);
+        const std::string name = scripted ? scripted->Name() : "load";
+        if (message != nullptr) codes.push_back(message->code);
+        const CDicomFrame* first = message && message->image ? message->image->Frame(0) : nullptr;
+        if (first && first->HasBuffer()) ready.insert(message->index);
         if (message == nullptr)
-            ended.push_back(scripted.Name());
+            ended.push_back(name);
         else if (message->code == JobMessageCode::ScanFinished)
-            finished.push_back(scripted.Name());
+            finished.push_back(name);
         else if (message->code == JobMessageCode::FileLoaded)
-            items.push_back(scripted.Name() + std::to_string(message->index));
-        if (onMessage) onMessage(scripted, message);
+            items.push_back(name + std::to_string(message->index));
+        if (scripted && onMessage) onMessage(*scripted, message);
         return 0;
     }
-
-private:
-    IEventLoop& m_loop;
 };
 
 // Runs loop tasks until done() holds.
@@ -146,7 +148,7 @@ struct Fixture {
     CUIDispatcher dispatcher{loop};
     CTaskManager tasks;
     std::shared_ptr<CJobOwnerRegistry> registry = std::make_shared<CJobOwnerRegistry>();
-    RecordingOwner owner{loop};
+    RecordingOwner owner;
     uint64_t ownerId = registry->Register(owner);
 
     std::shared_ptr<ScriptedJob> MakeJob(JobScript script) {
@@ -178,7 +180,6 @@ TEST(JobQueue, NewestJobRunsFirstAndThePausedOneResumesWhereItStopped) {
     EXPECT_EQ(f.owner.items,
               (std::vector<std::string>{"A1", "A2", "B1", "B2", "B3", "A3", "A4", "A5"}));
     EXPECT_EQ(f.owner.finished, (std::vector<std::string>{"B", "A"}));
-    EXPECT_FALSE(f.owner.offLoopThread);
 }
 
 TEST(JobQueue, CancelMidRunStopsAtTheNextItem) {
@@ -314,6 +315,100 @@ TEST(JobQueue, ShutdownHookCancelsRunningAndPausedJobsAndCountsOut) {
         EXPECT_TRUE(f.owner.finished.empty());
     }
     UnregisterSystemHooks(engine, hooks);
+}
+
+TEST(ImageLoadJob, EveryImageArrivesWithItsFirstFrameThenTheEnd) {
+    Fixture f;
+    CSimulatedMemoryLoad load{10};
+    CMemoryServices services{load, test::QuietOptions()};
+    auto paths = test::SmallCtSeries(12);
+    paths.push_back(test::MultiFrameCt(6));
+    auto job = std::make_shared<CDicomImageLoadJob>(f.tasks, services.Manager(), paths, 2);
+    job->SetOwner(f.registry, f.ownerId);
+    CJobQueue queue(f.dispatcher, nullptr);
+    ASSERT_TRUE(queue.Submit(job));
+    PumpUntil(f.loop, [&] { return f.owner.ended.size() == 1; });
+
+    std::vector<JobMessageCode> expected(paths.size() + 2, JobMessageCode::ImageLoaded);
+    expected.front() = JobMessageCode::ImageLoadStarted;
+    expected.back() = JobMessageCode::ImageLoadFinished;
+    EXPECT_EQ(f.owner.codes, expected);
+    EXPECT_EQ(f.owner.ready.size(), paths.size());
+    EXPECT_EQ(*f.owner.ready.begin(), 1u);
+    EXPECT_EQ(*f.owner.ready.rbegin(), paths.size());
+    // The multi-frame file is decoded whole by the time the job ends.
+    auto [file, status] = services.Manager().Open(paths.back());
+    const CDicomImage& image = *CDicomImage::Of(*file);
+    for (size_t i = 0; i < image.FrameCount(); ++i)
+        EXPECT_TRUE(image.Frame(i)->HasBuffer()) << i;
+}
+
+TEST(TaskManager, PercentIsDoneTimesHundredOverTotalRoundedDown) {
+    const struct {
+        uint32_t done, total;
+        int32_t percent;
+    } cases[] = {
+        {0, 7, 0}, {2, 3, 66}, {4, 4, 100}, {5, 0, -1}, {4'000'000'000u, 4'000'000'000u, 100}};
+    for (const auto& c : cases) {
+        CTaskManager tasks;
+        const int32_t id = tasks.AddTask(c.total, "Reading images...");
+        tasks.SetTaskProgress(id, c.done, c.total);
+        EXPECT_EQ(tasks.GetTaskPercent(id), c.percent) << c.done << "/" << c.total;
+    }
+}
+
+uint32_t MaxThreadsToTry() {
+    return std::max<uint32_t>(4, CThreadPool::LogicalProcessorCount());
+}
+
+TEST(ParallelThreadPool, EveryIndexOnceInAlignedChunksOfSixteen) {
+    for (uint32_t count : {0u, 1u, 15u, 16u, 17u, 1000u}) {
+        for (uint32_t threads = 1; threads <= MaxThreadsToTry(); ++threads) {
+            SCOPED_TRACE(testing::Message() << count << " items, " << threads << " threads");
+            CParallelThreadPool pool(threads);
+            std::vector<std::atomic<int>> calls(count);
+            std::mutex rangesMutex;
+            std::vector<std::pair<uint32_t, uint32_t>> ranges;
+            pool.ParallelFor(
+                [&](uint32_t first, uint32_t last) {
+                    std::lock_guard lock(rangesMutex);
+                    ranges.emplace_back(first, last);
+                    for (uint32_t i = first; i <= last && i < count; ++i)
+                        ++calls[i];
+                },
+                count);
+            for (uint32_t i = 0; i < count; ++i)
+                ASSERT_EQ(calls[i].load(), 1) << "index " << i;
+            EXPECT_EQ(ranges.size(), (count + 15) / 16);
+            for (const auto& [first, last] : ranges)
+                EXPECT_TRUE(first % 16 == 0 && last == std::min(first + 15, count - 1));
+            EXPECT_EQ(pool.BusyCount(), 0);
+        }
+    }
+}
+
+TEST(ThreadPool, NeverMoreItemsInFlightThanThreadsAndHandedOutWorkRuns) {
+    for (uint32_t threads = 1; threads <= MaxThreadsToTry(); ++threads) {
+        std::atomic<int> running{0}, peak{0}, finished{0};
+        auto owned = std::make_shared<int>(7);  // freed with the work: watched by the leak checker
+        {
+            CThreadPool pool(threads);
+            for (int i = 0; i < 200; ++i) {
+                ASSERT_TRUE(pool.Submit([&, owned] {
+                    const int now = ++running;
+                    for (int seen = peak; now > seen && !peak.compare_exchange_weak(seen, now);) {
+                    }
+                    std::this_thread::yield();
+                    --running;
+                    ++finished;
+                }));
+            }
+            if (threads % 2) pool.WaitIdle();  // else the destructor runs what was handed out
+        }
+        EXPECT_EQ(finished.load(), 200) << threads << " threads";
+        EXPECT_LE(peak.load(), static_cast<int>(threads)) << threads << " threads";
+        EXPECT_EQ(owned.use_count(), 1);
+    }
 }
 
 }  // namespace

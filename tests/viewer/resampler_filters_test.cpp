@@ -1,18 +1,19 @@
-// Bilinear enlargement and area-average reduction against plain reference filters written in
-// the test over the grey levels of the VOI function, for panned views of a noise image and
-// for sources one pixel wide or high; the same pictures from one thread and from many; when
-// stage 1 runs again and when it does not.
+// Rendered grey levels against plain references written in the test over the linear VOI
+// function: at zoom 1 every pixel of signed, unsigned, MONOCHROME1, rescaled and negative
+// images, and overlays; bilinear enlargement and area-average reduction for panned views of
+// a noise image (drawn by three threads) and for sources one pixel wide or high; when stage 1
+// runs again and when it does not. (Colour is compared with DCMTK by the cli render tests.)
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "imaging/dicom_frame.h"
-#include "resample_test_support.h"
 #include "viewer/display_lut.h"
 #include "viewer/resampler.h"
-#include "voi_oracle.h"
+#include "viewer_test_support.h"
 
 namespace vexel {
 namespace {
@@ -60,6 +61,23 @@ struct FilterCase {
 
 class FilterMatchesReference : public testing::TestWithParam<FilterCase> {};
 
+// Every visible pixel grey and within one level of the bilinear reference when enlarging,
+// the area average when reducing.
+void ExpectMatchesReference(CDicomFrame* frame, const test::LevelImage& levels,
+                            const ViewGeometry& g, const CDisplayLUT& lut, uint32_t threads) {
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(frame, g, lut, threads);
+    if (testing::Test::HasFailure()) return;
+    for (int j = 0; j < g.visibleDestHeight; ++j) {
+        for (int i = 0; i < g.visibleDestWidth; ++i) {
+            const double expected = g.zoom > 1 ? test::ReferenceBilinear(levels, g, i, j)
+                                               : test::ReferenceAreaAverage(levels, g, i, j);
+            const uint32_t pixel = bitmap.At(i, j);
+            ASSERT_EQ(pixel, (pixel & 0xFF) * 0x010101u);
+            ASSERT_NEAR(double(pixel & 0xFF), expected, 1.0) << "destination " << i << "," << j;
+        }
+    }
+}
+
 TEST_P(FilterMatchesReference, WithinOneGreyLevel) {
     const FilterCase& c = GetParam();
     ASSERT_NE(Noise().image, nullptr);
@@ -69,17 +87,7 @@ TEST_P(FilterMatchesReference, WithinOneGreyLevel) {
     ASSERT_EQ(g.zoom, c.zoom);
     CDisplayLUT lut;
     lut.SetWindow(kCentre, kWidthOfWindow, false, true);
-    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(Noise().image->Frame(0), g, lut, 3);
-    ASSERT_FALSE(HasFailure());
-    for (int j = 0; j < g.visibleDestHeight; ++j) {
-        for (int i = 0; i < g.visibleDestWidth; ++i) {
-            const double expected = c.zoom > 1 ? test::ReferenceBilinear(levels, g, i, j)
-                                               : test::ReferenceAreaAverage(levels, g, i, j);
-            const uint32_t pixel = bitmap.At(i, j);
-            ASSERT_EQ(pixel, (pixel & 0xFF) * 0x010101u);
-            ASSERT_NEAR(double(pixel & 0xFF), expected, 1.0) << "destination " << i << "," << j;
-        }
-    }
+    ExpectMatchesReference(Noise().image->Frame(0), levels, g, lut, 3);
 }
 
 INSTANTIATE_TEST_SUITE_P(Zooms, FilterMatchesReference,
@@ -87,30 +95,6 @@ INSTANTIATE_TEST_SUITE_P(Zooms, FilterMatchesReference,
                                          FilterCase{7.9f, 80, 20}, FilterCase{7.9f, 3, 3},
                                          FilterCase{0.37f, 50, 38}, FilterCase{0.5f, 50, 38},
                                          FilterCase{0.8f, 10, 70}, FilterCase{0.93f, 90, 5}));
-
-TEST(ResamplerThreads, ManyThreadsDrawWhatOneDraws) {
-    ASSERT_NE(Noise().image, nullptr);
-    CDisplayLUT lut;
-    lut.SetWindow(kCentre, kWidthOfWindow, false, true);
-    for (float zoom : {0.37f, 1.0f, 2.25f, 7.9f}) {
-        const ViewGeometry g =
-            test::MakeView(kWidth, kHeight, 333, 271, 90, true, false, zoom, 120, 100);
-        CResampler one(1), many(5);
-        ASSERT_EQ(many.ThreadCount(), 5u);
-        one.SetGeometry(g);
-        many.SetGeometry(g);
-        test::CGuardedBitmap a(g.visibleDestWidth, g.visibleDestHeight);
-        test::CGuardedBitmap b(g.visibleDestWidth, g.visibleDestHeight);
-        ASSERT_TRUE(one.RenderGrey(Noise().image->Frame(0), a.View(), &lut));
-        ASSERT_TRUE(many.RenderGrey(Noise().image->Frame(0), b.View(), &lut));
-        if (zoom >= 1) {
-            ASSERT_GT(g.visibleDestHeight, 2 * kResampleBandRows);
-        }
-        for (int y = 0; y < a.Height(); ++y)
-            for (int x = 0; x < a.Width(); ++x)
-                ASSERT_EQ(a.At(x, y), b.At(x, y)) << "zoom " << zoom << " at " << x << "," << y;
-    }
-}
 
 struct ThinCase {
     int width;
@@ -143,15 +127,7 @@ TEST_P(ThinSource, RendersLikeTheReference) {
     ASSERT_GT(g.zoom, 0);
     CDisplayLUT lut;
     lut.SetWindow(127.3f, 256.4f, false, true);
-    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
-    ASSERT_FALSE(HasFailure());
-    for (int j = 0; j < g.visibleDestHeight; ++j) {
-        for (int i = 0; i < g.visibleDestWidth; ++i) {
-            const double expected = g.zoom >= 1 ? test::ReferenceBilinear(levels, g, i, j)
-                                                : test::ReferenceAreaAverage(levels, g, i, j);
-            ASSERT_NEAR(double(bitmap.At(i, j) & 0xFF), expected, 1.0) << i << "," << j;
-        }
-    }
+    ExpectMatchesReference(opened.image->Frame(0), levels, g, lut, 2);
 }
 
 INSTANTIATE_TEST_SUITE_P(Sizes, ThinSource,
@@ -201,6 +177,116 @@ TEST(ResamplerCache, StageOneRunsOnlyWhenItsInputsChange) {
     EXPECT_LT(bitmap.At(int(at->x) - g.visibleDestX, int(at->y) - g.visibleDestY) & 0xFF, 64u)
         << "negative: the marker is dark";
     EXPECT_EQ(bitmap.At(0, 0), 0x00FFFFFFu) << "negative: the background is white";
+}
+
+struct GreyCase {
+    std::string name;
+    bool isSigned;
+    std::string photometric;
+    double slope, intercept;
+    float centre, width;
+    bool negative;
+};
+
+// Stored values spread over the whole sample range, both ends included.
+std::vector<int32_t> SpreadValues(int count, bool isSigned) {
+    std::vector<int32_t> values;
+    for (int i = 0; i < count; ++i) {
+        const auto v = int32_t((uint64_t(i) * 2654435761u) % 65536);
+        values.push_back(isSigned ? v - 32768 : v);
+    }
+    values[0] = isSigned ? -32768 : 0;
+    values[1] = isSigned ? 32767 : 65535;
+    values[2] = 0;
+    return values;
+}
+
+// The modality value the display indexes, rounded half up and kept inside the table.
+int64_t ModalityValue(int32_t stored, double slope, double intercept) {
+    const double value = std::floor(stored * slope + intercept + 0.5);
+    return int64_t(std::clamp(value, -65536.0, 65535.0));
+}
+
+ViewGeometry ActualSizeView(int width, int height) {
+    ViewGeometry g = test::MakeView(width, height, width + 9, height + 4, 0, false, false, 0, 0, 0);
+    LayoutActualSize(g);
+    return g;
+}
+
+class GreyAtZoomOne : public testing::TestWithParam<GreyCase> {};
+
+TEST_P(GreyAtZoomOne, EveryPixelFollowsTheVoiFunction) {
+    const GreyCase& c = GetParam();
+    test::HandImage hand;
+    hand.columns = 29;
+    hand.rows = 17;
+    hand.isSigned = c.isSigned;
+    hand.photometric = c.photometric;
+    hand.rescaleSlope = std::to_string(c.slope);
+    hand.rescaleIntercept = std::to_string(c.intercept);
+    hand.pixels = SpreadValues(29 * 17, c.isSigned);
+    test::OpenedImage opened = test::OpenHandImage(hand, "grey-" + c.name);
+    ASSERT_NE(opened.image, nullptr);
+    const bool monochrome1 = c.photometric == "MONOCHROME1";
+    CDisplayLUT lut;
+    lut.SetNegative(c.negative);
+    lut.SetWindow(c.centre, c.width, monochrome1, true);
+    const ViewGeometry g = ActualSizeView(29, 17);
+    ASSERT_EQ(g.zoom, 1.0f);
+    const test::CGuardedBitmap bitmap = test::RenderGreyChecked(opened.image->Frame(0), g, lut, 2);
+    ASSERT_FALSE(HasFailure());
+    ASSERT_EQ(bitmap.Width(), 29);
+    for (int y = 0; y < 17; ++y) {
+        for (int x = 0; x < 29; ++x) {
+            const int32_t stored = hand.pixels[size_t(y) * 29 + size_t(x)];
+            const int64_t value = ModalityValue(stored, c.slope, c.intercept);
+            const auto expected =
+                test::LinearVoi(value, c.centre, c.width, monochrome1 != c.negative);
+            const uint32_t pixel = bitmap.At(x, y);
+            const int level = int(pixel & 0xFF);
+            ASSERT_EQ(pixel, uint32_t(level) * 0x010101u) << "pixel " << x << "," << y;
+            ASSERT_LE(std::abs(level - expected.level), expected.ambiguous ? 1 : 0)
+                << "pixel " << x << "," << y << " stored " << stored << " value " << value;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Images, GreyAtZoomOne,
+    testing::Values(GreyCase{"Unsigned", false, "MONOCHROME2", 1, 0, 30000, 40000, false},
+                    GreyCase{"Signed", true, "MONOCHROME2", 1, 0, -2000, 30001, false},
+                    GreyCase{"CtRescale", true, "MONOCHROME2", 1, -1024, 40, 400, false},
+                    GreyCase{"Monochrome1", false, "MONOCHROME1", 1, 0, 32000, 50000, false},
+                    GreyCase{"Negative", true, "MONOCHROME2", 1, 0, 100, 60000, true},
+                    GreyCase{"SlopeTwo", true, "MONOCHROME2", 2, -100, 1000, 90000, false},
+                    GreyCase{"SlopeHalf", false, "MONOCHROME2", 0.5, 10.25, 15000, 30000, false},
+                    GreyCase{"BeyondTableTop", true, "MONOCHROME2", 3, 0, 65535.5f, 2, false},
+                    GreyCase{"BeyondTableBottom", true, "MONOCHROME2", 3, 0, -65535.5f, 2, false}),
+    [](const auto& row) { return row.param.name; });
+
+TEST(OverlayAtZoomOne, PlaneAndShadowArePainted) {
+    const std::vector<test::Marker> overlay = {{2, 3}, {8, 6}, {5, 0}};
+    test::OpenedImage opened = test::OpenMarkerImage("overlay", 9, 7, {{4, 4}}, 1000, overlay);
+    ASSERT_NE(opened.image, nullptr);
+    CDisplayLUT lut;
+    lut.SetWindow(500, 1000, false, true);
+    const ViewGeometry g = ActualSizeView(9, 7);
+    CResampler resampler(1);
+    resampler.SetGeometry(g);
+    test::CGuardedBitmap bitmap(g.visibleDestWidth, g.visibleDestHeight);
+    ASSERT_TRUE(resampler.RenderGreyWithOverlay(opened.image->Frame(0), bitmap.View(), &lut));
+    for (int y = 0; y < 7; ++y) {
+        for (int x = 0; x < 9; ++x) {
+            uint32_t expected = (x == 4 && y == 4) ? 0x00FFFFFFu : 0;
+            for (const test::Marker& m : overlay)
+                if (m.x == x && m.y == y) expected = 0x00FFFFC0u;
+            EXPECT_EQ(bitmap.At(x, y), expected) << x << "," << y;
+        }
+    }
+    // Without the overlay path the plane is not drawn.
+    ASSERT_TRUE(resampler.RenderGrey(opened.image->Frame(0), bitmap.View(), &lut));
+    EXPECT_EQ(bitmap.At(2, 3), 0u);
+    EXPECT_EQ(bitmap.At(4, 4), 0x00FFFFFFu);
 }
 
 }  // namespace

@@ -1,6 +1,9 @@
-// The annotation layer of a viewport: where the corner blocks sit, the pixel readout under
-// the mouse for every rotation and mirror, its partial redraw, the texts a frame gives, and
-// browsing through the frames of several multi-frame images.
+// The annotation layer: where the corner blocks sit, the pixel readout under the mouse for
+// every rotation and mirror, its partial redraw, the texts a frame gives, browsing through
+// the frames of multi-frame images; the texts against hand-worked cases (edge letters for
+// every rotation and mirror, the slice and C-arm line, dates, ages, window and transform
+// lines); scale rulers (lengths and ticks counted in the composed pixels, the spacing axis at
+// quarter turns, and spacings that measure nothing).
 #include <gtest/gtest.h>
 
 #include <clocale>
@@ -8,10 +11,11 @@
 #include "imaging/dicom_frame.h"
 #include "platform/canvas.h"
 #include "platform/gui/surface_canvas.h"
+#include "viewer/annotation_texts.h"
 #include "viewer/overlay_annotation.h"
 #include "viewer/viewport_annotations.h"
 #include "viewer/viewport_view_tools.h"
-#include "viewport_test_support.h"
+#include "viewer_test_support.h"
 
 namespace vexel {
 namespace {
@@ -144,33 +148,30 @@ TEST(ViewportAnnotations, DateAndTimeComeFromOneLevelAndTheAgeNeedsADate) {
     EXPECT_EQ(other.viewport->Annotations().Age(), std::nullopt);
 }
 
-TEST(ViewportAnnotations, BasicModeLeavesOutPatientAndCommentRows) {
-    const OpenedImage image = GradientImage("modes", {{0x00080080, "LO", "General Hospital"},
-                                                      {0x00100010, "PN", "Doe^Jane"},
-                                                      {0x00100020, "LO", "ID42"},
-                                                      {0x00180087, "DS", "1.5"},
-                                                      {0x00204000, "LT", "Mrs Doe, record 1234"},
-                                                      {0x00324000, "LT", "called by Dr Who"}});
+TEST(ViewportAnnotations, BasicModeLeavesOutPatientRowsAndTheWindowLineNamesPresetAndNegative) {
+    const OpenedImage image = GradientImage("modes",
+                                            {{0x00080080, "LO", "General Hospital"},
+                                             {0x00100010, "PN", "Doe^Jane"},
+                                             {0x00100020, "LO", "ID42"},
+                                             {0x00180087, "DS", "1.5"},
+                                             {0x00204000, "LT", "Mrs Doe, record 1234"},
+                                             {0x00324000, "LT", "called by Dr Who"}},
+                                            1, "MONOCHROME1");
     ViewportRig rig(212, 200);
     ASSERT_TRUE(rig.Add(image));
     CViewport2D& viewport = *rig.viewport;
     EXPECT_EQ(Shown(viewport, "top-right"),
               "Doe^Jane|ID42|General Hospital|Mrs Doe, record 1234|called by Dr Who");
     EXPECT_EQ(Shown(viewport, "bottom-right"), "FS: 1.5 T");
+    // A negative MONOCHROME1 image with a preset names both.
+    viewport.SelectPreset(4);
+    viewport.SetNegative(true);
+    EXPECT_NE(Shown(viewport, "bottom-left").find("WL: 300 WW: 1500 [CT Bone] N"),
+              std::string::npos);
     viewport.Annotations().SetMode(AnnotationMode::Basic);
     EXPECT_EQ(Shown(viewport, "top-right"), "General Hospital");
     viewport.Annotations().SetMode(AnnotationMode::None);
     EXPECT_TRUE(viewport.Annotations().ShownTexts().empty());
-}
-
-TEST(ViewportAnnotations, NegativeMonochrome1WithPresetNamesIt) {
-    const OpenedImage image = GradientImage("mono1", {}, 1, "MONOCHROME1");
-    ViewportRig rig(212, 200);
-    ASSERT_TRUE(rig.Add(image));
-    rig.viewport->SelectPreset(4);
-    rig.viewport->SetNegative(true);
-    EXPECT_NE(Shown(*rig.viewport, "bottom-left").find("WL: 300 WW: 1500 [CT Bone] N"),
-              std::string::npos);
 }
 
 // A viewport lists a multi-frame file as a series of its own (the study model's rule), so
@@ -204,6 +205,209 @@ TEST(ViewportAnnotations, BrowsingStepsThroughFramesAndTheImageLineShowsThem) {
         EXPECT_EQ(Shown(viewport, "top-left").substr(0, std::string(s.line).size()), s.line);
     }
 }
+
+const OrientationLetters kLetters{"L", "R", "S", "I", "A", "P"};
+
+struct OrientationCase {
+    const char* name;
+    std::array<float, 6> orientation;
+    DisplayTransform transform;
+    const char* edges;  // left, right, top and bottom labels, blank-separated
+    uint32_t sliceAxis;
+};
+
+constexpr std::array<float, 6> kAxial{1, 0, 0, 0, 1, 0};
+constexpr DisplayTransform kPlain{0, false, false};
+
+class OrientationLabelsTest : public ::testing::TestWithParam<OrientationCase> {};
+
+TEST_P(OrientationLabelsTest, EdgesShowWhereThePatientIs) {
+    const OrientationCase& c = GetParam();
+    const EdgeLabels labels = OrientationLabels(c.orientation, c.transform, kLetters);
+    EXPECT_EQ(labels.left + " " + labels.right + " " + labels.top + " " + labels.bottom, c.edges);
+    EXPECT_EQ(labels.sliceAxis, c.sliceAxis);
+}
+
+// Worked by turning a printed axial slice by hand: the image's right edge is the patient's
+// left, its bottom edge the patient's back.
+INSTANTIATE_TEST_SUITE_P(
+    Annotations, OrientationLabelsTest,
+    ::testing::Values(
+        OrientationCase{"axial", kAxial, kPlain, "R L A P", 2},
+        OrientationCase{"rotate90", kAxial, {90, false, false}, "P A R L", 2},
+        OrientationCase{"rotate270", kAxial, {270, false, false}, "A P L R", 2},
+        OrientationCase{"mirrorH", kAxial, {0, true, false}, "L R A P", 2},
+        OrientationCase{"mirrorH90", kAxial, {90, true, false}, "P A L R", 2},
+        OrientationCase{"mirrorV", kAxial, {0, false, true}, "R L P A", 2},
+        OrientationCase{"sagittal", {0, 1, 0, 0, 0, -1}, kPlain, "A P S I", 0},
+        OrientationCase{"coronal", {1, 0, 0, 0, 0, -1}, kPlain, "R L S I", 1},
+        // 0.38 lies below sin 22.5 degrees, 0.4 above it.
+        OrientationCase{"below", {0.92f, 0.38f, 0, 0, 0.38f, -0.92f}, kPlain, "R L S I", 1},
+        OrientationCase{"above", {0.9f, 0.4f, 0, 0, 0.4f, -0.9f}, kPlain, "RA LP SA IP", 1},
+        OrientationCase{
+            "aboveNegative", {0.9f, -0.4f, 0, 0, -0.4f, -0.9f}, kPlain, "RP LA SP IA", 1},
+        OrientationCase{"threeAxes", {0.6f, 0.5f, 0.62f, 0, 0, 0}, kPlain, "IRA SLP  ", 1}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+struct SliceCase {
+    const char* name;
+    std::optional<std::array<float, 3>> position;
+    std::optional<float> thickness;
+    std::optional<CArmAngles> angles;
+    const char* expected;
+};
+
+class SliceLineTest : public ::testing::TestWithParam<SliceCase> {};
+
+TEST_P(SliceLineTest, ThicknessLocationAndCArm) {
+    const SliceCase& c = GetParam();
+    EXPECT_EQ(SliceLine({}, c.position, c.thickness, 2, c.angles), c.expected);
+}
+
+using Where = std::array<float, 3>;
+constexpr std::nullopt_t kNone = std::nullopt;
+
+INSTANTIATE_TEST_SUITE_P(
+    Annotations, SliceLineTest,
+    ::testing::Values(SliceCase{"nothing", kNone, kNone, kNone, ""},
+                      SliceCase{"location", Where{1, 2, -75.66f}, kNone, kNone, "L: -75.7mm"},
+                      SliceCase{"thickness", Where{1, 2, 3}, 5.0f, kNone, "T: 5.0mm L: 3.0mm"},
+                      SliceCase{"thicknessNoPosition", kNone, 5.0f, kNone, ""},
+                      SliceCase{"lao", kNone, kNone, CArmAngles{30.4f, -0.2f}, "LAO: 30 "},
+                      SliceCase{"ap", Where{1, 2, 3}, 5.0f, CArmAngles{-0.4f, 0.3f}, "AP"},
+                      // The number printed is the rounded one that chose the side.
+                      SliceCase{"halfDegree", kNone, kNone, CArmAngles{0.5f, 0}, "LAO: 1 "},
+                      SliceCase{"halfCaudal", kNone, kNone, CArmAngles{0.2f, -24.5f}, "CAU: 25 "},
+                      SliceCase{"raoCranial", kNone, kNone, CArmAngles{-20.6f, 15.2f},
+                                "RAO: 21 CRA: 15 "},
+                      SliceCase{"afterLocation", Where{0, 0, 10}, kNone, CArmAngles{10, 0},
+                                "L: 10.0mm LAO: 10 "}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(AnnotationTexts, AgeCountsWholeYearsAndNeedsBothDates) {
+    struct Case {
+        const char* birth;
+        const char* on;
+        std::optional<int32_t> age;
+    };
+    for (const Case& c :
+         {Case{"19800316", "20210315", 40}, Case{"19800316", "20210316", 41},
+          Case{"1980.03.16", "20210401", 41}, Case{"", "20210315", std::nullopt},
+          Case{"19800316", "", std::nullopt}, Case{"19801345", "20210315", std::nullopt},
+          Case{"20300101", "20210315", std::nullopt}}) {
+        EXPECT_EQ(AgeInYears(c.birth, c.on), c.age) << c.birth << " " << c.on;
+    }
+}
+
+TEST(AnnotationTexts, DatesAndTimesInTheLocaleFormat) {
+    std::setlocale(LC_TIME, "C");
+    EXPECT_EQ(FormatDate("20210315"), "03/15/21");
+    EXPECT_EQ(FormatTime("143005.123"), "14:30:05");
+    EXPECT_EQ(FormatTime("1430"), "14:30:00");
+    // Unreadable values are shown as written.
+    EXPECT_EQ(FormatDate("2021-3"), "2021-3");
+    EXPECT_EQ(FormatTime("99"), "99");
+}
+
+TEST(AnnotationTexts, WindowTransformAndImageLines) {
+    EXPECT_EQ(WindowLine({}, 300, 1500, 4, "CT Bone", true), "WL: 300 WW: 1500 [CT Bone] N");
+    EXPECT_EQ(WindowLine({}, 40, 400, -1, "", false), "WL: 40 WW: 400");
+    EXPECT_EQ(TransformLine({}, {0, false, false}), "");
+    EXPECT_EQ(TransformLine({}, {90, false, false}), "R: 90\u00b0 CW");
+    EXPECT_EQ(TransformLine({}, {270, false, false}), "R: 90\u00b0 CCW");
+    EXPECT_EQ(TransformLine({}, {180, false, false}), "R: 180\u00b0");
+    EXPECT_EQ(TransformLine({}, {0, true, false}), "F: H");
+    EXPECT_EQ(TransformLine({}, {90, false, true}), "R: 90\u00b0 CW F: V");
+    EXPECT_EQ(ImageLine({}, 0, 3, 11, 30), "Im: 1/3 Fr: 12/30");
+    EXPECT_EQ(ImageLine({}, 4, 12, 0, 1), "Im: 5/12");
+}
+
+TEST(AnnotationTexts, TranslatedFormatsWithOtherConversionsFallBackToEnglish) {
+    const TextLookup hostile = [](uint32_t id) -> std::string {
+        return id == textid::kImageNumber ? "%s %s %n" : "Bild %d von %d";
+    };
+    EXPECT_EQ(ImageLine(hostile, 0, 2, 0, 1), "Im: 1/2");
+    EXPECT_EQ(MrLine(hostile, 400, 20), "TR: 400.0 TE: 20.0");
+}
+
+constexpr uint32_t kLine = 0xFF6464;
+constexpr uint32_t kTick = 0xFF1E1E;
+
+test::OpenedImage SpacedImage(const std::string& name, const std::string& spacing) {
+    test::HandImage wanted;
+    wanted.rows = 64;
+    wanted.columns = 64;
+    wanted.pixels.assign(64 * 64, 500);
+    if (!spacing.empty()) wanted.extra = {{0x00280030, "DS", spacing}};
+    return test::OpenHandImage(wanted, name);
+}
+
+// Pixels of `colour` along a row or a column of the surface.
+std::vector<int32_t> PixelsOf(const CViewportSurface& surface, bool row, int32_t at,
+                              uint32_t colour) {
+    std::vector<int32_t> hits;
+    const int32_t n = row ? surface.Width() : surface.Height();
+    for (int32_t i = 0; i < n; ++i) {
+        if ((row ? surface.At(i, at) : surface.At(at, i)) == colour) hits.push_back(i);
+    }
+    return hits;
+}
+
+// The ruler's pixels from first to last, all present.
+int32_t Length(const std::vector<int32_t>& hits) {
+    if (hits.empty()) return 0;
+    EXPECT_EQ(int32_t(hits.size()), hits.back() - hits.front() + 1) << "gaps in the ruler";
+    return hits.back() - hits.front() + 1;
+}
+
+struct RulerCase {
+    const char* name;
+    const char* spacing;  // rows \ columns
+    int32_t rotate;
+    int32_t horizontal;  // expected lengths at zoom 1, 0 for none
+    int32_t vertical;
+};
+
+class RulersTest : public ::testing::TestWithParam<RulerCase> {};
+
+TEST_P(RulersTest, HundredMillimetres) {
+    const RulerCase& c = GetParam();
+    const test::OpenedImage image = SpacedImage(c.name, c.spacing);
+    test::ViewportRig rig(312, 300);
+    CViewport2D& viewport = *rig.viewport;
+    viewport.Annotations().SetMode(AnnotationMode::None);
+    ASSERT_TRUE(rig.Add(image));
+    if (c.rotate != 0) viewport.Transform(c.rotate, false, false, false);
+    viewport.ActualSize();
+    ASSERT_FLOAT_EQ(viewport.Geometry().zoom, 1.0f);
+    const CViewportSurface& surface = viewport.Surface();
+    const int32_t w = surface.Width(), h = surface.Height();
+    EXPECT_EQ(Length(PixelsOf(surface, true, h - 3, kLine)), c.horizontal);
+    EXPECT_EQ(Length(PixelsOf(surface, false, 3, kLine)), c.vertical);
+    if (c.horizontal == 0) return;
+    // Ticks every tenth, from 4 pixels above the edge; long ones (3 pixels) every fifth.
+    const std::vector<int32_t> ticks = PixelsOf(surface, true, h - 4, kTick);
+    ASSERT_EQ(ticks.size(), 11u);
+    const std::vector<int32_t> longTicks = PixelsOf(surface, true, h - 6, kTick);
+    EXPECT_EQ(longTicks, (std::vector<int32_t>{ticks[0], ticks[5], ticks[10]}));
+    // Positions round by adding a half and cutting toward zero, so the left half sits one
+    // pixel nearer the middle: -99, -79, ..., -19, 0, 20, ..., 100 for 200 pixels.
+    const int32_t step = c.horizontal / 10;
+    for (int32_t i = -5; i <= 5; ++i)
+        EXPECT_EQ(ticks[size_t(i + 5)] - w / 2, i < 0 ? i * step + 1 : i * step) << "tick " << i;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Annotations, RulersTest,
+    ::testing::Values(RulerCase{"half", "0.5\\0.5", 0, 200, 200},
+                      RulerCase{"wideColumns", "0.5\\1", 0, 100, 200},
+                      // A quarter turn lays the rows along the screen's horizontal.
+                      RulerCase{"turned", "0.5\\1", 90, 200, 100},
+                      RulerCase{"turnedBack", "0.5\\1", 270, 200, 100},
+                      RulerCase{"missing", "", 0, 0, 0}, RulerCase{"zero", "0\\0.5", 0, 0, 0},
+                      RulerCase{"infinite", "inf\\1", 0, 0, 0},
+                      RulerCase{"huge", "1001\\1", 0, 0, 0}, RulerCase{"oneValue", "0.5", 0, 0, 0}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace vexel

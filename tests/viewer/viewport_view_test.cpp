@@ -1,6 +1,8 @@
-// What a viewport shows and how the mouse changes it: the tools on their buttons, failed
-// renders, and off-screen viewports on worker threads. (Pixels against the VOI function are
-// checked on the resampler; the rulers check the actual-size view under rotation.)
+// What a viewport shows and how it changes: images of a load taken in display order, stale
+// loads and other series refused, the events on-screen viewports fire; the tools on their
+// buttons, failed renders, off-screen viewports on worker threads; following other viewports
+// (which events are followed, and that following never cascades). Pixels against the VOI
+// function are checked on the resampler; the rulers check the actual-size view under rotation.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,18 +11,26 @@
 #include <filesystem>
 #include <thread>
 
+#include "engine/system_hooks.h"
+#include "engine/ui_dispatcher.h"
+#include "engine/vexel_engine.h"
 #include "imaging/dicom_frame.h"
+#include "platform/headless_event_loop.h"
+#include "viewer/viewport_hash.h"
+#include "viewer/viewport_synchronizer.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
-#include "viewport_test_support.h"
+#include "viewer_test_support.h"
 
 namespace vexel {
 namespace {
 
+using namespace std::chrono_literals;
 using test::HandImage;
 using test::OpenHandImage;
 using test::OpenSeries;
 using test::PhantomCtSeries;
+using test::PhantomPetSeries;
 using test::ViewportRig;
 
 HandImage Ramp(uint16_t columns, uint16_t rows) {
@@ -164,6 +174,191 @@ TEST(ViewportOffscreen, WorkerThreadsDrawWhatTheMainThreadDraws) {
             threads.emplace_back([&] { mismatches += draw() != expected; });
     }
     EXPECT_EQ(mismatches.load(), 0);
+}
+
+TEST(ViewportLoading, ImagesAreListedInDisplayOrderWhateverTheArrival) {
+    const auto ct = OpenSeries(PhantomCtSeries());
+    ViewportRig rig;
+    CViewport2D& v = *rig.viewport;
+    for (size_t i = ct.size(); i-- > 1;)
+        ASSERT_TRUE(rig.Add(ct[i]));
+    // The first arrival is shown at once; the rest wait for the merge.
+    EXPECT_EQ(v.ImageCount(), 1u);
+    v.MergePendingImages();
+    // Nothing chosen yet: the series opens at its first image, not at the first arrival.
+    EXPECT_EQ(v.CurrentIndex(), 0u);
+    EXPECT_EQ(v.CurrentImage(), ct[1].image);
+    // Once an image is chosen it stays on screen while others go in before it.
+    v.ShowImage(2, false, true);
+    ASSERT_TRUE(rig.Add(ct[0]));
+    v.MergePendingImages();
+    std::vector<int32_t> numbers;
+    for (size_t i = 0; i < v.ImageCount(); ++i)
+        numbers.push_back(v.ImageAt(i)->InstanceNumber());
+    EXPECT_TRUE(std::is_sorted(numbers.begin(), numbers.end()));
+    EXPECT_EQ(numbers.size(), ct.size());
+    EXPECT_EQ(v.CurrentIndex(), ct.size() - 1);
+    EXPECT_EQ(v.ScrollBar().Position(), int32_t(ct.size()) - 1);
+}
+
+TEST(ViewportLoading, OtherSeriesStaleLoadsAndEmptyImagesAreRefused) {
+    const auto ct = OpenSeries(PhantomCtSeries());
+    const auto pet = OpenSeries(PhantomPetSeries());
+    ViewportRig rig;
+    CViewport2D& v = *rig.viewport;
+    const uint32_t generation = v.LoadGeneration();
+    ASSERT_TRUE(rig.Add(ct[0], generation));
+    rig.Advance(5s);
+    // Same patient and study, another series: never merged, pending or not.
+    EXPECT_FALSE(rig.Add(pet[0], generation));
+    EXPECT_FALSE(rig.Add(pet[1], 0));
+    EXPECT_EQ(v.PendingCount(), 0u);
+    EXPECT_FALSE(rig.Add(ct[1], generation + 1)) << "a load this viewport never started";
+    ASSERT_TRUE(rig.Add(ct[1], generation));
+    EXPECT_EQ(v.ImageCount(), 2u);
+
+    // A filter chooses the series before anything arrives.
+    v.Clear(true);
+    v.SetSeriesFilter(ViewportSeriesKey(*pet[0].image));
+    EXPECT_FALSE(rig.Add(ct[0]));
+    EXPECT_TRUE(rig.Add(pet[0]));
+    EXPECT_EQ(v.SeriesKey(), ViewportSeriesKey(*pet[0].image));
+}
+
+// Records each viewport event and the image index of each displayed-image change.
+struct EventLog {
+    std::vector<uint32_t> codes;
+    std::vector<uint32_t> shownImageIndexes;
+    static uint32_t Record(uint32_t code, uint64_t payload, void* context) {
+        auto* log = static_cast<EventLog*>(context);
+        log->codes.push_back(code);
+        if (code == EventCode(Viewport2DEvent::DisplayedImageChanged))
+            log->shownImageIndexes.push_back(
+                reinterpret_cast<const DisplayedImageRecord*>(payload)->imageIndex);
+        return 0;
+    }
+};
+
+// Viewports wired to an engine, firing their events on its viewport hook.
+struct EngineRig {
+    EngineRig() {
+        EXPECT_TRUE(RegisterSystemHooks(engine, hooks));
+        services.states = &states;
+        services.presets = &presets;
+        services.engine = &engine;
+        services.viewportHook = hooks.viewport2D;
+    }
+    ~EngineRig() { UnregisterSystemHooks(engine, hooks); }
+    CHeadlessEventLoop loop;
+    CUIDispatcher dispatcher{loop};
+    CVexelEngine engine{dispatcher};
+    SystemHooks hooks;
+    CSeriesStateStore states;
+    CWindowPresetTable presets;
+    test::CRecordingWindow window;
+    ViewportServices services;
+};
+
+TEST(ViewportEvents, OnScreenViewportsReportAndOffScreenOnesStaySilent) {
+    const auto ct = OpenSeries(PhantomCtSeries());
+    EngineRig r;
+    EventLog log;
+    ASSERT_NE(r.engine.Subscribe(kViewport2DHookName, &EventLog::Record, &log), 0u);
+    {
+        CViewport2D v(r.services);
+        v.SetPanelId(77);
+        v.Create(r.window);
+        v.SizeChanged(140, 128);
+        for (const auto& image : ct)
+            v.AddImage(CFileRef(), *image.image, 0);
+        v.MergePendingImages();
+        v.Browse(+1);
+        v.Browse(+10);
+        EXPECT_EQ(log.shownImageIndexes,
+                  (std::vector<uint32_t>{1u, (1u + 10u) % uint32_t(ct.size())}));
+        v.Clear(true);
+        EXPECT_EQ(log.codes.back(), EventCode(Viewport2DEvent::Cleared));
+    }
+    log.codes.clear();
+    {
+        CViewport2D offscreen(r.services);
+        offscreen.SetPanelId(78);
+        ASSERT_TRUE(offscreen.CreateOffscreen(64, 64, ViewGeometry{}));
+        for (const auto& image : ct)
+            offscreen.AddImage(CFileRef(), *image.image, 0);
+        offscreen.ShowImage(2, true, true);
+        offscreen.Clear(true);
+        EXPECT_TRUE(log.codes.empty());
+    }
+}
+
+// Two viewports of one series match image for image, as the volumes will answer.
+class CSameImage final : public ICorrespondingImages {
+public:
+    CDicomImage* FindCorrespondingImage(const DisplayedImageRecord& source, CViewport2D&,
+                                        size_t* frame) override {
+        ++asked;
+        *frame = source.frameIndex;
+        return source.image;
+    }
+    int asked = 0;
+};
+
+TEST(ViewportSynchronizer, FollowsOnlyWhenEveryConditionHolds) {
+    const auto ct = OpenSeries(PhantomCtSeries());
+    EngineRig r;
+    CSameImage finder;
+    bool setting = true;
+    r.services.correspondingImages = &finder;
+    r.services.autoSynchronise = [&] { return setting; };
+    CViewport2D a(r.services), b(r.services);
+    for (CViewport2D* v : {&a, &b}) {
+        v->Create(r.window);
+        v->SizeChanged(80, 80);
+        v->SetPanelId(v == &a ? 1 : 2);
+        for (const test::OpenedImage& image : ct)
+            v->AddImage(CFileRef(), *image.image, 0);
+        v->MergePendingImages();
+    }
+    ASSERT_EQ(b.ImageCount(), ct.size());
+
+    a.Browse(1);
+    EXPECT_EQ(b.CurrentIndex(), 1u);
+    EXPECT_EQ(a.CurrentIndex(), 1u) << "no cascade back";
+    EXPECT_EQ(finder.asked, 1);
+
+    struct Block {
+        const char* why;
+        std::function<void(bool)> set;
+    };
+    const Block blocks[] = {
+        {"setting off", [&](bool on) { setting = !on; }},
+        {"follower disabled", [&](bool on) { b.Synchronizer().SetEnabled(!on); }},
+        {"leader disabled", [&](bool on) { a.Synchronizer().SetEnabled(!on); }},
+        {"follower dragging",
+         [&](bool on) {
+             on ? b.MouseDown(5, 5, MouseButton::Middle) : b.MouseUp(5, 5, MouseButton::Middle);
+         }},
+    };
+    for (const Block& block : blocks) {
+        SCOPED_TRACE(block.why);
+        block.set(true);
+        a.Browse(1);
+        EXPECT_NE(b.CurrentIndex(), a.CurrentIndex());
+        block.set(false);
+        a.Browse(1);
+        EXPECT_EQ(b.CurrentIndex(), a.CurrentIndex());
+    }
+    // Clear enables following again; an off-screen viewport never follows.
+    b.Synchronizer().SetEnabled(false);
+    b.Clear(false);
+    EXPECT_TRUE(b.Synchronizer().Enabled());
+    b.CreateOffscreen(80, 80, ViewGeometry{});
+    for (const test::OpenedImage& image : ct)
+        b.AddImage(CFileRef(), *image.image, 0);
+    const int asked = finder.asked;
+    a.Browse(1);
+    EXPECT_EQ(finder.asked, asked);
 }
 
 }  // namespace
