@@ -47,11 +47,6 @@ void SumSpan(const Sample* values, int32_t count, EllipseSums& sums) {
 
 }  // namespace
 
-bool PixelInEllipse(const EllipseBox& box, int32_t x, int32_t y) {
-    const Shape shape = ShapeOf(box);
-    return shape.a > 0 && shape.b > 0 && Inside(shape, x, y);
-}
-
 EllipseSums SumEllipse(const uint16_t* words, int32_t columns, int32_t rows, bool isSigned,
                        const EllipseBox& box) {
     EllipseSums sums;

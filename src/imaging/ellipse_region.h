@@ -20,10 +20,8 @@ struct EllipseBox {
 };
 
 // Centre inside: ((x + 0.5 - cx) / a)^2 + ((y + 0.5 - cy) / b)^2 <= 1, in double precision,
-// with the centre and semi-axes as the corners give them in single precision.
-bool PixelInEllipse(const EllipseBox& box, int32_t x, int32_t y);
-
-// 16-bit stored values, `columns` x `rows`, row by row; nothing for a zero semi-axis or
+// with the centre and semi-axes as the corners give them in single precision. 16-bit stored
+// values, `columns` x `rows`, row by row; nothing for a zero semi-axis or
 // corners that are not finite.
 EllipseSums SumEllipse(const uint16_t* words, int32_t columns, int32_t rows, bool isSigned,
                        const EllipseBox& box);
