@@ -78,11 +78,6 @@ bool WriteBytes(const fs::path& path, const void* data, size_t size) {
     return bool(out);
 }
 
-std::vector<uint8_t> ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 const auto Us = ByteBuilder::LittleU16;
 
 // Explicit VR little endian file: image pixel module and one fragment with the codestream.
@@ -138,7 +133,7 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
     const std::string log = test::RunCommand(
         "ojph_compress " + input + " -o " + Quote(j2c) + " " + c.options + " 2>&1", &code);
     ASSERT_EQ(code, 0) << log;
-    ASSERT_TRUE(WriteDicom(dir / "frame.dcm", c, ReadBytes(j2c)));
+    ASSERT_TRUE(WriteDicom(dir / "frame.dcm", c, test::ReadFileBytes(j2c)));
 
     const fs::path decoded = dir / (c.colour ? "decoded.ppm" : "decoded.pgm");
     const std::string out = test::RunCommand(test::Vexel() + " decode " + Quote(dir / "frame.dcm") +
@@ -152,7 +147,7 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
         const std::string expandLog = test::RunCommand(
             "ojph_expand -i " + Quote(j2c) + " -o " + Quote(oracle) + " 2>&1", &code);
         ASSERT_EQ(code, 0) << expandLog;
-        const std::vector<uint8_t> bytes = ReadBytes(oracle);
+        const std::vector<uint8_t> bytes = test::ReadFileBytes(oracle);
         ASSERT_EQ(bytes.size(), source.size() * 2);
         for (size_t i = 0; i < source.size(); ++i)
             expected[i] = bytes[2 * i] | bytes[2 * i + 1] << 8;

@@ -5,8 +5,6 @@
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -24,9 +22,7 @@ using test::Vexel;
 std::vector<uint8_t> Samples(const fs::path& image, const std::string& kind, const fs::path& raw) {
     int code = 0;
     test::RunCommand("convert " + Quote(image) + " -depth 8 " + kind + ":" + Quote(raw), &code);
-    if (code != 0) return {};
-    std::ifstream in(raw, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    return code == 0 ? test::ReadFileBytes(raw) : std::vector<uint8_t>();
 }
 
 int LargestDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {

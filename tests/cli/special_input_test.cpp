@@ -6,8 +6,6 @@
 
 #include <clocale>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 
 #include "cli/option_number.h"
@@ -37,8 +35,8 @@ TEST(VexelSpecialFiles, AFifoOnTheCommandLineIsRefusedNotWaitedOn) {
                              Quote(fifo) + " 2>" + Quote(err),
                          &code);
         EXPECT_EQ(code, 1) << c.command << " (137: it hung and was killed)";
-        std::ifstream in(err);
-        const std::string text{std::istreambuf_iterator<char>(in), {}};
+        const std::vector<uint8_t> bytes = test::ReadFileBytes(err);
+        const std::string text(bytes.begin(), bytes.end());
         EXPECT_NE(text.find(c.message), std::string::npos) << c.command << ": " << text;
     }
 }

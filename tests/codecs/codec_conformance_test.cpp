@@ -100,13 +100,9 @@ constexpr const char* kJ2kYbrToPpm =
     "dcmcjpeg +eb {in} {out}.j && dcmdjpeg {out}.j {out}.d && " encode " {out}.d {out}"
 
 const ConformanceCase kCases[] = {
-    // JPEG: lossless processes 14 (sv 1 .. 7) at 16, 12 and 8 bits, lossy baseline,
-    // extended and progressive.
+    // JPEG: lossless processes 14 at 16, 12 and 8 bits (the lossless stream test covers every
+    // predictor on streams of its own), lossy baseline, extended and progressive.
     Jpeg("jpeg2", "sv1_16", kCt, "dcmcjpeg +e1 {in} {out}", kDcmtk, 16, true),
-    Jpeg("jpeg2", "sv2_16", kCt, "dcmcjpeg +el +sv 2 {in} {out}", kDcmtk, 16, true),
-    Jpeg("jpeg2", "sv3_16", kCt, "dcmcjpeg +el +sv 3 {in} {out}", kDcmtk, 16, true),
-    Jpeg("jpeg2", "sv4_16", kCt, "dcmcjpeg +el +sv 4 {in} {out}", kDcmtk, 16, true),
-    Jpeg("jpeg2", "sv5_16", kCt, "dcmcjpeg +el +sv 5 {in} {out}", kDcmtk, 16, true),
     Jpeg("jpeg2", "sv6_16", kCt, "dcmcjpeg +el +sv 6 {in} {out}", kDcmtk, 16, true),
     Jpeg("jpeg2", "sv7_16", kCt, "dcmcjpeg +el +sv 7 {in} {out}", kDcmtk, 16, true),
     Jpeg("jpeg2", "sv6_pt3_16", kCt, "dcmcjpeg +el +sv 6 +pt 3 {in} {out}", kDcmtk, 16, true),
@@ -232,20 +228,11 @@ std::vector<int32_t> NormalisedSamples(const std::vector<uint8_t>& bytes, const 
     }
     const int bits = shape.bitsStored;
     samples.resize(pixels);
-    for (size_t i = 0; i < pixels; ++i) {
-        uint32_t value = 0;
-        if (wordsPerSample && bytes.size() >= 2 * pixels) {
-            uint16_t word;
-            std::memcpy(&word, &bytes[2 * i], 2);
-            value = word;
-        } else if (!wordsPerSample && bytes.size() >= pixels) {
-            value = bytes[i];
-        }
+    for (size_t i = 0; i < pixels && bytes.size() >= pixels * (wordsPerSample ? 2 : 1); ++i) {
+        uint32_t value = wordsPerSample ? bytes[2 * i] | bytes[2 * i + 1] << 8 : bytes[i];
         value &= (bits >= 32 ? ~0u : (1u << bits) - 1);
-        int32_t sample = static_cast<int32_t>(value);
-        if (shape.pixelRepresentation == 1 && bits < 32 && (value >> (bits - 1)) != 0)
-            sample -= int32_t{1} << bits;
-        samples[i] = sample;
+        const bool negative = shape.pixelRepresentation == 1 && bits < 32 && value >> (bits - 1);
+        samples[i] = static_cast<int32_t>(value) - (negative ? int32_t{1} << bits : 0);
     }
     return samples;
 }
@@ -258,12 +245,9 @@ void Compare(const std::vector<int32_t>& expected, const std::vector<int32_t>& a
     for (size_t i = 0; i < expected.size(); ++i) {
         const int32_t difference = actual[i] - expected[i];
         sum += difference;
-        if (std::abs(difference) > c.maxDifference) {
-            const size_t pixel = i / channels;
-            FAIL() << file << ": first difference at row " << pixel / shape.columns << ", column "
-                   << pixel % shape.columns << ", sample " << i % channels << ": decoded "
-                   << actual[i] << ", expected " << expected[i];
-        }
+        ASSERT_LE(std::abs(difference), c.maxDifference)
+            << file << ": first difference at row " << i / channels / shape.columns << ", column "
+            << i / channels % shape.columns << ": decoded " << actual[i] << ", not " << expected[i];
     }
     const double mean = sum / static_cast<double>(expected.size());
     EXPECT_LE(std::abs(mean), c.maxMeanDifference) << file << ": mean difference " << mean;
@@ -273,11 +257,8 @@ std::filesystem::path CompressedFile(const std::string& key, const ConformanceCa
                                      std::string* log) {
     if (c.testDataPath != nullptr) return TestDataDir() / c.testDataPath;
     const std::filesystem::path source = PhantomSource(c.phantom);
-    if (source.empty()) {
-        *log = "phantom not written";
-        return {};
-    }
-    return ConvertOnce(key + ".encoded", c.encodeCommand, source, log);
+    *log = "phantom not written";
+    return source.empty() ? source : ConvertOnce(key + ".encoded", c.encodeCommand, source, log);
 }
 
 std::vector<uint8_t> OracleBytes(const std::string& key, const ConformanceCase& c,
@@ -286,7 +267,8 @@ std::vector<uint8_t> OracleBytes(const std::string& key, const ConformanceCase& 
     if (c.oracle == Oracle::kPpm) {
         const auto ppm = ConvertOnce(key + ".ppm", c.oracleCommand, compressed, log);
         shape->planarConfiguration = 0;
-        return ppm.empty() ? std::vector<uint8_t>() : ReadPpm(ppm).value_or(std::vector<uint8_t>());
+        const std::vector<int> rgb = ppm.empty() ? std::vector<int>() : ReadNetpbm(ppm);
+        return std::vector<uint8_t>(rgb.begin(), rgb.end());
     }
     const std::filesystem::path decoded =
         c.oracle == Oracle::kOriginal

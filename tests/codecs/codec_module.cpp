@@ -42,35 +42,21 @@ void* CCodecModule::Symbol(const char* name) const {
 
 DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t rows, uint32_t columns,
                                   uint32_t components, uint32_t colour, uint64_t capacity) const {
+    if (capacity == kFrameCapacity) capacity = uint64_t{rows} * columns * (components == 3 ? 3 : 2);
     DecodeResult result;
     std::vector<uint8_t> buffer(capacity + kGuardBytes, kGuard);
     std::memset(buffer.data(), 0, capacity);
-    result.request = {sizeof(VexelDecodeRequest),
-                      data.data(),
-                      data.size(),
-                      buffer.data(),
-                      capacity,
-                      rows,
-                      columns,
-                      components,
-                      colour,
-                      0,
-                      0,
-                      0,
-                      0,
-                      0};
+    result.request = {.structSize = sizeof(VexelDecodeRequest), .data = data.data(),
+                      .size = data.size(), .output = buffer.data(), .capacity = capacity,
+                      .rows = rows, .columns = columns, .components = components, .colour = colour,
+                      .streamRows = 0, .streamColumns = 0, .streamComponents = 0,
+                      .streamPrecision = 0, .streamSigned = 0};
     result.status = m_decodeEx(&result.request);
     result.guardIntact = std::all_of(buffer.begin() + long(capacity), buffer.end(),
                                      [](uint8_t b) { return b == kGuard; });
     buffer.resize(capacity);
     result.output = std::move(buffer);
     return result;
-}
-
-DecodeResult CCodecModule::Decode(const std::vector<uint8_t>& data, uint32_t rows, uint32_t columns,
-                                  uint32_t components, uint32_t colour) const {
-    const uint64_t capacity = uint64_t{rows} * columns * (components == 3 ? 3 : 2);
-    return Decode(data, rows, columns, components, colour, capacity);
 }
 
 }  // namespace vexel::test

@@ -24,12 +24,12 @@ public:
     static std::unique_ptr<CCodecModule> Load(const std::string& name, std::string* error);
     ~CCodecModule();
 
-    // rows/columns/components 0 = unknown. capacity: bytes of output available.
+    static constexpr uint64_t kFrameCapacity = ~uint64_t{0};
+    // rows/columns/components 0 = unknown. capacity: bytes of output available; by default
+    // those of the expected frame.
     DecodeResult Decode(const std::vector<uint8_t>& data, uint32_t rows, uint32_t columns,
-                        uint32_t components, uint32_t colour, uint64_t capacity) const;
-    // Decode with the capacity of the expected frame.
-    DecodeResult Decode(const std::vector<uint8_t>& data, uint32_t rows, uint32_t columns,
-                        uint32_t components, uint32_t colour) const;
+                        uint32_t components, uint32_t colour,
+                        uint64_t capacity = kFrameCapacity) const;
 
     void* Symbol(const char* name) const;
 

@@ -2,10 +2,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-#include <sstream>
 
 namespace vexel::test {
 namespace {
@@ -40,11 +36,6 @@ std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t group,
 }
 
 }  // namespace
-
-std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 std::optional<std::vector<uint8_t>> EncapsulatedFrame(const std::vector<uint8_t>& file) {
     const std::optional<size_t> tag = LastPixelDataTag(file);
@@ -88,21 +79,6 @@ std::optional<ImageShape> ReadImageShape(const std::vector<uint8_t>& file) {
     shape.planarConfiguration = FindUs(file, 0x0028, 0x0006).value_or(0);
     shape.pixelRepresentation = FindUs(file, 0x0028, 0x0103).value_or(0);
     return shape;
-}
-
-std::optional<std::vector<uint8_t>> ReadPpm(const std::filesystem::path& path) {
-    const std::vector<uint8_t> bytes = ReadFileBytes(path);
-    std::string head(bytes.begin(),
-                     bytes.begin() + static_cast<long>(std::min<size_t>(64, bytes.size())));
-    std::istringstream in(head);
-    std::string magic;
-    size_t width = 0, height = 0, maxValue = 0;
-    in >> magic >> width >> height >> maxValue;
-    if (!in || magic != "P6" || maxValue != 255) return std::nullopt;
-    const size_t start = static_cast<size_t>(in.tellg()) + 1;  // one whitespace byte
-    if (start + width * height * 3 > bytes.size()) return std::nullopt;
-    return std::vector<uint8_t>(bytes.begin() + static_cast<long>(start),
-                                bytes.begin() + static_cast<long>(start + width * height * 3));
 }
 
 }  // namespace vexel::test

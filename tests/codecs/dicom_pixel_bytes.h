@@ -9,9 +9,9 @@
 #include <optional>
 #include <vector>
 
-namespace vexel::test {
+#include "common/test_paths.h"
 
-std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+namespace vexel::test {
 
 // All fragments of encapsulated pixel data joined: the compressed stream of a single-frame
 // image (PS3.5 A.4), the offset table left out.
@@ -30,8 +30,5 @@ struct ImageShape {
     uint16_t pixelRepresentation = 0;
 };
 std::optional<ImageShape> ReadImageShape(const std::vector<uint8_t>& file);
-
-// A binary PPM (P6, maxval 255) as interleaved RGB bytes.
-std::optional<std::vector<uint8_t>> ReadPpm(const std::filesystem::path& path);
 
 }  // namespace vexel::test

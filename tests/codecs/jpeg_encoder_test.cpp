@@ -2,8 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <iterator>
 
 #include "codec_module.h"
 #include "common/test_paths.h"
@@ -40,8 +38,7 @@ TEST(Jpeg1Encoder, WritesBaselineFileThatDcmtkDecodes) {
     const fs::path dir = ScratchDir("jpeg1-encoder");
     const fs::path jpeg = dir / "Ünïcode name.jpg";
     ASSERT_EQ(compress(rgb.data(), kWidth, kHeight, 95, jpeg.c_str()), VEXEL_CODEC_OK);
-    std::ifstream in(jpeg, std::ios::binary);
-    const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::vector<uint8_t> bytes = ReadFileBytes(jpeg);
     int32_t width = 0, height = 0;
     ASSERT_EQ(readSize(bytes.data(), static_cast<uint32_t>(bytes.size()), &width, &height),
               VEXEL_CODEC_OK);

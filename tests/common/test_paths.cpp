@@ -5,6 +5,8 @@
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace vexel::test {
 
@@ -67,6 +69,27 @@ std::string RunCommand(const std::string& command, int* exitCode) {
     }
     if (exitCode) *exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return output;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<int> ReadNetpbm(const std::filesystem::path& path, int* columns) {
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, maxval = 0;
+    in >> magic >> width >> height >> maxval;
+    in.get();
+    if (columns) *columns = width;
+    std::vector<int> samples;
+    const size_t count = size_t(width) * height * (magic == "P6" ? 3 : 1);
+    for (size_t i = 0; i < count && in; ++i) {
+        const int high = in.get();
+        samples.push_back(maxval > 255 ? high << 8 | in.get() : high);
+    }
+    return in && (magic == "P5" || magic == "P6") ? samples : std::vector<int>();
 }
 
 }  // namespace vexel::test

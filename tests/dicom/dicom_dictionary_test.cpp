@@ -97,21 +97,13 @@ TEST(PreloadTagSetTest, ConcurrentAddsAndLookupsLoseNothing) {
 std::optional<std::filesystem::path> FindDcmtkDictionary() {
     std::error_code error;
     std::set<std::filesystem::path> found;  // sorted: the newest comes last
-    std::stringstream paths(std::getenv("DCMDICTPATH") ? std::getenv("DCMDICTPATH") : "");
-    for (std::string path; std::getline(paths, path, ':');) {
-        if (std::filesystem::path(path).filename() == "dicom.dic") found.insert(path);
+    if (const char* path = std::getenv("DCMDICTPATH")) found.insert(path);
+    for (const auto& dir : std::filesystem::directory_iterator("/usr/share", error)) {
+        if (found.empty() && dir.path().filename().string().starts_with("libdcmtk"))
+            found.insert(dir.path() / "dicom.dic");
     }
-    if (found.empty()) {
-        for (const auto& dir : std::filesystem::directory_iterator("/usr/share", error)) {
-            if (dir.path().filename().string().starts_with("libdcmtk")) {
-                found.insert(dir.path() / "dicom.dic");
-            }
-        }
-    }
-    std::erase_if(found,
-                  [&](const auto& p) { return !std::filesystem::is_regular_file(p, error); });
-    if (found.empty()) return std::nullopt;
-    return *found.rbegin();
+    std::erase_if(found, [&](const auto& p) { return !std::filesystem::is_regular_file(p, error); });
+    return found.empty() ? std::nullopt : std::optional(*found.rbegin());
 }
 
 // DCMTK's pseudo VRs: xs US or SS, lt LUT data, ox OB or OW, px Pixel Data, up a file offset,
@@ -124,9 +116,8 @@ const std::map<std::string, VrCode> kPseudoVrs = {{"xs", VrCode::US_SS}, {"lt", 
 // instance. Odd or any-parity ranges and private creator notation are not ours.
 std::optional<uint32_t> TagFromDcmtk(const std::string& field) {
     const size_t comma = field.find(',');
-    if (field.size() < 11 || field.front() != '(' || field.back() != ')' ||
-        comma == std::string::npos || field.find('"') != std::string::npos ||
-        field.find("-o-") != std::string::npos || field.find("-u-") != std::string::npos) {
+    if (field.size() < 11 || field.front() != '(' || comma == std::string::npos ||
+        field.find_first_of("\"ou") != std::string::npos) {
         return std::nullopt;
     }
     return static_cast<uint32_t>(std::stoul(field.substr(1, 4), nullptr, 16) << 16 |

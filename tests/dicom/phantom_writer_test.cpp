@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <sstream>
 #include <string>
@@ -64,8 +62,7 @@ const Bytes& DumpPixelBytes(const fs::path& file) {
     if (const auto it = cache.find(file.string()); it != cache.end()) return it->second;
     const fs::path dir = test::ScratchDir("phantom_raw");
     test::RunCommand("dcmdump -q +W " + Quote(dir) + " " + Quote(file) + " >/dev/null");
-    std::ifstream in(dir / (file.filename().string() + ".0.raw"), std::ios::binary);
-    return cache[file.string()] = Bytes(std::istreambuf_iterator<char>(in), {});
+    return cache[file.string()] = test::ReadFileBytes(dir / (file.filename().string() + ".0.raw"));
 }
 
 // The sample study, written once per process.

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -66,8 +65,7 @@ class TruncationTest : public testing::TestWithParam<TruncationCase> {};
 TEST_P(TruncationTest, CutCopiesFailOrLoadLess) {
     VEXEL_REQUIRE_TESTDATA();
     const fs::path source = test::TestDataDir() / GetParam().path;
-    std::ifstream in(source, std::ios::binary);
-    const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+    const std::vector<uint8_t> bytes = test::ReadFileBytes(source);
     ASSERT_FALSE(bytes.empty()) << source;
 
     CDicomFile whole;
@@ -88,7 +86,7 @@ TEST_P(TruncationTest, CutCopiesFailOrLoadLess) {
             // A new file each time: ext4 flushes a file truncated and rewritten in place.
             fs::remove(cutPath);
             std::ofstream out(cutPath, std::ios::binary);
-            out.write(bytes.data(), static_cast<std::streamsize>(cut));
+            out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(cut));
         }
         for (const bool deferred : {true, false}) {
             CDicomFile file;

@@ -50,20 +50,10 @@ FrameSummary Summarise(const CDicomFrame& frame, const uint8_t* pixels, bool isS
 }
 
 // The first frame as 8-bit RGB, decoded by DCMTK's dcm2pnm (empty when that fails).
-std::vector<uint8_t> Dcm2PnmRgb(const std::string& path) {
+std::vector<int> Dcm2PnmRgb(const std::string& path) {
     const std::filesystem::path out = test::ScratchDir("dcm2pnm") / "frame.ppm";
-    int code = 0;
-    test::RunCommand("dcm2pnm --write-raw-pnm '" + path + "' '" + out.string() + "' 2>/dev/null",
-                     &code);
-    std::ifstream in(out, std::ios::binary);
-    std::string magic;
-    int width = 0, height = 0, maxval = 0;
-    in >> magic >> width >> height >> maxval;
-    in.get();
-    if (code != 0 || magic != "P6" || maxval != 255) return {};
-    std::vector<uint8_t> rgb(size_t(width) * size_t(height) * 3);
-    in.read(reinterpret_cast<char*>(rgb.data()), std::streamsize(rgb.size()));
-    return in ? rgb : std::vector<uint8_t>{};
+    test::RunCommand("dcm2pnm --write-raw-pnm '" + path + "' '" + out.string() + "' 2>/dev/null");
+    return test::ReadNetpbm(out);
 }
 
 struct OracleImage {
@@ -157,7 +147,7 @@ TEST_P(DecodeOracle, MatchesIndependentDecoders) {
     if (palette || (image->IsColour() && bitsAllocated > 8)) {
         // The oracles digest palette indices and 16-bit colour samples; dcm2pnm shows the
         // same frame as 8-bit RGB.
-        const std::vector<uint8_t> rgb = Dcm2PnmRgb(path);
+        const std::vector<int> rgb = Dcm2PnmRgb(path);
         ASSERT_EQ(rgb.size(), frame->BufferSize()) << "dcm2pnm gave no comparable image";
         size_t differing = 0;
         while (differing < rgb.size() && std::abs(rgb[differing] - pixels[differing]) <= 1)
