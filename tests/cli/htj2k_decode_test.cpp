@@ -63,39 +63,22 @@ std::vector<uint16_t> CtSource() {
     return samples;
 }
 
-std::vector<uint8_t> RgbSource() {
-    std::vector<uint8_t> bytes;
-    for (int row = 0; row < kRows; ++row)
-        for (int column = 0; column < kColumns; ++column)
-            for (uint8_t value : phantom::RgbPixel(Options(), column, row))
-                bytes.push_back(value);
-    return bytes;
-}
-
 bool WriteBytes(const fs::path& path, const void* data, size_t size) {
     std::ofstream out(path, std::ios::binary);
-    out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size));
-    return bool(out);
+    return bool(out.write(static_cast<const char*>(data), static_cast<std::streamsize>(size)));
 }
-
-const auto Us = ByteBuilder::LittleU16;
 
 // Explicit VR little endian file: image pixel module and one fragment with the codestream.
 bool WriteDicom(const fs::path& path, const HtCase& c, std::vector<uint8_t> codestream) {
     ByteBuilder b;
     b.Preamble().Meta(c.uid);
     b.Explicit(0x0008, 0x0016, "UI", std::string("1.2.840.10008.5.1.4.1.1.7") + '\0');
-    b.Explicit(0x0008, 0x0060, "CS", "OT");
-    b.Explicit(0x0028, 0x0002, "US", Us(c.colour ? 3 : 1));
     b.Explicit(0x0028, 0x0004, "CS", c.colour ? "YBR_RCT " : "MONOCHROME2 ");
-    if (c.colour) b.Explicit(0x0028, 0x0006, "US", Us(0));
-    b.Explicit(0x0028, 0x0010, "US", Us(kRows));
-    b.Explicit(0x0028, 0x0011, "US", Us(kColumns));
     const uint16_t bits = c.colour ? 8 : 16;
-    b.Explicit(0x0028, 0x0100, "US", Us(bits));
-    b.Explicit(0x0028, 0x0101, "US", Us(bits));
-    b.Explicit(0x0028, 0x0102, "US", Us(bits - 1));
-    b.Explicit(0x0028, 0x0103, "US", Us(0));
+    for (const auto& [element, value] : {std::pair<uint16_t, int>{0x0002, c.colour ? 3 : 1},
+                                        {0x0010, kRows}, {0x0011, kColumns}, {0x0100, bits},
+                                        {0x0101, bits}, {0x0102, bits - 1}, {0x0103, 0}})
+        b.Explicit(0x0028, element, "US", ByteBuilder::LittleU16(uint16_t(value)));
     if (codestream.size() % 2) codestream.push_back(0);
     b.ExplicitHeader(0x7FE0, 0x0010, "OB", 0xFFFFFFFF).Item(0);
     b.Item(static_cast<uint32_t>(codestream.size())).Raw(codestream).SequenceEnd();
@@ -112,12 +95,11 @@ TEST_P(Htj2kDecode, VexelDecodeGivesTheFrame) {
     std::vector<int> source;
     std::string input;
     if (c.colour) {
-        const std::vector<uint8_t> rgb = RgbSource();
-        source.assign(rgb.begin(), rgb.end());
-        const std::string header =
-            "P6\n" + std::to_string(kColumns) + " " + std::to_string(kRows) + "\n255\n";
-        std::vector<uint8_t> ppm(header.begin(), header.end());
-        ppm.insert(ppm.end(), rgb.begin(), rgb.end());
+        std::string ppm = "P6\n" + std::to_string(kColumns) + " " + std::to_string(kRows) + "\n255\n";
+        for (int row = 0; row < kRows; ++row)
+            for (int column = 0; column < kColumns; ++column)
+                for (uint8_t value : phantom::RgbPixel(Options(), column, row))
+                    ppm += char(value), source.push_back(value);
         ASSERT_TRUE(WriteBytes(dir / "source.ppm", ppm.data(), ppm.size()));
         input = "-i " + Quote(dir / "source.ppm");
     } else {

@@ -21,27 +21,20 @@ namespace fs = std::filesystem;
 
 using SeriesMembers = std::map<std::string, std::vector<std::string>>;
 
-// Series UID -> SOP instance UIDs ordered by instance number, as dcmdump reads them.
+// Series UID -> SOP instance UIDs ordered by instance number, as dcmdump reads them. Each
+// file lists the three in this order: its SOP instance UID, series UID, instance number.
 SeriesMembers GroupWithDcmdump(const fs::path& root) {
+    const std::string out =
+        test::RunCommand("find '" + root.string() + "' -type f -exec dcmdump -q +P 0008,0018 " +
+                         "+P 0020,000e +P 0020,0013 {} + 2>/dev/null");
+    const std::regex value(R"(\((0020,000e|0008,0018|0020,0013)\) \w\w \[([^\]]*)\])");
     std::map<std::string, std::vector<std::pair<int, std::string>>> numbered;
-    const std::regex value(R"(^\((0020,000e|0008,0018|0020,0013)\) \w\w \[([^\]]*)\])");
-    for (const auto& entry : fs::recursive_directory_iterator(root)) {
-        if (!entry.is_regular_file()) continue;
-        int code = 0;
-        const std::string out = test::RunCommand(
-            "dcmdump -q +P 0020,000e +P 0008,0018 +P 0020,0013 '" + entry.path().string() + "'",
-            &code);
-        std::map<std::string, std::string> found;
-        std::smatch match;
-        for (size_t at = 0; at < out.size();) {
-            const size_t end = std::min(out.find('\n', at), out.size());
-            const std::string line = out.substr(at, end - at);
-            if (std::regex_search(line, match, value)) found.emplace(match[1], match[2]);
-            at = end + 1;
-        }
-        if (code != 0 || !found.contains("0020,000e")) continue;
-        numbered[found["0020,000e"]].push_back(
-            {found.contains("0020,0013") ? std::stoi(found["0020,0013"]) : 0, found["0008,0018"]});
+    std::string sop, seriesUid;
+    for (std::sregex_iterator it(out.begin(), out.end(), value), end; it != end; ++it) {
+        const std::string tag = (*it)[1], text = (*it)[2];
+        if (tag == "0008,0018") sop = text;
+        if (tag == "0020,000e") seriesUid = text;
+        if (tag == "0020,0013") numbered[seriesUid].push_back({std::stoi(text), sop});
     }
     SeriesMembers series;
     for (auto& [uid, members] : numbered) {

@@ -24,56 +24,36 @@ struct LosslessEncodeOptions {
     bool longCodes = false;      // every non-zero category gets a 16-bit code
 };
 
-class BitWriter {
-public:
-    explicit BitWriter(std::vector<uint8_t>& out) : m_out(out) {}
-    void Put(uint32_t bits, int count) {
+// Bits into bytes, most significant first, with a zero byte stuffed after every 0xFF.
+struct BitWriter {
+    std::vector<uint8_t>& out;
+    uint8_t byte = 0;
+    int bits = 0;
+    void Put(uint32_t value, int count) {
         for (int i = count - 1; i >= 0; --i) {
-            m_byte = static_cast<uint8_t>(m_byte << 1 | ((bits >> i) & 1));
-            if (++m_bits == 8) Flush();
+            byte = static_cast<uint8_t>(byte << 1 | ((value >> i) & 1));
+            if (++bits < 8) continue;
+            out.push_back(byte);
+            if (byte == 0xFF) out.push_back(0x00);
+            byte = 0, bits = 0;
         }
     }
-    // Pads the last byte with one bits.
-    void Align() {
-        while (m_bits != 0)
+    void Align() {  // pads the last byte with one bits
+        while (bits != 0)
             Put(1, 1);
     }
-
-private:
-    void Flush() {
-        m_out.push_back(m_byte);
-        if (m_byte == 0xFF) m_out.push_back(0x00);
-        m_byte = 0;
-        m_bits = 0;
-    }
-    std::vector<uint8_t>& m_out;
-    uint8_t m_byte = 0;
-    int m_bits = 0;
 };
 
-// Categories 0..16. Short: every category 5 bits, code = category. Long: category 0 is
+// Categories 0..16. Short codes: every category 5 bits, code = category. Long: category 0 is
 // "0", the others 16-bit codes "1000000000000000" + (category - 1).
-std::pair<uint32_t, int> CodeFor(int category, bool longCodes) {
-    if (!longCodes) return {static_cast<uint32_t>(category), 5};
-    if (category == 0) return {0, 1};
-    return {0x8000u + static_cast<uint32_t>(category - 1), 16};
-}
-
-// The seven predictors of the lossless process (predictor 0 is not used here).
-int Predict(int predictor, int ra, int rb, int rc) {
-    const int predictions[] = {
-        0, ra, rb, rc, ra + rb - rc, ra + ((rb - rc) >> 1), rb + ((ra - rc) >> 1), (ra + rb) >> 1};
-    return predictions[predictor];
-}
-
 void PutDifference(BitWriter& writer, int difference, bool longCodes) {
     int d = difference & 0xFFFF;  // modulo 2^16, then into -32767 .. 32768
     if (d > 32768) d -= 65536;
     int category = 0;
     for (int magnitude = std::abs(d); magnitude != 0; magnitude >>= 1)
         ++category;
-    const auto [bits, length] = CodeFor(category, longCodes);
-    writer.Put(bits, length);
+    if (!longCodes) writer.Put(uint32_t(category), 5);
+    if (longCodes) writer.Put(category == 0 ? 0 : 0x8000u + uint32_t(category - 1), category ? 16 : 1);
     if (category == 0 || category == 16) return;  // 32768 has no extra bits (H.1.2.2)
     const int extra = d > 0 ? d : d - 1;
     writer.Put(static_cast<uint32_t>(extra) & ((1u << category) - 1), category);
@@ -91,7 +71,7 @@ void EncodeScan(std::vector<uint8_t>& out, const std::vector<uint16_t>& samples,
     const size_t plane = static_cast<size_t>(rows) * columns;
     const int pt = o.pointTransform;
     auto at = [&](int c, int y, int x) { return samples[plane * c + y * columns + x] >> pt; };
-    BitWriter writer(out);
+    BitWriter writer{out};
     int restartIndex = 0;
     for (int y = 0; y < rows; ++y) {
         const bool interval = o.restartRows > 0 && y % o.restartRows == 0;
@@ -99,18 +79,17 @@ void EncodeScan(std::vector<uint8_t>& out, const std::vector<uint16_t>& samples,
             writer.Align();
             Marker(out, static_cast<uint8_t>(0xD0 + (restartIndex++ & 7)));
         }
-        const bool firstRow = y == 0 || interval;
         for (int x = 0; x < columns; ++x) {
             for (int c : components) {
-                int prediction;
-                if (firstRow) {
-                    prediction = x == 0 ? 1 << (o.precision - pt - 1) : at(c, y, x - 1);
-                } else if (x == 0) {
-                    prediction = at(c, y - 1, x);
-                } else {
-                    prediction =
-                        Predict(o.predictor, at(c, y, x - 1), at(c, y - 1, x), at(c, y - 1, x - 1));
-                }
+                // The seven predictors of the lossless process; the first row of each restart
+                // interval predicts from the left, the first column from above.
+                const int ra = x ? at(c, y, x - 1) : 0, rb = y ? at(c, y - 1, x) : 0,
+                          rc = x && y ? at(c, y - 1, x - 1) : 0;
+                const int predictions[] = {0, ra, rb, rc, ra + rb - rc, ra + ((rb - rc) >> 1),
+                                           rb + ((ra - rc) >> 1), (ra + rb) >> 1};
+                const int prediction = y == 0 || interval ? (x ? ra : 1 << (o.precision - pt - 1))
+                                       : x == 0           ? rb
+                                                          : predictions[o.predictor];
                 PutDifference(writer, at(c, y, x) - prediction, o.longCodes);
             }
         }

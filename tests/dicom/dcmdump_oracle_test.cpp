@@ -20,6 +20,7 @@
 #include "common/flat_json.h"
 #include "common/legacy_file_builder.h"
 #include "common/test_paths.h"
+#include "dicom/dicom_dictionary.h"
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
 #include "dicom/tag_list.h"
@@ -206,75 +207,55 @@ bool IsNumericVr(VrCode vr) {
 }
 
 std::string TrimPadding(std::string text) {
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
-        text.pop_back();
-    return text;
+    return text.erase(std::min(text.find_last_not_of(std::string(" \0", 2)) + 1, text.size()));
 }
 
 std::string WholeValue(CDicomFile& file, const CDicomElement& element) {
     std::string bytes(element.length, '\0');
-    if (element.length != 0 && !file.ReadBytes(&element, bytes.data(), 0, element.length)) {
-        return "<unreadable>";
-    }
-    return bytes;
+    const bool read = element.length == 0 || file.ReadBytes(&element, bytes.data(), 0, element.length);
+    return read ? bytes : "<unreadable>";
 }
 
 // Our display shows FD with %G and FL with %f: compare to that precision.
 bool SameNumber(const std::string& ours, const std::string& theirs) {
-    char* oursEnd = nullptr;
-    char* theirsEnd = nullptr;
-    const double a = std::strtod(ours.c_str(), &oursEnd);
-    const double b = std::strtod(theirs.c_str(), &theirsEnd);
-    if (oursEnd == ours.c_str() || *oursEnd != '\0' || theirsEnd == theirs.c_str()) {
-        return ours == theirs;
-    }
+    char* end = nullptr;
+    const double a = std::strtod(ours.c_str(), &end), b = std::strtod(theirs.c_str(), nullptr);
+    if (end == ours.c_str() || *end != '\0') return ours == theirs;
     if (std::isnan(a) || std::isnan(b)) return std::isnan(a) && std::isnan(b);
     return a == b || std::fabs(a - b) <= 1e-6 + 1e-5 * std::max(std::fabs(a), std::fabs(b));
 }
 
+// Each comparison is empty when ours and theirs agree, else what differs.
 std::string CompareNumbers(const OurRow& ours, const DumpRow& theirs) {
     std::string shown = ours.row->valueText;
     const bool truncated = shown.ends_with("...");
     if (truncated) shown.resize(shown.size() - 3);
     const std::vector<std::string> our = SplitValues(shown);
-    std::vector<std::string> their = SplitValues(theirs.value);
-    if (theirs.vr == "AT") {  // dcmdump prints "(gggg,eeee)", we the two 16-bit numbers
-        std::vector<std::string> units;
-        for (const std::string& tag : their) {
-            if (tag.size() != 11) return "odd AT value";
-            for (size_t at : {1, 6})
-                units.push_back(
-                    std::to_string(std::strtoul(tag.substr(at, 4).c_str(), nullptr, 16)));
-        }
-        their = units;
+    std::vector<std::string> their;
+    for (const std::string& value : SplitValues(theirs.value)) {
+        if (theirs.vr != "AT") their.push_back(value);
+        // dcmdump prints "(gggg,eeee)", we the two 16-bit numbers.
+        for (size_t at : {1, 6})
+            if (theirs.vr == "AT" && value.size() == 11)
+                their.push_back(std::to_string(std::stoul(value.substr(at, 4), nullptr, 16)));
     }
     // A truncated display holds only the values whose bytes were read in full.
-    if (truncated ? our.size() > their.size() : our.size() != their.size()) {
-        return "value count differs: ours [" + ours.row->valueText + "]";
-    }
-    for (size_t i = 0; i < our.size(); ++i) {
-        if (!SameNumber(our[i], their[i])) {
-            return "value " + std::to_string(i) + " differs: ours [" + ours.row->valueText + "]";
-        }
-    }
+    if (truncated ? our.size() > their.size() : our.size() != their.size()) return "value count";
+    for (size_t i = 0; i < our.size(); ++i)
+        if (!SameNumber(our[i], their[i])) return "value " + std::to_string(i);
     return {};
 }
 
 std::string CompareText(CDicomFile& file, const OurRow& ours, const DumpRow& theirs) {
     const std::string raw = TrimPadding(WholeValue(file, *ours.element));
-    if (raw != TrimPadding(theirs.value)) return "value differs: ours [" + raw + "]";
+    if (raw != TrimPadding(theirs.value)) return "value: ours [" + raw + "]";
     // The display text of an ASCII value is the value itself (its first 256 bytes when it
     // was read from the file for the listing).
-    if (std::all_of(raw.begin(), raw.end(), [](char c) { return c >= 0x20 && c < 0x7F; })) {
-        std::string shown = ours.row->valueText;
-        const bool truncated = shown.ends_with("...") && raw.size() > kTagListValueBytes;
-        if (truncated) shown.resize(shown.size() - 3);
-        shown = TrimPadding(shown);
-        if (truncated ? !raw.starts_with(shown) : shown != raw) {
-            return "display text differs: ours [" + ours.row->valueText + "]";
-        }
-    }
-    return {};
+    if (std::any_of(raw.begin(), raw.end(), [](char c) { return c < 0x20 || c >= 0x7F; })) return {};
+    std::string shown = ours.row->valueText;
+    const bool truncated = shown.ends_with("...") && raw.size() > kTagListValueBytes;
+    shown = TrimPadding(truncated ? shown.substr(0, shown.size() - 3) : shown);
+    return (truncated ? raw.starts_with(shown) : shown == raw) ? "" : "display text";
 }
 
 // dcmdump prints OB as bytes and OW as 16-bit words in machine order; ReadBytes gives the
@@ -283,14 +264,12 @@ std::string CompareBinary(CDicomFile& file, const OurRow& ours, const DumpRow& t
                           size_t unit) {
     const std::string raw = WholeValue(file, *ours.element);
     const std::vector<std::string> printed = SplitValues(theirs.value);
-    if (printed.size() != raw.size() / unit) return "binary value count differs";
+    if (printed.size() != raw.size() / unit) return "binary value count";
     const bool swap = unit == 2 && file.IsBigEndian();
     for (size_t i = 0; i < printed.size(); ++i) {
         unsigned value = static_cast<uint8_t>(raw[unit * i + (swap ? 1 : 0)]);
         if (unit == 2) value |= static_cast<uint8_t>(raw[2 * i + (swap ? 0 : 1)]) << 8;
-        if (std::strtoul(printed[i].c_str(), nullptr, 16) != value) {
-            return "binary value " + std::to_string(i) + " differs";
-        }
+        if (std::strtoul(printed[i].c_str(), nullptr, 16) != value) return "binary value " + std::to_string(i);
     }
     return {};
 }
@@ -318,7 +297,7 @@ std::string CompareValue(CDicomFile& file, const OurRow& ours, const DumpRow& th
         (IsNumericVr(element.vr) ||
          IsOneOf(VrText(element.vr), {"CS", "DS", "IS", "LO", "SH", "UC"})) &&
         ours.row->countText != std::to_string(theirs.vm)) {
-        problem = "value count " + ours.row->countText + " differs";
+        problem = "value count " + ours.row->countText;
     }
     return problem;
 }
@@ -342,12 +321,12 @@ std::string CompareRow(CDicomFile& file, const OurRow& ours, const DumpRow& thei
     const CDicomElement& element = *ours.element;
     if (ours.depth != theirs.depth || element.group != theirs.group ||
         element.element != theirs.element) {
-        return "tag or nesting differs";
+        return "tag or nesting";
     }
     if (VrText(element.vr) != theirs.vr) {
-        return IntendedVrDifference(element, theirs.vr) ? "" : "VR differs";
+        return IntendedVrDifference(element, theirs.vr) ? "" : "VR";
     }
-    if (element.declaredLength != theirs.length) return "length differs";
+    if (element.declaredLength != theirs.length) return "length";
     return CompareValue(file, ours, theirs);
 }
 
@@ -366,8 +345,9 @@ std::string CompareWithDump(CDicomFile& file, const std::vector<DumpRow>& theirs
     for (size_t i = 0; i < common; ++i) {
         const std::string problem = CompareRow(file, ours[i], theirs[i]);
         if (!problem.empty()) {
-            return "element " + std::to_string(i) + ": " + problem + "\n  " + Describe(ours[i]) +
-                   "\n  dcmdump: " + theirs[i].line;
+            return "element " + std::to_string(i) + ": " + problem + " differs\n  " +
+                   Describe(ours[i]) + " [" + ours[i].row->valueText + "]\n  dcmdump: " +
+                   theirs[i].line;
         }
     }
     if (ours.size() > common) return "we read more elements: first extra " + Describe(ours[common]);
@@ -503,6 +483,17 @@ fs::path FirstFile(const fs::path& dir) {
     for (const auto& entry : fs::directory_iterator(dir, ec))
         if (first.empty() || entry.path() < first) first = entry.path();
     return first;
+}
+
+// Whole reads teach the dictionary which tags to load at parse time, but never bulk values:
+// otherwise every later deferred read would load each file's pixel data.
+TEST_P(DcmdumpOracle, WholeReadsNeverPreloadPixelData) {
+    VEXEL_REQUIRE_TESTDATA();
+    CDicomFile file;
+    const fs::path path = test::TestDataDir() / "pydicom/test_files/CT_small.dcm";
+    ASSERT_EQ(ReadDicomFile(file, path.string()), ReadStatus::Ok);
+    EXPECT_TRUE(CDicomDictionary::Instance()->IsPreloaded(0x00080016));  // SOP Class UID
+    EXPECT_FALSE(CDicomDictionary::Instance()->IsPreloaded(0x7FE00010));
 }
 
 TEST_P(DcmdumpOracle, PhantomConversionsAgree) {

@@ -96,26 +96,6 @@ TEST_F(ReaderTest, DamagedStreamsFail) {
     }
 }
 
-TEST_F(ReaderTest, BareImplicitDataSetReadsInSecondPass) {
-    ByteBuilder b;
-    b.Implicit(0x0008, 0x0016, "1.2.840.10008.5.1.4.1.1.2")
-        .Implicit(0x0008, 0x0060, "CT")
-        .Implicit(0x0028, 0x0010, ByteBuilder::LittleU16(512))
-        .Implicit(0x0029, 0x1010, "PRIVATE ")
-        .Implicit(0x0010, 0x0010, std::string(100, 'X'));
-    CDicomFile file;
-    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
-    EXPECT_TRUE(file.NoPreamble());
-    EXPECT_EQ(file.Modality(), ModalityCode::CT);
-    EXPECT_EQ(file.Integer(0x00280010, -1), 512);
-    EXPECT_EQ(file.FindElement(0x00280010)->vr, VrCode::US);
-    // A private element keeps its value with an unknown VR.
-    CDicomElement* priv = file.FindElement(0x00291010);
-    ASSERT_NE(priv, nullptr);
-    EXPECT_EQ(priv->vr, VrCode::Unknown);
-    EXPECT_EQ(file.String(0x00291010), "PRIVATE ");
-}
-
 TEST_F(ReaderTest, DefinedLengthSequenceEndingAtEndOfFileIsClosed) {
     ByteBuilder item;
     item.Explicit(0x0008, 0x0100, "SH", "CODE01");

@@ -23,36 +23,21 @@ std::string Quote(const fs::path& path) {
     return "'" + path.string() + "'";
 }
 
-// The value dcmdump prints for the first occurrence of tag ("gggg,eeee", lower case): the
-// text between the brackets, or the number after the VR for binary VRs; empty when absent.
-// dcmdump runs once per file; many cases read the same few files, never rewritten.
-std::string DumpValue(const fs::path& file, const std::string& tag) {
+// The numbers dcmdump prints for the first occurrence of tag ("gggg,eeee", lower case), from
+// between the brackets or after the VR. dcmdump runs once per file (never rewritten).
+std::vector<double> DumpNumbers(const fs::path& file, const std::string& tag) {
     static std::map<std::string, std::string> dumps;
     auto found = dumps.find(file.string());
-    if (found == dumps.end()) {
-        found =
-            dumps.emplace(file.string(), test::RunCommand("dcmdump -q -Un " + Quote(file))).first;
-    }
-    std::stringstream in(found->second);
-    for (std::string line; std::getline(in, line);) {
-        const size_t at = line.find("(" + tag + ")");
-        if (at == std::string::npos) continue;
-        const std::string body = line.substr(at, line.find(" #", at) - at);
-        const size_t open = body.find('[');
-        if (open != std::string::npos) return body.substr(open + 1, body.rfind(']') - open - 1);
-        if (body.size() < 15 || body.find("no value") != std::string::npos) return {};
-        std::string value = body.substr(15);
-        value.erase(value.find_last_not_of(' ') + 1);
-        return value;
-    }
-    return {};
-}
-
-std::vector<double> DumpNumbers(const fs::path& file, const std::string& tag) {
+    if (found == dumps.end())
+        found = dumps.emplace(file.string(), test::RunCommand("dcmdump -q " + Quote(file))).first;
+    const size_t at = found->second.find("(" + tag + ")");
+    if (at == std::string::npos) return {};
+    std::string value = found->second.substr(at + 15, found->second.find(" #", at) - at - 15);
+    std::replace_if(value.begin(), value.end(), [](char c) { return c == '[' || c == ']' || c == '\\'; }, ' ');
+    std::stringstream in(value);
     std::vector<double> numbers;
-    std::stringstream in(DumpValue(file, tag));
-    for (std::string item; std::getline(in, item, '\\');)
-        numbers.push_back(std::stod(item));
+    for (double number; in >> number;)
+        numbers.push_back(number);
     return numbers;
 }
 
@@ -93,12 +78,13 @@ TEST_P(PhantomSliceTest, EveryVoxelMatchesAnalyticPhantom) {
     const fs::path file = SliceFile(StudyDir() / prefix, prefix, slice);
     const std::vector<double> position = DumpNumbers(file, "0020,0032");
     const std::vector<double> spacing = DumpNumbers(file, "0028,0030");  // row, column
-    ASSERT_EQ(position.size(), 3u);
-    ASSERT_EQ(spacing.size(), 2u);
-    const int rows = std::stoi(DumpValue(file, "0028,0010"));
-    const int columns = std::stoi(DumpValue(file, "0028,0011"));
-    const double slope = std::stod(DumpValue(file, "0028,1053"));
-    const double intercept = std::stod(DumpValue(file, "0028,1052"));
+    const std::vector<double> shape = DumpNumbers(file, "0028,0010"),
+                              width = DumpNumbers(file, "0028,0011"),
+                              slope = DumpNumbers(file, "0028,1053"),
+                              intercept = DumpNumbers(file, "0028,1052");
+    ASSERT_EQ(position.size() + spacing.size() + shape.size() + width.size() + slope.size() +
+                  intercept.size(), 3u + 2u + 4u);
+    const int rows = int(shape[0]), columns = int(width[0]);
     const Bytes pixels = DumpPixelBytes(file);
     ASSERT_EQ(pixels.size(), size_t(columns) * size_t(rows) * 2);
 
@@ -112,7 +98,7 @@ TEST_P(PhantomSliceTest, EveryVoxelMatchesAnalyticPhantom) {
                          position[2]};
             const size_t i = 2 * (size_t(row) * size_t(columns) + size_t(column));
             const auto stored = static_cast<uint16_t>(pixels[i] | pixels[i + 1] << 8);
-            const double value = (isCt ? int16_t(stored) : stored) * slope + intercept;
+            const double value = (isCt ? int16_t(stored) : stored) * slope[0] + intercept[0];
             const double expected = isCt ? phantom.HuAt(p) : phantom.SuvAt(p) * background;
             if (std::abs(value - expected) > 1e-6 * std::max(1.0, std::abs(expected))) {
                 if (++mismatches == 1)
