@@ -50,13 +50,9 @@ TEST(DicomFileValues, MissingOrBrokenValuesGiveTheDefault) {
     Add(file, 0x00280030, VrCode::DS, "0.5\\abc");                               // bad component
     Add(file, 0x00200013, VrCode::IS, "1.5");                                    // not an integer
     Add(file, 0x00281050, VrCode::DS, "1e40");                                   // beyond float
-    EXPECT_EQ(file.FindElement(0x00180050)->count, 0);
     EXPECT_EQ(file.Float(0x00180050, 7.5f), 7.5f);
-    EXPECT_EQ(file.Integer(0x00180050, -9), -9);
-    EXPECT_EQ(file.Integer(0x00280010, -9), -9);
-    EXPECT_EQ(file.Integer(0x00181000, -9), -9);
-    EXPECT_EQ(file.Integer(0x00200013, -9), -9);
-    EXPECT_EQ(file.Integer(0x00281050, -9), -9);
+    for (const uint32_t tag : {0x00180050u, 0x00280010u, 0x00181000u, 0x00200013u, 0x00281050u})
+        EXPECT_EQ(file.Integer(tag, -9), -9) << std::hex << tag;
     EXPECT_FLOAT_EQ(file.Float(0x00280030, 0), 0.5f);
     float spacing[2] = {-1, -1};
     EXPECT_FALSE(file.FloatArray(0x00280030, spacing, 2));
@@ -67,15 +63,7 @@ TEST(DicomFileValues, MissingOrBrokenValuesGiveTheDefault) {
 }
 
 TEST(DicomFileValues, NumbersIgnoreTheDecimalCommaLocale) {
-    const char* locales[] = {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8"};
-    const char* chosen = nullptr;
-    for (const char* name : locales) {
-        if (std::setlocale(LC_NUMERIC, name)) {
-            chosen = name;
-            break;
-        }
-    }
-    if (chosen == nullptr)
+    if (!std::setlocale(LC_NUMERIC, "de_DE.UTF-8") && !std::setlocale(LC_NUMERIC, "fr_FR.UTF-8"))
         GTEST_SKIP() << "no decimal-comma locale installed (scripts/setup adds de_DE)";
     CDicomFile file;
     Add(file, 0x00280030, VrCode::DS, "0.5\\0.25");
@@ -96,10 +84,9 @@ TEST(DicomFileValues, ReadBytesStaysInsideTheValue) {
     char out[11] = {};
     EXPECT_TRUE(file.ReadBytes(e, out, 4, 6));
     EXPECT_STREQ(out, "456789");
-    EXPECT_FALSE(file.ReadBytes(e, out, 4, 7));
-    EXPECT_FALSE(file.ReadBytes(e, out, 0, 0));
-    EXPECT_FALSE(file.ReadBytes(e, out, 11, 1));
-    EXPECT_FALSE(file.ReadBytes(e, out, 1, UINT64_MAX));
+    for (const auto& [offset, size] :
+         {std::pair<uint64_t, uint64_t>{4, 7}, {0, 0}, {11, 1}, {1, UINT64_MAX}})
+        EXPECT_FALSE(file.ReadBytes(e, out, offset, size)) << offset << " " << size;
 }
 
 TEST(CheckedAlloc, GuardsProtectTheHeap) {
