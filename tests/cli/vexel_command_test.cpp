@@ -2,11 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "common/flat_json.h"
 #include "common/test_paths.h"
 #include "phantom/phantom_writer.h"
 #include "vexel_run.h"

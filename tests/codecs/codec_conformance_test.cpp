@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -143,20 +142,16 @@ const ConformanceCase kCases[] = {
     // DCMTK encodes near-lossless only for unsigned data: the PET slice.
     Made("jpeg4", "pet_near_3", kPet, "dcmcjpls +en +md 3 {in} {out}", kDecodedDicom, kDcmtkLs,
          kNone),
-    Made("jpeg4", "pet_lossless", kPet, "dcmcjpls {in} {out}", kDecodedDicom, kDcmtkLs, kNone),
     Made("jpeg4", "ct_gdcm", kCt, "gdcmconv --jpegls {in} {out}", kDecodedDicom, kDcmtkLs, kNone),
     Made("jpeg4", "rgb_line", kRgb, "dcmcjpls +il {in} {out}", kOriginal, nullptr, kAsRgb),
     Made("jpeg4", "rgb_sample", kRgb, "dcmcjpls +is {in} {out}", kOriginal, nullptr, kAsRgb),
     Made("jpeg4", "rgb_none", kRgb, "dcmcjpls +in {in} {out}", kOriginal, nullptr, kAsRgb),
     Made("jpeg4", "rgb_near_sample", kRgb, "dcmcjpls +en +is {in} {out}", kDecodedDicom, kDcmtkLs,
          kAsRgb),
-    Made("jpeg4", "rgb_near_none", kRgb, "dcmcjpls +en +md 4 +in {in} {out}", kDecodedDicom,
-         kDcmtkLs, kAsRgb),
     Made("jpeg4", "rgb_gdcm", kRgb, "gdcmconv --jpegls {in} {out}", kOriginal, nullptr, kAsRgb),
     // DCMTK's YCbCr conversion rounds differently from ours by at most one.
     Made("jpeg4", "ybr_sample", kRgb, "dcmcjpls +is {in} {out}", kPpm, kLsAsYbrToPpm, kAsYbr, 1,
          0.5),
-    Made("jpeg4", "ybr_none", kRgb, "dcmcjpls +in {in} {out}", kPpm, kLsAsYbrToPpm, kAsYbr, 1, 0.5),
     // JPEG 2000 (OpenJPEG) against GDCM's decode.
     Corpus("jpeg2000", "qa_ts_9", "dcm_qa_ts/9.dcm", kGdcm, kNone),
     Corpus("jpeg2000", "mr_small_signed", "pydicom/test_files/MR_small_jp2klossless.dcm", kGdcm,
@@ -180,8 +175,6 @@ const ConformanceCase kCases[] = {
          0.5),
     Made("jpeg2000", "pet_lossless_vs_original", kPet, "gdcmconv --j2k {in} {out}", kOriginal,
          nullptr, kNone),
-    Made("jpeg2000", "pet_rate_10", kPet, "gdcmconv --j2k --lossy -r 10 {in} {out}", kDecodedDicom,
-         kGdcm, kNone, 2, 0.5),
     Made("jpeg2000", "rgb_lossless_vs_original", kRgb, "gdcmconv --j2k {in} {out}", kOriginal,
          nullptr, kAsRgb),
     Made("jpeg2000", "rgb_lossy", kRgb, "gdcmconv --j2k --lossy -q 30 {in} {out}", kDecodedDicom,

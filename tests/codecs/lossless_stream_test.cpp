@@ -116,8 +116,7 @@ std::vector<uint8_t> EncodeLosslessJpeg(const std::vector<uint16_t>& samples, in
     Marker(out, 0xC3);
     Put16(out, 8 + 3 * components);
     out.push_back(static_cast<uint8_t>(o.precision));
-    Put16(out, rows);
-    Put16(out, columns);
+    Put16(out, rows), Put16(out, columns);
     out.push_back(static_cast<uint8_t>(components));
     for (int c = 0; c < components; ++c)
         out.insert(out.end(), {uint8_t(c + 1), 0x11, 0x00});
@@ -177,17 +176,12 @@ std::vector<uint16_t> TestImage(const StreamCase& c) {
 // The modules' layout: one component as words; three as interleaved bytes >> (P - 8).
 std::vector<uint8_t> ExpectedOutput(const StreamCase& c, const std::vector<uint16_t>& samples) {
     const size_t pixels = size_t(c.rows) * c.columns;
-    std::vector<uint8_t> out;
-    if (c.components == 1) {
-        out.resize(pixels * 2);
-        std::memcpy(out.data(), samples.data(), out.size());
-        return out;
-    }
+    std::vector<uint8_t> out(pixels * 2);
+    if (c.components == 1) return std::memcpy(out.data(), samples.data(), out.size()), out;
     const int shift = c.options.precision > 8 ? c.options.precision - 8 : 0;
-    for (size_t i = 0; i < pixels; ++i) {
-        for (int k = 0; k < 3; ++k)
-            out.push_back(uint8_t(samples[k * pixels + i] >> shift));
-    }
+    out.clear();
+    for (size_t i = 0; i < pixels * 3; ++i)
+        out.push_back(uint8_t(samples[i % 3 * pixels + i / 3] >> shift));
     return out;
 }
 
@@ -212,13 +206,14 @@ TEST_P(LosslessStreamTest, DecodesTheEncodedImage) {
     EXPECT_EQ(first - expected.begin(), expected.end() - expected.begin()) << "first differing byte";
 }
 
+// Test names: module and case.
+auto CaseName = [](const auto& info) {
+    return std::string(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+};
+const auto kLosslessModules = ::testing::Values("jpeg1", "jpeg2", "jpeg3");
 INSTANTIATE_TEST_SUITE_P(Streams, LosslessStreamTest,
-                         ::testing::Combine(::testing::Values("jpeg1", "jpeg2", "jpeg3"),
-                                            ::testing::ValuesIn(kStreams)),
-                         [](const auto& testInfo) {
-                             return std::string(std::get<0>(testInfo.param)) + "_" +
-                                    std::get<1>(testInfo.param).name;
-                         });
+                         ::testing::Combine(kLosslessModules, ::testing::ValuesIn(kStreams)),
+                         CaseName);
 
 // Malformed streams and requests, built from one small valid stream.
 constexpr int kRows = 24;
@@ -305,12 +300,8 @@ TEST_P(LosslessMalformedTest, FailsWithStatedStatus) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Streams, LosslessMalformedTest,
-                         ::testing::Combine(::testing::Values("jpeg1", "jpeg2", "jpeg3"),
-                                            ::testing::ValuesIn(kBadCases)),
-                         [](const auto& testInfo) {
-                             return std::string(std::get<0>(testInfo.param)) + "_" +
-                                    std::get<1>(testInfo.param).name;
-                         });
+                         ::testing::Combine(kLosslessModules, ::testing::ValuesIn(kBadCases)),
+                         CaseName);
 
 }  // namespace
 }  // namespace vexel::test

@@ -447,7 +447,6 @@ constexpr PhantomConversion kPhantomConversions[] = {
     {"ct_jpeg_ls_lossless", "CT", "dcmcjpls"},
     {"pt_implicit_little", "PT", ""},
     {"pt_explicit_big_undefined_lengths", "PT", "dcmconv +tb -e +g"},
-    {"pt_implicit_undefined_lengths", "PT", "dcmconv +ti -e"},
     {"pt_deflated_undefined_lengths", "PT", "dcmconv +td -e"},
     {"pt_jpeg_ls_near_lossless", "PT", "dcmcjpls +en"},
     {"rgb_jpeg_baseline", "RGB", "dcmcjpeg +eb"},

@@ -21,23 +21,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct TruncationCase {
-    const char* name;
-    const char* path;  // in the shared corpus
-};
-
-// Each brings a different structure to cut through.
-constexpr TruncationCase kCases[] = {
-    {"implicit_nested_defined_lengths", "pydicom/test_files/rtplan.dcm"},
-    {"explicit_deep_sequences", "pydicom/test_files/test-SR.dcm"},
-    {"explicit_big_endian", "pydicom/test_files/MR_small_bigendian.dcm"},
-    {"undefined_length_un_sequence", "pydicom/test_files/UN_sequence.dcm"},
-    {"implicit_private_sequences", "pydicom/test_files/priv_SQ.dcm"},
-    {"encapsulated_fragments", "pydicom/test_files/MR_small_jpeg_ls_lossless.dcm"},
-    {"deflated", "pydicom/test_files/image_dfl.dcm"},
-    {"bare_data_set", "pydicom/test_files/rtstruct.dcm"},
-    {"dicomdir_records", "pydicom/test_files/dicomdirtests/DICOMDIR"},
-};
+// Files of pydicom's test set, each with a different structure to cut through: implicit VR
+// nested defined lengths, deep explicit sequences, big endian, an undefined-length UN
+// sequence, private sequences, encapsulated fragments, deflate, a bare data set, DICOMDIR.
+constexpr const char* kCases[] = {"rtplan.dcm", "test-SR.dcm", "MR_small_bigendian.dcm",
+                                  "UN_sequence.dcm", "priv_SQ.dcm", "MR_small_jpeg_ls_lossless.dcm",
+                                  "image_dfl.dcm", "rtstruct.dcm", "dicomdirtests/DICOMDIR"};
 
 size_t TreeSize(const CDicomElement* container) {
     size_t count = 0;
@@ -60,11 +49,11 @@ void CollectBoundaries(const CDicomElement* container, std::set<uint64_t>& cuts)
     }
 }
 
-class TruncationTest : public testing::TestWithParam<TruncationCase> {};
+class TruncationTest : public testing::TestWithParam<const char*> {};
 
 TEST_P(TruncationTest, CutCopiesFailOrLoadLess) {
     VEXEL_REQUIRE_TESTDATA();
-    const fs::path source = test::TestDataDir() / GetParam().path;
+    const fs::path source = test::TestDataDir() / "pydicom/test_files" / GetParam();
     const std::vector<uint8_t> bytes = test::ReadFileBytes(source);
     ASSERT_FALSE(bytes.empty()) << source;
 
@@ -78,8 +67,7 @@ TEST_P(TruncationTest, CutCopiesFailOrLoadLess) {
     for (int i = 0; i < 50; ++i)
         cuts.insert(random() % bytes.size());
 
-    const fs::path cutPath =
-        test::ScratchDir(std::string("truncation-") + GetParam().name) / "cut.dcm";
+    const fs::path cutPath = test::ScratchDir("truncation") / "cut.dcm";
     for (const uint64_t cut : cuts) {
         if (cut >= bytes.size()) continue;
         {
@@ -100,8 +88,11 @@ TEST_P(TruncationTest, CutCopiesFailOrLoadLess) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(RealFiles, TruncationTest, testing::ValuesIn(kCases),
-                         [](const auto& row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(RealFiles, TruncationTest, testing::ValuesIn(kCases), [](const auto& row) {
+    std::string name = row.param;
+    std::replace_if(name.begin(), name.end(), [](char c) { return c == '/' || c == '.' || c == '-'; }, '_');
+    return name;
+});
 
 }  // namespace
 }  // namespace vexel

@@ -49,10 +49,7 @@ public:
         return Us(0x0028, 0x0103, isSigned ? 1 : 0);
     }
     ImageFile& Pixels(std::string_view vr, const std::string& bytes) {
-        std::string padded = bytes;
-        if (padded.size() % 2) padded += '\0';
-        m_bytes.Explicit(0x7FE0, 0x0010, vr, padded);
-        return *this;
+        return Element(0x7FE0, 0x0010, vr, bytes.size() % 2 ? bytes + '\0' : bytes);
     }
     ByteBuilder& Bytes() { return m_bytes; }
 
@@ -194,15 +191,8 @@ TEST(ImageModel, PixelLayoutRulesRejectNonsense) {
 
 TEST(ImageModel, EncapsulatedFramesFollowTheOffsetTable) {
     // Three RLE frames of one 8-bit pixel; frame 1 is split over two fragments.
-    const auto f0 = RleFrame({{0, 11}});
-    auto f1 = RleFrame({{0, 22}});
-    const auto f2 = RleFrame({{0, 33}});
-    std::vector<uint8_t> f1a(f1.begin(), f1.begin() + 40), f1b(f1.begin() + 40, f1.end());
-    auto pad = [](std::vector<uint8_t> v) {
-        if (v.size() % 2) v.push_back(0);
-        return v;
-    };
-    const auto p0 = pad(f0), p1a = pad(f1a), p1b = pad(f1b), p2 = pad(f2);
+    const auto p0 = RleFrame({{0, 11}}), p1 = RleFrame({{0, 22}}), p2 = RleFrame({{0, 33}});
+    const std::vector<uint8_t> p1a(p1.begin(), p1.begin() + 40), p1b(p1.begin() + 40, p1.end());
     ImageFile image("1.2.840.10008.1.2.5");
     image.Geometry(1, 1, 8, 8, false).Element(0x0028, 0x0008, "IS", "3");
     ByteBuilder& b = image.Bytes();
