@@ -25,11 +25,10 @@ std::optional<size_t> LastPixelDataTag(const std::vector<uint8_t>& file) {
     return found;
 }
 
-// The first US value of (group,element) in explicit VR little endian.
-std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t group, uint16_t element) {
-    const auto g = static_cast<uint8_t>(group), e = static_cast<uint8_t>(element);
-    const std::array<uint8_t, 8> pattern = {
-        g, uint8_t(group >> 8), e, uint8_t(element >> 8), 'U', 'S', 2, 0};
+// The first US value of (0028,element) in explicit VR little endian.
+std::optional<uint16_t> FindUs(const std::vector<uint8_t>& file, uint16_t element) {
+    const std::array<uint8_t, 8> pattern = {0x28, 0, uint8_t(element), uint8_t(element >> 8),
+                                            'U', 'S', 2, 0};
     const auto it = std::search(file.begin(), file.end(), pattern.begin(), pattern.end());
     if (it == file.end() || file.end() - it < 10) return std::nullopt;
     return static_cast<uint16_t>(it[8] | it[9] << 8);
@@ -67,18 +66,12 @@ std::optional<std::vector<uint8_t>> NativePixelData(const std::vector<uint8_t>& 
 }
 
 std::optional<ImageShape> ReadImageShape(const std::vector<uint8_t>& file) {
-    ImageShape shape;
-    const auto rows = FindUs(file, 0x0028, 0x0010);
-    const auto columns = FindUs(file, 0x0028, 0x0011);
+    const auto rows = FindUs(file, 0x0010), columns = FindUs(file, 0x0011);
     if (!rows || !columns) return std::nullopt;
-    shape.rows = *rows;
-    shape.columns = *columns;
-    shape.samplesPerPixel = FindUs(file, 0x0028, 0x0002).value_or(1);
-    shape.bitsAllocated = FindUs(file, 0x0028, 0x0100).value_or(16);
-    shape.bitsStored = FindUs(file, 0x0028, 0x0101).value_or(shape.bitsAllocated);
-    shape.planarConfiguration = FindUs(file, 0x0028, 0x0006).value_or(0);
-    shape.pixelRepresentation = FindUs(file, 0x0028, 0x0103).value_or(0);
-    return shape;
+    const uint16_t bits = FindUs(file, 0x0100).value_or(16);
+    return ImageShape{*rows, *columns, FindUs(file, 0x0002).value_or(1), bits,
+                      FindUs(file, 0x0101).value_or(bits), FindUs(file, 0x0006).value_or(0),
+                      FindUs(file, 0x0103).value_or(0)};
 }
 
 }  // namespace vexel::test

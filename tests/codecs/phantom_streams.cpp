@@ -16,21 +16,13 @@ const std::filesystem::path& StreamsDir() {
     return dir;
 }
 
-std::filesystem::path FirstDicomFile(const std::filesystem::path& dir) {
-    for (const auto& entry : std::filesystem::directory_iterator(dir))
-        if (entry.path().extension() == ".dcm") return entry.path();
-    return {};
-}
-
 std::filesystem::path WritePhantom(PhantomImage image) {
     phantom::PhantomOptions options;
-    options.columns = 160;  // not square: a rows/columns swap shows
-    options.rows = 128;
+    const bool large = image == PhantomImage::kLargeCt;
+    options.columns = large ? 1280 : 160;  // not square: a rows/columns swap shows
+    options.rows = large ? 960 : 128;
     options.slices = 1;
-    if (image == PhantomImage::kLargeCt) {
-        options.columns = 1280;
-        options.rows = 960;
-        // One thick slice and fine pixels: the phantom scales to fill the frame.
+    if (large) {  // one thick slice and fine pixels: the phantom scales to fill the frame
         options.pixelSpacingMm = 0.1;
         options.sliceSpacingMm = 99;
     }
@@ -41,7 +33,10 @@ std::filesystem::path WritePhantom(PhantomImage image) {
                          : image == PhantomImage::kRgb
                              ? phantom::WriteRgbImage(dir, options, &error)
                              : phantom::WriteCtSeries(dir, options, &error);
-    return written ? FirstDicomFile(dir) : std::filesystem::path();
+    std::error_code ec;  // the folder is missing when nothing was written
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec))
+        if (written && entry.path().extension() == ".dcm") return entry.path();
+    return {};
 }
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {

@@ -7,11 +7,9 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 #include <map>
 #include <set>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -123,8 +121,7 @@ bool IsValidUtf8(std::string text) {
 TEST(DecodeText, ArbitraryBytesGiveValidUtf8UnderEverySet) {
     uint32_t state = 12345;
     auto next = [&state] {
-        state = state * 1103515245u + 12345u;
-        return static_cast<unsigned char>(state >> 16);
+        return static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 16);
     };
     const char* const declarations[] = {
         "", "ISO_IR 100", "ISO_IR 13", "ISO_IR 166", "ISO_IR 192", "GB18030", "GBK",
@@ -138,10 +135,8 @@ TEST(DecodeText, ArbitraryBytesGiveValidUtf8UnderEverySet) {
                 const unsigned char r = next();
                 c = r < 128 ? alphabet[r % (sizeof(alphabet) - 1)] : static_cast<char>(next());
             }
-            for (VrCode vr : {VrCode::PN, VrCode::LO, VrCode::LT}) {
-                const std::string text = Decode(declaration, raw, vr);
-                ASSERT_TRUE(IsValidUtf8(text)) << declaration << " round " << round;
-            }
+            for (VrCode vr : {VrCode::PN, VrCode::LO, VrCode::LT})
+                ASSERT_TRUE(IsValidUtf8(Decode(declaration, raw, vr))) << declaration << " " << round;
         }
     }
 }
@@ -204,11 +199,9 @@ TEST(CharacterSetFiles, TextMatchesPydicom) {
         auto relative = std::filesystem::relative(oracle, oracleRoot);
         relative.replace_extension();  // x.dcm.json -> x.dcm
         SCOPED_TRACE(relative.string());
-        std::ifstream in(oracle, std::ios::binary);
-        std::stringstream content;
-        content << in.rdbuf();
+        const std::vector<uint8_t> content = test::ReadFileBytes(oracle);
         std::map<std::string, std::string> values;
-        ASSERT_TRUE(test::ReadFlatJson(content.str(), values)) << "unreadable " << oracle;
+        ASSERT_TRUE(test::ReadFlatJson({content.begin(), content.end()}, values)) << oracle;
         CDicomFile file;
         ASSERT_EQ(ReadDicomFile(file, (test::TestDataDir() / relative).string()), ReadStatus::Ok);
         // "/elements/<key>/value" with <key> "(gggg,eeee)" or "(gggg,eeee)[i].(gggg,eeee)".
@@ -221,10 +214,9 @@ TEST(CharacterSetFiles, TextMatchesPydicom) {
             const uint32_t tag = TagOfKey(key.substr(key.rfind('(')));
             std::string expected = value;
             for (const OracleQuirk& quirk : kOracleQuirks) {
-                if (relative.filename() == quirk.file && tag == quirk.tag) {
-                    expected = quirk.ours;
-                    std::cout << "[ NOTE ] " << relative.string() << ": " << quirk.reason << "\n";
-                }
+                if (relative.filename() != quirk.file || tag != quirk.tag) continue;
+                expected = quirk.ours;
+                std::cout << "[ NOTE ] " << relative.string() << ": " << quirk.reason << "\n";
             }
             // Nested values decode with the character set their item declares.
             CDicomElement* found = ElementAtPath(file, key);

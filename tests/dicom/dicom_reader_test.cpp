@@ -27,7 +27,7 @@ protected:
                                  testing::UnitTest::GetInstance()->current_test_info()->name());
     }
 
-    ReadStatus Read(ByteBuilder& bytes, CDicomFile& file, bool deferred = true) {
+    ReadStatus Read(const ByteBuilder& bytes, CDicomFile& file, bool deferred = true) {
         m_path = (m_dir / "file.dcm").string();
         EXPECT_TRUE(bytes.WriteTo(m_path));
         file.SetDeferredValues(deferred);
@@ -96,35 +96,24 @@ TEST_F(ReaderTest, DamagedStreamsFail) {
     }
 }
 
-TEST_F(ReaderTest, DefinedLengthSequenceEndingAtEndOfFileIsClosed) {
+// A defined-length sequence that ends at the end of the file, and an item left open by its
+// sequence's delimiter, are closed with synthetic delimiters (marked *).
+TEST_F(ReaderTest, OpenSequencesAndItemsAreClosed) {
     ByteBuilder item;
     item.Explicit(0x0008, 0x0100, "SH", "CODE01");
-    ByteBuilder b = ExplicitFile();
-    b.Explicit(0x0008, 0x0060, "CS", "CT");
-    b.ExplicitHeader(0x0008, 0x1032, "SQ", static_cast<uint32_t>(item.Size() + 8));
-    b.Item(static_cast<uint32_t>(item.Size())).Raw(item.Bytes());
-    CDicomFile file;
-    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
-    EXPECT_EQ(Outline(file.Root()),
-              "0002,0000\n0002,0010\n0008,0060\n0008,1032\n FFFE,E000\n  0008,0100\n"
-              " FFFE,E00D*\nFFFE,E0DD*\n");
-    CDicomElement* sequence = file.FindElement(0x00081032);
-    EXPECT_EQ(sequence->length, 0u);
-    EXPECT_EQ(sequence->declaredLength, item.Size() + 8);
-}
-
-TEST_F(ReaderTest, SequenceDelimiterClosesOpenItem) {
-    ByteBuilder b = ExplicitFile();
-    b.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF);
-    b.Explicit(0x0008, 0x0100, "SH", "CODE01");
-    b.SequenceEnd();  // no item delimiter before it
-    b.Explicit(0x0010, 0x0010, "PN", "Doe^John");
-    CDicomFile file;
-    ASSERT_EQ(Read(b, file), ReadStatus::Ok);
-    EXPECT_EQ(Outline(file.Root()),
-              "0002,0000\n0002,0010\n0008,1032\n FFFE,E000\n  0008,0100\n FFFE,E00D*\n"
-              "FFFE,E0DD\n0010,0010\n");
-    EXPECT_NE(file.FindElement(0x00100010), nullptr);
+    ByteBuilder atEnd = ExplicitFile();
+    atEnd.ExplicitHeader(0x0008, 0x1032, "SQ", static_cast<uint32_t>(item.Size() + 8));
+    atEnd.Item(static_cast<uint32_t>(item.Size())).Raw(item.Bytes());
+    ByteBuilder openItem = ExplicitFile();
+    openItem.ExplicitHeader(0x0008, 0x1032, "SQ", 0xFFFFFFFF).Item(0xFFFFFFFF).Raw(item.Bytes());
+    openItem.SequenceEnd().Explicit(0x0010, 0x0010, "PN", "Doe^John");
+    const std::string opening = "0002,0000\n0002,0010\n0008,1032\n FFFE,E000\n  0008,0100\n FFFE,E00D*\n";
+    for (const auto& [bytes, outline] : {std::pair{atEnd, opening + "FFFE,E0DD*\n"},
+                                   std::pair{openItem, opening + "FFFE,E0DD\n0010,0010\n"}}) {
+        CDicomFile file;
+        ASSERT_EQ(Read(bytes, file), ReadStatus::Ok);
+        EXPECT_EQ(Outline(file.Root()), outline);
+    }
 }
 
 TEST_F(ReaderTest, NewAndUnknownVrsUseTheRightLengthForm) {
