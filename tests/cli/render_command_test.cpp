@@ -26,9 +26,8 @@ std::vector<uint8_t> Samples(const fs::path& image, const std::string& kind, con
 }
 
 int LargestDifference(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
-    if (a.size() != b.size() || a.empty()) return 256;
-    int largest = 0;
-    for (size_t i = 0; i < a.size(); ++i)
+    int largest = a.size() != b.size() || a.empty() ? 256 : 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); ++i)
         largest = std::max(largest, std::abs(a[i] - b[i]));
     return largest;
 }
@@ -44,20 +43,18 @@ class RenderAgainstDcmtk : public testing::TestWithParam<RealFile> {};
 
 TEST_P(RenderAgainstDcmtk, SameWindowSamePicture) {
     VEXEL_REQUIRE_TESTDATA();
-    if (!test::HaveProgram("dcmj2pnm") || !test::HaveProgram("convert")) {
+    if (!test::HaveProgram("dcmj2pnm") || !test::HaveProgram("convert"))
         GTEST_SKIP() << "dcmj2pnm or convert missing";
-    }
     const RealFile& file = GetParam();
     const fs::path input = test::TestDataDir() / file.path;
     const fs::path dir = test::ScratchDir("render-dcmtk");
     const std::string size = std::to_string(file.columns) + "x" + std::to_string(file.rows);
     const std::string window = file.colour ? "" : " --window 40,400";
-    const std::string dcmtkWindow = file.colour ? "" : " +Ww 40 400";
     const std::string kind = file.colour ? "rgb" : "gray";
     int code = 0;
-    test::RunCommand(
-        "dcmj2pnm -q +on" + dcmtkWindow + " " + Quote(input) + " " + Quote(dir / "dcmtk.png"),
-        &code);
+    test::RunCommand("dcmj2pnm -q +on" + std::string(file.colour ? "" : " +Ww 40 400") + " " +
+                         Quote(input) + " " + Quote(dir / "dcmtk.png"),
+                     &code);
     ASSERT_EQ(code, 0);
 
     struct View {

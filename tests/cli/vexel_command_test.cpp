@@ -17,21 +17,15 @@ using test::Vexel;
 
 phantom::PhantomOptions SmallStudy() {
     phantom::PhantomOptions options;
-    options.columns = 64;
-    options.rows = 48;
-    options.slices = 2;
+    options.columns = 64, options.rows = 48, options.slices = 2;
     return options;
 }
 
 // A small CT series written by the phantom writer.
 const std::filesystem::path& Study() {
-    static const std::filesystem::path dir = [] {
-        const auto root = test::ScratchDir("cli-study");
-        const phantom::PhantomOptions options = SmallStudy();
-        std::string error;
-        EXPECT_TRUE(phantom::WriteCtSeries(root / "CT", options, &error)) << error;
-        return root;
-    }();
+    static const std::filesystem::path dir = test::ScratchDir("cli-study");
+    static const bool written = phantom::WriteCtSeries(dir / "CT", SmallStudy(), nullptr);
+    EXPECT_TRUE(written);
     return dir;
 }
 

@@ -125,11 +125,8 @@ const ConformanceCase kCases[] = {
          kAsRgb),
     Jpeg("jpeg3", "rgb_extended_12", kRgb, "dcmcjpeg +ee +bt {in} {out}", kDcmtk, 12, false,
          kAsYbr),
-    // JPEG-LS (CharLS) against dcmdjpls and dcm2pnm.
-    Corpus("jpeg4", "qa_ts_7", "dcm_qa_ts/7.dcm", kDcmtkLs, kNone),
-    Corpus("jpeg4", "qa_ts_8", "dcm_qa_ts/8.dcm", kDcmtkLs, kNone),
-    Corpus("jpeg4", "mr_small_signed", "pydicom/test_files/MR_small_jpeg_ls_lossless.dcm", kDcmtkLs,
-           kNone),
+    // JPEG-LS (CharLS) against dcmdjpls and dcm2pnm. Lossless corpus files are compared bit for
+    // bit by the imaging decode oracle; here the lossy ones, sample by sample.
     Corpus("jpeg4", "near_lossless_8bit", "pydicom/test_files/JPEGLSNearLossless_08.dcm", kDcmtkLs,
            kNone),
     Corpus("jpeg4", "near_lossless_16bit", "pydicom/test_files/JPEGLSNearLossless_16.dcm", kDcmtkLs,
@@ -153,19 +150,11 @@ const ConformanceCase kCases[] = {
     Made("jpeg4", "ybr_sample", kRgb, "dcmcjpls +is {in} {out}", kPpm, kLsAsYbrToPpm, kAsYbr, 1,
          0.5),
     // JPEG 2000 (OpenJPEG) against GDCM's decode.
-    Corpus("jpeg2000", "qa_ts_9", "dcm_qa_ts/9.dcm", kGdcm, kNone),
-    Corpus("jpeg2000", "mr_small_signed", "pydicom/test_files/MR_small_jp2klossless.dcm", kGdcm,
-           kNone),
     Corpus("jpeg2000", "signed_14bit_lossy", "pydicom/test_files/693_J2KI.dcm", kGdcm, kNone, 2,
            0.5),
-    Corpus("jpeg2000", "pixel_rep_mismatch", "pydicom/test_files/J2K_pixelrep_mismatch.dcm", kGdcm,
-           kNone),
     Corpus("jpeg2000", "lossy_16bit", "pydicom/test_files/JPEG2000.dcm", kGdcm, kNone, 2, 0.5),
     Corpus("jpeg2000", "rgb_lossy_ky", "pydicom/test_files/SC_rgb_gdcm_KY.dcm", kGdcm, kAsRgb, 2,
            0.5),
-    // YBR_RCT: the inverse RCT gives RGB; asking for YBR must not convert a second time.
-    Corpus("jpeg2000", "ybr_rct", "pydicom/test_files/examples_jpeg2k.dcm", kGdcm, kAsYbr),
-    Corpus("jpeg2000", "ybr_rct_text", "pydicom/test_files/GDCMJ2K_TextGBR.dcm", kGdcm, kAsYbr),
     Made("jpeg2000", "ct_lossless_vs_original", kCt, "gdcmconv --j2k {in} {out}", kOriginal,
          nullptr, kNone),
     Made("jpeg2000", "ct_lossy", kCt, "gdcmconv --j2k --lossy -q 30 {in} {out}", kDecodedDicom,

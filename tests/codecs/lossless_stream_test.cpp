@@ -231,9 +231,9 @@ size_t Find(const Stream& s, uint8_t marker) {
 struct BadCase {
     const char* name;
     void (*mutate)(Stream&);
-    uint32_t rows;  // expected by the request
-    uint64_t capacity;
-    int32_t status;
+    int32_t status = VEXEL_CODEC_CORRUPT;
+    uint32_t rows = kRows;  // expected by the request
+    uint64_t capacity = kFrameBytes;
 };
 
 void Same(Stream&) {}
@@ -242,46 +242,34 @@ void RowsDoubled(Stream& s) {
 }
 
 const BadCase kBadCases[] = {
-    {"valid", Same, kRows, kFrameBytes, VEXEL_CODEC_OK},
-    {"no_soi", [](Stream& s) { s[1] = 0xD9; }, kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+    {"valid", Same, VEXEL_CODEC_OK},
+    {"no_soi", [](Stream& s) { s[1] = 0xD9; }},
     // BITS claim 17 codes of length 2: more than two bits can hold.
     {"overfull_huffman_table",
-     [](Stream& s) { std::swap(s[Find(s, 0xC4) + 6], s[Find(s, 0xC4) + 9]); }, kRows, kFrameBytes,
-     VEXEL_CODEC_CORRUPT},
+     [](Stream& s) { std::swap(s[Find(s, 0xC4) + 6], s[Find(s, 0xC4) + 9]); }},
     // A symbol above 16 has no meaning in a lossless table.
-    {"huffman_symbol_17", [](Stream& s) { s[Find(s, 0xC4) + 5 + 16 + 3] = 17; }, kRows, kFrameBytes,
-     VEXEL_CODEC_CORRUPT},
+    {"huffman_symbol_17", [](Stream& s) { s[Find(s, 0xC4) + 5 + 16 + 3] = 17; }},
     // The scan refers to table 1, which was never defined.
-    {"missing_huffman_table", [](Stream& s) { s[Find(s, 0xDA) + 6] = 0x10; }, kRows, kFrameBytes,
-     VEXEL_CODEC_CORRUPT},
-    {"predictor_0", [](Stream& s) { s[Find(s, 0xDA) + 7] = 0; }, kRows, kFrameBytes,
-     VEXEL_CODEC_CORRUPT},
+    {"missing_huffman_table", [](Stream& s) { s[Find(s, 0xDA) + 6] = 0x10; }},
+    {"predictor_0", [](Stream& s) { s[Find(s, 0xDA) + 7] = 0; }},
     // Pt 13 of a 12-bit frame leaves no bits to code.
     {"point_transform_13_of_12_bits",
-     [](Stream& s) {
-         s[Find(s, 0xC3) + 4] = 12;
-         s[Find(s, 0xDA) + 9] = 13;
-     },
-     kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
+     [](Stream& s) { s[Find(s, 0xC3) + 4] = 12, s[Find(s, 0xDA) + 9] = 13; }},
     // Ah is 0 outside progressive DCT.
-    {"ah_not_zero", [](Stream& s) { s[Find(s, 0xDA) + 9] = 0x10; }, kRows, kFrameBytes,
-     VEXEL_CODEC_CORRUPT},
+    {"ah_not_zero", [](Stream& s) { s[Find(s, 0xDA) + 9] = 0x10; }},
     // Codes 17 .. 31 of length 5 are not in the table (all ones after the scan header).
     {"unknown_huffman_code",
-     [](Stream& s) { std::fill_n(s.begin() + long(Find(s, 0xDA) + 10), 8, uint8_t{0xFE}); }, kRows,
-     kFrameBytes, VEXEL_CODEC_CORRUPT},
+     [](Stream& s) { std::fill_n(s.begin() + long(Find(s, 0xDA) + 10), 8, uint8_t{0xFE}); }},
     // RST3 where RST0 belongs.
-    {"wrong_restart_marker", [](Stream& s) { s[Find(s, 0xD0) + 1] = 0xD3; }, kRows, kFrameBytes,
-     VEXEL_CODEC_CORRUPT},
+    {"wrong_restart_marker", [](Stream& s) { s[Find(s, 0xD0) + 1] = 0xD3; }},
     {"second_frame_header",
      [](Stream& s) {
          const Stream sof(s.begin() + long(Find(s, 0xC3)), s.begin() + long(Find(s, 0xC3) + 11));
          s.insert(s.begin() + long(Find(s, 0xDA)), sof.begin(), sof.end());
-     },
-     kRows, kFrameBytes, VEXEL_CODEC_CORRUPT},
-    {"sof_bigger_than_request", RowsDoubled, kRows, kFrameBytes, VEXEL_CODEC_SIZE_MISMATCH},
-    {"sof_bigger_unknown_rows", RowsDoubled, 0, kFrameBytes, VEXEL_CODEC_OUTPUT_TOO_SMALL},
-    {"capacity_zero", Same, 0, 0, VEXEL_CODEC_OUTPUT_TOO_SMALL},
+     }},
+    {"sof_bigger_than_request", RowsDoubled, VEXEL_CODEC_SIZE_MISMATCH},
+    {"sof_bigger_unknown_rows", RowsDoubled, VEXEL_CODEC_OUTPUT_TOO_SMALL, 0},
+    {"capacity_zero", Same, VEXEL_CODEC_OUTPUT_TOO_SMALL, 0, 0},
 };
 
 class LosslessMalformedTest : public ::testing::TestWithParam<std::tuple<const char*, BadCase>> {};

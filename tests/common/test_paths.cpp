@@ -26,10 +26,8 @@ bool HaveTestData() {
     return std::filesystem::is_directory(TestDataDir() / "oracle");
 }
 
-// ctest runs each test in its own process, several at once: every process gets its own
-// scratch tree, removed when it exits, so that no two processes share or delete files.
-// The path is never destroyed: the exit handler that removes the tree runs after static
-// destructors.
+// ctest runs each test in its own process, several at once: each gets its own scratch tree,
+// removed at exit (after static destructors: the path itself is never destroyed).
 static const std::filesystem::path& ScratchRoot() {
     static const std::filesystem::path& root = *new std::filesystem::path([] {
         std::filesystem::path dir = BinaryDir() / "test-scratch" / ("p" + std::to_string(getpid()));
@@ -45,11 +43,10 @@ static const std::filesystem::path& ScratchRoot() {
 }
 
 std::filesystem::path ScratchDir(const std::string& name) {
-    std::filesystem::path dir = ScratchRoot() / name;
     std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    std::filesystem::create_directories(dir);
-    return dir;
+    std::filesystem::remove_all(ScratchRoot() / name, ec);
+    std::filesystem::create_directories(ScratchRoot() / name);
+    return ScratchRoot() / name;
 }
 
 bool HaveProgram(const std::string& name) {

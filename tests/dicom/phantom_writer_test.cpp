@@ -122,20 +122,5 @@ INSTANTIATE_TEST_SUITE_P(Slices, PhantomSliceTest,
                          testing::Values(std::make_tuple("CT", 0), std::make_tuple("CT", 79),
                                          std::make_tuple("CT", 159), std::make_tuple("PT", 39)));
 
-TEST(PhantomPixels, MultiFrameHoldsCtSlicesInOrder) {
-    if (!test::HaveProgram("dcmdump")) GTEST_SKIP() << "dcmdump is not on PATH";
-    const fs::path dir = StudyDir();
-    const Bytes frames = DumpPixelBytes(dir / "MF" / "MF0001.dcm");
-    const size_t frameBytes = 256 * 256 * 2;
-    ASSERT_EQ(frames.size(), 10 * frameBytes);
-    for (int frame = 0; frame < 10; ++frame) {
-        const int slice = frame * 16;  // ten frames spread over 160 slices
-        EXPECT_EQ(MultiFrameSourceSlice(PhantomOptions{}, frame), slice);
-        const Bytes ct = DumpPixelBytes(SliceFile(dir / "CT", "CT", slice));
-        EXPECT_TRUE(std::equal(ct.begin(), ct.end(), frames.begin() + frame * frameBytes))
-            << "frame " << frame;
-    }
-}
-
 }  // namespace
 }  // namespace vexel::phantom
