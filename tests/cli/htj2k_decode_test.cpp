@@ -13,7 +13,6 @@
 #include "common/byte_builder.h"
 #include "common/test_paths.h"
 #include "phantom/phantom_writer.h"
-#include "vexel_run.h"
 
 namespace vexel {
 namespace {

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "common/test_paths.h"
-#include "vexel_run.h"
 
 namespace vexel {
 namespace {

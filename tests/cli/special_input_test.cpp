@@ -11,7 +11,6 @@
 
 #include "cli/option_number.h"
 #include "common/test_paths.h"
-#include "vexel_run.h"
 
 namespace vexel {
 namespace {

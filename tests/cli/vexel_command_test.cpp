@@ -7,7 +7,6 @@
 
 #include "common/test_paths.h"
 #include "phantom/phantom_writer.h"
-#include "vexel_run.h"
 
 namespace vexel {
 namespace {

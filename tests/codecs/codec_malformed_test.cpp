@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "codec_module.h"
-#include "dicom_pixel_bytes.h"
-#include "phantom_streams.h"
+#include "test_streams.h"
 #include "vexel_codec.h"
 
 namespace vexel::test {

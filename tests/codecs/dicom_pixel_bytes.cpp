@@ -1,4 +1,4 @@
-#include "dicom_pixel_bytes.h"
+#include "test_streams.h"
 
 #include <algorithm>
 #include <array>

@@ -10,7 +10,7 @@
 
 #include "codec_module.h"
 #include "common/test_paths.h"
-#include "dicom_pixel_bytes.h"
+#include "test_streams.h"
 
 namespace vexel::test {
 namespace {

@@ -5,8 +5,7 @@
 
 #include "codec_module.h"
 #include "common/test_paths.h"
-#include "dicom_pixel_bytes.h"
-#include "phantom_streams.h"
+#include "test_streams.h"
 
 namespace vexel::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "phantom_streams.h"
+#include "test_streams.h"
 
 #include <map>
 #include <mutex>

@@ -24,6 +24,9 @@ std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
 // Samples of a binary PGM (16-bit big-endian words when maxval > 255) or PPM; empty when cut
 // short or not Netpbm.
 std::vector<int> ReadNetpbm(const std::filesystem::path& path, int* columns = nullptr);
+// The built vexel command, and a path quoted for the shell.
+inline std::string Vexel() { return (BinaryDir() / "bin" / "vexel").string(); }
+inline std::string Quote(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
 }  // namespace vexel::test
 

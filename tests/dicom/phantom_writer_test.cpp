@@ -19,9 +19,7 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-std::string Quote(const fs::path& path) {
-    return "'" + path.string() + "'";
-}
+using test::Quote;
 
 // The numbers dcmdump prints for the first occurrence of tag ("gggg,eeee", lower case), from
 // between the brackets or after the VR. dcmdump runs once per file (never rewritten).
