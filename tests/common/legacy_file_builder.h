@@ -34,13 +34,12 @@ inline ByteBuilder BuildAcrNema(const AcrNemaImage& image) {
     std::string pixels;
     const std::vector<uint16_t> s = AcrNemaSamples(image);
     for (size_t i = 0; i < s.size(); i += (image.bitsAllocated == 12 ? 2 : 1)) {
-        if (image.bitsAllocated == 16) {
-            pixels += u16(s[i]);
-            continue;
-        }
-        // PS3.5 8.1.1 bit order: the first sample in the low 12 bits of the stream.
+        // 12 bits: the first sample in the low 12 bits of the stream (PS3.5 8.1.1 bit order).
         const uint16_t next = i + 1 < s.size() ? s[i + 1] : 0;
-        pixels += {char(s[i] & 0xFF), char((s[i] >> 8) | ((next & 0xF) << 4)), char(next >> 4)};
+        pixels += image.bitsAllocated == 16
+                      ? u16(s[i])
+                      : std::string{char(s[i] & 0xFF), char((s[i] >> 8) | ((next & 0xF) << 4)),
+                                    char(next >> 4)};
     }
     Group g08{{0x0020, "1996.12.02"}, {0x0040, u16(0)}, {0x0060, "CT"}};
     if (*image.recognitionCode) g08.insert(g08.begin(), {0x0010, pad(image.recognitionCode)});

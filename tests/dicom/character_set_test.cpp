@@ -3,7 +3,6 @@
 #include "dicom/character_set.h"
 
 #include <gtest/gtest.h>
-#include <iconv.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -56,7 +55,6 @@ const DecodeCase kCases[] = {
     {"\\ISO 2022 IR 87\\ISO 2022 IR 159", "\x1B$B;3\x1B$(D0!\x1B(B" "A", "\u5C71\u4E02" "A"},
     {"GB18030", "\x81\x30\x81\x30\x90\x30\x81\x30", "\u0080\U00010000"},
     {"GBK", "\x81\x40\xD6\xD0", "\u4E02\u4E2D"},
-    {"WINDOWS-1251", "\xE9", "\u00E9"},
     // The standard's examples (PS3.5 J and K).
     {"GBK", "Wang^XiaoDong=\xCD\xF5^\xD0\xA1\xB6\xAB=", "Wang^XiaoDong=\u738B^\u5C0F\u4E1C="},
     // PS3.5 K.2: GB 2312 in G1 through ESC $ ) A, trailing pad blank.
@@ -105,40 +103,6 @@ const DecodeCase kCases[] = {
 TEST(DecodeText, GivesTheExpectedText) {
     for (const DecodeCase& c : kCases)
         EXPECT_EQ(Decode(c.specificCharacterSet, c.raw, c.vr), c.text) << c.raw;
-}
-
-// glibc's converter as the check: it refuses overlong forms, surrogates and stray bytes.
-bool IsValidUtf8(std::string text) {
-    const iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
-    std::string out(4 * text.size() + 4, '\0');
-    char *in = text.data(), *to = out.data();
-    size_t inLeft = text.size(), outLeft = out.size();
-    const bool ok = iconv(cd, &in, &inLeft, &to, &outLeft) != static_cast<size_t>(-1);
-    iconv_close(cd);
-    return ok && inLeft == 0;
-}
-
-TEST(DecodeText, ArbitraryBytesGiveValidUtf8UnderEverySet) {
-    uint32_t state = 12345;
-    auto next = [&state] {
-        return static_cast<unsigned char>((state = state * 1103515245u + 12345u) >> 16);
-    };
-    const char* const declarations[] = {
-        "", "ISO_IR 100", "ISO_IR 13", "ISO_IR 166", "ISO_IR 192", "GB18030", "GBK",
-        "\\ISO 2022 IR 87\\ISO 2022 IR 159", "ISO 2022 IR 13\\ISO 2022 IR 87", "\\ISO 2022 IR 149",
-        "\\ISO 2022 IR 58", "ISO 2022 IR 6\\ISO 2022 IR 127\\ISO 2022 IR 138\\ISO 2022 IR 166"};
-    const char alphabet[] = "\x1B$()-ABCDFGHIJLMT^=\\\r\n\t ;3!0";
-    for (const char* declaration : declarations) {
-        for (int round = 0; round < 500; ++round) {
-            std::string raw(next() % 64, '\0');
-            for (char& c : raw) {
-                const unsigned char r = next();
-                c = r < 128 ? alphabet[r % (sizeof(alphabet) - 1)] : static_cast<char>(next());
-            }
-            for (VrCode vr : {VrCode::PN, VrCode::LO, VrCode::LT})
-                ASSERT_TRUE(IsValidUtf8(Decode(declaration, raw, vr))) << declaration << " " << round;
-        }
-    }
 }
 
 uint32_t TagOfKey(std::string_view key) {
