@@ -1,8 +1,7 @@
-// Every codec module against independent decoders: DCMTK's and GDCM's decode of the shared
-// corpus and of streams their encoders made from the phantom (bare, or wrapped in a JP2 file
+// Every codec module against independent decoders: DCMTK's and GDCM's decode of lossy corpus
+// files and of streams their encoders made from the phantom (bare, or wrapped in a JP2 file
 // here), DCMTK's YCbCr rendering, or the phantom image itself. Lossless rows are bit-identical;
-// lossy rows stay within maxDifference of every sample and maxMeanDifference in mean. A failure
-// names the first differing pixel.
+// lossy rows stay within maxDifference of every sample and maxMeanDifference in mean.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -264,7 +263,6 @@ std::vector<uint8_t> OracleBytes(const std::string& key, const ConformanceCase& 
 void Put32(std::vector<uint8_t>& out, uint32_t v) {
     out.insert(out.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
 }
-
 void PutBoxHeader(std::vector<uint8_t>& out, uint32_t length, const char* type) {
     Put32(out, length);
     out.insert(out.end(), type, type + 4);

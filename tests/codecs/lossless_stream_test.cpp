@@ -222,9 +222,8 @@ constexpr uint64_t kFrameBytes = uint64_t{kRows} * kColumns * 2;
 using Stream = std::vector<uint8_t>;
 
 size_t Find(const Stream& s, uint8_t marker) {
-    for (size_t i = 0; i + 1 < s.size(); ++i) {
+    for (size_t i = 0; i + 1 < s.size(); ++i)
         if (s[i] == 0xFF && s[i + 1] == marker) return i;
-    }
     return s.size();
 }
 

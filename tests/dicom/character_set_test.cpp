@@ -125,9 +125,8 @@ CDicomElement* ElementAtPath(CDicomFile& file, std::string_view key) {
         if (close == std::string_view::npos) return nullptr;
         int index = std::stoi(std::string(key.substr(1, close - 1)));
         container = element->firstChild;
-        while (container && (container->Tag() != tags::kItem || index-- > 0)) {
+        while (container && (container->Tag() != tags::kItem || index-- > 0))
             container = container->nextSibling;
-        }
         if (container == nullptr) return nullptr;
         key.remove_prefix(close + 2);
     }
@@ -152,9 +151,8 @@ TEST(CharacterSetFiles, TextMatchesPydicom) {
     VEXEL_REQUIRE_TESTDATA();
     const auto oracleRoot = test::TestDataDir() / "oracle" / "charset";
     std::vector<std::filesystem::path> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(oracleRoot)) {
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(oracleRoot))
         if (entry.path().extension() == ".json") files.push_back(entry.path());
-    }
     std::sort(files.begin(), files.end());
     ASSERT_FALSE(files.empty()) << "no oracle files under " << oracleRoot;
     const std::set<std::string> textVrs = {"PN", "LO", "SH", "ST", "LT", "UT", "UC"};

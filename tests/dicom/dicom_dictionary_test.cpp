@@ -1,25 +1,21 @@
-// The data dictionary: content against DCMTK's dictionary and a few of the standard's rows,
-// exact lookups, and the preload set's learning under concurrent use.
-//
-// test_main.cpp keeps the process's dictionary alive for the whole run. Tests that change the
-// preload set build a private CDicomDictionary, which never replaces the process's one, so
-// reader tests elsewhere in this binary do not see tags learnt here.
+// The data dictionary: VRs against DCMTK's dictionary, names and exact lookups, and the
+// preload set's learning under concurrent use (in a private dictionary: the process's one,
+// kept by test_main.cpp, must not learn tags the reader tests expect to be deferred).
 #include "dicom/dicom_dictionary.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <map>
-#include <optional>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
-#include <tuple>
 #include <vector>
+
+#include "common/test_paths.h"
 
 namespace vexel {
 
@@ -84,36 +80,11 @@ TEST(PreloadTagSetTest, ConcurrentAddsAndLookupsLoseNothing) {
 
 // ---- Cross-check with DCMTK's dictionary -------------------------------------------------
 
-// DCMTK's dicom.dic from DCMDICTPATH, else the newest /usr/share/libdcmtkNN.
-std::optional<std::filesystem::path> FindDcmtkDictionary() {
-    std::error_code error;
-    std::set<std::filesystem::path> found;  // sorted: the newest comes last
-    if (const char* path = std::getenv("DCMDICTPATH")) found.insert(path);
-    for (const auto& dir : std::filesystem::directory_iterator("/usr/share", error)) {
-        if (found.empty() && dir.path().filename().string().starts_with("libdcmtk"))
-            found.insert(dir.path() / "dicom.dic");
-    }
-    std::erase_if(found, [&](const auto& p) { return !std::filesystem::is_regular_file(p, error); });
-    return found.empty() ? std::nullopt : std::optional(*found.rbegin());
-}
-
 // DCMTK's pseudo VRs: xs US or SS, lt LUT data, ox OB or OW, px Pixel Data, up a file offset,
 // na no VR (items and delimiters).
 const std::map<std::string, VrCode> kPseudoVrs = {{"xs", VrCode::US_SS}, {"lt", VrCode::US_SS_OW},
                                                   {"ox", VrCode::OB_OW}, {"px", VrCode::OW_OB},
                                                   {"up", VrCode::UL},    {"na", VrCode::Unknown}};
-
-// "(gggg,eeee)" or an even-only range "(gggg-gggg,eeee)" / "(gggg,eeee-eeee)": the lowest
-// instance. Odd or any-parity ranges and private creator notation are not ours.
-std::optional<uint32_t> TagFromDcmtk(const std::string& field) {
-    const size_t comma = field.find(',');
-    if (field.size() < 11 || field.front() != '(' || comma == std::string::npos ||
-        field.find_first_of("\"ou") != std::string::npos) {
-        return std::nullopt;
-    }
-    return static_cast<uint32_t>(std::stoul(field.substr(1, 4), nullptr, 16) << 16 |
-                                 std::stoul(field.substr(comma + 1, 4), nullptr, 16));
-}
 
 // Where our dictionary knowingly differs from DCMTK 3.6.7's (PS3.6 2022b).
 const std::map<uint32_t, std::string> kAcceptedDcmtkDifferences = {
@@ -126,10 +97,12 @@ const std::map<uint32_t, std::string> kAcceptedDcmtkDifferences = {
 };
 
 TEST(DictionaryDcmtkCrossCheck, VrOfEveryStandardTagMatchesDcmtk) {
-    const std::optional<std::filesystem::path> path = FindDcmtkDictionary();
-    if (!path) GTEST_SKIP() << "DCMTK's dicom.dic not found (package libdcmtk17 or DCMDICTPATH)";
-    std::ifstream file(*path);
-    ASSERT_TRUE(file) << *path;
+    // DCMTK's dicom.dic from DCMDICTPATH, else the newest /usr/share/libdcmtkNN.
+    const char* variable = std::getenv("DCMDICTPATH");
+    std::ifstream file(variable ? std::string(variable)
+                                : test::RunCommand("ls /usr/share/libdcmtk*/dicom.dic 2>/dev/null | "
+                                                   "sort -V | tail -n 1 | tr -d '\\n'"));
+    if (!file) GTEST_SKIP() << "DCMTK's dicom.dic not found (package libdcmtk17 or DCMDICTPATH)";
 
     const CDicomDictionary& dictionary = *CDicomDictionary::Instance();
     int compared = 0;
@@ -142,14 +115,22 @@ TEST(DictionaryDcmtkCrossCheck, VrOfEveryStandardTagMatchesDcmtk) {
         std::getline(fields, tagField, '\t');
         std::getline(fields, vrField, '\t');
         std::getline(fields, keyword, '\t');
-        const std::optional<uint32_t> tag = TagFromDcmtk(tagField);
-        if (!tag || (*tag >> 16) == 0x0000 || (*tag >> 16) % 2 == 1) continue;  // command, private
+        // "(gggg,eeee)" or an even-only range "(gggg-gggg,eeee)" / "(gggg,eeee-eeee)": the
+        // lowest instance. Odd or any-parity ranges, private creators, command tags are not ours.
+        const size_t comma = tagField.find(',');
+        if (tagField.size() < 11 || tagField[0] != '(' || comma == std::string::npos ||
+            tagField.find_first_of("\"ou") != std::string::npos) {
+            continue;
+        }
+        const uint32_t group = uint32_t(std::stoul(tagField.substr(1, 4), nullptr, 16));
+        if (group == 0x0000 || group % 2 == 1) continue;
+        const uint32_t tag = group << 16 | uint32_t(std::stoul(tagField.substr(comma + 1, 4), nullptr, 16));
         ++compared;
-        const VrCode ours = dictionary.VrOf(*tag);
+        const VrCode ours = dictionary.VrOf(tag);
         const auto pseudo = kPseudoVrs.find(vrField);
         if (pseudo != kPseudoVrs.end() ? ours == pseudo->second : VrText(ours) == vrField) continue;
-        differing.insert(*tag);
-        if (!kAcceptedDcmtkDifferences.contains(*tag)) {
+        differing.insert(tag);
+        if (!kAcceptedDcmtkDifferences.contains(tag)) {
             ADD_FAILURE() << tagField << " " << keyword << ": DCMTK " << vrField << ", ours "
                           << VrText(ours);
         }

@@ -64,9 +64,8 @@ TEST(ElementStore, DeferredLoadsOnManyThreadsKeepLookupsValid) {
     ASSERT_EQ(ReadDicomFile(file, (dir / "CT" / "CT0001.dcm").string()), ReadStatus::Ok);
 
     std::vector<uint32_t> deferred;
-    for (const CDicomElement* e = file.Root()->firstChild; e; e = e->nextSibling) {
+    for (const CDicomElement* e = file.Root()->firstChild; e; e = e->nextSibling)
         if (!e->HasValue() && e->length > 0 && e->length <= 64) deferred.push_back(e->Tag());
-    }
     ASSERT_GT(deferred.size(), 100u);
     std::atomic<int> misses{0};
     std::vector<std::thread> threads;

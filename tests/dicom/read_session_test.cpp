@@ -60,9 +60,8 @@ protected:
     }
 
     std::string ValueText(uint32_t tag) {
-        for (const TagListRow& row : BuildTagList(*m_file)) {
+        for (const TagListRow& row : BuildTagList(*m_file))
             if (MakeTag(row.group, row.element) == tag && row.depth == 0) return row.valueText;
-        }
         return "<no row>";
     }
 

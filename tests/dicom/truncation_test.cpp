@@ -40,9 +40,8 @@ size_t TreeSize(const CDicomElement* container) {
 void CollectBoundaries(const CDicomElement* container, std::set<uint64_t>& cuts) {
     for (const CDicomElement* child = container->firstChild; child; child = child->nextSibling) {
         if (child->offset != 0) {
-            for (const uint64_t back : {12u, 8u, 0u}) {
+            for (const uint64_t back : {12u, 8u, 0u})
                 if (child->offset >= back) cuts.insert(child->offset - back);
-            }
             cuts.insert(child->offset + child->length);
         }
         CollectBoundaries(child, cuts);

@@ -69,9 +69,8 @@ struct OracleImage {
     }
     // The first decoder that produced pixels, and all digests the decoders agree on.
     std::string Reference() const {
-        for (const char* decoder : {"dcmtk", "gdcm", "pydicom"}) {
+        for (const char* decoder : {"dcmtk", "gdcm", "pydicom"})
             if (!Get(std::string("pixel/") + decoder + "/md5_frame0").empty()) return decoder;
-        }
         return {};
     }
 };
