@@ -44,10 +44,8 @@ phantom::PhantomOptions Options() {
     return options;
 }
 
-// A phantom CT slice made unsigned, with a few units of deterministic noise so that every
-// bit plane of the block coder carries data (the bare phantom is flat and codes almost
-// nothing). Unsigned because Debian 12's OpenJPH 0.9 codes negative samples in a way of its
-// own that other decoders (OpenJPEG included) do not share.
+// A phantom CT slice with noise, so every bit plane carries data, made unsigned: OpenJPH 0.9
+// codes negative samples in a way of its own that other decoders do not share.
 std::vector<uint16_t> CtSource() {
     const std::vector<int16_t> stored = phantom::CtSliceStored(Options(), 1);
     std::vector<uint16_t> samples(stored.size());

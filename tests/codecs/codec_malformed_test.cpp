@@ -1,14 +1,19 @@
 // Every codec module against one table of bad streams and bad requests, on streams DCMTK and
 // GDCM made from the phantom: each is refused with a stated status, never writing past the
-// output buffer.
+// output buffer. Then streams that once hung or crawled in a codec library must fail as
+// corrupt at once: JPEG-LS without an end-of-image marker (CharLS 2.4 spun for seconds), JPEG
+// 2000 whose SIZ asks for far more tiles than its bytes hold (OpenJPEG 2.5 set up every tile).
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <string_view>
 #include <vector>
 
 #include "codec_module.h"
+#include "common/test_paths.h"
 #include "test_streams.h"
 #include "vexel_codec.h"
 
@@ -160,6 +165,32 @@ TEST_P(CodecMalformed, FailsWithoutWritingPastOutput) {
 
 INSTANTIATE_TEST_SUITE_P(Streams, CodecMalformed, ::testing::ValuesIn(MalformedCases()),
                          [](const auto& row) { return std::string(row.param.name); });
+
+
+TEST(FuzzFoundStreams, FailAsCorruptAtOnce) {
+    const std::pair<const char*, const char*> folders[] = {{"jpeg4", "jpegls"},
+                                                           {"jpeg2000", "j2k"}};
+    int files = 0;
+    for (const auto& [moduleName, folder] : folders) {
+        std::string error;
+        const auto module = CCodecModule::Load(moduleName, &error);
+        ASSERT_NE(module, nullptr) << error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(SourceDir() / "tests" / "data" / folder)) {
+            SCOPED_TRACE(entry.path().filename().string());
+            const auto start = std::chrono::steady_clock::now();
+            const DecodeResult result = module->Decode(ReadFileBytes(entry.path()), 0, 0, 0,
+                                                       VEXEL_COLOUR_UNKNOWN, 1u << 20);
+            const std::chrono::duration<double> seconds = std::chrono::steady_clock::now() - start;
+            EXPECT_EQ(result.status, VEXEL_CODEC_CORRUPT);
+            EXPECT_TRUE(result.guardIntact);
+            // A generous bound: the fault took seconds, a healthy failure takes microseconds.
+            EXPECT_LT(seconds.count(), 2.0);
+            ++files;
+        }
+    }
+    EXPECT_EQ(files, 6);
+}
 
 }  // namespace
 }  // namespace vexel::test

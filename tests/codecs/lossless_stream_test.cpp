@@ -1,9 +1,6 @@
-// The lossless decoder of jpeg1, jpeg2 and jpeg3 on streams built by a plain lossless encoder
-// here (written for clarity, not speed), for what DCMTK's encoder never writes: restart
-// intervals, separate scans per component, point transforms on chosen data, long Huffman
-// codes, precision 2, the difference 32768. The expected decode is the encoded image. Then
-// malformed lossless streams, which must fail with a stated status and never write past the
-// output.
+// The lossless decoder of jpeg1, jpeg2 and jpeg3 on streams of a plain encoder here, for what
+// DCMTK's never writes: restart intervals, separate scans, point transforms on chosen data,
+// long Huffman codes, precision 2, the difference 32768; then malformed lossless streams.
 #include <gtest/gtest.h>
 
 #include <algorithm>

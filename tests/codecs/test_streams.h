@@ -1,8 +1,5 @@
-// The codec tests' streams: phantom images converted by DCMTK and GDCM, and a deliberately
-// small, independent look into the explicit little endian files those tools write: enough to
-// take a compressed frame out, or a decoded frame, and the image's few header numbers. It
-// searches byte patterns instead of parsing, so it only serves files whose pixel data is the
-// last (7FE0,0010) and carries no icon before the image attributes.
+// The codec tests' streams: phantom images converted by DCMTK and GDCM, and a small look into
+// the files those tools write, by byte patterns (explicit little endian; pixel data last).
 #pragma once
 
 #include <cstdint>

@@ -1,8 +1,6 @@
-// Our element tree against DCMTK's dcmdump, element by element in file order: tag, nesting,
-// VR, declared length and, for text and numeric VRs, the value and its multiplicity. Every
-// readable file of the shared corpus takes part, and phantom slices that DCMTK re-encodes
-// into each transfer syntax. Where the two readers differ on purpose the rule is listed in
-// IntendedVrDifference; every other difference fails and names the element.
+// Our element tree against DCMTK's dcmdump, element by element: tag, nesting, VR, length and
+// values, for the shared corpus and phantom slices DCMTK re-encodes. Intended differences are
+// listed in IntendedVrDifference; any other fails and names the element.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -122,10 +122,8 @@ TEST_F(ReadSessionTest, FileRewrittenInPlaceIsRefused) {
     }
 }
 
-// The session's descriptor stays on the parsed file: a new file moved over the path later
-// changes nothing for it, while single reads refuse the stranger.
-// Renaming over the path unlinks the parsed file, which moves its change time: the open
-// descriptor then refuses too, on the safe side.
+// A new file moved over the path lends nothing, with the session open (renaming unlinks the
+// parsed file, which moves its change time: the descriptor refuses too) or after it.
 TEST_F(ReadSessionTest, FileReplacedDuringASessionLendsNothingNew) {
     std::optional<CFileReadSession> session(std::in_place, *m_file);
     char early[2] = {};
