@@ -1,5 +1,6 @@
 // Decoding rules on hand-made data whose right answer is known from the standard (the corpus
-// decode oracle covers colour conversion, PackBits runs and 32-bit samples).
+// decode oracle covers colour conversion, PackBits runs and 32-bit samples), and the geometry
+// enhanced multi-frame files keep in functional groups.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -226,6 +227,31 @@ TEST(ImageModel, EmptyOffsetTableWithOneFragmentPerFrame) {
     CDicomImage* img = image.Open(file);
     ASSERT_EQ(img->FrameCount(), 2u);
     EXPECT_EQ(Words(img->Frame(1)), std::vector<uint16_t>{9});
+}
+
+
+// Expected values as dcmdump lists them for these files.
+TEST(FunctionalGroups, GeometryComesFromSharedAndPerFrameGroups) {
+    VEXEL_REQUIRE_TESTDATA();
+    for (const char* name : {"liver_1frame.dcm", "liver_expb_1frame.dcm"}) {
+        SCOPED_TRACE(name);
+        CDicomFile file;
+        file.SetDeferredValues(true);
+        ASSERT_EQ(ReadDicomFile(file, (test::TestDataDir() / "pydicom/test_files" / name).string()),
+                  ReadStatus::Ok);
+        CDicomImage* image = CDicomImage::AttachTo(file, true);
+        ASSERT_GE(image->FrameCount(), 1u);
+        float spacing[2];
+        ASSERT_TRUE(image->PixelSpacing(spacing));
+        EXPECT_FLOAT_EQ(spacing[0], 0.810547f);
+        const CDicomFrame* frame = image->Frame(0);
+        ASSERT_TRUE(frame->Position().has_value());
+        EXPECT_FLOAT_EQ((*frame->Position())[0], -235.2f);
+        EXPECT_FLOAT_EQ((*frame->Position())[2], -128.69f);
+        ASSERT_TRUE(frame->Orientation().has_value());
+        EXPECT_FLOAT_EQ((*frame->Orientation())[4], 1.0f);
+        EXPECT_FLOAT_EQ(frame->SliceThickness(), 1.0f);
+    }
 }
 
 }  // namespace
