@@ -115,7 +115,6 @@ TEST(VexelRender, RefusesBadRequestsWithoutWritingAFile) {
 }
 
 
-namespace fs = std::filesystem;
 
 struct AnnotationCase {
     const char* name;

@@ -82,7 +82,6 @@ TEST(VexelDecode, PrintsStatisticsAndWritesNetpbm) {
 
 
 namespace fs = std::filesystem;
-using test::Quote;
 
 TEST(VexelSpecialFiles, AFifoOnTheCommandLineIsRefusedNotWaitedOn) {
     const fs::path root = test::ScratchDir("cli-fifo");
@@ -117,7 +116,6 @@ TEST(VexelOptionNumbers, KeepTheirDecimalPointUnderAGermanLocale) {
 }
 
 
-namespace fs = std::filesystem;
 
 using SeriesMembers = std::map<std::string, std::vector<std::string>>;
 
@@ -188,12 +186,10 @@ TEST(ScanCommand, SeriesAndTheirMembersMatchDcmtk) {
 }
 
 
-namespace fs = std::filesystem;
 using test::ByteBuilder;
-using test::Quote;
 
-constexpr int kColumns = 96;
-constexpr int kRows = 80;
+constexpr int kColumns = 64;  // the small study's
+constexpr int kRows = 48;
 
 struct HtCase {
     const char* name;
@@ -207,18 +203,10 @@ const HtCase kCases[] = {
     {"Lossy", "1.2.840.10008.1.2.4.203", "-qstep 0.0002", 1},
 };
 
-phantom::PhantomOptions Options() {
-    phantom::PhantomOptions options;
-    options.columns = kColumns;
-    options.rows = kRows;
-    options.slices = 4;
-    return options;
-}
-
 // A phantom CT slice with noise, so every bit plane carries data, made unsigned: OpenJPH 0.9
 // codes negative samples in a way of its own that other decoders do not share.
 std::vector<uint16_t> CtSource() {
-    const std::vector<int16_t> stored = phantom::CtSliceStored(Options(), 1);
+    const std::vector<int16_t> stored = phantom::CtSliceStored(SmallStudy(), 1);
     std::vector<uint16_t> samples(stored.size());
     uint32_t state = 2024;
     for (size_t i = 0; i < stored.size(); ++i) {
