@@ -14,7 +14,6 @@
 
 #include "codec_module.h"
 #include "common/test_paths.h"
-#include "test_streams.h"
 #include "vexel_codec.h"
 
 namespace vexel::test {
