@@ -15,7 +15,6 @@
 
 #include "common/byte_builder.h"
 #include "common/flat_json.h"
-#include "common/legacy_file_builder.h"
 #include "common/test_paths.h"
 #include "dicom/dicom_file.h"
 #include "dicom/dicom_reader.h"
@@ -80,10 +79,6 @@ struct OracleImage {
         return {};
     }
 };
-
-void PrintTo(const OracleImage& image, std::ostream* os) {
-    *os << image.path;
-}
 
 std::vector<OracleImage> LoadManifest() {
     std::vector<OracleImage> images;
