@@ -1,5 +1,7 @@
 #include "common/test_paths.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 #include <array>
@@ -7,6 +9,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+
+#include "dicom/dicom_dictionary.h"
 
 namespace vexel::test {
 
@@ -90,3 +94,10 @@ std::vector<int> ReadNetpbm(const std::filesystem::path& path, int* columns) {
 }
 
 }  // namespace vexel::test
+
+// Test entry: the process-wide dictionary exists for the whole run, as in the programs.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    vexel::CDicomDictionary dictionary;
+    return RUN_ALL_TESTS();
+}
