@@ -1,14 +1,6 @@
-// The vexel command as a user runs it: output formats, messages and exit codes; a FIFO named
-// on the command line is refused at once instead of waited on, and option numbers keep their
-// decimal point under a decimal-comma locale.
-// vexel scan groups files as DCMTK does: the same series with the same members, each series
-// in instance order (the engine tests compare the grouping of the real corpus files).
-// HTJ2K frames made by OpenJPH's ojph_compress decode to the source bit for bit (lossless) or
-// to OpenJPH's own decode within one unit (lossy).
-// vexel render against DCMTK's dcmj2pnm on real files: the same window gives the same picture
-// within one grey level, rotations and flips match ImageMagick's, colour is exact; the
-// command's refusals; and --print-annotations, the corner and edge texts against the values
-// dcmdump shows for the same files.
+// The vexel command as a user runs it: dump, decode (HTJ2K frames from OpenJPH's ojph_compress
+// too), scan against DCMTK's grouping, render against DCMTK's dcmj2pnm and ImageMagick, and its
+// annotations against dcmdump's values; refusals, FIFOs and decimal-comma locales.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,13 +1,7 @@
-// Every codec module against independent decoders: DCMTK's and GDCM's decode of lossy corpus
-// files and of streams their encoders made from the phantom (bare, or wrapped in a JP2 file
-// here), DCMTK's YCbCr rendering, or the phantom image itself. Lossless rows are bit-identical;
-// lossy rows stay within maxDifference of every sample and maxMeanDifference in mean.
-// Last, jpeg1's encoder and size reader, with DCMTK decoding what it writes.
-// Every codec module against one table of bad streams and bad requests, on streams DCMTK and
-// GDCM made from the phantom: each is refused with a stated status, never writing past the
-// output buffer. Then streams that once hung or crawled in a codec library must fail as
-// corrupt at once: JPEG-LS without an end-of-image marker (CharLS 2.4 spun for seconds), JPEG
-// 2000 whose SIZ asks for far more tiles than its bytes hold (OpenJPEG 2.5 set up every tile).
+// Every codec module against independent decoders (DCMTK's and GDCM's decode of lossy corpus
+// files and of phantom streams their encoders made, bare or in a JP2 file; DCMTK's YCbCr
+// rendering; the phantom itself), then bad streams and requests, each refused with a stated
+// status without writing past the output, and streams that once hung a codec library.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -546,6 +540,8 @@ INSTANTIATE_TEST_SUITE_P(Streams, CodecMalformed, ::testing::ValuesIn(MalformedC
                          [](const auto& row) { return std::string(row.param.name); });
 
 
+// JPEG-LS without an end-of-image marker (CharLS 2.4 spun for seconds), JPEG 2000 whose SIZ
+// asks for far more tiles than its bytes hold (OpenJPEG 2.5 set up every tile).
 TEST(FuzzFoundStreams, FailAsCorruptAtOnce) {
     const std::pair<const char*, const char*> folders[] = {{"jpeg4", "jpegls"},
                                                            {"jpeg2000", "j2k"}};

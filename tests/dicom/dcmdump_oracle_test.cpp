@@ -1,8 +1,6 @@
 // Our element tree against DCMTK's dcmdump, element by element: tag, nesting, VR, length and
-// values, for the shared corpus and phantom slices DCMTK re-encodes. Intended differences are
-// listed in IntendedVrDifference; any other fails and names the element.
-// Then the phantom writer checked from outside: dcmdump reads its files, and the analytic
-// phantom gives the pixels.
+// values, for the shared corpus and phantom slices DCMTK re-encodes (intended differences in
+// IntendedVrDifference). Then the phantom writer's files against the analytic phantom.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,11 +1,7 @@
-// The data set in memory: value accessors give defaults instead of values that are not there;
-// the element store's arenas keep a consistent file when memory is refused, and deferred
-// loads on several threads never disturb lookups that run without a lock.
-// The data dictionary: VRs against DCMTK's dictionary, names and exact lookups, and the
-// preload set's learning under concurrent use (in a private dictionary: the process's one,
-// kept by the test main, must not learn tags the reader tests expect to be deferred).
-// Text: Specific Character Set parsing and decoding, examples from the standard and the code
-// charts, then every text value of the charset files against pydicom.
+// The data set in memory: value accessors and their defaults, the element store under refused
+// memory and concurrent deferred loads, the data dictionary (VRs against DCMTK's, names,
+// concurrent preload learning in a private dictionary: the test main's must not learn tags
+// the reader tests expect deferred), and text decoding against pydicom's charset files.
 #include <gtest/gtest.h>
 
 #include <algorithm>

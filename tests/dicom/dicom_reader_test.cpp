@@ -1,10 +1,6 @@
-// The reader on damaged and odd input: hand-built byte streams whose structure is known byte
-// for byte (edge cases the corpus lacks; its files are compared with dcmdump elsewhere), and
-// real files cut short at every element boundary and at random offsets: each copy fails with
-// a reason or loads fewer elements, and listing what loaded stays within the cut file.
-// Deferred reads trust the file at the stored path only while it is the parsed one: a file
-// rewritten or replaced, even with its old modification time put back, never lends its bytes;
-// a listing reads every value left in the file through one open session.
+// The reader on damaged and odd input: hand-built streams, and real files cut at every element
+// boundary (each copy fails or loads less, and its listing stays within the file). Deferred
+// reads trust the stored path only while it is the parsed file, even with old times put back.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,10 +1,6 @@
-// Pixels against independent decoders: every image of the shared corpus against what DCMTK,
-// GDCM and pydicom decoded (oracle/manifest.jsonl); narrow samples, palettes and overlays
-// stored as OW in explicit VR big endian against their little-endian twin (made by dcmconv);
-// the 12-bit packed pixels of headless ACR-NEMA files against DCMTK's dcm2pnm.
-// Decoding rules on hand-made data whose right answer is known from the standard (the corpus
-// decode oracle covers colour conversion, PackBits runs and 32-bit samples), and the geometry
-// enhanced multi-frame files keep in functional groups.
+// Pixels against independent decoders: the shared corpus against DCMTK, GDCM and pydicom
+// (oracle/manifest.jsonl), big-endian OW against its dcmconv twin, ACR-NEMA 12-bit packing
+// against dcm2pnm; decoding rules on hand-made data whose right answer the standard gives.
 #include <gtest/gtest.h>
 
 #include <cmath>
