@@ -82,6 +82,10 @@ struct OracleImage {
     }
 };
 
+void PrintTo(const OracleImage& image, std::ostream* os) {
+    *os << image.path;
+}
+
 std::vector<OracleImage> LoadManifest() {
     std::vector<OracleImage> images;
     std::ifstream in(test::TestDataDir() / "oracle" / "manifest.jsonl");
