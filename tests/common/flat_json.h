@@ -1,7 +1,7 @@
 // A small JSON reader for the oracle files: every leaf under its "/path/of/keys".
 #pragma once
 
-#include <cctype>
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -20,14 +20,10 @@ public:
     }
 
 private:
-    void Blank() {
-        while (m_pos < m_text.size() && std::isspace(static_cast<unsigned char>(m_text[m_pos])))
-            ++m_pos;
-    }
+    void Blank() { m_pos = std::min(m_text.find_first_not_of(" \t\r\n", m_pos), m_text.size()); }
     bool Eat(char c) {
         Blank();
-        if (m_pos < m_text.size() && m_text[m_pos] == c) return ++m_pos, true;
-        return false;
+        return m_pos < m_text.size() && m_text[m_pos] == c && (++m_pos, true);
     }
     static void AppendUtf8(std::string& out, uint32_t cp) {
         const int extra = cp < 0x80 ? 0 : cp < 0x800 ? 1 : cp < 0x10000 ? 2 : 3;
@@ -38,8 +34,7 @@ private:
     }
     bool Hex4(uint32_t& value) {
         if (m_pos + 4 > m_text.size()) return false;
-        value = static_cast<uint32_t>(std::stoul(m_text.substr(m_pos, 4), nullptr, 16));
-        m_pos += 4;
+        value = static_cast<uint32_t>(std::stoul(m_text.substr((m_pos += 4) - 4, 4), nullptr, 16));
         return true;
     }
     bool String(std::string& out) {
@@ -58,10 +53,9 @@ private:
             }
             uint32_t cp = 0;
             if (e != 'u' || !Hex4(cp)) return false;
+            uint32_t low = 0;
             if (cp >= 0xD800 && cp < 0xDC00 && m_text.compare(m_pos, 2, "\\u") == 0) {
-                uint32_t low = 0;
-                m_pos += 2;
-                if (!Hex4(low)) return false;
+                if (m_pos += 2, !Hex4(low)) return false;
                 cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
             }
             AppendUtf8(out, cp);
@@ -88,10 +82,8 @@ private:
             } while (Eat(','));
             return Eat(']');
         }
-        const size_t begin = m_pos;
-        while (m_pos < m_text.size() &&
-               std::string(",}] \n\r\t").find(m_text[m_pos]) == std::string::npos)
-            ++m_pos;  // number, true, false, null: kept as written
+        const size_t begin = m_pos;  // number, true, false, null: kept as written
+        m_pos = std::min(m_text.find_first_of(",}] \n\r\t", m_pos), m_text.size());
         values[path] = m_text.substr(begin, m_pos - begin);
         return m_pos > begin;
     }

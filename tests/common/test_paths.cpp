@@ -1,10 +1,16 @@
 #include "common/test_paths.h"
 
+#include <gtest/gtest.h>
+
 #include <sys/wait.h>
 #include <unistd.h>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "dicom/dicom_dictionary.h"
 
 namespace vexel::test {
 
@@ -24,10 +30,8 @@ bool HaveTestData() {
     return std::filesystem::is_directory(TestDataDir() / "oracle");
 }
 
-// ctest runs each test in its own process, several at once: every process gets its own
-// scratch tree, removed when it exits, so that no two processes share or delete files.
-// The path is never destroyed: the exit handler that removes the tree runs after static
-// destructors.
+// ctest runs each test in its own process, several at once: each gets its own scratch tree,
+// removed at exit (after static destructors: the path itself is never destroyed).
 static const std::filesystem::path& ScratchRoot() {
     static const std::filesystem::path& root = *new std::filesystem::path([] {
         std::filesystem::path dir = BinaryDir() / "test-scratch" / ("p" + std::to_string(getpid()));
@@ -43,11 +47,10 @@ static const std::filesystem::path& ScratchRoot() {
 }
 
 std::filesystem::path ScratchDir(const std::string& name) {
-    std::filesystem::path dir = ScratchRoot() / name;
     std::error_code ec;
-    std::filesystem::remove_all(dir, ec);
-    std::filesystem::create_directories(dir);
-    return dir;
+    std::filesystem::remove_all(ScratchRoot() / name, ec);
+    std::filesystem::create_directories(ScratchRoot() / name);
+    return ScratchRoot() / name;
 }
 
 bool HaveProgram(const std::string& name) {
@@ -69,4 +72,32 @@ std::string RunCommand(const std::string& command, int* exitCode) {
     return output;
 }
 
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::vector<int> ReadNetpbm(const std::filesystem::path& path, int* columns) {
+    std::ifstream in(path, std::ios::binary);
+    std::string magic;
+    int width = 0, height = 0, maxval = 0;
+    in >> magic >> width >> height >> maxval;
+    in.get();
+    if (columns) *columns = width;
+    std::vector<int> samples;
+    const size_t count = size_t(width) * height * (magic == "P6" ? 3 : 1);
+    for (size_t i = 0; i < count && in; ++i) {
+        const int high = in.get();
+        samples.push_back(maxval > 255 ? high << 8 | in.get() : high);
+    }
+    return in && (magic == "P5" || magic == "P6") ? samples : std::vector<int>();
+}
+
 }  // namespace vexel::test
+
+// Test entry: the process-wide dictionary exists for the whole run, as in the programs.
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    vexel::CDicomDictionary dictionary;
+    return RUN_ALL_TESTS();
+}

@@ -1,8 +1,10 @@
 // Where the tests find the project, the build and the shared real-world corpus.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace vexel::test {
 
@@ -17,6 +19,14 @@ std::filesystem::path ScratchDir(const std::string& name);
 bool HaveProgram(const std::string& name);
 // Runs a shell command and returns its standard output; exitCode receives the status.
 std::string RunCommand(const std::string& command, int* exitCode = nullptr);
+// The whole file; empty when it cannot be read.
+std::vector<uint8_t> ReadFileBytes(const std::filesystem::path& path);
+// Samples of a binary PGM (16-bit big-endian words when maxval > 255) or PPM; empty when cut
+// short or not Netpbm.
+std::vector<int> ReadNetpbm(const std::filesystem::path& path, int* columns = nullptr);
+// The built vexel command, and a path quoted for the shell.
+inline std::string Vexel() { return (BinaryDir() / "bin" / "vexel").string(); }
+inline std::string Quote(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
 
 }  // namespace vexel::test
 
