@@ -9,7 +9,6 @@
 
 #include "common/flat_json.h"
 #include "common/test_paths.h"
-#include "vexel_run.h"
 
 namespace vexel {
 namespace {
