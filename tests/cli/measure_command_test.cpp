@@ -55,7 +55,7 @@ TEST(VexelMeasure, EllipsesAndLengthsMatchPydicom) {
     if (code != 0) GTEST_SKIP() << "pydicom or numpy missing";
     for (const char* name : {"CT_small.dcm", "MR_small.dcm"}) {
         const std::string file = test::Quote(test::TestDataDir() / "pydicom/test_files" / name);
-        const std::vector<std::string> boxes = {"10.3,12.7,50.2,40.9", "-6,-3,20,15",
+        const std::vector<std::string> boxes = {"10.3,12.7,50.2,40.9", "-6,-3,20,15", "10,10,20,20",
                                                 "60,50,20.5,33.25", "30,30,31,31"};
         std::string command = std::string(kOracle) + " " + file;
         for (const std::string& box : boxes) command += " " + box;
