@@ -92,8 +92,6 @@ TEST(VexelMeasure, PrintsTheViewersLabelsAndRefusesBadRequests) {
     for (const Case& c : {Case{cr + " --length 1,1,11,1", 0, "1.0 mm\nImager Pixel Spacing (detector)\n"},
                           Case{ct + " --cobb=0,0,57.358,81.915,0,100,57.358,18.085", 0, "110.0\u00b0\n"},
                           Case{ct + " --angle 0,0,10,0,10,10", 0, "90.0\u00b0\n"},
-                          Case{ct + " --angle 5,5,5,5,10,10", 0, "\n"},
-                          Case{ct + " --ellipse 30,30,30,40", 0, "Area=0.0 cm\u00b2 (0 px\u00b2)\nPixel Spacing\n"},
                           Case{ct + " --ellipse 10,10,20", 2, ""},
                           Case{ct + " --length 1,1,2,2 --angle 0,0,1,1,2,2", 2, ""},
                           Case{ct + " --frame 3 --length 1,1,2,2", 1, ""},
