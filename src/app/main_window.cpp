@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <optional>
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QKeyEvent>
@@ -20,11 +22,33 @@
 #include "engine/vexel_engine.h"
 #include "imaging/dicom_image.h"
 #include "support/language_manager.h"
+#include "viewer/viewport_measurements.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
 
 namespace vexel {
+namespace {
+
+// L, E, P, A and C choose the measurement the left button makes.
+std::optional<MeasurementKind> MeasurementKey(int key) {
+    switch (key) {
+        case Qt::Key_L:
+            return MeasurementKind::Length;
+        case Qt::Key_E:
+            return MeasurementKind::Ellipse;
+        case Qt::Key_P:
+            return MeasurementKind::Pencil;
+        case Qt::Key_A:
+            return MeasurementKind::Angle;
+        case Qt::Key_C:
+            return MeasurementKind::Cobb;
+        default:
+            return std::nullopt;
+    }
+}
+
+}  // namespace
 namespace {
 
 constexpr uint32_t kOpenFolderText = 1220;  // "Open DICOM folder"
@@ -229,6 +253,11 @@ bool CMainWindow::ViewerKey(int key) {
         default:
             break;
     }
+    if (const auto kind = MeasurementKey(key)) {
+        viewport.Measurements().SetKind(*kind);
+        viewport.SetLeftTool(viewport.Measurements());
+        return true;
+    }
     if (viewport.CurrentFrame() == nullptr) return false;
     switch (key) {
         case Qt::Key_Up:
@@ -257,14 +286,25 @@ bool CMainWindow::ViewerKey(int key) {
     return false;
 }
 
+bool CMainWindow::MeasurementCommand(int key, Qt::KeyboardModifiers held) {
+    CViewport2DROI& measurements = Viewport().Measurements();
+    if (key == Qt::Key_Escape && held == Qt::NoModifier) return measurements.Escape();
+    if (key != Qt::Key_Delete) return false;
+    if (held == Qt::NoModifier) measurements.DeleteSelected();
+    if (held == Qt::ControlModifier) measurements.DeleteAllInImage();
+    if (held == (Qt::ControlModifier | Qt::ShiftModifier)) measurements.DeleteAllInSeries();
+    return true;
+}
+
 void CMainWindow::keyPressEvent(QKeyEvent* event) {
     // Letters and F12 only without modifiers: Ctrl+F12 and Ctrl+letters are other commands.
     const Qt::KeyboardModifiers held =
         event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
     const int key = event->key();
     const bool plain = key == Qt::Key_F12 || key == Qt::Key_B || key == Qt::Key_W ||
-                       key == Qt::Key_M || key == Qt::Key_Z || key == Qt::Key_Space;
-    if ((!plain || held == Qt::NoModifier) && ViewerKey(key)) {
+                       key == Qt::Key_M || key == Qt::Key_Z || key == Qt::Key_Space ||
+                       MeasurementKey(key).has_value();
+    if (MeasurementCommand(key, held) || ((!plain || held == Qt::NoModifier) && ViewerKey(key))) {
         event->accept();
         return;
     }

@@ -70,6 +70,8 @@ private:
     void CreateViewMenu();
     // The keys of the shown series; false when the key is not one of them.
     bool ViewerKey(int key);
+    // Escape and the three deletes of measurements.
+    bool MeasurementCommand(int key, Qt::KeyboardModifiers held);
     void ShowFirstSeriesIfEmpty();
     void OnPresented();
 

@@ -1,3 +1,4 @@
+#include "measure/measurement_list.h"
 #include "app/viewer_app.h"
 
 #include <QApplication>
@@ -129,6 +130,8 @@ bool CViewerApp::CreatePhaseTwo() {
     Log('+', "CJobQueue");
     m_seriesStates = std::make_unique<CSeriesStateStore>();
     Log('+', "CSeriesStateStore");
+    m_measurements = std::make_unique<CMeasurementLists>();
+    Log('+', "CMeasurementLists");
     m_presets = std::make_unique<CWindowPresetTable>();
     Log('+', "CWindowPresetTable");
     m_tasks = std::make_unique<CTaskManager>();
@@ -152,6 +155,7 @@ bool CViewerApp::CreatePhaseTwo() {
     services.scan = {m_jobs.get(), m_tasks.get(), m_memoryManager.get(), m_messageBoxes.get()};
     services.timers = m_timers.get();
     services.viewport.states = m_seriesStates.get();
+    services.viewport.measurements = m_measurements.get();
     services.viewport.presets = m_presets.get();
     services.viewport.engine = m_engine.get();
     services.viewport.viewportHook = m_hooks.viewport2D;
@@ -248,6 +252,7 @@ void CViewerApp::OnDestroy() {
     Destroy(m_jobs, "CJobQueue");
     Destroy(m_tasks, "CTaskManager");
     Destroy(m_presets, "CWindowPresetTable");
+    Destroy(m_measurements, "CMeasurementLists");
     Destroy(m_seriesStates, "CSeriesStateStore");
     Destroy(m_dictionary, "CDicomDictionary");
     Destroy(m_memoryManager, "CMemoryManager");

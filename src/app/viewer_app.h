@@ -34,6 +34,7 @@ class CDicomDictionary;
 class IMemoryLoadSource;
 class CMainWindow;
 class CSeriesStateStore;
+class CMeasurementLists;
 class CLanguageManager;
 class CMessageWndManager;
 class CSettingsLanguageCode;
@@ -117,6 +118,7 @@ private:
     std::unique_ptr<CDicomDictionary> m_dictionary;
     std::unique_ptr<CJobQueue> m_jobs;
     std::unique_ptr<CSeriesStateStore> m_seriesStates;
+    std::unique_ptr<CMeasurementLists> m_measurements;
     std::unique_ptr<CWindowPresetTable> m_presets;
     std::unique_ptr<CTaskManager> m_tasks;
     std::unique_ptr<CCineEngine> m_cine;

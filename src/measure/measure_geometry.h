@@ -7,14 +7,9 @@
 #include <optional>
 
 #include "measure/calibration.h"
+#include "viewer/view_geometry.h"
 
 namespace vexel {
-
-struct ImagePoint {
-    float x = 0;
-    float y = 0;
-    friend bool operator==(const ImagePoint&, const ImagePoint&) = default;
-};
 
 // Euclidean distance from p to the segment ab, in the points' own units.
 double DistanceToSegment(ImagePoint p, ImagePoint a, ImagePoint b);

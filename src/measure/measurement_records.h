@@ -12,10 +12,9 @@
 #include <vector>
 
 #include "measure/measure_geometry.h"
+#include "viewer/measurement_host.h"
 
 namespace vexel {
-
-enum class MeasurementKind : uint32_t { Length = 2, Ellipse = 3, Pencil = 4, Angle = 5, Cobb = 6 };
 
 struct MeasurementRecord {
     MeasurementKind kind = MeasurementKind::Length;

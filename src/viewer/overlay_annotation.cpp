@@ -10,18 +10,18 @@ void COverlayAnnotation::Measure(ICanvas& canvas) {
         m_rect = {};
         return;
     }
-    if (m_text != m_measuredText || m_viewport.FontSize() != m_measuredFont) {
+    if (m_text != m_measuredText || m_viewport->FontSize() != m_measuredFont) {
         const CanvasSize size = canvas.MeasureText(m_text);
         m_measuredText = m_text;
-        m_measuredFont = m_viewport.FontSize();
+        m_measuredFont = m_viewport->FontSize();
         m_measuredWidth = size.width;
         m_measuredHeight = size.height;
     }
     const int32_t w = m_measuredWidth + 1;
     const int32_t h = m_measuredHeight + 1;
-    const int32_t lineHeight = AnnotationLineHeight(m_viewport.FontSize());
-    const int32_t width = m_viewport.Surface().Width();
-    const int32_t height = m_viewport.Surface().Height();
+    const int32_t lineHeight = AnnotationLineHeight(m_viewport->FontSize());
+    const int32_t width = m_viewport->Surface().Width();
+    const int32_t height = m_viewport->Surface().Height();
     const bool top = m_corner == Corner::TopLeft || m_corner == Corner::TopRight;
     const bool left = m_corner == Corner::TopLeft || m_corner == Corner::BottomLeft;
     m_rect.y = top ? m_line * lineHeight + (lineHeight - h) / 2 + 5

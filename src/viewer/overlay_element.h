@@ -12,7 +12,7 @@ class ICanvas;
 
 class COverlayElement {
 public:
-    explicit COverlayElement(CViewport2D& viewport) : m_viewport(viewport) {}
+    explicit COverlayElement(CViewport2D& viewport) : m_viewport(&viewport) {}
     virtual ~COverlayElement() = default;
     COverlayElement(const COverlayElement&) = delete;
     COverlayElement& operator=(const COverlayElement&) = delete;
@@ -21,6 +21,7 @@ public:
     virtual void Measure(ICanvas& canvas) = 0;
     virtual void Draw(ICanvas& canvas) = 0;
 
+    void SetViewport(CViewport2D& viewport) { m_viewport = &viewport; }
     bool Visible() const { return m_visible; }
     void SetVisible(bool visible) { m_visible = visible; }
     const PixelRect& Rect() const { return m_rect; }
@@ -30,7 +31,9 @@ public:
     }
 
 protected:
-    CViewport2D& m_viewport;
+    // The viewport it is laid out for; measurements shared by several viewports move between
+    // them.
+    CViewport2D* m_viewport;
     bool m_visible = true;
     PixelRect m_rect;
 };

@@ -55,6 +55,7 @@ struct ViewGeometry {
 struct ImagePoint {
     float x = 0;
     float y = 0;
+    friend bool operator==(const ImagePoint&, const ImagePoint&) = default;
 };
 
 struct ScreenPoint {

@@ -16,6 +16,7 @@
 #include "viewer/viewport_cine.h"
 #include "viewer/viewport_hash.h"
 #include "viewer/viewport_layer_tools.h"
+#include "viewer/viewport_measurements.h"
 #include "viewer/viewport_rulers.h"
 #include "viewer/viewport_synchronizer.h"
 #include "viewer/viewport_view_tools.h"
@@ -52,12 +53,15 @@ CViewport2D::CViewport2D(const ViewportServices& services)
     const CWindowPresetTable& presets =
         services.presets != nullptr ? *services.presets : FallbackPresets();
     CSeriesStateStore& states = services.states != nullptr ? *services.states : FallbackStates();
+    m_states = &states;
 
     // The fixed order in which the tools are asked and built.
     auto annotations = std::make_unique<CViewport2DAnnotations>(*this);
     m_annotations = annotations.get();
     AddTool(std::move(annotations));
-    AddTool(std::make_unique<CViewport2DROI>(*this));
+    auto measurements = std::make_unique<CViewport2DROI>(*this, services.measurements);
+    m_measurements = measurements.get();
+    AddTool(std::move(measurements));
     AddTool(std::make_unique<CViewport2DRulers>(*this));
     auto move = std::make_unique<CViewport2DMove>(*this);
     m_move = move.get();

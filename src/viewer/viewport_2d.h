@@ -36,6 +36,8 @@ class CDicomImage;
 class CSeriesStateStore;
 class CViewport2DAnnotations;
 class CViewport2DCine;
+class CViewport2DROI;
+class IMeasurementLists;
 class CViewport2DSynchronizer;
 class ICorrespondingImages;
 class CBinaryValueMemCacher;
@@ -92,6 +94,7 @@ struct ViewportServices {
     CCineEngine* cine = nullptr;                          // null: no playback
     CBinaryValueMemCacher* renderCache = nullptr;         // null: cine renders every frame
     ICorrespondingImages* correspondingImages = nullptr;  // null: viewports never follow
+    IMeasurementLists* measurements = nullptr;            // null: no measurements
     std::function<bool()> autoSynchronise;                // empty: following is on
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
@@ -202,6 +205,9 @@ public:
     bool DragInProgress();
     CViewport2DAnnotations& Annotations() { return *m_annotations; }
     CViewport2DCine& Cine() { return *m_cine; }
+    CViewport2DROI& Measurements() { return *m_measurements; }
+    // The store of this viewport's series state (private to off-screen viewports).
+    CSeriesStateStore& StateStore() const { return *m_states; }
     CViewport2DSynchronizer& Synchronizer() { return *m_synchronizer; }
     bool CinePlaying() const;
 
@@ -223,6 +229,8 @@ public:
     CViewport2DTool* LeftTool() const { return m_leftTool; }
     CViewport2DTool* RightTool() const { return m_rightTool; }
     CViewport2DTool* MiddleTool() const { return m_middleTool; }
+    // The tool of the press in progress.
+    CViewport2DTool* SelectedTool() const { return m_selectedTool; }
 
     // Raised by the window tool when a drag ended, and by the cine tool.
     void NotifyWindowDragFinished();
@@ -266,6 +274,7 @@ private:
     std::chrono::steady_clock::time_point Now() const;
 
     ViewportServices m_services;
+    CSeriesStateStore* m_states = nullptr;
     IViewportWindow* m_host = nullptr;
     bool m_offscreen = false;
     uint32_t m_id = 0;
@@ -289,6 +298,7 @@ private:
     std::vector<std::unique_ptr<CViewport2DTool>> m_tools;  // fixed order
     CViewport2DAnnotations* m_annotations = nullptr;
     CViewport2DCine* m_cine = nullptr;
+    CViewport2DROI* m_measurements = nullptr;
     CViewport2DSynchronizer* m_synchronizer = nullptr;
     CViewport2DWindow* m_windowTool = nullptr;
     CViewport2DSlice* m_slice = nullptr;

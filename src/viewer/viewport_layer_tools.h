@@ -6,13 +6,6 @@
 
 namespace vexel {
 
-// Host of the measurements of the current image (layer bit 2).
-class CViewport2DROI final : public CViewport2DTool {
-public:
-    explicit CViewport2DROI(CViewport2D& viewport)
-        : CViewport2DTool(viewport, ToolType::Measurements) {}
-};
-
 class CViewport2DMPR final : public CViewport2DTool {
 public:
     explicit CViewport2DMPR(CViewport2D& viewport) : CViewport2DTool(viewport, ToolType::Mpr) {}

@@ -1,0 +1,333 @@
+#include "measure/measurement_element.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "measure/measurement_list.h"
+#include "viewer/viewport_2d.h"
+
+namespace vexel {
+namespace {
+
+constexpr const MeasurementStyle& kStyle = kMeasurementStyle;
+
+PixelRect Union(const PixelRect& a, const PixelRect& b) {
+    if (a.Empty()) return b;
+    if (b.Empty()) return a;
+    const int32_t left = std::min(a.x, b.x);
+    const int32_t top = std::min(a.y, b.y);
+    const int32_t right = std::max(a.x + a.width, b.x + b.width);
+    const int32_t bottom = std::max(a.y + a.height, b.y + b.height);
+    return {left, top, right - left, bottom - top};
+}
+
+PixelRect Grown(const PixelRect& r, int32_t by) {
+    return {r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by};
+}
+
+double Distance(ScreenPoint a, ScreenPoint b) {
+    return std::hypot(double(a.x) - b.x, double(a.y) - b.y);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        lines.push_back(text.substr(start, end - start));
+        start = end + 1;
+    }
+    return lines;
+}
+
+}  // namespace
+
+CMeasurementElement::CMeasurementElement(CViewport2D& viewport, MeasurementKind kind,
+                                         size_t points)
+    : COverlayElement(viewport), m_kind(kind), m_points(points), m_screen(points) {}
+
+// ---- mouse ----
+
+ToolAnswer CMeasurementElement::MouseDown(int32_t x, int32_t y, MouseButton button) {
+    if (!m_finished) return CreateDown(x, y, button);
+    if (button != MouseButton::Left || m_state != ElementState::Hovered) {
+        return ToolAnswer::NotHandled;
+    }
+    const auto image = m_viewport->ScreenToImage(float(x), float(y));
+    if (!image) return ToolAnswer::NotHandled;
+    m_list->Select(this);
+    m_state = ElementState::Dragging;
+    m_press = {x, y};
+    m_pressImage = *image;
+    m_startPoints = m_points;
+    m_startLabel = m_labelAt;
+    m_dragLabel = m_hover.label;
+    m_drag = m_dragLabel ? DragMask(m_points.size(), 0) : DragFor(m_hover, m_press);
+    return ToolAnswer::Handled;
+}
+
+ToolAnswer CMeasurementElement::MouseMove(int32_t x, int32_t y) {
+    if (!m_finished) return CreateMove(x, y);
+    if (m_state == ElementState::Dragging) return Drag({x, y});
+    return Hover({x, y});
+}
+
+ToolAnswer CMeasurementElement::MouseUp(int32_t x, int32_t y, MouseButton button) {
+    if (!m_finished) return CreateUp(x, y, button);
+    if (m_state != ElementState::Dragging) return ToolAnswer::NotHandled;
+    m_state = ElementState::Hovered;
+    m_drag.clear();
+    m_dragLabel = false;
+    m_list->Committed();
+    return ToolAnswer::NotHandled;
+}
+
+ToolAnswer CMeasurementElement::Hover(ScreenPoint p) {
+    std::optional<Hit> hit;
+    if (InLabel(p)) {
+        hit = Hit{};
+        hit->label = true;
+    } else {
+        hit = HitShape(p);
+    }
+    if (!hit) {
+        if (m_state == ElementState::Idle) return ToolAnswer::NotHandled;
+        m_hover = {};
+        m_state = ElementState::Idle;
+        Changed();
+        return ToolAnswer::NotHandled;
+    }
+    if (m_state != ElementState::Hovered || !(m_hover == *hit)) {
+        m_hover = *hit;
+        m_state = ElementState::Hovered;
+        Changed();
+    }
+    return ToolAnswer::Capture;
+}
+
+ToolAnswer CMeasurementElement::Drag(ScreenPoint p) {
+    if (m_dragLabel) {
+        m_labelAt = {m_startLabel.x + DragDistance(p.x, m_press.x),
+                     m_startLabel.y + DragDistance(p.y, m_press.y)};
+        if (const auto image = m_viewport->ScreenToImage(float(m_labelAt.x), float(m_labelAt.y))) {
+            m_labelImage = *image;
+            m_labelMoved = true;
+        }
+        Changed();
+        return ToolAnswer::Handled;
+    }
+    // Image offsets, so a shape keeps its size and place exactly whatever the zoom.
+    const auto image = m_viewport->ScreenToImage(float(p.x), float(p.y));
+    if (!image) return ToolAnswer::Handled;
+    const float dx = image->x - m_pressImage.x;
+    const float dy = image->y - m_pressImage.y;
+    for (size_t i = 0; i < m_points.size() && i < m_drag.size(); ++i) {
+        if (m_drag[i] & 1) m_points[i].x = m_startPoints[i].x + dx;
+        if (m_drag[i] & 2) m_points[i].y = m_startPoints[i].y + dy;
+    }
+    const bool whole = std::all_of(m_drag.begin(), m_drag.end(), [](uint8_t m) { return m == 3; });
+    // A whole shape moved keeps its value; the ellipse's statistics change with the place.
+    if (!whole || m_kind == MeasurementKind::Ellipse) UpdateText();
+    Changed();
+    return ToolAnswer::Handled;
+}
+
+CMeasurementElement::DragMask CMeasurementElement::DragFor(const Hit& hit,
+                                                         ScreenPoint press) const {
+    const int handle = HandleNear(press, kHandleReach);
+    DragMask mask(m_points.size(), handle < 0 ? 3 : 0);
+    if (handle >= 0) mask[size_t(handle)] = 3;
+    (void)hit;
+    return mask;
+}
+
+// ---- creation helpers ----
+
+bool CMeasurementElement::SetPoint(size_t i, int32_t x, int32_t y) {
+    const auto image = m_viewport->ScreenToImage(float(x), float(y));
+    if (!image || i >= m_points.size()) return false;
+    m_points[i] = *image;
+    return true;
+}
+
+void CMeasurementElement::Finish() {
+    m_finished = true;
+    m_state = ElementState::Idle;
+    m_list->Release(this);
+    m_list->Committed();
+}
+
+bool CMeasurementElement::EndInteraction() {
+    const bool dragging = m_state == ElementState::Dragging;
+    m_state = ElementState::Idle;
+    m_hover = {};
+    m_drag.clear();
+    m_dragLabel = false;
+    return dragging;
+}
+
+void CMeasurementElement::Changed() {
+    const PixelRect before = m_rect;
+    if (auto canvas = m_viewport->SurfaceCanvas()) Measure(*canvas);
+    const PixelRect area = Union(before, m_rect);
+    m_viewport->RedrawRect(&area);
+}
+
+// ---- layout ----
+
+void CMeasurementElement::Measure(ICanvas& canvas) {
+    if (m_text != m_measuredText || m_lineHeight == 0) {
+        m_measuredText = m_text;
+        m_labelSize = {};
+        if (!m_text.empty() && canvas.SetFont(kStyle.fontSize)) {
+            int32_t width = 0;
+            const std::vector<std::string> lines = Lines(m_text);
+            for (const std::string& line : lines) {
+                const CanvasSize size = canvas.MeasureText(line);
+                width = std::max(width, size.width);
+                m_lineHeight = size.height;
+            }
+            m_labelSize = {width + 4, m_lineHeight * int32_t(lines.size()) + 2};
+        }
+    }
+    Place();
+}
+
+PixelRect CMeasurementElement::ShapeBox() const {
+    if (m_screen.empty()) return {};
+    int32_t left = m_screen[0].x, right = left, top = m_screen[0].y, bottom = top;
+    for (const ScreenPoint& p : m_screen) {
+        left = std::min(left, p.x);
+        right = std::max(right, p.x);
+        top = std::min(top, p.y);
+        bottom = std::max(bottom, p.y);
+    }
+    return {left, top, right - left + 1, bottom - top + 1};
+}
+
+void CMeasurementElement::Place() {
+    for (size_t i = 0; i < m_points.size(); ++i) {
+        if (const auto p = m_viewport->ImageToScreen(m_points[i].x, m_points[i].y)) m_screen[i] = *p;
+    }
+    m_box = Grown(ShapeBox(), 4);
+    if (m_labelMoved) {
+        if (const auto p = m_viewport->ImageToScreen(m_labelImage.x, m_labelImage.y)) {
+            m_labelAt = *p;
+        }
+    } else if (!m_screen.empty()) {
+        // Right of the rightmost point (the later one when two share the place).
+        const ScreenPoint* anchor = &m_screen[0];
+        for (const ScreenPoint& p : m_screen) {
+            if (p.x >= anchor->x) anchor = &p;
+        }
+        m_labelAt = {anchor->x + 7, anchor->y - m_labelSize.height / 2};
+    }
+    PixelRect rect = m_box;
+    if (!m_text.empty()) {
+        rect = Union(rect, Grown({m_labelAt.x, m_labelAt.y, m_labelSize.width, m_labelSize.height},
+                                 1));
+    }
+    m_rect = Grown(rect, 5);
+}
+
+// ---- hit tests ----
+
+bool CMeasurementElement::InLabel(ScreenPoint p) const {
+    return !m_text.empty() && p.x > m_labelAt.x && p.y > m_labelAt.y &&
+           p.x < m_labelAt.x + m_labelSize.width && p.y < m_labelAt.y + m_labelSize.height;
+}
+
+bool CMeasurementElement::InBox(ScreenPoint p) const {
+    return p.x >= m_box.x && p.y >= m_box.y && p.x < m_box.x + m_box.width &&
+           p.y < m_box.y + m_box.height;
+}
+
+int CMeasurementElement::HandleNear(ScreenPoint p, double reach) const {
+    for (size_t i = 0; i < m_screen.size(); ++i) {
+        if (Distance(p, m_screen[i]) <= reach) return int(i);
+    }
+    return -1;
+}
+
+double CMeasurementElement::ToSegment(ScreenPoint p, size_t a, size_t b) const {
+    const auto point = [](ScreenPoint s) { return ImagePoint{float(s.x), float(s.y)}; };
+    return DistanceToSegment(point(p), point(m_screen[a]), point(m_screen[b]));
+}
+
+// ---- drawing ----
+
+uint32_t CMeasurementElement::LineColour() const {
+    const bool hovered = m_state != ElementState::Idle && m_hover.handle < 0;
+    return kStyle.line[uint32_t(hovered     ? MeasurementLook::Hovered
+                                : m_selected ? MeasurementLook::Selected
+                                             : MeasurementLook::Normal)];
+}
+
+uint32_t CMeasurementElement::HandleColour(int handle) const {
+    const bool hovered = m_state != ElementState::Idle && m_hover.handle == handle;
+    return kStyle.handle[uint32_t(hovered     ? MeasurementLook::Hovered
+                                  : m_selected ? MeasurementLook::Selected
+                                               : MeasurementLook::Normal)];
+}
+
+void CMeasurementElement::DrawSegment(ICanvas& canvas, ScreenPoint a, ScreenPoint b,
+                                      uint32_t colour) const {
+    const CanvasPoint line[] = {{float(a.x), float(a.y)}, {float(b.x), float(b.y)}};
+    canvas.DrawPolyline(line, kStyle.outline, kStyle.outlineWidth, true);
+    canvas.DrawPolyline(line, colour, kStyle.lineWidth, true);
+}
+
+void CMeasurementElement::DrawHandles(ICanvas& canvas) const {
+    const int32_t arm = kStyle.handleArm;
+    for (size_t i = 0; i < m_screen.size(); ++i) {
+        const ScreenPoint p = m_screen[i];
+        const uint32_t colour = HandleColour(int(i));
+        DrawSegment(canvas, {p.x - arm, p.y}, {p.x + arm, p.y}, colour);
+        DrawSegment(canvas, {p.x, p.y - arm}, {p.x, p.y + arm}, colour);
+    }
+}
+
+void CMeasurementElement::DrawLabel(ICanvas& canvas) const {
+    if (m_text.empty() || m_labelSize.width <= 0) return;
+    const MeasurementLook look = m_state != ElementState::Idle && m_hover.label
+                                     ? MeasurementLook::Hovered
+                                 : m_selected ? MeasurementLook::Selected
+                                              : MeasurementLook::Normal;
+    canvas.FillRect({m_labelAt.x, m_labelAt.y, m_labelSize.width, m_labelSize.height},
+                    kStyle.labelPlate[uint32_t(look)]);
+    canvas.SetFont(kStyle.fontSize);
+    int32_t y = m_labelAt.y + 1;
+    for (const std::string& line : Lines(m_text)) {
+        canvas.DrawText(line, {m_labelAt.x + 2, y, m_labelSize.width - 4, m_lineHeight},
+                        TextAlign::Left, kStyle.labelText);
+        y += m_lineHeight;
+    }
+}
+
+void CMeasurementElement::Draw(ICanvas& canvas) {
+    DrawShape(canvas);
+    DrawLabel(canvas);
+}
+
+// ---- records ----
+
+std::optional<MeasurementRecord> CMeasurementElement::Record() const {
+    if (!m_finished) return std::nullopt;
+    MeasurementRecord record;
+    record.kind = m_kind;
+    record.points = m_points;
+    record.labelMoved = m_labelMoved;
+    record.label = m_labelImage;
+    return record;
+}
+
+void CMeasurementElement::Restore(const MeasurementRecord& record) {
+    m_points = record.points;
+    m_screen.assign(m_points.size(), {});
+    m_labelMoved = record.labelMoved;
+    m_labelImage = record.label;
+    m_finished = true;
+    UpdateText();
+}
+
+}  // namespace vexel

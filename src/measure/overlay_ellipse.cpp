@@ -1,0 +1,102 @@
+#include <algorithm>
+#include <cmath>
+
+#include "imaging/dicom_frame.h"
+#include "measure/measurement_labels.h"
+#include "measure/measurement_list.h"
+#include "measure/overlay_measurements.h"
+
+namespace vexel {
+namespace {
+
+constexpr double kCornerReach = 5.0;
+
+}  // namespace
+
+void COverlayEllipse::UpdateText() {
+    CDicomFrame& frame = List().Frame();
+    const EllipseStatistics stats =
+        frame.Ellipse(m_points[0].x, m_points[0].y, m_points[1].x, m_points[1].y);
+    m_text = EllipseLabel(stats, List().Spacing(), frame.IsColour(), List().Interpolated(),
+                          List().Texts());
+}
+
+void COverlayEllipse::Place() {
+    CMeasurementElement::Place();
+    const ScreenPoint a = m_screen[0], b = m_screen[1];
+    m_corners[0] = a;
+    m_corners[1] = b;
+    m_corners[2] = {a.x, b.y};
+    m_corners[3] = {b.x, a.y};
+}
+
+ToolAnswer COverlayEllipse::CreateDown(int32_t x, int32_t y, MouseButton /*button*/) {
+    if (m_phase != 0 || !SetPoint(0, x, y)) return ToolAnswer::NotHandled;
+    m_points[1] = m_points[0];
+    m_phase = 1;
+    return ToolAnswer::Capture;
+}
+
+ToolAnswer COverlayEllipse::CreateMove(int32_t x, int32_t y) {
+    if (SetPoint(1, x, y)) {
+        m_phase = 2;
+        UpdateText();
+        Changed();
+    }
+    return ToolAnswer::Capture;
+}
+
+ToolAnswer COverlayEllipse::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /*button*/) {
+    if (m_phase == 2) Finish();
+    return ToolAnswer::NotHandled;
+}
+
+int COverlayEllipse::CornerNear(ScreenPoint p) const {
+    for (int i = 0; i < 4; ++i) {
+        if (std::hypot(double(p.x) - m_corners[i].x, double(p.y) - m_corners[i].y) <= kCornerReach)
+            return i;
+    }
+    return -1;
+}
+
+std::optional<CMeasurementElement::Hit> COverlayEllipse::HitShape(ScreenPoint p) const {
+    if (!InBox(p)) return std::nullopt;
+    const int corner = CornerNear(p);
+    if (corner >= 0) return Hit{corner, -1, false};
+    const double cx = (double(m_corners[0].x) + m_corners[1].x) / 2;
+    const double cy = (double(m_corners[0].y) + m_corners[1].y) / 2;
+    const double a = std::abs(double(m_corners[1].x) - m_corners[0].x) / 2;
+    const double b = std::abs(double(m_corners[1].y) - m_corners[0].y) / 2;
+    // Small ellipses are hovered anywhere in their box, large ones along the outline.
+    if (a <= 20 || b <= 20) return Hit{};
+    const double r = std::hypot((cx - p.x) / a, (cy - p.y) / b);
+    if (r > 0.9 && r < 1.05) return Hit{};
+    return std::nullopt;
+}
+
+CMeasurementElement::DragMask COverlayEllipse::DragFor(const Hit& /*hit*/,
+                                                     ScreenPoint press) const {
+    // Per corner: which coordinates of the first and the second stored corner it moves.
+    static constexpr uint8_t kMasks[4][2] = {{3, 0}, {0, 3}, {1, 2}, {2, 1}};
+    const int corner = CornerNear(press);
+    if (corner < 0) return {3, 3};
+    return {kMasks[corner][0], kMasks[corner][1]};
+}
+
+void COverlayEllipse::DrawShape(ICanvas& canvas) {
+    const CanvasPoint centre{(float(m_corners[0].x) + float(m_corners[1].x)) / 2,
+                             (float(m_corners[0].y) + float(m_corners[1].y)) / 2};
+    const float rx = std::abs(float(m_corners[1].x) - float(m_corners[0].x)) / 2;
+    const float ry = std::abs(float(m_corners[1].y) - float(m_corners[0].y)) / 2;
+    canvas.DrawEllipse(centre, rx, ry, kMeasurementStyle.outline, kMeasurementStyle.outlineWidth,
+                       true);
+    canvas.DrawEllipse(centre, rx, ry, LineColour(), kMeasurementStyle.lineWidth, true);
+    const int32_t arm = kMeasurementStyle.handleArm;
+    for (int i = 0; i < 4; ++i) {
+        const ScreenPoint p = m_corners[i];
+        DrawSegment(canvas, {p.x - arm, p.y}, {p.x + arm, p.y}, HandleColour(i));
+        DrawSegment(canvas, {p.x, p.y - arm}, {p.x, p.y + arm}, HandleColour(i));
+    }
+}
+
+}  // namespace vexel
