@@ -25,7 +25,7 @@ PixelRect Grown(const PixelRect& r, int32_t by) {
     return {r.x - by, r.y - by, r.width + 2 * by, r.height + 2 * by};
 }
 
-double Distance(ScreenPoint a, ScreenPoint b) {
+double Distance(CanvasPoint a, CanvasPoint b) {
     return std::hypot(double(a.x) - b.x, double(a.y) - b.y);
 }
 
@@ -53,7 +53,8 @@ ToolAnswer CMeasurementElement::MouseDown(int32_t x, int32_t y, MouseButton butt
     if (button != MouseButton::Left || m_state != ElementState::Hovered) {
         return ToolAnswer::NotHandled;
     }
-    const auto image = m_viewport->ScreenToImage(float(x), float(y));
+    const CanvasPoint centre = Centre(x, y);
+    const auto image = m_viewport->ScreenToImage(centre.x, centre.y);
     if (!image) return ToolAnswer::NotHandled;
     m_list->Select(this);
     m_state = ElementState::Dragging;
@@ -62,14 +63,14 @@ ToolAnswer CMeasurementElement::MouseDown(int32_t x, int32_t y, MouseButton butt
     m_startPoints = m_points;
     m_startLabel = m_labelAt;
     m_dragLabel = m_hover.label;
-    m_drag = m_dragLabel ? DragMask(m_points.size(), 0) : DragFor(m_hover, m_press);
+    m_drag = m_dragLabel ? DragMask(m_points.size(), 0) : DragFor(m_hover, centre);
     return ToolAnswer::Handled;
 }
 
 ToolAnswer CMeasurementElement::MouseMove(int32_t x, int32_t y) {
     if (!m_finished) return CreateMove(x, y);
     if (m_state == ElementState::Dragging) return Drag({x, y});
-    return Hover({x, y});
+    return Hover(Centre(x, y));
 }
 
 ToolAnswer CMeasurementElement::MouseUp(int32_t x, int32_t y, MouseButton button) {
@@ -82,7 +83,7 @@ ToolAnswer CMeasurementElement::MouseUp(int32_t x, int32_t y, MouseButton button
     return ToolAnswer::NotHandled;
 }
 
-ToolAnswer CMeasurementElement::Hover(ScreenPoint p) {
+ToolAnswer CMeasurementElement::Hover(CanvasPoint p) {
     std::optional<Hit> hit;
     if (InLabel(p)) {
         hit = Hit{};
@@ -117,7 +118,8 @@ ToolAnswer CMeasurementElement::Drag(ScreenPoint p) {
         return ToolAnswer::Handled;
     }
     // Image offsets, so a shape keeps its size and place exactly whatever the zoom.
-    const auto image = m_viewport->ScreenToImage(float(p.x), float(p.y));
+    const CanvasPoint centre = Centre(p.x, p.y);
+    const auto image = m_viewport->ScreenToImage(centre.x, centre.y);
     if (!image) return ToolAnswer::Handled;
     const float dx = image->x - m_pressImage.x;
     const float dy = image->y - m_pressImage.y;
@@ -133,7 +135,7 @@ ToolAnswer CMeasurementElement::Drag(ScreenPoint p) {
 }
 
 CMeasurementElement::DragMask CMeasurementElement::DragFor(const Hit& hit,
-                                                         ScreenPoint press) const {
+                                                         CanvasPoint press) const {
     const int handle = HandleNear(press, kHandleReach);
     DragMask mask(m_points.size(), handle < 0 ? 3 : 0);
     if (handle >= 0) mask[size_t(handle)] = 3;
@@ -144,7 +146,8 @@ CMeasurementElement::DragMask CMeasurementElement::DragFor(const Hit& hit,
 // ---- creation helpers ----
 
 bool CMeasurementElement::SetPoint(size_t i, int32_t x, int32_t y) {
-    const auto image = m_viewport->ScreenToImage(float(x), float(y));
+    const CanvasPoint centre = Centre(x, y);
+    const auto image = m_viewport->ScreenToImage(centre.x, centre.y);
     if (!image || i >= m_points.size()) return false;
     m_points[i] = *image;
     return true;
@@ -195,19 +198,24 @@ void CMeasurementElement::Measure(ICanvas& canvas) {
 
 PixelRect CMeasurementElement::ShapeBox() const {
     if (m_screen.empty()) return {};
-    int32_t left = m_screen[0].x, right = left, top = m_screen[0].y, bottom = top;
-    for (const ScreenPoint& p : m_screen) {
+    float left = m_screen[0].x, right = left, top = m_screen[0].y, bottom = top;
+    for (const CanvasPoint& p : m_screen) {
         left = std::min(left, p.x);
         right = std::max(right, p.x);
         top = std::min(top, p.y);
         bottom = std::max(bottom, p.y);
     }
-    return {left, top, right - left + 1, bottom - top + 1};
+    const auto low = [](float v) { return int32_t(std::clamp(std::floor(v), -1e9f, 1e9f)); };
+    const auto high = [](float v) { return int32_t(std::clamp(std::ceil(v), -1e9f, 1e9f)); };
+    return {low(left), low(top), high(right) - low(left) + 1, high(bottom) - low(top) + 1};
 }
 
 void CMeasurementElement::Place() {
+    const ViewGeometry& geometry = m_viewport->Geometry();
     for (size_t i = 0; i < m_points.size(); ++i) {
-        if (const auto p = m_viewport->ImageToScreen(m_points[i].x, m_points[i].y)) m_screen[i] = *p;
+        if (const auto p = ImageToScreenExact(geometry, m_points[i].x, m_points[i].y)) {
+            m_screen[i] = {p->x, p->y};
+        }
     }
     m_box = Grown(ShapeBox(), 4);
     if (m_labelMoved) {
@@ -216,11 +224,12 @@ void CMeasurementElement::Place() {
         }
     } else if (!m_screen.empty()) {
         // Right of the rightmost point (the later one when two share the place).
-        const ScreenPoint* anchor = &m_screen[0];
-        for (const ScreenPoint& p : m_screen) {
+        const CanvasPoint* anchor = &m_screen[0];
+        for (const CanvasPoint& p : m_screen) {
             if (p.x >= anchor->x) anchor = &p;
         }
-        m_labelAt = {anchor->x + 7, anchor->y - m_labelSize.height / 2};
+        const auto whole = [](float v) { return int32_t(std::clamp(std::lround(v), -1000000000L, 1000000000L)); };
+        m_labelAt = {whole(anchor->x) + 7, whole(anchor->y) - m_labelSize.height / 2};
     }
     PixelRect rect = m_box;
     if (!m_text.empty()) {
@@ -232,25 +241,26 @@ void CMeasurementElement::Place() {
 
 // ---- hit tests ----
 
-bool CMeasurementElement::InLabel(ScreenPoint p) const {
-    return !m_text.empty() && p.x > m_labelAt.x && p.y > m_labelAt.y &&
-           p.x < m_labelAt.x + m_labelSize.width && p.y < m_labelAt.y + m_labelSize.height;
+bool CMeasurementElement::InLabel(CanvasPoint p) const {
+    const auto left = float(m_labelAt.x), top = float(m_labelAt.y);
+    return !m_text.empty() && p.x > left && p.y > top && p.x < left + float(m_labelSize.width) &&
+           p.y < top + float(m_labelSize.height);
 }
 
-bool CMeasurementElement::InBox(ScreenPoint p) const {
-    return p.x >= m_box.x && p.y >= m_box.y && p.x < m_box.x + m_box.width &&
-           p.y < m_box.y + m_box.height;
+bool CMeasurementElement::InBox(CanvasPoint p) const {
+    return p.x >= float(m_box.x) && p.y >= float(m_box.y) && p.x < float(m_box.x + m_box.width) &&
+           p.y < float(m_box.y + m_box.height);
 }
 
-int CMeasurementElement::HandleNear(ScreenPoint p, double reach) const {
+int CMeasurementElement::HandleNear(CanvasPoint p, double reach) const {
     for (size_t i = 0; i < m_screen.size(); ++i) {
         if (Distance(p, m_screen[i]) <= reach) return int(i);
     }
     return -1;
 }
 
-double CMeasurementElement::ToSegment(ScreenPoint p, size_t a, size_t b) const {
-    const auto point = [](ScreenPoint s) { return ImagePoint{float(s.x), float(s.y)}; };
+double CMeasurementElement::ToSegment(CanvasPoint p, size_t a, size_t b) const {
+    const auto point = [](CanvasPoint s) { return ImagePoint{s.x, s.y}; };
     return DistanceToSegment(point(p), point(m_screen[a]), point(m_screen[b]));
 }
 
@@ -270,21 +280,22 @@ uint32_t CMeasurementElement::HandleColour(int handle) const {
                                                : MeasurementLook::Normal)];
 }
 
-void CMeasurementElement::DrawSegment(ICanvas& canvas, ScreenPoint a, ScreenPoint b,
+void CMeasurementElement::DrawSegment(ICanvas& canvas, CanvasPoint a, CanvasPoint b,
                                       uint32_t colour) const {
-    const CanvasPoint line[] = {{float(a.x), float(a.y)}, {float(b.x), float(b.y)}};
+    const CanvasPoint line[] = {a, b};
     canvas.DrawPolyline(line, kStyle.outline, kStyle.outlineWidth, true);
     canvas.DrawPolyline(line, colour, kStyle.lineWidth, true);
 }
 
+void CMeasurementElement::DrawCross(ICanvas& canvas, CanvasPoint p, uint32_t colour) const {
+    const auto arm = float(kStyle.handleArm);
+    DrawSegment(canvas, {p.x - arm, p.y}, {p.x + arm, p.y}, colour);
+    DrawSegment(canvas, {p.x, p.y - arm}, {p.x, p.y + arm}, colour);
+}
+
 void CMeasurementElement::DrawHandles(ICanvas& canvas) const {
-    const int32_t arm = kStyle.handleArm;
-    for (size_t i = 0; i < m_screen.size(); ++i) {
-        const ScreenPoint p = m_screen[i];
-        const uint32_t colour = HandleColour(int(i));
-        DrawSegment(canvas, {p.x - arm, p.y}, {p.x + arm, p.y}, colour);
-        DrawSegment(canvas, {p.x, p.y - arm}, {p.x, p.y + arm}, colour);
-    }
+    for (size_t i = 0; i < m_screen.size(); ++i)
+        DrawCross(canvas, m_screen[i], HandleColour(int(i)));
 }
 
 void CMeasurementElement::DrawLabel(ICanvas& canvas) const {

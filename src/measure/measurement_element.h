@@ -76,28 +76,30 @@ protected:
     virtual ToolAnswer CreateMove(int32_t x, int32_t y) = 0;
     virtual ToolAnswer CreateUp(int32_t x, int32_t y, MouseButton button) = 0;
     // The shape under a viewport position (the label is tested before); none when missed.
-    virtual std::optional<Hit> HitShape(ScreenPoint p) const = 0;
+    virtual std::optional<Hit> HitShape(CanvasPoint p) const = 0;
     // What a press on `hit` drags.
-    virtual DragMask DragFor(const Hit& hit, ScreenPoint press) const;
+    virtual DragMask DragFor(const Hit& hit, CanvasPoint press) const;
     virtual void DrawShape(ICanvas& canvas) = 0;
     // The box the shape spans in viewport pixels, before the label.
     virtual PixelRect ShapeBox() const;
 
-    // Point i from a viewport position; false (and nothing stored) when it has no image
-    // position.
+    // The centre of the viewport pixel the mouse is on.
+    static CanvasPoint Centre(int32_t x, int32_t y) { return {float(x) + 0.5f, float(y) + 0.5f}; }
+    // Point i from the mouse; false (and nothing stored) when it has no image position.
     bool SetPoint(size_t i, int32_t x, int32_t y);
     // The element is complete: it is stored and releases the capture.
     void Finish();
     // The nearest handle within `reach` of p, in point order; -1 when none.
-    int HandleNear(ScreenPoint p, double reach) const;
+    int HandleNear(CanvasPoint p, double reach) const;
     // Distance from p to the segment between screen points a and b.
-    double ToSegment(ScreenPoint p, size_t a, size_t b) const;
-    bool InBox(ScreenPoint p) const;
+    double ToSegment(CanvasPoint p, size_t a, size_t b) const;
+    bool InBox(CanvasPoint p) const;
 
     // Drawing pieces in the element's look.
     uint32_t LineColour() const;
     uint32_t HandleColour(int handle) const;
-    void DrawSegment(ICanvas& canvas, ScreenPoint a, ScreenPoint b, uint32_t colour) const;
+    void DrawSegment(ICanvas& canvas, CanvasPoint a, CanvasPoint b, uint32_t colour) const;
+    void DrawCross(ICanvas& canvas, CanvasPoint p, uint32_t colour) const;
     void DrawHandles(ICanvas& canvas) const;
     void DrawLabel(ICanvas& canvas) const;
 
@@ -111,7 +113,7 @@ protected:
     uint32_t m_phase = 0;  // creation steps, each kind its own
 
     std::vector<ImagePoint> m_points;
-    std::vector<ScreenPoint> m_screen;  // as last placed
+    std::vector<CanvasPoint> m_screen;  // as last placed, exact
     std::string m_text;
     Hit m_hover;
 
@@ -125,9 +127,9 @@ protected:
     PixelRect m_box;  // the shape's box, widened by 4
 
 private:
-    ToolAnswer Hover(ScreenPoint p);
+    ToolAnswer Hover(CanvasPoint p);
     ToolAnswer Drag(ScreenPoint p);
-    bool InLabel(ScreenPoint p) const;
+    bool InLabel(CanvasPoint p) const;
 
     // A drag: what moves, and where everything was at the press.
     DragMask m_drag;

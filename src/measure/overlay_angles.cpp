@@ -52,7 +52,7 @@ ToolAnswer COverlayAngle::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /*b
     return ToolAnswer::NotHandled;
 }
 
-std::optional<CMeasurementElement::Hit> COverlayAngle::HitShape(ScreenPoint p) const {
+std::optional<CMeasurementElement::Hit> COverlayAngle::HitShape(CanvasPoint p) const {
     if (!InBox(p)) return std::nullopt;
     for (int segment = 0; segment < 2; ++segment) {
         if (ToSegment(p, size_t(segment), size_t(segment) + 1) < kLineReach) {
@@ -82,7 +82,9 @@ void COverlayCobbAngle::Place() {
     if (!m_angle) return;
     const ImagePoint ends[] = {m_angle->auxiliaryStart, m_angle->auxiliaryEnd};
     for (int i = 0; i < 2; ++i) {
-        if (const auto p = m_viewport->ImageToScreen(ends[i].x, ends[i].y)) m_auxiliary[i] = *p;
+        if (const auto p = ImageToScreenExact(m_viewport->Geometry(), ends[i].x, ends[i].y)) {
+            m_auxiliary[i] = {p->x, p->y};
+        }
     }
 }
 
@@ -123,7 +125,7 @@ ToolAnswer COverlayCobbAngle::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton
     return ToolAnswer::Capture;
 }
 
-std::optional<CMeasurementElement::Hit> COverlayCobbAngle::HitShape(ScreenPoint p) const {
+std::optional<CMeasurementElement::Hit> COverlayCobbAngle::HitShape(CanvasPoint p) const {
     if (!InBox(p)) return std::nullopt;
     for (int line = 0; line < 2; ++line) {
         if (ToSegment(p, size_t(2 * line), size_t(2 * line) + 1) < kLineReach) {
@@ -134,7 +136,7 @@ std::optional<CMeasurementElement::Hit> COverlayCobbAngle::HitShape(ScreenPoint 
 }
 
 CMeasurementElement::DragMask COverlayCobbAngle::DragFor(const Hit& hit,
-                                                       ScreenPoint press) const {
+                                                       CanvasPoint press) const {
     DragMask mask(4, 0);
     const int handle = HandleNear(press, kHandleReach);
     if (handle >= 0) {
@@ -151,10 +153,8 @@ void COverlayCobbAngle::DrawShape(ICanvas& canvas) {
     DrawSegment(canvas, m_screen[0], m_screen[1], colour);
     if (second) DrawSegment(canvas, m_screen[2], m_screen[3], colour);
     if (m_angle && second) {
-        const CanvasPoint auxiliary[] = {{float(m_auxiliary[0].x), float(m_auxiliary[0].y)},
-                                         {float(m_auxiliary[1].x), float(m_auxiliary[1].y)}};
-        canvas.DrawPolyline(auxiliary, HandleColour(-2), kMeasurementStyle.outlineWidth, true);
-        canvas.DrawPolyline(auxiliary, colour, kMeasurementStyle.lineWidth, true);
+        canvas.DrawPolyline(m_auxiliary, HandleColour(-2), kMeasurementStyle.outlineWidth, true);
+        canvas.DrawPolyline(m_auxiliary, colour, kMeasurementStyle.lineWidth, true);
     }
     DrawHandles(canvas);
 }

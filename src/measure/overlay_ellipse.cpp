@@ -23,7 +23,7 @@ void COverlayEllipse::UpdateText() {
 
 void COverlayEllipse::Place() {
     CMeasurementElement::Place();
-    const ScreenPoint a = m_screen[0], b = m_screen[1];
+    const CanvasPoint a = m_screen[0], b = m_screen[1];
     m_corners[0] = a;
     m_corners[1] = b;
     m_corners[2] = {a.x, b.y};
@@ -51,7 +51,7 @@ ToolAnswer COverlayEllipse::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /
     return ToolAnswer::NotHandled;
 }
 
-int COverlayEllipse::CornerNear(ScreenPoint p) const {
+int COverlayEllipse::CornerNear(CanvasPoint p) const {
     for (int i = 0; i < 4; ++i) {
         if (std::hypot(double(p.x) - m_corners[i].x, double(p.y) - m_corners[i].y) <= kCornerReach)
             return i;
@@ -59,7 +59,7 @@ int COverlayEllipse::CornerNear(ScreenPoint p) const {
     return -1;
 }
 
-std::optional<CMeasurementElement::Hit> COverlayEllipse::HitShape(ScreenPoint p) const {
+std::optional<CMeasurementElement::Hit> COverlayEllipse::HitShape(CanvasPoint p) const {
     if (!InBox(p)) return std::nullopt;
     const int corner = CornerNear(p);
     if (corner >= 0) return Hit{corner, -1, false};
@@ -75,7 +75,7 @@ std::optional<CMeasurementElement::Hit> COverlayEllipse::HitShape(ScreenPoint p)
 }
 
 CMeasurementElement::DragMask COverlayEllipse::DragFor(const Hit& /*hit*/,
-                                                     ScreenPoint press) const {
+                                                     CanvasPoint press) const {
     // Per corner: which coordinates of the first and the second stored corner it moves.
     static constexpr uint8_t kMasks[4][2] = {{3, 0}, {0, 3}, {1, 2}, {2, 1}};
     const int corner = CornerNear(press);
@@ -84,19 +84,15 @@ CMeasurementElement::DragMask COverlayEllipse::DragFor(const Hit& /*hit*/,
 }
 
 void COverlayEllipse::DrawShape(ICanvas& canvas) {
-    const CanvasPoint centre{(float(m_corners[0].x) + float(m_corners[1].x)) / 2,
-                             (float(m_corners[0].y) + float(m_corners[1].y)) / 2};
-    const float rx = std::abs(float(m_corners[1].x) - float(m_corners[0].x)) / 2;
-    const float ry = std::abs(float(m_corners[1].y) - float(m_corners[0].y)) / 2;
+    const CanvasPoint centre{(m_corners[0].x + m_corners[1].x) / 2,
+                             (m_corners[0].y + m_corners[1].y) / 2};
+    const float rx = std::abs(m_corners[1].x - m_corners[0].x) / 2;
+    const float ry = std::abs(m_corners[1].y - m_corners[0].y) / 2;
     canvas.DrawEllipse(centre, rx, ry, kMeasurementStyle.outline, kMeasurementStyle.outlineWidth,
                        true);
     canvas.DrawEllipse(centre, rx, ry, LineColour(), kMeasurementStyle.lineWidth, true);
-    const int32_t arm = kMeasurementStyle.handleArm;
-    for (int i = 0; i < 4; ++i) {
-        const ScreenPoint p = m_corners[i];
-        DrawSegment(canvas, {p.x - arm, p.y}, {p.x + arm, p.y}, HandleColour(i));
-        DrawSegment(canvas, {p.x, p.y - arm}, {p.x, p.y + arm}, HandleColour(i));
-    }
+    for (int i = 0; i < 4; ++i)
+        DrawCross(canvas, m_corners[i], HandleColour(i));
 }
 
 }  // namespace vexel

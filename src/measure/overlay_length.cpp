@@ -30,7 +30,7 @@ ToolAnswer COverlayLength::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /*
     return ToolAnswer::NotHandled;
 }
 
-std::optional<CMeasurementElement::Hit> COverlayLength::HitShape(ScreenPoint p) const {
+std::optional<CMeasurementElement::Hit> COverlayLength::HitShape(CanvasPoint p) const {
     if (!InBox(p) || !(ToSegment(p, 0, 1) < kLineReach)) return std::nullopt;
     return Hit{HandleNear(p, kHandleReach), 0, false};
 }

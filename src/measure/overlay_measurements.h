@@ -19,7 +19,7 @@ protected:
     ToolAnswer CreateDown(int32_t x, int32_t y, MouseButton button) override;
     ToolAnswer CreateMove(int32_t x, int32_t y) override;
     ToolAnswer CreateUp(int32_t x, int32_t y, MouseButton button) override;
-    std::optional<Hit> HitShape(ScreenPoint p) const override;
+    std::optional<Hit> HitShape(CanvasPoint p) const override;
     void DrawShape(ICanvas& canvas) override;
 };
 
@@ -35,7 +35,7 @@ protected:
     ToolAnswer CreateDown(int32_t x, int32_t y, MouseButton button) override;
     ToolAnswer CreateMove(int32_t x, int32_t y) override;
     ToolAnswer CreateUp(int32_t x, int32_t y, MouseButton button) override;
-    std::optional<Hit> HitShape(ScreenPoint p) const override;
+    std::optional<Hit> HitShape(CanvasPoint p) const override;
     void DrawShape(ICanvas& canvas) override;
 };
 
@@ -52,13 +52,13 @@ protected:
     ToolAnswer CreateDown(int32_t x, int32_t y, MouseButton button) override;
     ToolAnswer CreateMove(int32_t x, int32_t y) override;
     ToolAnswer CreateUp(int32_t x, int32_t y, MouseButton button) override;
-    std::optional<Hit> HitShape(ScreenPoint p) const override;
-    DragMask DragFor(const Hit& hit, ScreenPoint press) const override;
+    std::optional<Hit> HitShape(CanvasPoint p) const override;
+    DragMask DragFor(const Hit& hit, CanvasPoint press) const override;
     void DrawShape(ICanvas& canvas) override;
 
 private:
     std::optional<CobbAngle> m_angle;
-    ScreenPoint m_auxiliary[2];
+    CanvasPoint m_auxiliary[2];
 };
 
 // An axis-aligned elliptical region given by two opposite corners of its box, labelled with
@@ -74,14 +74,14 @@ protected:
     ToolAnswer CreateDown(int32_t x, int32_t y, MouseButton button) override;
     ToolAnswer CreateMove(int32_t x, int32_t y) override;
     ToolAnswer CreateUp(int32_t x, int32_t y, MouseButton button) override;
-    std::optional<Hit> HitShape(ScreenPoint p) const override;
-    DragMask DragFor(const Hit& hit, ScreenPoint press) const override;
+    std::optional<Hit> HitShape(CanvasPoint p) const override;
+    DragMask DragFor(const Hit& hit, CanvasPoint press) const override;
     void DrawShape(ICanvas& canvas) override;
 
 private:
     // (x1, y1), (x2, y2), (x1, y2), (x2, y1) on screen.
-    ScreenPoint m_corners[4];
-    int CornerNear(ScreenPoint p) const;
+    CanvasPoint m_corners[4];
+    int CornerNear(CanvasPoint p) const;
 };
 
 // A freehand line: every mouse position while the button is held. No label and no editing;
@@ -98,7 +98,7 @@ protected:
     ToolAnswer CreateDown(int32_t x, int32_t y, MouseButton button) override;
     ToolAnswer CreateMove(int32_t x, int32_t y) override;
     ToolAnswer CreateUp(int32_t x, int32_t y, MouseButton button) override;
-    std::optional<Hit> HitShape(ScreenPoint p) const override;
+    std::optional<Hit> HitShape(CanvasPoint p) const override;
     void DrawShape(ICanvas& canvas) override;
 
 private:

@@ -5,15 +5,16 @@
 namespace vexel {
 namespace {
 
-constexpr int64_t kReachSquared = 25;  // 5 pixels, inclusive
+constexpr float kReachSquared = 25;  // 5 pixels, inclusive
 
 }  // namespace
 
 bool COverlayPencil::Add(int32_t x, int32_t y) {
-    const auto image = m_viewport->ScreenToImage(float(x), float(y));
+    const CanvasPoint centre = Centre(x, y);
+    const auto image = m_viewport->ScreenToImage(centre.x, centre.y);
     if (!image) return false;
     m_points.push_back(*image);
-    m_screen.push_back({x, y});
+    m_screen.push_back(centre);
     return true;
 }
 
@@ -47,10 +48,10 @@ ToolAnswer COverlayPencil::MouseDown(int32_t x, int32_t y, MouseButton button) {
     return ToolAnswer::Handled;
 }
 
-std::optional<CMeasurementElement::Hit> COverlayPencil::HitShape(ScreenPoint p) const {
+std::optional<CMeasurementElement::Hit> COverlayPencil::HitShape(CanvasPoint p) const {
     if (!InBox(p)) return std::nullopt;
-    for (const ScreenPoint& s : m_screen) {
-        const int64_t dx = int64_t(s.x) - p.x, dy = int64_t(s.y) - p.y;
+    for (const CanvasPoint& s : m_screen) {
+        const float dx = s.x - p.x, dy = s.y - p.y;
         if (dx * dx + dy * dy <= kReachSquared) return Hit{};
     }
     return std::nullopt;
@@ -58,12 +59,8 @@ std::optional<CMeasurementElement::Hit> COverlayPencil::HitShape(ScreenPoint p) 
 
 void COverlayPencil::DrawShape(ICanvas& canvas) {
     if (m_screen.size() < 2) return;
-    std::vector<CanvasPoint> line;
-    line.reserve(m_screen.size());
-    for (const ScreenPoint& s : m_screen)
-        line.push_back({float(s.x), float(s.y)});
-    canvas.DrawPolyline(line, kMeasurementStyle.outline, kMeasurementStyle.outlineWidth, true);
-    canvas.DrawPolyline(line, LineColour(), kMeasurementStyle.lineWidth, true);
+    canvas.DrawPolyline(m_screen, kMeasurementStyle.outline, kMeasurementStyle.outlineWidth, true);
+    canvas.DrawPolyline(m_screen, LineColour(), kMeasurementStyle.lineWidth, true);
 }
 
 std::optional<MeasurementRecord> COverlayPencil::Record() const {
@@ -71,7 +68,7 @@ std::optional<MeasurementRecord> COverlayPencil::Record() const {
     if (!record) return record;
     record->labelMoved = false;
     record->label = {};
-    for (const ScreenPoint& s : m_screen) {
+    for (const CanvasPoint& s : m_screen) {
         record->screenXY.push_back(double(s.x));
         record->screenXY.push_back(double(s.y));
     }

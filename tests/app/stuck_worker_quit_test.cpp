@@ -13,7 +13,9 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "app/main_window.h"
 #include "app/viewer_app.h"
@@ -45,8 +47,19 @@ uint32_t OpenGate(uint32_t, uint64_t, void* gate) {
 // A component with work in flight counts itself in before the quit is requested. A worker
 // that stops when told (the shutdown hook fires) is waited for, however long the grace; one
 // stuck in a system call (open() or read() of a scan, deaf to the cancel) is not, yet the
-// quit writes the settings and removes the instance folder.
+// quit writes the settings and removes the instance folder. Services start and stop in their
+// fixed order, users before what they use.
 TEST(StuckWorkerQuit, QuitWaitsForPendingWorkButNotForAStuckWorker) {
+    const std::vector<std::string> order = {
+        "+CUIDispatcher", "+CVexelEngine", "+hooks", "+CTimerService", "+CJPEGEngine", "+COptions",
+        "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager",
+        "+CMessageWndManager", "+CMemoryManager", "+CDicomDictionary", "+CJobQueue",
+        "+CSeriesStateStore", "+CMeasurementLists", "+CWindowPresetTable", "+CTaskManager",
+        "+CCineEngine", "+CMainWindow", "-CMainWindow", "-CCineEngine", "-CJobQueue",
+        "-CTaskManager", "-CWindowPresetTable", "-CMeasurementLists", "-CSeriesStateStore",
+        "-CDicomDictionary", "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager",
+        "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions", "-CJPEGEngine",
+        "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
     for (const bool stuck : {false, true}) {
         SCOPED_TRACE(stuck ? "stuck worker" : "worker that stops");
         const fs::path root = test::ScratchDir(stuck ? "stuck-worker-quit" : "viewer-app");
@@ -57,6 +70,8 @@ TEST(StuckWorkerQuit, QuitWaitsForPendingWorkButNotForAStuckWorker) {
         Gate release;
         std::thread worker;
         bool workerFinished = false, ended = false, folderGone = false, settingsWritten = false;
+        std::vector<std::string> log;
+        options.serviceLog = [&log](std::string_view event) { log.emplace_back(event); };
         options.onShown = [&] {
             auto* app = static_cast<CViewerApp*>(CApplication::Instance());
             app->AddPendingShutdown();
@@ -88,6 +103,7 @@ TEST(StuckWorkerQuit, QuitWaitsForPendingWorkButNotForAStuckWorker) {
         if (worker.joinable()) worker.join();
         if (!stuck) {
             EXPECT_TRUE(workerFinished && !ended) << "the loop ended before the pending work";
+            EXPECT_EQ(log, order);
             continue;
         }
         EXPECT_TRUE(ended) << "the quit waited for the stuck worker";

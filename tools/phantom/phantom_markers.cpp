@@ -45,6 +45,8 @@ bool WriteMarkerImage(const std::filesystem::path& seriesDir, const PhantomOptio
     set.SetString(0x00280004, "CS", "MONOCHROME2");
     set.SetUS(0x00280010, static_cast<uint16_t>(options.rows));
     set.SetUS(0x00280011, static_cast<uint16_t>(options.columns));
+    const VolumeGeometry geometry = CtGeometry(options);
+    set.SetString(0x00280030, "DS", FormatDs({geometry.RowSpacing(), geometry.pixelSpacingMm}));
     set.SetUS(0x00280100, 16);
     set.SetUS(0x00280101, 16);
     set.SetUS(0x00280102, 15);
