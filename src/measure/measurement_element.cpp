@@ -280,17 +280,44 @@ uint32_t CMeasurementElement::HandleColour(int handle) const {
                                                : MeasurementLook::Normal)];
 }
 
+void CMeasurementElement::DrawOutlined(ICanvas& canvas, std::span<const CanvasPoint> points,
+                                       uint32_t colour) {
+    // The dark band is drawn rough: smooth wide pens are stroked as shapes at many times the
+    // cost. A straight line takes one wide line; a longer path the thin one moved a pixel to
+    // each side, as joins of wide paths cost as much as smoothing.
+    if (points.size() == 2) {
+        canvas.DrawPolyline(points, kStyle.outline, 3.0f, false);
+        canvas.DrawPolyline(points, colour, 1.0f, true);
+        return;
+    }
+    std::vector<CanvasPoint> shifted(points.begin(), points.end());
+    static constexpr CanvasPoint kOffsets[] = {{-1, 0}, {2, 0}, {-1, -1}, {0, 2}};
+    for (const CanvasPoint offset : kOffsets) {
+        for (CanvasPoint& p : shifted) {
+            p.x += offset.x;
+            p.y += offset.y;
+        }
+        canvas.DrawPolyline(shifted, kStyle.outline, 1.0f, false);
+    }
+    canvas.DrawPolyline(points, colour, 1.0f, true);
+}
+
 void CMeasurementElement::DrawSegment(ICanvas& canvas, CanvasPoint a, CanvasPoint b,
                                       uint32_t colour) const {
     const CanvasPoint line[] = {a, b};
-    canvas.DrawPolyline(line, kStyle.outline, kStyle.outlineWidth, true);
-    canvas.DrawPolyline(line, colour, kStyle.lineWidth, true);
+    DrawOutlined(canvas, line, colour);
 }
 
 void CMeasurementElement::DrawCross(ICanvas& canvas, CanvasPoint p, uint32_t colour) const {
-    const auto arm = float(kStyle.handleArm);
-    DrawSegment(canvas, {p.x - arm, p.y}, {p.x + arm, p.y}, colour);
-    DrawSegment(canvas, {p.x, p.y - arm}, {p.x, p.y + arm}, colour);
+    // Upright bars on whole pixels need no smoothing, and filling them is many times cheaper
+    // than stroking.
+    const int32_t arm = kStyle.handleArm;
+    const auto x = int32_t(std::clamp(std::floor(p.x), -1e9f, 1e9f));
+    const auto y = int32_t(std::clamp(std::floor(p.y), -1e9f, 1e9f));
+    canvas.FillRect({x - arm - 1, y - 1, 2 * arm + 3, 3}, kStyle.outline);
+    canvas.FillRect({x - 1, y - arm - 1, 3, 2 * arm + 3}, kStyle.outline);
+    canvas.FillRect({x - arm, y, 2 * arm + 1, 1}, colour);
+    canvas.FillRect({x, y - arm, 1, 2 * arm + 1}, colour);
 }
 
 void CMeasurementElement::DrawHandles(ICanvas& canvas) const {

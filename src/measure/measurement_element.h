@@ -7,6 +7,7 @@
 #pragma once
 
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,8 @@ protected:
     // Drawing pieces in the element's look.
     uint32_t LineColour() const;
     uint32_t HandleColour(int handle) const;
+    // A smooth line of `colour` over a dark band.
+    static void DrawOutlined(ICanvas& canvas, std::span<const CanvasPoint> points, uint32_t colour);
     void DrawSegment(ICanvas& canvas, CanvasPoint a, CanvasPoint b, uint32_t colour) const;
     void DrawCross(ICanvas& canvas, CanvasPoint p, uint32_t colour) const;
     void DrawHandles(ICanvas& canvas) const;

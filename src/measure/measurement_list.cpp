@@ -5,6 +5,7 @@
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "measure/overlay_measurements.h"
+#include "measure/stroke_batch.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_2d.h"
 
@@ -206,8 +207,9 @@ void CMeasurementList::Draw(ICanvas& canvas, const PixelRect* clip) {
     for (auto& element : m_elements) {
         if (element->Visible()) element->Measure(canvas);
     }
+    CStrokeBatch batch(canvas);
     for (auto& element : m_elements) {
-        if (element->Meets(clip)) element->Draw(canvas);
+        if (element->Meets(clip)) element->Draw(batch);
     }
 }
 

@@ -9,9 +9,7 @@ namespace vexel {
 enum class MeasurementLook : uint32_t { Normal = 0, Selected = 1, Hovered = 2 };
 
 struct MeasurementStyle {
-    uint32_t outline = 0x000000;
-    float outlineWidth = 3.0f;
-    float lineWidth = 1.5f;
+    uint32_t outline = 0x000000;  // a band one pixel wider each side than the line
     uint32_t line[3] = {0xFFE040, 0x40FF60, 0xFF8040};
     uint32_t handle[3] = {0x60C0FF, 0x40FF60, 0xFF8040};
     uint32_t labelPlate[3] = {0x202020, 0x103818, 0x403020};

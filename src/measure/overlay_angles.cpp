@@ -153,8 +153,8 @@ void COverlayCobbAngle::DrawShape(ICanvas& canvas) {
     DrawSegment(canvas, m_screen[0], m_screen[1], colour);
     if (second) DrawSegment(canvas, m_screen[2], m_screen[3], colour);
     if (m_angle && second) {
-        canvas.DrawPolyline(m_auxiliary, HandleColour(-2), kMeasurementStyle.outlineWidth, true);
-        canvas.DrawPolyline(m_auxiliary, colour, kMeasurementStyle.lineWidth, true);
+        // In the handles' colour, set apart from the lines measured.
+        DrawOutlined(canvas, m_auxiliary, HandleColour(-2));
     }
     DrawHandles(canvas);
 }

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "imaging/dicom_frame.h"
 #include "measure/measurement_labels.h"
@@ -10,6 +11,7 @@ namespace vexel {
 namespace {
 
 constexpr double kCornerReach = 5.0;
+constexpr double kPi = 3.14159265358979323846;
 
 }  // namespace
 
@@ -88,9 +90,16 @@ void COverlayEllipse::DrawShape(ICanvas& canvas) {
                              (m_corners[0].y + m_corners[1].y) / 2};
     const float rx = std::abs(m_corners[1].x - m_corners[0].x) / 2;
     const float ry = std::abs(m_corners[1].y - m_corners[0].y) / 2;
-    canvas.DrawEllipse(centre, rx, ry, kMeasurementStyle.outline, kMeasurementStyle.outlineWidth,
-                       true);
-    canvas.DrawEllipse(centre, rx, ry, LineColour(), kMeasurementStyle.lineWidth, true);
+    // A polygon with sides of about 8 pixels: within a quarter pixel of the curve at a radius
+    // of 30, and the cost of an outline is per side.
+    const double around = 2 * kPi * std::sqrt((double(rx) * rx + double(ry) * ry) / 2);
+    const int sides = std::clamp(int(around / 8), 16, 2048);
+    std::vector<CanvasPoint> outline(size_t(sides) + 1);
+    for (int i = 0; i <= sides; ++i) {
+        const double t = 2 * kPi * i / sides;
+        outline[size_t(i)] = {centre.x + float(rx * std::cos(t)), centre.y + float(ry * std::sin(t))};
+    }
+    DrawOutlined(canvas, outline, LineColour());
     for (int i = 0; i < 4; ++i)
         DrawCross(canvas, m_corners[i], HandleColour(i));
 }

@@ -59,8 +59,7 @@ std::optional<CMeasurementElement::Hit> COverlayPencil::HitShape(CanvasPoint p) 
 
 void COverlayPencil::DrawShape(ICanvas& canvas) {
     if (m_screen.size() < 2) return;
-    canvas.DrawPolyline(m_screen, kMeasurementStyle.outline, kMeasurementStyle.outlineWidth, true);
-    canvas.DrawPolyline(m_screen, LineColour(), kMeasurementStyle.lineWidth, true);
+    DrawOutlined(canvas, m_screen, LineColour());
 }
 
 std::optional<MeasurementRecord> COverlayPencil::Record() const {

@@ -7,11 +7,13 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPolygonF>
-#include <QRegion>
 #include <cmath>
 #include <cstdlib>
+#include <algorithm>
 #include <map>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "platform/gui/text_sprites.h"
 
@@ -65,17 +67,20 @@ public:
           m_image(reinterpret_cast<uchar*>(pixels), width, height,
                   qsizetype(stride * sizeof(uint32_t)), QImage::Format_RGB32),
           m_painter(&m_image),
-          m_text(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr) {}
+          m_text(qobject_cast<QGuiApplication*>(QCoreApplication::instance()) != nullptr),
+          m_clip(m_image.rect()) {
+        m_painter.setBrush(Qt::NoBrush);
+    }
 
     ~CSurfaceCanvas() override {
         m_painter.end();
         // Qt writes 0xFF (or blending leftovers) into the unused top byte; the surface's
         // words are 0x00RRGGBB.
         // Only the touched rectangles: corner texts far apart must not make it the whole surface.
-        for (const QRect& touched : m_dirty & m_image.rect()) {
+        for (const QRect& touched : m_touched) {
             const size_t count = size_t(touched.width());
             for (int y = touched.top(); y <= touched.bottom(); ++y) {
-                uint32_t* const row = m_pixels + size_t(y) * m_stride + touched.left();
+                uint32_t* const row = m_pixels + size_t(y) * m_stride + size_t(touched.left());
                 for (size_t x = 0; x < count; ++x) row[x] &= 0x00FFFFFFu;
             }
         }
@@ -84,14 +89,15 @@ public:
     void SetClip(const CanvasRect* rect) override {
         if (rect == nullptr) {
             m_painter.setClipping(false);
+            m_clip = m_image.rect();
             return;
         }
-        m_painter.setClipRect(QRect(rect->x, rect->y, rect->width, rect->height));
+        m_clip = QRect(rect->x, rect->y, rect->width, rect->height) & m_image.rect();
+        m_painter.setClipRect(m_clip);
     }
 
     void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t colour) override {
-        m_painter.setRenderHint(QPainter::Antialiasing, false);
-        m_painter.setPen(QPen(Colour(colour), 1));
+        UsePen(colour, 1, false);
         // A pen of one pixel covers the pixel below and to the right of each point; the end
         // point is left out, as line drawing on screens does.
         if (x0 == x1 && y0 == y1) return;
@@ -104,31 +110,36 @@ public:
     void DrawPolyline(std::span<const CanvasPoint> points, uint32_t colour, float width,
                       bool smooth) override {
         if (points.size() < 2) return;
-        QPolygonF polygon;
-        polygon.reserve(qsizetype(points.size()));
-        for (const CanvasPoint& p : points) polygon.append(QPointF(p.x, p.y));
-        m_painter.setRenderHint(QPainter::Antialiasing, smooth);
-        m_painter.setPen(QPen(Colour(colour), qreal(width)));
-        m_painter.setBrush(Qt::NoBrush);
-        m_painter.drawPolyline(polygon);
-        Touch(polygon.boundingRect().toAlignedRect(), int(std::ceil(width)) + 1);
+        UsePen(colour, width, smooth);
+        if (points.size() == 2) {
+            const QLineF line(points[0].x, points[0].y, points[1].x, points[1].y);
+            m_painter.drawLine(line);
+            Touch(QRectF(line.p1(), line.p2()).normalized().toAlignedRect(), int(std::ceil(width)) + 1);
+            return;
+        }
+        m_polygon.clear();  // kept: many small paths are drawn in a row
+        for (const CanvasPoint& p : points) m_polygon.append(QPointF(p.x, p.y));
+        m_painter.drawPolyline(m_polygon);
+        Touch(m_polygon.boundingRect().toAlignedRect(), int(std::ceil(width)) + 1);
     }
 
     void DrawEllipse(CanvasPoint centre, float radiusX, float radiusY, uint32_t colour,
                      float width, bool smooth) override {
-        m_painter.setRenderHint(QPainter::Antialiasing, smooth);
-        m_painter.setPen(QPen(Colour(colour), qreal(width)));
-        m_painter.setBrush(Qt::NoBrush);
+        UsePen(colour, width, smooth);
         const QRectF bounds(qreal(centre.x - radiusX), qreal(centre.y - radiusY),
                             qreal(2 * radiusX), qreal(2 * radiusY));
         m_painter.drawEllipse(bounds);
         Touch(bounds.toAlignedRect(), int(std::ceil(width)) + 1);
     }
 
+    // Written directly: an opaque upright rectangle needs no painter, and its words stay
+    // 0x00RRGGBB.
     void FillRect(const CanvasRect& rect, uint32_t colour) override {
-        const QRect area(rect.x, rect.y, rect.width, rect.height);
-        m_painter.fillRect(area, Colour(colour));
-        Touch(area, 0);
+        const QRect area = QRect(rect.x, rect.y, rect.width, rect.height) & m_clip;
+        if (area.isEmpty()) return;
+        for (int y = area.top(); y <= area.bottom(); ++y)
+            std::fill_n(m_pixels + size_t(y) * m_stride + size_t(area.left()), area.width(),
+                        colour & 0x00FFFFFFu);
     }
 
     bool SetFont(int32_t pixelSize) override {
@@ -168,8 +179,21 @@ public:
     }
 
 private:
+    // Pen changes are what drawing many small shapes pays for: made only when needed.
+    void UsePen(uint32_t colour, float width, bool smooth) {
+        if (m_pen && m_pen->colour == colour && m_pen->width == width && m_pen->smooth == smooth) {
+            return;
+        }
+        m_pen = PenState{colour, width, smooth};
+        m_painter.setRenderHint(QPainter::Antialiasing, smooth);
+        m_painter.setPen(QPen(Colour(colour), qreal(width)));
+    }
+
+    // Kept as they come: a region merging many small shapes costs more with every one, and
+    // clearing a pixel twice costs little.
     void Touch(const QRect& area, int margin) {
-        m_dirty |= area.adjusted(-margin, -margin, margin, margin);
+        const QRect r = area.adjusted(-margin, -margin, margin, margin) & m_image.rect();
+        if (!r.isEmpty()) m_touched.push_back(r);
     }
 
     static QString ToQString(std::string_view utf8) {
@@ -182,7 +206,15 @@ private:
     QPainter m_painter;
     bool m_text;
     int32_t m_fontSize = 0;
-    QRegion m_dirty;
+    std::vector<QRect> m_touched;
+    QRect m_clip;
+    QPolygonF m_polygon;
+    struct PenState {
+        uint32_t colour;
+        float width;
+        bool smooth;
+    };
+    std::optional<PenState> m_pen;
 };
 
 }  // namespace
