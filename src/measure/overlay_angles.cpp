@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "measure/measurement_labels.h"
 #include "measure/measurement_list.h"
 #include "measure/overlay_measurements.h"
@@ -78,14 +80,32 @@ void COverlayCobbAngle::UpdateText() {
 }
 
 void COverlayCobbAngle::Place() {
-    CMeasurementElement::Place();
-    if (!m_angle) return;
-    const ImagePoint ends[] = {m_angle->auxiliaryStart, m_angle->auxiliaryEnd};
-    for (int i = 0; i < 2; ++i) {
-        if (const auto p = ImageToScreenExact(m_viewport->Geometry(), ends[i].x, ends[i].y)) {
-            m_auxiliary[i] = {p->x, p->y};
+    // The auxiliary segment first: the box, and so every redraw, must cover it.
+    if (m_angle) {
+        const ImagePoint ends[] = {m_angle->auxiliaryStart, m_angle->auxiliaryEnd};
+        for (int i = 0; i < 2; ++i) {
+            if (const auto p = ImageToScreenExact(m_viewport->Geometry(), ends[i].x, ends[i].y)) {
+                m_auxiliary[i] = {p->x, p->y};
+            }
         }
     }
+    CMeasurementElement::Place();
+}
+
+PixelRect COverlayCobbAngle::ShapeBox() const {
+    PixelRect box = CMeasurementElement::ShapeBox();
+    if (!m_angle || box.Empty()) return box;
+    for (const CanvasPoint& p : m_auxiliary) {
+        const auto x = int32_t(std::clamp(p.x, -1e9f, 1e9f));
+        const auto y = int32_t(std::clamp(p.y, -1e9f, 1e9f));
+        const int32_t right = std::max(box.x + box.width, x + 2);
+        const int32_t bottom = std::max(box.y + box.height, y + 2);
+        box.x = std::min(box.x, x - 1);
+        box.y = std::min(box.y, y - 1);
+        box.width = right - box.x;
+        box.height = bottom - box.y;
+    }
+    return box;
 }
 
 ToolAnswer COverlayCobbAngle::CreateDown(int32_t x, int32_t y, MouseButton /*button*/) {

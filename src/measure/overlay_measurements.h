@@ -55,6 +55,7 @@ protected:
     std::optional<Hit> HitShape(CanvasPoint p) const override;
     DragMask DragFor(const Hit& hit, CanvasPoint press) const override;
     void DrawShape(ICanvas& canvas) override;
+    PixelRect ShapeBox() const override;
 
 private:
     std::optional<CobbAngle> m_angle;
