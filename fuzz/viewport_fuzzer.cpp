@@ -1,7 +1,9 @@
 // A viewport driven by arbitrary sequences of view changes, mouse drags, window values and
 // resizes, over images from 1 x 1 up, on screen and off: layouts, clamping and both resampler
 // stages must stay inside their bitmaps whatever the numbers. Cine plays on a clock the input
-// moves, with frame rates and frame time vectors taken from the input.
+// moves, with frame rates and frame time vectors taken from the input. Measurements of every
+// kind are made, edited and deleted with the mouse, and come back from the store when the
+// image is shown again.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -12,6 +14,7 @@
 #include "dicom/dicom_file.h"
 #include "imaging/binary_value_mem_cacher.h"
 #include "imaging/dicom_image.h"
+#include "measure/measurement_list.h"
 #include "platform/checked_alloc.h"
 #include "platform/gui/surface_canvas.h"
 #include "viewer/cine_engine.h"
@@ -19,6 +22,7 @@
 #include "viewer/viewport_2d.h"
 #include "viewer/viewport_annotations.h"
 #include "viewer/viewport_cine.h"
+#include "viewer/viewport_measurements.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
 
@@ -109,6 +113,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     services.resamplerThreads = 2;
     services.cine = &cine;
     services.renderCache = &cache;
+    vexel::CMeasurementLists measurements;
+    services.measurements = &measurements;
     vexel::CViewport2D viewport(services);
     CNullWindow window;
     const bool offscreen = in.Byte() & 1;
@@ -121,7 +127,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     viewport.SetPanelId(1);
     viewport.AddImage(vexel::CFileRef(), *image, 0);
     for (int step = 0; step < 64 && !in.Empty(); ++step) {
-        switch (in.Byte() % 17) {
+        switch (in.Byte() % 19) {
             case 0:
                 viewport.SetZoom(in.Float());
                 break;
@@ -192,6 +198,50 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 viewport.SetLayerMask(uint32_t(in.Int()));
                 viewport.KeyDown(vexel::CViewport2D::kKeyPlus, {true, bool(in.Byte() & 1)});
                 break;
+            case 17: {
+                // Clicks and drags near the image, where measurements are made and hit.
+                vexel::CViewport2DROI& tool = viewport.Measurements();
+                tool.SetKind(vexel::MeasurementKind(2 + in.Byte() % 5));
+                viewport.SetLeftTool(tool);
+                for (int event = in.Byte() % 12; event > 0; --event) {
+                    const int32_t x = in.Byte(), y = in.Byte();
+                    switch (in.Byte() % 3) {
+                        case 0:
+                            viewport.MouseDown(x, y, vexel::MouseButton(1 + in.Byte() % 3));
+                            break;
+                        case 1:
+                            viewport.MouseMove(x, y);
+                            break;
+                        default:
+                            viewport.MouseUp(x, y, vexel::MouseButton::Left);
+                            break;
+                    }
+                }
+                break;
+            }
+            case 18: {
+                vexel::CViewport2DROI& tool = viewport.Measurements();
+                switch (in.Byte() % 5) {
+                    case 0:
+                        tool.DeleteSelected();
+                        break;
+                    case 1:
+                        tool.DeleteAllInImage();
+                        break;
+                    case 2:
+                        tool.DeleteAllInSeries();
+                        break;
+                    case 3:
+                        tool.Escape();
+                        break;
+                    default:
+                        // Closed and shown again: the measurements come back from the store.
+                        viewport.Clear(in.Byte() & 1);
+                        viewport.AddImage(vexel::CFileRef(), *image, 0);
+                        break;
+                }
+                break;
+            }
             default:
                 viewport.SetNegative(in.Byte() & 1);
                 break;
