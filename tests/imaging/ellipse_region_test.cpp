@@ -1,5 +1,6 @@
-// Ellipse region sums: regions that are whole rows or nothing, and every region equal to its
-// mirror on the mirrored frame, which only the centre rule gives. (The sums of real CT and
+// Ellipse region sums: regions that are whole rows or nothing, every region equal to a plain
+// sum over the pixels whose centres lie inside and to its mirror on the mirrored frame, which
+// only the centre rule gives. (The sums of real CT and
 // MR regions are compared with numpy in the command's tests.)
 #include <gtest/gtest.h>
 
@@ -43,6 +44,18 @@ TEST(EllipseRegion, WholeRowsNothingAndMirrors) {
             const EllipseSums mirror = SumEllipse(mirrored.data(), kColumns, kRows, isSigned,
                                                   {kColumns - box.x1, box.y1, kColumns - box.x2, box.y2});
             EXPECT_GT(got.count, 0u);
+            // Every pixel of the frame, tested by its centre, summed plainly.
+            const double cx = (box.x1 + box.x2) / 2, cy = (box.y1 + box.y2) / 2;
+            const double a = std::fabs(box.x2 - box.x1) / 2, b = std::fabs(box.y2 - box.y1) / 2;
+            uint32_t count = 0;
+            int64_t plain = 0;
+            for (int32_t y = 0; y < kRows; ++y)
+                for (int32_t x = 0; x < kColumns; ++x)
+                    if (std::pow((x + 0.5 - cx) / a, 2) + std::pow((y + 0.5 - cy) / b, 2) <= 1) {
+                        ++count;
+                        plain += value(size_t(y) * kColumns + size_t(x));
+                    }
+            EXPECT_EQ(std::tie(got.count, got.sum), std::tie(count, plain));
             EXPECT_EQ(std::tie(got.count, got.sum, got.minimum, got.maximum, got.sumOfSquares),
                       std::tie(mirror.count, mirror.sum, mirror.minimum, mirror.maximum, mirror.sumOfSquares));
         }
