@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -13,7 +14,6 @@
 namespace vexel {
 namespace {
 
-// Debian's interpreter, where the packaged pydicom and numpy live.
 // Debian's interpreter, where the packaged pydicom and numpy live. Arguments: the file, then
 // boxes "x1,y1,x2,y2"; prints one object per box, keyed by its position.
 constexpr const char* kOracle = R"(/usr/bin/python3 -c '
@@ -53,8 +53,17 @@ TEST(VexelMeasure, EllipsesAndLengthsMatchPydicom) {
     int code = -1;
     test::RunCommand("/usr/bin/python3 -c 'import pydicom, numpy'", &code);
     if (code != 0) GTEST_SKIP() << "pydicom or numpy missing";
-    for (const char* name : {"CT_small.dcm", "MR_small.dcm"}) {
-        const std::string file = test::Quote(test::TestDataDir() / "pydicom/test_files" / name);
+    // The CT again with a slope of 2.5 and an intercept of -1024, set by DCMTK.
+    const auto source = test::TestDataDir() / "pydicom/test_files";
+    const auto rescaled = test::ScratchDir("measure-rescaled") / "CT_rescaled.dcm";
+    std::filesystem::copy_file(source / "CT_small.dcm", rescaled,
+                               std::filesystem::copy_options::overwrite_existing);
+    test::RunCommand("dcmodify -nb -m '(0028,1053)=2.5' -m '(0028,1052)=-1024' " +
+                         test::Quote(rescaled), &code);
+    ASSERT_EQ(code, 0);
+    for (const auto& path : {source / "CT_small.dcm", source / "MR_small.dcm", rescaled}) {
+        const std::string name = path.filename().string();
+        const std::string file = test::Quote(path);
         const std::vector<std::string> boxes = {"10.3,12.7,50.2,40.9", "-6,-3,20,15", "10,10,20,20",
                                                 "60,50,20.5,33.25", "30,30,31,31"};
         std::string command = std::string(kOracle) + " " + file;
