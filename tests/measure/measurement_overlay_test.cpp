@@ -118,6 +118,8 @@ TEST(MeasurementOverlay, LengthsClickedOnMarkersAtEveryViewMatchTheDistance) {
         // Two markers of the grid near the middle, 14 columns and 18 rows apart.
         const ImagePoint a{24.5f, 22.5f}, b{38.5f, 40.5f};
         const double expected = std::hypot(14 * spacing.column, 18 * spacing.row);
+        // Set in image coordinates: the spacing read back in its order, rows then columns.
+        EXPECT_NEAR(LengthOf(a, b, CalibrationOf(*series[0].image)), expected, 0.05);
         CSeriesStateStore states;
         CMeasurementLists lists;
         Panel panel(states, lists, 0);  // no layers: only the markers are bright
