@@ -1,5 +1,6 @@
 #include "app/main_window.h"
 
+#include <filesystem>
 #include <optional>
 
 #include <QAction>
@@ -8,13 +9,20 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QGuiApplication>
+#include <QShortcut>
 #include <QSplitter>
+#include <QToolBar>
 #include <QStatusBar>
 
 #include "app/cine_wnd.h"
 #include "app/series_load_controller.h"
+#include "app/split_chooser.h"
+#include "app/viewer_wnd_manager.h"
+#include "app/workspace_panel.h"
 #include "app/study_tree.h"
 #include "app/viewport_widget.h"
+#include "engine/memory_manager.h"
 #include "engine/study_model.h"
 #include "engine/system_hooks.h"
 #include "engine/task_manager.h"
@@ -22,6 +30,8 @@
 #include "engine/vexel_engine.h"
 #include "imaging/dicom_image.h"
 #include "support/language_manager.h"
+#include "viewer/annotation_texts.h"
+#include "viewer/viewport_annotations.h"
 #include "viewer/viewport_measurements.h"
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
@@ -52,32 +62,59 @@ std::optional<MeasurementKind> MeasurementKey(int key) {
 namespace {
 
 constexpr uint32_t kOpenFolderText = 1220;  // "Open DICOM folder"
+constexpr uint32_t kSplitScreenText = 1019;  // "Split screen"
 constexpr int kTreeWidth = 220;
+
+// The patient's name, with the age in years when known.
+QString PanelCaption(CViewport2D& viewport) {
+    const CViewport2DAnnotations& texts = viewport.Annotations();
+    QString caption = QString::fromStdString(texts.PatientName());
+    if (texts.Age()) {
+        caption += " (" + QString::fromStdString(FormatText(FormatCheckedText(viewport.Texts(), textid::kAge), *texts.Age())) + ")";
+    }
+    return caption;
+}
 
 }  // namespace
 
 CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onClose)
-    : m_services(services), m_onClose(std::move(onClose)), m_model(std::make_unique<StudyModel>()) {
+    : m_services(services), m_onClose(std::move(onClose)), m_model(std::make_unique<StudyModel>()),
+      m_layerMask(services.viewport.layerMask) {
     setWindowTitle("Vexel DICOM Viewer");
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_tree = new CStudyTree(m_splitter);
-    m_viewportWidget = new CViewportWidget(m_services.viewport, m_splitter);
-    Viewport().SetPanelId(kPanelId);
+    m_scans = std::make_unique<CScanController>(m_services.scan, *m_model, *m_tree, this);
+    m_scans->SetTargets(this);
+    WorkspaceServices workspace;
+    workspace.scan = m_services.scan;
+    workspace.viewport = m_services.viewport;
+    workspace.model = m_model.get();
+    workspace.windows = m_services.windows;
+    workspace.engine = m_services.viewport.engine;
+    workspace.workspaceHook = m_services.workspaceHook;
+    m_group = new CWorkspaceGroup(workspace, m_splitter);
+    Workspace().onSeriesShown = [this](SeriesId series) {
+        m_autoOpen = false;
+        MarkSeries(series);
+        // The folder of the series is read next by a running scan.
+        const std::vector<std::string> paths = m_model->GetSeriesFiles(series);
+        if (!paths.empty()) {
+            m_scans->PreferFolder(std::filesystem::path(paths.front()).parent_path().string());
+        }
+    };
     m_splitter->addWidget(m_tree);
-    m_splitter->addWidget(m_viewportWidget);
+    m_splitter->addWidget(m_group);
     m_splitter->setChildrenCollapsible(false);
-    // The tree keeps its width when the window is resized; the viewport takes the rest.
+    // The tree keeps its width when the window is resized; the workspace takes the rest.
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setSizes({kTreeWidth, 1000});
     setCentralWidget(m_splitter);
-    m_scans = std::make_unique<CScanController>(m_services.scan, *m_model, *m_tree, this);
-    m_loads = std::make_unique<CSeriesLoadController>(m_services.scan, *m_model, Viewport());
-    connect(m_tree, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
-        const SeriesId series = CStudyTree::SeriesOf(current);
-        if (series != 0) ShowSeries(series);
+    connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* row) {
+        const SeriesId series = CStudyTree::SeriesOf(row);
+        const bool ctrl = QGuiApplication::keyboardModifiers().testFlag(Qt::ControlModifier);
+        if (series != 0) ShowSeries(series, ctrl);
     });
-    connect(m_viewportWidget, &CViewportWidget::Presented, this, &CMainWindow::OnPresented);
 
     QMenu* file = menuBar()->addMenu("&File");
     QAction* open = file->addAction(QString::fromStdString(GetString(kOpenFolderText)));
@@ -86,6 +123,22 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     QAction* exit = file->addAction("E&xit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
     CreateViewMenu();
+    QToolBar* tools = addToolBar("Tools");
+    tools->setMovable(false);
+    m_split = tools->addAction(QString::fromStdString(GetString(kSplitScreenText)));
+    connect(m_split, &QAction::triggered, this, [this] {
+        QWidget* button = findChild<QToolBar*>()->widgetForAction(m_split);
+        SplitChooser().Popup(button->mapToGlobal(QPoint(0, button->height())));
+    });
+    // Shortcuts, so that Tab is not taken for moving the focus.
+    const auto shortcut = [this](QKeySequence keys, std::function<void()> act) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, std::move(act));
+    };
+    shortcut(QKeySequence(Qt::Key_Tab), [this] { Workspace().ActivateNext(1); });
+    shortcut(QKeySequence(Qt::Key_Backtab), [this] { Workspace().ActivateNext(-1); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_F4), [this] {
+        if (CWorkspacePanel* panel = ActivePanel()) Workspace().RemovePanel(panel->Id(), true, false);
+    });
 
     m_statusText = new QLabel(this);
     m_imageText = new QLabel(this);
@@ -104,39 +157,159 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
         }
         m_summary = text;
         m_statusText->setText(text);
-        ShowFirstSeriesIfEmpty();
+        // Images the scan sent to panels since their last merge join the lists now.
+        for (CWorkspacePanel* panel : Workspace().Panels())
+            panel->Viewport().MergePendingImages();
     };
     if (m_services.timers) m_timer = m_services.timers->AddTimer(1000, &OnTimer, 0, this, 1);
-    if (CVexelEngine* engine = m_services.viewport.engine)
+    if (CVexelEngine* engine = m_services.viewport.engine) {
         m_viewportEvents = engine->Subscribe(kViewport2DHookName, &OnViewportEvent, this);
+        m_workspaceEvents = engine->Subscribe(kWorkspaceHookName, &OnWorkspaceEvent, this);
+    }
     resize(785, 480);
 }
 
 CMainWindow::~CMainWindow() {
     if (m_services.timers && m_timer) m_services.timers->RemoveTimer(m_timer);
     if (m_viewportEvents != 0) m_services.viewport.engine->Unsubscribe(m_viewportEvents);
+    if (m_workspaceEvents != 0) m_services.viewport.engine->Unsubscribe(m_workspaceEvents);
+    // Panels go before the controller whose model their loads read.
+    delete m_splitter;
+}
+
+CWorkspace& CMainWindow::Workspace() const {
+    return m_group->Workspace();
+}
+
+CWorkspacePanel* CMainWindow::ActivePanel() const {
+    return Workspace().ActivePanel();
+}
+
+CViewport2D* CMainWindow::ActiveViewport() const {
+    CWorkspacePanel* panel = ActivePanel();
+    return panel != nullptr ? &panel->Viewport() : nullptr;
 }
 
 uint32_t CMainWindow::OnViewportEvent(uint32_t code, uint64_t payload, void* context) {
     auto* window = static_cast<CMainWindow*>(context);
+    if (code == EventCode(Viewport2DEvent::FirstImageShown)) {
+        CWorkspacePanel* panel = window->m_services.windows->FindPanel(uint32_t(payload));
+        if (panel != nullptr) panel->SetTitle(PanelCaption(panel->Viewport()));
+        return 0;
+    }
     if (code != EventCode(Viewport2DEvent::CineChanged) || window->m_cineWnd == nullptr) return 0;
     const auto* state = reinterpret_cast<const CineStatePayload*>(uintptr_t(payload));
-    if (state->panelIsActive) window->m_cineWnd->SetPlaying(state->playing != 0, true);
+    CWorkspacePanel* active = window->ActivePanel();
+    if (active != nullptr && state->panelId == active->Id()) {
+        window->m_cineWnd->SetPlaying(state->playing != 0, true);
+    }
     return 0;
+}
+
+uint32_t CMainWindow::OnWorkspaceEvent(uint32_t code, uint64_t payload, void* context) {
+    auto* window = static_cast<CMainWindow*>(context);
+    CWorkspacePanel* panel = window->m_services.windows->FindPanel(uint32_t(payload));
+    if (panel == nullptr) return 0;
+    if (code == uint32_t(WorkspaceEvent::PanelCreated)) window->OnPanelCreated(*panel);
+    if (code == uint32_t(WorkspaceEvent::PanelActivated)) window->OnPanelActivated(*panel);
+    return 0;
+}
+
+void CMainWindow::OnPanelCreated(CWorkspacePanel& panel) {
+    ApplyTools(panel.Viewport());
+    connect(&panel.ViewportWidget(), &CViewportWidget::Presented, this, [this, id = panel.Id()] {
+        if (ActivePanel() != nullptr && ActivePanel()->Id() == id) OnPresented();
+    });
+}
+
+void CMainWindow::OnPanelActivated(CWorkspacePanel& panel) {
+    MarkSeries(panel.Series());
+    if (m_cineWnd != nullptr) m_cineWnd->SetPlaying(panel.Viewport().CinePlaying(), true);
+    OnPresented();
+}
+
+void CMainWindow::MarkSeries(SeriesId series) {
+    const QSignalBlocker quiet(m_tree);
+    m_tree->setCurrentItem(series != 0 ? m_tree->SeriesRow(series) : nullptr);
+}
+
+void CMainWindow::ApplyTools(CViewport2D& viewport) const {
+    viewport.SetLayerMask(m_layerMask);
+    viewport.Measurements().SetKind(m_kind);
+    switch (m_leftTool) {
+        case LeftTool::Browse:
+            viewport.SetLeftTool(viewport.BrowseTool());
+            break;
+        case LeftTool::Window:
+            viewport.SetLeftTool(viewport.WindowTool());
+            break;
+        case LeftTool::Pan:
+            viewport.SetLeftTool(viewport.PanTool());
+            break;
+        case LeftTool::Zoom:
+            viewport.SetLeftTool(viewport.ZoomTool());
+            break;
+        case LeftTool::Measure:
+            viewport.SetLeftTool(viewport.Measurements());
+            break;
+    }
+}
+
+void CMainWindow::SetLeftTool(LeftTool tool) {
+    m_leftTool = tool;
+    for (CWorkspacePanel* panel : Workspace().Panels())
+        ApplyTools(panel->Viewport());
+}
+
+CSplitChooser& CMainWindow::SplitChooser() {
+    if (m_chooser == nullptr) {
+        m_chooser = new CSplitChooser(this);
+        connect(m_chooser, &CSplitChooser::chosen, this,
+                [this](uint32_t columns, uint32_t rows) { Workspace().SetGrid(columns, rows); });
+    }
+    return *m_chooser;
 }
 
 CCineWnd& CMainWindow::ShowCineWindow() {
     if (m_cineWnd == nullptr) {
-        m_cineWnd = new CCineWnd([this]() -> CViewport2D* { return &Viewport(); }, this);
-        m_cineWnd->SetPlaying(Viewport().CinePlaying(), true);
+        m_cineWnd = new CCineWnd([this]() -> CViewport2D* { return ActiveViewport(); }, this);
+        CViewport2D* viewport = ActiveViewport();
+        m_cineWnd->SetPlaying(viewport != nullptr && viewport->CinePlaying(), true);
     }
     m_cineWnd->show();
     m_cineWnd->raise();
     return *m_cineWnd;
 }
 
-CViewport2D& CMainWindow::Viewport() {
-    return m_viewportWidget->Viewport();
+// ---- scanned files ----
+
+std::vector<PanelLoad> CMainWindow::PanelsFor(SeriesId series, bool newSeries) {
+    std::vector<PanelLoad> panels;
+    for (CWorkspacePanel* panel : Workspace().Panels()) {
+        if (panel->Series() == series) panels.push_back({panel->Id(), panel->Viewport().LoadGeneration()});
+    }
+    // The first series found while nothing is shown opens by itself, at its first file.
+    if (panels.empty() && newSeries && m_autoOpen) {
+        CWorkspacePanel* first =
+            Workspace().Panels().empty() ? nullptr : Workspace().Panels().front();
+        Workspace().Activate(first);
+        ShowSeries(series);
+    }
+    return panels;
+}
+
+void CMainWindow::ThumbnailReady(SeriesId, CDicomImage&) {}
+
+void CMainWindow::Deliver(const PanelLoad& target, SeriesId series, CDicomFile& file,
+                          CDicomImage& image) {
+    // By id: the panel may be gone, or show another series or load since the file was read.
+    CWorkspacePanel* panel = m_services.windows->FindPanel(target.panelId);
+    if (panel == nullptr || panel->Series() != series ||
+        panel->Viewport().LoadGeneration() != target.generation || m_services.scan.files == nullptr) {
+        return;
+    }
+    m_services.scan.files->AddReference(&file);
+    panel->Viewport().AddImage(CFileRef(*m_services.scan.files, &file), image, target.generation);
 }
 
 void CMainWindow::CreateViewMenu() {
@@ -144,7 +317,9 @@ void CMainWindow::CreateViewMenu() {
     const auto add = [this, view](const QString& text, std::function<void(CViewport2D&)> act) {
         QAction* action = view->addAction(text);
         connect(action, &QAction::triggered, this,
-                [this, act = std::move(act)] { act(Viewport()); });
+                [this, act = std::move(act)] {
+                    if (CViewport2D* viewport = ActiveViewport()) act(*viewport);
+                });
         return action;
     };
     add(QString::fromUtf8("Rotate 90\u00b0 clockwise"),
@@ -170,42 +345,31 @@ void CMainWindow::CreateViewMenu() {
     m_negative = view->addAction(negative + "\t" + kNegativeShortcut);
     m_negative->setCheckable(true);
     connect(m_negative, &QAction::triggered, this,
-            [this](bool checked) { Viewport().SetNegative(checked); });
+            [this](bool checked) {
+                if (CViewport2D* viewport = ActiveViewport()) viewport->SetNegative(checked);
+            });
     connect(view, &QMenu::aboutToShow, this, [this, view] {
-        const bool shown = Viewport().CurrentFrame() != nullptr;
+        const CViewport2D* viewport = ActiveViewport();
+        const bool shown = viewport != nullptr && viewport->CurrentFrame() != nullptr;
         for (QAction* action : view->actions())
             action->setEnabled(shown);
-        m_negative->setChecked(Viewport().Negative());
+        m_negative->setChecked(shown && viewport->Negative());
     });
 }
 
-bool CMainWindow::ShowSeries(SeriesId series) {
-    const bool started = m_loads->Load(series);
+bool CMainWindow::ShowSeries(SeriesId series, bool ctrl, std::optional<QPoint> dropAt) {
+    const bool started = Workspace().PutSeries(series, ctrl, dropAt);
     // The keys browse the series from now on.
-    m_viewportWidget->setFocus();
+    if (CWorkspacePanel* panel = ActivePanel()) panel->ViewportWidget().setFocus();
     return started;
 }
 
-void CMainWindow::ShowFirstSeriesIfEmpty() {
-    // Only when the user has not chosen anything yet.
-    if (m_loads->Series() != 0 || Viewport().ImageCount() > 0) return;
-    for (const PatientView& patient : m_model->Snapshot()) {
-        for (const StudyView& study : patient.studies) {
-            if (study.series.empty()) continue;
-            const SeriesId first = study.series.front().id;
-            // Through the tree, so that its row shows as chosen.
-            if (QTreeWidgetItem* row = m_tree->SeriesRow(first)) {
-                m_tree->setCurrentItem(row);
-            }
-            if (m_loads->Series() != first) ShowSeries(first);
-            return;
-        }
-    }
-}
-
 QString CMainWindow::ImageStatusText() const {
-    const CViewport2D& viewport = m_viewportWidget->Viewport();
-    if (viewport.CurrentFrame() == nullptr || viewport.ImageCount() == 0) return {};
+    const CViewport2D* active = ActiveViewport();
+    if (active == nullptr || active->CurrentFrame() == nullptr || active->ImageCount() == 0) {
+        return {};
+    }
+    const CViewport2D& viewport = *active;
     const size_t frames = viewport.CurrentImage()->FrameCount();
     const QString frame =
         QString("Frame %1 / %2").arg(viewport.CurrentFrameIndex() + 1).arg(frames);
@@ -219,17 +383,19 @@ QString CMainWindow::ImageStatusText() const {
 void CMainWindow::OnPresented() {
     const QString text = ImageStatusText();
     if (m_imageText->text() != text) m_imageText->setText(text);
-    if (m_negative->isChecked() != Viewport().Negative())
-        m_negative->setChecked(Viewport().Negative());
+    const CViewport2D* viewport = ActiveViewport();
+    const bool negative = viewport != nullptr && viewport->Negative();
+    if (m_negative->isChecked() != negative) m_negative->setChecked(negative);
 }
 
 bool CMainWindow::ViewerKey(int key) {
-    CViewport2D& viewport = Viewport();
-    // Layers and tools can be chosen before anything is shown.
+    // Layers and tools can be chosen before anything is shown; they hold for every panel.
     switch (key) {
         case Qt::Key_F12:
-            viewport.SetLayerMask(viewport.LayerMask() ^ kLayerAnnotations);
-            if (m_services.layerMaskChanged) m_services.layerMaskChanged(viewport.LayerMask());
+            m_layerMask ^= kLayerAnnotations;
+            for (CWorkspacePanel* panel : Workspace().Panels())
+                panel->Viewport().SetLayerMask(m_layerMask);
+            if (m_services.layerMaskChanged) m_services.layerMaskChanged(m_layerMask);
             return true;
         case Qt::Key_Space:
             if (m_cineWnd != nullptr && m_cineWnd->isVisible()) {
@@ -239,26 +405,28 @@ bool CMainWindow::ViewerKey(int key) {
             }
             return true;
         case Qt::Key_B:
-            viewport.SetLeftTool(viewport.BrowseTool());
+            SetLeftTool(LeftTool::Browse);
             return true;
         case Qt::Key_W:
-            viewport.SetLeftTool(viewport.WindowTool());
+            SetLeftTool(LeftTool::Window);
             return true;
         case Qt::Key_M:
-            viewport.SetLeftTool(viewport.PanTool());
+            SetLeftTool(LeftTool::Pan);
             return true;
         case Qt::Key_Z:
-            viewport.SetLeftTool(viewport.ZoomTool());
+            SetLeftTool(LeftTool::Zoom);
             return true;
         default:
             break;
     }
     if (const auto kind = MeasurementKey(key)) {
-        viewport.Measurements().SetKind(*kind);
-        viewport.SetLeftTool(viewport.Measurements());
+        m_kind = *kind;
+        SetLeftTool(LeftTool::Measure);
         return true;
     }
-    if (viewport.CurrentFrame() == nullptr) return false;
+    CViewport2D* active = ActiveViewport();
+    if (active == nullptr || active->CurrentFrame() == nullptr) return false;
+    CViewport2D& viewport = *active;
     switch (key) {
         case Qt::Key_Up:
             viewport.Browse(-1);
@@ -287,7 +455,9 @@ bool CMainWindow::ViewerKey(int key) {
 }
 
 bool CMainWindow::MeasurementCommand(int key, Qt::KeyboardModifiers held) {
-    CViewport2DROI& measurements = Viewport().Measurements();
+    CViewport2D* viewport = ActiveViewport();
+    if (viewport == nullptr) return false;
+    CViewport2DROI& measurements = viewport->Measurements();
     if (key == Qt::Key_Escape && held == Qt::NoModifier) return measurements.Escape();
     if (key != Qt::Key_Delete) return false;
     if (held == Qt::NoModifier) measurements.DeleteSelected();
@@ -316,6 +486,9 @@ void CMainWindow::OnTimer(uint64_t, uint32_t reason, void* context) {
 }
 
 void CMainWindow::RefreshStatus() {
+    for (CWorkspacePanel* panel : Workspace().Panels()) {
+        if (panel->Viewport().PendingCount() > 0) panel->Viewport().MergePendingImages();
+    }
     CTaskManager* tasks = m_services.scan.tasks;
     if (tasks == nullptr || tasks->ActiveCount() == 0) {
         // The task's text goes with its bar; the last scan's summary comes back.
@@ -334,7 +507,8 @@ void CMainWindow::RefreshStatus() {
 void CMainWindow::closeEvent(QCloseEvent* event) {
     // The window goes at once; the process ends when the workers have finished.
     event->ignore();
-    m_loads->Cancel();
+    for (CWorkspacePanel* panel : Workspace().Panels())
+        panel->Loads().Cancel();
     hide();
     if (m_onClose) m_onClose();
 }

@@ -62,9 +62,16 @@ uint32_t CScanController::OnJobMessage(CDicomJob& job, const JobMessage* message
         return 0;
     }
     switch (message->code) {
+        case JobMessageCode::ScanStarted:
+            m_pending.clear();
+            return 0;
         case JobMessageCode::FileLoaded:
             return message->file ? OnFileLoaded(*message->file) : 0;
+        case JobMessageCode::FilePrepared:
+            OnFilePrepared(*message);
+            return 0;
         case JobMessageCode::ScanFinished:
+            m_pending.clear();
             OnScanFinished();
             return 0;
         default:
@@ -76,9 +83,32 @@ uint32_t CScanController::OnFileLoaded(CDicomFile& file) {
     const AddFileResult result = m_model.AddFile(file);
     m_tree.Apply(result, m_model);
     if (result.status != AddFileStatus::Added) return 0;
-    if (m_opticalDisc) return kDecodeOpticalDisc;
+    const bool created = result.seriesPlacement.created;
+    Pending pending{result.series, {}, created};
+    if (m_targets != nullptr) pending.panels = m_targets->PanelsFor(result.series, created);
+    uint32_t flags = 0;
+    if (!pending.panels.empty()) flags |= kDecodeAllFrames;
     // A new series gets its first image ready for its thumbnail.
-    return result.seriesPlacement.created ? kDecodeFirstFrame : 0;
+    if (created) flags |= kDecodeFirstFrame;
+    if (m_opticalDisc) flags |= kDecodeOpticalDisc;
+    if (flags != 0) m_pending[&file] = std::move(pending);
+    return flags;
+}
+
+void CScanController::OnFilePrepared(const JobMessage& message) {
+    if (message.file == nullptr || message.image == nullptr) return;
+    const auto it = m_pending.find(message.file);
+    if (it == m_pending.end()) return;
+    const Pending pending = std::move(it->second);
+    m_pending.erase(it);
+    if (m_targets == nullptr) return;
+    if (pending.thumbnail) m_targets->ThumbnailReady(pending.series, *message.image);
+    for (const PanelLoad& panel : pending.panels)
+        m_targets->Deliver(panel, pending.series, *message.file, *message.image);
+}
+
+void CScanController::PreferFolder(const std::string& folder) {
+    if (m_scan && !folder.empty()) m_scan->SetPriorityFolder(folder);
 }
 
 void CScanController::OnScanFinished() {

@@ -1,20 +1,24 @@
 // The main window's side of loading: starts the scan job for what the user opened, files
 // every loaded file into the study model and the tree, decides how much of it to decode,
-// and tells the user when nothing was found.
+// sends files of series on screen to their panels and first images to the thumbnails, and
+// tells the user when nothing was found.
 #pragma once
 
 #include <QObject>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/job_message.h"
+#include "engine/series_record.h"
 
 class QWidget;
 
 namespace vexel {
 
+class CDicomImage;
 class CDicomScanAndLoadJob;
 class CJobQueue;
 class CMemoryManager;
@@ -30,9 +34,30 @@ struct ScanServices {
     CMessageWndManager* messages = nullptr;  // may be null: no message boxes
 };
 
+// A panel a scanned file goes to: it is delivered only while the panel exists and still
+// shows the series at this load generation.
+struct PanelLoad {
+    uint32_t panelId = 0;
+    uint32_t generation = 0;
+};
+
+// Where scanned files go, answered by the main window.
+class IScanTargets {
+public:
+    virtual ~IScanTargets() = default;
+    // The panels that show the series now; a new series may be opened here first.
+    virtual std::vector<PanelLoad> PanelsFor(SeriesId series, bool newSeries) = 0;
+    virtual void ThumbnailReady(SeriesId series, CDicomImage& image) = 0;
+    virtual void Deliver(const PanelLoad& panel, SeriesId series, CDicomFile& file,
+                         CDicomImage& image) = 0;
+};
+
 class CScanController final : public IJobOwner {
 public:
     CScanController(ScanServices services, StudyModel& model, CStudyTree& tree, QWidget* window);
+    void SetTargets(IScanTargets* targets) { m_targets = targets; }
+    // The running scan reads this folder next (the user opened a series from it).
+    void PreferFolder(const std::string& folder);
     ~CScanController() override;
 
     // Starts a scan of the folders and files (one at a time: false while one runs).
@@ -50,7 +75,16 @@ public:
 
 private:
     uint32_t OnFileLoaded(CDicomFile& file);
+    void OnFilePrepared(const JobMessage& message);
     void OnScanFinished();
+
+    // Files between their load and their decoding: their series, the panels they go to, and
+    // whether they make its thumbnail.
+    struct Pending {
+        SeriesId series = 0;
+        std::vector<PanelLoad> panels;
+        bool thumbnail = false;
+    };
 
     ScanServices m_services;
     StudyModel& m_model;
@@ -60,6 +94,8 @@ private:
     uint64_t m_ownerId = 0;
     std::shared_ptr<CDicomScanAndLoadJob> m_scan;
     bool m_opticalDisc = false;
+    IScanTargets* m_targets = nullptr;
+    std::map<const CDicomFile*, Pending> m_pending;
     // Message box answers may come after the controller is gone.
     std::shared_ptr<bool> m_alive = std::make_shared<bool>(true);
 };

@@ -21,7 +21,7 @@ CSeriesLoadController::~CSeriesLoadController() {
     Cancel();
 }
 
-bool CSeriesLoadController::Load(SeriesId series) {
+bool CSeriesLoadController::Load(SeriesId series, size_t start) {
     Cancel();
     // A new load generation: whatever the old load still sends is refused by the viewport.
     m_viewport.Clear(true);
@@ -33,6 +33,8 @@ bool CSeriesLoadController::Load(SeriesId series) {
                                                     std::move(paths));
     job->SetOwner(m_registry, m_ownerId);
     job->SetOwnerData(m_viewport.LoadGeneration());
+    job->SetStartIndex(start);
+    m_arrived = 0;
     if (!m_services.queue->Submit(job)) return false;
     m_load = std::move(job);
     return true;
@@ -40,6 +42,7 @@ bool CSeriesLoadController::Load(SeriesId series) {
 
 void CSeriesLoadController::Cancel() {
     if (!m_load) return;
+    if (onProgress) onProgress(0, false);
     m_load->Cancel();
     m_load.reset();
 }
@@ -52,7 +55,14 @@ uint32_t CSeriesLoadController::OnJobMessage(CDicomJob& job, const JobMessage* m
         return 0;
     }
     switch (message->code) {
+        case JobMessageCode::ImageLoadStarted:
+            if (onProgress) onProgress(0, true);
+            return 0;
         case JobMessageCode::ImageLoaded: {
+            ++m_arrived;
+            if (onProgress && message->total > 0) {
+                onProgress(int32_t(uint64_t(m_arrived) * 100 / message->total), true);
+            }
             if (message->file == nullptr || message->image == nullptr) return 0;
             // The job's own reference ends with the delivery; the viewport keeps one of its own.
             m_services.files->AddReference(message->file);
@@ -62,6 +72,7 @@ uint32_t CSeriesLoadController::OnJobMessage(CDicomJob& job, const JobMessage* m
         }
         case JobMessageCode::ImageLoadFinished:
             m_viewport.MergePendingImages();
+            if (onProgress) onProgress(0, false);
             if (onLoadFinished) onLoadFinished();
             return 0;
         default:

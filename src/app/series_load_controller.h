@@ -22,16 +22,21 @@ public:
     CSeriesLoadController(ScanServices services, StudyModel& model, CViewport2D& viewport);
     ~CSeriesLoadController() override;
 
-    // Clears the viewport and starts loading the series' files into it. False when nothing
-    // was started (unknown or empty series, no queue).
-    bool Load(SeriesId series);
+    // Clears the viewport and starts loading the series' files into it, from the file at
+    // `start` on (the image the viewport shows first arrives first). False when nothing was
+    // started (unknown or empty series, no queue).
+    bool Load(SeriesId series, size_t start = 0);
     // Stops the running load; what arrived stays shown.
     void Cancel();
+    // No series any more (the viewport was emptied).
+    void Forget() { m_series = 0; }
     bool Loading() const { return m_load != nullptr; }
     // The series last asked for, 0 before the first.
     SeriesId Series() const { return m_series; }
     // Called when a load has delivered all its images.
     std::function<void()> onLoadFinished;
+    // Loading started (0, true), advanced (percent of the files, true) or ended (0, false).
+    std::function<void(int32_t percent, bool loading)> onProgress;
 
     uint32_t OnJobMessage(CDicomJob& job, const JobMessage* message) override;
 
@@ -43,6 +48,7 @@ private:
     uint64_t m_ownerId = 0;
     std::shared_ptr<CDicomImageLoadJob> m_load;
     SeriesId m_series = 0;
+    uint32_t m_arrived = 0;  // files of the current load processed so far
 };
 
 }  // namespace vexel

@@ -1,3 +1,4 @@
+#include "app/viewer_wnd_manager.h"
 #include "measure/measurement_list.h"
 #include "app/viewer_app.h"
 
@@ -151,7 +152,11 @@ bool CViewerApp::CreatePhaseTwo() {
     };
     m_cine = std::make_unique<CCineEngine>(std::move(cine));
     Log('+', "CCineEngine");
+    m_windows = std::make_unique<CViewerWndManager>();
+    Log('+', "CViewerWndManager");
     MainWindowServices services;
+    services.windows = m_windows.get();
+    services.workspaceHook = m_hooks.workspace;
     services.scan = {m_jobs.get(), m_tasks.get(), m_memoryManager.get(), m_messageBoxes.get()};
     services.timers = m_timers.get();
     services.viewport.states = m_seriesStates.get();
@@ -247,6 +252,7 @@ void CViewerApp::OnDestroy() {
     if (Quitting() && PendingShutdowns() > 0) EndWithoutStuckWorkers();
     RecordPlacement();
     Destroy(m_mainWindow, "CMainWindow");
+    Destroy(m_windows, "CViewerWndManager");
     Destroy(m_cine, "CCineEngine");
     // The queue goes before the task manager its jobs report to.
     Destroy(m_jobs, "CJobQueue");

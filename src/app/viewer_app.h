@@ -35,6 +35,7 @@ class IMemoryLoadSource;
 class CMainWindow;
 class CSeriesStateStore;
 class CMeasurementLists;
+class CViewerWndManager;
 class CLanguageManager;
 class CMessageWndManager;
 class CSettingsLanguageCode;
@@ -119,6 +120,7 @@ private:
     std::unique_ptr<CJobQueue> m_jobs;
     std::unique_ptr<CSeriesStateStore> m_seriesStates;
     std::unique_ptr<CMeasurementLists> m_measurements;
+    std::unique_ptr<CViewerWndManager> m_windows;
     std::unique_ptr<CWindowPresetTable> m_presets;
     std::unique_ptr<CTaskManager> m_tasks;
     std::unique_ptr<CCineEngine> m_cine;

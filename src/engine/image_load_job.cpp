@@ -31,7 +31,7 @@ JobState CDicomImageLoadJob::Run() {
             pool.WaitIdle();
             return state;
         }
-        const size_t index = m_next++;
+        const size_t index = (m_start + m_next++) % m_paths.size();
         const std::string& path = m_paths[index];
         if (IsDicomDirPath(path)) continue;
         if (m_registry.IsMemoryLoadHigh()) {

@@ -22,6 +22,8 @@ public:
     JobState Run() override;
 
     uint32_t Processed() const { return m_processed; }
+    // Loads from paths[start] on, then the ones before it; before the job is submitted.
+    void SetStartIndex(size_t start) { m_start = start; }
 
 private:
     void LoadOne(const std::string& path, uint32_t index);
@@ -30,6 +32,7 @@ private:
     CMemoryManager& m_registry;
     std::vector<std::string> m_paths;
     uint32_t m_threadCount;
+    size_t m_start = 0;
     size_t m_next = 0;  // queue thread only; kept across a pause
     std::atomic<uint32_t> m_processed{0};
 };

@@ -27,6 +27,7 @@ inline constexpr uint32_t kWindow = 9009;
 inline constexpr uint32_t kPosition = 9010;  // "X: %d Y: %d"
 inline constexpr uint32_t kValue = 9011;     // "Val: "
 inline constexpr uint32_t kLetterL = 9012;   // L R S I A P follow in this order
+inline constexpr uint32_t kAge = 9018;  // "%dy"
 inline constexpr uint32_t kNegative = 9019;
 inline constexpr uint32_t kRotation = 9020;  // "R: "
 inline constexpr uint32_t kRotate90 = 9021;

@@ -25,6 +25,7 @@
 #include "app/viewer_app.h"
 #include "app/viewport_scroll_bar_widget.h"
 #include "app/viewport_widget.h"
+#include "app/workspace_panel.h"
 #include "common/test_paths.h"
 #include "dicom/dicom_file.h"
 #include "engine/study_model.h"
@@ -84,8 +85,9 @@ void Drain() {
 }
 
 bool LoadedAndIdle(CMainWindow& window) {
-    return !window.Scans().Scanning() && !window.Loads().Loading() &&
-           window.Viewport().ImageCount() > 0;
+    const CWorkspacePanel* panel = window.ActivePanel();
+    return !window.Scans().Scanning() && panel != nullptr && !panel->Loads().Loading() &&
+           panel->Viewport().ImageCount() > 0;
 }
 
 SeriesView FindSeries(const StudyModel& model, const std::string& uid) {
@@ -102,7 +104,8 @@ void ExpectShowsExactly(CMainWindow& window, const std::string& uid) {
     ASSERT_NE(series.id, 0u) << uid;
     const std::vector<std::string> files = window.Model().GetSeriesFiles(series.id);
     const std::set<std::string> expected(files.begin(), files.end());
-    CViewport2D& viewport = window.Viewport();
+    ASSERT_NE(window.ActiveViewport(), nullptr);
+    CViewport2D& viewport = *window.ActiveViewport();
     EXPECT_EQ(viewport.PendingCount(), 0u);
     ASSERT_EQ(viewport.ImageCount(), files.size()) << uid;
     std::set<std::string> listed;
@@ -154,14 +157,15 @@ fs::path WriteSmallStudy(const std::string& name, int slices) {
 
 TEST(ViewportWindow, ShowsTheFirstSeriesAtOnceAndPaintsExactlyItsSurface) {
     const fs::path root = WriteSmallStudy("viewport-first", 12);
-    RunViewer({(root / "study").string()}, "viewport-first-user", [&](CViewerApp& app) {
+    // The CT alone: the first series found opens, and which folder a scan lists first is the
+    // file system's choice.
+    RunViewer({(root / "study" / "CT").string()}, "viewport-first-user", [&](CViewerApp& app) {
         CMainWindow& window = *app.MainWindow();
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
-        // CT is series 1: first in model order, so it is what comes up.
         ExpectShowsExactly(window, kCtUid);
         EXPECT_EQ(window.Tree().currentItem(), RowOf(window, kCtUid));
 
-        CViewportWidget& widget = window.ViewportWidget();
+        CViewportWidget& widget = window.ActivePanel()->ViewportWidget();
         CViewport2D& viewport = widget.Viewport();
         const CViewportSurface& surface = viewport.Surface();
         EXPECT_GT(widget.width(), window.Tree().width()) << "the viewport takes the room";
@@ -215,8 +219,8 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
 
     RunViewer({root.string()}, "viewport-choose-user", [&](CViewerApp& app) {
         CMainWindow& window = *app.MainWindow();
-        CViewport2D& viewport = window.Viewport();
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
+        CViewport2D& viewport = *window.ActiveViewport();
 
         ClickRow(window.Tree(), RowOf(window, kPetUid));
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
@@ -232,7 +236,7 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
         // Moving on while the long series is half loaded.
         ClickRow(window.Tree(), RowOf(window, longUid));
         ASSERT_TRUE(WaitFor([&] { return viewport.ImageCount() > 0; }));
-        const bool midLoad = window.Loads().Loading();
+        const bool midLoad = window.ActivePanel()->Loads().Loading();
         const size_t arrived = viewport.ImageCount() + viewport.PendingCount();
         ClickRow(window.Tree(), RowOf(window, kCtUid));
         ASSERT_TRUE(midLoad) << "the long load ended first: nothing was tested";
@@ -274,9 +278,11 @@ TEST(CineWindow, SpaceStartStopF12AndWheelNotches) {
     RunViewer({(test::TestDataDir() / "pydicom/test_files/examples_ybr_color.dcm").string()},
               "cine_window", [](CViewerApp& app) {
                   CMainWindow& window = *app.MainWindow();
-                  CViewport2D& viewport = window.Viewport();
-                  ASSERT_TRUE(WaitFor(
-                      [&] { return viewport.BrowseCount() == 30 && !window.Loads().Loading(); }));
+                  ASSERT_TRUE(WaitFor([&] {
+                      return LoadedAndIdle(window) && window.ActiveViewport()->BrowseCount() == 30;
+                  }));
+                  CViewport2D& viewport = *window.ActiveViewport();
+                  CViewportWidget& widget = window.ActivePanel()->ViewportWidget();
                   QTest::keyClick(&window, Qt::Key_Space);
                   ASSERT_NE(window.CineWindow(), nullptr);
                   CCineWnd& cine = *window.CineWindow();
@@ -302,11 +308,11 @@ TEST(CineWindow, SpaceStartStopF12AndWheelNotches) {
                   // more.
                   viewport.ShowBrowsePosition(10, false, true);
                   for (int i = 0; i < 7; ++i)
-                      Wheel(window.ViewportWidget(), 15);
+                      Wheel(widget, 15);
                   EXPECT_EQ(viewport.BrowsePosition(), 10u);
-                  Wheel(window.ViewportWidget(), 15);
+                  Wheel(widget, 15);
                   EXPECT_EQ(viewport.BrowsePosition(), 9u);
-                  Wheel(window.ViewportWidget(), 120);
+                  Wheel(widget, 120);
                   EXPECT_EQ(viewport.BrowsePosition(), 8u);
               });
 }
