@@ -175,12 +175,13 @@ TEST_F(MeasurementPanels, PanelsShareOneListPerFrameAndStoreEveryChange) {
     Panel first(states, lists), second(states, lists);
     first.Show(series);
     second.Show(series);
-    const std::vector<uint32_t> before(second.viewport->Surface().Pixels(),
-                                       second.viewport->Surface().Pixels() + 300 * 300);
+    const CViewportSurface& shown = second.viewport->Surface();
+    const std::vector<uint32_t> before(shown.Pixels(),
+                                       shown.Pixels() + size_t(shown.Width()) * size_t(shown.Height()));
     first.Drag({100, 100}, {180, 140});
     ASSERT_EQ(Stored(states, *series[0].image).size(), 1u);
     EXPECT_TRUE(Stored(states, *series[1].image).empty()) << "lists are per frame";
-    EXPECT_FALSE(std::equal(before.begin(), before.end(), second.viewport->Surface().Pixels()))
+    EXPECT_FALSE(std::equal(before.begin(), before.end(), shown.Pixels()))
         << "the other panel shows the new length";
 
     // The middle of the line moves both ends by the image offset of the drag.
