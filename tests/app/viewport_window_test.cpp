@@ -250,6 +250,32 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
     });
 }
 
+// A panel removed while the scan still sends files of its series gets none of them, and a
+// panel made afterwards shows exactly what it was given.
+TEST(ViewportWindow, ARemovedPanelGetsNothingMoreFromTheScan) {
+    const fs::path root = WriteSmallStudy("viewport-remove", 12);
+    phantom::PhantomOptions longOptions;
+    longOptions.columns = longOptions.rows = 32;
+    longOptions.slices = 400;
+    longOptions.uidRoot = "2.25.271";
+    std::string error;
+    ASSERT_TRUE(phantom::WriteCtSeries(root / "long", longOptions, &error)) << error;
+    RunViewer({root.string()}, "viewport-remove-user", [&](CViewerApp& app) {
+        CMainWindow& window = *app.MainWindow();
+        ASSERT_TRUE(WaitFor([&] { return window.ActivePanel() != nullptr; }));
+        const uint32_t id = window.ActivePanel()->Id();
+        ASSERT_TRUE(window.Scans().Scanning()) << "the scan ended first: nothing was tested";
+        window.Workspace().RemovePanel(id, true, true);
+        ASSERT_TRUE(WaitFor([&] { return !window.Scans().Scanning(); }));
+        Drain();
+        EXPECT_TRUE(window.Workspace().Panels().empty()) << "nothing opens by itself again";
+        window.ShowSeries(FindSeries(window.Model(), kPetUid).id);
+        ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
+        Drain();
+        ExpectShowsExactly(window, kPetUid);
+    });
+}
+
 // A quit during the scan ends it promptly.
 TEST(MainWindowScan, QuitDuringAScanStopsItAndEndsPromptly) {
     const fs::path root = test::ScratchDir("viewer-scan-quit");
