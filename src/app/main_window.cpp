@@ -68,7 +68,10 @@ constexpr int kTreeWidth = 220;
 // The patient's name, with the age in years when known.
 QString PanelCaption(CViewport2D& viewport) {
     const CViewport2DAnnotations& texts = viewport.Annotations();
+    // Name components are separated by '^' in the file; trailing ones are empty.
     QString caption = QString::fromStdString(texts.PatientName());
+    while (caption.endsWith('^') || caption.endsWith(' ')) caption.chop(1);
+    caption.replace('^', ' ');
     if (texts.Age()) {
         caption += " (" + QString::fromStdString(FormatText(FormatCheckedText(viewport.Texts(), textid::kAge), *texts.Age())) + ")";
     }
