@@ -153,6 +153,27 @@ bool CMeasurementElement::SetPoint(size_t i, int32_t x, int32_t y) {
     return true;
 }
 
+ToolAnswer CMeasurementElement::DragCreateDown(int32_t x, int32_t y) {
+    if (m_phase != 0 || !SetPoint(0, x, y)) return ToolAnswer::NotHandled;
+    m_points[1] = m_points[0];
+    m_phase = 1;
+    return ToolAnswer::Capture;
+}
+
+ToolAnswer CMeasurementElement::DragCreateMove(int32_t x, int32_t y) {
+    if (SetPoint(1, x, y)) {
+        m_phase = 2;
+        UpdateText();
+        Changed();
+    }
+    return ToolAnswer::Capture;
+}
+
+ToolAnswer CMeasurementElement::DragCreateUp() {
+    if (m_phase == 2) Finish();
+    return ToolAnswer::NotHandled;
+}
+
 void CMeasurementElement::Finish() {
     m_finished = true;
     m_state = ElementState::Idle;

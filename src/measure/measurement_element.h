@@ -88,6 +88,10 @@ protected:
     static CanvasPoint Centre(int32_t x, int32_t y) { return {float(x) + 0.5f, float(y) + 0.5f}; }
     // Point i from the mouse; false (and nothing stored) when it has no image position.
     bool SetPoint(size_t i, int32_t x, int32_t y);
+    // Creation by one drag from the first point to the second, for the kinds made that way.
+    ToolAnswer DragCreateDown(int32_t x, int32_t y);
+    ToolAnswer DragCreateMove(int32_t x, int32_t y);
+    ToolAnswer DragCreateUp();
     // The element is complete: it is stored and releases the capture.
     void Finish();
     // The nearest handle within `reach` of p, in point order; -1 when none.

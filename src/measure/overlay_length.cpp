@@ -10,24 +10,15 @@ void COverlayLength::UpdateText() {
 }
 
 ToolAnswer COverlayLength::CreateDown(int32_t x, int32_t y, MouseButton /*button*/) {
-    if (m_phase != 0 || !SetPoint(0, x, y)) return ToolAnswer::NotHandled;
-    m_points[1] = m_points[0];
-    m_phase = 1;
-    return ToolAnswer::Capture;
+    return DragCreateDown(x, y);
 }
 
 ToolAnswer COverlayLength::CreateMove(int32_t x, int32_t y) {
-    if (SetPoint(1, x, y)) {
-        m_phase = 2;
-        UpdateText();
-        Changed();
-    }
-    return ToolAnswer::Capture;
+    return DragCreateMove(x, y);
 }
 
 ToolAnswer COverlayLength::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /*button*/) {
-    if (m_phase == 2) Finish();
-    return ToolAnswer::NotHandled;
+    return DragCreateUp();
 }
 
 std::optional<CMeasurementElement::Hit> COverlayLength::HitShape(CanvasPoint p) const {
