@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "imaging/dicom_image.h"
+#include "viewer/resampler.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_2d.h"
 #include "viewer/window_preset.h"
@@ -22,16 +23,22 @@ std::optional<ThumbnailDimensions> ThumbnailSize(uint32_t columns, uint32_t rows
 namespace {
 
 // One off-screen viewport per thread, used for every thumbnail that thread draws: a new
-// viewport allocates and clears its display tables (640 KiB), which cost more than drawing
-// a thumbnail. It holds no image between thumbnails, and its store only ever receives the
-// computed windows of the images it showed, which any viewport would compute alike.
+// viewport allocates and clears its display tables (640 KiB) and a new surface and resampler,
+// which cost several times the drawing of a thumbnail. Between thumbnails it holds no image,
+// no cached samples and nothing in its store, so each thumbnail is drawn as by a new one.
 class CThumbnailRenderer {
 public:
     CThumbnailRenderer() : m_viewport(Services(m_states)) {}
 
     std::optional<Thumbnail> Render(CDicomImage& image, ThumbnailDimensions size) {
-        if (!m_viewport.CreateOffscreen(size.width, size.height, ViewGeometry{}))
-            return std::nullopt;
+        // A new size makes a new surface and resampler; the same size keeps both, and the
+        // cleared viewport fits the next frame afresh.
+        if (size != m_size) {
+            m_size = {};
+            if (!m_viewport.CreateOffscreen(size.width, size.height, ViewGeometry{}))
+                return std::nullopt;
+            m_size = size;
+        }
         std::optional<Thumbnail> thumbnail;
         if (m_viewport.AddImage(CFileRef(), image, 0) && m_viewport.RenderedImage()) {
             const CViewportSurface& surface = m_viewport.Surface();
@@ -42,8 +49,11 @@ public:
                 surface.Pixels(),
                 surface.Pixels() + size_t(surface.Width()) * size_t(surface.Height()));
         }
-        // Nothing may point at the image once it is handed back.
+        // Nothing may point at the image once it is handed back, the resampler's cached
+        // samples of its frame included.
         m_viewport.Clear(false);
+        m_viewport.Resampler().ForgetStage1();
+        m_states.Remove(image.Key(), StateRecord::kComputedWindow);
         return thumbnail;
     }
 
@@ -60,6 +70,7 @@ private:
 
     CSeriesStateStore m_states;  // before the viewport, which refers to it
     CViewport2D m_viewport;
+    ThumbnailDimensions m_size;  // of the surface; 0 x 0 before the first
 };
 
 }  // namespace
