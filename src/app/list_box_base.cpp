@@ -230,9 +230,19 @@ void CListBoxBase::RedrawRow(int index) {
     update(rect);
 }
 
+QSize CListBoxBase::BackBufferSize() const {
+    return {std::max(ClientWidth(), 1), std::max(height(), 1)};
+}
+
 void CListBoxBase::DrawBackBuffer() {
-    const QSize size(std::max(ClientWidth(), 1), std::max(height(), 1));
-    if (m_backBuffer.size() != size) m_backBuffer = QImage(size, QImage::Format_RGB32);
+    const QSize size = BackBufferSize();
+    // In device pixels, so that text and thumbnails stay sharp on scaled screens.
+    const qreal ratio = devicePixelRatioF();
+    if (m_backBuffer.deviceIndependentSize() != QSizeF(size) ||
+        m_backBuffer.devicePixelRatio() != ratio) {
+        m_backBuffer = QImage(size * ratio, QImage::Format_RGB32);
+        m_backBuffer.setDevicePixelRatio(ratio);
+    }
     QPainter painter(&m_backBuffer);
     int top = 0;
     for (int row = m_first; row >= 0 && row <= m_last; ++row) {
@@ -249,13 +259,13 @@ void CListBoxBase::DrawBackBuffer() {
 }
 
 void CListBoxBase::paintEvent(QPaintEvent* event) {
-    if (!m_backBufferValid || m_backBuffer.width() != std::max(ClientWidth(), 1) ||
-        m_backBuffer.height() != std::max(height(), 1)) {
+    if (!m_backBufferValid || m_backBuffer.deviceIndependentSize() != QSizeF(BackBufferSize()) ||
+        m_backBuffer.devicePixelRatio() != devicePixelRatioF()) {
         DrawBackBuffer();
     }
     QPainter painter(this);
-    const QRect area = event->rect();
-    painter.drawImage(area.topLeft(), m_backBuffer, area);
+    painter.setClipRegion(event->region());
+    painter.drawImage(QPoint(0, 0), m_backBuffer);
 }
 
 void CListBoxBase::resizeEvent(QResizeEvent* event) {

@@ -103,6 +103,7 @@ private:
     // Visible range and scroll bar from the first visible row and the client size.
     void Layout();
     void UpdateScrollBar();
+    QSize BackBufferSize() const;  // the client area
     void DrawBackBuffer();
     void SetHovered(int index);
     void HideTooltip();
