@@ -30,7 +30,6 @@ struct OpenedFile {
 
 OpenedFile Open(const fs::path& path) {
     OpenedFile opened;
-    opened.file->SetDeferredValues(true);
     if (ReadDicomFile(*opened.file, path.string()) == ReadStatus::Ok)
         opened.image = CDicomImage::AttachTo(*opened.file, true);
     return opened;
@@ -166,11 +165,9 @@ TEST(ThumbBox, EachMultiFrameFileGetsItsOwnThumbnail) {
     const int row = box.RowOf(series[1]);
     box.resize(CListBoxBase::kWidth, 1000);
     const QPoint at = box.RowRect(row).center();
-    for (const auto& [type, point, buttons] :
-         {std::tuple{QEvent::MouseButtonPress, at, Qt::LeftButton},
-          std::tuple{QEvent::MouseMove, at + QPoint(0, 40), Qt::LeftButton}}) {
-        QMouseEvent event(type, QPointF(point), QPointF(point), Qt::LeftButton, buttons,
-                          Qt::NoModifier);
+    for (const auto type : {QEvent::MouseButtonPress, QEvent::MouseMove}) {
+        const QPointF point = type == QEvent::MouseMove ? at + QPoint(0, 40) : at;
+        QMouseEvent event(type, point, point, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
         QApplication::sendEvent(&box, &event);
     }
     EXPECT_EQ(box.DragPreview().Image(), CThumbRowPainter::ImageOf(*box.Entry(row).thumbnail));

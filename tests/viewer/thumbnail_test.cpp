@@ -17,13 +17,11 @@ TEST(Thumbnail, SizeKeepsTheAspectWithTheLongerSideAt90) {
         uint32_t columns, rows;
         std::optional<ThumbnailDimensions> expected;
     };
-    const Case cases[] = {
-        {512, 512, ThumbnailDimensions{90, 90}},   {1024, 768, ThumbnailDimensions{90, 67}},
-        {768, 1024, ThumbnailDimensions{67, 90}},  {2000, 10, ThumbnailDimensions{90, 1}},
-        {10, 2000, ThumbnailDimensions{1, 90}},    {1, 1, ThumbnailDimensions{90, 90}},
-        {65535, 65534, ThumbnailDimensions{90, 89}}, {3, 2, ThumbnailDimensions{90, 60}},
-        {512, 0, std::nullopt},                    {0, 512, std::nullopt},
-    };
+    using D = ThumbnailDimensions;
+    const Case cases[] = {{512, 512, D{90, 90}},     {1024, 768, D{90, 67}}, {768, 1024, D{67, 90}},
+                          {2000, 10, D{90, 1}},      {10, 2000, D{1, 90}},   {1, 1, D{90, 90}},
+                          {65535, 65534, D{90, 89}}, {3, 2, D{90, 60}},      {512, 0, std::nullopt},
+                          {0, 512, std::nullopt}};
     for (const Case& c : cases)
         EXPECT_EQ(ThumbnailSize(c.columns, c.rows), c.expected) << c.columns << "x" << c.rows;
 }
