@@ -20,7 +20,7 @@
 #include "app/split_chooser.h"
 #include "app/viewer_wnd_manager.h"
 #include "app/workspace_panel.h"
-#include "app/study_tree.h"
+#include "app/dicom_thumb_box.h"
 #include "app/viewport_widget.h"
 #include "engine/memory_manager.h"
 #include "engine/study_model.h"
@@ -63,7 +63,6 @@ namespace {
 
 constexpr uint32_t kOpenFolderText = 1220;  // "Open DICOM folder"
 constexpr uint32_t kSplitScreenText = 1019;  // "Split screen"
-constexpr int kTreeWidth = 220;
 
 // The patient's name, with the age in years when known.
 QString PanelCaption(CViewport2D& viewport) {
@@ -85,8 +84,8 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
       m_layerMask(services.viewport.layerMask) {
     setWindowTitle("Vexel DICOM Viewer");
     m_splitter = new QSplitter(Qt::Horizontal, this);
-    m_tree = new CStudyTree(m_splitter);
-    m_scans = std::make_unique<CScanController>(m_services.scan, *m_model, *m_tree, this);
+    m_thumbs = new CDicomThumbBox(*m_model, m_splitter);
+    m_scans = std::make_unique<CScanController>(m_services.scan, *m_thumbs, this);
     m_scans->SetTargets(this);
     WorkspaceServices workspace;
     workspace.scan = m_services.scan;
@@ -105,18 +104,17 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
             m_scans->PreferFolder(std::filesystem::path(paths.front()).parent_path().string());
         }
     };
-    m_splitter->addWidget(m_tree);
+    m_splitter->addWidget(m_thumbs);
     m_splitter->addWidget(m_group);
     m_splitter->setChildrenCollapsible(false);
-    // The tree keeps its width when the window is resized; the workspace takes the rest.
+    // The thumbnail column keeps its width; the workspace takes the rest.
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
-    m_splitter->setSizes({kTreeWidth, 1000});
+    m_splitter->setHandleWidth(1);
     setCentralWidget(m_splitter);
-    connect(m_tree, &QTreeWidget::itemClicked, this, [this](QTreeWidgetItem* row) {
-        const SeriesId series = CStudyTree::SeriesOf(row);
+    m_thumbs->SetClickHandler([this](SeriesId series, std::optional<QPoint> dropAt) {
         const bool ctrl = QGuiApplication::keyboardModifiers().testFlag(Qt::ControlModifier);
-        if (series != 0) ShowSeries(series, ctrl);
+        ShowSeries(series, ctrl, dropAt);
     });
 
     QMenu* file = menuBar()->addMenu("&File");
@@ -232,8 +230,7 @@ void CMainWindow::OnPanelActivated(CWorkspacePanel& panel) {
 }
 
 void CMainWindow::MarkSeries(SeriesId series) {
-    const QSignalBlocker quiet(m_tree);
-    m_tree->setCurrentItem(series != 0 ? m_tree->SeriesRow(series) : nullptr);
+    m_thumbs->MarkSeries(series);
 }
 
 void CMainWindow::ApplyTools(CViewport2D& viewport) const {
@@ -301,7 +298,9 @@ std::vector<PanelLoad> CMainWindow::PanelsFor(SeriesId series, bool newSeries) {
     return panels;
 }
 
-void CMainWindow::ThumbnailReady(SeriesId, CDicomImage&) {}
+void CMainWindow::ThumbnailReady(SeriesId series, CDicomImage& image) {
+    m_thumbs->SetThumbnail(series, image);
+}
 
 void CMainWindow::Deliver(const PanelLoad& target, SeriesId series, CDicomFile& file,
                           CDicomImage& image) {
@@ -477,7 +476,9 @@ void CMainWindow::keyPressEvent(QKeyEvent* event) {
     const bool plain = key == Qt::Key_F12 || key == Qt::Key_B || key == Qt::Key_W ||
                        key == Qt::Key_M || key == Qt::Key_Z || key == Qt::Key_Space ||
                        MeasurementKey(key).has_value();
-    if (MeasurementCommand(key, held) || ((!plain || held == Qt::NoModifier) && ViewerKey(key))) {
+    const bool thumbKey = held == Qt::NoModifier && m_thumbs->HandleKey(key);
+    if (thumbKey || MeasurementCommand(key, held) ||
+        ((!plain || held == Qt::NoModifier) && ViewerKey(key))) {
         event->accept();
         return;
     }

@@ -1,6 +1,6 @@
 // The main window. For now a frame with the program's title, File and View menus and a
-// split-screen button, the list of loaded patients, studies and series beside the workspace of
-// panels, and the loading progress in the status bar; closing it hides it and asks the
+// split-screen button, the thumbnail box of loaded patients, studies and series beside the
+// workspace of panels, and the loading progress in the status bar; closing it hides it and asks the
 // application to quit in order.
 #pragma once
 
@@ -23,7 +23,7 @@ namespace vexel {
 
 class CCineWnd;
 class CSplitChooser;
-class CStudyTree;
+class CDicomThumbBox;
 class CTimerService;
 class CViewerWndManager;
 class CWorkspacePanel;
@@ -48,7 +48,7 @@ public:
     ~CMainWindow() override;
 
     CScanController& Scans() { return *m_scans; }
-    CStudyTree& Tree() { return *m_tree; }
+    CDicomThumbBox& Thumbnails() { return *m_thumbs; }
     StudyModel& Model() { return *m_model; }
     CWorkspace& Workspace() const;
     CWorkspacePanel* ActivePanel() const;
@@ -98,7 +98,7 @@ private:
     std::function<void()> m_onClose;
     std::unique_ptr<StudyModel> m_model;
     QSplitter* m_splitter = nullptr;  // owned by the window, as are the widgets below
-    CStudyTree* m_tree = nullptr;
+    CDicomThumbBox* m_thumbs = nullptr;
     CWorkspaceGroup* m_group = nullptr;
     std::unique_ptr<CScanController> m_scans;
     QAction* m_negative = nullptr;

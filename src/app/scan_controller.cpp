@@ -4,7 +4,7 @@
 #include <QWidget>
 
 #include "app/message_wnd_manager.h"
-#include "app/study_tree.h"
+#include "app/dicom_thumb_box.h"
 #include "engine/job_queue.h"
 #include "engine/scan_and_load_job.h"
 #include "engine/study_model.h"
@@ -18,9 +18,8 @@ constexpr uint32_t kScanAnotherText = 1102;  // "Would you like to scan another 
 
 }  // namespace
 
-CScanController::CScanController(ScanServices services, StudyModel& model, CStudyTree& tree,
-                                 QWidget* window)
-    : m_services(services), m_model(model), m_tree(tree), m_window(window) {
+CScanController::CScanController(ScanServices services, CDicomThumbBox& thumbs, QWidget* window)
+    : m_services(services), m_thumbs(thumbs), m_window(window) {
     m_ownerId = m_registry->Register(*this);
 }
 
@@ -80,8 +79,7 @@ uint32_t CScanController::OnJobMessage(CDicomJob& job, const JobMessage* message
 }
 
 uint32_t CScanController::OnFileLoaded(CDicomFile& file) {
-    const AddFileResult result = m_model.AddFile(file);
-    m_tree.Apply(result, m_model);
+    const AddFileResult result = m_thumbs.AddFile(file);
     if (result.status != AddFileStatus::Added) return 0;
     const bool created = result.seriesPlacement.created;
     Pending pending{result.series, {}, created};

@@ -1,5 +1,5 @@
 // The main window's side of loading: starts the scan job for what the user opened, files
-// every loaded file into the study model and the tree, decides how much of it to decode,
+// every loaded file into the study model and the thumbnail box, decides how much of it to decode,
 // sends files of series on screen to their panels and first images to the thumbnails, and
 // tells the user when nothing was found.
 #pragma once
@@ -23,7 +23,7 @@ class CDicomScanAndLoadJob;
 class CJobQueue;
 class CMemoryManager;
 class CMessageWndManager;
-class CStudyTree;
+class CDicomThumbBox;
 class CTaskManager;
 class StudyModel;
 
@@ -54,7 +54,8 @@ public:
 
 class CScanController final : public IJobOwner {
 public:
-    CScanController(ScanServices services, StudyModel& model, CStudyTree& tree, QWidget* window);
+    // Files go into the model through the box.
+    CScanController(ScanServices services, CDicomThumbBox& thumbs, QWidget* window);
     void SetTargets(IScanTargets* targets) { m_targets = targets; }
     // The running scan reads this folder next (the user opened a series from it).
     void PreferFolder(const std::string& folder);
@@ -87,8 +88,7 @@ private:
     };
 
     ScanServices m_services;
-    StudyModel& m_model;
-    CStudyTree& m_tree;
+    CDicomThumbBox& m_thumbs;
     QWidget* m_window;
     std::shared_ptr<CJobOwnerRegistry> m_registry = std::make_shared<CJobOwnerRegistry>();
     uint64_t m_ownerId = 0;

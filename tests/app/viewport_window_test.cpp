@@ -10,7 +10,6 @@
 #include <QSpinBox>
 #include <QStatusBar>
 #include <QTest>
-#include <QTreeWidgetItemIterator>
 #include <QWheelEvent>
 #include <chrono>
 #include <functional>
@@ -21,7 +20,7 @@
 #include "app/main_window.h"
 #include "app/options.h"
 #include "app/series_load_controller.h"
-#include "app/study_tree.h"
+#include "app/dicom_thumb_box.h"
 #include "app/viewer_app.h"
 #include "app/viewport_scroll_bar_widget.h"
 #include "app/viewport_widget.h"
@@ -117,14 +116,18 @@ void ExpectShowsExactly(CMainWindow& window, const std::string& uid) {
     EXPECT_EQ(listed, expected);
 }
 
-void ClickRow(CStudyTree& tree, QTreeWidgetItem* row) {
-    ASSERT_NE(row, nullptr);
-    tree.scrollToItem(row);
-    QTest::mouseClick(tree.viewport(), Qt::LeftButton, {}, tree.visualItemRect(row).center());
+void ClickRow(CDicomThumbBox& box, int row, Qt::KeyboardModifiers keys = {}) {
+    ASSERT_GE(row, 0);
+    box.ScrollToRow(row);
+    QTest::mouseClick(&box, Qt::LeftButton, keys, box.RowRect(row).center());
 }
 
-QTreeWidgetItem* RowOf(CMainWindow& window, const std::string& uid) {
-    return window.Tree().SeriesRow(FindSeries(window.Model(), uid).id);
+int RowOf(CMainWindow& window, const std::string& uid) {
+    return window.Thumbnails().RowOf(FindSeries(window.Model(), uid).id);
+}
+
+SeriesId Marked(CMainWindow& window) {
+    return window.Thumbnails().MarkedSeries();
 }
 
 // Pixels of the widget's viewport area that differ from the surface.
@@ -163,12 +166,12 @@ TEST(ViewportWindow, ShowsTheFirstSeriesAtOnceAndPaintsExactlyItsSurface) {
         CMainWindow& window = *app.MainWindow();
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
         ExpectShowsExactly(window, kCtUid);
-        EXPECT_EQ(window.Tree().currentItem(), RowOf(window, kCtUid));
+        EXPECT_EQ(Marked(window), FindSeries(window.Model(), kCtUid).id);
 
         CViewportWidget& widget = window.ActivePanel()->ViewportWidget();
         CViewport2D& viewport = widget.Viewport();
         const CViewportSurface& surface = viewport.Surface();
-        EXPECT_GT(widget.width(), window.Tree().width()) << "the viewport takes the room";
+        EXPECT_GT(widget.width(), window.Thumbnails().width()) << "the viewport takes the room";
         // A series opens at its first image, which is air in the phantom: look further in.
         viewport.ShowImage(5, true, true);
         ASSERT_TRUE(viewport.RenderedImage());
@@ -222,23 +225,23 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
         CViewport2D& viewport = *window.ActiveViewport();
 
-        ClickRow(window.Tree(), RowOf(window, kPetUid));
+        ClickRow(window.Thumbnails(), RowOf(window, kPetUid));
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
         ExpectShowsExactly(window, kPetUid);
 
         // Two choices in a row: the first load is dropped before it delivers anything.
-        ClickRow(window.Tree(), RowOf(window, kCtUid));
-        ClickRow(window.Tree(), RowOf(window, kPetUid));
+        ClickRow(window.Thumbnails(), RowOf(window, kCtUid));
+        ClickRow(window.Thumbnails(), RowOf(window, kPetUid));
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
         Drain();
         ExpectShowsExactly(window, kPetUid);
 
         // Moving on while the long series is half loaded.
-        ClickRow(window.Tree(), RowOf(window, longUid));
+        ClickRow(window.Thumbnails(), RowOf(window, longUid));
         ASSERT_TRUE(WaitFor([&] { return viewport.ImageCount() > 0; }));
         const bool midLoad = window.ActivePanel()->Loads().Loading();
         const size_t arrived = viewport.ImageCount() + viewport.PendingCount();
-        ClickRow(window.Tree(), RowOf(window, kCtUid));
+        ClickRow(window.Thumbnails(), RowOf(window, kCtUid));
         ASSERT_TRUE(midLoad) << "the long load ended first: nothing was tested";
         EXPECT_LT(arrived, 600u);
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
@@ -246,7 +249,15 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
         // messages were delivered, before this load started. Anything still queued runs now.
         Drain();
         ExpectShowsExactly(window, kCtUid);
-        EXPECT_EQ(window.Tree().currentItem(), RowOf(window, kCtUid));
+        EXPECT_EQ(Marked(window), FindSeries(window.Model(), kCtUid).id);
+
+        // Ctrl puts the PET into a second panel beside the CT.
+        ClickRow(window.Thumbnails(), RowOf(window, kPetUid), Qt::ControlModifier);
+        ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
+        Drain();
+        ASSERT_EQ(window.Workspace().Panels().size(), 2u);
+        ExpectShowsExactly(window, kPetUid);
+        EXPECT_EQ(window.Workspace().Panels().front()->Viewport().ImageCount(), 12u);
     });
 }
 
