@@ -125,6 +125,11 @@ TEST_F(WorkspacePanels, FixedGridsActivePanelsAndCtrl) {
     EXPECT_EQ(workspace->Panels().size(), 5u);
     EXPECT_EQ(workspace->LayoutMode(), CWorkspace::Mode::Auto);
     EXPECT_EQ(workspace->Grid(), (GridSize{2, 3}));
+    // A drop goes to the panel under it, though another is active.
+    CWorkspacePanel* under = workspace->Panels()[1];
+    workspace->PutSeries(2, false, under->mapToGlobal(under->rect().center()));
+    EXPECT_EQ(workspace->ActivePanel(), under);
+    EXPECT_EQ(workspace->Panels().size(), 5u);
     // An area without pixels keeps the grid.
     workspace->resize(0, 0);
     workspace->Layout();
