@@ -18,6 +18,7 @@
 #include "app/cine_wnd.h"
 #include "app/series_load_controller.h"
 #include "app/split_chooser.h"
+#include "app/thumbnail_worker.h"
 #include "app/viewer_wnd_manager.h"
 #include "app/workspace_panel.h"
 #include "app/dicom_thumb_box.h"
@@ -87,6 +88,9 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     m_thumbs = new CDicomThumbBox(*m_model, m_splitter);
     m_scans = std::make_unique<CScanController>(m_services.scan, *m_thumbs, this);
     m_scans->SetTargets(this);
+    m_thumbnailWorker = std::make_unique<CThumbnailWorker>(*this, [this](SeriesId series, Thumbnail thumbnail) {
+        m_thumbs->SetThumbnail(series, std::move(thumbnail));
+    });
     WorkspaceServices workspace;
     workspace.scan = m_services.scan;
     workspace.viewport = m_services.viewport;
@@ -171,6 +175,8 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
 }
 
 CMainWindow::~CMainWindow() {
+    // Thumbnails still being drawn finish (or are dropped) before what they reach goes.
+    m_thumbnailWorker.reset();
     if (m_services.timers && m_timer) m_services.timers->RemoveTimer(m_timer);
     if (m_viewportEvents != 0) m_services.viewport.engine->Unsubscribe(m_viewportEvents);
     if (m_workspaceEvents != 0) m_services.viewport.engine->Unsubscribe(m_workspaceEvents);
@@ -298,8 +304,13 @@ std::vector<PanelLoad> CMainWindow::PanelsFor(SeriesId series, bool newSeries) {
     return panels;
 }
 
-void CMainWindow::ThumbnailReady(SeriesId series, CDicomImage& image) {
-    m_thumbs->SetThumbnail(series, image);
+void CMainWindow::ThumbnailReady(SeriesId series, CDicomFile& file, CDicomImage& image) {
+    if (m_services.scan.files == nullptr) {
+        m_thumbs->SetThumbnail(series, image);
+        return;
+    }
+    m_services.scan.files->AddReference(&file);
+    m_thumbnailWorker->Post(series, CFileRef(*m_services.scan.files, &file), image);
 }
 
 void CMainWindow::Deliver(const PanelLoad& target, SeriesId series, CDicomFile& file,

@@ -24,6 +24,7 @@ namespace vexel {
 class CCineWnd;
 class CSplitChooser;
 class CDicomThumbBox;
+class CThumbnailWorker;
 class CTimerService;
 class CViewerWndManager;
 class CWorkspacePanel;
@@ -67,7 +68,7 @@ public:
 
     // Where the scan's files go.
     std::vector<PanelLoad> PanelsFor(SeriesId series, bool newSeries) override;
-    void ThumbnailReady(SeriesId series, CDicomImage& image) override;
+    void ThumbnailReady(SeriesId series, CDicomFile& file, CDicomImage& image) override;
     void Deliver(const PanelLoad& panel, SeriesId series, CDicomFile& file,
                  CDicomImage& image) override;
 
@@ -117,6 +118,7 @@ private:
     uint32_t m_layerMask;
     // The first series a scan finds opens by itself while nothing is shown.
     bool m_autoOpen = true;
+    std::unique_ptr<CThumbnailWorker> m_thumbnailWorker;
 };
 
 }  // namespace vexel

@@ -100,7 +100,7 @@ void CScanController::OnFilePrepared(const JobMessage& message) {
     const Pending pending = std::move(it->second);
     m_pending.erase(it);
     if (m_targets == nullptr) return;
-    if (pending.thumbnail) m_targets->ThumbnailReady(pending.series, *message.image);
+    if (pending.thumbnail) m_targets->ThumbnailReady(pending.series, *message.file, *message.image);
     for (const PanelLoad& panel : pending.panels)
         m_targets->Deliver(panel, pending.series, *message.file, *message.image);
 }

@@ -47,7 +47,7 @@ public:
     virtual ~IScanTargets() = default;
     // The panels that show the series now; a new series may be opened here first.
     virtual std::vector<PanelLoad> PanelsFor(SeriesId series, bool newSeries) = 0;
-    virtual void ThumbnailReady(SeriesId series, CDicomImage& image) = 0;
+    virtual void ThumbnailReady(SeriesId series, CDicomFile& file, CDicomImage& image) = 0;
     virtual void Deliver(const PanelLoad& panel, SeriesId series, CDicomFile& file,
                          CDicomImage& image) = 0;
 };
