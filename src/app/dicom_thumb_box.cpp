@@ -1,5 +1,7 @@
 #include "app/dicom_thumb_box.h"
 
+#include <algorithm>
+
 #include <QKeyEvent>
 #include <QWheelEvent>
 
@@ -100,32 +102,29 @@ bool CDicomThumbBox::Apply(const AddFileResult& result) {
 
 void CDicomThumbBox::FillTexts(SeriesId series, int patientRow, int studyRow, int seriesRow) {
     // The headers of the patient and study that hold the series, as the model is now.
-    for (const PatientView& patient : m_model.Snapshot()) {
-        for (const StudyView& study : patient.studies) {
-            for (const SeriesView& view : study.series) {
-                if (view.id != series) continue;
-                ThumbEntry& patientEntry = *m_entries[size_t(patientRow)];
-                patientEntry.patientName = TrimmedName(patient.name);
-                patientEntry.birthDate = FormatDicomDate(patient.birthDate);
-                ThumbEntry& studyEntry = *m_entries[size_t(studyRow)];
-                studyEntry.studyDescription = TrimmedOrUnnamed(study.description);
-                studyEntry.studyDateTime = FormatDicomDateTime(study.date, study.time);
-                const std::string modality =
-                    study.modalities.empty() ? std::string() : study.modalities.front();
-                studyEntry.modality = QString::fromStdString(modality);
-                studyEntry.seriesCount = study.series.size();
-                studyEntry.seriesLine = StudySeriesLine(modality, study.series.size());
-                ThumbEntry& seriesEntry = *m_entries[size_t(seriesRow)];
-                seriesEntry.seriesDescription = TrimmedOrUnnamed(view.description);
-                seriesEntry.imageCount = view.frameTotal;
-                seriesEntry.tooltip = SeriesTooltip(
-                    patientEntry.patientName, TrimmedName(study.description),
-                    TrimmedName(view.description), FormatDicomDateTime(view.date, view.time));
-                Redraw();
-                return;
-            }
-        }
-    }
+    const std::optional<PatientView> patient = m_model.FindSeriesContext(series);
+    if (!patient || patient->studies.empty()) return;
+    const StudyView& study = patient->studies.front();
+    const auto view = std::find_if(study.series.begin(), study.series.end(),
+                                   [&](const SeriesView& v) { return v.id == series; });
+    if (view == study.series.end()) return;
+    ThumbEntry& patientEntry = *m_entries[size_t(patientRow)];
+    patientEntry.patientName = TrimmedName(patient->name);
+    patientEntry.birthDate = FormatDicomDate(patient->birthDate);
+    ThumbEntry& studyEntry = *m_entries[size_t(studyRow)];
+    studyEntry.studyDescription = TrimmedOrUnnamed(study.description);
+    studyEntry.studyDateTime = FormatDicomDateTime(study.date, study.time);
+    const std::string modality = study.modalities.empty() ? std::string() : study.modalities.front();
+    studyEntry.modality = QString::fromStdString(modality);
+    studyEntry.seriesCount = study.series.size();
+    studyEntry.seriesLine = StudySeriesLine(modality, study.series.size());
+    ThumbEntry& seriesEntry = *m_entries[size_t(seriesRow)];
+    seriesEntry.seriesDescription = TrimmedOrUnnamed(view->description);
+    seriesEntry.imageCount = view->frameTotal;
+    seriesEntry.tooltip =
+        SeriesTooltip(patientEntry.patientName, TrimmedName(study.description),
+                      TrimmedName(view->description), FormatDicomDateTime(view->date, view->time));
+    Redraw();
 }
 
 void CDicomThumbBox::SeriesGrew(SeriesId series) {

@@ -179,6 +179,25 @@ std::vector<PatientView> StudyModel::Snapshot() const {
     return patients;
 }
 
+std::optional<PatientView> StudyModel::FindSeriesContext(SeriesId series) const {
+    std::lock_guard lock(m_lock);
+    const SeriesRecord* record = FindLocked(series);
+    if (record == nullptr) return std::nullopt;
+    for (const auto& patient : m_patients) {
+        for (const auto& study : patient->studies) {
+            for (const auto& listed : study->series) {
+                if (listed.get() != record) continue;
+                PatientView view;
+                view.name = patient->name;
+                view.birthDate = patient->birthDate;
+                view.studies.push_back(ViewOf(*study));
+                return view;
+            }
+        }
+    }
+    return std::nullopt;
+}
+
 size_t StudyModel::PatientCount() const {
     std::lock_guard lock(m_lock);
     return m_patients.size();

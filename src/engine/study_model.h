@@ -82,6 +82,8 @@ public:
 
     // The whole tree in display order.
     std::vector<PatientView> Snapshot() const;
+    // The patient of a series with only the study that holds it (its series all listed).
+    std::optional<PatientView> FindSeriesContext(SeriesId series) const;
     size_t PatientCount() const;
     size_t FileCount() const;
     // Files refused as duplicates since the last Clear.
