@@ -4,9 +4,10 @@
 // measurements are drawn, and bands under every line and labels over every line read better.
 #pragma once
 
-#include <functional>
 #include <map>
+#include <string>
 #include <tuple>
+#include <variant>
 #include <vector>
 
 #include "platform/canvas.h"
@@ -36,11 +37,39 @@ private:
     // Rough before smooth, then by colour and width.
     using Pen = std::tuple<bool, uint32_t, float>;
 
+    // What is drawn over the lines, in order.
+    struct Line {
+        int32_t x0, y0, x1, y1;
+        uint32_t colour;
+    };
+    struct Ellipse {
+        CanvasPoint centre;
+        float radiusX, radiusY;
+        uint32_t colour;
+        float width;
+        bool smooth;
+    };
+    struct Fill {
+        CanvasRect rect;
+        uint32_t colour;
+    };
+    struct Font {
+        int32_t pixelSize;
+    };
+    struct Text {
+        size_t utf8;  // into m_texts
+        CanvasRect box;
+        TextAlign align;
+        uint32_t colour;
+    };
+    using Over = std::variant<Line, Ellipse, Fill, Font, Text>;
+
     ICanvas& m_target;
     // Per pen, where each line starts and ends in m_points.
     std::map<Pen, std::vector<size_t>> m_lines;
     std::vector<CanvasPoint> m_points;
-    std::vector<std::function<void(ICanvas&)>> m_over;
+    std::vector<Over> m_over;
+    std::vector<std::string> m_texts;
 };
 
 }  // namespace vexel

@@ -193,7 +193,20 @@ private:
     // clearing a pixel twice costs little.
     void Touch(const QRect& area, int margin) {
         const QRect r = area.adjusted(-margin, -margin, margin, margin) & m_image.rect();
-        if (!r.isEmpty()) m_touched.push_back(r);
+        if (r.isEmpty()) return;
+        // Shapes drawn one after another mostly overlap: one rectangle covers them, as long as
+        // it stays small, so pixels are not cleared many times over.
+        if (!m_touched.empty()) {
+            QRect& last = m_touched.back();
+            const QRect joined = last | r;
+            if (last.intersects(r) &&
+                int64_t(joined.width()) * joined.height() <=
+                    int64_t(last.width()) * last.height() + int64_t(r.width()) * r.height()) {
+                last = joined;
+                return;
+            }
+        }
+        m_touched.push_back(r);
     }
 
     static QString ToQString(std::string_view utf8) {
