@@ -144,6 +144,7 @@ public:
 
     bool SetFont(int32_t pixelSize) override {
         if (!m_text) return false;
+        if (pixelSize == m_fontSize) return true;  // many labels in a row ask for the same
         m_fontSize = pixelSize;
         m_painter.setFont(CellFont(pixelSize));
         return true;
