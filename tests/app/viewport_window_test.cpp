@@ -261,8 +261,8 @@ TEST(ViewportWindow, ChoosingASeriesLoadsAllOfItAndNeverMixesTwo) {
     });
 }
 
-// A panel removed while the scan still sends files of its series gets none of them, and a
-// panel made afterwards shows exactly what it was given.
+// A panel removed while the scan, or its own load, still sends files of its series gets none
+// of them, and a panel made afterwards shows exactly what it was given.
 TEST(ViewportWindow, ARemovedPanelGetsNothingMoreFromTheScan) {
     const fs::path root = WriteSmallStudy("viewport-remove", 12);
     phantom::PhantomOptions longOptions;
@@ -280,6 +280,14 @@ TEST(ViewportWindow, ARemovedPanelGetsNothingMoreFromTheScan) {
         ASSERT_TRUE(WaitFor([&] { return !window.Scans().Scanning(); }));
         Drain();
         EXPECT_TRUE(window.Workspace().Panels().empty()) << "nothing opens by itself again";
+        // And one removed while its own load still delivers.
+        window.ShowSeries(FindSeries(window.Model(), "2.25.271.2.1").id);
+        CWorkspacePanel* loading = window.ActivePanel();
+        ASSERT_TRUE(WaitFor([&] { return loading->Viewport().ImageCount() > 0; }));
+        ASSERT_TRUE(loading->Loads().Loading()) << "the load ended first: nothing was tested";
+        window.Workspace().RemovePanel(loading->Id(), true, true);
+        Drain();
+        EXPECT_TRUE(window.Workspace().Panels().empty());
         window.ShowSeries(FindSeries(window.Model(), kPetUid).id);
         ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window); }));
         Drain();
