@@ -61,7 +61,9 @@ void CListBoxBase::InsertItem(int index, ListItem item) {
     for (int* named : {&m_first, &m_marked, &m_hovered, &m_pressed})
         if (*named >= index) ++*named;
     Layout();
-    Redraw();
+    // A row below the last one shown changes nothing drawn here (the scroll bar draws
+    // itself): a scan that lists hundreds of series below the view repaints nothing.
+    if (index <= m_last || !m_backBufferValid) Redraw();
 }
 
 void CListBoxBase::RemoveAllItems() {
