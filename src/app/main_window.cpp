@@ -18,6 +18,7 @@
 #include "app/cine_wnd.h"
 #include "app/series_load_controller.h"
 #include "app/split_chooser.h"
+#include "app/thumb_box_texts.h"
 #include "app/thumbnail_worker.h"
 #include "app/viewer_wnd_manager.h"
 #include "app/workspace_panel.h"
@@ -68,12 +69,11 @@ constexpr uint32_t kSplitScreenText = 1019;  // "Split screen"
 // The patient's name, with the age in years when known.
 QString PanelCaption(CViewport2D& viewport) {
     const CViewport2DAnnotations& texts = viewport.Annotations();
-    // Name components are separated by '^' in the file; trailing ones are empty.
-    QString caption = QString::fromStdString(texts.PatientName());
-    while (caption.endsWith('^') || caption.endsWith(' ')) caption.chop(1);
-    caption.replace('^', ' ');
+    // The name as the thumbnail box shows it, without the '^' separators.
+    QString caption = TrimmedName(texts.PatientName());
     if (texts.Age()) {
-        caption += " (" + QString::fromStdString(FormatText(FormatCheckedText(viewport.Texts(), textid::kAge), *texts.Age())) + ")";
+        const std::string age = FormatText(FormatCheckedText(viewport.Texts(), textid::kAge), *texts.Age());
+        caption += " (" + QString::fromStdString(age) + ")";
     }
     return caption;
 }

@@ -79,8 +79,7 @@ void CWorkspacePanel::SetActiveDisplay(bool active) {
 
 bool CWorkspacePanel::Load(SeriesId series) {
     SetTitle({});
-    const bool started = m_loads->Load(series, Viewport().CurrentIndex());
-    return started;
+    return m_loads->Load(series, Viewport().CurrentIndex());
 }
 
 void CWorkspacePanel::Clear() {

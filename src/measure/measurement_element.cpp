@@ -134,12 +134,11 @@ ToolAnswer CMeasurementElement::Drag(ScreenPoint p) {
     return ToolAnswer::Handled;
 }
 
-CMeasurementElement::DragMask CMeasurementElement::DragFor(const Hit& hit,
+CMeasurementElement::DragMask CMeasurementElement::DragFor(const Hit& /*hit*/,
                                                          CanvasPoint press) const {
     const int handle = HandleNear(press, kHandleReach);
     DragMask mask(m_points.size(), handle < 0 ? 3 : 0);
     if (handle >= 0) mask[size_t(handle)] = 3;
-    (void)hit;
     return mask;
 }
 

@@ -103,8 +103,6 @@ CMeasurementList::CMeasurementList(CSeriesStateStore& store, std::string key, CD
     : m_store(store), m_key(std::move(key)), m_frame(&frame), m_texts(std::move(texts)),
       m_calibration(CalibrationOf(frame.Image())) {}
 
-CMeasurementList::~CMeasurementList() = default;
-
 bool CMeasurementList::Interpolated() const {
     return m_frame->InMemory();
 }

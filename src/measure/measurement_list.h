@@ -30,7 +30,6 @@ class CMeasurementList {
 public:
     CMeasurementList(CSeriesStateStore& store, std::string key, CDicomFrame& frame,
                      TextLookup texts);
-    ~CMeasurementList();
     CMeasurementList(const CMeasurementList&) = delete;
     CMeasurementList& operator=(const CMeasurementList&) = delete;
 

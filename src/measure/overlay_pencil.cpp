@@ -65,8 +65,6 @@ void COverlayPencil::DrawShape(ICanvas& canvas) {
 std::optional<MeasurementRecord> COverlayPencil::Record() const {
     auto record = CMeasurementElement::Record();
     if (!record) return record;
-    record->labelMoved = false;
-    record->label = {};
     for (const CanvasPoint& s : m_screen) {
         record->screenXY.push_back(double(s.x));
         record->screenXY.push_back(double(s.y));
