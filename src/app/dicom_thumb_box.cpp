@@ -124,7 +124,7 @@ void CDicomThumbBox::FillTexts(SeriesId series, int patientRow, int studyRow, in
     seriesEntry.tooltip =
         SeriesTooltip(patientEntry.patientName, TrimmedName(study.description),
                       TrimmedName(view->description), FormatDicomDateTime(view->date, view->time));
-    Redraw();
+    RedrawSoon();
 }
 
 void CDicomThumbBox::SeriesGrew(SeriesId series) {

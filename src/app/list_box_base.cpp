@@ -13,6 +13,8 @@
 namespace vexel {
 namespace {
 
+constexpr int kPacedRedrawMs = 40;
+
 // Plain lines as tooltip text, wrapped at the tooltip's width when a line is longer.
 QString TooltipHtml(const QString& text) {
     const QStringList lines = text.split('\n');
@@ -38,6 +40,8 @@ CListBoxBase::CListBoxBase(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setCursor(Qt::ArrowCursor);
     m_tooltipTimer.setSingleShot(true);
+    m_pacedRedraw.setSingleShot(true);
+    connect(&m_pacedRedraw, &QTimer::timeout, this, [this] { update(); });
     m_tooltipTimer.setInterval(kTooltipDelayMs);
     connect(&m_tooltipTimer, &QTimer::timeout, this, [this] { ShowTooltip(); });
     m_scrollBar.onChanged = [this] {
@@ -63,7 +67,7 @@ void CListBoxBase::InsertItem(int index, ListItem item) {
     Layout();
     // A row below the last one shown changes nothing drawn here (the scroll bar draws
     // itself): a scan that lists hundreds of series below the view repaints nothing.
-    if (index <= m_last || !m_backBufferValid) Redraw();
+    if (index <= m_last || !m_backBufferValid) RedrawSoon();
 }
 
 void CListBoxBase::RemoveAllItems() {
@@ -222,10 +226,22 @@ void CListBoxBase::Redraw() {
     update();
 }
 
+void CListBoxBase::RedrawSoon() {
+    m_backBufferValid = false;
+    if (m_pacedRedraw.isActive()) return;
+    const qint64 since = m_lastFullDraw.isValid() ? m_lastFullDraw.elapsed() : kPacedRedrawMs;
+    if (since >= kPacedRedrawMs) return update();
+    m_pacedRedraw.start(int(kPacedRedrawMs - since));
+}
+
 void CListBoxBase::RedrawRow(int index) {
     const QRect rect = RowRect(index);
     if (rect.isEmpty()) return;
-    if (!m_backBufferValid) return update();
+    if (!m_backBufferValid) {
+        // A paced redraw after inserts draws this row too.
+        if (!m_pacedRedraw.isActive()) update();
+        return;
+    }
     QPainter painter(&m_backBuffer);
     painter.setClipRect(rect);
     DrawRow(painter, index, Item(index), rect, index == m_marked);
@@ -258,6 +274,7 @@ void CListBoxBase::DrawBackBuffer() {
     if (top < size.height())
         painter.fillRect(0, top, size.width(), size.height() - top, QColor(kBackground));
     m_backBufferValid = true;
+    m_lastFullDraw.start();
 }
 
 void CListBoxBase::paintEvent(QPaintEvent* event) {

@@ -7,6 +7,7 @@
 
 #include <QImage>
 #include <QPoint>
+#include <QElapsedTimer>
 #include <QTimer>
 #include <QWidget>
 #include <cstdint>
@@ -76,6 +77,9 @@ public:
 
     // Draws the visible rows again.
     void Redraw();
+    // The same, at most every 40 ms: for changes that come in bursts (a scan
+    // inserting rows in view), so drawing does not slow the scan down.
+    void RedrawSoon();
     void RedrawRow(int index);
 
 protected:
@@ -126,6 +130,8 @@ private:
 
     QImage m_backBuffer;
     bool m_backBufferValid = false;
+    QElapsedTimer m_lastFullDraw;
+    QTimer m_pacedRedraw;
     QString m_tooltip;
     QTimer m_tooltipTimer;
 };

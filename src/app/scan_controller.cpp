@@ -7,6 +7,7 @@
 #include "app/dicom_thumb_box.h"
 #include "engine/job_queue.h"
 #include "engine/scan_and_load_job.h"
+#include "engine/thread_pool.h"
 #include "engine/study_model.h"
 #include "support/language_manager.h"
 
@@ -37,7 +38,10 @@ bool CScanController::StartScan(std::vector<std::string> folders, std::vector<st
                                 bool opticalDisc) {
     if (m_scan || !m_services.queue || !m_services.tasks || !m_services.files) return false;
     if (folders.empty() && files.empty()) return false;
-    auto job = std::make_shared<CDicomScanAndLoadJob>(*m_services.tasks, *m_services.files);
+    // Twice the processors: each file waits for this thread's answer, and while some workers
+    // wait the others keep the processors busy.
+    auto job = std::make_shared<CDicomScanAndLoadJob>(
+        *m_services.tasks, *m_services.files, 2 * CThreadPool::LogicalProcessorCount());
     for (auto& folder : folders)
         job->AddFolder(std::move(folder));
     for (auto& file : files)

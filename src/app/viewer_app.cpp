@@ -119,8 +119,10 @@ bool CViewerApp::CreatePhaseOne() {
 }
 
 bool CViewerApp::CreatePhaseTwo() {
-    m_memoryManager =
-        std::make_unique<CMemoryManager>(*m_releaseQueue, m_memoryCache.get(), *m_memoryLoad);
+    MemoryManagerOptions memoryOptions;
+    memoryOptions.beforeOpen = m_options.beforeFileOpen;
+    m_memoryManager = std::make_unique<CMemoryManager>(*m_releaseQueue, m_memoryCache.get(),
+                                                       *m_memoryLoad, std::move(memoryOptions));
     Log('+', "CMemoryManager");
     m_dictionary = std::make_unique<CDicomDictionary>();
     Log('+', "CDicomDictionary");

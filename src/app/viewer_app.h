@@ -60,6 +60,8 @@ struct ViewerAppOptions {
     // instance folder is removed; empty: std::_Exit. A test's hook may return after releasing
     // its worker, and the shutdown then goes on in order.
     std::function<void(int)> endProcess;
+    // Called on the loading thread before each file is opened (tests make storage slow).
+    std::function<void(const std::string& path)> beforeFileOpen;
 };
 
 class CViewerApp final : public CApplication {

@@ -117,6 +117,32 @@ std::optional<uint32_t> CDicomJob::SendMessage(const JobMessage& message) {
     return queue->DeliverMessage(*this, message);
 }
 
+bool CDicomJob::PostMessage(const JobMessage& message, CFileRef file) {
+    CJobQueue* queue = nullptr;
+    uint64_t ticket = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        queue = m_queue;
+        if (queue == nullptr) return false;
+        if (file) {
+            ticket = ++m_lastHeldTicket;
+            m_heldFiles.emplace(ticket, std::move(file));
+        }
+    }
+    if (queue->PostMessage(*this, message, ticket)) return true;
+    TakeHeldFile(ticket);
+    return false;
+}
+
+CFileRef CDicomJob::TakeHeldFile(uint64_t ticket) {
+    std::lock_guard lock(m_mutex);
+    auto it = m_heldFiles.find(ticket);
+    if (it == m_heldFiles.end()) return {};
+    CFileRef file = std::move(it->second);
+    m_heldFiles.erase(it);
+    return file;
+}
+
 bool CDicomJob::AttachQueue(CJobQueue& queue) {
     std::lock_guard lock(m_mutex);
     if (m_queue != nullptr) return false;

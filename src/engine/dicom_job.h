@@ -7,11 +7,13 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string_view>
 
+#include "engine/file_reference.h"
 #include "engine/job_message.h"
 
 namespace vexel {
@@ -29,7 +31,7 @@ enum class JobState : uint32_t {
     Finished = 8,
 };
 
-class CDicomJob {
+class CDicomJob : public std::enable_shared_from_this<CDicomJob> {
 public:
     // Adds the job's task (total 0) to tasks, which must outlive the job.
     CDicomJob(CTaskManager& tasks, std::string_view taskText);
@@ -77,6 +79,10 @@ protected:
     // (the queue is shutting down, the loop has ended). Run must not return while its pool
     // threads may still send.
     std::optional<uint32_t> SendMessage(const JobMessage& message);
+    // Like SendMessage but returns at once, for messages whose answer nobody needs. The job
+    // keeps file (the message's file) until the message was delivered or the job ends, so the
+    // message's pointers stay good. False when it could not be queued.
+    bool PostMessage(const JobMessage& message, CFileRef file = {});
 
 private:
     friend class CJobQueue;
@@ -84,6 +90,8 @@ private:
     bool AttachQueue(CJobQueue& queue);
     // Pauses only a running job (a newer one was put in front of it).
     void PauseIfRunning();
+    // The reference kept for a posted message; empty when there was none.
+    CFileRef TakeHeldFile(uint64_t ticket);
 
     CTaskManager& m_tasks;
     const int32_t m_taskId;
@@ -93,6 +101,8 @@ private:
     std::weak_ptr<CJobOwnerRegistry> m_registry;
     uint64_t m_ownerId = 0;
     uint64_t m_ownerData = 0;
+    std::map<uint64_t, CFileRef> m_heldFiles;  // for posted messages not delivered yet
+    uint64_t m_lastHeldTicket = 0;
 };
 
 }  // namespace vexel

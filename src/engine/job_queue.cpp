@@ -54,6 +54,11 @@ public:
         return std::nullopt;
     }
 
+    bool IsClosed() {
+        std::lock_guard lock(m_mutex);
+        return m_closed;
+    }
+
     // Keeps an ended job alive until its end notice ran; 0 when closed.
     uint64_t HoldEndedJob(std::shared_ptr<CDicomJob> job) {
         std::lock_guard lock(m_mutex);
@@ -182,6 +187,18 @@ std::optional<uint32_t> CJobQueue::DeliverMessage(CDicomJob& job, const JobMessa
     ticket.reset();  // the queued call holds the only ticket
     if (!m_dispatcher.PostToUIThread(std::move(call))) return std::nullopt;
     return gate->Wait(*request);
+}
+
+bool CJobQueue::PostMessage(CDicomJob& job, const JobMessage& message, uint64_t heldTicket) {
+    auto call = [gate = m_gate, weakJob = job.weak_from_this(), message,
+                 heldTicket]() -> uint32_t {
+        const std::shared_ptr<CDicomJob> alive = weakJob.lock();
+        if (!alive) return 0;  // its destructor released the file
+        // Released after the delivery, outside the job's lock.
+        const CFileRef held = alive->TakeHeldFile(heldTicket);
+        return gate->IsClosed() ? 0 : alive->NotifyOwner(&message);
+    };
+    return m_dispatcher.PostToUIThread(std::move(call)).has_value();
 }
 
 void CJobQueue::WorkerLoop() {

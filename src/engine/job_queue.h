@@ -57,6 +57,10 @@ public:
 
     // Called by jobs (CDicomJob::SendMessage): see there.
     std::optional<uint32_t> DeliverMessage(CDicomJob& job, const JobMessage& message);
+    // Called by jobs (CDicomJob::PostMessage): queues the message without waiting. It is
+    // delivered only if the job still lives and the queue has not shut down; the job's file
+    // held under heldTicket is released once it ran (or never will).
+    bool PostMessage(CDicomJob& job, const JobMessage& message, uint64_t heldTicket);
 
 private:
     class MessageGate;

@@ -16,6 +16,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <memory>
@@ -44,6 +45,8 @@ struct MemoryManagerOptions {
     std::chrono::milliseconds retryPause{50};
     // How long a thread holding a structure lock waits for the release worker.
     std::chrono::milliseconds workerWait{2000};
+    // Called on the opening thread before every open; tests use it to make storage slow.
+    std::function<void(const std::string& path)> beforeOpen;
 };
 
 class CMemoryManager {

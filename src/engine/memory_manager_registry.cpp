@@ -9,6 +9,7 @@
 namespace vexel {
 
 CMemoryManager::OpenResult CMemoryManager::Open(const std::string& path) {
+    if (m_options.beforeOpen) m_options.beforeOpen(path);
     AcquirePathLock(path);
     if (CDicomFile* found = FindAndReference(path)) {
         ReleasePathLock(path);

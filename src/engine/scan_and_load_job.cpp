@@ -121,7 +121,7 @@ void CDicomScanAndLoadJob::LoadOne(const ScanFileRecord& record, uint32_t index)
         file.Reset();
         message.code = JobMessageCode::FileNotLoaded;
         message.loadedCount = LoadedCount();
-        SendMessage(message);
+        PostMessage(message);
         CountProcessed();
         return;
     }
@@ -130,6 +130,8 @@ void CDicomScanAndLoadJob::LoadOne(const ScanFileRecord& record, uint32_t index)
         m_loaded.push_back(record.path);
         message.loadedCount = static_cast<uint32_t>(m_loaded.size());
     }
+    // Only this question waits for the owner; what follows is posted, so a file nobody
+    // asked to decode costs one round trip to the user-interface thread.
     JobMessage ask;
     ask.code = JobMessageCode::FileLoaded;
     ask.file = file.Get();
@@ -137,13 +139,13 @@ void CDicomScanAndLoadJob::LoadOne(const ScanFileRecord& record, uint32_t index)
     const uint32_t flags = SendMessage(ask).value_or(0);
     if (flags == 0) {
         message.code = JobMessageCode::FileNotTaken;
-        SendMessage(message);
+        PostMessage(message);
     } else if (Prepare(*file, flags)) {
         message.code = JobMessageCode::FilePrepared;
         message.file = file.Get();
         message.image = image;
         message.flags = flags;
-        SendMessage(message);
+        PostMessage(message, std::move(file));
     }
     CountProcessed();
 }

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -26,6 +27,7 @@
 #include "engine/job_message.h"
 #include "engine/memory_services.h"
 #include "engine/parallel_thread_pool.h"
+#include "engine/scan_and_load_job.h"
 #include "engine/system_hooks.h"
 #include "engine/task_manager.h"
 #include "engine/thread_pool.h"
@@ -341,6 +343,73 @@ TEST(ImageLoadJob, EveryImageArrivesWithItsFirstFrameThenTheEnd) {
     const CDicomImage& image = *CDicomImage::Of(*file);
     for (size_t i = 0; i < image.FrameCount(); ++i)
         EXPECT_TRUE(image.Frame(i)->HasBuffer()) << i;
+}
+
+// Asks for every file's first frame and records what arrives, in order.
+struct ScanOwner final : IJobOwner {
+    std::vector<std::pair<JobMessageCode, const CDicomFile*>> seen;
+    size_t prepared = 0;  // arrived with their first frame decoded
+    bool ended = false;
+
+    uint32_t OnJobMessage(CDicomJob&, const JobMessage* message) override {
+        if (message == nullptr) {
+            ended = true;
+            return 0;
+        }
+        seen.emplace_back(message->code, message->file);
+        const CDicomFrame* first = message->image ? message->image->Frame(0) : nullptr;
+        if (message->code == JobMessageCode::FilePrepared && first && first->HasBuffer())
+            ++prepared;
+        return message->code == JobMessageCode::FileLoaded ? kDecodeFirstFrame : 0;
+    }
+};
+
+// A prepared file is posted, not waited for: it arrives after its own question, before the
+// scan's end, and keeps its file only until delivered. Posted messages that never run (the
+// queue shut down, the job destroyed) leave no file referenced.
+TEST(ScanJob, PreparedFilesArriveAfterTheirQuestionAndNeverOutliveTheJobsHold) {
+    Fixture f;
+    CSimulatedMemoryLoad load{10};
+    CMemoryServices services{load, test::QuietOptions()};
+    const auto paths = test::SmallCtSeries(6);
+    const std::string folder = std::filesystem::path(paths[0]).parent_path().string();
+    for (const bool deliver : {true, false}) {
+        SCOPED_TRACE(deliver ? "delivered" : "shut down first");
+        ScanOwner owner;
+        const uint64_t ownerId = f.registry->Register(owner);
+        auto job = std::make_shared<CDicomScanAndLoadJob>(f.tasks, services.Manager(), 3);
+        job->AddFolder(folder);
+        job->SetOwner(f.registry, ownerId);
+        auto queue = std::make_unique<CJobQueue>(f.dispatcher, nullptr);
+        ASSERT_TRUE(queue->Submit(job));
+        const auto count = [&](JobMessageCode code) {
+            return std::count_if(owner.seen.begin(), owner.seen.end(),
+                                 [&](const auto& seen) { return seen.first == code; });
+        };
+        if (deliver) {
+            PumpUntil(f.loop, [&] { return owner.ended; });
+            EXPECT_EQ(owner.prepared, paths.size());
+            EXPECT_EQ(owner.seen.back().first, JobMessageCode::ScanFinished);
+            for (size_t i = 0; i < owner.seen.size(); ++i) {
+                if (owner.seen[i].first != JobMessageCode::FilePrepared) continue;
+                const auto asked = std::find(owner.seen.begin(), owner.seen.begin() + i,
+                                             std::pair(JobMessageCode::FileLoaded,
+                                                       owner.seen[i].second));
+                EXPECT_NE(asked, owner.seen.begin() + i) << i;
+            }
+        } else {
+            PumpUntil(f.loop, [&] { return count(JobMessageCode::FileLoaded) == 6; });
+            queue.reset();
+            job.reset();
+            f.loop.RunPending();
+            EXPECT_LT(count(JobMessageCode::FilePrepared), 6);
+        }
+        queue.reset();
+        job.reset();
+        f.loop.RunPending();
+        EXPECT_EQ(services.Manager().UnusedCount(), services.Manager().RegisteredCount());
+        f.registry->Unregister(ownerId);
+    }
 }
 
 TEST(TaskManager, PercentIsDoneTimesHundredOverTotalRoundedDown) {
