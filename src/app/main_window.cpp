@@ -4,6 +4,7 @@
 #include <optional>
 
 #include <QAction>
+#include <QClipboard>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -31,6 +32,7 @@
 #include "engine/timer_service.h"
 #include "engine/vexel_engine.h"
 #include "imaging/dicom_image.h"
+#include "output/export_wnd.h"
 #include "support/language_manager.h"
 #include "viewer/annotation_texts.h"
 #include "viewer/viewport_annotations.h"
@@ -65,6 +67,8 @@ namespace {
 
 constexpr uint32_t kOpenFolderText = 1220;  // "Open DICOM folder"
 constexpr uint32_t kSplitScreenText = 1019;  // "Split screen"
+constexpr uint32_t kExportText = 3001;       // "Export images"
+constexpr uint32_t kClipboardFailedText = 3039;
 
 // The patient's name, with the age in years when known.
 QString PanelCaption(CViewport2D& viewport) {
@@ -124,6 +128,9 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     QMenu* file = menuBar()->addMenu("&File");
     QAction* open = file->addAction(QString::fromStdString(GetString(kOpenFolderText)));
     connect(open, &QAction::triggered, this, [this] { m_scans->AskForFolder(); });
+    QAction* exportImages = file->addAction(QString::fromStdString(GetString(kExportText)) + "...");
+    exportImages->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
+    connect(exportImages, &QAction::triggered, this, [this] { OpenExport(); });
     file->addSeparator();
     QAction* exit = file->addAction("E&xit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
@@ -141,6 +148,7 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     };
     shortcut(QKeySequence(Qt::Key_Tab), [this] { Workspace().ActivateNext(1); });
     shortcut(QKeySequence(Qt::Key_Backtab), [this] { Workspace().ActivateNext(-1); });
+    shortcut(QKeySequence(Qt::CTRL | Qt::Key_C), [this] { CopyToClipboard(); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_F4), [this] {
         if (CWorkspacePanel* panel = ActivePanel()) Workspace().RemovePanel(panel->Id(), true, false);
     });
@@ -175,6 +183,8 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
 }
 
 CMainWindow::~CMainWindow() {
+    // A running export is waited for before the panels and the model it was planned from go.
+    delete m_export;
     // Thumbnails still being drawn finish (or are dropped) before what they reach goes.
     m_thumbnailWorker.reset();
     if (m_services.timers && m_timer) m_services.timers->RemoveTimer(m_timer);
@@ -519,9 +529,54 @@ void CMainWindow::RefreshStatus() {
     m_statusText->setText(text);
 }
 
+CExportWnd* CMainWindow::OpenExport() {
+    CViewport2D* viewport = ActiveViewport();
+    if (viewport == nullptr || viewport->ImageCount() == 0 || m_services.jpeg == nullptr)
+        return nullptr;
+    if (m_export == nullptr) {
+        ExportWindowContext context;
+        context.files = m_services.scan.files;
+        context.jpeg = m_services.jpeg;
+        context.presets = m_services.viewport.presets;
+        context.states = m_services.viewport.states;
+        context.model = m_model.get();
+        context.tasks = m_services.scan.tasks;
+        context.texts = m_services.viewport.text;
+        context.activeSource = [this] {
+            CWorkspacePanel* panel = ActivePanel();
+            return panel ? ExportSource{panel->Series(), &panel->Viewport()} : ExportSource{};
+        };
+        // Study folders are named as the thumbnail box shows the study's date and time.
+        context.studyDateTime = [](const StudyView& study) {
+            return FormatDicomDateTime(study.date, study.time).toStdString();
+        };
+        context.showStatus = [this](const QString& text) { m_statusText->setText(text); };
+        m_export = new CExportWnd(std::move(context), (m_layerMask & kLayerAnnotations) != 0, this);
+    }
+    return m_export->Open() ? m_export : nullptr;
+}
+
+bool CMainWindow::CopyToClipboard() {
+    CViewport2D* viewport = ActiveViewport();
+    if (viewport == nullptr || !viewport->RenderedImage()) return false;
+    const CViewportSurface& surface = viewport->Surface();
+    const QImage picture = QImage(reinterpret_cast<const uchar*>(surface.Pixels()), surface.Width(),
+                                  surface.Height(), surface.Width() * 4, QImage::Format_RGB32)
+                               .copy();
+    QClipboard* clipboard = QGuiApplication::clipboard();
+    if (clipboard != nullptr && !picture.isNull()) clipboard->setImage(picture);
+    if (clipboard == nullptr || picture.isNull() || clipboard->image().isNull()) {
+        m_statusText->setText(QString::fromStdString(GetString(kClipboardFailedText)));
+        return false;
+    }
+    return true;
+}
+
 void CMainWindow::closeEvent(QCloseEvent* event) {
     // The window goes at once; the process ends when the workers have finished.
     event->ignore();
+    // A running export stops now; its thread is waited for when the window is destroyed.
+    if (m_export != nullptr) m_export->reject();
     for (CWorkspacePanel* panel : Workspace().Panels())
         panel->Loads().Cancel();
     hide();

@@ -22,6 +22,8 @@ class QSplitter;
 namespace vexel {
 
 class CCineWnd;
+class CExportWnd;
+class CJPEGEngine;
 class CSplitChooser;
 class CDicomThumbBox;
 class CThumbnailWorker;
@@ -39,6 +41,7 @@ struct MainWindowServices {
     HookHandle workspaceHook;
     // Told the layers shown whenever the user switches one (to be saved in the settings).
     std::function<void(uint32_t)> layerMaskChanged;
+    CJPEGEngine* jpeg = nullptr;  // the export's JPEG writer; null: no export
 };
 
 class CMainWindow final : public QMainWindow, public IScanTargets {
@@ -65,6 +68,11 @@ public:
     CCineWnd& ShowCineWindow();
     CCineWnd* CineWindow() const { return m_cineWnd; }
     CSplitChooser& SplitChooser();
+    // The export window over the active panel (Ctrl+E); null when nothing is shown there.
+    CExportWnd* OpenExport();
+    CExportWnd* ExportWindow() const { return m_export; }
+    // The active viewport's picture as shown, layers included (Ctrl+C).
+    bool CopyToClipboard();
 
     // Where the scan's files go.
     std::vector<PanelLoad> PanelsFor(SeriesId series, bool newSeries) override;
@@ -113,6 +121,7 @@ private:
     uint32_t m_workspaceEvents = 0;
     CCineWnd* m_cineWnd = nullptr;        // owned by the window
     CSplitChooser* m_chooser = nullptr;   // likewise
+    CExportWnd* m_export = nullptr;       // likewise
     LeftTool m_leftTool = LeftTool::Browse;
     MeasurementKind m_kind = MeasurementKind::Length;
     uint32_t m_layerMask;

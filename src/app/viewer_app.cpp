@@ -161,6 +161,7 @@ bool CViewerApp::CreatePhaseTwo() {
     services.workspaceHook = m_hooks.workspace;
     services.scan = {m_jobs.get(), m_tasks.get(), m_memoryManager.get(), m_messageBoxes.get()};
     services.timers = m_timers.get();
+    services.jpeg = m_codecs.get();
     services.viewport.states = m_seriesStates.get();
     services.viewport.measurements = m_measurements.get();
     services.viewport.presets = m_presets.get();

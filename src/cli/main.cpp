@@ -4,6 +4,7 @@
 
 #include "cli/decode_command.h"
 #include "cli/dump_command.h"
+#include "cli/export_command.h"
 #include "cli/measure_command.h"
 #include "cli/render_command.h"
 #include "cli/scan_command.h"
@@ -25,7 +26,10 @@ void PrintUsage() {
                  "  render PATH --out FILE.png [OPTIONS]\n"
                  "                          draw a frame as the viewer shows it (render --help)\n"
                  "  measure FILE [--frame N] (--length|--ellipse|--angle|--cobb) POINTS [--json]\n"
-                 "                          a measurement as the viewer shows it\n");
+                 "                          a measurement as the viewer shows it\n"
+                 "  export PATH... --out DIR [OPTIONS]\n"
+                 "                          write pictures or movies as the viewer exports them\n"
+                 "                          (export --help)\n");
 }
 
 }  // namespace
@@ -50,6 +54,9 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[1], "render") == 0) {
         return vexel::cli::RunRender(argc - 2, argv + 2, files);
+    }
+    if (std::strcmp(argv[1], "export") == 0) {
+        return vexel::cli::RunExport(argc - 2, argv + 2, files, codecs);
     }
     std::fprintf(stderr, "vexel: unknown command '%s'\n", argv[1]);
     PrintUsage();

@@ -2,8 +2,6 @@
 // so that pictures can be compared with other toolkits and between versions.
 #include "cli/render_command.h"
 
-#include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "cli/option_number.h"
+#include "cli/view_options.h"
 #include "engine/headless_scan.h"
 #include "engine/memory_manager.h"
 #include "engine/study_model.h"
@@ -53,22 +52,9 @@ struct RenderOptions {
     bool printAnnotations = false;
 };
 
-bool ParseLong(const char* text, long& value) {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text, &end, 10);
-    return end != text && *end == '\0' && errno == 0;
-}
+bool ParseLong(const char* text, long& value) { return ParseLongOption(text, value); }
 
 bool ParseFloat(const char* text, float& value) { return ParseFloatOption(text, value); }
-
-// "A<sep>B" into two numbers.
-template <typename T, typename Parse>
-bool ParsePair(const std::string& text, char separator, T& a, T& b, Parse parse) {
-    const size_t at = text.find(separator);
-    if (at == std::string::npos) return false;
-    return parse(text.substr(0, at).c_str(), a) && parse(text.substr(at + 1).c_str(), b);
-}
 
 bool ParseInt32(const char* text, int32_t& value) {
     long parsed = 0;
@@ -147,26 +133,6 @@ bool ParseOptions(int argc, char** argv, RenderOptions& o) {
     return !o.path.empty() && !o.out.empty() && !(o.window && !o.preset.empty());
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-// A digit key, "default", "full", or a preset's name with or without its "CT " prefix.
-std::optional<int32_t> FindPreset(const CWindowPresetTable& presets, const std::string& name) {
-    const std::string wanted = Lower(name);
-    if (wanted == "default") return kPresetDefault;
-    if (wanted == "full" || wanted == "full-dynamic") return kPresetFullDynamic;
-    for (const WindowPreset& preset : presets.All()) {
-        const std::string own = Lower(preset.name);
-        if ((wanted.size() == 1 && wanted[0] == preset.key) || wanted == own ||
-            (own.rfind("ct ", 0) == 0 && wanted == own.substr(3))) {
-            return preset.id;
-        }
-    }
-    return std::nullopt;
-}
-
 void PrintUsage() {
     std::fprintf(stderr,
                  "usage: vexel render PATH --out FILE.png [--size WxH] [--series N] [--image N]\n"
@@ -189,7 +155,7 @@ int RunRender(int argc, char** argv, CMemoryManager& files) {
     }
     CWindowPresetTable presets;
     std::optional<int32_t> presetId;
-    if (!o.preset.empty() && !(presetId = FindPreset(presets, o.preset))) {
+    if (!o.preset.empty() && !(presetId = FindPresetOption(presets, o.preset))) {
         std::fprintf(stderr, "vexel: unknown preset '%s'\n", o.preset.c_str());
         return 2;
     }

@@ -183,10 +183,12 @@ void CViewport2DAnnotations::BuildFrameTexts(CDicomFrame& frame) {
 void CViewport2DAnnotations::RefreshViewTexts() {
     const TextLookup& texts = m_viewport.Texts();
     CDicomImage* image = Image();
+    const auto [place, total] =
+        m_imageNumber.value_or(std::pair(m_viewport.CurrentIndex(), m_viewport.ImageCount()));
     m_texts[kImageNumber] =
         image == nullptr ? std::string()
-                         : ImageLine(texts, m_viewport.CurrentIndex(), m_viewport.ImageCount(),
-                                     m_viewport.CurrentFrameIndex(), image->FrameCount());
+                         : ImageLine(texts, place, total, m_viewport.CurrentFrameIndex(),
+                                     m_imageNumber ? 1 : image->FrameCount());
     const ViewGeometry& g = m_viewport.Geometry();
     const DisplayTransform transform{g.rotation, g.horizontalMirror, g.verticalMirror};
     m_texts[kTransform] = Frame() == nullptr ? std::string() : TransformLine(texts, transform);
@@ -260,6 +262,10 @@ ToolAnswer CViewport2DAnnotations::MouseMove(int32_t x, int32_t y) {
     }
     if (!area.Empty()) m_viewport.RedrawRect(&area);
     return ToolAnswer::NotHandled;
+}
+
+void CViewport2DAnnotations::SetImageNumber(std::optional<std::pair<size_t, size_t>> placeOfTotal) {
+    m_imageNumber = placeOfTotal;
 }
 
 void CViewport2DAnnotations::MeasureBlocks(ICanvas& canvas) {

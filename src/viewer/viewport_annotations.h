@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "viewer/overlay_annotation.h"
@@ -42,6 +43,9 @@ public:
     AnnotationMode Mode() const { return m_mode; }
     // Cine playback: the rate shown while playing.
     void SetFrameRate(float rate, bool shown);
+    // The image number shown as this place (from 0) of that many, instead of the viewport's
+    // own: an exported picture shows its place in the export.
+    void SetImageNumber(std::optional<std::pair<size_t, size_t>> placeOfTotal);
     // Whole years at the image's date; nothing when a date is missing.
     std::optional<int32_t> Age() const { return m_age; }
     const std::string& PatientName() const { return m_texts[kPatientName]; }
@@ -80,6 +84,7 @@ private:
     int32_t m_mouseY = kNoMouse;
     float m_frameRate = 0;
     bool m_frameRateShown = false;
+    std::optional<std::pair<size_t, size_t>> m_imageNumber;
 };
 
 }  // namespace vexel
