@@ -5,6 +5,8 @@
 // stop made elsewhere shows on the button, F12 is remembered, the wheel browses by notches.
 #include <gtest/gtest.h>
 
+#include <QClipboard>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
@@ -25,6 +27,7 @@
 #include "app/viewport_scroll_bar_widget.h"
 #include "app/viewport_widget.h"
 #include "app/workspace_panel.h"
+#include "output/export_wnd.h"
 #include "common/test_paths.h"
 #include "dicom/dicom_file.h"
 #include "engine/study_model.h"
@@ -207,6 +210,20 @@ TEST(ViewportWindow, ShowsTheFirstSeriesAtOnceAndPaintsExactlyItsSurface) {
                 std::min(surface.Width(), surface.Height()));
             EXPECT_EQ(PaintedDifferences(widget), 0u) << size.width() << "x" << size.height();
         }
+
+        // Ctrl+C takes the picture as shown, layers included; Ctrl+E opens the export window.
+        ASSERT_TRUE(window.CopyToClipboard());
+        const QImage copied = QGuiApplication::clipboard()->image();
+        ASSERT_EQ(copied.size(), QSize(surface.Width(), surface.Height()));
+        size_t differences = 0;
+        for (int32_t y = 0; y < surface.Height(); ++y)
+            for (int32_t x = 0; x < surface.Width(); ++x)
+                differences += (copied.pixel(x, y) & 0xFFFFFF) != (surface.At(x, y) & 0xFFFFFF);
+        EXPECT_EQ(differences, 0u);
+        CExportWnd* exporter = window.OpenExport();
+        ASSERT_NE(exporter, nullptr);
+        EXPECT_TRUE(exporter->isVisible());
+        EXPECT_EQ(window.OpenExport(), exporter) << "one window, kept";
     });
 }
 
