@@ -13,6 +13,7 @@
 #include "output/export_renderer.h"
 #include "output/movie_encoder.h"
 #include "output/output_file.h"
+#include "platform/gui/surface_canvas.h"
 #include "viewer/viewport_surface.h"
 
 namespace vexel {
@@ -85,6 +86,8 @@ void CExportRun::Wait() {
 bool CExportRun::Start() {
     if (m_thread.joinable() || !m_services.files || !m_services.presets || !m_services.jpeg)
         return false;
+    // The workers draw texts: whatever the text drawing sets up lazily is set up here, once.
+    PrepareTextDrawing();
     m_ended = false;
     auto thread = CreateWorkerThread([this] {
         if (m_movies.empty()) {

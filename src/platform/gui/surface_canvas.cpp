@@ -251,4 +251,12 @@ bool EnsureGuiApplication() {
     return application != nullptr;
 }
 
+void PrepareTextDrawing() {
+    if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) return;
+    std::vector<uint32_t> pixels(64 * 16);
+    auto canvas = CreateSurfaceCanvas(pixels.data(), 64, 16, 64);
+    if (!canvas || !canvas->SetFont(12)) return;
+    canvas->DrawShadowedText("Im: 1/1", CanvasRect{0, 0, 64, 16}, TextAlign::Left, 0xFFFFFF, 1, 1);
+}
+
 }  // namespace vexel

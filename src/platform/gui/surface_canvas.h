@@ -18,4 +18,8 @@ std::unique_ptr<ICanvas> CreateSurfaceCanvas(uint32_t* pixels, int32_t width, in
 // it on the main thread. True when text can be drawn.
 bool EnsureGuiApplication();
 
+// Call on the main thread before worker threads draw text: the font files and the shaping
+// tables are set up here once, not by whichever drawing thread comes first.
+void PrepareTextDrawing();
+
 }  // namespace vexel
