@@ -128,7 +128,8 @@ TEST_P(MovieEncoderTest, RefusesBadInputAndRunsBesideAnotherEncoder) {
     EXPECT_FALSE(encoder.AddFrame(pixels.data(), 32, 32, 32, &error));
     CMovieEncoder full;  // writes fail: reported, nothing leaks
     bool ok = full.Open("/dev/full", {GetParam().codec}, &error);
-    for (int n = 0; ok && n < 30; ++n) ok = full.AddFrame(pixels.data(), 32, 32, 32, &error);
+    for (int n = 0; ok && n < 30; ++n)
+        ok = full.AddFrame(pixels.data(), 32, 32, 32, &error);
     EXPECT_FALSE(ok && full.Finish(&error)) << "a full disk went unnoticed";
     std::thread other([&] { Write(folder / "other", MovieCodec::Mp4, 10, 100, {5, {64, 48}}); });
     Write(folder / "this", GetParam().codec, 60, 100, {5, {48, 64}});
