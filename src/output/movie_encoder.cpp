@@ -161,13 +161,15 @@ bool CMovieEncoder::Impl::Open(const std::string& path, const MovieSettings& set
     if (codec == nullptr)
         return Fail(error, codecKind == MovieCodec::Wmv ? "FFmpeg has no WMV2 encoder"
                                                         : "FFmpeg has no libx264 encoder");
+    // FFmpeg reads "pipe:1" or "tcp://..." as protocols; the caller always means a file.
+    const std::string url = "file:" + path;
     AVFormatContext* raw = nullptr;
     const char* container = codecKind == MovieCodec::Wmv ? "asf" : "mp4";
-    int code = avformat_alloc_output_context2(&raw, nullptr, container, path.c_str());
+    int code = avformat_alloc_output_context2(&raw, nullptr, container, url.c_str());
     if (code < 0 || raw == nullptr)
         return Fail(error, std::string("cannot create the ") + container + " writer", code);
     format.reset(raw);
-    code = avio_open(&format->pb, path.c_str(), AVIO_FLAG_WRITE);
+    code = avio_open(&format->pb, url.c_str(), AVIO_FLAG_WRITE);
     if (code < 0) return Failed(error, "cannot write " + path, code);
     frame.reset(av_frame_alloc());
     packet.reset(av_packet_alloc());

@@ -131,6 +131,12 @@ TEST_P(MovieEncoderTest, RefusesBadInputAndRunsBesideAnotherEncoder) {
     for (int n = 0; ok && n < 30; ++n)
         ok = full.AddFrame(pixels.data(), 32, 32, 32, &error);
     EXPECT_FALSE(ok && full.Finish(&error)) << "a full disk went unnoticed";
+    // A name that looks like an FFmpeg protocol is still a file.
+    const auto directory = std::filesystem::current_path();
+    std::filesystem::current_path(folder);
+    Write("pipe:1", GetParam().codec, 10, 100, {1, {32, 32}});
+    std::filesystem::current_path(directory);
+    EXPECT_TRUE(std::filesystem::exists(folder / "pipe:1"));
     std::thread other([&] { Write(folder / "other", MovieCodec::Mp4, 10, 100, {5, {64, 48}}); });
     Write(folder / "this", GetParam().codec, 60, 100, {5, {48, 64}});
     other.join();
