@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -150,6 +151,43 @@ TEST(ExportCommand, RunsAndPrefixesNeverOverwriteAndFoldersStayInside) {
     for (const auto& entry : fs::recursive_directory_iterator(all))
         EXPECT_EQ(entry.path().filename().string().rfind(".vexel-export-", 0), std::string::npos)
             << "a temporary file was left: " << entry.path();
+}
+
+// "codec,width,height,rate,frames" of the first video stream.
+std::string Probe(const fs::path& movie) {
+    std::string line = test::RunCommand(
+        "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
+        "stream=codec_name,width,height,nb_read_frames,avg_frame_rate -of csv=p=0 " +
+        test::Quote(movie));
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return line;
+}
+
+TEST(ExportCommand, MoviesHoldEveryFrameAtTheirSizeAndRate) {
+    if (!test::HaveProgram("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
+    const fs::path out = test::ScratchDir("export-command-movies");
+    const std::string ct = test::Quote(Study() / "CT");
+    ASSERT_EQ(Vexel("export " + ct + " --out " + test::Quote(out) + " --scope series --format mp4 --fps 7"), 0);
+    EXPECT_EQ(Probe(out / "movie00001.mp4"), "h264,128,96,7/1,5");
+    ASSERT_EQ(Vexel("export " + ct + " --out " + test::Quote(out) +
+                    " --scope series --format wmv --prefix ct --size fit:255x255"),
+              0);
+    // Default rate: the images' own (none recorded: 10); odd sizes are padded to even ones.
+    EXPECT_EQ(Probe(out / "ct00001.wmv"), "wmv2,256,256,10/1,5");
+    EXPECT_EQ(Vexel("export " + ct + " --out " + test::Quote(out) + " --scope series --format wmv --prefix ct"), 1)
+        << "an existing movie is not replaced unasked";
+    if (!test::HaveTestData()) return;
+    // An ultrasound loop: every frame of the multi-frame file, at its recommended rate.
+    const fs::path loop = test::TestDataDir() / "pydicom/test_files/examples_ybr_color.dcm";
+    ASSERT_EQ(Vexel("export " + test::Quote(loop) + " --out " + test::Quote(out) + " --scope series --format wmv"), 0);
+    const std::string probed = Probe(out / "movie00001.wmv");
+    EXPECT_EQ(probed.rfind("wmv2,", 0), 0u) << probed;
+    int frames = -1;
+    const std::string dumped = test::RunCommand("dcmdump +P 0028,0008 " + test::Quote(loop));
+    const size_t open = dumped.find('[');
+    if (open != std::string::npos) frames = std::atoi(dumped.c_str() + open + 1);
+    // Its Frame Time of 33.333 ms makes 30 frames a second.
+    EXPECT_NE(probed.find(",30/1," + std::to_string(frames)), std::string::npos) << probed;
 }
 
 }  // namespace
