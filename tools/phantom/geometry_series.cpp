@@ -136,8 +136,9 @@ void AddColourPixels(CElementSet& set, const GeometrySeriesOptions& options,
         for (int column = 0; column < options.columns; ++column) {
             const double value =
                 GeometryValueAt(options.content, geometry.PixelCenter(slice, column, row));
-            const double level = 255 * (value - low) / std::max(1e-9, high - low);
-            const auto red = static_cast<uint8_t>(std::clamp(std::round(level), 0.0, 255.0));
+            double level = std::round(255 * (value - low) / std::max(1e-9, high - low));
+            if (!std::isfinite(level)) level = 0;
+            const auto red = static_cast<uint8_t>(std::clamp(level, 0.0, 255.0));
             pixels.insert(pixels.end(), {red, uint8_t(255 - red), uint8_t(red / 2)});
         }
     }

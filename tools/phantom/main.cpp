@@ -37,6 +37,8 @@ Each series folder is built aside and renamed into place, replacing an older one
   --scanner-headers      CT slices also carry a scanner's headers: about 270 elements,
                          private blocks with large OB, OW and UN values
   --uid-root ROOT        root of all UIDs (default 2.25.271828182845904523536028747135)
+  --quiet                print nothing on success
+  -h, --help             this text
 
 Geometry series of exact, known geometry (for volume and reformatting tests), each in
 DIR/GEO-<case>/IM0001.dcm... (series 10 + the case's place in the list below). A field of
@@ -63,8 +65,6 @@ and (0,0,30). Values are sampled at pixel centres, without blending.
                          another Frame of Reference UID (default ROOT.3, the CT's)
   --no-frame-of-reference
                          leave Frame of Reference UID out
-  --quiet                print nothing on success
-  -h, --help             this text
 )";
 
 template <typename T>

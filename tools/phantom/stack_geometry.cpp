@@ -23,9 +23,13 @@ bool Finite(const Vec3& v) {
     return std::isfinite(v.x) && std::isfinite(v.y) && std::isfinite(v.z);
 }
 
+constexpr int kMaxSlices = 9999;
+
+// Empty when the count is out of range, so nothing huge is allocated before the checks.
 std::vector<double> Offsets(const GeometrySeriesOptions& options) {
+    if (options.sliceOffsetsMm.size() > size_t(kMaxSlices)) return {};
     if (!options.sliceOffsetsMm.empty()) return options.sliceOffsetsMm;
-    std::vector<double> offsets(size_t(std::max(0, options.slices)));
+    std::vector<double> offsets(size_t(std::clamp(options.slices, 0, kMaxSlices)));
     for (size_t k = 0; k < offsets.size(); ++k)
         offsets[k] = double(k) * options.sliceSpacingMm;
     return offsets;
@@ -75,7 +79,8 @@ const char* GeometryProblem(const GeometrySeriesOptions& options) {
         !(options.sliceSpacingMm > 0 && options.sliceSpacingMm < 100))
         return "spacings must be between 0 and 100 mm";
     const std::vector<double> offsets = Offsets(options);
-    if (offsets.empty() || offsets.size() > 9999) return "slices must be 1 to 9999";
+    const bool tooMany = options.sliceOffsetsMm.empty() && options.slices > kMaxSlices;
+    if (offsets.empty() || tooMany) return "slices must be 1 to 9999";
     for (size_t k = 0; k < offsets.size(); ++k) {
         if (!std::isfinite(offsets[k]) || std::abs(offsets[k]) > 1e5)
             return "slice offsets must be finite and within 100 m";
@@ -129,6 +134,7 @@ CStackGeometry::CStackGeometry(const GeometrySeriesOptions& options)
       m_columnSpacing(options.columnSpacingMm),
       m_rowSpacing(options.rowSpacingMm),
       m_offsets(Offsets(options)) {
+    if (m_offsets.empty()) m_offsets = {0};  // invalid options: one slice rather than none
     // The first pixel of offset 0 sits so that the middle of the sampled box is the centre.
     const double middle = (m_offsets.front() + m_offsets.back()) / 2;
     m_origin = options.center - ((options.columns - 1) / 2.0 * m_columnSpacing) * m_row -
