@@ -143,6 +143,9 @@ private:
 bool ValidateGeometryOptions(const GeometrySeriesOptions& options, std::string* error);
 // The true (modality) value at a patient point, before the stored values are rounded.
 double GeometryValueAt(const GeometryContent& content, const Vec3& p);
+inline double GeometryValueAt(const GeometrySeriesOptions& options, const Vec3& p) {
+    return GeometryValueAt(options.content, p);
+}
 // The slice (in position order) that file number i + 1 holds.
 std::vector<int> GeometryListing(const GeometrySeriesOptions& options);
 // Writes <seriesDir>/<prefix>0001.dcm ... in listing order, all at once as WriteCtSeries does.
