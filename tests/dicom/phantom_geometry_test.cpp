@@ -231,6 +231,7 @@ TEST(PhantomGeometryOptions, UnwritableOptionsFailBeforeWriting) {
         {"offsets not increasing", [](Options& o) { o.sliceOffsetsMm = {0, 2, 2, 3}; }},
         {"stack in the plane", [](Options& o) { o.stackDirection = {0, 1, 0.1}; }},
         {"tilt 75", [](Options& o) { o.gantryTiltDegrees = 75; }},
+        {"two billion slices", [](Options& o) { o.slices = 2000000000; }},
         {"value beyond 16 bits", [](Options& o) { o.content.background = 40000; }},
         {"slope 0", [](Options& o) { o.rescales = {{0, 0}}; }},
         {"prefix leaving the folder", [](Options& o) { o.filePrefix = "../x"; }},
