@@ -2,9 +2,12 @@
 #include <charconv>
 #include <chrono>
 #include <cstdio>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
+#include "phantom/geometry_series.h"
 #include "phantom/phantom_writer.h"
 
 namespace {
@@ -36,6 +39,32 @@ Each series folder is built aside and renamed into place, replacing an older one
   --uid-root ROOT        root of all UIDs (default 2.25.271828182845904523536028747135)
   --quiet                print nothing on success
   -h, --help             this text
+
+Geometry series of exact, known geometry (for volume and reformatting tests), each in
+DIR/GEO-<case>/IM0001.dcm... (series 10 + the case's place in the list below). A field of
+100.8 mm centred on the patient origin: 112 x 84 pixels of 0.9 (between columns) x 1.2 mm
+(between rows), 67 slices 1.5 mm apart; 0 HU background, a 50 mm cube of 500 HU centred at
+(-12,-12,-12), spheres of 1000 HU and radius 4 mm at (25,25,0), (25,-10,28), (-10,28,25)
+and (0,0,30). Values are sampled at pixel centres, without blending.
+  --geometry CASE        adds one case (repeatable); with only these, no CT or PET:
+                         axial     1\0\0\0\1\0
+                         coronal   1\0\0\0\0\-1
+                         sagittal  0\1\0\0\0\-1
+                         oblique   axial turned 30 deg about z, columns 20 deg about the row
+                         tilted    columns (0, cos 18.5, sin 18.5), Gantry Tilt 18.5 deg,
+                                   slices stepping along +z (not along the normal)
+                         gaps      axial, a 6 mm gap (slices 10 to 12 left out)
+  --order O              listing: ascending (default), descending or shuffled positions;
+                         files and instance numbers follow the writing order
+  --pixels P             monochrome2 (default), monochrome1 or rgb (8-bit colour)
+  --alternate-slopes     images alternate Rescale Slope 1 and 2, same values
+  --slice-thickness MM   Slice Thickness (default the 1.5 mm spacing; 0 allowed)
+  --spacing-between-slices MM
+                         write Spacing Between Slices with this value (even a wrong one)
+  --frame-of-reference UID
+                         another Frame of Reference UID (default ROOT.3, the CT's)
+  --no-frame-of-reference
+                         leave Frame of Reference UID out
 )";
 
 template <typename T>
@@ -65,10 +94,70 @@ bool ParseSpacing(std::string_view text, PhantomOptions* options) {
            ParseNumber(text.substr(slash + 1), &options->pixelSpacingMm);
 }
 
+// What the geometry flags change in every case chosen.
+struct GeometryFlags {
+    std::vector<GeometryCase> cases;
+    ListingOrder order = ListingOrder::kAscending;
+    GeometryPixels pixels = GeometryPixels::kMonochrome2;
+    bool alternateSlopes = false;
+    std::optional<double> sliceThicknessMm;
+    std::optional<double> spacingBetweenSlicesMm;
+    std::string frameOfReferenceUid;
+    bool writeFrameOfReference = true;
+};
+
+bool ParseGeometryFlag(std::string_view arg, std::string_view* v,
+                       const std::function<bool(std::string_view*)>& value, GeometryFlags* flags) {
+    double number = 0;
+    if (arg == "--geometry" && value(v) && ParseGeometryCase(*v)) {
+        flags->cases.push_back(*ParseGeometryCase(*v));
+    } else if (arg == "--order" && value(v) &&
+               (*v == "ascending" || *v == "descending" || *v == "shuffled")) {
+        flags->order = *v == "ascending"    ? ListingOrder::kAscending
+                       : *v == "descending" ? ListingOrder::kDescending
+                                            : ListingOrder::kShuffled;
+    } else if (arg == "--pixels" && value(v) &&
+               (*v == "monochrome2" || *v == "monochrome1" || *v == "rgb")) {
+        flags->pixels = *v == "monochrome2"   ? GeometryPixels::kMonochrome2
+                        : *v == "monochrome1" ? GeometryPixels::kMonochrome1
+                                              : GeometryPixels::kRgb;
+    } else if (arg == "--alternate-slopes") {
+        flags->alternateSlopes = true;
+    } else if (arg == "--slice-thickness" && value(v) && ParseNumber(*v, &number)) {
+        flags->sliceThicknessMm = number;
+    } else if (arg == "--spacing-between-slices" && value(v) && ParseNumber(*v, &number)) {
+        flags->spacingBetweenSlicesMm = number;
+    } else if (arg == "--frame-of-reference" && value(v)) {
+        flags->frameOfReferenceUid = *v;
+    } else if (arg == "--no-frame-of-reference") {
+        flags->writeFrameOfReference = false;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+GeometrySeriesOptions CaseOptions(GeometryCase which, const GeometryFlags& flags,
+                                  const PhantomOptions& options) {
+    GeometrySeriesOptions o = GeometryCaseOptions(which);
+    o.order = flags.order;
+    o.pixels = flags.pixels;
+    if (flags.alternateSlopes) o.rescales = {{1, -1024}, {2, -1024}};
+    o.sliceThicknessMm = flags.sliceThicknessMm;
+    o.spacingBetweenSlicesMm = flags.spacingBetweenSlicesMm;
+    o.frameOfReferenceUid = flags.frameOfReferenceUid;
+    o.writeFrameOfReference = flags.writeFrameOfReference;
+    o.encoding = options.encoding;
+    o.charset = options.charset;
+    o.uidRoot = options.uidRoot;
+    return o;
+}
+
 struct Command {
     std::string outDir;
     StudyParts parts{false, false, false, false};
     PhantomOptions options;
+    GeometryFlags geometry;
     bool quiet = false;
     bool help = false;
 };
@@ -113,6 +202,8 @@ std::string ParseArguments(int argc, char** argv, Command* command) {
         } else if (arg == "--frames" && value(&v) && ParseNumber(v, &command->options.frames)) {
         } else if (arg == "--uid-root" && value(&v)) {
             command->options.uidRoot = v;
+        } else if (ParseGeometryFlag(arg, &v, value, &command->geometry)) {
+            anyPart |= arg == "--geometry";
         } else {
             return "bad or incomplete argument: " + std::string(arg);
         }
@@ -139,6 +230,14 @@ int main(int argc, char** argv) {
     if (!WriteStudy(command.outDir, command.parts, command.options, &error)) {
         std::fprintf(stderr, "phantom: %s\n", error.c_str());
         return 1;
+    }
+    for (const GeometryCase which : command.geometry.cases) {
+        const std::string folder = std::string("GEO-") + GeometryCaseName(which);
+        if (!WriteGeometrySeries(std::filesystem::path(command.outDir) / folder,
+                                 CaseOptions(which, command.geometry, command.options), &error)) {
+            std::fprintf(stderr, "phantom: %s: %s\n", folder.c_str(), error.c_str());
+            return 1;
+        }
     }
     if (!command.quiet) {
         const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
