@@ -13,6 +13,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QSlider>
 #include <QSpinBox>
 #include <QVBoxLayout>
@@ -303,8 +304,14 @@ bool CExportWnd::Open() {
     if (source.viewport == nullptr || source.viewport->ImageCount() == 0) return false;
     if (!isVisible() && parentWidget() != nullptr) {
         adjustSize();
-        const QRect over = parentWidget()->frameGeometry();
-        move(over.center() - rect().center());
+        // Centred over the main window, but never off the screen's top or left edge.
+        QPoint at = parentWidget()->frameGeometry().center() - rect().center();
+        if (const QScreen* screen = parentWidget()->screen()) {
+            const QRect area = screen->availableGeometry();
+            at.setX(std::clamp(at.x(), area.left(), std::max(area.left(), area.right() - width())));
+            at.setY(std::clamp(at.y(), area.top(), std::max(area.top(), area.bottom() - height())));
+        }
+        move(at);
     }
     show();
     raise();
