@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "cli/option_number.h"
+#include "cli/shown_series.h"
 #include "cli/view_options.h"
-#include "engine/headless_scan.h"
 #include "engine/memory_manager.h"
 #include "engine/study_model.h"
 #include "imaging/dicom_image.h"
@@ -171,24 +171,9 @@ int RunExport(int argc, char** argv, CMemoryManager& files, CJPEGEngine& jpeg) {
         return 2;
     }
 
-    HeadlessScanRequest request;
-    std::error_code error;
-    for (const std::string& path : o.paths)
-        (fs::is_directory(path, error) ? request.folders : request.files).push_back(path);
     StudyModel model;
-    RunHeadlessScan(files, model, request);
-    std::vector<SeriesId> series;
-    for (const PatientView& patient : model.Snapshot())
-        for (const StudyView& study : patient.studies)
-            for (const SeriesView& view : study.series) series.push_back(view.id);
-    if (series.empty()) {
-        std::fprintf(stderr, "vexel: No DICOM images found\n");
-        return 1;
-    }
-    if (size_t(o.series) >= series.size()) {
-        std::fprintf(stderr, "vexel: there are %zu series\n", series.size());
-        return 1;
-    }
+    const SeriesId shown = ScanAndPickSeries(o.paths, o.series, files, model);
+    if (shown == 0) return 1;
     if (!EnsureGuiApplication() && o.settings.annotations != AnnotationMode::None) {
         std::fprintf(stderr, "vexel: texts cannot be drawn here; use --annotations none\n");
         return 1;
@@ -205,17 +190,7 @@ int RunExport(int argc, char** argv, CMemoryManager& files, CJPEGEngine& jpeg) {
         std::fprintf(stderr, "vexel: not enough memory for %dx%d\n", width, height);
         return 1;
     }
-    const SeriesId shown = series[size_t(o.series)];
-    for (const std::string& path : model.GetSeriesFiles(shown)) {
-        auto [file, status] = files.Open(path);
-        CDicomImage* image = file ? CDicomImage::Of(*file) : nullptr;
-        if (image != nullptr) viewport.AddImage(std::move(file), *image, 0);
-    }
-    if (size_t(o.image) >= viewport.ImageCount()) {
-        std::fprintf(stderr, "vexel: the series has %zu images\n", viewport.ImageCount());
-        return 1;
-    }
-    viewport.ShowImage(size_t(o.image), false, false);
+    if (!LoadAndShow(viewport, model, shown, o.image, files)) return 1;
     if (presetId) viewport.SelectPreset(*presetId);
     if (o.window) viewport.WindowTool().ApplyWindow(o.window->centre, o.window->width);
     if (o.rotate != 0 || o.flipHorizontal || o.flipVertical)

@@ -5,14 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/option_number.h"
+#include "cli/shown_series.h"
 #include "cli/view_options.h"
-#include "engine/headless_scan.h"
 #include "engine/memory_manager.h"
 #include "engine/study_model.h"
 #include "imaging/dicom_frame.h"
@@ -160,24 +159,9 @@ int RunRender(int argc, char** argv, CMemoryManager& files) {
         return 2;
     }
 
-    std::error_code error;
-    HeadlessScanRequest request;
-    (std::filesystem::is_directory(o.path, error) ? request.folders : request.files)
-        .push_back(o.path);
     StudyModel model;
-    RunHeadlessScan(files, model, request);
-    std::vector<SeriesId> series;
-    for (const PatientView& patient : model.Snapshot())
-        for (const StudyView& study : patient.studies)
-            for (const SeriesView& view : study.series) series.push_back(view.id);
-    if (series.empty()) {
-        std::fprintf(stderr, "vexel: No DICOM images found\n");
-        return 1;
-    }
-    if (size_t(o.series) >= series.size()) {
-        std::fprintf(stderr, "vexel: there are %zu series\n", series.size());
-        return 1;
-    }
+    const SeriesId series = ScanAndPickSeries({o.path}, o.series, files, model);
+    if (series == 0) return 1;
 
     CSeriesStateStore states;
     ViewportServices services;
@@ -195,16 +179,7 @@ int RunRender(int argc, char** argv, CMemoryManager& files) {
         return 1;
     }
     viewport.Annotations().SetMode(o.annotations);
-    for (const std::string& path : model.GetSeriesFiles(series[size_t(o.series)])) {
-        auto [file, status] = files.Open(path);
-        CDicomImage* image = file ? CDicomImage::Of(*file) : nullptr;
-        if (image != nullptr) viewport.AddImage(std::move(file), *image, 0);
-    }
-    if (size_t(o.image) >= viewport.ImageCount()) {
-        std::fprintf(stderr, "vexel: the series has %zu images\n", viewport.ImageCount());
-        return 1;
-    }
-    viewport.ShowImage(size_t(o.image), false, false);
+    if (!LoadAndShow(viewport, model, series, o.image, files)) return 1;
     CDicomImage& image = *viewport.CurrentImage();
     if (o.frame) {
         if (size_t(*o.frame) >= image.FrameCount()) {

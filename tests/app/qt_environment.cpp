@@ -18,7 +18,7 @@ public:
 
 private:
     int m_argc = 1;
-    char m_name[16] = "vexel_app_tests";
+    char m_name[16] = "vexel_tests";
     char* m_argv[2] = {m_name, nullptr};
     std::unique_ptr<QApplication> m_application;
 };

@@ -34,21 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-class QtEnvironment : public testing::Environment {
-public:
-    void SetUp() override {
-        setenv("QT_QPA_PLATFORM", "offscreen", 0);
-        m_application = std::make_unique<QApplication>(m_argc, m_argv);
-    }
-    void TearDown() override { m_application.reset(); }
-
-private:
-    int m_argc = 1;
-    char m_name[20] = "vexel_output_tests";
-    char* m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QApplication> m_application;
-};
-const auto* const g_environment = testing::AddGlobalTestEnvironment(new QtEnvironment);
 
 std::vector<std::string> CtFiles() {
     static const std::vector<std::string> files = [] {
