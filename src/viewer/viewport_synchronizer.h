@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <utility>
 
 #include "viewer/view_geometry.h"
 #include "viewer/viewport_tool.h"
@@ -47,6 +48,7 @@ public:
     void SetReferenceLineEnabled(bool enabled) { m_lineEnabled = enabled; }
     void HideReferenceLine() { m_lineVisible = false; }
     bool ReferenceLineShown() const { return m_lineEnabled && m_lineVisible; }
+    std::pair<ImagePoint, ImagePoint> ReferenceLine() const { return {m_from, m_to}; }
 
 private:
     static uint32_t OnViewportEvent(uint32_t code, uint64_t payload, void* context);
