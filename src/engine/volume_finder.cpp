@@ -18,9 +18,9 @@ constexpr uint32_t kSeriesInstanceUid = 0x0020000E;
 constexpr uint32_t kFrameOfReferenceUid = 0x00200052;
 constexpr uint32_t kNumberOfFrames = 0x00280008;
 constexpr float kSameOrientation = 0.0001f;
-constexpr double kSameDirection = 0.001;    // cosine between successive steps, from 1
-constexpr double kPerpendicular = 0.001;    // cosines between a step and the row or column
-constexpr double kZeroStep = 1e-4;          // mm: a repeated position
+constexpr double kSameDirection = 0.001;  // cosine between successive steps, from 1
+constexpr double kPerpendicular = 0.001;  // cosines between a step and the row or column
+constexpr double kZeroStep = 1e-4;        // mm: a repeated position
 // Steps slanted further than this from the normal are not slices of one stack.
 const double kMaxTiltCosine = std::cos(45.0 * std::numbers::pi / 180.0);
 
@@ -63,7 +63,8 @@ std::optional<Candidate> Eligible(CDicomFrame* frame) {
     return c;
 }
 
-bool SameOrientation(const std::array<float, 6>& a, const std::array<float, 6>& b, float tolerance) {
+bool SameOrientation(const std::array<float, 6>& a, const std::array<float, 6>& b,
+                     float tolerance) {
     for (size_t i = 0; i < 6; ++i)
         if (std::fabs(a[i] - b[i]) > tolerance) return false;
     return true;
@@ -184,7 +185,8 @@ VolumeRecord CRun::MakeRecord(uint32_t viewportId, const std::vector<Slice>& sli
     record.spacing = float(Length(Sub(slices[begin + 1].position, slices[begin].position)));
     if (m_tilted) {
         const Vec3d span = Sub(slices[end - 1].position, slices[begin].position);
-        const double cosine = std::min(1.0, std::fabs(Dot(span, m_first.axes.normal)) / Length(span));
+        const double cosine =
+            std::min(1.0, std::fabs(Dot(span, m_first.axes.normal)) / Length(span));
         record.tiltDegrees = float(std::acos(cosine) * 180 / std::numbers::pi);
     }
     record.imageCount = int32_t(end - begin);
@@ -225,12 +227,17 @@ int32_t PlaneKindOf(const std::array<float, 6>& o) {
 const char* PlaneKindName(int32_t kind) {
     switch (kind) {
         case kPlaneAxialFeet:
-        case kPlaneAxialHead: return "axial";
-        case kPlaneCoronal: return "coronal";
+        case kPlaneAxialHead:
+            return "axial";
+        case kPlaneCoronal:
+            return "coronal";
         case kPlaneSagittalRight:
-        case kPlaneSagittalLeft: return "sagittal";
-        case kPlaneOblique: return "oblique";
-        default: return "none";
+        case kPlaneSagittalLeft:
+            return "sagittal";
+        case kPlaneOblique:
+            return "oblique";
+        default:
+            return "none";
     }
 }
 

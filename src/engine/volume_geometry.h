@@ -9,9 +9,15 @@ namespace vexel {
 
 using Vec3d = std::array<double, 3>;
 
-inline Vec3d Sub(const Vec3d& a, const Vec3d& b) { return {a[0] - b[0], a[1] - b[1], a[2] - b[2]}; }
-inline double Dot(const Vec3d& a, const Vec3d& b) { return a[0] * b[0] + a[1] * b[1] + a[2] * b[2]; }
-inline double Length(const Vec3d& a) { return std::sqrt(Dot(a, a)); }
+inline Vec3d Sub(const Vec3d& a, const Vec3d& b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+inline double Dot(const Vec3d& a, const Vec3d& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+inline double Length(const Vec3d& a) {
+    return std::sqrt(Dot(a, a));
+}
 inline Vec3d Cross(const Vec3d& r, const Vec3d& c) {
     return {r[1] * c[2] - r[2] * c[1], r[2] * c[0] - r[0] * c[2], r[0] * c[1] - r[1] * c[0]};
 }

@@ -108,8 +108,7 @@ void CVolumeManager::PairVolumes(const VolumeRecord& a, const VolumeRecord& b) {
             ++j;
         if (depth < low || depth > high) continue;
         const double distance = std::fabs(depthsB[j] - depth);
-        const double margin =
-            (Thickness(a, depthsA, i) + Thickness(b, depthsB, j)) / 2 - distance;
+        const double margin = (Thickness(a, depthsA, i) + Thickness(b, depthsB, j)) / 2 - distance;
         m_pairs.emplace(a.images[i]->Key(),
                         VolumePair{b.images[j]->Key(), b.viewportId, float(margin), b.images[j]});
     }
@@ -137,7 +136,8 @@ bool CVolumeManager::FindParallelVolume(uint32_t viewportId, uint32_t* otherView
     if (own == m_volumes.end()) return false;
     for (const auto& [key, other] : m_volumes) {
         if (key == viewportId || other.seriesInstanceUid == own->second.seriesInstanceUid) continue;
-        if (!SharePatientSpace(own->second, other) || !SameOrientation(own->second, other, kParallel))
+        if (!SharePatientSpace(own->second, other) ||
+            !SameOrientation(own->second, other, kParallel))
             continue;
         if (otherViewportId != nullptr) *otherViewportId = key;
         return true;

@@ -14,8 +14,8 @@ class CDicomFrame;
 // Named by the normal n = row x column: the axis with the strictly largest |component|.
 enum PlaneKind : int32_t {
     kPlaneNone = 0,
-    kPlaneAxialFeet = 1,   // n.z > 0
-    kPlaneAxialHead = 2,   // n.z < 0
+    kPlaneAxialFeet = 1,  // n.z > 0
+    kPlaneAxialHead = 2,  // n.z < 0
     kPlaneCoronal = 3,
     kPlaneSagittalRight = 4,  // n.x < 0
     kPlaneSagittalLeft = 5,   // n.x > 0

@@ -5,13 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <limits>
 #include <map>
-#include <tuple>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "dicom/dicom_file.h"
@@ -28,7 +28,7 @@ namespace vexel {
 namespace {
 
 using Orientation = std::array<float, 6>;
-constexpr Orientation kAxial = {1, 0, 0, 0, 1, 0};      // normal +z
+constexpr Orientation kAxial = {1, 0, 0, 0, 1, 0};       // normal +z
 constexpr Orientation kAxialHead = {1, 0, 0, 0, -1, 0};  // normal -z
 constexpr Orientation kCoronal = {1, 0, 0, 0, 0, -1};
 const float kHalf = std::sqrt(0.5f);
@@ -45,10 +45,13 @@ struct Slice {
     bool noPosition = false;
 };
 
-Slice Z(float z) { return Slice{{0, 0, z}}; }
+Slice Z(float z) {
+    return Slice{{0, 0, z}};
+}
 std::vector<Slice> Zs(std::initializer_list<float> zs) {
     std::vector<Slice> slices;
-    for (float z : zs) slices.push_back(Z(z));
+    for (float z : zs)
+        slices.push_back(Z(z));
     return slices;
 }
 
@@ -126,8 +129,8 @@ std::vector<FindCase> FindCases() {
         change.volumes[i < 10 ? 0 : 1].push_back(i);
     }
     cases.push_back(change);
-    FindCase localizer{"a localizer between stacks", Zs({0, 2, 4, 0, 10, 12, 14}),
-                       {{0, 1, 2}, {4, 5, 6}}};
+    FindCase localizer{
+        "a localizer between stacks", Zs({0, 2, 4, 0, 10, 12, 14}), {{0, 1, 2}, {4, 5, 6}}};
     localizer.slices[3].orientation = kCoronal;
     cases.push_back(localizer);
 
@@ -277,8 +280,8 @@ TEST(VolumeManager, PairsEachImageWithTheNearestOfParallelVolumesOfOnePatientSpa
              {std::tuple{&c.a, &c.b, &a, &b, 2u}, std::tuple{&c.b, &c.a, &b, &a, 1u}}) {
             const std::vector<int> nearest = NearestByZ(*from, *to);
             for (size_t i = 0; i < nearest.size(); ++i) {
-                const std::string key = manager.FindCorrespondingImage((*fromFrames)[i]->Key(),
-                                                                       target, nullptr);
+                const std::string key =
+                    manager.FindCorrespondingImage((*fromFrames)[i]->Key(), target, nullptr);
                 EXPECT_EQ(key, nearest[i] < 0 ? "" : (*toFrames)[size_t(nearest[i])]->Key())
                     << "to viewport " << target << ", image " << i;
             }
