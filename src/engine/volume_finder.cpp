@@ -109,11 +109,12 @@ public:
     void Finish(uint32_t viewportId, std::vector<VolumeRecord>& out);
 
 private:
+    // Small, so that a run of thousands sorts in place without large temporary blocks.
     struct Slice {
-        CDicomFrame* frame;
-        Vec3d position;
         double depth;
+        uint32_t index;  // into m_frames and m_positions
     };
+    const Vec3d& PositionOf(const Slice& s) const { return m_positions[s.index]; }
     VolumeRecord MakeRecord(uint32_t viewportId, const std::vector<Slice>& slices, size_t begin,
                             size_t end) const;
 
@@ -141,12 +142,13 @@ void CRun::Finish(uint32_t viewportId, std::vector<VolumeRecord>& out) {
     }
     std::vector<Slice> slices(count);
     for (size_t i = 0; i < count; ++i)
-        slices[i] = {m_frames[i], m_positions[i], Dot(m_positions[i], m_first.axes.normal)};
-    std::stable_sort(slices.begin(), slices.end(),
-                     [](const Slice& a, const Slice& b) { return a.depth < b.depth; });
+        slices[i] = {Dot(m_positions[i], m_first.axes.normal), uint32_t(i)};
+    std::sort(slices.begin(), slices.end(), [](const Slice& a, const Slice& b) {
+        return a.depth < b.depth || (a.depth == b.depth && a.index < b.index);
+    });
     std::vector<double> steps(count - 1);
     for (size_t i = 0; i + 1 < count; ++i)
-        steps[i] = Length(Sub(slices[i + 1].position, slices[i].position));
+        steps[i] = Length(Sub(PositionOf(slices[i + 1]), PositionOf(slices[i])));
     const double limit = 2 * Median(steps);
     size_t begin = 0;
     std::optional<VolumeGap> pending;  // a gap after images that formed no volume
@@ -182,16 +184,16 @@ VolumeRecord CRun::MakeRecord(uint32_t viewportId, const std::vector<Slice>& sli
     record.frameOfReferenceUid = Uid(file, kFrameOfReferenceUid);
     record.orientation = m_first.orientation;
     record.planeKind = PlaneKindOf(m_first.orientation);
-    record.spacing = float(Length(Sub(slices[begin + 1].position, slices[begin].position)));
+    record.spacing = float(Length(Sub(PositionOf(slices[begin + 1]), PositionOf(slices[begin]))));
     if (m_tilted) {
-        const Vec3d span = Sub(slices[end - 1].position, slices[begin].position);
+        const Vec3d span = Sub(PositionOf(slices[end - 1]), PositionOf(slices[begin]));
         const double cosine =
             std::min(1.0, std::fabs(Dot(span, m_first.axes.normal)) / Length(span));
         record.tiltDegrees = float(std::acos(cosine) * 180 / std::numbers::pi);
     }
     record.imageCount = int32_t(end - begin);
     for (size_t i = begin; i < end; ++i)
-        record.images.push_back(slices[i].frame);
+        record.images.push_back(m_frames[slices[i].index]);
     return record;
 }
 
