@@ -83,6 +83,21 @@ void BM_RecomputeBesideAnotherViewport(benchmark::State& state) {
 }
 BENCHMARK(BM_RecomputeBesideAnotherViewport)->Unit(benchmark::kMillisecond);
 
+// Hostile lists: positions that go back and forth make a volume of every two slices.
+void BM_RecomputeZigzagBesideZigzag(benchmark::State& state) {
+    CSliceSet a, b;
+    for (int i = 0; i < kFrames; ++i) {
+        a.Add(kSeries + "1", float(i % 2), false);
+        b.Add(kSeries + "2", float(i % 2), false);
+    }
+    CVolumeManager manager(nullptr, {});
+    manager.RecomputeVolumes(2, b.frames);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(manager.RecomputeVolumes(1, a.frames));
+    state.counters["volumes"] = double(manager.CountVolumes(1));
+}
+BENCHMARK(BM_RecomputeZigzagBesideZigzag)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 }  // namespace vexel
 

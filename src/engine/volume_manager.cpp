@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <set>
+#include <unordered_map>
 
 #include "engine/system_hooks.h"
 #include "engine/vexel_engine.h"
@@ -21,22 +22,62 @@ Vec3d PositionOf(const CDicomFrame* frame) {
     return {(*p)[0], (*p)[1], (*p)[2]};
 }
 
-// Depths of a volume's images along `normal`, ascending for a volume parallel to it.
-std::vector<double> Depths(const VolumeRecord& v, const Vec3d& normal) {
-    std::vector<double> depths;
-    depths.reserve(v.images.size());
-    for (const CDicomFrame* frame : v.images)
-        depths.push_back(Dot(PositionOf(frame), normal));
-    return depths;
+double DepthOf(const VolumeRecord& v, size_t k, const Vec3d& normal) {
+    return Dot(PositionOf(v.images[k]), normal);
 }
 
 // The slab of image i: its Slice Thickness, or where none is given (0), its local spacing.
-double Thickness(const VolumeRecord& v, const std::vector<double>& depths, size_t i) {
+double Thickness(const VolumeRecord& v, size_t i, const Vec3d& normal) {
     const float thickness = v.images[i]->SliceThickness();
     if (thickness > 0 && std::isfinite(thickness)) return thickness;
-    const size_t last = depths.size() - 1;
+    const size_t last = v.images.size() - 1;
     const size_t lo = i == 0 ? 0 : i - 1, hi = i == last ? last : i + 1;
-    return std::fabs(depths[hi] - depths[lo]) / double(hi - lo);
+    return std::fabs(DepthOf(v, hi, normal) - DepthOf(v, lo, normal)) / double(hi - lo);
+}
+
+// The best partner found so far for a frame in one other viewport.
+struct FrameInViewport {
+    const CDicomFrame* frame;
+    uint32_t viewportId;
+    bool operator==(const FrameInViewport&) const = default;
+};
+struct FrameInViewportHash {
+    size_t operator()(const FrameInViewport& k) const {
+        return std::hash<const void*>()(k.frame) ^ (size_t(k.viewportId) * 0x9E3779B97F4A7C15ull);
+    }
+};
+struct Partner {
+    CDicomFrame* frame;
+    float margin;
+};
+using BestPartners = std::unordered_map<FrameInViewport, Partner, FrameInViewportHash>;
+
+// Both volumes ascend along the (shared) normal n: one cursor over b follows a's images.
+void PairVolumes(const VolumeRecord& a, const Vec3d& n, const VolumeRecord& b, BestPartners& best) {
+    const size_t lastA = a.images.size() - 1, lastB = b.images.size() - 1;
+    if (a.images.size() < 2 || b.images.size() < 2) return;
+    // Beyond either end of b by more than half its spacing there, no image of b lies there.
+    const double first = DepthOf(b, 0, n), last = DepthOf(b, lastB, n);
+    const double low = first - (DepthOf(b, 1, n) - first) / 2 - kEndTolerance;
+    const double high = last + (last - DepthOf(b, lastB - 1, n)) / 2 + kEndTolerance;
+    if (DepthOf(a, lastA, n) < low || DepthOf(a, 0, n) > high) return;
+    size_t j = 0;
+    double atJ = first;
+    for (size_t i = 0; i <= lastA; ++i) {
+        const double depth = DepthOf(a, i, n);
+        while (j < lastB) {
+            const double next = DepthOf(b, j + 1, n);
+            if (std::fabs(next - depth) > std::fabs(atJ - depth)) break;
+            ++j;
+            atJ = next;
+        }
+        if (depth < low || depth > high) continue;
+        const double margin =
+            (Thickness(a, i, n) + Thickness(b, j, n)) / 2 - std::fabs(atJ - depth);
+        const auto [it, added] =
+            best.try_emplace({a.images[i], b.viewportId}, Partner{b.images[j], float(margin)});
+        if (!added && margin > it->second.margin) it->second = {b.images[j], float(margin)};
+    }
 }
 
 }  // namespace
@@ -76,41 +117,30 @@ void CVolumeManager::ReleaseVolumes(uint32_t viewportId) {
         m_engine->FireHook(m_hook, EventCode(VolumeManagerEvent::VolumesReleased), viewportId);
 }
 
+// Each frame keeps one partner per other viewport, the one it overlaps most: a viewport
+// whose list makes hundreds of small volumes then costs neither time nor memory squared.
 void CVolumeManager::RebuildPairs() {
     m_pairs.clear();
     std::set<uint32_t> keys;
-    for (const auto& [key, volume] : m_volumes)
+    std::vector<std::pair<const VolumeRecord*, Vec3d>> volumes;
+    for (const auto& [key, volume] : m_volumes) {
         keys.insert(key);
+        if (const std::optional<PlaneAxes> axes = AxesOf(volume.orientation))
+            volumes.emplace_back(&volume, axes->normal);
+    }
     if (keys.size() < 2) return;
-    for (const auto& [keyA, a] : m_volumes) {
-        for (const auto& [keyB, b] : m_volumes) {
-            if (keyA == keyB || !SharePatientSpace(a, b) || !SameOrientation(a, b, kParallel))
+    BestPartners best;
+    for (const auto& [a, normal] : volumes) {
+        for (const auto& [b, unused] : volumes) {
+            if (a->viewportId == b->viewportId || !SameOrientation(*a, *b, kParallel) ||
+                !SharePatientSpace(*a, *b))
                 continue;
-            PairVolumes(a, b);
+            PairVolumes(*a, normal, *b, best);
         }
     }
-}
-
-// Both volumes ascend along the (shared) normal: one cursor over b follows a's images.
-void CVolumeManager::PairVolumes(const VolumeRecord& a, const VolumeRecord& b) {
-    const std::optional<PlaneAxes> axes = AxesOf(a.orientation);
-    if (!axes || a.images.size() < 2 || b.images.size() < 2) return;
-    const std::vector<double> depthsA = Depths(a, axes->normal);
-    const std::vector<double> depthsB = Depths(b, axes->normal);
-    const size_t lastB = depthsB.size() - 1;
-    // Beyond either end of b by more than half its spacing there, no image of b lies there.
-    const double low = depthsB[0] - (depthsB[1] - depthsB[0]) / 2 - kEndTolerance;
-    const double high = depthsB[lastB] + (depthsB[lastB] - depthsB[lastB - 1]) / 2 + kEndTolerance;
-    size_t j = 0;
-    for (size_t i = 0; i < depthsA.size(); ++i) {
-        const double depth = depthsA[i];
-        while (j < lastB && std::fabs(depthsB[j + 1] - depth) <= std::fabs(depthsB[j] - depth))
-            ++j;
-        if (depth < low || depth > high) continue;
-        const double distance = std::fabs(depthsB[j] - depth);
-        const double margin = (Thickness(a, depthsA, i) + Thickness(b, depthsB, j)) / 2 - distance;
-        m_pairs.emplace(a.images[i]->Key(),
-                        VolumePair{b.images[j]->Key(), b.viewportId, float(margin), b.images[j]});
+    for (const auto& [at, partner] : best) {
+        m_pairs.emplace(at.frame->Key(), VolumePair{partner.frame->Key(), at.viewportId,
+                                                    partner.margin, partner.frame});
     }
 }
 

@@ -41,16 +41,14 @@ public:
     // The first other viewport (in id order) with a volume of the same study and frame of
     // reference, another series and the orientation of this viewport's first volume.
     bool FindParallelVolume(uint32_t viewportId, uint32_t* otherViewportId) const;
-    // The frame of `target` paired with the frame of this key (the best overlapping one when
-    // the target has several volumes); empty or null when there is none.
+    // The frame of `target` paired with the frame of this key (of the target's parallel
+    // volumes, the one that overlaps it most); empty or null when there is none.
     std::string FindCorrespondingImage(const std::string& frameKey, uint32_t target,
                                        float* margin) const;
     const VolumePair* FindPair(const std::string& frameKey, uint32_t target) const;
     size_t PairCount() const { return m_pairs.size(); }
 
 private:
-    void PairVolumes(const VolumeRecord& a, const VolumeRecord& b);
-
     CVexelEngine* m_engine;
     HookHandle m_hook;
     std::multimap<uint32_t, VolumeRecord> m_volumes;

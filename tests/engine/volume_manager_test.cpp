@@ -260,6 +260,20 @@ TEST(VolumeManager, MarginsCountAMissingThicknessAsTheLocalSpacing) {
     EXPECT_NEAR(margin, 1.0f, 1e-5);
 }
 
+// A list that goes back and forth makes many small volumes in one viewport; each frame keeps
+// only its best partner there, so pairs grow with the frames, not with volumes squared.
+TEST(VolumeManager, KeepsOnePartnerPerFrameAndViewport) {
+    CSlices made;
+    const auto a = made.Make(Zs({0, 1, 2, 3}));
+    const auto b = made.Make(Zs({0.4f, 1.4f, 2.4f, 3.4f, 0, 1, 2, 3}, "1.2.3.5"));
+    CVolumeManager manager(nullptr, {});
+    manager.RecomputeVolumes(1, a);
+    ASSERT_EQ(manager.RecomputeVolumes(2, b), 2u);
+    EXPECT_EQ(manager.PairCount(), a.size() + b.size());
+    for (size_t i = 0; i < a.size(); ++i)
+        EXPECT_EQ(manager.FindCorrespondingImage(a[i]->Key(), 2, nullptr), b[4 + i]->Key());
+}
+
 uint32_t Record(uint32_t code, uint64_t payload, void* context) {
     const auto* p = reinterpret_cast<const VolumesComputedPayload*>(uintptr_t(payload));
     static_cast<std::vector<std::array<uint32_t, 3>>*>(context)->push_back(
