@@ -123,13 +123,16 @@ void CVolumeManager::RebuildPairs() {
     m_pairs.clear();
     std::set<uint32_t> keys;
     std::vector<std::pair<const VolumeRecord*, Vec3d>> volumes;
+    size_t frames = 0;
     for (const auto& [key, volume] : m_volumes) {
         keys.insert(key);
+        frames += volume.images.size();
         if (const std::optional<PlaneAxes> axes = AxesOf(volume.orientation))
             volumes.emplace_back(&volume, axes->normal);
     }
     if (keys.size() < 2) return;
     BestPartners best;
+    best.reserve(frames);
     for (const auto& [a, normal] : volumes) {
         for (const auto& [b, unused] : volumes) {
             if (a->viewportId == b->viewportId || !SameOrientation(*a, *b, kParallel) ||
