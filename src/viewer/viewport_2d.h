@@ -95,9 +95,10 @@ struct ViewportServices {
     CCineEngine* cine = nullptr;                          // null: no playback
     CBinaryValueMemCacher* renderCache = nullptr;         // null: cine renders every frame
     ICorrespondingImages* correspondingImages = nullptr;  // null: viewports never follow
-    CVolumeManager* volumes = nullptr;  // null: no volumes; off-screen viewports never use it
     IMeasurementLists* measurements = nullptr;            // null: no measurements
     std::function<bool()> autoSynchronise;                // empty: following is on
+    // Null: no volumes. Off-screen viewports never use it.
+    CVolumeManager* volumes = nullptr;
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };
