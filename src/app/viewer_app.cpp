@@ -20,6 +20,7 @@
 #include "engine/timer_service.h"
 #include "engine/ui_dispatcher.h"
 #include "engine/vexel_engine.h"
+#include "engine/volume_manager.h"
 #include "imaging/binary_value_cacher.h"
 #include "imaging/binary_value_mem_cacher.h"
 #include "imaging/jpeg_engine.h"
@@ -34,6 +35,7 @@
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_cine.h"
 #include "viewer/viewport_hash.h"
+#include "viewer/volume_correspondence.h"
 #include "viewer/window_preset.h"
 
 namespace vexel {
@@ -139,6 +141,9 @@ bool CViewerApp::CreatePhaseTwo() {
     Log('+', "CWindowPresetTable");
     m_tasks = std::make_unique<CTaskManager>();
     Log('+', "CTaskManager");
+    m_volumes = std::make_unique<CVolumeManager>(m_engine.get(), m_hooks.volumeManager);
+    m_correspondence = std::make_unique<CVolumeCorrespondence>(*m_volumes);
+    Log('+', "CVolumeManager");
     CineEngineServices cine;
     cine.postToUI = [dispatcher = m_dispatcher.get()](std::function<void()> tick) {
         return dispatcher
@@ -170,6 +175,8 @@ bool CViewerApp::CreatePhaseTwo() {
     services.viewport.text = [](uint32_t id) { return GetString(id); };
     services.viewport.cine = m_cine.get();
     services.viewport.renderCache = m_memoryCache.get();
+    services.viewport.volumes = m_volumes.get();
+    services.viewport.correspondingImages = m_correspondence.get();
     if (m_settings) {
         services.viewport.layerMask = m_settings->AnnotationDisplayBits();
         services.layerMaskChanged = [options = m_settings.get()](uint32_t mask) {
@@ -257,6 +264,8 @@ void CViewerApp::OnDestroy() {
     Destroy(m_mainWindow, "CMainWindow");
     Destroy(m_windows, "CViewerWndManager");
     Destroy(m_cine, "CCineEngine");
+    m_correspondence.reset();
+    Destroy(m_volumes, "CVolumeManager");
     // The queue goes before the task manager its jobs report to.
     Destroy(m_jobs, "CJobQueue");
     Destroy(m_tasks, "CTaskManager");

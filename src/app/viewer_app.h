@@ -43,6 +43,8 @@ class CJobQueue;
 class CTaskManager;
 class CWindowPresetTable;
 class CCineEngine;
+class CVolumeManager;
+class CVolumeCorrespondence;
 
 struct ViewerAppOptions {
     // Records "+Name" as each service is created and "-Name" as it is destroyed.
@@ -125,6 +127,8 @@ private:
     std::unique_ptr<CViewerWndManager> m_windows;
     std::unique_ptr<CWindowPresetTable> m_presets;
     std::unique_ptr<CTaskManager> m_tasks;
+    std::unique_ptr<CVolumeManager> m_volumes;
+    std::unique_ptr<CVolumeCorrespondence> m_correspondence;  // the synchroniser's view of it
     std::unique_ptr<CCineEngine> m_cine;
     std::unique_ptr<CMainWindow> m_mainWindow;
 };

@@ -6,6 +6,7 @@
 #include "cli/dump_command.h"
 #include "cli/export_command.h"
 #include "cli/measure_command.h"
+#include "cli/mpr_command.h"
 #include "cli/render_command.h"
 #include "cli/scan_command.h"
 #include "dicom/dicom_dictionary.h"
@@ -29,7 +30,9 @@ void PrintUsage() {
                  "                          a measurement as the viewer shows it\n"
                  "  export PATH... --out DIR [OPTIONS]\n"
                  "                          write pictures or movies as the viewer exports them\n"
-                 "                          (export --help)\n");
+                 "                          (export --help)\n"
+                 "  mpr PATH... [--series N] --plane coronal|sagittal|axial [--json]\n"
+                 "                          the volumes of each series and their geometry\n");
 }
 
 }  // namespace
@@ -58,6 +61,7 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[1], "export") == 0) {
         return vexel::cli::RunExport(argc - 2, argv + 2, files, codecs);
     }
+    if (std::strcmp(argv[1], "mpr") == 0) return vexel::cli::RunMpr(argc - 2, argv + 2, files);
     std::fprintf(stderr, "vexel: unknown command '%s'\n", argv[1]);
     PrintUsage();
     return 2;

@@ -5,6 +5,7 @@
 #include "engine/study_model_keys.h"
 #include "engine/system_hooks.h"
 #include "engine/vexel_engine.h"
+#include "engine/volume_manager.h"
 #include "imaging/binary_value_mem_cacher.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
@@ -94,6 +95,7 @@ CViewport2D::CViewport2D(const ViewportServices& services)
 }
 
 CViewport2D::~CViewport2D() {
+    ReleaseVolumes();
     CViewportHash::Instance().Remove(m_id);
     m_lut.SetRebuildListener({});
     // Tools first: they point at frames of the listed images.
@@ -125,6 +127,7 @@ void CViewport2D::Create(IViewportWindow& window) {
 
 bool CViewport2D::CreateOffscreen(int32_t width, int32_t height, const ViewGeometry& geometry) {
     if (width <= 0 || height <= 0) return false;
+    ReleaseVolumes();
     m_offscreen = true;
     m_synchronizer->SetOnScreen(false);
     m_host = nullptr;
@@ -297,7 +300,27 @@ void CViewport2D::MergePendingImages() {
 void CViewport2D::AnnounceImageList() {
     for (auto& tool : m_tools)
         tool->SeriesChanged();
+    if (!m_offscreen && m_services.volumes != nullptr) {
+        m_services.volumes->RecomputeVolumes(m_id, ListedFrames());
+        m_volumesKnown = true;
+    }
     if (m_panelId != 0) FirePanelEvent(EventCode(Viewport2DEvent::ImageListChanged));
+}
+
+void CViewport2D::ReleaseVolumes() {
+    if (!m_volumesKnown) return;
+    m_volumesKnown = false;
+    m_services.volumes->ReleaseVolumes(m_id);
+}
+
+std::vector<CDicomFrame*> CViewport2D::ListedFrames() const {
+    std::vector<CDicomFrame*> frames;
+    for (size_t i = 0; i < m_images.Size(); ++i) {
+        const CDicomImage* image = m_images.At(i);
+        for (size_t f = 0; f < image->FrameCount(); ++f)
+            frames.push_back(image->Frame(f));
+    }
+    return frames;
 }
 
 void CViewport2D::ShowImage(size_t index, bool notify, bool updateScrollBar) {
@@ -414,6 +437,7 @@ void CViewport2D::Clear(bool redraw) {
         tool->SetShown(nullptr, nullptr);
         tool->FrameChanged(nullptr);
     }
+    ReleaseVolumes();
     m_images.Clear();
     m_pending.clear();
     m_current = 0;

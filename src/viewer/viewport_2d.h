@@ -44,6 +44,7 @@ class CBinaryValueMemCacher;
 class CCineEngine;
 class ICanvas;
 class CVexelEngine;
+class CVolumeManager;
 class CViewport2DMove;
 class CViewport2DViewDrag;
 class CViewport2DSlice;
@@ -96,6 +97,8 @@ struct ViewportServices {
     ICorrespondingImages* correspondingImages = nullptr;  // null: viewports never follow
     IMeasurementLists* measurements = nullptr;            // null: no measurements
     std::function<bool()> autoSynchronise;                // empty: following is on
+    // Null: no volumes. Off-screen viewports never use it.
+    CVolumeManager* volumes = nullptr;
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };
@@ -186,6 +189,8 @@ public:
     CDicomFrame* CurrentFrame() const { return m_frame; }
     size_t CurrentFrameIndex() const { return m_frameIndex; }
     CDicomImage* ImageAt(size_t index) const { return m_images.At(index); }
+    // Every frame of the listed images, in display order.
+    std::vector<CDicomFrame*> ListedFrames() const;
     const std::string& SeriesKey() const { return m_seriesKey; }
     const std::string& StudyInstanceUid() const { return m_studyUid; }
     bool RenderedImage() const { return m_imageValid; }
@@ -250,6 +255,8 @@ private:
     void AddTool(std::unique_ptr<CViewport2DTool> tool);
     void MergeImage(ViewportImage entry);
     void AnnounceImageList();
+    // Lets the volume manager forget this viewport's volumes (they point at listed frames).
+    void ReleaseVolumes();
     void UpdateScrollBar();
     void Relayout();
     void ResetViewFlags();
@@ -277,6 +284,7 @@ private:
     CSeriesStateStore* m_states = nullptr;
     IViewportWindow* m_host = nullptr;
     bool m_offscreen = false;
+    bool m_volumesKnown = false;  // the volume manager holds volumes of this viewport
     uint32_t m_id = 0;
     uint32_t m_panelId = 0;
     std::chrono::steady_clock::time_point m_lastPresent{};

@@ -55,12 +55,12 @@ TEST(StuckWorkerQuit, QuitWaitsForPendingWorkButNotForAStuckWorker) {
         "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager",
         "+CMessageWndManager", "+CMemoryManager", "+CDicomDictionary", "+CJobQueue",
         "+CSeriesStateStore", "+CMeasurementLists", "+CWindowPresetTable", "+CTaskManager",
-        "+CCineEngine", "+CViewerWndManager", "+CMainWindow", "-CMainWindow", "-CViewerWndManager",
-        "-CCineEngine", "-CJobQueue",
-        "-CTaskManager", "-CWindowPresetTable", "-CMeasurementLists", "-CSeriesStateStore",
-        "-CDicomDictionary", "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager",
-        "-CBinaryValueMemCacher", "-CBinaryValueCacher", "-COptions", "-CJPEGEngine",
-        "-CTimerService", "-hooks", "-CVexelEngine", "-CUIDispatcher"};
+        "+CVolumeManager", "+CCineEngine", "+CViewerWndManager", "+CMainWindow", "-CMainWindow",
+        "-CViewerWndManager", "-CCineEngine", "-CVolumeManager", "-CJobQueue", "-CTaskManager",
+        "-CWindowPresetTable", "-CMeasurementLists", "-CSeriesStateStore", "-CDicomDictionary",
+        "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager", "-CBinaryValueMemCacher",
+        "-CBinaryValueCacher", "-COptions", "-CJPEGEngine", "-CTimerService", "-hooks",
+        "-CVexelEngine", "-CUIDispatcher"};
     for (const bool stuck : {false, true}) {
         SCOPED_TRACE(stuck ? "stuck worker" : "worker that stops");
         const fs::path root = test::ScratchDir(stuck ? "stuck-worker-quit" : "viewer-app");
