@@ -1,5 +1,3 @@
-#include "app/viewer_wnd_manager.h"
-#include "measure/measurement_list.h"
 #include "app/viewer_app.h"
 
 #include <QApplication>
@@ -13,6 +11,8 @@
 #include "app/message_wnd_manager.h"
 #include "app/path_utilities.h"
 #include "app/settings_language_code.h"
+#include "app/viewer_wnd_manager.h"
+#include "app/workspace_panel.h"
 #include "dicom/dicom_dictionary.h"
 #include "engine/job_queue.h"
 #include "engine/memory_manager.h"
@@ -26,6 +26,7 @@
 #include "imaging/jpeg_engine.h"
 #include "imaging/pixel_caches.h"
 #include "imaging/releasable_object_queue.h"
+#include "measure/measurement_list.h"
 #include "platform/memory_load.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/quit_signal.h"
@@ -37,6 +38,7 @@
 #include "viewer/viewport_hash.h"
 #include "viewer/volume_correspondence.h"
 #include "viewer/window_preset.h"
+#include "volume/reference_line_manager.h"
 
 namespace vexel {
 
@@ -144,6 +146,21 @@ bool CViewerApp::CreatePhaseTwo() {
     m_volumes = std::make_unique<CVolumeManager>(m_engine.get(), m_hooks.volumeManager);
     m_correspondence = std::make_unique<CVolumeCorrespondence>(*m_volumes);
     Log('+', "CVolumeManager");
+    CReferenceLineManager::Lookups lookups;
+    lookups.panel = [this](uint32_t panelId) -> CViewport2D* {
+        CWorkspacePanel* panel = m_windows ? m_windows->FindPanel(panelId) : nullptr;
+        return panel != nullptr ? &panel->Viewport() : nullptr;
+    };
+    lookups.viewport = [this](uint32_t viewportId) -> CViewport2D* {
+        CWorkspacePanel* panel = m_windows ? m_windows->FindViewport(viewportId) : nullptr;
+        return panel != nullptr ? &panel->Viewport() : nullptr;
+    };
+    lookups.activePanel = [this]() -> uint32_t {
+        CWorkspacePanel* panel = m_mainWindow ? m_mainWindow->ActivePanel() : nullptr;
+        return panel != nullptr ? panel->Id() : 0;
+    };
+    m_referenceLines = std::make_unique<CReferenceLineManager>(m_engine.get(), std::move(lookups));
+    Log('+', "CReferenceLineManager");
     CineEngineServices cine;
     cine.postToUI = [dispatcher = m_dispatcher.get()](std::function<void()> tick) {
         return dispatcher
@@ -264,6 +281,7 @@ void CViewerApp::OnDestroy() {
     Destroy(m_mainWindow, "CMainWindow");
     Destroy(m_windows, "CViewerWndManager");
     Destroy(m_cine, "CCineEngine");
+    Destroy(m_referenceLines, "CReferenceLineManager");
     m_correspondence.reset();
     Destroy(m_volumes, "CVolumeManager");
     // The queue goes before the task manager its jobs report to.

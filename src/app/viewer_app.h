@@ -35,6 +35,7 @@ class IMemoryLoadSource;
 class CMainWindow;
 class CSeriesStateStore;
 class CMeasurementLists;
+class CReferenceLineManager;
 class CViewerWndManager;
 class CLanguageManager;
 class CMessageWndManager;
@@ -128,6 +129,7 @@ private:
     std::unique_ptr<CWindowPresetTable> m_presets;
     std::unique_ptr<CTaskManager> m_tasks;
     std::unique_ptr<CVolumeManager> m_volumes;
+    std::unique_ptr<CReferenceLineManager> m_referenceLines;
     std::unique_ptr<CVolumeCorrespondence> m_correspondence;  // the synchroniser's view of it
     std::unique_ptr<CCineEngine> m_cine;
     std::unique_ptr<CMainWindow> m_mainWindow;

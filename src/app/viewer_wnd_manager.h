@@ -20,6 +20,8 @@ public:
         return it != m_panels.end() ? it->second : nullptr;
     }
     size_t PanelCount() const { return m_panels.size(); }
+    // The panel whose viewport has this id; null when none.
+    CWorkspacePanel* FindViewport(uint32_t viewportId) const;
 
 private:
     std::map<uint32_t, CWorkspacePanel*> m_panels;

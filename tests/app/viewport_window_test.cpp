@@ -32,9 +32,11 @@
 #include "dicom/dicom_file.h"
 #include "engine/study_model.h"
 #include "imaging/dicom_image.h"
+#include "phantom/geometry_series.h"
 #include "phantom/phantom_writer.h"
 #include "viewer/viewport_annotations.h"
 #include "viewer/viewport_cine.h"
+#include "viewer/viewport_synchronizer.h"
 
 namespace vexel {
 namespace {
@@ -335,6 +337,41 @@ TEST(ViewportWindow, RemovedAndReusedPanelsGetNothingMoreOfTheirOldLoads) {
             ExpectShowsExactly(window, kPetUid);
         },
         slowStorage);
+}
+
+// Two panels of one study in different planes: the active panel's image is drawn as a line on
+// the other, and the line follows the active panel.
+TEST(ViewportWindow, ReferenceLinesFollowTheActivePanel) {
+    const fs::path root = test::ScratchDir("viewport-reference-lines");
+    std::string error;
+    for (const auto which : {phantom::GeometryCase::kAxial, phantom::GeometryCase::kCoronal}) {
+        ASSERT_TRUE(phantom::WriteGeometrySeries(root / phantom::GeometryCaseName(which),
+                                                 phantom::GeometryCaseOptions(which), &error))
+            << error;
+    }
+    RunViewer({root.string()}, "viewport-reference-lines-user", [&](CViewerApp& app) {
+        CMainWindow& window = *app.MainWindow();
+        ASSERT_TRUE(WaitFor([&] { return !window.Scans().Scanning(); }));
+        SeriesId axial = 0, coronal = 0;
+        for (const PatientView& patient : window.Model().Snapshot())
+            for (const StudyView& study : patient.studies)
+                for (const SeriesView& series : study.series)
+                    (series.description.find("axial") != std::string::npos ? axial : coronal) =
+                        series.id;
+        ASSERT_TRUE(window.ShowSeries(axial));
+        CWorkspacePanel* first = window.ActivePanel();
+        ASSERT_TRUE(window.ShowSeries(coronal, true));
+        CWorkspacePanel* second = window.ActivePanel();
+        ASSERT_NE(first, second);
+        ASSERT_TRUE(WaitFor([&] { return LoadedAndIdle(window) && !first->Loads().Loading(); }));
+        Drain();
+        EXPECT_TRUE(first->Viewport().Synchronizer().ReferenceLineShown());
+        EXPECT_FALSE(second->Viewport().Synchronizer().ReferenceLineShown());
+        window.Workspace().ActivateNext(1);
+        ASSERT_EQ(window.ActivePanel(), first);
+        EXPECT_TRUE(second->Viewport().Synchronizer().ReferenceLineShown());
+        EXPECT_FALSE(first->Viewport().Synchronizer().ReferenceLineShown());
+    });
 }
 
 // A quit during the scan ends it promptly.
