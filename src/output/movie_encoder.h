@@ -1,5 +1,6 @@
-// Writes a series of rendered frames as a movie through FFmpeg: WMV (ASF container, WMV2) or
-// MP4 (H.264 by libx264). Frame n is shown at n x 1000 / fps milliseconds. One encoder writes
+// Writes a series of rendered frames as a movie through libvexel-movie.so (FFmpeg), loaded
+// from the program's folder at the first movie: WMV (ASF container, WMV2) or MP4 (H.264 by
+// libx264). Frame n is shown at n x 1000 / fps milliseconds. One encoder writes
 // one movie; it is not thread-safe, but several encoders may run on different threads.
 #pragma once
 
