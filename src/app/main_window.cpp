@@ -183,6 +183,9 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
 }
 
 CMainWindow::~CMainWindow() {
+    // Panels torn down below still redraw (a reference line going away): nothing of theirs may
+    // reach this window, which is half gone by then.
+    m_destroying = true;
     // A running export is waited for before the panels and the model it was planned from go.
     delete m_export;
     // Thumbnails still being drawn finish (or are dropped) before what they reach goes.
@@ -235,6 +238,7 @@ uint32_t CMainWindow::OnWorkspaceEvent(uint32_t code, uint64_t payload, void* co
 void CMainWindow::OnPanelCreated(CWorkspacePanel& panel) {
     ApplyTools(panel.Viewport());
     connect(&panel.ViewportWidget(), &CViewportWidget::Presented, this, [this, id = panel.Id()] {
+        if (m_destroying) return;
         if (ActivePanel() != nullptr && ActivePanel()->Id() == id) OnPresented();
     });
 }

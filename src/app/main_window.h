@@ -127,6 +127,7 @@ private:
     uint32_t m_layerMask;
     // The first series a scan finds opens by itself while nothing is shown.
     bool m_autoOpen = true;
+    bool m_destroying = false;
     std::unique_ptr<CThumbnailWorker> m_thumbnailWorker;
 };
 

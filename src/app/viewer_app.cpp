@@ -155,10 +155,6 @@ bool CViewerApp::CreatePhaseTwo() {
         CWorkspacePanel* panel = m_windows ? m_windows->FindViewport(viewportId) : nullptr;
         return panel != nullptr ? &panel->Viewport() : nullptr;
     };
-    lookups.activePanel = [this]() -> uint32_t {
-        CWorkspacePanel* panel = m_mainWindow ? m_mainWindow->ActivePanel() : nullptr;
-        return panel != nullptr ? panel->Id() : 0;
-    };
     m_referenceLines = std::make_unique<CReferenceLineManager>(m_engine.get(), std::move(lookups));
     Log('+', "CReferenceLineManager");
     CineEngineServices cine;

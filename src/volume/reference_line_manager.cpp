@@ -61,8 +61,12 @@ uint32_t CReferenceLineManager::OnViewportEvent(uint32_t code, uint64_t payload,
 
 uint32_t CReferenceLineManager::OnWorkspaceEvent(uint32_t code, uint64_t payload, void* context) {
     auto& self = *static_cast<CReferenceLineManager*>(context);
-    if (WorkspaceEvent(code) != WorkspaceEvent::PanelActivated || !self.m_lookups.panel) return 0;
-    if (CViewport2D* viewport = self.m_lookups.panel(uint32_t(payload))) self.Activate(*viewport);
+    if (WorkspaceEvent(code) != WorkspaceEvent::PanelActivated) return 0;
+    // Kept here rather than asked of the window, which may be going when events come.
+    self.m_activePanel = uint32_t(payload);
+    CViewport2D* viewport =
+        self.m_lookups.panel ? self.m_lookups.panel(self.m_activePanel) : nullptr;
+    if (viewport != nullptr) self.Activate(*viewport);
     return 0;
 }
 
@@ -92,8 +96,7 @@ void CReferenceLineManager::Register(CViewport2D& viewport) {
     if (std::find(group.viewports.begin(), group.viewports.end(), viewport.Id()) ==
         group.viewports.end())
         group.viewports.push_back(viewport.Id());
-    const bool active = m_lookups.activePanel && viewport.PanelId() != 0 &&
-                        m_lookups.activePanel() == viewport.PanelId();
+    const bool active = viewport.PanelId() != 0 && viewport.PanelId() == m_activePanel;
     if (active) return Activate(viewport);
     CViewport2D* source = group.active != 0 ? Find(group.active) : nullptr;
     ComputeLine(viewport, source != nullptr ? source->CurrentFrame() : nullptr, true);

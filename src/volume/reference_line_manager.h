@@ -23,7 +23,6 @@ public:
     struct Lookups {
         std::function<CViewport2D*(uint32_t panelId)> panel;
         std::function<CViewport2D*(uint32_t viewportId)> viewport;
-        std::function<uint32_t()> activePanel;  // 0: none
     };
 
     // Subscribes to the engine's viewport and workspace events (null: none; call the
@@ -62,6 +61,7 @@ private:
     CVexelEngine* m_engine;
     Lookups m_lookups;
     std::map<std::string, Group> m_groups;  // by Study Instance UID
+    uint32_t m_activePanel = 0;             // as the workspace last reported it
     uint32_t m_viewportCookie = 0;
     uint32_t m_workspaceCookie = 0;
 };

@@ -35,7 +35,7 @@ struct Fixture {
     CReferenceLineManager lines{nullptr, {nullptr, [this](uint32_t id) {
                                               auto it = byId.find(id);
                                               return it == byId.end() ? nullptr : it->second;
-                                          }, nullptr}};
+                                          }}};
 
     std::unique_ptr<CViewport2D> Open(phantom::GeometryCase which) {
         const fs::path dir =
