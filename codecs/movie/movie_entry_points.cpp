@@ -25,8 +25,8 @@ VexelMovie* Open(const char* path, int32_t codec, int32_t framesPerSecond, uint3
     try {
         auto* movie = new VexelMovie;
         vexel::movie::MovieSettings settings;
-        settings.codec =
-            codec == VEXEL_MOVIE_MP4 ? vexel::movie::MovieCodec::Mp4 : vexel::movie::MovieCodec::Wmv;
+        settings.codec = codec == VEXEL_MOVIE_MP4 ? vexel::movie::MovieCodec::Mp4
+                                                  : vexel::movie::MovieCodec::Wmv;
         settings.framesPerSecond = framesPerSecond;
         settings.bitRateKbps = bitRateKbps;
         if (path != nullptr && movie->encoder.Open(path, settings, &reason)) return movie;
@@ -79,8 +79,8 @@ uint32_t FramesWritten(const VexelMovie* movie) {
     return movie != nullptr ? movie->encoder.FramesWritten() : 0;
 }
 
-const VexelMovieInterface kInterface = {sizeof(VexelMovieInterface), Open, AddFrame, Finish, Close,
-                                        Width, Height, FramesWritten};
+const VexelMovieInterface kInterface = {
+    sizeof(VexelMovieInterface), Open, AddFrame, Finish, Close, Width, Height, FramesWritten};
 
 }  // namespace
 

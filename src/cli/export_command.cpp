@@ -76,30 +76,43 @@ bool ParseOption(const std::string& arg, const std::string& value, ExportOptions
     if (arg == "--out") {
         o.out = value;
     } else if (arg == "--scope") {
-        if (value == "image") s.scope = ExportScope::CurrentImage;
-        else if (value == "series") s.scope = ExportScope::CurrentSeries;
-        else if (value == "all") s.scope = ExportScope::AllSeries;
-        else return false;
+        if (value == "image")
+            s.scope = ExportScope::CurrentImage;
+        else if (value == "series")
+            s.scope = ExportScope::CurrentSeries;
+        else if (value == "all")
+            s.scope = ExportScope::AllSeries;
+        else
+            return false;
     } else if (arg == "--series" && ParseLongOption(value.c_str(), number) && number >= 0) {
         o.series = number;
     } else if (arg == "--image" && ParseLongOption(value.c_str(), number) && number >= 0) {
         o.image = number;
     } else if (arg == "--format") {
-        if (value == "jpeg" || value == "jpg") s.format = ExportFormat::Jpeg;
-        else if (value == "bmp") s.format = ExportFormat::Bmp;
-        else if (value == "wmv") s.format = ExportFormat::Wmv;
-        else if (value == "mp4") s.format = ExportFormat::Mp4;
-        else return false;
+        if (value == "jpeg" || value == "jpg")
+            s.format = ExportFormat::Jpeg;
+        else if (value == "bmp")
+            s.format = ExportFormat::Bmp;
+        else if (value == "wmv")
+            s.format = ExportFormat::Wmv;
+        else if (value == "mp4")
+            s.format = ExportFormat::Mp4;
+        else
+            return false;
     } else if (arg == "--size") {
         return ParseSize(value, o);
     } else if (arg == "--quality" && ParseLongOption(value.c_str(), number) && number >= 0 &&
                number <= 10) {
         s.quality = int32_t(number);
     } else if (arg == "--annotations") {
-        if (value == "full") s.annotations = AnnotationMode::Full;
-        else if (value == "basic") s.annotations = AnnotationMode::Basic;
-        else if (value == "none") s.annotations = AnnotationMode::None;
-        else return false;
+        if (value == "full")
+            s.annotations = AnnotationMode::Full;
+        else if (value == "basic")
+            s.annotations = AnnotationMode::Basic;
+        else if (value == "none")
+            s.annotations = AnnotationMode::None;
+        else
+            return false;
     } else if (arg == "--prefix") {
         s.prefix = value;
     } else if (arg == "--fps" && ParseLongOption(value.c_str(), number) && number >= 0 &&

@@ -11,8 +11,8 @@
 
 namespace vexel::cli {
 
-SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index,
-                           CMemoryManager& files, StudyModel& model) {
+SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index, CMemoryManager& files,
+                           StudyModel& model) {
     HeadlessScanRequest request;
     std::error_code error;
     for (const std::string& path : paths)
@@ -22,7 +22,8 @@ SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index,
     std::vector<SeriesId> series;
     for (const PatientView& patient : model.Snapshot())
         for (const StudyView& study : patient.studies)
-            for (const SeriesView& view : study.series) series.push_back(view.id);
+            for (const SeriesView& view : study.series)
+                series.push_back(view.id);
     if (series.empty()) {
         std::fprintf(stderr, "vexel: No DICOM images found\n");
         return 0;

@@ -16,8 +16,8 @@ class StudyModel;
 namespace vexel::cli {
 
 // Scans the paths into model; the id of series `index`, or 0 after saying why not.
-SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index,
-                           CMemoryManager& files, StudyModel& model);
+SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index, CMemoryManager& files,
+                           StudyModel& model);
 // Lists every image of the series in the viewport and shows image `index`; false after
 // saying why not.
 bool LoadAndShow(CViewport2D& viewport, const StudyModel& model, SeriesId series, long index,

@@ -10,7 +10,8 @@ namespace vexel::cli {
 namespace {
 
 std::string Lower(std::string text) {
-    for (char& c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : text)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
     return text;
 }
 
@@ -23,7 +24,8 @@ bool ParseLongOption(const char* text, long& value) {
     return end != text && *end == '\0' && errno == 0;
 }
 
-std::optional<int32_t> FindPresetOption(const CWindowPresetTable& presets, const std::string& name) {
+std::optional<int32_t> FindPresetOption(const CWindowPresetTable& presets,
+                                        const std::string& name) {
     const std::string wanted = Lower(name);
     if (wanted == "default") return kPresetDefault;
     if (wanted == "full" || wanted == "full-dynamic") return kPresetFullDynamic;

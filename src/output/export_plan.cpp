@@ -36,8 +36,10 @@ std::string IsoDateTime(const StudyView& study) {
     const std::string date = TrimPadding(study.date);
     const std::string time = TrimPadding(study.time);
     std::string text;
-    if (date.size() >= 8) text = date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6, 2);
-    if (time.size() >= 4) text += (text.empty() ? "" : " ") + time.substr(0, 2) + ":" + time.substr(2, 2);
+    if (date.size() >= 8)
+        text = date.substr(0, 4) + "-" + date.substr(4, 2) + "-" + date.substr(6, 2);
+    if (time.size() >= 4)
+        text += (text.empty() ? "" : " ") + time.substr(0, 2) + ":" + time.substr(2, 2);
     return text;
 }
 

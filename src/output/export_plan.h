@@ -33,7 +33,7 @@ struct ExportSettings {
     int32_t framesPerSecond = 0;  // movies: 0 for the default, else clamped to 1..60
     std::string prefix;           // empty: "IMG-nnnn-" (pictures) or "movie" (movies)
     std::filesystem::path folder;
-    uint32_t imageRun = 1;      // the window's counters; the plan says what they become
+    uint32_t imageRun = 1;  // the window's counters; the plan says what they become
     uint32_t movieCounter = 1;
     // A study header's date and time as the thumbnail box shows it; empty: ISO dates.
     std::function<std::string(const StudyView&)> studyDateTime;

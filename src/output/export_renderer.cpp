@@ -108,8 +108,9 @@ bool CExportRenderer::Prepare(const ExportItem& item, CDicomImage& image, std::s
         if (view.rotation == 90 || view.rotation == 270) std::swap(width, height);
     }
     if (!m_viewport->CreateOffscreen(width, height, view)) {
-        if (reason) *reason = "not enough memory for " + std::to_string(width) + "x" +
-                              std::to_string(height);
+        if (reason)
+            *reason =
+                "not enough memory for " + std::to_string(width) + "x" + std::to_string(height);
         return false;
     }
     // Disabled annotations leave the image alone but for what the user drew on it.

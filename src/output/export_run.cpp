@@ -144,8 +144,7 @@ void CExportRun::WritePicture(CExportRenderer& renderer, const ExportItem& item)
             : m_services.jpeg->CompressJpeg(ToRgb(*surface).data(), surface->Width(),
                                             surface->Height(), item.jpegQuality, temp);
     if (!written) return Fail(item.outputPath.string(), "cannot be written");
-    if (!output->Commit(m_services.replace, &reason))
-        return Fail(item.outputPath.string(), reason);
+    if (!output->Commit(m_services.replace, &reason)) return Fail(item.outputPath.string(), reason);
     if (m_callbacks.onWritten) m_callbacks.onWritten(item.outputPath);
     Count(false);
 }
@@ -178,8 +177,8 @@ bool CExportRun::WriteMovie(CExportRenderer& renderer, const ExportMovie& movie)
         if (index == 0) {
             MovieSettings settings;
             settings.codec = movie.format == ExportFormat::Wmv ? MovieCodec::Wmv : MovieCodec::Mp4;
-            const float rate = movie.framesPerSecond > 0 ? float(movie.framesPerSecond)
-                                                         : renderer.CineRate();
+            const float rate =
+                movie.framesPerSecond > 0 ? float(movie.framesPerSecond) : renderer.CineRate();
             settings.framesPerSecond = int32_t(std::clamp(std::lround(rate), 1L, 60L));
             settings.bitRateKbps = movie.bitRateKbps;
             ok = encoder.Open(output->TempPath().string(), settings, &reason);

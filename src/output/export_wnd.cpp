@@ -29,14 +29,13 @@ namespace {
 namespace text {
 constexpr uint32_t kCancel = 3, kClose = 6, kChooseFolderTitle = 7;
 constexpr uint32_t kCaption = 3001, kDone = 3002, kExport = 3004, kCurrentImage = 3005,
-                   kCurrentSeries = 3006, kMoreOptions = 3007, kFileFormat = 3008,
-                   kLocation = 3009, kFolder = 3010, kChooseFolder = 3011, kPrefix = 3012,
-                   kFileSettings = 3013, kImageSize = 3014, kDefaultSize = 3015,
-                   kCurrentSize = 3016, kAnnotations = 3017, kFull = 3018, kBasic = 3019,
-                   kDisabled = 3020, kJpegQuality = 3021, kWorst = 3022, kBest = 3023,
-                   kExporting = 3024, kWmv = 3025, kFrameRate = 3026, kDefaultRate = 3027,
-                   kCustom = 3028, kFps = 3029, kAllSeries = 3030, kWmvQuality = 3031,
-                   kFitTo = 3032, kPixels = 3033, kMp4 = 3034, kFailures = 3035,
+                   kCurrentSeries = 3006, kMoreOptions = 3007, kFileFormat = 3008, kLocation = 3009,
+                   kFolder = 3010, kChooseFolder = 3011, kPrefix = 3012, kFileSettings = 3013,
+                   kImageSize = 3014, kDefaultSize = 3015, kCurrentSize = 3016, kAnnotations = 3017,
+                   kFull = 3018, kBasic = 3019, kDisabled = 3020, kJpegQuality = 3021,
+                   kWorst = 3022, kBest = 3023, kExporting = 3024, kWmv = 3025, kFrameRate = 3026,
+                   kDefaultRate = 3027, kCustom = 3028, kFps = 3029, kAllSeries = 3030,
+                   kWmvQuality = 3031, kFitTo = 3032, kPixels = 3033, kMp4 = 3034, kFailures = 3035,
                    kBadPrefix = 3036, kExisting = 3037, kReplace = 3038;
 }  // namespace text
 
@@ -45,7 +44,7 @@ struct FitSize {
     int32_t height;
 };
 // The first entry is "Custom": the two number fields.
-constexpr FitSize kFitSizes[] = {{0, 0},     {160, 120},  {320, 240},   {640, 480},
+constexpr FitSize kFitSizes[] = {{0, 0},     {160, 120},  {320, 240},  {640, 480},
                                  {800, 600}, {1024, 768}, {1280, 720}, {1920, 1080}};
 constexpr int kFirstFitChoice = 3;  // 640 x 480
 
@@ -167,16 +166,15 @@ QWidget* CExportWnd::BuildSize() {
     m_fitList = new QComboBox;
     const QString pixels = Text(text::kPixels);
     for (const FitSize& size : kFitSizes) {
-        m_fitList->addItem(size.width == 0 ? Text(text::kCustom)
-                                           : QString("%1 x %2 %3")
-                                                 .arg(size.width)
-                                                 .arg(size.height)
-                                                 .arg(pixels));
+        m_fitList->addItem(
+            size.width == 0 ? Text(text::kCustom)
+                            : QString("%1 x %2 %3").arg(size.width).arg(size.height).arg(pixels));
     }
     m_fitList->setCurrentIndex(kFirstFitChoice);
     m_customWidth = new QSpinBox;
     m_customHeight = new QSpinBox;
-    for (QSpinBox* side : {m_customWidth, m_customHeight}) side->setRange(16, 4096);
+    for (QSpinBox* side : {m_customWidth, m_customHeight})
+        side->setRange(16, 4096);
     m_customWidth->setValue(640);
     m_customHeight->setValue(480);
     grid->addWidget(defaultSize, 0, 0);
@@ -251,7 +249,8 @@ void CExportWnd::UpdateControls() {
     m_customHeight->setEnabled(fit && m_fitList->currentIndex() == 0);
     m_qualityLabel->setText(Text(movie ? text::kWmvQuality : text::kJpegQuality));
     m_quality->setEnabled(format != ExportFormat::Bmp);
-    for (QAbstractButton* button : m_rate->buttons()) button->setEnabled(movie);
+    for (QAbstractButton* button : m_rate->buttons())
+        button->setEnabled(movie);
     m_customRate->setEnabled(movie && m_rate->checkedId() == 1);
 }
 
@@ -383,17 +382,17 @@ void CExportWnd::Begin(ExportPlan plan) {
     // From the run's threads: only posted here, with the run's id, and dropped once this
     // window is gone.
     callbacks.onProgress = [this](const ExportProgress& progress) {
-        QMetaObject::invokeMethod(this, [this, progress] { OnProgress(progress); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, progress] { OnProgress(progress); }, Qt::QueuedConnection);
     };
     m_run.reset();  // a finished run
-    auto run = std::make_unique<CExportRun>(++m_lastRunId, std::move(services),
-                                            std::move(plan.items), std::move(plan.movies),
-                                            std::move(callbacks));
+    auto run =
+        std::make_unique<CExportRun>(++m_lastRunId, std::move(services), std::move(plan.items),
+                                     std::move(plan.movies), std::move(callbacks));
     if (run->Total() == 0) return;
     if (m_context.tasks != nullptr)
-        m_taskId = m_context.tasks->AddTask(uint32_t(run->Total()),
-                                            Text(text::kExporting).toStdString());
+        m_taskId =
+            m_context.tasks->AddTask(uint32_t(run->Total()), Text(text::kExporting).toStdString());
     if (!run->Start()) {
         EndTask();
         return;
@@ -416,7 +415,8 @@ void CExportWnd::OnProgress(const ExportProgress& progress) {
     const int percent = int(progress.done * 100 / progress.total);
     setWindowTitle(QString("%1 %2%").arg(Text(text::kExporting)).arg(percent));
     if (m_context.tasks != nullptr && m_taskId != 0)
-        m_context.tasks->SetTaskProgress(m_taskId, uint32_t(progress.done), uint32_t(progress.total));
+        m_context.tasks->SetTaskProgress(m_taskId, uint32_t(progress.done),
+                                         uint32_t(progress.total));
     // The bar moves at most once a second: a fast export would spend its time repainting.
     if (!m_lastBarMove.isValid() || m_lastBarMove.elapsed() >= 1000) {
         m_progress->setValue(std::clamp(percent, 0, 100));

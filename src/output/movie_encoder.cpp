@@ -21,8 +21,8 @@ const VexelMovieInterface* MovieModule(std::string* error) {
     std::call_once(once, [] {
         std::error_code ec;
         const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-        const std::filesystem::path path = (ec ? std::filesystem::path() : self.parent_path()) /
-                                           "libvexel-movie.so";
+        const std::filesystem::path path =
+            (ec ? std::filesystem::path() : self.parent_path()) / "libvexel-movie.so";
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         const auto get = handle != nullptr ? reinterpret_cast<const VexelMovieInterface* (*)()>(
                                                  dlsym(handle, "VexelMovieGetInterface"))
@@ -78,11 +78,9 @@ bool CMovieEncoder::Open(const std::string& path, const MovieSettings& settings,
     if (m_impl->api == nullptr) return false;
     m_impl->opened = true;
     ErrorText text{};
-    m_impl->movie = m_impl->api->open(path.c_str(),
-                                      settings.codec == MovieCodec::Mp4 ? VEXEL_MOVIE_MP4
-                                                                        : VEXEL_MOVIE_WMV,
-                                      settings.framesPerSecond, settings.bitRateKbps, text.data(),
-                                      text.size());
+    m_impl->movie = m_impl->api->open(
+        path.c_str(), settings.codec == MovieCodec::Mp4 ? VEXEL_MOVIE_MP4 : VEXEL_MOVIE_WMV,
+        settings.framesPerSecond, settings.bitRateKbps, text.data(), text.size());
     return Result(m_impl->movie != nullptr, text, error);
 }
 

@@ -58,8 +58,10 @@ std::optional<std::pair<ImagePoint, ImagePoint>> ClipToImage(std::array<double, 
             continue;
         }
         const double t = q[i] / p[i];
-        if (p[i] < 0) enter = std::max(enter, t);
-        else leave = std::min(leave, t);
+        if (p[i] < 0)
+            enter = std::max(enter, t);
+        else
+            leave = std::min(leave, t);
     }
     if (enter >= leave) return std::nullopt;
     return std::pair(ImagePoint{float(a[0] + enter * dx), float(a[1] + enter * dy)},
@@ -104,8 +106,8 @@ std::optional<std::pair<ImagePoint, ImagePoint>> ReferenceLine(const PlaneGeomet
     if (!SamePatientSpace(source, target)) return std::nullopt;
     const Vector3 sourceNormal = Cross(source.row, source.column);
     const Vector3 targetNormal = Cross(target.row, target.column);
-    const double cosine = Dot(sourceNormal, targetNormal) /
-                          (Length(sourceNormal) * Length(targetNormal));
+    const double cosine =
+        Dot(sourceNormal, targetNormal) / (Length(sourceNormal) * Length(targetNormal));
     if (!std::isfinite(cosine) || std::abs(cosine) > kParallelCosine) return std::nullopt;
 
     // The image's outer corners: half a pixel out from the centres of the corner pixels.
@@ -113,8 +115,7 @@ std::optional<std::pair<ImagePoint, ImagePoint>> ReferenceLine(const PlaneGeomet
     const Vector3 down = source.column * (double(source.rows) * source.rowSpacing);
     const Vector3 topLeft = source.position - source.row * (0.5 * source.columnSpacing) -
                             source.column * (0.5 * source.rowSpacing);
-    const Vector3 corners[4] = {topLeft, topLeft + across, topLeft + across + down,
-                                topLeft + down};
+    const Vector3 corners[4] = {topLeft, topLeft + across, topLeft + across + down, topLeft + down};
     struct Local {
         double x, y, z;
     };

@@ -19,9 +19,9 @@ class CDicomFrame;
 using Vector3 = std::array<double, 3>;
 
 struct PlaneGeometry {
-    Vector3 position{};  // centre of the first pixel, mm
-    Vector3 row{};       // unit direction along a row (columns increase)
-    Vector3 column{};    // unit direction down a column (rows increase)
+    Vector3 position{};        // centre of the first pixel, mm
+    Vector3 row{};             // unit direction along a row (columns increase)
+    Vector3 column{};          // unit direction down a column (rows increase)
     double rowSpacing = 0;     // mm between rows
     double columnSpacing = 0;  // mm between columns
     uint32_t rows = 0;

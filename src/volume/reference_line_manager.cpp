@@ -160,8 +160,8 @@ void CReferenceLineManager::ComputeLine(CViewport2D& target, CDicomFrame* source
     CDicomFrame* shown = target.CurrentFrame();
     const auto sourcePlane = source != nullptr ? PlaneOf(*source) : std::nullopt;
     const auto targetPlane = shown != nullptr ? PlaneOf(*shown) : std::nullopt;
-    const auto line = sourcePlane && targetPlane ? ReferenceLine(*sourcePlane, *targetPlane)
-                                                 : std::nullopt;
+    const auto line =
+        sourcePlane && targetPlane ? ReferenceLine(*sourcePlane, *targetPlane) : std::nullopt;
     if (line) {
         synchronizer.SetReferenceLine(line->first, line->second);
     } else {

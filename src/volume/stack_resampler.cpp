@@ -52,7 +52,8 @@ void ResampleStackLine(std::span<const double> positions, std::span<const double
         const double centre = first + double(t) * step;
         const double a = std::clamp(centre - step / 2, first, last);
         const double b = std::clamp(centre + step / 2, first, last);
-        while (k + 2 < knots && positions[k + 1] <= a) ++k;
+        while (k + 2 < knots && positions[k + 1] <= a)
+            ++k;
         if (!(b > a)) {
             out[t] = At(positions, values, k, a);
             continue;
@@ -62,7 +63,8 @@ void ResampleStackLine(std::span<const double> positions, std::span<const double
         for (size_t j = k; j + 1 < knots && from < b; ++j) {
             const double to = std::min(b, positions[j + 1]);
             if (to > from)
-                sum += (to - from) * (At(positions, values, j, from) + At(positions, values, j, to)) / 2;
+                sum += (to - from) *
+                       (At(positions, values, j, from) + At(positions, values, j, to)) / 2;
             from = std::max(from, to);
         }
         out[t] = sum / (b - a);

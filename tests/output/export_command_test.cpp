@@ -43,17 +43,17 @@ int Vexel(const std::string& arguments, std::string* out = nullptr) {
 
 // Interleaved RGB bytes of any picture ImageMagick or djpeg reads.
 std::vector<uint8_t> Rgb(const fs::path& picture) {
-    const std::string bytes = picture.extension() == ".jpg"
-                                  ? test::RunCommand("djpeg -pnm " + test::Quote(picture) +
-                                                     " | convert - rgb:-")
-                                  : test::RunCommand("convert " + test::Quote(picture) + " rgb:-");
+    const std::string bytes =
+        picture.extension() == ".jpg"
+            ? test::RunCommand("djpeg -pnm " + test::Quote(picture) + " | convert - rgb:-")
+            : test::RunCommand("convert " + test::Quote(picture) + " rgb:-");
     return {bytes.begin(), bytes.end()};
 }
 
 std::vector<uint8_t> Render(const std::string& arguments, size_t image) {
     const fs::path png = test::ScratchDir("export-command-render") / "r.png";
     EXPECT_EQ(Vexel("render " + test::Quote(Study() / "CT") + " --out " + test::Quote(png) +
-                  " --image " + std::to_string(image) + " " + arguments),
+                    " --image " + std::to_string(image) + " " + arguments),
               0);
     return Rgb(png);
 }
@@ -80,7 +80,7 @@ TEST(ExportCommand, PicturesEqualTheRenderOfTheSameFrameSizeViewAndAnnotations) 
         SCOPED_TRACE(c.exportArguments);
         const fs::path out = test::ScratchDir("export-command-pictures");
         ASSERT_EQ(Vexel("export " + test::Quote(Study() / "CT") + " --out " + test::Quote(out) +
-                      " --scope series --format bmp " + c.exportArguments),
+                        " --scope series --format bmp " + c.exportArguments),
                   0);
         // Each picture shows its place in the export, as the viewer shows its place in the
         // series: the first and the last are enough.
@@ -97,7 +97,7 @@ TEST(ExportCommand, JpegAtTheBestQualityIsWithinTwoLevelsOfTheRender) {
         GTEST_SKIP() << "djpeg or ImageMagick not installed";
     const fs::path out = test::ScratchDir("export-command-jpeg");
     ASSERT_EQ(Vexel("export " + test::Quote(Study() / "CT") + " --out " + test::Quote(out) +
-                  " --image 2 --annotations none --quality 10"),
+                    " --image 2 --annotations none --quality 10"),
               0);
     const auto jpeg = Rgb(out / "IMG-0001-00001.jpg");
     const auto rendered = Render("--size 128x96 --no-layers", 2);
@@ -133,19 +133,23 @@ TEST(ExportCommand, RunsAndPrefixesNeverOverwriteAndFoldersStayInside) {
               std::vector<uint8_t>({'e', 'a', 'r', 'l', 'i', 'e', 'r'}));
     // A user's prefix: numbered from 1; a second run refuses the names unless told.
     ASSERT_EQ(Vexel("export " + ct + to + " --scope series --prefix ct"), 0);
-    for (int i = 1; i <= 5; ++i) EXPECT_TRUE(fs::exists(out / ("ct0000" + std::to_string(i) + ".jpg")));
+    for (int i = 1; i <= 5; ++i)
+        EXPECT_TRUE(fs::exists(out / ("ct0000" + std::to_string(i) + ".jpg")));
     const auto before = test::ReadFileBytes(out / "ct00001.jpg");
     EXPECT_EQ(Vexel("export " + ct + to + " --scope series --prefix ct --annotations none"), 1);
     EXPECT_EQ(test::ReadFileBytes(out / "ct00001.jpg"), before);
-    EXPECT_EQ(Vexel("export " + ct + to + " --scope series --prefix ct --annotations none --overwrite"), 0);
+    EXPECT_EQ(
+        Vexel("export " + ct + to + " --scope series --prefix ct --annotations none --overwrite"),
+        0);
     EXPECT_NE(test::ReadFileBytes(out / "ct00001.jpg"), before);
     EXPECT_EQ(Vexel("export " + ct + to + " --prefix ../up"), 1);
     // Every opened series, into the patient's and the study's folders; anonymous: numbered.
     const fs::path all = test::ScratchDir("export-command-all");
-    ASSERT_EQ(Vexel("export " + test::Quote(Study()) + " --out " + test::Quote(all) + " --scope all"), 0);
+    ASSERT_EQ(
+        Vexel("export " + test::Quote(Study()) + " --out " + test::Quote(all) + " --scope all"), 0);
     EXPECT_TRUE(fs::exists(all / "Müller Jürgen" / "2024_03_15_09_30" / "IMG-0001-00005.jpg"));
     ASSERT_EQ(Vexel("export " + test::Quote(Study()) + " --out " + test::Quote(all) +
-                  " --scope all --annotations basic"),
+                    " --scope all --annotations basic"),
               0);
     EXPECT_TRUE(fs::exists(all / "PATIENT001" / "STUDY01" / "IMG-0001-00001.jpg"));
     for (const auto& entry : fs::recursive_directory_iterator(all))
@@ -159,7 +163,8 @@ std::string Probe(const fs::path& movie) {
         "ffprobe -v error -count_frames -select_streams v:0 -show_entries "
         "stream=codec_name,width,height,nb_read_frames,avg_frame_rate -of csv=p=0 " +
         test::Quote(movie));
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.pop_back();
     return line;
 }
 
@@ -167,19 +172,25 @@ TEST(ExportCommand, MoviesHoldEveryFrameAtTheirSizeAndRate) {
     if (!test::HaveProgram("ffprobe")) GTEST_SKIP() << "ffprobe not installed";
     const fs::path out = test::ScratchDir("export-command-movies");
     const std::string ct = test::Quote(Study() / "CT");
-    ASSERT_EQ(Vexel("export " + ct + " --out " + test::Quote(out) + " --scope series --format mp4 --fps 7"), 0);
+    ASSERT_EQ(Vexel("export " + ct + " --out " + test::Quote(out) +
+                    " --scope series --format mp4 --fps 7"),
+              0);
     EXPECT_EQ(Probe(out / "movie00001.mp4"), "h264,128,96,7/1,5");
     ASSERT_EQ(Vexel("export " + ct + " --out " + test::Quote(out) +
                     " --scope series --format wmv --prefix ct --size fit:255x255"),
               0);
     // Default rate: the images' own (none recorded: 10); odd sizes are padded to even ones.
     EXPECT_EQ(Probe(out / "ct00001.wmv"), "wmv2,256,256,10/1,5");
-    EXPECT_EQ(Vexel("export " + ct + " --out " + test::Quote(out) + " --scope series --format wmv --prefix ct"), 1)
+    EXPECT_EQ(Vexel("export " + ct + " --out " + test::Quote(out) +
+                    " --scope series --format wmv --prefix ct"),
+              1)
         << "an existing movie is not replaced unasked";
     if (!test::HaveTestData()) return;
     // An ultrasound loop: every frame of the multi-frame file, at its recommended rate.
     const fs::path loop = test::TestDataDir() / "pydicom/test_files/examples_ybr_color.dcm";
-    ASSERT_EQ(Vexel("export " + test::Quote(loop) + " --out " + test::Quote(out) + " --scope series --format wmv"), 0);
+    ASSERT_EQ(Vexel("export " + test::Quote(loop) + " --out " + test::Quote(out) +
+                    " --scope series --format wmv"),
+              0);
     const std::string probed = Probe(out / "movie00001.wmv");
     EXPECT_EQ(probed.rfind("wmv2,", 0), 0u) << probed;
     int frames = -1;

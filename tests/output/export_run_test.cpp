@@ -34,7 +34,6 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-
 std::vector<std::string> CtFiles() {
     static const std::vector<std::string> files = [] {
         const fs::path dir = test::ScratchDir("export-run-study");
@@ -44,7 +43,8 @@ std::vector<std::string> CtFiles() {
         std::string error;
         EXPECT_TRUE(phantom::WriteCtSeries(dir / "CT", options, &error)) << error;
         std::vector<std::string> paths;
-        for (const auto& entry : fs::directory_iterator(dir / "CT")) paths.push_back(entry.path());
+        for (const auto& entry : fs::directory_iterator(dir / "CT"))
+            paths.push_back(entry.path());
         std::sort(paths.begin(), paths.end());
         return paths;
     }();
@@ -95,7 +95,8 @@ std::vector<ExportItem> Items(size_t count, const fs::path& folder, ExportFormat
         ExportItem& item = items.emplace_back();
         item.format = format;
         item.sourcePath = files[i % files.size()];
-        item.outputPath = folder / ("item" + std::to_string(i) + (format == ExportFormat::Bmp ? ".bmp" : ".jpg"));
+        item.outputPath =
+            folder / ("item" + std::to_string(i) + (format == ExportFormat::Bmp ? ".bmp" : ".jpg"));
         item.place = i;
         item.total = count;
     }
@@ -104,7 +105,8 @@ std::vector<ExportItem> Items(size_t count, const fs::path& folder, ExportFormat
 
 std::vector<std::string> Listing(const fs::path& folder) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(folder))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -114,7 +116,8 @@ TEST(ExportRun, FailuresAreCountedAndOnlyWholeFilesStay) {
     const fs::path out = test::ScratchDir("export-run-failures");
     auto items = Items(10, out, ExportFormat::Jpeg);
     // From the fifth item on, the writer cannot create its file.
-    for (size_t i = 4; i < items.size(); ++i) items[i].outputPath = out / "missing" / "x.jpg";
+    for (size_t i = 4; i < items.size(); ++i)
+        items[i].outputPath = out / "missing" / "x.jpg";
     Reports reports;
     CExportRun run(7, s.For(8), std::move(items), {}, reports.Callbacks());
     ASSERT_TRUE(run.Start());
@@ -126,7 +129,8 @@ TEST(ExportRun, FailuresAreCountedAndOnlyWholeFilesStay) {
     EXPECT_EQ(last.done, 10u);
     EXPECT_EQ(last.failed, 6u);
     EXPECT_EQ(reports.failed.size(), 6u);
-    EXPECT_EQ(Listing(out), (std::vector<std::string>{"item0.jpg", "item1.jpg", "item2.jpg", "item3.jpg"}));
+    EXPECT_EQ(Listing(out),
+              (std::vector<std::string>{"item0.jpg", "item1.jpg", "item2.jpg", "item3.jpg"}));
     for (const std::string& name : Listing(out)) {
         int code = -1;
         test::RunCommand("djpeg " + test::Quote(out / name) + " > /dev/null 2>&1", &code);
@@ -152,7 +156,8 @@ TEST(ExportRun, AStoppedRunOfTwoThousandItemsEndsPromptlyAndLeavesNoPart) {
     EXPECT_TRUE(last.finished && last.stopped);
     EXPECT_LT(last.done, 2000u);
     EXPECT_EQ(Listing(out).size(), last.done - last.failed);
-    for (const std::string& name : Listing(out)) EXPECT_EQ(name.find(".part"), std::string::npos);
+    for (const std::string& name : Listing(out))
+        EXPECT_EQ(name.find(".part"), std::string::npos);
 }
 
 // The window over an off-screen viewport that shows the CT series, as a panel would.

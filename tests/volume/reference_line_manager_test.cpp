@@ -71,7 +71,8 @@ double DistanceToSlice(CDicomFrame& image, ImagePoint p, CDicomFrame& slice) {
                        s.row[2] * s.column[0] - s.row[0] * s.column[2],
                        s.row[0] * s.column[1] - s.row[1] * s.column[0]};
     double distance = 0;
-    for (int i = 0; i < 3; ++i) distance += (point[i] - s.position[i]) * n[i];
+    for (int i = 0; i < 3; ++i)
+        distance += (point[i] - s.position[i]) * n[i];
     return std::abs(distance);
 }
 

@@ -37,7 +37,8 @@ struct Placed {
 };
 Placed Place(const PlaneGeometry& plane, const Vector3& point) {
     Vector3 d, n;
-    for (int i = 0; i < 3; ++i) d[i] = point[i] - plane.position[i];
+    for (int i = 0; i < 3; ++i)
+        d[i] = point[i] - plane.position[i];
     n = {plane.row[1] * plane.column[2] - plane.row[2] * plane.column[1],
          plane.row[2] * plane.column[0] - plane.row[0] * plane.column[2],
          plane.row[0] * plane.column[1] - plane.row[1] * plane.column[0]};

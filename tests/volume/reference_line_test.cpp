@@ -55,10 +55,9 @@ TEST(ReferenceLine, APlaneThroughTwoCornersGivesThoseCornersOnce) {
     // Row and column climb and fall by the same height across the image (pixels 1 x sqrt 2
     // mm), so the top-left and bottom-right corners share one height.
     const double h = std::sqrt(0.5);
-    const PlaneGeometry source =
-        Plane({0, 0, 0}, {h, 0, h}, {0.5, h, -0.5}, std::sqrt(2.0), 1, 20);
-    const Vector3 topLeft = {-0.5 * h - 0.5 * std::sqrt(2.0) * 0.5,
-                             -0.5 * std::sqrt(2.0) * h, -0.5 * h + 0.5 * std::sqrt(2.0) * 0.5};
+    const PlaneGeometry source = Plane({0, 0, 0}, {h, 0, h}, {0.5, h, -0.5}, std::sqrt(2.0), 1, 20);
+    const Vector3 topLeft = {-0.5 * h - 0.5 * std::sqrt(2.0) * 0.5, -0.5 * std::sqrt(2.0) * h,
+                             -0.5 * h + 0.5 * std::sqrt(2.0) * 0.5};
     const PlaneGeometry target = Plane({-30, -30, topLeft[2]}, {1, 0, 0}, {0, 1, 0});
     const Vector3 bottomRight = {topLeft[0] + 20 * h + 20 * std::sqrt(2.0) * 0.5,
                                  topLeft[1] + 20 * std::sqrt(2.0) * h, topLeft[2]};

@@ -21,7 +21,8 @@ double ReferenceMean(const std::vector<double>& z, const std::vector<double>& v,
                      double b) {
     constexpr int kParts = 20000;
     double sum = 0;
-    for (int i = 0; i < kParts; ++i) sum += Signal(z, v, a + (b - a) * (i + 0.5) / kParts);
+    for (int i = 0; i < kParts; ++i)
+        sum += Signal(z, v, a + (b - a) * (i + 0.5) / kParts);
     return sum / kParts;
 }
 
@@ -31,12 +32,12 @@ TEST(StackResampler, SampleCountsFollowTheStepWithinTheirLimits) {
         size_t slices, count;
         double usedStep;
     } const cases[] = {
-        {7, 0.5, 5, 15, 0.5},            // 0, 2, 4, 5, 7 mm at 0.5 mm pixels
-        {-7, 0.5, 5, 15, 0.5},           // either direction
-        {100, 0.1, 3, 12, 100.0 / 11},   // no more than four samples per slice
+        {7, 0.5, 5, 15, 0.5},           // 0, 2, 4, 5, 7 mm at 0.5 mm pixels
+        {-7, 0.5, 5, 15, 0.5},          // either direction
+        {100, 0.1, 3, 12, 100.0 / 11},  // no more than four samples per slice
         {1e6, 0.5, 5000, 8192, 1e6 / 8191},
         {0, 0.5, 2, 2, 0},
-        {1, 5, 2, 2, 1},                 // at least two
+        {1, 5, 2, 2, 1},  // at least two
     };
     for (const Case& c : cases) {
         double used = -1;
