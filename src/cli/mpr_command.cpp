@@ -4,13 +4,12 @@
 #include "cli/mpr_command.h"
 
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli/json_text.h"
+#include "cli/shown_series.h"
 #include "cli/view_options.h"
-#include "engine/headless_scan.h"
 #include "engine/memory_manager.h"
 #include "engine/study_model.h"
 #include "engine/volume_finder.h"
@@ -122,23 +121,9 @@ int RunMpr(int argc, char** argv, CMemoryManager& files) {
         PrintUsage();
         return 2;
     }
-    HeadlessScanRequest request;
-    for (const std::string& path : o.paths) {
-        std::error_code error;
-        (std::filesystem::is_directory(path, error) ? request.folders : request.files)
-            .push_back(path);
-    }
     StudyModel model;
-    RunHeadlessScan(files, model, request);
-    std::vector<SeriesId> series;
-    for (const PatientView& patient : model.Snapshot())
-        for (const StudyView& study : patient.studies)
-            for (const SeriesView& view : study.series)
-                series.push_back(view.id);
-    if (series.empty()) {
-        std::fprintf(stderr, "vexel: No DICOM images found\n");
-        return 1;
-    }
+    const std::vector<SeriesId> series = ScanSeries(o.paths, files, model);
+    if (series.empty()) return 1;
     if (o.series >= 0 && size_t(o.series) >= series.size()) {
         std::fprintf(stderr, "vexel: there are %zu series\n", series.size());
         return 1;

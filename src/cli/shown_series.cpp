@@ -11,8 +11,8 @@
 
 namespace vexel::cli {
 
-SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index, CMemoryManager& files,
-                           StudyModel& model) {
+std::vector<SeriesId> ScanSeries(const std::vector<std::string>& paths, CMemoryManager& files,
+                                 StudyModel& model) {
     HeadlessScanRequest request;
     std::error_code error;
     for (const std::string& path : paths)
@@ -24,10 +24,14 @@ SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index, CM
         for (const StudyView& study : patient.studies)
             for (const SeriesView& view : study.series)
                 series.push_back(view.id);
-    if (series.empty()) {
-        std::fprintf(stderr, "vexel: No DICOM images found\n");
-        return 0;
-    }
+    if (series.empty()) std::fprintf(stderr, "vexel: No DICOM images found\n");
+    return series;
+}
+
+SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index, CMemoryManager& files,
+                           StudyModel& model) {
+    const std::vector<SeriesId> series = ScanSeries(paths, files, model);
+    if (series.empty()) return 0;
     if (index < 0 || size_t(index) >= series.size()) {
         std::fprintf(stderr, "vexel: there are %zu series\n", series.size());
         return 0;

@@ -15,6 +15,9 @@ class StudyModel;
 
 namespace vexel::cli {
 
+// Scans the paths into model; every series in display order, none after saying so.
+std::vector<SeriesId> ScanSeries(const std::vector<std::string>& paths, CMemoryManager& files,
+                                 StudyModel& model);
 // Scans the paths into model; the id of series `index`, or 0 after saying why not.
 SeriesId ScanAndPickSeries(const std::vector<std::string>& paths, long index, CMemoryManager& files,
                            StudyModel& model);
