@@ -27,6 +27,7 @@
 #include "imaging/pixel_caches.h"
 #include "imaging/releasable_object_queue.h"
 #include "measure/measurement_list.h"
+#include "platform/executable_folder.h"
 #include "platform/memory_load.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/quit_signal.h"

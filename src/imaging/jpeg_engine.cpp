@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "platform/checked_alloc.h"
+#include "platform/executable_folder.h"
 
 namespace vexel {
 namespace {
@@ -24,9 +25,9 @@ const char* FileNameOf(CJPEGEngine::Module module) {
 }
 
 std::filesystem::path ExecutableDir() {
+    std::filesystem::path folder = ExecutableFolder();
     std::error_code error;
-    const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", error);
-    return error ? std::filesystem::current_path(error) : self.parent_path();
+    return folder.empty() ? std::filesystem::current_path(error) : folder;
 }
 
 const VexelMemoryFunctions kGuardedAllocator = {CheckedAlloc, CheckedCalloc, CheckedRealloc,

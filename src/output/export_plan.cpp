@@ -1,7 +1,6 @@
 #include "output/export_plan.h"
 
 #include <algorithm>
-#include <system_error>
 
 #include "engine/memory_manager.h"
 #include "engine/study_model.h"
@@ -9,6 +8,7 @@
 #include "imaging/dicom_image.h"
 #include "output/export_naming.h"
 #include "output/movie_encoder.h"
+#include "output/output_file.h"
 #include "viewer/viewport_2d.h"
 #include "viewer/viewport_window_tool.h"
 
@@ -128,8 +128,7 @@ private:
 
     void AddPicture(ExportItem item, const fs::path& output) {
         item.outputPath = output;
-        std::error_code error;
-        if (fs::exists(fs::symlink_status(output, error))) m_plan.existing.push_back(output);
+        if (COutputFile::Exists(output)) m_plan.existing.push_back(output);
         m_plan.items.push_back(std::move(item));
     }
 
@@ -140,8 +139,7 @@ private:
         movie.framesPerSecond =
             m_settings.framesPerSecond > 0 ? ClampMovieRate(m_settings.framesPerSecond) : 0;
         movie.bitRateKbps = MovieBitRateKbps(m_settings.quality);
-        std::error_code error;
-        if (fs::exists(fs::symlink_status(output, error))) m_plan.existing.push_back(output);
+        if (COutputFile::Exists(output)) m_plan.existing.push_back(output);
         return movie;
     }
 
@@ -163,13 +161,8 @@ private:
     // whole list from the model even while the panel still loads, or the viewport's own list
     // for a series that exists only there.
     std::vector<std::pair<std::string, size_t>> ActiveSeriesFrames(CViewport2D& viewport) const {
+        if (m_source.series != 0) return SeriesFrames(m_source.series);
         std::vector<std::pair<std::string, size_t>> frames;
-        if (m_source.series != 0) {
-            for (const SeriesFileRecord& file : m_model.GetSeriesFileRecords(m_source.series))
-                for (uint32_t f = 0; f < std::max<uint32_t>(file.numberOfFrames, 1); ++f)
-                    frames.emplace_back(file.path, f);
-            return frames;
-        }
         for (size_t i = 0; i < viewport.ImageCount(); ++i) {
             CDicomImage* image = viewport.ImageAt(i);
             for (size_t f = 0; image != nullptr && f < image->FrameCount(); ++f)
@@ -221,11 +214,17 @@ private:
         }
     }
 
-    void PlanSeries(SeriesId series, const fs::path& folder, uint32_t counter) {
+    // (path, frame) of every picture of a series of the model, in display order.
+    std::vector<std::pair<std::string, size_t>> SeriesFrames(SeriesId series) const {
         std::vector<std::pair<std::string, size_t>> frames;
         for (const SeriesFileRecord& file : m_model.GetSeriesFileRecords(series))
             for (uint32_t f = 0; f < std::max<uint32_t>(file.numberOfFrames, 1); ++f)
                 frames.emplace_back(file.path, f);
+        return frames;
+    }
+
+    void PlanSeries(SeriesId series, const fs::path& folder, uint32_t counter) {
+        const auto frames = SeriesFrames(series);
         ExportMovie* movie =
             m_movie ? &AddMovie(folder / MovieFileName("movie", counter, m_extension)) : nullptr;
         const std::string prefix = DefaultPrefix(counter);

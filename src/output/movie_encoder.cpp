@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "platform/executable_folder.h"
 #include "vexel_movie.h"
 
 namespace vexel {

@@ -38,12 +38,6 @@ std::vector<std::filesystem::path> ProgramLanguageFolders(const std::filesystem:
     return folders;
 }
 
-std::filesystem::path ExecutableFolder() {
-    std::error_code ec;
-    const std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-    return ec ? std::filesystem::path() : exe.parent_path();
-}
-
 std::string SessionLocaleName() {
     std::string languages = Environment("LANGUAGE");
     languages = languages.substr(0, languages.find(':'));

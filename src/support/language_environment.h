@@ -20,9 +20,6 @@ std::filesystem::path UserLanguagesFolder(const std::filesystem::path& userDataF
 // executable is in <prefix>/bin (an install).
 std::vector<std::filesystem::path> ProgramLanguageFolders(const std::filesystem::path& exeFolder);
 
-// The folder of the running executable (from /proc/self/exe); empty when unknown.
-std::filesystem::path ExecutableFolder();
-
 // The session's message locale: the first entry of LANGUAGE, else LC_ALL, LC_MESSAGES, LANG.
 std::string SessionLocaleName();
 
