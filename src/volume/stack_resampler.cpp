@@ -8,13 +8,6 @@ namespace {
 
 constexpr size_t kMaxSamples = 8192;
 
-// The signal at x, within knot segment k (positions[k] <= x <= positions[k + 1]).
-double At(std::span<const double> z, std::span<const double> v, size_t k, double x) {
-    const double width = z[k + 1] - z[k];
-    const double t = width > 0 ? (x - z[k]) / width : 0;
-    return v[k] + (v[k + 1] - v[k]) * t;
-}
-
 }  // namespace
 
 size_t StackSampleCount(double span, double step, size_t slices, double* usedStep) {
@@ -33,42 +26,58 @@ size_t StackSampleCount(double span, double step, size_t slices, double* usedSte
     return count;
 }
 
-void ResampleStackLine(std::span<const double> positions, std::span<const double> values,
-                       double step, size_t count, std::span<double> out) {
-    const size_t knots = std::min(positions.size(), values.size());
-    count = std::min(count, out.size());
-    if (knots == 0) {
-        std::fill_n(out.begin(), count, 0.0);
-        return;
-    }
-    if (knots == 1) {
-        std::fill_n(out.begin(), count, values[0]);
-        return;
-    }
-    const double first = positions[0];
-    const double last = positions[knots - 1];
+StackWeights ComputeStackWeights(std::span<const double> z, double step, size_t count) {
+    StackWeights w;
+    w.first.reserve(count + 1);
+    const size_t knots = z.size();
+    auto add = [&w](size_t slice, double weight) {
+        if (weight == 0) return;
+        if (w.first.back() < w.slice.size() && w.slice.back() == slice) {
+            w.weight.back() += weight;
+            return;
+        }
+        w.slice.push_back(uint32_t(slice));
+        w.weight.push_back(weight);
+    };
     size_t k = 0;  // the knot segment that holds the interval's start
     for (size_t t = 0; t < count; ++t) {
-        const double centre = first + double(t) * step;
-        const double a = std::clamp(centre - step / 2, first, last);
-        const double b = std::clamp(centre + step / 2, first, last);
-        while (k + 2 < knots && positions[k + 1] <= a)
-            ++k;
-        if (!(b > a)) {
-            out[t] = At(positions, values, k, a);
+        w.first.push_back(uint32_t(w.slice.size()));
+        if (knots < 2) {
+            if (knots == 1) add(0, 1);
             continue;
         }
-        double sum = 0;
+        const double centre = z[0] + double(t) * step;
+        const double a = std::clamp(centre - step / 2, z[0], z[knots - 1]);
+        const double b = std::clamp(centre + step / 2, z[0], z[knots - 1]);
+        while (k + 2 < knots && z[k + 1] <= a)
+            ++k;
+        // The signal at x in segment j is (1 - f) v[j] + f v[j + 1].
+        auto fraction = [&z](size_t j, double x) {
+            const double width = z[j + 1] - z[j];
+            return width > 0 ? (x - z[j]) / width : 0.0;
+        };
+        if (!(b > a)) {
+            const double f = fraction(k, a);
+            add(k, 1 - f);
+            add(k + 1, f);
+            continue;
+        }
         double from = a;
         for (size_t j = k; j + 1 < knots && from < b; ++j) {
-            const double to = std::min(b, positions[j + 1]);
-            if (to > from)
-                sum += (to - from) *
-                       (At(positions, values, j, from) + At(positions, values, j, to)) / 2;
+            const double to = std::min(b, z[j + 1]);
+            if (to > from) {
+                // Trapezoid over [from, to] of a linear piece, divided by the interval.
+                const double share = (to - from) / (b - a) / 2;
+                const double f0 = fraction(j, from);
+                const double f1 = fraction(j, to);
+                add(j, share * ((1 - f0) + (1 - f1)));
+                add(j + 1, share * (f0 + f1));
+            }
             from = std::max(from, to);
         }
-        out[t] = sum / (b - a);
     }
+    w.first.push_back(uint32_t(w.slice.size()));
+    return w;
 }
 
 }  // namespace vexel

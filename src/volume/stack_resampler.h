@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <vector>
 
@@ -17,10 +18,18 @@ namespace vexel {
 // needs comes back in `usedStep` (the asked step unless the count was limited).
 size_t StackSampleCount(double span, double step, size_t slices, double* usedStep);
 
+// Every line through a stack has its knots at the same positions, so a sample is the same
+// weighted sum of the slices' values on every line: sample t is
+//   sum over e in [first[t], first[t + 1]) of weight[e] x value[slice[e]].
+struct StackWeights {
+    std::vector<uint32_t> first;  // count + 1 entries
+    std::vector<uint32_t> slice;
+    std::vector<double> weight;
+};
+
 // Samples t = 0 .. count-1 at positions[0] + t x step: the mean of the signal over
 // [position - step/2, position + step/2] cut to the stack, by the trapezoid rule over the
-// knots. Positions ascend strictly; values has one per position.
-void ResampleStackLine(std::span<const double> positions, std::span<const double> values,
-                       double step, size_t count, std::span<double> out);
+// knots. Positions ascend strictly.
+StackWeights ComputeStackWeights(std::span<const double> positions, double step, size_t count);
 
 }  // namespace vexel

@@ -17,6 +17,16 @@ double Signal(const std::vector<double>& z, const std::vector<double>& v, double
     return v.back();
 }
 
+std::vector<double> Resample(const std::vector<double>& z, const std::vector<double>& v,
+                             double step, size_t count) {
+    const StackWeights w = ComputeStackWeights(z, step, count);
+    std::vector<double> out(count);
+    for (size_t t = 0; t < count; ++t)
+        for (uint32_t e = w.first[t]; e < w.first[t + 1]; ++e)
+            out[t] += w.weight[e] * v[w.slice[e]];
+    return out;
+}
+
 double ReferenceMean(const std::vector<double>& z, const std::vector<double>& v, double a,
                      double b) {
     constexpr int kParts = 20000;
@@ -51,8 +61,7 @@ TEST(StackResampler, EachSampleIsTheMeanOfTheSignalOverItsStep) {
     const std::vector<double> v = {100, -40, 300, 310, 0};
     const double step = 0.5;
     const size_t count = StackSampleCount(7, step, z.size(), nullptr);
-    std::vector<double> out(count);
-    ResampleStackLine(z, v, step, count, out);
+    std::vector<double> out = Resample(z, v, step, count);
     for (size_t t = 0; t < count; ++t) {
         const double a = std::clamp(double(t) * step - step / 2, 0.0, 7.0);
         const double b = std::clamp(double(t) * step + step / 2, 0.0, 7.0);
@@ -60,7 +69,7 @@ TEST(StackResampler, EachSampleIsTheMeanOfTheSignalOverItsStep) {
     }
     // A ramp: exactly its value at the middle of each (cut) interval.
     const std::vector<double> ramp = {10, 30, 50, 60, 80};  // 10 + 10 x z
-    ResampleStackLine(z, ramp, step, count, out);
+    out = Resample(z, ramp, step, count);
     for (size_t t = 0; t < count; ++t) {
         const double a = std::clamp(double(t) * step - step / 2, 0.0, 7.0);
         const double b = std::clamp(double(t) * step + step / 2, 0.0, 7.0);

@@ -1,0 +1,361 @@
+#include "volume/mpr_builder.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+#include "engine/parallel_thread_pool.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
+#include "platform/checked_alloc.h"
+#include "volume/stack_resampler.h"
+
+namespace vexel {
+namespace {
+
+// PET slices keep their largest value at this stored value, whatever the source scales.
+constexpr double kPetTop = 32767;
+
+// Indices 0..count-1 from the middle outwards: middle, one before, one after, two before...
+std::vector<uint32_t> CentreOut(uint32_t first, uint32_t count) {
+    std::vector<uint32_t> order;
+    order.reserve(count);
+    const int64_t middle = count / 2;
+    for (int64_t d = 0; int64_t(order.size()) < int64_t(count); ++d) {
+        if (middle - d >= 0) order.push_back(first + uint32_t(middle - d));
+        if (d > 0 && middle + d < int64_t(count)) order.push_back(first + uint32_t(middle + d));
+    }
+    return order;
+}
+
+// A source value in the output's units: stored x a + b.
+struct ValueMap {
+    double a = 1;
+    double b = 0;
+};
+
+class CMprBuild {
+public:
+    CMprBuild(const VolumeRecord& volume, const MprLayout& layout, const MprBuildOptions& options)
+        : m_images(volume.images), m_layout(layout), m_options(options) {}
+
+    MprOutcome Run(std::string* error);
+
+private:
+    bool Cancelled() const {
+        return m_stopped.load() || (m_options.cancelled && m_options.cancelled());
+    }
+    void ForEach(uint32_t count, const CParallelThreadPool::RangeRoutine& routine) const;
+    // Holds the image's pixels while `use` reads them; false when it cannot be decoded.
+    bool WithPixels(size_t image, const std::function<void(const uint16_t*, bool isSigned)>& use);
+    bool ChooseScale();
+    bool AllocateBlock();
+    bool StageBlock(uint32_t first, uint32_t count);
+    void StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first, uint32_t count);
+    bool BuildSlice(uint32_t k, uint32_t slot);
+    MprOutcome Fail(std::string* error, std::string why) {
+        if (error != nullptr) *error = std::move(why);
+        return MprOutcome::Failed;
+    }
+
+    const std::vector<CDicomFrame*>& m_images;
+    const MprLayout& m_layout;
+    const MprBuildOptions& m_options;
+    std::atomic<bool> m_stopped{false};
+    std::atomic<int64_t> m_badImage{-1};
+
+    MprValueScale m_scale;
+    std::vector<ValueMap> m_maps;
+    double m_padding = 0;  // outside a sheared image, in output units
+    StackWeights m_weights;
+
+    CheckedPtr<float> m_block;
+    uint32_t m_blockSlices = 0;
+    std::string m_seriesUid;
+    uint32_t m_done = 0;
+};
+
+void CMprBuild::ForEach(uint32_t count, const CParallelThreadPool::RangeRoutine& routine) const {
+    if (count == 0) return;
+    if (m_options.pool != nullptr)
+        m_options.pool->ParallelFor(routine, count);
+    else
+        routine(0, count - 1);
+}
+
+bool CMprBuild::WithPixels(size_t image, const std::function<void(const uint16_t*, bool)>& use) {
+    CDicomFrame* frame = m_images[image];
+    std::vector<CDicomFrame*> holders;
+    const uint8_t* pixels = frame->Pixels(&holders);
+    const bool ok = pixels != nullptr && !frame->IsColour() &&
+                    frame->BufferSize() >= size_t(m_layout.sourceColumns) * m_layout.sourceRows * 2;
+    if (ok) use(reinterpret_cast<const uint16_t*>(pixels), frame->Image().IsSigned());
+    CDicomFrame::ReleaseHolders(holders);
+    if (!ok) {
+        int64_t none = -1;
+        m_badImage.compare_exchange_strong(none, int64_t(image));
+        m_stopped = true;
+    }
+    return ok;
+}
+
+// One scale for the whole output. Stored values pass unchanged when every image shares one
+// rescale; PET is scaled so its largest value is kPetTop; a mixed volume is requantised at
+// its finest slope (coarser only when the range would not fit in 16 bits).
+bool CMprBuild::ChooseScale() {
+    const CDicomImage& first = m_images.front()->Image();
+    bool uniform = true;
+    for (CDicomFrame* frame : m_images) {
+        const CDicomImage& image = frame->Image();
+        uniform = uniform && image.RescaleSlope() == first.RescaleSlope() &&
+                  image.RescaleIntercept() == first.RescaleIntercept() &&
+                  image.IsSigned() == first.IsSigned();
+    }
+    const bool pet = first.File().Modality() == ModalityCode::PT;
+    double low = 0, high = 0;
+    if (pet || !uniform || m_layout.sheared) {
+        std::vector<std::pair<double, double>> range(m_images.size());
+        ForEach(uint32_t(m_images.size()), [&](uint32_t from, uint32_t to) {
+            for (uint32_t j = from; j <= to && !Cancelled(); ++j) {
+                WithPixels(j, [&](const uint16_t* words, bool isSigned) {
+                    int32_t lo = INT32_MAX, hi = INT32_MIN;
+                    const size_t count = size_t(m_layout.sourceColumns) * m_layout.sourceRows;
+                    for (size_t i = 0; i < count; ++i) {
+                        const int32_t v = isSigned ? int32_t(int16_t(words[i])) : words[i];
+                        lo = std::min(lo, v);
+                        hi = std::max(hi, v);
+                    }
+                    const CDicomImage& image = m_images[j]->Image();
+                    const double a = double(lo) * image.RescaleSlope() + image.RescaleIntercept();
+                    const double b = double(hi) * image.RescaleSlope() + image.RescaleIntercept();
+                    range[j] = {std::min(a, b), std::max(a, b)};
+                });
+            }
+        });
+        if (Cancelled()) return false;
+        low = range[0].first;
+        high = range[0].second;
+        for (const auto& [lo, hi] : range) {
+            low = std::min(low, lo);
+            high = std::max(high, hi);
+        }
+    }
+
+    if (pet) {
+        m_scale = {high > 0 ? high / kPetTop : 1.0, 0, first.IsSigned()};
+    } else if (uniform) {
+        m_scale = {first.RescaleSlope(), first.RescaleIntercept(), first.IsSigned()};
+        if (!(m_scale.slope != 0)) m_scale.slope = 1;
+    } else {
+        double slope = std::numeric_limits<double>::max();
+        double intercept = std::numeric_limits<double>::max();
+        for (CDicomFrame* frame : m_images) {
+            const double s = std::fabs(frame->Image().RescaleSlope());
+            if (s > 0) slope = std::min(slope, s);
+            intercept = std::min(intercept, double(frame->Image().RescaleIntercept()));
+        }
+        if (slope == std::numeric_limits<double>::max()) slope = 1;
+        slope = std::max(slope, (high - low) / 65535);
+        if ((low - intercept) / slope < -32768 || (high - intercept) / slope > 32767)
+            intercept = low + 32768 * slope;
+        m_scale = {slope, intercept, true};
+    }
+    for (CDicomFrame* frame : m_images) {
+        const CDicomImage& image = frame->Image();
+        m_maps.push_back({image.RescaleSlope() / m_scale.slope,
+                          (image.RescaleIntercept() - m_scale.intercept) / m_scale.slope});
+    }
+    m_padding = (low - m_scale.intercept) / m_scale.slope;
+    return true;
+}
+
+bool CMprBuild::AllocateBlock() {
+    const size_t perSlice = m_images.size() * m_layout.runCount * sizeof(float);
+    size_t slices = std::clamp<size_t>(m_options.blockBytes / perSlice, 1, m_layout.sliceCount);
+    for (;;) {
+        void* block = m_options.allocate ? m_options.allocate(slices * perSlice)
+                                         : CheckedAlloc(slices * perSlice);
+        if (block != nullptr) {
+            m_block.reset(static_cast<float*>(block));
+            m_blockSlices = uint32_t(slices);
+            return true;
+        }
+        if (slices == 1) return false;
+        slices /= 2;
+    }
+}
+
+// Source value at fractional (step, run) pixel coordinates by bilinear interpolation; the
+// padding outside the image.
+template <typename T>
+double Bilinear(const T* pixels, const MprLayout& l, double step, double run, double padding) {
+    const uint32_t stepCount = l.stepAlongColumns ? l.sourceRows : l.sourceColumns;
+    const uint32_t runCount = l.runCount;
+    constexpr double kEdge = 1e-6;
+    if (step < -kEdge || run < -kEdge || step > stepCount - 1 + kEdge || run > runCount - 1 + kEdge)
+        return padding;
+    auto at = [&](uint32_t s, uint32_t r) {
+        return double(l.stepAlongColumns ? pixels[size_t(s) * l.sourceColumns + r]
+                                         : pixels[size_t(r) * l.sourceColumns + s]);
+    };
+    const uint32_t s0 = std::min(uint32_t(std::max(step, 0.0)), stepCount > 1 ? stepCount - 2 : 0);
+    const uint32_t r0 = std::min(uint32_t(std::max(run, 0.0)), runCount > 1 ? runCount - 2 : 0);
+    const uint32_t s1 = std::min(s0 + 1, stepCount - 1), r1 = std::min(r0 + 1, runCount - 1);
+    const double fs = std::clamp(step - s0, 0.0, 1.0), fr = std::clamp(run - r0, 0.0, 1.0);
+    return (1 - fs) * ((1 - fr) * at(s0, r0) + fr * at(s0, r1)) +
+           fs * ((1 - fr) * at(s1, r0) + fr * at(s1, r1));
+}
+
+template <typename T>
+void StageLines(const T* pixels, const MprLayout& l, const ValueMap& map, double stepShift,
+                double runShift, double padding, uint32_t first, uint32_t count, float* dst,
+                size_t slotStride) {
+    const uint32_t runCount = l.runCount;
+    if (l.sheared) {
+        for (uint32_t b = 0; b < count; ++b)
+            for (uint32_t i = 0; i < runCount; ++i) {
+                const double v = Bilinear(pixels, l, double(first + b) - stepShift,
+                                          double(i) - runShift, std::nan(""));
+                dst[b * slotStride + i] = float(std::isnan(v) ? padding : v * map.a + map.b);
+            }
+        return;
+    }
+    const float a = float(map.a), bias = float(map.b);
+    if (l.stepAlongColumns) {  // slice k takes source row k
+        for (uint32_t b = 0; b < count; ++b) {
+            const T* row = pixels + size_t(first + b) * l.sourceColumns;
+            float* out = dst + b * slotStride;
+            for (uint32_t i = 0; i < runCount; ++i)
+                out[i] = float(row[i]) * a + bias;
+        }
+        return;
+    }
+    for (uint32_t i = 0; i < runCount; ++i) {  // slice k takes source column k
+        const T* row = pixels + size_t(i) * l.sourceColumns + first;
+        for (uint32_t b = 0; b < count; ++b)
+            dst[b * slotStride + i] = float(row[b]) * a + bias;
+    }
+}
+
+void CMprBuild::StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first,
+                           uint32_t count) {
+    // Block layout: slot b, then image j, then the run axis.
+    const size_t slotStride = m_images.size() * m_layout.runCount;
+    float* dst = m_block.get() + j * m_layout.runCount;
+    if (isSigned)
+        StageLines(reinterpret_cast<const int16_t*>(words), m_layout, m_maps[j],
+                   m_layout.stepShift[j], m_layout.runShift[j], m_padding, first, count, dst,
+                   slotStride);
+    else
+        StageLines(words, m_layout, m_maps[j], m_layout.stepShift[j], m_layout.runShift[j],
+                   m_padding, first, count, dst, slotStride);
+}
+
+bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
+    ForEach(uint32_t(m_images.size()), [&](uint32_t from, uint32_t to) {
+        for (uint32_t j = from; j <= to && !Cancelled(); ++j) {
+            if (m_options.beforeSourceImage) m_options.beforeSourceImage(j);
+            if (Cancelled()) return;
+            WithPixels(j, [&](const uint16_t* words, bool isSigned) {
+                StageImage(j, words, isSigned, first, count);
+            });
+        }
+    });
+    return !Cancelled();
+}
+
+bool CMprBuild::BuildSlice(uint32_t k, uint32_t slot) {
+    const MprLayout& l = m_layout;
+    const size_t pixels = size_t(l.rows) * l.columns;
+    void* memory = m_options.allocate ? m_options.allocate(pixels * 2) : CheckedAlloc(pixels * 2);
+    if (memory == nullptr) return false;
+    auto* out = static_cast<uint16_t*>(memory);
+    const float* block = m_block.get() + size_t(slot) * m_images.size() * l.runCount;
+    const double low = m_scale.isSigned ? -32768 : 0;
+    const double high = m_scale.isSigned ? 32767 : 65535;
+    ForEach(uint32_t(l.samples), [&](uint32_t from, uint32_t to) {
+        std::vector<double> line(l.runCount);
+        for (uint32_t t = from; t <= to; ++t) {
+            std::fill(line.begin(), line.end(), 0.0);
+            for (uint32_t e = m_weights.first[t]; e < m_weights.first[t + 1]; ++e) {
+                const double w = m_weights.weight[e];
+                const float* values = block + size_t(m_weights.slice[e]) * l.runCount;
+                for (uint32_t i = 0; i < l.runCount; ++i)
+                    line[i] += w * values[i];
+            }
+            for (uint32_t i = 0; i < l.runCount; ++i) {
+                const double v = std::clamp(std::round(line[i]), low, high);
+                const auto word = uint16_t(int32_t(v));
+                if (l.stackAlongRows)
+                    out[size_t(i) * l.columns + t] = word;
+                else
+                    out[size_t(t) * l.columns + i] = word;
+            }
+        }
+    });
+    MprSliceHeader header;
+    header.seriesInstanceUid = m_seriesUid;
+    header.sopInstanceUid = NewUuidUid();
+    header.index = k;
+    header.scale = m_scale;
+    MprSlice slice;
+    slice.file = MakeMprSliceFile(m_images.front()->Image().File(), l, header,
+                                  reinterpret_cast<uint8_t*>(out));
+    if (!slice.file) return false;
+    slice.index = k;
+    slice.done = ++m_done;
+    slice.total = l.sliceCount;
+    if (m_options.deliver) m_options.deliver(std::move(slice));
+    return true;
+}
+
+MprOutcome CMprBuild::Run(std::string* error) {
+    if (Cancelled()) return MprOutcome::Cancelled;
+    if (!ChooseScale()) {
+        if (m_badImage >= 0)
+            return Fail(error, "image " + std::to_string(m_badImage + 1) + " could not be decoded");
+        return MprOutcome::Cancelled;
+    }
+    // The stack's knots in sampling order: from the last image down when the stack runs
+    // against the normal.
+    const size_t count = m_images.size();
+    std::vector<double> knots(count);
+    for (size_t m = 0; m < count; ++m)
+        knots[m] = m_layout.stackReversed ? m_layout.depth.back() - m_layout.depth[count - 1 - m]
+                                          : m_layout.depth[m];
+    m_weights = ComputeStackWeights(knots, m_layout.sampleStep, m_layout.samples);
+    if (m_layout.stackReversed)
+        for (uint32_t& slice : m_weights.slice)
+            slice = uint32_t(count - 1 - slice);
+
+    if (!AllocateBlock()) return Fail(error, "not enough memory");
+    m_seriesUid = NewUuidUid();
+    const uint32_t blocks = (m_layout.sliceCount + m_blockSlices - 1) / m_blockSlices;
+    for (uint32_t block : CentreOut(0, blocks)) {
+        const uint32_t first = block * m_blockSlices;
+        const uint32_t slices = std::min(m_blockSlices, m_layout.sliceCount - first);
+        if (!StageBlock(first, slices)) break;
+        for (uint32_t k : CentreOut(first, slices)) {
+            if (Cancelled()) break;
+            if (!BuildSlice(k, k - first)) return Fail(error, "not enough memory");
+        }
+    }
+    if (m_badImage >= 0)
+        return Fail(error, "image " + std::to_string(m_badImage + 1) + " could not be decoded");
+    return Cancelled() ? MprOutcome::Cancelled : MprOutcome::Done;
+}
+
+}  // namespace
+
+MprOutcome BuildMpr(const VolumeRecord& volume, int32_t plane, const MprBuildOptions& options,
+                    std::string* error) {
+    const std::optional<MprLayout> layout = PlanMprLayout(volume, plane, error);
+    if (!layout) return MprOutcome::Failed;
+    CMprBuild build(volume, *layout, options);
+    return build.Run(error);
+}
+
+}  // namespace vexel
