@@ -6,25 +6,25 @@
 #include <QAction>
 #include <QClipboard>
 #include <QCloseEvent>
+#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenuBar>
 #include <QProgressBar>
-#include <QGuiApplication>
 #include <QShortcut>
 #include <QSplitter>
-#include <QToolBar>
 #include <QStatusBar>
+#include <QToolBar>
 
 #include "app/cine_wnd.h"
+#include "app/dicom_thumb_box.h"
 #include "app/series_load_controller.h"
 #include "app/split_chooser.h"
 #include "app/thumb_box_texts.h"
 #include "app/thumbnail_worker.h"
 #include "app/viewer_wnd_manager.h"
-#include "app/workspace_panel.h"
-#include "app/dicom_thumb_box.h"
 #include "app/viewport_widget.h"
+#include "app/workspace_panel.h"
 #include "engine/memory_manager.h"
 #include "engine/study_model.h"
 #include "engine/system_hooks.h"
@@ -40,6 +40,7 @@
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
+#include "volume/viewport_mpr.h"
 
 namespace vexel {
 namespace {
@@ -65,9 +66,12 @@ std::optional<MeasurementKind> MeasurementKey(int key) {
 }  // namespace
 namespace {
 
-constexpr uint32_t kOpenFolderText = 1220;  // "Open DICOM folder"
+constexpr uint32_t kOpenFolderText = 1220;   // "Open DICOM folder"
 constexpr uint32_t kSplitScreenText = 1019;  // "Split screen"
 constexpr uint32_t kExportText = 3001;       // "Export images"
+constexpr uint32_t kCoronalText = 1252;
+constexpr uint32_t kSagittalText = 1253;
+constexpr uint32_t kAxialText = 1254;
 constexpr uint32_t kClipboardFailedText = 3039;
 
 // The patient's name, with the age in years when known.
@@ -76,7 +80,8 @@ QString PanelCaption(CViewport2D& viewport) {
     // The name as the thumbnail box shows it, without the '^' separators.
     QString caption = TrimmedName(texts.PatientName());
     if (texts.Age()) {
-        const std::string age = FormatText(FormatCheckedText(viewport.Texts(), textid::kAge), *texts.Age());
+        const std::string age =
+            FormatText(FormatCheckedText(viewport.Texts(), textid::kAge), *texts.Age());
         caption += " (" + QString::fromStdString(age) + ")";
     }
     return caption;
@@ -85,16 +90,19 @@ QString PanelCaption(CViewport2D& viewport) {
 }  // namespace
 
 CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onClose)
-    : m_services(services), m_onClose(std::move(onClose)), m_model(std::make_unique<StudyModel>()),
+    : m_services(services),
+      m_onClose(std::move(onClose)),
+      m_model(std::make_unique<StudyModel>()),
       m_layerMask(services.viewport.layerMask) {
     setWindowTitle("Vexel DICOM Viewer");
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_thumbs = new CDicomThumbBox(*m_model, m_splitter);
     m_scans = std::make_unique<CScanController>(m_services.scan, *m_thumbs, this);
     m_scans->SetTargets(this);
-    m_thumbnailWorker = std::make_unique<CThumbnailWorker>(*this, [this](SeriesId series, Thumbnail thumbnail) {
-        m_thumbs->SetThumbnail(series, std::move(thumbnail));
-    });
+    m_thumbnailWorker =
+        std::make_unique<CThumbnailWorker>(*this, [this](SeriesId series, Thumbnail thumbnail) {
+            m_thumbs->SetThumbnail(series, std::move(thumbnail));
+        });
     WorkspaceServices workspace;
     workspace.scan = m_services.scan;
     workspace.viewport = m_services.viewport;
@@ -135,6 +143,7 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     QAction* exit = file->addAction("E&xit");
     connect(exit, &QAction::triggered, this, &QWidget::close);
     CreateViewMenu();
+    CreateMprMenu();
     QToolBar* tools = addToolBar("Tools");
     tools->setMovable(false);
     m_split = tools->addAction(QString::fromStdString(GetString(kSplitScreenText)));
@@ -150,7 +159,8 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     shortcut(QKeySequence(Qt::Key_Backtab), [this] { Workspace().ActivateNext(-1); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_C), [this] { CopyToClipboard(); });
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_F4), [this] {
-        if (CWorkspacePanel* panel = ActivePanel()) Workspace().RemovePanel(panel->Id(), true, false);
+        if (CWorkspacePanel* panel = ActivePanel())
+            Workspace().RemovePanel(panel->Id(), true, false);
     });
 
     m_statusText = new QLabel(this);
@@ -306,7 +316,8 @@ CCineWnd& CMainWindow::ShowCineWindow() {
 std::vector<PanelLoad> CMainWindow::PanelsFor(SeriesId series, bool newSeries) {
     std::vector<PanelLoad> panels;
     for (CWorkspacePanel* panel : Workspace().Panels()) {
-        if (panel->Series() == series) panels.push_back({panel->Id(), panel->Viewport().LoadGeneration()});
+        if (panel->Series() == series)
+            panels.push_back({panel->Id(), panel->Viewport().LoadGeneration()});
     }
     // The first series found while nothing is shown opens by itself, at its first file.
     if (panels.empty() && newSeries && m_autoOpen) {
@@ -332,21 +343,43 @@ void CMainWindow::Deliver(const PanelLoad& target, SeriesId series, CDicomFile& 
     // By id: the panel may be gone, or show another series or load since the file was read.
     CWorkspacePanel* panel = m_services.windows->FindPanel(target.panelId);
     if (panel == nullptr || panel->Series() != series ||
-        panel->Viewport().LoadGeneration() != target.generation || m_services.scan.files == nullptr) {
+        panel->Viewport().LoadGeneration() != target.generation ||
+        m_services.scan.files == nullptr) {
         return;
     }
     m_services.scan.files->AddReference(&file);
     panel->Viewport().AddImage(CFileRef(*m_services.scan.files, &file), image, target.generation);
 }
 
+void CMainWindow::CreateMprMenu() {
+    QMenu* menu = menuBar()->addMenu("MP&R");
+    struct Entry {
+        uint32_t text;
+        int32_t plane;
+        Qt::Key key;
+    };
+    static constexpr Entry kEntries[] = {{kCoronalText, kPlaneCoronal, Qt::Key_1},
+                                         {kSagittalText, kPlaneSagittalRight, Qt::Key_2},
+                                         {kAxialText, kPlaneAxialFeet, Qt::Key_3}};
+    for (const Entry& entry : kEntries) {
+        QAction* action = menu->addAction(QString::fromStdString(GetString(entry.text)));
+        action->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | entry.key));
+        connect(action, &QAction::triggered, this, [this, plane = entry.plane] {
+            CViewport2D* viewport = ActiveViewport();
+            auto* mpr =
+                viewport ? dynamic_cast<CViewport2DMPR*>(&viewport->Tool(ToolType::Mpr)) : nullptr;
+            if (mpr != nullptr) mpr->SetPlane(plane);
+        });
+    }
+}
+
 void CMainWindow::CreateViewMenu() {
     QMenu* view = menuBar()->addMenu("&View");
     const auto add = [this, view](const QString& text, std::function<void(CViewport2D&)> act) {
         QAction* action = view->addAction(text);
-        connect(action, &QAction::triggered, this,
-                [this, act = std::move(act)] {
-                    if (CViewport2D* viewport = ActiveViewport()) act(*viewport);
-                });
+        connect(action, &QAction::triggered, this, [this, act = std::move(act)] {
+            if (CViewport2D* viewport = ActiveViewport()) act(*viewport);
+        });
         return action;
     };
     add(QString::fromUtf8("Rotate 90\u00b0 clockwise"),
@@ -371,10 +404,9 @@ void CMainWindow::CreateViewMenu() {
     // The key is shown, not bound: F11 reaches the viewport through keyPressEvent.
     m_negative = view->addAction(negative + "\t" + kNegativeShortcut);
     m_negative->setCheckable(true);
-    connect(m_negative, &QAction::triggered, this,
-            [this](bool checked) {
-                if (CViewport2D* viewport = ActiveViewport()) viewport->SetNegative(checked);
-            });
+    connect(m_negative, &QAction::triggered, this, [this](bool checked) {
+        if (CViewport2D* viewport = ActiveViewport()) viewport->SetNegative(checked);
+    });
     connect(view, &QMenu::aboutToShow, this, [this, view] {
         const CViewport2D* viewport = ActiveViewport();
         const bool shown = viewport != nullptr && viewport->CurrentFrame() != nullptr;

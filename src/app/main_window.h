@@ -91,6 +91,8 @@ private:
     static uint32_t OnViewportEvent(uint32_t code, uint64_t payload, void* context);
     static uint32_t OnWorkspaceEvent(uint32_t code, uint64_t payload, void* context);
     void CreateViewMenu();
+    // Ctrl+Alt+1, 2, 3: the active panel's volume as coronal, sagittal or axial slices.
+    void CreateMprMenu();
     // The keys of the shown series; false when the key is not one of them.
     bool ViewerKey(int key);
     // Escape and the three deletes of measurements.

@@ -39,6 +39,7 @@
 #include "viewer/viewport_hash.h"
 #include "viewer/volume_correspondence.h"
 #include "viewer/window_preset.h"
+#include "volume/mpr_engine.h"
 #include "volume/reference_line_manager.h"
 
 namespace vexel {
@@ -173,6 +174,31 @@ bool CViewerApp::CreatePhaseTwo() {
     };
     m_cine = std::make_unique<CCineEngine>(std::move(cine));
     Log('+', "CCineEngine");
+    // The reformatting thread counts among the work the quit waits for, as the job queue does.
+    MprEngineServices mpr;
+    mpr.postToUI = [dispatcher = m_dispatcher.get()](std::function<void()> call) {
+        return dispatcher
+            ->PostToUIThread([call = std::move(call)] {
+                call();
+                return uint32_t(0);
+            })
+            .has_value();
+    };
+    mpr.engine = m_engine.get();
+    mpr.pending = {[this] { AddPendingShutdown(); }, [this] { RemovePendingShutdown(); }};
+    mpr.blockBytes = [load = m_memoryLoad.get()] { return MprBlockBudget(*load); };
+    m_mpr = std::make_unique<CMPREngine>(std::move(mpr));
+    m_mprServices = {m_mpr.get(),
+                     m_memoryManager.get(),
+                     m_tasks.get(),
+                     m_volumes.get(),
+                     [](uint32_t id) { return GetString(id); },
+                     [this](const std::string& message) {
+                         if (m_messageBoxes && m_mainWindow)
+                             m_messageBoxes->ShowMessage(message, {}, m_mainWindow.get(),
+                                                         MessageKind::Notice);
+                     }};
+    Log('+', "CMPREngine");
     m_windows = std::make_unique<CViewerWndManager>();
     Log('+', "CViewerWndManager");
     MainWindowServices services;
@@ -191,6 +217,9 @@ bool CViewerApp::CreatePhaseTwo() {
     services.viewport.renderCache = m_memoryCache.get();
     services.viewport.volumes = m_volumes.get();
     services.viewport.correspondingImages = m_correspondence.get();
+    services.viewport.mprTool = [this](CViewport2D& viewport) {
+        return std::make_unique<CViewport2DMPR>(viewport, m_mprServices);
+    };
     if (m_settings) {
         services.viewport.layerMask = m_settings->AnnotationDisplayBits();
         services.layerMaskChanged = [options = m_settings.get()](uint32_t mask) {
@@ -277,6 +306,7 @@ void CViewerApp::OnDestroy() {
     RecordPlacement();
     Destroy(m_mainWindow, "CMainWindow");
     Destroy(m_windows, "CViewerWndManager");
+    Destroy(m_mpr, "CMPREngine");
     Destroy(m_cine, "CCineEngine");
     Destroy(m_referenceLines, "CReferenceLineManager");
     m_correspondence.reset();

@@ -15,6 +15,7 @@
 #include "app/command_line.h"
 #include "app/options.h"
 #include "engine/system_hooks.h"
+#include "volume/viewport_mpr.h"
 
 class QTimer;
 
@@ -44,6 +45,7 @@ class CJobQueue;
 class CTaskManager;
 class CWindowPresetTable;
 class CCineEngine;
+class CMPREngine;
 class CVolumeManager;
 class CVolumeCorrespondence;
 
@@ -132,6 +134,8 @@ private:
     std::unique_ptr<CReferenceLineManager> m_referenceLines;
     std::unique_ptr<CVolumeCorrespondence> m_correspondence;  // the synchroniser's view of it
     std::unique_ptr<CCineEngine> m_cine;
+    std::unique_ptr<CMPREngine> m_mpr;
+    MprServices m_mprServices;  // what each viewport's reformatting tool is given
     std::unique_ptr<CMainWindow> m_mainWindow;
 };
 

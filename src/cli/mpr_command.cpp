@@ -69,8 +69,8 @@ void PrintUsage() {
         "[--json]\n"
         "  reports the volumes found in each series (or series N, counted from 0 in\n"
         "  display order): plane, images, spacing, gaps, gantry tilt, frame of reference;\n"
-        "  --out reformats the first volume of the series (or of the first series that has\n"
-        "  one) into DIR: slice_NNNN.pgm (16-bit stored values) and slices.json\n");
+        "  --out reformats the largest volume of the series (or of the first series that\n"
+        "  has one) into DIR: slice_NNNN.pgm (16-bit stored values) and slices.json\n");
 }
 
 // A series listed as a viewport lists it; the viewport holds its files while it lives.
@@ -186,17 +186,17 @@ int WriteReformat(const VolumeRecord& volume, const MprOptions& o) {
     return 0;
 }
 
-// The first volume that can be reformatted into the plane, of series `index` or of the
-// first series that has one.
+// The volume the viewer would reformat into the plane, of series `index` or of the first
+// series that has one.
 int Reformat(CMemoryManager& files, const StudyModel& model, const std::vector<SeriesId>& series,
              const MprOptions& o) {
     std::string why = "no volume can be reformatted";
     for (size_t s = 0; s < series.size(); ++s) {
         if (o.series >= 0 && s != size_t(o.series)) continue;
         CListedSeries listed(files, model, series[s]);
-        for (const VolumeRecord& volume : listed.Volumes()) {
-            if (PlanMprLayout(volume, PlaneCode(o.plane), &why)) return WriteReformat(volume, o);
-        }
+        const std::vector<VolumeRecord> volumes = listed.Volumes();
+        if (const VolumeRecord* volume = ChooseMprVolume(volumes, PlaneCode(o.plane), &why))
+            return WriteReformat(*volume, o);
     }
     std::fprintf(stderr, "vexel: %s\n", why.c_str());
     return 1;

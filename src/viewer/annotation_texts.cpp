@@ -72,8 +72,10 @@ std::string LookUpText(const TextLookup& lookup, uint32_t id) {
 }
 
 std::string FormatCheckedText(const TextLookup& lookup, uint32_t id) {
-    const std::string english = BuiltInViewerText(id);
-    std::string text = LookUpText(lookup, id);
+    return CheckedFormat(LookUpText(lookup, id), BuiltInViewerText(id));
+}
+
+std::string CheckedFormat(const std::string& text, const std::string& english) {
     return Conversions(text) == Conversions(english) ? text : english;
 }
 

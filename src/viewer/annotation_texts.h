@@ -18,6 +18,8 @@ namespace vexel {
 // Looks `id` up, falling back to the built-in English when the text is missing or its
 // conversions differ from the English ones (a translated format can never crash printf).
 std::string FormatCheckedText(const TextLookup& lookup, uint32_t id);
+// The same check for texts of other layers: `text`, or `english` when the conversions differ.
+std::string CheckedFormat(const std::string& text, const std::string& english);
 std::string LookUpText(const TextLookup& lookup, uint32_t id);
 
 #pragma GCC diagnostic push

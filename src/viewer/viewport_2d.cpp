@@ -83,7 +83,10 @@ CViewport2D::CViewport2D(const ViewportServices& services)
         *this, services.engine, services.correspondingImages, services.autoSynchronise);
     m_synchronizer = synchronizer.get();
     AddTool(std::move(synchronizer));
-    AddTool(std::make_unique<CViewport2DMPR>(*this));
+    // Reformatting comes from a higher layer; without it the slot holds a tool that does
+    // nothing.
+    AddTool(services.mprTool ? services.mprTool(*this)
+                             : std::make_unique<CViewport2DTool>(*this, ToolType::Mpr));
     AddTool(std::make_unique<CViewport2DFusion>(*this));
 
     m_leftTool = m_slice;
@@ -711,6 +714,7 @@ void CViewport2D::DrawLayers(const PixelRect* clip, bool all) {
         {ToolType::Rulers, kLayerRulers, false},
         {ToolType::None, kLayerFusion, false},
         {ToolType::Annotations, kLayerAnnotations, false},
+        {ToolType::Mpr, kLayerAnnotations, false},  // the reformat's warning line
         {ToolType::Synchroniser, kLayerSynchroniser, true},
     };
     std::unique_ptr<ICanvas> canvas;

@@ -99,6 +99,8 @@ struct ViewportServices {
     std::function<bool()> autoSynchronise;                // empty: following is on
     // Null: no volumes. Off-screen viewports never use it.
     CVolumeManager* volumes = nullptr;
+    // Makes the viewport's reformatting tool (ToolType::Mpr); empty: a tool that does nothing.
+    std::function<std::unique_ptr<CViewport2DTool>(CViewport2D&)> mprTool;
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };

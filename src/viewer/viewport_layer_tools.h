@@ -6,11 +6,6 @@
 
 namespace vexel {
 
-class CViewport2DMPR final : public CViewport2DTool {
-public:
-    explicit CViewport2DMPR(CViewport2D& viewport) : CViewport2DTool(viewport, ToolType::Mpr) {}
-};
-
 // The fused series drawn over this one (layer bit 4).
 class CViewport2DFusion final : public CViewport2DTool {
 public:

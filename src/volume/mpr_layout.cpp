@@ -141,4 +141,14 @@ std::optional<MprLayout> PlanMprLayout(const VolumeRecord& volume, int32_t plane
     return layout;
 }
 
+const VolumeRecord* ChooseMprVolume(std::span<const VolumeRecord> volumes, int32_t plane,
+                                    std::string* error) {
+    const VolumeRecord* chosen = nullptr;
+    for (const VolumeRecord& volume : volumes)
+        if ((chosen == nullptr || volume.imageCount > chosen->imageCount) &&
+            PlanMprLayout(volume, plane, error))
+            chosen = &volume;
+    return chosen;
+}
+
 }  // namespace vexel

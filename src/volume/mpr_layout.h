@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -65,5 +66,11 @@ struct MprLayout {
 // positions and pixel spacing, or already lies in that plane.
 std::optional<MprLayout> PlanMprLayout(const VolumeRecord& volume, int32_t plane,
                                        std::string* error);
+
+// Of a series' volumes, the one reformatted into `plane`: the largest that can be (the first
+// of equals), so a gap that leaves a few images on one side never hides the rest; null when
+// none can (`error` then says why the last one could not).
+const VolumeRecord* ChooseMprVolume(std::span<const VolumeRecord> volumes, int32_t plane,
+                                    std::string* error);
 
 }  // namespace vexel

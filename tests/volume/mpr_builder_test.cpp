@@ -244,7 +244,8 @@ TEST_F(MprBuild, ARampComesOutExactAtEverySamplesTruePosition) {
                 const std::vector<Slice> slices = Build(volumes[0], plane);
                 for (const Slice& s : slices) {
                     const size_t k = size_t(&s - slices.data());
-                    if (k < margin * slices.size() || k > (1 - margin) * slices.size()) continue;
+                    const double count = double(slices.size());
+                    if (double(k) < margin * count || double(k) > (1 - margin) * count) continue;
                     const uint32_t columns = s.plane.columns, rows = s.plane.rows;
                     for (uint32_t row = 0; row < rows; ++row)
                         for (uint32_t column = 0; column < columns; ++column) {
