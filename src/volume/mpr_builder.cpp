@@ -16,6 +16,8 @@
 namespace vexel {
 namespace {
 
+constexpr size_t kSlotPadding = 16;  // floats: one cache line
+
 // PET slices keep their largest value at this stored value, whatever the source scales.
 constexpr double kPetTop = 32767;
 
@@ -29,6 +31,34 @@ std::vector<uint32_t> CentreOut(uint32_t first, uint32_t count) {
         if (d > 0 && middle + d < int64_t(count)) order.push_back(first + uint32_t(middle + d));
     }
     return order;
+}
+
+// The first block holds only the central slices, so one is on screen after a short pass over
+// the stack; the blocks after it alternate before and after, each as large as the budget.
+constexpr uint32_t kFirstBlockSlices = 4;
+
+struct Block {
+    uint32_t first = 0;
+    uint32_t count = 0;
+};
+
+std::vector<Block> PlanBlocks(uint32_t slices, uint32_t blockSlices) {
+    const uint32_t central = std::min({blockSlices, kFirstBlockSlices, slices});
+    uint32_t low = (slices - central) / 2, high = low + central;
+    std::vector<Block> blocks{{low, central}};
+    while (low > 0 || high < slices) {
+        if (low > 0) {
+            const uint32_t count = std::min(blockSlices, low);
+            low -= count;
+            blocks.push_back({low, count});
+        }
+        if (high < slices) {
+            const uint32_t count = std::min(blockSlices, slices - high);
+            blocks.push_back({high, count});
+            high += count;
+        }
+    }
+    return blocks;
 }
 
 // A source value in the output's units: stored x a + b.
@@ -53,6 +83,9 @@ private:
     bool WithPixels(size_t image, const std::function<void(const uint16_t*, bool isSigned)>& use);
     bool ChooseScale();
     bool AllocateBlock();
+    // One slice's share of the block: its line of every image, padded so that the slices'
+    // shares never start at the same cache set (staging writes to all of them in turn).
+    size_t SlotFloats() const { return m_images.size() * m_layout.runCount + kSlotPadding; }
     bool StageBlock(uint32_t first, uint32_t count);
     void StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first, uint32_t count);
     bool BuildSlice(uint32_t k, uint32_t slot);
@@ -173,7 +206,7 @@ bool CMprBuild::ChooseScale() {
 }
 
 bool CMprBuild::AllocateBlock() {
-    const size_t perSlice = m_images.size() * m_layout.runCount * sizeof(float);
+    const size_t perSlice = SlotFloats() * sizeof(float);
     size_t slices = std::clamp<size_t>(m_options.blockBytes / perSlice, 1, m_layout.sliceCount);
     for (;;) {
         void* block = m_options.allocate ? m_options.allocate(slices * perSlice)
@@ -240,10 +273,39 @@ void StageLines(const T* pixels, const MprLayout& l, const ValueMap& map, double
     }
 }
 
+// Stack sample t of every line of a slice: the weighted sum of the staged images' lines,
+// rounded half away from zero within the output's range.
+void ResampleRow(const StackWeights& w, uint32_t t, const float* block, uint32_t runCount,
+                 float low, float high, float* __restrict line, uint16_t* __restrict out) {
+    const auto store = [&](uint32_t i, float v) {
+        v = std::min(std::max(v, low), high);
+        out[i] = uint16_t(int32_t(v + std::copysign(0.5f, v)));
+    };
+    const uint32_t first = w.first[t], end = w.first[t + 1];
+    const auto values = [&](uint32_t e) { return block + size_t(w.slice[e]) * runCount; };
+    if (end - first == 2) {  // the common case: between two images
+        const float wa = float(w.weight[first]), wb = float(w.weight[first + 1]);
+        const float* __restrict a = values(first);
+        const float* __restrict b = values(first + 1);
+        for (uint32_t i = 0; i < runCount; ++i)
+            store(i, wa * a[i] + wb * b[i]);
+        return;
+    }
+    std::fill_n(line, runCount, 0.f);
+    for (uint32_t e = first; e < end; ++e) {
+        const float weight = float(w.weight[e]);
+        const float* __restrict v = values(e);
+        for (uint32_t i = 0; i < runCount; ++i)
+            line[i] += weight * v[i];
+    }
+    for (uint32_t i = 0; i < runCount; ++i)
+        store(i, line[i]);
+}
+
 void CMprBuild::StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first,
                            uint32_t count) {
     // Block layout: slot b, then image j, then the run axis.
-    const size_t slotStride = m_images.size() * m_layout.runCount;
+    const size_t slotStride = SlotFloats();
     float* dst = m_block.get() + j * m_layout.runCount;
     if (isSigned)
         StageLines(reinterpret_cast<const int16_t*>(words), m_layout, m_maps[j],
@@ -273,28 +335,26 @@ bool CMprBuild::BuildSlice(uint32_t k, uint32_t slot) {
     void* memory = m_options.allocate ? m_options.allocate(pixels * 2) : CheckedAlloc(pixels * 2);
     if (memory == nullptr) return false;
     auto* out = static_cast<uint16_t*>(memory);
-    const float* block = m_block.get() + size_t(slot) * m_images.size() * l.runCount;
-    const double low = m_scale.isSigned ? -32768 : 0;
-    const double high = m_scale.isSigned ? 32767 : 65535;
+    const float* block = m_block.get() + size_t(slot) * SlotFloats();
+    const float low = m_scale.isSigned ? -32768.f : 0.f;
+    const float high = m_scale.isSigned ? 32767.f : 65535.f;
     ForEach(uint32_t(l.samples), [&](uint32_t from, uint32_t to) {
-        std::vector<double> line(l.runCount);
-        for (uint32_t t = from; t <= to; ++t) {
-            std::fill(line.begin(), line.end(), 0.0);
-            for (uint32_t e = m_weights.first[t]; e < m_weights.first[t + 1]; ++e) {
-                const double w = m_weights.weight[e];
-                const float* values = block + size_t(m_weights.slice[e]) * l.runCount;
-                for (uint32_t i = 0; i < l.runCount; ++i)
-                    line[i] += w * values[i];
-            }
-            for (uint32_t i = 0; i < l.runCount; ++i) {
-                const double v = std::clamp(std::round(line[i]), low, high);
-                const auto word = uint16_t(int32_t(v));
-                if (l.stackAlongRows)
-                    out[size_t(i) * l.columns + t] = word;
-                else
-                    out[size_t(t) * l.columns + i] = word;
-            }
+        std::vector<float> line(l.runCount);
+        if (!l.stackAlongRows) {
+            for (uint32_t t = from; t <= to; ++t)
+                ResampleRow(m_weights, t, block, l.runCount, low, high, line.data(),
+                            out + size_t(t) * l.columns);
+            return;
         }
+        // The stack runs along the output rows: a tile of rows, written back column-wise.
+        const uint32_t count = to - from + 1;
+        std::vector<uint16_t> tile(size_t(count) * l.runCount);
+        for (uint32_t t = from; t <= to; ++t)
+            ResampleRow(m_weights, t, block, l.runCount, low, high, line.data(),
+                        tile.data() + size_t(t - from) * l.runCount);
+        for (uint32_t i = 0; i < l.runCount; ++i)
+            for (uint32_t t = 0; t < count; ++t)
+                out[size_t(i) * l.columns + from + t] = tile[size_t(t) * l.runCount + i];
     });
     MprSliceHeader header;
     header.seriesInstanceUid = m_seriesUid;
@@ -333,14 +393,11 @@ MprOutcome CMprBuild::Run(std::string* error) {
 
     if (!AllocateBlock()) return Fail(error, "not enough memory");
     m_seriesUid = NewUuidUid();
-    const uint32_t blocks = (m_layout.sliceCount + m_blockSlices - 1) / m_blockSlices;
-    for (uint32_t block : CentreOut(0, blocks)) {
-        const uint32_t first = block * m_blockSlices;
-        const uint32_t slices = std::min(m_blockSlices, m_layout.sliceCount - first);
-        if (!StageBlock(first, slices)) break;
-        for (uint32_t k : CentreOut(first, slices)) {
+    for (const Block& block : PlanBlocks(m_layout.sliceCount, m_blockSlices)) {
+        if (!StageBlock(block.first, block.count)) break;
+        for (uint32_t k : CentreOut(block.first, block.count)) {
             if (Cancelled()) break;
-            if (!BuildSlice(k, k - first)) return Fail(error, "not enough memory");
+            if (!BuildSlice(k, k - block.first)) return Fail(error, "not enough memory");
         }
     }
     if (m_badImage >= 0)

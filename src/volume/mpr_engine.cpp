@@ -13,11 +13,11 @@ namespace vexel {
 size_t MprBlockBudget(const IMemoryLoadSource& load) {
     constexpr uint64_t kMB = 1 << 20;
     const std::optional<MemoryStatus> status = load.Read();
-    if (!status || status->totalBytes == 0) return 256 * kMB;
+    if (!status || status->totalBytes == 0) return 64 * kMB;
     const uint64_t usable = status->totalBytes / 5 * 4;
     const uint64_t free =
         usable > status->processResidentBytes ? usable - status->processResidentBytes : 0;
-    return size_t(std::clamp<uint64_t>(free / 4, 16 * kMB, 512 * kMB));
+    return size_t(std::clamp<uint64_t>(free / 4, 16 * kMB, 128 * kMB));
 }
 
 CMPREngine::CMPREngine(MprEngineServices services) : m_services(std::move(services)) {
