@@ -12,11 +12,14 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "common/test_paths.h"
+#include "engine/headless_scan.h"
 #include "engine/memory_services.h"
 #include "engine/parallel_thread_pool.h"
+#include "engine/study_model.h"
 #include "engine/volume_finder.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
@@ -67,14 +70,15 @@ protected:
     CMemoryServices memory{load};
     CParallelThreadPool pool{2};
     std::vector<CFileRef> files;
+    fs::path lastDir;
 
     // The volumes of a series written with `options`; the largest first.
     std::vector<VolumeRecord> Volumes(const std::string& name,
                                       const GeometrySeriesOptions& options) {
-        const fs::path dir = test::ScratchDir("mpr-" + name);
+        lastDir = test::ScratchDir("mpr-" + name);
         std::string error;
-        EXPECT_TRUE(phantom::WriteGeometrySeries(dir, options, &error)) << error;
-        return Open(dir);
+        EXPECT_TRUE(phantom::WriteGeometrySeries(lastDir, options, &error)) << error;
+        return Open(lastDir);
     }
     std::vector<VolumeRecord> Open(const fs::path& dir) {
         // In file name order, which is instance order: the order a viewport lists them in.
@@ -296,6 +300,30 @@ TEST_F(MprBuild, RescalePhotometricAndListingOrderCarryOver) {
     ASSERT_EQ(a.size(), b.size());
     for (size_t k = 0; k < a.size(); ++k)
         ASSERT_EQ(a[k].values, b[k].values) << k;
+}
+
+// A scan of the same files (parsing, decoding, releasing them on its own threads) while the
+// volume is reformatted: the output is the quiet run's, byte for byte.
+TEST_F(MprBuild, AScanOfTheSameFilesChangesNothing) {
+    const std::vector<VolumeRecord> volumes =
+        Volumes("during-scan", phantom::GeometryCaseOptions(GeometryCase::kAxial));
+    const std::vector<Slice> quiet = Build(volumes[0], kPlaneSagittalRight);
+    std::atomic<bool> building{true};
+    std::thread scanner([&] {
+        do {
+            StudyModel model;
+            HeadlessScanRequest request;
+            request.folders = {lastDir.string()};
+            RunHeadlessScan(memory.Manager(), model, request);
+            memory.Manager().ReleaseMemoryNow();
+        } while (building);
+    });
+    const std::vector<Slice> busy = Build(volumes[0], kPlaneSagittalRight);
+    building = false;
+    scanner.join();
+    ASSERT_EQ(quiet.size(), busy.size());
+    for (size_t k = 0; k < quiet.size(); ++k)
+        ASSERT_EQ(quiet[k].values, busy[k].values) << k;
 }
 
 TEST_F(MprBuild, PetIsScaledToItsLargestValue) {
