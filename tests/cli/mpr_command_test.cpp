@@ -5,9 +5,11 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "common/flat_json.h"
 #include "common/test_paths.h"
+#include "phantom/geometry_series.h"
 #include "phantom/phantom_writer.h"
 
 namespace vexel {
@@ -64,6 +66,56 @@ TEST(VexelMpr, FindsNoVolumeAmongMixedOrientations) {
     EXPECT_EQ(out, "{\"volumes\":[]}\n");
 }
 
+// --out: every slice's stored values and header, read back as a script would, must put a
+// linear ramp (across the stack and across the image) at the values the phantom gives it.
+TEST(VexelMpr, WritesSlicesWhoseHeadersPlaceTheRampRight) {
+    phantom::GeometrySeriesOptions options =
+        phantom::GeometryCaseOptions(phantom::GeometryCase::kAxial);
+    options.content = {};
+    options.content.ramp = phantom::LinearRamp{1, 40, 2.5};  // along y: across the slices
+    const auto dir = test::ScratchDir("cli-mpr-out");
+    ASSERT_TRUE(phantom::WriteGeometrySeries(dir / "in", options, nullptr));
+    int code = -1;
+    test::RunCommand(Vexel() + " mpr " + Quote(dir / "in") + " --plane sagittal --out " +
+                         Quote(dir / "out") + " >/dev/null",
+                     &code);
+    ASSERT_EQ(code, 0);
+    std::map<std::string, std::string> json;
+    const std::vector<uint8_t> text = test::ReadFileBytes(dir / "out" / "slices.json");
+    ASSERT_TRUE(test::JsonReader(std::string(text.begin(), text.end())).Read(json));
+    size_t slices = 0, checked = 0;
+    for (; json.count("/slices/" + std::to_string(slices) + "/file"); ++slices) {
+        const std::string at = "/slices/" + std::to_string(slices) + "/";
+        const auto number = [&](const std::string& key) { return std::stod(json.at(at + key)); };
+        EXPECT_EQ(json.at(at + "signed"), "true");
+        const std::vector<uint8_t> pgm = test::ReadFileBytes(dir / "out" / json.at(at + "file"));
+        const int columns = int(number("columns")), rows = int(number("rows"));
+        const std::string header =
+            "P5\n" + std::to_string(columns) + " " + std::to_string(rows) + "\n65535\n";
+        ASSERT_EQ(pgm.size(), header.size() + size_t(columns) * size_t(rows) * 2);
+        for (int r = 1; r + 1 < rows;
+             ++r)  // the stack's first and last samples are averaged over less
+            for (int c = 0; c < columns; ++c) {
+                const size_t i = header.size() + 2 * (size_t(r) * size_t(columns) + size_t(c));
+                const double stored = double(int16_t(uint16_t(pgm[i] << 8 | pgm[i + 1])));
+                phantom::Vec3 p;
+                double* axes[3] = {&p.x, &p.y, &p.z};
+                for (int k = 0; k < 3; ++k)
+                    *axes[k] = number("imagePositionPatient/" + std::to_string(k)) +
+                               c * number("pixelSpacing/1") *
+                                   number("imageOrientationPatient/" + std::to_string(k)) +
+                               r * number("pixelSpacing/0") *
+                                   number("imageOrientationPatient/" + std::to_string(k + 3));
+                ASSERT_NEAR(stored * number("rescaleSlope") + number("rescaleIntercept"),
+                            phantom::GeometryValueAt(options, p), 1.0)
+                    << json.at(at + "file") << " " << c << "," << r;
+                ++checked;
+            }
+    }
+    EXPECT_EQ(slices, 112u);  // one per source column
+    EXPECT_GT(checked, 100000u);
+}
+
 TEST(VexelMpr, RefusesBadOptions) {
     const auto dir = test::ScratchDir("cli-mpr-refusals") / "CT";
     phantom::PhantomOptions options;
@@ -74,12 +126,13 @@ TEST(VexelMpr, RefusesBadOptions) {
         std::string arguments;
         int code;
     } cases[] = {
-        {Quote(dir), 2},                                 // no plane
-        {Quote(dir) + " --plane oblique", 2},            // not a plane we reformat to
-        {Quote(dir) + " --plane axial --series -1", 2},  // negative
-        {Quote(dir) + " --plane axial --series 1", 1},   // one series only
-        {"--plane axial", 2},                            // no path
-        {Quote(dir / "none") + " --plane axial", 1},     // nothing found
+        {Quote(dir), 2},                                               // no plane
+        {Quote(dir) + " --plane oblique", 2},                          // not a plane we reformat to
+        {Quote(dir) + " --plane axial --series -1", 2},                // negative
+        {Quote(dir) + " --plane axial --series 1", 1},                 // one series only
+        {Quote(dir) + " --plane axial --out " + Quote(dir / "x"), 1},  // already axial
+        {"--plane axial", 2},                                          // no path
+        {Quote(dir / "none") + " --plane axial", 1},                   // nothing found
     };
     for (const auto& c : cases) {
         int code = -1;
