@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <type_traits>
 #include <vector>
 
 #include "engine/parallel_thread_pool.h"
@@ -16,7 +17,7 @@
 namespace vexel {
 namespace {
 
-constexpr size_t kSlotPadding = 16;  // floats: one cache line
+constexpr size_t kSlotPaddingBytes = 64;  // one cache line
 
 // PET slices keep their largest value at this stored value, whatever the source scales.
 constexpr double kPetTop = 32767;
@@ -83,12 +84,21 @@ private:
     bool WithPixels(size_t image, const std::function<void(const uint16_t*, bool isSigned)>& use);
     bool ChooseScale();
     bool AllocateBlock();
-    // One slice's share of the block: its line of every image, padded so that the slices'
-    // shares never start at the same cache set (staging writes to all of them in turn).
-    size_t SlotFloats() const { return m_images.size() * m_layout.runCount + kSlotPadding; }
+    // One slice's share of the block, in values: its line of every image, padded so that the
+    // slices' shares never start at the same cache set (staging writes to all of them in turn).
+    size_t SlotValues() const {
+        return m_images.size() * m_layout.runCount + kSlotPaddingBytes / ValueBytes();
+    }
+    // The block holds stored values as they are when the build only resamples them (one
+    // rescale, no shear), else values in the output's units as floats.
+    size_t ValueBytes() const { return m_storedValues ? 2 : 4; }
+    // The staged block's slices, into their pixels (slot order).
+    template <typename S>
+    void ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs);
     bool StageBlock(uint32_t first, uint32_t count);
     void StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first, uint32_t count);
-    bool BuildSlice(uint32_t k, uint32_t slot);
+    // Resamples the staged block and delivers its slices, central ones first.
+    bool BuildBlock(uint32_t first, uint32_t count);
     MprOutcome Fail(std::string* error, std::string why) {
         if (error != nullptr) *error = std::move(why);
         return MprOutcome::Failed;
@@ -105,7 +115,8 @@ private:
     double m_padding = 0;  // outside a sheared image, in output units
     StackWeights m_weights;
 
-    CheckedPtr<float> m_block;
+    bool m_storedValues = false;
+    CheckedPtr<uint8_t> m_block;
     uint32_t m_blockSlices = 0;
     std::string m_seriesUid;
     uint32_t m_done = 0;
@@ -202,17 +213,18 @@ bool CMprBuild::ChooseScale() {
                           (image.RescaleIntercept() - m_scale.intercept) / m_scale.slope});
     }
     m_padding = (low - m_scale.intercept) / m_scale.slope;
+    m_storedValues = uniform && !pet && !m_layout.sheared;
     return true;
 }
 
 bool CMprBuild::AllocateBlock() {
-    const size_t perSlice = SlotFloats() * sizeof(float);
+    const size_t perSlice = SlotValues() * ValueBytes();
     size_t slices = std::clamp<size_t>(m_options.blockBytes / perSlice, 1, m_layout.sliceCount);
     for (;;) {
         void* block = m_options.allocate ? m_options.allocate(slices * perSlice)
                                          : CheckedAlloc(slices * perSlice);
         if (block != nullptr) {
-            m_block.reset(static_cast<float*>(block));
+            m_block.reset(static_cast<uint8_t*>(block));
             m_blockSlices = uint32_t(slices);
             return true;
         }
@@ -242,61 +254,86 @@ double Bilinear(const T* pixels, const MprLayout& l, double step, double run, do
            fs * ((1 - fr) * at(s1, r0) + fr * at(s1, r1));
 }
 
-template <typename T>
+// Stages the lines of source slices first .. first + count - 1 into D: floats in the output's
+// units, or the stored values themselves (D = T).
+template <typename T, typename D>
 void StageLines(const T* pixels, const MprLayout& l, const ValueMap& map, double stepShift,
-                double runShift, double padding, uint32_t first, uint32_t count, float* dst,
+                double runShift, double padding, uint32_t first, uint32_t count, D* dst,
                 size_t slotStride) {
     const uint32_t runCount = l.runCount;
-    if (l.sheared) {
-        for (uint32_t b = 0; b < count; ++b)
-            for (uint32_t i = 0; i < runCount; ++i) {
-                const double v = Bilinear(pixels, l, double(first + b) - stepShift,
-                                          double(i) - runShift, std::nan(""));
-                dst[b * slotStride + i] = float(std::isnan(v) ? padding : v * map.a + map.b);
-            }
-        return;
+    constexpr bool kStored = std::is_same_v<T, D>;
+    if constexpr (!kStored) {
+        if (l.sheared) {
+            for (uint32_t b = 0; b < count; ++b)
+                for (uint32_t i = 0; i < runCount; ++i) {
+                    const double v = Bilinear(pixels, l, double(first + b) - stepShift,
+                                              double(i) - runShift, std::nan(""));
+                    dst[b * slotStride + i] = float(std::isnan(v) ? padding : v * map.a + map.b);
+                }
+            return;
+        }
     }
     const float a = float(map.a), bias = float(map.b);
+    const auto value = [a, bias](T v) {
+        if constexpr (kStored)
+            return v;
+        else
+            return float(v) * a + bias;
+    };
     if (l.stepAlongColumns) {  // slice k takes source row k
         for (uint32_t b = 0; b < count; ++b) {
             const T* row = pixels + size_t(first + b) * l.sourceColumns;
-            float* out = dst + b * slotStride;
+            D* out = dst + b * slotStride;
             for (uint32_t i = 0; i < runCount; ++i)
-                out[i] = float(row[i]) * a + bias;
+                out[i] = value(row[i]);
         }
         return;
     }
-    for (uint32_t i = 0; i < runCount; ++i) {  // slice k takes source column k
+    // Slice k takes source column k: a short run of every row, rows 1 KB or more apart, which
+    // the hardware does not fetch ahead by itself.
+    constexpr uint32_t kAhead = 8;
+    const size_t runBytes = count * sizeof(T);
+    for (uint32_t i = 0; i < runCount; ++i) {
         const T* row = pixels + size_t(i) * l.sourceColumns + first;
+        if (i + kAhead < runCount) {
+            const char* ahead = reinterpret_cast<const char*>(row + kAhead * l.sourceColumns);
+            for (size_t byte = 0; byte < runBytes; byte += 64)
+                __builtin_prefetch(ahead + byte);
+        }
         for (uint32_t b = 0; b < count; ++b)
-            dst[b * slotStride + i] = float(row[b]) * a + bias;
+            dst[b * slotStride + i] = value(row[b]);
     }
 }
 
 // Stack sample t of every line of a slice: the weighted sum of the staged images' lines,
 // rounded half away from zero within the output's range.
-void ResampleRow(const StackWeights& w, uint32_t t, const float* block, uint32_t runCount,
-                 float low, float high, float* __restrict line, uint16_t* __restrict out) {
+template <typename S>
+void ResampleRow(const StackWeights& w, uint32_t t, const S* block, uint32_t runCount, float low,
+                 float high, float* __restrict line, uint16_t* __restrict out) {
     const auto store = [&](uint32_t i, float v) {
         v = std::min(std::max(v, low), high);
         out[i] = uint16_t(int32_t(v + std::copysign(0.5f, v)));
     };
     const uint32_t first = w.first[t], end = w.first[t + 1];
     const auto values = [&](uint32_t e) { return block + size_t(w.slice[e]) * runCount; };
-    if (end - first == 2) {  // the common case: between two images
+    // The common cases in one pass: a sample between two images, or centred on one.
+    if (end - first == 2 || end - first == 3) {
+        const bool three = end - first == 3;
         const float wa = float(w.weight[first]), wb = float(w.weight[first + 1]);
-        const float* __restrict a = values(first);
-        const float* __restrict b = values(first + 1);
+        const float wc = three ? float(w.weight[first + 2]) : 0.f;
+        const S* __restrict a = values(first);
+        const S* __restrict b = values(first + 1);
+        const S* __restrict c = three ? values(first + 2) : b;
         for (uint32_t i = 0; i < runCount; ++i)
-            store(i, wa * a[i] + wb * b[i]);
+            store(i, wa * float(a[i]) + wb * float(b[i]) + wc * float(c[i]));
         return;
     }
     std::fill_n(line, runCount, 0.f);
     for (uint32_t e = first; e < end; ++e) {
         const float weight = float(w.weight[e]);
-        const float* __restrict v = values(e);
+        const S* __restrict v = values(e);
         for (uint32_t i = 0; i < runCount; ++i)
-            line[i] += weight * v[i];
+            line[i] += weight * float(v[i]);
     }
     for (uint32_t i = 0; i < runCount; ++i)
         store(i, line[i]);
@@ -305,15 +342,25 @@ void ResampleRow(const StackWeights& w, uint32_t t, const float* block, uint32_t
 void CMprBuild::StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first,
                            uint32_t count) {
     // Block layout: slot b, then image j, then the run axis.
-    const size_t slotStride = SlotFloats();
-    float* dst = m_block.get() + j * m_layout.runCount;
-    if (isSigned)
-        StageLines(reinterpret_cast<const int16_t*>(words), m_layout, m_maps[j],
-                   m_layout.stepShift[j], m_layout.runShift[j], m_padding, first, count, dst,
-                   slotStride);
-    else
-        StageLines(words, m_layout, m_maps[j], m_layout.stepShift[j], m_layout.runShift[j],
-                   m_padding, first, count, dst, slotStride);
+    const size_t stride = SlotValues(), offset = j * m_layout.runCount;
+    const MprLayout& l = m_layout;
+    const auto* signedWords = reinterpret_cast<const int16_t*>(words);
+    const auto stage = [&](const auto* pixels, auto* block) {
+        StageLines(pixels, l, m_maps[j], l.stepShift[j], l.runShift[j], m_padding, first, count,
+                   block + offset, stride);
+    };
+    uint8_t* block = m_block.get();
+    if (!m_storedValues) {
+        auto* floats = reinterpret_cast<float*>(block);
+        if (isSigned)
+            stage(signedWords, floats);
+        else
+            stage(words, floats);
+    } else if (isSigned) {
+        stage(signedWords, reinterpret_cast<int16_t*>(block));
+    } else {
+        stage(words, reinterpret_cast<uint16_t*>(block));
+    }
 }
 
 bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
@@ -329,46 +376,73 @@ bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
     return !Cancelled();
 }
 
-bool CMprBuild::BuildSlice(uint32_t k, uint32_t slot) {
+template <typename S>
+void CMprBuild::ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs) {
     const MprLayout& l = m_layout;
-    const size_t pixels = size_t(l.rows) * l.columns;
-    void* memory = m_options.allocate ? m_options.allocate(pixels * 2) : CheckedAlloc(pixels * 2);
-    if (memory == nullptr) return false;
-    auto* out = static_cast<uint16_t*>(memory);
-    const float* block = m_block.get() + size_t(slot) * SlotFloats();
+    const uint32_t samples = uint32_t(l.samples);
     const float low = m_scale.isSigned ? -32768.f : 0.f;
     const float high = m_scale.isSigned ? 32767.f : 65535.f;
-    ForEach(uint32_t(l.samples), [&](uint32_t from, uint32_t to) {
+    // One loop over the rows of every slice of the block, so the threads meet once a block.
+    ForEach(uint32_t(outs.size()) * samples, [&](uint32_t from, uint32_t to) {
         std::vector<float> line(l.runCount);
-        if (!l.stackAlongRows) {
-            for (uint32_t t = from; t <= to; ++t)
+        std::vector<uint16_t> tile;
+        for (uint32_t index = from; index <= to;) {
+            const uint32_t slot = index / samples, t0 = index % samples;
+            const uint32_t t1 = std::min(samples - 1, t0 + (to - index));
+            index += t1 - t0 + 1;
+            const S* block =
+                reinterpret_cast<const S*>(m_block.get()) + size_t(slot) * SlotValues();
+            uint16_t* out = outs[slot].get();
+            if (!l.stackAlongRows) {
+                for (uint32_t t = t0; t <= t1; ++t)
+                    ResampleRow(m_weights, t, block, l.runCount, low, high, line.data(),
+                                out + size_t(t) * l.columns);
+                continue;
+            }
+            // The stack runs along the output rows: a tile of rows, written back column-wise.
+            const uint32_t count = t1 - t0 + 1;
+            tile.resize(size_t(count) * l.runCount);
+            for (uint32_t t = t0; t <= t1; ++t)
                 ResampleRow(m_weights, t, block, l.runCount, low, high, line.data(),
-                            out + size_t(t) * l.columns);
-            return;
+                            tile.data() + size_t(t - t0) * l.runCount);
+            for (uint32_t i = 0; i < l.runCount; ++i)
+                for (uint32_t t = 0; t < count; ++t)
+                    out[size_t(i) * l.columns + t0 + t] = tile[size_t(t) * l.runCount + i];
         }
-        // The stack runs along the output rows: a tile of rows, written back column-wise.
-        const uint32_t count = to - from + 1;
-        std::vector<uint16_t> tile(size_t(count) * l.runCount);
-        for (uint32_t t = from; t <= to; ++t)
-            ResampleRow(m_weights, t, block, l.runCount, low, high, line.data(),
-                        tile.data() + size_t(t - from) * l.runCount);
-        for (uint32_t i = 0; i < l.runCount; ++i)
-            for (uint32_t t = 0; t < count; ++t)
-                out[size_t(i) * l.columns + from + t] = tile[size_t(t) * l.runCount + i];
     });
-    MprSliceHeader header;
-    header.seriesInstanceUid = m_seriesUid;
-    header.sopInstanceUid = NewUuidUid();
-    header.index = k;
-    header.scale = m_scale;
-    MprSlice slice;
-    slice.file = MakeMprSliceFile(m_images.front()->Image().File(), l, header,
-                                  reinterpret_cast<uint8_t*>(out));
-    if (!slice.file) return false;
-    slice.index = k;
-    slice.done = ++m_done;
-    slice.total = l.sliceCount;
-    if (m_options.deliver) m_options.deliver(std::move(slice));
+}
+
+bool CMprBuild::BuildBlock(uint32_t first, uint32_t count) {
+    const MprLayout& l = m_layout;
+    const size_t bytes = size_t(l.rows) * l.columns * 2;
+    std::vector<CheckedPtr<uint16_t>> outs;
+    for (uint32_t b = 0; b < count; ++b) {
+        void* memory = m_options.allocate ? m_options.allocate(bytes) : CheckedAlloc(bytes);
+        if (memory == nullptr) return false;
+        outs.emplace_back(static_cast<uint16_t*>(memory));
+    }
+    if (!m_storedValues)
+        ResampleSlices<float>(outs);
+    else if (m_scale.isSigned)
+        ResampleSlices<int16_t>(outs);
+    else
+        ResampleSlices<uint16_t>(outs);
+    for (uint32_t k : CentreOut(first, count)) {
+        if (Cancelled()) break;
+        MprSliceHeader header;
+        header.seriesInstanceUid = m_seriesUid;
+        header.sopInstanceUid = NewUuidUid();
+        header.index = k;
+        header.scale = m_scale;
+        MprSlice slice;
+        slice.file = MakeMprSliceFile(m_images.front()->Image().File(), l, header,
+                                      reinterpret_cast<uint8_t*>(outs[k - first].release()));
+        if (!slice.file) return false;
+        slice.index = k;
+        slice.done = ++m_done;
+        slice.total = l.sliceCount;
+        if (m_options.deliver) m_options.deliver(std::move(slice));
+    }
     return true;
 }
 
@@ -395,10 +469,7 @@ MprOutcome CMprBuild::Run(std::string* error) {
     m_seriesUid = NewUuidUid();
     for (const Block& block : PlanBlocks(m_layout.sliceCount, m_blockSlices)) {
         if (!StageBlock(block.first, block.count)) break;
-        for (uint32_t k : CentreOut(block.first, block.count)) {
-            if (Cancelled()) break;
-            if (!BuildSlice(k, k - block.first)) return Fail(error, "not enough memory");
-        }
+        if (!BuildBlock(block.first, block.count)) return Fail(error, "not enough memory");
     }
     if (m_badImage >= 0)
         return Fail(error, "image " + std::to_string(m_badImage + 1) + " could not be decoded");

@@ -34,7 +34,7 @@ struct MprSlice {
 };
 
 struct MprBuildOptions {
-    size_t blockBytes = size_t{64} << 20;  // the block buffer's budget
+    size_t blockBytes = size_t{128} << 20;  // the block buffer's budget
     CParallelThreadPool* pool = nullptr;    // null: all on the calling thread
     // Asked between source images and before every slice; true stops the build.
     std::function<bool()> cancelled;

@@ -13,7 +13,7 @@ namespace vexel {
 size_t MprBlockBudget(const IMemoryLoadSource& load) {
     constexpr uint64_t kMB = 1 << 20;
     const std::optional<MemoryStatus> status = load.Read();
-    if (!status || status->totalBytes == 0) return 64 * kMB;
+    if (!status || status->totalBytes == 0) return 128 * kMB;
     const uint64_t usable = status->totalBytes / 5 * 4;
     const uint64_t free =
         usable > status->processResidentBytes ? usable - status->processResidentBytes : 0;

@@ -32,8 +32,8 @@ class CVexelEngine;
 class IMemoryLoadSource;
 
 // The block buffer's share of memory: a quarter of what is left below 80 % of the physical
-// memory after this process's own, between 16 and 128 MB; 64 MB when unknown. More buys little:
-// a block only has to hold enough slices to use whole cache lines of every source row.
+// memory after this process's own, between 16 and 128 MB (128 MB when unknown). More buys
+// little: a block only has to hold enough slices to use a few cache lines of each source row.
 size_t MprBlockBudget(const IMemoryLoadSource& load);
 
 struct MprEngineServices {
