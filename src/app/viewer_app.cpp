@@ -43,6 +43,22 @@
 #include "volume/reference_line_manager.h"
 
 namespace vexel {
+namespace {
+
+// Queues a call on the UI thread for the services that hand work there; false when it could
+// not be queued.
+std::function<bool(std::function<void()>)> PosterTo(CUIDispatcher& dispatcher) {
+    return [&dispatcher](std::function<void()> call) {
+        return dispatcher
+            .PostToUIThread([call = std::move(call)] {
+                call();
+                return uint32_t(0);
+            })
+            .has_value();
+    };
+}
+
+}  // namespace
 
 CViewerApp::CViewerApp(ViewerAppOptions options) : m_options(std::move(options)) {}
 
@@ -160,14 +176,7 @@ bool CViewerApp::CreatePhaseTwo() {
     m_referenceLines = std::make_unique<CReferenceLineManager>(m_engine.get(), std::move(lookups));
     Log('+', "CReferenceLineManager");
     CineEngineServices cine;
-    cine.postToUI = [dispatcher = m_dispatcher.get()](std::function<void()> tick) {
-        return dispatcher
-            ->PostToUIThread([tick = std::move(tick)] {
-                tick();
-                return uint32_t(0);
-            })
-            .has_value();
-    };
+    cine.postToUI = PosterTo(*m_dispatcher);
     cine.findPlayer = [](uint32_t panelId) -> ICinePlayer* {
         CViewport2D* viewport = CViewportHash::Instance().FindPanel(panelId);
         return viewport != nullptr ? &viewport->Cine() : nullptr;
@@ -176,14 +185,7 @@ bool CViewerApp::CreatePhaseTwo() {
     Log('+', "CCineEngine");
     // The reformatting thread counts among the work the quit waits for, as the job queue does.
     MprEngineServices mpr;
-    mpr.postToUI = [dispatcher = m_dispatcher.get()](std::function<void()> call) {
-        return dispatcher
-            ->PostToUIThread([call = std::move(call)] {
-                call();
-                return uint32_t(0);
-            })
-            .has_value();
-    };
+    mpr.postToUI = PosterTo(*m_dispatcher);
     mpr.engine = m_engine.get();
     mpr.pending = {[this] { AddPendingShutdown(); }, [this] { RemovePendingShutdown(); }};
     mpr.blockBytes = [load = m_memoryLoad.get()] { return MprBlockBudget(*load); };
