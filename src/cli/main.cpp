@@ -7,6 +7,7 @@
 #include "cli/export_command.h"
 #include "cli/measure_command.h"
 #include "cli/mpr_command.h"
+#include "cli/suv_command.h"
 #include "cli/render_command.h"
 #include "cli/scan_command.h"
 #include "dicom/dicom_dictionary.h"
@@ -32,7 +33,8 @@ void PrintUsage() {
                  "                          write pictures or movies as the viewer exports them\n"
                  "                          (export --help)\n"
                  "  mpr PATH... [--series N] --plane coronal|sagittal|axial [--json]\n"
-                 "                          the volumes of each series and their geometry\n");
+                 "                          the volumes of each series and their geometry\n"
+                 "  suv PATH... [--json]     SUV of PET files and each series' range\n");
 }
 
 }  // namespace
@@ -62,6 +64,7 @@ int main(int argc, char** argv) {
         return vexel::cli::RunExport(argc - 2, argv + 2, files, codecs);
     }
     if (std::strcmp(argv[1], "mpr") == 0) return vexel::cli::RunMpr(argc - 2, argv + 2, files);
+    if (std::strcmp(argv[1], "suv") == 0) return vexel::cli::RunSuv(argc - 2, argv + 2, files);
     std::fprintf(stderr, "vexel: unknown command '%s'\n", argv[1]);
     PrintUsage();
     return 2;
