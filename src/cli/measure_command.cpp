@@ -140,7 +140,10 @@ int RunMeasure(int argc, char** argv, CMemoryManager& files) {
         fields = {{"value", Number(length)}, {"unit", lengthUnit}, {"source", source}};
     } else if (std::strcmp(options.kind->option, "--ellipse") == 0) {
         const EllipseStatistics stats = frame->Ellipse(p[0].x, p[0].y, p[1].x, p[1].y);
-        label = EllipseLabel(stats, calibration, frame->IsColour(), frame->InMemory(), texts);
+        const SuvInfo suv = ComputeSuv(image->File());
+        const ValueUnits units = ValueUnitsOf(suv, texts);
+        label = EllipseLabel(stats, calibration, frame->IsColour(), frame->InMemory(), texts,
+                             units);
         const bool area = calibration.Valid();
         const double areaMm2 = AreaSquareMm(stats.areaPixels, calibration);
         fields = {{"value", Number(area ? areaMm2 : stats.areaPixels)},
@@ -152,6 +155,13 @@ int RunMeasure(int argc, char** argv, CMemoryManager& files) {
                                          {"max", Number(stats.maximum)},
                                          {"mean", Number(stats.mean)},
                                          {"stddev", Number(stats.stddev)}});
+            // PET: the same statistics as SUV, when the image allows it.
+            if (suv.state == SuvState::Suv)
+                fields.insert(fields.end(),
+                              {{"suvUnit", JsonQuoted(SuvUnitText(suv))},
+                               {"suvMin", Number(stats.minimum * units.factor)},
+                               {"suvMax", Number(stats.maximum * units.factor)},
+                               {"suvMean", Number(stats.mean * units.factor)}});
         }
         fields.push_back({"areaPixels", Number(stats.areaPixels)});
         if (area) fields.push_back({"areaMm2", Number(areaMm2)});

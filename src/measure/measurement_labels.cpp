@@ -29,11 +29,26 @@ std::string AngleLabel(std::optional<double> degrees, const TextLookup& texts) {
     return FormatText(FormatCheckedText(texts, textid::kDegrees), *degrees);
 }
 
-std::string EllipseLabel(const EllipseStatistics& stats, const Calibration& calibration,
-                         bool colour, bool interpolated, const TextLookup& texts) {
+ValueUnits ValueUnitsOf(const SuvInfo& suv, const TextLookup& texts) {
+    if (suv.state == SuvState::Activity) return {1, LookUpText(texts, textid::kBqPerMl)};
+    if (suv.state != SuvState::Suv) return {};
+    const std::string name =
+        suv.suvType == "BW" ? LookUpText(texts, textid::kSuvBw) : SuvUnitText(suv);
+    const std::string per = suv.units == "CM2ML" ? "cm\u00b2/ml" : LookUpText(texts, textid::kGramsPerMl);
+    return {suv.factor, name + " (" + per + ")"};
+}
+
+std::string EllipseLabel(const EllipseStatistics& raw, const Calibration& calibration,
+                         bool colour, bool interpolated, const TextLookup& texts,
+                         const ValueUnits& units, bool fused) {
     std::string label;
+    if (!units.line.empty()) label = (fused ? "[F] " : "") + units.line + "\n";
+    EllipseStatistics stats = raw;
+    stats.mean = float(stats.mean * units.factor);
+    stats.minimum = float(stats.minimum * units.factor);
+    stats.maximum = float(stats.maximum * units.factor);
     if (!colour && stats.pixelCount > 0) {
-        const bool whole = std::floor(stats.minimum) == stats.minimum &&
+        const bool whole = units.factor == 1 && std::floor(stats.minimum) == stats.minimum &&
                            std::floor(stats.maximum) == stats.maximum;
         const char* format = whole ? "%.0f" : "%.2f";
         // Approximately, at least and at most on interpolated frames.

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
 #include "measure/measurement_labels.h"
 #include "measure/measurement_list.h"
 #include "measure/overlay_measurements.h"
@@ -19,8 +20,10 @@ void COverlayEllipse::UpdateText() {
     CDicomFrame& frame = List().Frame();
     const EllipseStatistics stats =
         frame.Ellipse(m_points[0].x, m_points[0].y, m_points[1].x, m_points[1].y);
+    // PET values in Bq/ml read as SUV when the image allows it.
     m_text = EllipseLabel(stats, List().Spacing(), frame.IsColour(), List().Interpolated(),
-                          List().Texts());
+                          List().Texts(),
+                          ValueUnitsOf(ComputeSuv(frame.Image().File()), List().Texts()));
 }
 
 void COverlayEllipse::Place() {

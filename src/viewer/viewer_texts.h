@@ -45,6 +45,9 @@ inline constexpr uint32_t kSquarePixels = 6005;
 inline constexpr uint32_t kMean = 6006;
 inline constexpr uint32_t kMin = 6007;
 inline constexpr uint32_t kMax = 6008;
+inline constexpr uint32_t kSuvBw = 6009;        // "SUVbw"
+inline constexpr uint32_t kGramsPerMl = 6010;   // "g/ml"
+inline constexpr uint32_t kBqPerMl = 6011;      // "Bq/ml"
 inline constexpr uint32_t kInterpolatedWarning = 6012;
 }  // namespace textid
 

@@ -8,6 +8,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 
 #include "common/flat_json.h"
 #include "common/test_paths.h"
@@ -65,6 +66,27 @@ TEST(VexelSuv, ReferenceObjectsGiveTheirPublishedValues) {
         // The hot sphere's centre: slice 10, row 128, column 158.
         EXPECT_EQ(json["/series/0/maxAt/row"], "128") << c.series;
         EXPECT_EQ(json["/series/0/maxAt/column"], "158") << c.series;
+    }
+}
+
+// An ellipse inside the hot sphere, the cold sphere and the background of the central slice
+// shows their SUVbw, as the viewer's ellipse does.
+TEST(VexelSuv, EllipsesShowTheRegionsInSuv) {
+    VEXEL_REQUIRE_TESTDATA();
+    const auto file =
+        test::TestDataDir() / "suv-dro/DRO/DRO_0_0/PT/pet_dro_0_0_slice_010.dcm";
+    if (!std::filesystem::exists(file)) GTEST_SKIP() << "not found: " << file;
+    const std::pair<const char*, const char*> regions[] = {
+        {"155,125,161,131", "SUVbw (g/ml)\nMean=4.00\n"},
+        {"95,125,101,131", "SUVbw (g/ml)\nMean=0.20\n"},
+        {"120,150,136,166", "SUVbw (g/ml)\nMean=1.00\n"},
+    };
+    for (const auto& [ellipse, label] : regions) {
+        int code = -1;
+        const std::string out = test::RunCommand(
+            Vexel() + " measure " + Quote(file) + " --ellipse " + ellipse, &code);
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(out.rfind(label, 0), 0u) << out;
     }
 }
 
