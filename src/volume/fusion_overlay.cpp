@@ -1,0 +1,115 @@
+#include "volume/fusion_overlay.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace vexel {
+namespace {
+
+struct ColourStop {
+    double position;
+    uint32_t argb;
+};
+
+// Transparent at the window's low end, then blue, green, yellow and red, more opaque towards
+// the top.
+constexpr ColourStop kStops[] = {
+    {0, 0x00000000},    {0.25, 0x800019FF}, {0.35, 0x80007DFF},
+    {0.4, 0x8023C80A},  {0.45, 0x800FEB0A}, {0.6, 0x80F0F000},
+    {0.66, 0x80FFFF00}, {0.85, 0xC0DC5000}, {1.0, 0xC0FF0000},
+};
+
+double Dot(const Vector3& a, const Vector3& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+uint32_t Mix(uint32_t grey, uint32_t colour) {
+    const uint32_t alpha = colour >> 24;
+    uint32_t out = 0;
+    for (int shift = 0; shift < 24; shift += 8) {
+        const uint32_t a = (grey >> shift) & 0xFF, b = (colour >> shift) & 0xFF;
+        out |= ((a * (255 - alpha) + b * alpha + 127) / 255) << shift;
+    }
+    return out;
+}
+
+}  // namespace
+
+CFusionColourTable::CFusionColourTable() : m_table(kEntries, 0) {
+    for (size_t s = 0; s + 1 < std::size(kStops); ++s) {
+        const auto first = size_t(std::lround(kStops[s].position * kEntries));
+        const auto end =
+            std::min<size_t>(size_t(std::lround(kStops[s + 1].position * kEntries)), kEntries);
+        const double n = double(end - first) - 1;
+        for (size_t e = first; e < end; ++e) {
+            uint32_t colour = 0;
+            for (int shift = 0; shift < 32; shift += 8) {
+                const double c1 = (kStops[s].argb >> shift) & 0xFF;
+                const double c2 = (kStops[s + 1].argb >> shift) & 0xFF;
+                uint32_t c =
+                    uint32_t(std::lround(n > 0 ? c1 + (c2 - c1) * double(e - first) / n : c1));
+                if (shift == 24) c &= 0xF0;  // alpha in steps of 16
+                colour |= c << shift;
+            }
+            m_table[e] = colour;
+        }
+    }
+}
+
+uint32_t CFusionColourTable::Colour(double value, double low, double high) const {
+    if (!std::isfinite(value) || !std::isfinite(low) || !std::isfinite(high) || !(low < high))
+        return 0;
+    if (value >= high) return m_table[kEntries - 1];
+    if (value <= low) return m_table[0];
+    const double index = (value - low) * (kEntries - 1) / (high - low) + 0.5;
+    return m_table[std::min<size_t>(size_t(index), kEntries - 1)];
+}
+
+std::optional<OverlayMapping> MapBaseToOverlay(const PlaneGeometry& base,
+                                               const PlaneGeometry& overlay) {
+    if (!(base.rowSpacing > 0) || !(base.columnSpacing > 0) || !(overlay.rowSpacing > 0) ||
+        !(overlay.columnSpacing > 0))
+        return std::nullopt;
+    const Vector3 offset = {base.position[0] - overlay.position[0],
+                            base.position[1] - overlay.position[1],
+                            base.position[2] - overlay.position[2]};
+    OverlayMapping m;
+    m.origin = {Dot(offset, overlay.row) / overlay.columnSpacing,
+                Dot(offset, overlay.column) / overlay.rowSpacing};
+    m.perColumn = {base.columnSpacing * Dot(base.row, overlay.row) / overlay.columnSpacing,
+                   base.columnSpacing * Dot(base.row, overlay.column) / overlay.rowSpacing};
+    m.perRow = {base.rowSpacing * Dot(base.column, overlay.row) / overlay.columnSpacing,
+                base.rowSpacing * Dot(base.column, overlay.column) / overlay.rowSpacing};
+    const double determinant = m.perColumn[0] * m.perRow[1] - m.perColumn[1] * m.perRow[0];
+    if (!std::isfinite(determinant) || std::fabs(determinant) < 1e-9) return std::nullopt;
+    return m;
+}
+
+void BlendOverlay(const OverlayMapping& m, const OverlayValues& overlay, double low, double high,
+                  const CFusionColourTable& table, uint32_t* picture, uint32_t columns,
+                  uint32_t rows) {
+    if (overlay.values == nullptr || overlay.columns == 0 || overlay.rows == 0) return;
+    const double maxU = double(overlay.columns) - 1, maxV = double(overlay.rows) - 1;
+    const auto at = [&](uint32_t x, uint32_t y) {
+        return double(overlay.values[size_t(y) * overlay.columns + x]);
+    };
+    for (uint32_t r = 0; r < rows; ++r) {
+        double u = m.origin[0] + r * m.perRow[0], v = m.origin[1] + r * m.perRow[1];
+        uint32_t* out = picture + size_t(r) * columns;
+        for (uint32_t c = 0; c < columns; ++c, u += m.perColumn[0], v += m.perColumn[1]) {
+            // Within half a pixel of the overlay's outer pixel centres: its edge pixels extend.
+            if (!(u >= -0.5 && v >= -0.5 && u <= maxU + 0.5 && v <= maxV + 0.5)) continue;
+            const double x = std::clamp(u, 0.0, maxU), y = std::clamp(v, 0.0, maxV);
+            const auto x0 = uint32_t(x), y0 = uint32_t(y);
+            const uint32_t x1 = std::min(x0 + 1, overlay.columns - 1);
+            const uint32_t y1 = std::min(y0 + 1, overlay.rows - 1);
+            const double fx = x - x0, fy = y - y0;
+            const double value = (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0)) +
+                                 fy * ((1 - fx) * at(x0, y1) + fx * at(x1, y1));
+            const uint32_t colour = table.Colour(value, low, high);
+            if ((colour >> 24) != 0) out[c] = Mix(out[c], colour);
+        }
+    }
+}
+
+}  // namespace vexel
