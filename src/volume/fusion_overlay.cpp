@@ -23,14 +23,15 @@ double Dot(const Vector3& a, const Vector3& b) {
     return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
 }
 
+// grey x (1 - alpha) + colour x alpha per channel, red and blue side by side in one word;
+// (t + t / 256 + 128) / 256 divides by 255 with rounding.
 uint32_t Mix(uint32_t grey, uint32_t colour) {
-    const uint32_t alpha = colour >> 24;
-    uint32_t out = 0;
-    for (int shift = 0; shift < 24; shift += 8) {
-        const uint32_t a = (grey >> shift) & 0xFF, b = (colour >> shift) & 0xFF;
-        out |= ((a * (255 - alpha) + b * alpha + 127) / 255) << shift;
-    }
-    return out;
+    const uint32_t alpha = colour >> 24, rest = 255 - alpha;
+    uint32_t rb = (grey & 0xFF00FF) * rest + (colour & 0xFF00FF) * alpha + 0x800080;
+    uint32_t g = (grey & 0x00FF00) * rest + (colour & 0x00FF00) * alpha + 0x008000;
+    rb = ((rb + ((rb >> 8) & 0xFF00FF)) >> 8) & 0xFF00FF;
+    g = ((g + ((g >> 8) & 0x00FF00)) >> 8) & 0x00FF00;
+    return rb | g;
 }
 
 }  // namespace
@@ -87,26 +88,34 @@ std::optional<OverlayMapping> MapBaseToOverlay(const PlaneGeometry& base,
 
 void BlendOverlay(const OverlayMapping& m, const OverlayValues& overlay, double low, double high,
                   const CFusionColourTable& table, uint32_t* picture, uint32_t columns,
-                  uint32_t rows) {
-    if (overlay.values == nullptr || overlay.columns == 0 || overlay.rows == 0) return;
-    const double maxU = double(overlay.columns) - 1, maxV = double(overlay.rows) - 1;
-    const auto at = [&](uint32_t x, uint32_t y) {
-        return double(overlay.values[size_t(y) * overlay.columns + x]);
-    };
-    for (uint32_t r = 0; r < rows; ++r) {
-        double u = m.origin[0] + r * m.perRow[0], v = m.origin[1] + r * m.perRow[1];
+                  uint32_t rows, uint32_t firstRow, uint32_t endRow) {
+    if (overlay.values == nullptr || overlay.columns == 0 || overlay.rows == 0 ||
+        !std::isfinite(low) || !std::isfinite(high) || !(low < high))
+        return;
+    const float maxU = float(overlay.columns) - 1, maxV = float(overlay.rows) - 1;
+    const float lowF = float(low), highF = float(high);
+    const float scale = float(double(CFusionColourTable::kEntries - 1) / (high - low));
+    const uint32_t top = table.Entry(CFusionColourTable::kEntries - 1);
+    const float* values = overlay.values;
+    const size_t pitch = overlay.columns;
+    for (uint32_t r = firstRow; r < std::min(rows, endRow); ++r) {
+        const double u0 = m.origin[0] + r * m.perRow[0], v0 = m.origin[1] + r * m.perRow[1];
         uint32_t* out = picture + size_t(r) * columns;
-        for (uint32_t c = 0; c < columns; ++c, u += m.perColumn[0], v += m.perColumn[1]) {
+        for (uint32_t c = 0; c < columns; ++c) {
+            const auto u = float(u0 + c * m.perColumn[0]), v = float(v0 + c * m.perColumn[1]);
             // Within half a pixel of the overlay's outer pixel centres: its edge pixels extend.
-            if (!(u >= -0.5 && v >= -0.5 && u <= maxU + 0.5 && v <= maxV + 0.5)) continue;
-            const double x = std::clamp(u, 0.0, maxU), y = std::clamp(v, 0.0, maxV);
+            if (!(u >= -0.5f && v >= -0.5f && u <= maxU + 0.5f && v <= maxV + 0.5f)) continue;
+            const float x = std::clamp(u, 0.f, maxU), y = std::clamp(v, 0.f, maxV);
             const auto x0 = uint32_t(x), y0 = uint32_t(y);
-            const uint32_t x1 = std::min(x0 + 1, overlay.columns - 1);
-            const uint32_t y1 = std::min(y0 + 1, overlay.rows - 1);
-            const double fx = x - x0, fy = y - y0;
-            const double value = (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0)) +
-                                 fy * ((1 - fx) * at(x0, y1) + fx * at(x1, y1));
-            const uint32_t colour = table.Colour(value, low, high);
+            const size_t dx = x0 + 1 < overlay.columns ? 1 : 0;
+            const size_t dy = y0 + 1 < overlay.rows ? pitch : 0;
+            const float fx = x - float(x0), fy = y - float(y0);
+            const float* p = values + y0 * pitch + x0;
+            const float value = (1 - fy) * ((1 - fx) * p[0] + fx * p[dx]) +
+                                fy * ((1 - fx) * p[dy] + fx * p[dy + dx]);
+            if (!(value > lowF)) continue;  // transparent, and never a table index from NaN
+            const uint32_t colour =
+                value >= highF ? top : table.Entry(uint32_t((value - lowF) * scale + 0.5f));
             if ((colour >> 24) != 0) out[c] = Mix(out[c], colour);
         }
     }

@@ -53,9 +53,10 @@ struct OverlayValues {
 };
 
 // Blends the overlay's colours over `picture` (0x00RRGGBB, the base's columns x rows), each
-// weighted by its alpha. Base pixels whose centre falls outside the overlay keep their grey.
+// weighted by its alpha, in rows [firstRow, endRow) (so threads can share a picture). Base
+// pixels whose centre falls outside the overlay keep their grey.
 void BlendOverlay(const OverlayMapping& mapping, const OverlayValues& overlay, double low,
                   double high, const CFusionColourTable& table, uint32_t* picture, uint32_t columns,
-                  uint32_t rows);
+                  uint32_t rows, uint32_t firstRow = 0, uint32_t endRow = UINT32_MAX);
 
 }  // namespace vexel
