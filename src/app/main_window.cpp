@@ -40,6 +40,7 @@
 #include "viewer/viewport_view_tools.h"
 #include "viewer/viewport_window_tool.h"
 #include "viewer/window_preset.h"
+#include "volume/fusion_engine.h"
 #include "volume/viewport_mpr.h"
 
 namespace vexel {
@@ -353,6 +354,16 @@ void CMainWindow::Deliver(const PanelLoad& target, SeriesId series, CDicomFile& 
 
 void CMainWindow::CreateMprMenu() {
     QMenu* menu = menuBar()->addMenu("MP&R");
+    // Fusion: the series of another panel drawn in colour over the active one.
+    QAction* fusion = menu->addAction("&Fusion");
+    fusion->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
+    connect(fusion, &QAction::triggered, this, [this] {
+        CViewport2D* viewport = ActiveViewport();
+        if (viewport == nullptr || m_services.fusion == nullptr) return;
+        const std::string why = m_services.fusion->Toggle(*viewport);
+        if (!why.empty()) statusBar()->showMessage(QString::fromStdString("Fusion: " + why), 5000);
+    });
+    menu->addSeparator();
     struct Entry {
         uint32_t text;
         int32_t plane;

@@ -24,6 +24,7 @@ namespace vexel {
 class CCineWnd;
 class CExportWnd;
 class CJPEGEngine;
+class CFusionEngine;
 class CSplitChooser;
 class CDicomThumbBox;
 class CThumbnailWorker;
@@ -42,6 +43,7 @@ struct MainWindowServices {
     // Told the layers shown whenever the user switches one (to be saved in the settings).
     std::function<void(uint32_t)> layerMaskChanged;
     CJPEGEngine* jpeg = nullptr;  // the export's JPEG writer; null: no export
+    CFusionEngine* fusion = nullptr;  // null: no fusion command
 };
 
 class CMainWindow final : public QMainWindow, public IScanTargets {

@@ -39,6 +39,7 @@
 #include "viewer/viewport_hash.h"
 #include "viewer/volume_correspondence.h"
 #include "viewer/window_preset.h"
+#include "volume/fusion_engine.h"
 #include "volume/mpr_engine.h"
 #include "volume/reference_line_manager.h"
 
@@ -201,6 +202,9 @@ bool CViewerApp::CreatePhaseTwo() {
                                                          MessageKind::Notice);
                      }};
     Log('+', "CMPREngine");
+    m_fusion = std::make_unique<CFusionEngine>(m_engine.get(), m_volumes.get());
+    m_fusionServices = {m_fusion.get(), m_volumes.get(), [](uint32_t id) { return GetString(id); }};
+    Log('+', "CFusionEngine");
     m_windows = std::make_unique<CViewerWndManager>();
     Log('+', "CViewerWndManager");
     MainWindowServices services;
@@ -222,6 +226,10 @@ bool CViewerApp::CreatePhaseTwo() {
     services.viewport.mprTool = [this](CViewport2D& viewport) {
         return std::make_unique<CViewport2DMPR>(viewport, m_mprServices);
     };
+    services.viewport.fusionTool = [this](CViewport2D& viewport) {
+        return std::make_unique<CViewport2DFusion>(viewport, m_fusionServices);
+    };
+    services.fusion = m_fusion.get();
     if (m_settings) {
         services.viewport.layerMask = m_settings->AnnotationDisplayBits();
         services.layerMaskChanged = [options = m_settings.get()](uint32_t mask) {
@@ -308,6 +316,7 @@ void CViewerApp::OnDestroy() {
     RecordPlacement();
     Destroy(m_mainWindow, "CMainWindow");
     Destroy(m_windows, "CViewerWndManager");
+    Destroy(m_fusion, "CFusionEngine");
     Destroy(m_mpr, "CMPREngine");
     Destroy(m_cine, "CCineEngine");
     Destroy(m_referenceLines, "CReferenceLineManager");

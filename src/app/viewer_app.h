@@ -15,6 +15,7 @@
 #include "app/command_line.h"
 #include "app/options.h"
 #include "engine/system_hooks.h"
+#include "volume/viewport_fusion.h"
 #include "volume/viewport_mpr.h"
 
 class QTimer;
@@ -46,6 +47,7 @@ class CTaskManager;
 class CWindowPresetTable;
 class CCineEngine;
 class CMPREngine;
+class CFusionEngine;
 class CVolumeManager;
 class CVolumeCorrespondence;
 
@@ -136,6 +138,8 @@ private:
     std::unique_ptr<CCineEngine> m_cine;
     std::unique_ptr<CMPREngine> m_mpr;
     MprServices m_mprServices;  // what each viewport's reformatting tool is given
+    std::unique_ptr<CFusionEngine> m_fusion;
+    FusionServices m_fusionServices;  // and its fusion tool
     std::unique_ptr<CMainWindow> m_mainWindow;
 };
 

@@ -62,8 +62,16 @@ bool CResampler::RenderWithDefaultWindow(CDicomFrame* frame, const DestinationBi
     return RenderFrame(frame, destination, &lut, frame->IsColour(), withOverlay);
 }
 
+bool CResampler::RenderGreyBlended(CDicomFrame* frame, const DestinationBitmap& destination,
+                                   const CDisplayLUT* lut, bool withOverlay,
+                                   std::string_view blendKey,
+                                   std::function<void(uint32_t*)> blend) {
+    return RenderFrame(frame, destination, lut, false, withOverlay, blendKey, std::move(blend));
+}
+
 bool CResampler::RenderFrame(CDicomFrame* frame, const DestinationBitmap& destination,
-                             const CDisplayLUT* lut, bool colour, bool overlay) {
+                             const CDisplayLUT* lut, bool colour, bool overlay,
+                             std::string_view blendKey, std::function<void(uint32_t*)> blend) {
     if (frame == nullptr || lut == nullptr || !lut->IsValid() || frame->IsColour() != colour) {
         return false;
     }
@@ -86,7 +94,12 @@ bool CResampler::RenderFrame(CDicomFrame* frame, const DestinationBitmap& destin
             source.overlayColumns = frame->OverlayColumns();
             source.overlayRows = frame->OverlayRows();
         }
-        rendered = RenderSamples(source, frame->Key(), destination, *lut, colour || overlay);
+        source.blend = std::move(blend);
+        // What is drawn over the frame is part of its cached picture.
+        const std::string key =
+            blendKey.empty() ? frame->Key() : frame->Key() + "#" + std::string(blendKey);
+        rendered =
+            RenderSamples(source, key, destination, *lut, colour || overlay || bool(source.blend));
     }
     CDicomFrame::ReleaseHolders(holders);
     return rendered;

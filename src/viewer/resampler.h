@@ -9,7 +9,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -57,6 +59,12 @@ public:
                                const CDisplayLUT* lut);
     bool RenderColour(CDicomFrame* frame, const DestinationBitmap& destination,
                       const CDisplayLUT* lut, bool withOverlay);
+    // A grey frame with `blend` drawing over its picture in the frame's own layout before the
+    // view's rotation and scaling (fusion); `blendKey` names what it draws, so a cached
+    // picture is reused only for the same.
+    bool RenderGreyBlended(CDicomFrame* frame, const DestinationBitmap& destination,
+                           const CDisplayLUT* lut, bool withOverlay, std::string_view blendKey,
+                           std::function<void(uint32_t*)> blend);
     // Through a temporary look-up set to the image's own window (thumbnails, export).
     bool RenderWithDefaultWindow(CDicomFrame* frame, const DestinationBitmap& destination,
                                  bool withOverlay, CSeriesStateStore& store);
@@ -72,7 +80,8 @@ public:
 
 private:
     bool RenderFrame(CDicomFrame* frame, const DestinationBitmap& destination,
-                     const CDisplayLUT* lut, bool colour, bool overlay);
+                     const CDisplayLUT* lut, bool colour, bool overlay,
+                     std::string_view blendKey = {}, std::function<void(uint32_t*)> blend = {});
     bool PrepareStage1(const ResampleSource& source, std::string_view key, const CDisplayLUT& lut,
                        bool fourChannels);
     bool RunStage2(const DestinationBitmap& destination);

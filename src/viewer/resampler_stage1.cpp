@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 namespace vexel {
 namespace {
@@ -135,7 +136,8 @@ bool BuildIntermediate(const ResampleSource& source, uint32_t orientation, const
                        bool fourChannels, IntermediateImage& out) {
     out.width = out.height = out.channels = 0;
     if (byteTable == nullptr || !SourceIsComplete(source)) return false;
-    const int32_t channels = source.colour || fourChannels ? 4 : 1;
+    const bool blend = source.blend && !source.colour;
+    const int32_t channels = source.colour || fourChannels || blend ? 4 : 1;
     const size_t pixels = size_t(source.width) * size_t(source.height);
     if (!Reserve(out, pixels * size_t(channels))) return false;
     const bool turned = orientation % 2 == 1;
@@ -150,6 +152,15 @@ bool BuildIntermediate(const ResampleSource& source, uint32_t orientation, const
     auto* words = reinterpret_cast<uint32_t*>(out.bytes.get());
     if (source.colour) {
         MapColour(source, place, byteTable, words);
+    } else if (blend) {
+        // In the frame's own layout, where the blend places things, then turned as asked.
+        std::vector<uint32_t> picture(pixels);
+        MapGreyAny(source, PlacementOf(0, source.width, source.height), byteTable, picture.data());
+        source.blend(picture.data());
+        for (int64_t y = 0; y < source.height; ++y)
+            for (int64_t x = 0; x < source.width; ++x)
+                words[place.origin + x * place.stepX + y * place.stepY] =
+                    picture[size_t(y * source.width + x)];
     } else {
         MapGreyAny(source, place, byteTable, words);
     }

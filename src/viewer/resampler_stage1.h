@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 #include "platform/checked_alloc.h"
 
@@ -23,6 +24,9 @@ struct ResampleSource {
     const uint8_t* overlayBits = nullptr;  // packed, row order, least significant bit first
     uint32_t overlayColumns = 0;
     uint32_t overlayRows = 0;
+    // Grey sources only: called with the frame's 0x00RRGGBB picture in its own layout (width x
+    // height, before rotation and mirroring) to draw over it, as fusion does.
+    std::function<void(uint32_t* picture)> blend;
 };
 
 // One byte per pixel (grey) or four (blue, green, red, 0: a 0x00RRGGBB word), rows of

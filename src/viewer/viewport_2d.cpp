@@ -12,11 +12,11 @@
 #include "platform/canvas.h"
 #include "platform/gui/surface_canvas.h"
 #include "viewer/grey_pixels.h"
+#include "viewer/image_blender.h"
 #include "viewer/series_state_store.h"
 #include "viewer/viewport_annotations.h"
 #include "viewer/viewport_cine.h"
 #include "viewer/viewport_hash.h"
-#include "viewer/viewport_layer_tools.h"
 #include "viewer/viewport_measurements.h"
 #include "viewer/viewport_rulers.h"
 #include "viewer/viewport_synchronizer.h"
@@ -87,7 +87,10 @@ CViewport2D::CViewport2D(const ViewportServices& services)
     // nothing.
     AddTool(services.mprTool ? services.mprTool(*this)
                              : std::make_unique<CViewport2DTool>(*this, ToolType::Mpr));
-    AddTool(std::make_unique<CViewport2DFusion>(*this));
+    auto fusion = services.fusionTool ? services.fusionTool(*this)
+                                      : std::make_unique<CViewport2DTool>(*this, ToolType::None);
+    m_blender = dynamic_cast<IImageBlender*>(fusion.get());
+    AddTool(std::move(fusion));
 
     m_leftTool = m_slice;
     m_rightTool = m_zoom;
@@ -587,11 +590,14 @@ bool CViewport2D::Render() {
     m_imageValid = false;
     m_imageInSurface = false;
     m_imageBitmapKey.clear();
+    m_blendKey.clear();
     if (m_frame == nullptr || m_imageBitmap.Width() == 0) return false;
+    if (m_blender != nullptr && !m_frame->IsColour()) m_blendKey = m_blender->BlendKey(*m_frame);
     // During cine the rendered frames are kept while the view stays the same.
     std::string cacheKey;
     if (m_cine->CacheCurrent()) {
         cacheKey = m_cine->CacheKey(m_frame);
+        if (!m_blendKey.empty()) cacheKey += "#" + m_blendKey;
         // An image part that fills the surface is fetched straight into it: a second pass
         // over 4 MB per frame is what a cached frame would cost otherwise. The image part
         // itself is fetched again only when a partial redraw needs it.
@@ -608,7 +614,8 @@ bool CViewport2D::Render() {
 }
 
 bool CViewport2D::CineFrameIsGrey() const {
-    return m_frame != nullptr && !m_frame->IsColour() && !m_frame->HasOverlay();
+    return m_frame != nullptr && !m_frame->IsColour() && !m_frame->HasOverlay() &&
+           m_blendKey.empty();
 }
 
 bool CViewport2D::FetchCineFrame(const std::string& key, uint32_t* target) {
@@ -623,8 +630,7 @@ bool CViewport2D::FetchCineFrame(const std::string& key, uint32_t* target) {
     } catch (...) {
         return false;
     }
-    if (cache.Fetch(key, m_cineGrey.data(), count) != CBinaryValueMemCacher::kFetched)
-        return false;
+    if (cache.Fetch(key, m_cineGrey.data(), count) != CBinaryValueMemCacher::kFetched) return false;
     ExpandGrey(m_cineGrey.data(), target, count);
     return true;
 }
@@ -656,6 +662,12 @@ bool CViewport2D::RenderImageBitmap() {
     CResampler& resampler = Resampler();
     if (m_frame->IsColour())
         return resampler.RenderColour(m_frame, destination, &m_lut, m_frame->HasOverlay());
+    if (!m_blendKey.empty()) {
+        CDicomFrame* frame = m_frame;
+        return resampler.RenderGreyBlended(
+            m_frame, destination, &m_lut, m_frame->HasOverlay(), m_blendKey,
+            [this, frame](uint32_t* picture) { m_blender->Blend(*frame, picture); });
+    }
     if (m_frame->HasOverlay()) return resampler.RenderGreyWithOverlay(m_frame, destination, &m_lut);
     return resampler.RenderGrey(m_frame, destination, &m_lut);
 }

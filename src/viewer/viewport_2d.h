@@ -43,6 +43,7 @@ class ICorrespondingImages;
 class CBinaryValueMemCacher;
 class CCineEngine;
 class ICanvas;
+class IImageBlender;
 class CVexelEngine;
 class CVolumeManager;
 class CViewport2DMove;
@@ -101,6 +102,9 @@ struct ViewportServices {
     CVolumeManager* volumes = nullptr;
     // Makes the viewport's reformatting tool (ToolType::Mpr); empty: a tool that does nothing.
     std::function<std::unique_ptr<CViewport2DTool>(CViewport2D&)> mprTool;
+    // Makes the viewport's fusion tool (ToolType::None, layer bit 16); when it is also an
+    // IImageBlender it draws over every grey frame rendered. Empty: a tool that does nothing.
+    std::function<std::unique_ptr<CViewport2DTool>(CViewport2D&)> fusionTool;
     // Tests replace the clock that paces merging of images that arrive while loading.
     std::function<std::chrono::steady_clock::time_point()> clock;
 };
@@ -319,6 +323,8 @@ private:
     CViewport2DTool* m_middleTool = nullptr;
     CViewport2DTool* m_selectedTool = nullptr;  // of the current press
     CViewport2DTool* m_capturedTool = nullptr;
+    IImageBlender* m_blender = nullptr;  // the fusion tool, when it blends
+    std::string m_blendKey;              // what it drew over the frame of the last render
 
     std::string m_seriesKey;
     std::string m_studyUid;

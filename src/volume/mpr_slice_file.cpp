@@ -41,7 +41,8 @@ constexpr uint32_t kCopiedTags[] = {
     0x00204000,
     0x00324000,  // image and study comments
     0x00280051,  // corrected image
-    0x00181242, 0x00541300,  // frame duration, frame reference time
+    0x00181242,
+    0x00541300,  // frame duration, frame reference time
     0x00281050,
     0x00281051,  // window centre and width
     0x00541001,

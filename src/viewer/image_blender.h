@@ -1,0 +1,23 @@
+// What a higher layer draws over a grey frame before the view's rotation and scaling: the
+// fused overlay of another series. The viewport's fusion tool may offer it; the viewport then
+// asks it at every render.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vexel {
+
+class CDicomFrame;
+
+class IImageBlender {
+public:
+    virtual ~IImageBlender() = default;
+    // Names what would be drawn over `frame` now (the overlay frame and its window), so a
+    // cached picture is reused only for the same; empty when nothing is.
+    virtual std::string BlendKey(CDicomFrame& frame) = 0;
+    // Draws over `picture`: 0x00RRGGBB words, the frame's columns x rows, in its own layout.
+    virtual void Blend(CDicomFrame& frame, uint32_t* picture) = 0;
+};
+
+}  // namespace vexel
