@@ -42,7 +42,7 @@ std::string EllipseLabel(const EllipseStatistics& raw, const Calibration& calibr
                          bool colour, bool interpolated, const TextLookup& texts,
                          const ValueUnits& units, bool fused) {
     std::string label;
-    if (!units.line.empty()) label = (fused ? "[F] " : "") + units.line + "\n";
+    if (fused || !units.line.empty()) label = (fused ? "[F] " : "") + units.line + "\n";
     EllipseStatistics stats = raw;
     stats.mean = float(stats.mean * units.factor);
     stats.minimum = float(stats.minimum * units.factor);

@@ -66,6 +66,13 @@ public:
     bool Abandon() override {
         return Acting([&] { return m_list->Abandon(); });
     }
+    void RefreshLabels() override {
+        m_list->Serve(m_viewport, m_frame);
+        for (const auto& element : m_list->Elements()) {
+            element->UpdateText();
+            element->Place();
+        }
+    }
 
 private:
     std::shared_ptr<CMeasurementList> m_list;

@@ -7,6 +7,8 @@
 #include "measure/measurement_labels.h"
 #include "measure/measurement_list.h"
 #include "measure/overlay_measurements.h"
+#include "viewer/image_blender.h"
+#include "viewer/viewport_2d.h"
 
 namespace vexel {
 namespace {
@@ -18,6 +20,22 @@ constexpr double kPi = 3.14159265358979323846;
 
 void COverlayEllipse::UpdateText() {
     CDicomFrame& frame = List().Frame();
+    // With a fusion shown, the values are the fused series' under the ellipse.
+    EllipseStatistics fused;
+    SuvInfo suv;
+    IImageBlender* blender = m_viewport->Blender();
+    if (blender != nullptr &&
+        blender->OverlayStatistics(frame, m_points[0].x, m_points[0].y, m_points[1].x,
+                                   m_points[1].y, &fused, &suv)) {
+        // The area is the ellipse's own, in the base's pixels and calibration.
+        const EllipseStatistics own =
+            frame.Ellipse(m_points[0].x, m_points[0].y, m_points[1].x, m_points[1].y);
+        fused.areaPixels = own.areaPixels;
+        fused.areaSquareCm = own.areaSquareCm;
+        m_text = EllipseLabel(fused, List().Spacing(), false, false, List().Texts(),
+                              ValueUnitsOf(suv, List().Texts()), true);
+        return;
+    }
     const EllipseStatistics stats =
         frame.Ellipse(m_points[0].x, m_points[0].y, m_points[1].x, m_points[1].y);
     // PET values in Bq/ml read as SUV when the image allows it.
@@ -71,7 +89,7 @@ std::optional<CMeasurementElement::Hit> COverlayEllipse::HitShape(CanvasPoint p)
 }
 
 CMeasurementElement::DragMask COverlayEllipse::DragFor(const Hit& /*hit*/,
-                                                     CanvasPoint press) const {
+                                                       CanvasPoint press) const {
     // Per corner: which coordinates of the first and the second stored corner it moves.
     static constexpr uint8_t kMasks[4][2] = {{3, 0}, {0, 3}, {1, 2}, {2, 1}};
     const int corner = CornerNear(press);
@@ -91,7 +109,8 @@ void COverlayEllipse::DrawShape(ICanvas& canvas) {
     std::vector<CanvasPoint> outline(size_t(sides) + 1);
     for (int i = 0; i <= sides; ++i) {
         const double t = 2 * kPi * i / sides;
-        outline[size_t(i)] = {centre.x + float(rx * std::cos(t)), centre.y + float(ry * std::sin(t))};
+        outline[size_t(i)] = {centre.x + float(rx * std::cos(t)),
+                              centre.y + float(ry * std::sin(t))};
     }
     DrawOutlined(canvas, outline, LineColour());
     for (int i = 0; i < 4; ++i)

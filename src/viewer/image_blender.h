@@ -6,9 +6,10 @@
 #include <cstdint>
 #include <string>
 
-namespace vexel {
+#include "imaging/dicom_frame.h"
+#include "imaging/pet_suv.h"
 
-class CDicomFrame;
+namespace vexel {
 
 class IImageBlender {
 public:
@@ -18,6 +19,11 @@ public:
     virtual std::string BlendKey(CDicomFrame& frame) = 0;
     // Draws over `picture`: 0x00RRGGBB words, the frame's columns x rows, in its own layout.
     virtual void Blend(CDicomFrame& frame, uint32_t* picture) = 0;
+    // The statistics of what is drawn under an ellipse given by two opposite corners in the
+    // frame's image coordinates (pixel centres at +0.5), with the SUV of what is drawn; false
+    // when nothing is drawn over the frame.
+    virtual bool OverlayStatistics(CDicomFrame& frame, float x1, float y1, float x2, float y2,
+                                   EllipseStatistics* stats, SuvInfo* suv) = 0;
 };
 
 }  // namespace vexel

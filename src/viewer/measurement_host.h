@@ -39,6 +39,8 @@ public:
     virtual bool DeleteAll() = 0;
     // Deletes an element still being created and releases the capture; true when there was one.
     virtual bool Abandon() = 0;
+    // Works out every label again (the values under the elements changed: fusion on or off).
+    virtual void RefreshLabels() = 0;
 };
 
 class IMeasurementLists {

@@ -220,6 +220,8 @@ public:
     // The store of this viewport's series state (private to off-screen viewports).
     CSeriesStateStore& StateStore() const { return *m_states; }
     CViewport2DSynchronizer& Synchronizer() { return *m_synchronizer; }
+    // What the fusion tool draws over grey frames; null without one.
+    IImageBlender* Blender() const { return m_blender; }
     bool CinePlaying() const;
 
     // Browsing steps through every frame of each image, then on to the next image; the

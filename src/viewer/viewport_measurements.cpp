@@ -55,6 +55,10 @@ void CViewport2DROI::FrameChanged(CDicomFrame* frame) {
     if (frame != nullptr && m_lists != nullptr) m_list = m_lists->Open(m_viewport, *frame);
 }
 
+void CViewport2DROI::RefreshLabels() {
+    if (m_list) m_list->RefreshLabels();
+}
+
 void CViewport2DROI::EndDrag() {
     if (m_list) m_list->Abandon();
     m_pending = false;

@@ -26,6 +26,8 @@ public:
     void SetKind(MeasurementKind kind) { m_kind = kind; }
 
     // The main window's commands; each redraws when something was deleted.
+    // Every label worked out again for the values now under it.
+    void RefreshLabels();
     bool DeleteSelected();
     bool DeleteAllInImage();
     bool DeleteAllInSeries();

@@ -7,6 +7,7 @@
 #include "engine/volume_manager.h"
 #include "viewer/viewport_2d.h"
 #include "viewer/viewport_hash.h"
+#include "viewer/viewport_measurements.h"
 #include "volume/viewport_fusion.h"
 
 namespace vexel {
@@ -52,6 +53,7 @@ std::string CFusionEngine::Start(CViewport2D& viewport) {
     Stop(viewport.Id());
     m_pairs.push_back({viewport.Id(), overlay});
     tool->SetOverlay(overlay);
+    viewport.Measurements().RefreshLabels();
     viewport.RenderComposePresent();
     return {};
 }
@@ -64,6 +66,7 @@ void CFusionEngine::Stop(uint32_t baseViewportId) {
     CViewport2D* viewport = CViewportHash::Instance().Find(baseViewportId);
     if (CViewport2DFusion* tool = viewport != nullptr ? FusionTool(*viewport) : nullptr) {
         tool->SetOverlay(0);
+        viewport->Measurements().RefreshLabels();
         viewport->RenderComposePresent();
     }
 }

@@ -1,6 +1,7 @@
 #include "volume/viewport_fusion.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <vector>
@@ -102,6 +103,28 @@ void CViewport2DFusion::Blend(CDicomFrame& frame, uint32_t* picture) {
                      ColourTable(), picture, frame.Columns(), frame.Rows());
     }
     CDicomFrame::ReleaseHolders(holders);
+}
+
+bool CViewport2DFusion::OverlayStatistics(CDicomFrame& frame, float x1, float y1, float x2,
+                                          float y2, EllipseStatistics* stats, SuvInfo* suv) {
+    CDicomFrame* partner = Partner(frame);
+    if (partner == nullptr || partner->IsColour()) return false;
+    const auto base = PlaneOf(frame), overlay = PlaneOf(*partner);
+    const auto mapping = base && overlay ? MapBaseToOverlay(*base, *overlay) : std::nullopt;
+    if (!mapping) return false;
+    // The corners through patient space into the overlay (pixel centres at +0.5 on both
+    // sides); parallel planes keep the ellipse's axes along the overlay's.
+    const auto map = [&](float x, float y) {
+        const double c = x - 0.5, r = y - 0.5;
+        return std::array<double, 2>{
+            mapping->origin[0] + c * mapping->perColumn[0] + r * mapping->perRow[0] + 0.5,
+            mapping->origin[1] + c * mapping->perColumn[1] + r * mapping->perRow[1] + 0.5};
+    };
+    const auto a = map(x1, y1), b = map(x2, y2);
+    *stats = partner->Ellipse(float(std::min(a[0], b[0])), float(std::min(a[1], b[1])),
+                              float(std::max(a[0], b[0])), float(std::max(a[1], b[1])));
+    *suv = SuvOf(*partner);
+    return true;
 }
 
 void CViewport2DFusion::Draw(ICanvas& canvas, const PixelRect*) {

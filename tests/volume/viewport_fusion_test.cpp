@@ -130,6 +130,21 @@ TEST_F(ViewportFusion, TheHotBallLiesOnTheCtBall) {
     EXPECT_NEAR(seen->x, column, 1.0);
     EXPECT_NEAR(seen->y, row, 1.0);
 
+    // An ellipse over the ball reads the PET's hot SUV (4 in the phantom), one 30 mm further
+    // along the row only the background (1).
+    auto& fusion = dynamic_cast<CViewport2DFusion&>(ct->Tool(ToolType::None));
+    const auto suvUnder = [&](double c, double r) {
+        EllipseStatistics stats;
+        SuvInfo suv;
+        const double half = 5 / plane.columnSpacing;  // 10 mm across
+        EXPECT_TRUE(fusion.OverlayStatistics(*ct->CurrentFrame(), float(c - half), float(r - half),
+                                             float(c + half), float(r + half), &stats, &suv));
+        EXPECT_EQ(suv.state, SuvState::Suv);
+        return stats.maximum * suv.factor;
+    };
+    EXPECT_NEAR(suvUnder(column, row), 4.0, 0.05);
+    EXPECT_NEAR(suvUnder(column - 30 / plane.columnSpacing, row), 1.0, 0.05);
+
     // Clearing the overlay ends the fusion; nothing hot is drawn any more.
     pet->Clear(true);
     engine.ViewportCleared(pet->Id());
