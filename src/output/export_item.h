@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,15 @@ struct ExportItem {
     size_t total = 1;
     // Shared by the items of one series: the window and the measurements as on screen.
     std::shared_ptr<const std::vector<StateBlock>> state;
+    // The fused overlay drawn over this frame on screen, if any: its frame and window.
+    struct Fused {
+        std::string path;
+        std::shared_ptr<CFileRef> heldFile;  // for frames that exist only in memory
+        size_t frame = 0;
+        double low = 0;
+        double high = 0;
+    };
+    std::optional<Fused> fused;
 };
 
 struct ExportMovie {

@@ -11,6 +11,7 @@
 #include "output/output_file.h"
 #include "viewer/viewport_2d.h"
 #include "viewer/viewport_window_tool.h"
+#include "volume/viewport_fusion.h"
 
 namespace vexel {
 namespace {
@@ -149,6 +150,7 @@ private:
                                viewport.CurrentIndex(), viewport.ImageCount());
         item.state = m_state;
         Hold(item, m_source.series == 0);
+        Fuse(item);
         if (m_movie) {
             AddMovie(m_settings.folder / MovieName()).frames.push_back(std::move(item));
             return;
@@ -179,6 +181,7 @@ private:
             ExportItem item = Item(frames[i].first, frames[i].second, i, frames.size());
             item.state = m_state;
             Hold(item, m_source.series == 0);
+            Fuse(item);
             if (movie != nullptr) {
                 movie->frames.push_back(std::move(item));
             } else {
@@ -232,7 +235,10 @@ private:
         const bool active = series == m_source.series;
         for (size_t i = 0; i < frames.size(); ++i) {
             ExportItem item = Item(frames[i].first, frames[i].second, i, frames.size());
-            if (active) item.state = m_state;
+            if (active) {
+                item.state = m_state;
+                Fuse(item);
+            }
             if (movie != nullptr) {
                 movie->frames.push_back(std::move(item));
             } else {
@@ -244,6 +250,32 @@ private:
 
     std::string MovieName() {
         return MovieFileName(m_settings.prefix, m_plan.nextMovieCounter++, m_extension);
+    }
+
+    // The fused overlay the viewport draws over the item's frame, when it shows one.
+    void Fuse(ExportItem& item) const {
+        CViewport2D* viewport = m_source.viewport;
+        auto* fusion =
+            viewport != nullptr ? dynamic_cast<CViewport2DFusion*>(viewport->Blender()) : nullptr;
+        if (fusion == nullptr || !fusion->Fused()) return;
+        for (size_t i = 0; i < viewport->ImageCount(); ++i) {
+            CDicomImage* image = viewport->ImageAt(i);
+            CDicomFrame* frame = image != nullptr && image->File().Path() == item.sourcePath
+                                     ? image->Frame(item.frame)
+                                     : nullptr;
+            CDicomFrame* partner = frame != nullptr ? fusion->Partner(*frame) : nullptr;
+            if (partner == nullptr) continue;
+            ExportItem::Fused fused;
+            fused.path = partner->Image().File().Path();
+            fused.frame = partner->Index();
+            fusion->OverlayWindow(&fused.low, &fused.high);
+            if (partner->Image().File().InMemory()) {
+                m_files.AddReference(&partner->Image().File());
+                fused.heldFile = std::make_shared<CFileRef>(m_files, &partner->Image().File());
+            }
+            item.fused = std::move(fused);
+            return;
+        }
     }
 
     // Frames of a series that exists only in memory are kept alive by the item itself.

@@ -1,5 +1,7 @@
 #include "output/export_renderer.h"
 
+#include "volume/viewport_fusion.h"
+
 #include <algorithm>
 
 #include "engine/memory_manager.h"
@@ -32,7 +34,12 @@ CExportRenderer::CExportRenderer(CMemoryManager& files, const CWindowPresetTable
     services.presets = &m_presets;
     services.text = m_texts;
     services.measurements = &m_measurements;
+    services.fusionTool = [texts = m_texts](CViewport2D& viewport) {
+        return std::make_unique<CViewport2DFusion>(viewport,
+                                                   FusionServices{nullptr, nullptr, texts});
+    };
     m_viewport = std::make_unique<CViewport2D>(services);
+    m_fusion = dynamic_cast<CViewport2DFusion*>(m_viewport->Blender());
 }
 
 CExportRenderer::~CExportRenderer() {
@@ -43,6 +50,10 @@ void CExportRenderer::Release() {
     // The viewport lets go of the frame before the file's reference goes.
     m_viewport->Clear(false);
     m_viewport->Resampler().ForgetStage1();
+    if (m_fusion != nullptr) m_fusion->SetFixedImage(nullptr, 0, 0);
+    m_overlayFile.Reset();
+    if (!m_overlayPath.empty()) m_files.DiscardIfUnused(m_overlayPath);
+    m_overlayPath.clear();
     m_file.Reset();
     // A long export must not keep every file it drew; the viewer's own stay (referenced).
     if (!m_openedPath.empty()) m_files.DiscardIfUnused(m_openedPath);
@@ -119,6 +130,7 @@ bool CExportRenderer::Prepare(const ExportItem& item, CDicomImage& image, std::s
                                  : uint32_t(kAllLayers));
     m_viewport->Annotations().SetMode(item.annotations);
     m_viewport->Annotations().SetImageNumber(std::pair(item.place, item.total));
+    if (item.fused && m_fusion != nullptr) FixOverlay(*item.fused);
     if (!m_viewport->AddImage(CFileRef(), image, 0)) {
         if (reason) *reason = "cannot be shown";
         return false;
@@ -127,6 +139,20 @@ bool CExportRenderer::Prepare(const ExportItem& item, CDicomImage& image, std::s
     if (item.size == ExportSize::Default) m_viewport->ActualSize();
     m_cineRate = AcquiredFrameRate(image.File());
     return true;
+}
+
+void CExportRenderer::FixOverlay(const ExportItem::Fused& fused) {
+    // The overlay file is taken through the registry once for the item.
+    CDicomFile* file = fused.heldFile ? fused.heldFile->Get() : nullptr;
+    if (file == nullptr) {
+        auto [ref, status] = m_files.Open(fused.path);
+        m_overlayFile = std::move(ref);
+        if (m_overlayFile) m_overlayPath = fused.path;
+        file = m_overlayFile.Get();
+    }
+    CDicomImage* image = file != nullptr ? CDicomImage::Of(*file) : nullptr;
+    CDicomFrame* frame = image != nullptr ? image->Frame(fused.frame) : nullptr;  // bound-checked
+    if (frame != nullptr) m_fusion->SetFixedImage(frame, fused.low, fused.high);
 }
 
 }  // namespace vexel

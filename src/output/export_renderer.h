@@ -16,6 +16,8 @@
 
 namespace vexel {
 
+class CViewport2DFusion;
+
 class CMemoryManager;
 class CViewport2D;
 class CViewportSurface;
@@ -40,6 +42,8 @@ public:
     float CineRate() const { return m_cineRate; }
 
 private:
+    // The fused overlay of the item, fixed on the viewport's fusion tool.
+    void FixOverlay(const ExportItem::Fused& fused);
     bool Prepare(const ExportItem& item, CDicomImage& image, std::string* reason);
     void Put(const std::string& key, StateRecord type, const std::vector<uint8_t>& bytes);
     void Release();
@@ -52,7 +56,10 @@ private:
     CMeasurementLists m_measurements;
     std::unique_ptr<CViewport2D> m_viewport;  // after the store and the lists it uses
     CFileRef m_file;
-    std::string m_openedPath;  // opened by the renderer: let go of it after the item
+    std::string m_openedPath;               // opened by the renderer: let go of it after the item
+    CViewport2DFusion* m_fusion = nullptr;  // the viewport's, in fixed-image mode
+    CFileRef m_overlayFile;
+    std::string m_overlayPath;
     std::vector<std::pair<std::string, StateRecord>> m_putKeys;
     float m_cineRate = 0;
 };

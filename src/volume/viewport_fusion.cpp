@@ -43,7 +43,14 @@ void CViewport2DFusion::SetOverlay(uint32_t overlayViewportId) {
     m_overlayViewport = overlayViewportId;
 }
 
+void CViewport2DFusion::SetFixedImage(CDicomFrame* frame, double low, double high) {
+    m_fixed = frame;
+    m_fixedLow = low;
+    m_fixedHigh = high;
+}
+
 CDicomFrame* CViewport2DFusion::Partner(CDicomFrame& base) const {
+    if (m_fixed != nullptr) return m_fixed;
     if (m_overlayViewport == 0 || m_services.volumes == nullptr) return nullptr;
     const VolumePair* pair = m_services.volumes->FindPair(base.Key(), m_overlayViewport);
     // Slabs that do not overlap show nothing rather than a slice from elsewhere.
@@ -53,6 +60,11 @@ CDicomFrame* CViewport2DFusion::Partner(CDicomFrame& base) const {
 
 void CViewport2DFusion::OverlayWindow(double* low, double* high) const {
     *low = *high = 0;
+    if (m_fixed != nullptr) {
+        *low = m_fixedLow;
+        *high = m_fixedHigh;
+        return;
+    }
     const CViewport2D* overlay = CViewportHash::Instance().Find(m_overlayViewport);
     if (overlay == nullptr) return;
     const double centre = overlay->Lut().Centre(), width = overlay->Lut().Width();

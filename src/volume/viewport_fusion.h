@@ -37,6 +37,8 @@ public:
     uint32_t OverlayViewport() const { return m_overlayViewport; }
     // The engine's: fuse the series of that viewport over this one, or stop.
     void SetOverlay(uint32_t overlayViewportId);
+    // Export's: always this frame in this window (null: none), whatever is shown.
+    void SetFixedImage(CDicomFrame* frame, double low, double high);
 
     // The overlay frame paired with `base`, null when there is none (no fusion, no pair, or
     // slabs that do not overlap).
@@ -55,6 +57,8 @@ public:
 private:
     FusionServices m_services;
     uint32_t m_overlayViewport = 0;
+    CDicomFrame* m_fixed = nullptr;
+    double m_fixedLow = 0, m_fixedHigh = 0;
     std::string m_suvKey;
     SuvInfo m_suv;
 };
