@@ -64,14 +64,13 @@ bool CResampler::RenderWithDefaultWindow(CDicomFrame* frame, const DestinationBi
 
 bool CResampler::RenderGreyBlended(CDicomFrame* frame, const DestinationBitmap& destination,
                                    const CDisplayLUT* lut, bool withOverlay,
-                                   std::string_view blendKey,
-                                   std::function<void(uint32_t*)> blend) {
+                                   std::string_view blendKey, Blend blend) {
     return RenderFrame(frame, destination, lut, false, withOverlay, blendKey, std::move(blend));
 }
 
 bool CResampler::RenderFrame(CDicomFrame* frame, const DestinationBitmap& destination,
                              const CDisplayLUT* lut, bool colour, bool overlay,
-                             std::string_view blendKey, std::function<void(uint32_t*)> blend) {
+                             std::string_view blendKey, Blend blend) {
     if (frame == nullptr || lut == nullptr || !lut->IsValid() || frame->IsColour() != colour) {
         return false;
     }
@@ -95,6 +94,10 @@ bool CResampler::RenderFrame(CDicomFrame* frame, const DestinationBitmap& destin
             source.overlayRows = frame->OverlayRows();
         }
         source.blend = std::move(blend);
+        source.runRows = [this](uint32_t rows,
+                                const std::function<void(uint32_t, uint32_t)>& work) {
+            RunRows(rows, work);
+        };
         // What is drawn over the frame is part of its cached picture.
         const std::string key =
             blendKey.empty() ? frame->Key() : frame->Key() + "#" + std::string(blendKey);
@@ -167,6 +170,19 @@ bool CResampler::RunStage2(const DestinationBitmap& destination) {
     if (m_pool) m_pool->WaitIdle();
     m_run = nullptr;
     return true;
+}
+
+void CResampler::RunRows(uint32_t rows, const std::function<void(uint32_t, uint32_t)>& work) {
+    constexpr uint32_t kBand = 16;
+    std::atomic<uint32_t> next{0};
+    const auto worker = [&] {
+        for (uint32_t first = next.fetch_add(kBand); first < rows; first = next.fetch_add(kBand))
+            work(first, std::min(rows, first + kBand));
+    };
+    for (uint32_t participant = 1; participant < m_participants; ++participant)
+        if (!m_pool->Submit(worker)) break;
+    worker();
+    if (m_pool) m_pool->WaitIdle();
 }
 
 void CResampler::WorkBands(uint32_t participant) {

@@ -62,9 +62,10 @@ public:
     // A grey frame with `blend` drawing over its picture in the frame's own layout before the
     // view's rotation and scaling (fusion); `blendKey` names what it draws, so a cached
     // picture is reused only for the same.
+    using Blend = std::function<void(uint32_t* picture, const RowRunner& runRows)>;
     bool RenderGreyBlended(CDicomFrame* frame, const DestinationBitmap& destination,
                            const CDisplayLUT* lut, bool withOverlay, std::string_view blendKey,
-                           std::function<void(uint32_t*)> blend);
+                           Blend blend);
     // Through a temporary look-up set to the image's own window (thumbnails, export).
     bool RenderWithDefaultWindow(CDicomFrame* frame, const DestinationBitmap& destination,
                                  bool withOverlay, CSeriesStateStore& store);
@@ -81,7 +82,9 @@ public:
 private:
     bool RenderFrame(CDicomFrame* frame, const DestinationBitmap& destination,
                      const CDisplayLUT* lut, bool colour, bool overlay,
-                     std::string_view blendKey = {}, std::function<void(uint32_t*)> blend = {});
+                     std::string_view blendKey = {}, Blend blend = {});
+    // Row bands of [0, rows) on the caller and the pool's threads.
+    void RunRows(uint32_t rows, const std::function<void(uint32_t, uint32_t)>& work);
     bool PrepareStage1(const ResampleSource& source, std::string_view key, const CDisplayLUT& lut,
                        bool fourChannels);
     bool RunStage2(const DestinationBitmap& destination);

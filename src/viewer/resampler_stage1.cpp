@@ -156,11 +156,18 @@ bool BuildIntermediate(const ResampleSource& source, uint32_t orientation, const
         // In the frame's own layout, where the blend places things, then turned as asked.
         std::vector<uint32_t> picture(pixels);
         MapGreyAny(source, PlacementOf(0, source.width, source.height), byteTable, picture.data());
-        source.blend(picture.data());
-        for (int64_t y = 0; y < source.height; ++y)
-            for (int64_t x = 0; x < source.width; ++x)
-                words[place.origin + x * place.stepX + y * place.stepY] =
-                    picture[size_t(y * source.width + x)];
+        const RowRunner serial = [](uint32_t rows,
+                                    const std::function<void(uint32_t, uint32_t)>& work) {
+            work(0, rows);
+        };
+        const RowRunner& runRows = source.runRows ? source.runRows : serial;
+        source.blend(picture.data(), runRows);
+        runRows(uint32_t(source.height), [&](uint32_t first, uint32_t end) {
+            for (int64_t y = first; y < int64_t(end); ++y)
+                for (int64_t x = 0; x < source.width; ++x)
+                    words[place.origin + x * place.stepX + y * place.stepY] =
+                        picture[size_t(y * source.width + x)];
+        });
     } else {
         MapGreyAny(source, place, byteTable, words);
     }

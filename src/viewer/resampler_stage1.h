@@ -12,6 +12,11 @@
 namespace vexel {
 
 // The samples of one frame as the resampler reads them.
+// Calls work(first, end) over row bands of [0, rows), perhaps on several threads at once, and
+// returns when all are done.
+using RowRunner =
+    std::function<void(uint32_t rows, const std::function<void(uint32_t, uint32_t)>& work)>;
+
 struct ResampleSource {
     const uint8_t* samples = nullptr;  // rows x columns 16-bit words, or R, G, B bytes
     size_t size = 0;                   // bytes readable at samples
@@ -25,8 +30,10 @@ struct ResampleSource {
     uint32_t overlayColumns = 0;
     uint32_t overlayRows = 0;
     // Grey sources only: called with the frame's 0x00RRGGBB picture in its own layout (width x
-    // height, before rotation and mirroring) to draw over it, as fusion does.
-    std::function<void(uint32_t* picture)> blend;
+    // height, before rotation and mirroring) to draw over it, as fusion does; it may share the
+    // rows out with `RowRunner`.
+    std::function<void(uint32_t* picture, const RowRunner& runRows)> blend;
+    RowRunner runRows;  // empty: the calling thread does all rows
 };
 
 // One byte per pixel (grey) or four (blue, green, red, 0: a 0x00RRGGBB word), rows of

@@ -666,7 +666,9 @@ bool CViewport2D::RenderImageBitmap() {
         CDicomFrame* frame = m_frame;
         return resampler.RenderGreyBlended(
             m_frame, destination, &m_lut, m_frame->HasOverlay(), m_blendKey,
-            [this, frame](uint32_t* picture) { m_blender->Blend(*frame, picture); });
+            [this, frame](uint32_t* picture, const RowRunner& runRows) {
+                m_blender->Blend(*frame, picture, runRows);
+            });
     }
     if (m_frame->HasOverlay()) return resampler.RenderGreyWithOverlay(m_frame, destination, &m_lut);
     return resampler.RenderGrey(m_frame, destination, &m_lut);

@@ -91,7 +91,7 @@ std::string CViewport2DFusion::BlendKey(CDicomFrame& frame) {
     return partner->Key() + window;
 }
 
-void CViewport2DFusion::Blend(CDicomFrame& frame, uint32_t* picture) {
+void CViewport2DFusion::Blend(CDicomFrame& frame, uint32_t* picture, const RowRunner& runRows) {
     CDicomFrame* partner = Partner(frame);
     double low = 0, high = 0;
     OverlayWindow(&low, &high);
@@ -111,8 +111,10 @@ void CViewport2DFusion::Blend(CDicomFrame& frame, uint32_t* picture) {
             values[i] =
                 float((image.IsSigned() ? double(int16_t(words[i])) : double(words[i])) * slope +
                       intercept);
-        BlendOverlay(*mapping, {values.data(), partner->Columns(), partner->Rows()}, low, high,
-                     ColourTable(), picture, frame.Columns(), frame.Rows());
+        runRows(frame.Rows(), [&](uint32_t first, uint32_t end) {
+            BlendOverlay(*mapping, {values.data(), partner->Columns(), partner->Rows()}, low, high,
+                         ColourTable(), picture, frame.Columns(), frame.Rows(), first, end);
+        });
     }
     CDicomFrame::ReleaseHolders(holders);
 }

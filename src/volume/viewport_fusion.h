@@ -49,7 +49,7 @@ public:
     const SuvInfo& SuvOf(CDicomFrame& overlay);
 
     std::string BlendKey(CDicomFrame& frame) override;
-    void Blend(CDicomFrame& frame, uint32_t* picture) override;
+    void Blend(CDicomFrame& frame, uint32_t* picture, const RowRunner& runRows) override;
     bool OverlayStatistics(CDicomFrame& frame, float x1, float y1, float x2, float y2,
                            EllipseStatistics* stats, SuvInfo* suv) override;
     void Draw(ICanvas& canvas, const PixelRect* clip) override;
