@@ -25,7 +25,6 @@
 #include "imaging/dicom_image.h"
 #include "phantom/geometry_series.h"
 #include "phantom/phantom_writer.h"
-#include "platform/checked_alloc.h"
 #include "platform/memory_load.h"
 #include "volume/mpr_builder.h"
 #include "volume/plane_geometry.h"
@@ -350,38 +349,6 @@ TEST_F(MprBuild, PetIsScaledToItsLargestValue) {
             top = std::max(top, v);
     }
     EXPECT_NEAR(top, largest, largest / 32767);
-}
-
-TEST_F(MprBuild, CancelAndFailuresEndTheBuild) {
-    const std::vector<VolumeRecord> volumes =
-        Volumes("cancel", phantom::GeometryCaseOptions(GeometryCase::kAxial));
-    std::atomic<bool> cancel{false};
-    std::atomic<int> staged{0};
-    MprBuildOptions options;
-    options.pool = &pool;
-    options.cancelled = [&] { return cancel.load(); };
-    options.beforeSourceImage = [&](size_t) {
-        ++staged;
-        cancel = true;
-    };
-    size_t delivered = 0;
-    options.deliver = [&](MprSlice) { ++delivered; };
-    EXPECT_EQ(BuildMpr(volumes[0], kPlaneCoronal, options, nullptr), MprOutcome::Cancelled);
-    EXPECT_LE(staged.load(), 2);  // at most one image per thread after the cancel
-    EXPECT_EQ(delivered, 0u);
-
-    // The block buffer refused, then a slice's pixels refused.
-    for (int refuse : {0, 2}) {
-        int calls = 0;
-        options = {};
-        options.allocate = [&](size_t bytes) {
-            return calls++ == refuse ? nullptr : CheckedAlloc(bytes);
-        };
-        options.blockBytes = 1;  // one slice a block, so a refused block buffer is final
-        std::string error;
-        EXPECT_EQ(BuildMpr(volumes[0], kPlaneCoronal, options, &error), MprOutcome::Failed);
-        EXPECT_EQ(error, "not enough memory");
-    }
 }
 
 }  // namespace
