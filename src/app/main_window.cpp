@@ -361,7 +361,7 @@ void CMainWindow::CreateMprMenu() {
         CViewport2D* viewport = ActiveViewport();
         if (viewport == nullptr || m_services.fusion == nullptr) return;
         const std::string why = m_services.fusion->Toggle(*viewport);
-        if (!why.empty()) statusBar()->showMessage(QString::fromStdString("Fusion: " + why), 5000);
+        if (!why.empty()) statusBar()->showMessage(QString::fromStdString(why), 5000);
     });
     menu->addSeparator();
     struct Entry {

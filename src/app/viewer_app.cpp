@@ -202,7 +202,8 @@ bool CViewerApp::CreatePhaseTwo() {
                                                          MessageKind::Notice);
                      }};
     Log('+', "CMPREngine");
-    m_fusion = std::make_unique<CFusionEngine>(m_engine.get(), m_volumes.get());
+    m_fusion = std::make_unique<CFusionEngine>(m_engine.get(), m_volumes.get(),
+                                               [](uint32_t id) { return GetString(id); });
     m_fusionServices = {m_fusion.get(), m_volumes.get(), [](uint32_t id) { return GetString(id); }};
     Log('+', "CFusionEngine");
     m_windows = std::make_unique<CViewerWndManager>();

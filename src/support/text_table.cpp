@@ -181,6 +181,8 @@ constexpr TextRow kRows[] = {
     {7008, TextKind::Text, "The MPR series could not be created: %s"},
     {7009, TextKind::Text, "Gap of %.1f mm in the stack: %d of %d images"},
     {7010, TextKind::Text, "Gantry tilt of %.1f degrees: interpolated"},
+    {7011, TextKind::Text, "Fusion needs images in the active panel"},
+    {7012, TextKind::Text, "Fusion needs another panel showing a series of this study and frame of reference in the same orientation"},
     {0, TextKind::Section, "Window presets"},
     {8001, TextKind::Text, "D"},
     {8002, TextKind::Text, "F"},

@@ -13,14 +13,17 @@
 namespace vexel {
 namespace {
 
+constexpr uint32_t kNoImagesText = 7011;
+constexpr uint32_t kNoPartnerText = 7012;
+
 CViewport2DFusion* FusionTool(CViewport2D& viewport) {
     return dynamic_cast<CViewport2DFusion*>(&viewport.Tool(ToolType::None));
 }
 
 }  // namespace
 
-CFusionEngine::CFusionEngine(CVexelEngine* engine, CVolumeManager* volumes)
-    : m_engine(engine), m_volumes(volumes) {
+CFusionEngine::CFusionEngine(CVexelEngine* engine, CVolumeManager* volumes, TextLookup text)
+    : m_engine(engine), m_volumes(volumes), m_text(std::move(text)) {
     if (m_engine != nullptr)
         m_cookie = m_engine->Subscribe(kViewport2DHookName, OnViewportEvent, this);
 }
@@ -45,11 +48,17 @@ std::string CFusionEngine::Toggle(CViewport2D& viewport) {
 
 std::string CFusionEngine::Start(CViewport2D& viewport) {
     CViewport2DFusion* tool = FusionTool(viewport);
-    if (tool == nullptr || viewport.ImageCount() == 0) return "nothing is shown to fuse with";
+    const auto reason = [this](uint32_t id, const char* english) {
+        const std::string text = m_text ? m_text(id) : std::string();
+        return text.empty() ? std::string(english) : text;
+    };
+    if (tool == nullptr || viewport.ImageCount() == 0)
+        return reason(kNoImagesText, "Fusion needs images in the active panel");
     uint32_t overlay = 0;
     if (m_volumes == nullptr || !m_volumes->FindParallelVolume(viewport.Id(), &overlay))
-        return "no other panel shows a series of this study and frame of reference in the same "
-               "orientation";
+        return reason(kNoPartnerText,
+                      "Fusion needs another panel showing a series of this study and frame of "
+                      "reference in the same orientation");
     Stop(viewport.Id());
     m_pairs.push_back({viewport.Id(), overlay});
     tool->SetOverlay(overlay);

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "viewer/viewer_texts.h"
+
 namespace vexel {
 
 class CVexelEngine;
@@ -27,7 +29,8 @@ struct FusionPair {
 class CFusionEngine {
 public:
     // Subscribes to the viewport events of `engine` (null: none; call the methods directly).
-    CFusionEngine(CVexelEngine* engine, CVolumeManager* volumes);
+    // `text` looks up the reasons fusion cannot start (empty: English).
+    CFusionEngine(CVexelEngine* engine, CVolumeManager* volumes, TextLookup text = {});
     ~CFusionEngine();
     CFusionEngine(const CFusionEngine&) = delete;
     CFusionEngine& operator=(const CFusionEngine&) = delete;
@@ -51,6 +54,7 @@ private:
 
     CVexelEngine* m_engine;
     CVolumeManager* m_volumes;
+    TextLookup m_text;
     uint32_t m_cookie = 0;
     std::vector<FusionPair> m_pairs;
 };

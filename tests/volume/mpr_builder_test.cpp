@@ -23,6 +23,7 @@
 #include "engine/volume_finder.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
+#include "imaging/pet_suv.h"
 #include "phantom/geometry_series.h"
 #include "phantom/phantom_writer.h"
 #include "platform/memory_load.h"
@@ -342,13 +343,19 @@ TEST_F(MprBuild, PetIsScaledToItsLargestValue) {
         CDicomFrame::ReleaseHolders(holders);
     }
     double top = 0;
+    const SuvInfo source = ComputeSuv(volumes[0].images[0]->Image().File());
+    ASSERT_EQ(source.state, SuvState::Suv) << source.reason;
     for (const Slice& s : Build(volumes[0], kPlaneCoronal)) {
         EXPECT_NEAR(CDicomImage::Of(*s.file)->RescaleSlope(), largest / 32767, largest * 1e-6);
-        EXPECT_FALSE(s.file->String(0x00541001).empty());  // Units travel with the values
+        // The slices keep what SUV needs: the same factor for the same values.
+        const SuvInfo suv = ComputeSuv(*s.file);
+        ASSERT_EQ(suv.state, SuvState::Suv) << suv.reason;
+        EXPECT_NEAR(suv.factor, source.factor, source.factor * 1e-6);
         for (double v : s.values)
             top = std::max(top, v);
     }
-    EXPECT_NEAR(top, largest, largest / 32767);
+    // The hottest place keeps its SUV within 0.5 %.
+    EXPECT_NEAR(top * source.factor, largest * source.factor, largest * source.factor * 5e-3);
 }
 
 }  // namespace
