@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "dicom/dicom_date_time.h"
 #include "dicom/dicom_file.h"
 #include "dicom/tag.h"
 
@@ -40,48 +41,6 @@ std::string ItemText(CDicomFile& file, CDicomElement* item, uint32_t tag) {
     return element != nullptr ? Trim(file.Text(element)) : std::string();
 }
 
-int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-bool Digits(const std::string& text, size_t from, size_t count, int* value) {
-    if (from + count > text.size()) return false;
-    int v = 0;
-    for (size_t i = from; i < from + count; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
-        v = v * 10 + (text[i] - '0');
-    }
-    *value = v;
-    return true;
-}
-
-// Seconds into the day of a TM "HH[MM[SS[.F...]]]" (colons allowed).
-std::optional<double> SecondsOfDay(std::string time) {
-    time = Trim(time);
-    std::string digits;
-    size_t i = 0;
-    for (; i < time.size() && time[i] != '.'; ++i)
-        if (time[i] != ':') digits += time[i];
-    int hour = 0, minute = 0, second = 0;
-    if (!Digits(digits, 0, 2, &hour) || (digits.size() != 2 && digits.size() != 4 && digits.size() != 6))
-        return std::nullopt;
-    if (digits.size() >= 4 && !Digits(digits, 2, 2, &minute)) return std::nullopt;
-    if (digits.size() == 6 && !Digits(digits, 4, 2, &second)) return std::nullopt;
-    if (hour > 23 || minute > 59 || second > 60) return std::nullopt;
-    double fraction = 0;
-    if (i < time.size()) {
-        const std::optional<double> f = Number("0" + time.substr(i));
-        if (!f) return std::nullopt;
-        fraction = *f;
-    }
-    return hour * 3600.0 + minute * 60.0 + second + fraction;
-}
-
 // Seconds the activity counted in a frame of `duration` seconds lies, on average, after its
 // start: where a decaying source's counts have their centre.
 double CountWeightedMiddle(double duration, double halfLife) {
@@ -109,26 +68,6 @@ std::string Lower(std::string text) {
 }
 
 }  // namespace
-
-std::optional<double> DicomInstant(const std::string& rawDate, const std::string& time) {
-    const std::string date = Trim(rawDate);
-    int year = 0, month = 0, day = 0;
-    if (date.size() != 8 || !Digits(date, 0, 4, &year) || !Digits(date, 4, 2, &month) ||
-        !Digits(date, 6, 2, &day) || month < 1 || month > 12 || day < 1 || day > 31)
-        return std::nullopt;
-    const std::optional<double> seconds = SecondsOfDay(time);
-    if (!seconds) return std::nullopt;
-    return double(DaysFromCivil(year, month, day)) * 86400 + *seconds;
-}
-
-std::optional<double> DicomInstant(const std::string& rawDatetime) {
-    std::string datetime = Trim(rawDatetime);
-    // A UTC offset, when given, is left out: both ends of an interval carry the same one.
-    const size_t offset = datetime.find_first_of("+-", 8);
-    if (offset != std::string::npos) datetime.resize(offset);
-    if (datetime.size() < 10) return std::nullopt;
-    return DicomInstant(datetime.substr(0, 8), datetime.substr(8));
-}
 
 std::optional<double> AcquisitionInstant(CDicomFile& file) {
     if (auto instant = DicomInstant(file.String(0x0008002A))) return instant;
@@ -168,7 +107,8 @@ SuvInfo ComputeSuv(CDicomFile& file, std::optional<double> earliestAcquisition) 
     if (!dose || !(*dose > 0)) return fail("no Radionuclide Total Dose");
     if (*dose < kSmallestDoseBq) {
         char text[128];
-        std::snprintf(text, sizeof text, "a Radionuclide Total Dose of %g Bq is not possible", *dose);
+        std::snprintf(text, sizeof text, "a Radionuclide Total Dose of %g Bq is not possible",
+                      *dose);
         return fail(text);
     }
     const std::optional<double> halfLife = Number(ItemText(file, item, kHalfLife));
@@ -207,10 +147,11 @@ SuvInfo ComputeSuv(CDicomFile& file, std::optional<double> earliestAcquisition) 
                 // acquisition and the time its frame was referred to.
                 const std::optional<double> frameReference = MsToSeconds(file, 0x00541300);
                 if (!acquisition || !frameReference || !duration)
-                    return fail("the series is later than its acquisition, and Acquisition "
-                                "Time, Frame Reference Time or Actual Frame Duration is missing");
-                reference = *acquisition - *frameReference +
-                            CountWeightedMiddle(*duration, *halfLife);
+                    return fail(
+                        "the series is later than its acquisition, and Acquisition "
+                        "Time, Frame Reference Time or Actual Frame Duration is missing");
+                reference =
+                    *acquisition - *frameReference + CountWeightedMiddle(*duration, *halfLife);
             }
         } else {
             const std::optional<double> acquisition = AcquisitionInstant(file);

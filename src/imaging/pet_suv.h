@@ -39,11 +39,6 @@ struct SuvInfo {
     std::string reason;   // why the state is not Suv; empty when it is
 };
 
-// Seconds since 1970-01-01 of a DICOM date and time; `datetime` a DT value, or the date and
-// time given apart. Nothing when either cannot be read.
-std::optional<double> DicomInstant(const std::string& date, const std::string& time);
-std::optional<double> DicomInstant(const std::string& datetime);
-
 // The SUV of one single-frame image. `earliestAcquisition`: the earliest acquisition instant of
 // its series when the caller knows it (the image's own is used otherwise); a series dated after
 // it was made again later.

@@ -14,8 +14,8 @@ std::string Conversions(std::string_view format) {
     for (size_t i = 0; i < format.size(); ++i) {
         if (format[i] != '%') continue;
         size_t j = i + 1;
-        while (j < format.size() && std::string_view("0123456789.-+ #lh").find(format[j]) !=
-                                        std::string_view::npos) {
+        while (j < format.size() &&
+               std::string_view("0123456789.-+ #lh").find(format[j]) != std::string_view::npos) {
             ++j;
         }
         if (j >= format.size()) return "?";
@@ -30,20 +30,11 @@ double RoundAway(double value) {
     return std::round(value);
 }
 
-bool Digits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
-}
-
-int32_t Number(std::string_view digits) {
-    int32_t value = 0;
-    for (char c : digits) value = value * 10 + (c - '0');
-    return value;
-}
-
 std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\0')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.remove_suffix(1);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\0'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+        text.remove_suffix(1);
     return text;
 }
 
@@ -80,8 +71,7 @@ std::string CheckedFormat(const std::string& text, const std::string& english) {
 }
 
 EdgeLabels OrientationLabels(const std::array<float, 6>& orientation,
-                             const DisplayTransform& transform,
-                             const OrientationLetters& letters) {
+                             const DisplayTransform& transform, const OrientationLetters& letters) {
     using Vec = std::array<float, 3>;
     const auto negate = [](const Vec& v) { return Vec{-v[0], -v[1], -v[2]}; };
     Vec r{orientation[0], orientation[1], orientation[2]};
@@ -130,10 +120,11 @@ std::string SliceLine(const TextLookup& lookup, const std::optional<std::array<f
     std::string line;
     if (position) {
         if (thickness && std::isfinite(*thickness)) {
-            line = FormatText(FormatCheckedText(lookup, textid::kThickness), double(*thickness)) + " ";
+            line =
+                FormatText(FormatCheckedText(lookup, textid::kThickness), double(*thickness)) + " ";
         }
         line += FormatText(FormatCheckedText(lookup, textid::kLocation),
-                       double((*position)[std::min<uint32_t>(sliceAxis, 2)]));
+                           double((*position)[std::min<uint32_t>(sliceAxis, 2)]));
     }
     if (!angles || !std::isfinite(angles->primary) || !std::isfinite(angles->secondary))
         return line;
@@ -147,38 +138,6 @@ std::string SliceLine(const TextLookup& lookup, const std::optional<std::array<f
     if (b > 0) line += FormatText(std::string("CRA: %.0f "), b);
     if (b < 0) line += FormatText(std::string("CAU: %.0f "), -b);
     return line;
-}
-
-std::optional<CalendarDate> ParseDicomDate(std::string_view text) {
-    text = Trim(text);
-    std::string digits;
-    if (text.size() == 10 && text[4] == '.' && text[7] == '.') {
-        digits = std::string(text.substr(0, 4)) + std::string(text.substr(5, 2)) +
-                 std::string(text.substr(8, 2));
-    } else {
-        digits = std::string(text);
-    }
-    if (digits.size() != 8 || !Digits(digits)) return std::nullopt;
-    CalendarDate date{Number(digits.substr(0, 4)), Number(digits.substr(4, 2)),
-                      Number(digits.substr(6, 2))};
-    static constexpr int32_t kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    if (date.month < 1 || date.month > 12 || date.day < 1 || date.day > kDays[date.month - 1])
-        return std::nullopt;
-    return date;
-}
-
-std::optional<ClockTime> ParseDicomTime(std::string_view text) {
-    text = Trim(text);
-    std::string digits;
-    for (char ch : text.substr(0, text.find('.'))) {
-        if (ch != ':') digits += ch;
-    }
-    if ((digits.size() != 2 && digits.size() != 4 && digits.size() != 6) || !Digits(digits))
-        return std::nullopt;
-    ClockTime time{Number(digits.substr(0, 2)), digits.size() >= 4 ? Number(digits.substr(2, 2)) : 0,
-                   digits.size() >= 6 ? Number(digits.substr(4, 2)) : 0};
-    if (time.hour > 23 || time.minute > 59 || time.second > 60) return std::nullopt;
-    return time;
 }
 
 std::string FormatDate(std::string_view dicomDate) {
@@ -217,7 +176,7 @@ std::string WindowLine(const TextLookup& lookup, float centre, float width, int3
         presetId < 0
             ? FormatText(FormatCheckedText(lookup, textid::kWindow), double(centre), double(width))
             : FormatText(FormatCheckedText(lookup, textid::kWindowPreset), double(centre),
-                     double(width), std::string(presetName).c_str());
+                         double(width), std::string(presetName).c_str());
     if (negative) line += " " + LookUpText(lookup, textid::kNegative);
     return line;
 }
@@ -240,7 +199,7 @@ std::string TransformLine(const TextLookup& lookup, const DisplayTransform& tran
 
 std::string MrLine(const TextLookup& lookup, float repetitionTime, float echoTime) {
     return FormatText(FormatCheckedText(lookup, textid::kMrLine), double(repetitionTime),
-                  double(echoTime));
+                      double(echoTime));
 }
 
 std::string PositionText(const TextLookup& lookup, int32_t x, int32_t y) {
@@ -250,17 +209,17 @@ std::string PositionText(const TextLookup& lookup, int32_t x, int32_t y) {
 std::string FrameRateText(const TextLookup& lookup, float rate) {
     if (!std::isfinite(rate)) return {};
     return FormatText(FormatCheckedText(lookup, textid::kFrameRate),
-                  int(std::lround(std::clamp(rate, 0.0f, 1e6f))));
+                      int(std::lround(std::clamp(rate, 0.0f, 1e6f))));
 }
 
 std::string ImageLine(const TextLookup& lookup, size_t index, size_t count, size_t frame,
                       size_t frames) {
     std::string line = FormatText(FormatCheckedText(lookup, textid::kImageNumber),
-                              int(std::min<size_t>(index + 1, INT32_MAX)),
-                              int(std::min<size_t>(count, INT32_MAX)));
+                                  int(std::min<size_t>(index + 1, INT32_MAX)),
+                                  int(std::min<size_t>(count, INT32_MAX)));
     if (frames > 1) {
         line += FormatText(std::string(" Fr: %d/%d"), int(std::min<size_t>(frame + 1, INT32_MAX)),
-                       int(std::min<size_t>(frames, INT32_MAX)));
+                           int(std::min<size_t>(frames, INT32_MAX)));
     }
     return line;
 }

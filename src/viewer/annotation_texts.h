@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "dicom/dicom_date_time.h"
 #include "viewer/viewer_texts.h"
 
 namespace vexel {
@@ -52,8 +53,7 @@ using OrientationLetters = std::array<std::string, 6>;
 
 // Image Orientation (Patient) row then column direction, as shown on screen.
 EdgeLabels OrientationLabels(const std::array<float, 6>& orientation,
-                             const DisplayTransform& transform,
-                             const OrientationLetters& letters);
+                             const DisplayTransform& transform, const OrientationLetters& letters);
 
 struct CArmAngles {
     float primary = 0;    // Positioner Primary Angle: + left anterior oblique
@@ -65,20 +65,6 @@ std::string SliceLine(const TextLookup& lookup, const std::optional<std::array<f
                       std::optional<float> thickness, uint32_t sliceAxis,
                       std::optional<CArmAngles> angles);
 
-struct CalendarDate {
-    int32_t year = 0;
-    int32_t month = 0;
-    int32_t day = 0;
-};
-struct ClockTime {
-    int32_t hour = 0;
-    int32_t minute = 0;
-    int32_t second = 0;
-};
-// DA "YYYYMMDD" (also the old "YYYY.MM.DD"); nothing when it is not a real date.
-std::optional<CalendarDate> ParseDicomDate(std::string_view text);
-// TM "HH", "HHMM", "HHMMSS.FFFFFF" (also with colons).
-std::optional<ClockTime> ParseDicomTime(std::string_view text);
 // In the process's date and time formats (LC_TIME); unreadable values are shown as written.
 std::string FormatDate(std::string_view dicomDate);
 std::string FormatTime(std::string_view dicomTime);

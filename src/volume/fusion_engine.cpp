@@ -93,10 +93,6 @@ void CFusionEngine::ViewportCleared(uint32_t viewportId) {
         Stop(base);
 }
 
-void CFusionEngine::ViewportGone(uint32_t viewportId) {
-    ViewportCleared(viewportId);
-}
-
 void CFusionEngine::WindowChanged(uint32_t panelId) {
     for (const FusionPair& p : m_pairs) {
         const CViewport2D* overlay = CViewportHash::Instance().Find(p.overlay);

@@ -44,7 +44,6 @@ public:
 
     // A viewport is about to be cleared, or goes: every pair it is part of ends.
     void ViewportCleared(uint32_t viewportId);
-    void ViewportGone(uint32_t viewportId);
     // The window of a panel changed: the bases it is fused over are drawn again.
     void WindowChanged(uint32_t panelId);
 

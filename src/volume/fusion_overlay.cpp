@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "engine/volume_geometry.h"
+
 namespace vexel {
 namespace {
 
@@ -18,10 +20,6 @@ constexpr ColourStop kStops[] = {
     {0.4, 0x8023C80A},  {0.45, 0x800FEB0A}, {0.6, 0x80F0F000},
     {0.66, 0x80FFFF00}, {0.85, 0xC0DC5000}, {1.0, 0xC0FF0000},
 };
-
-double Dot(const Vector3& a, const Vector3& b) {
-    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
-}
 
 // grey x (1 - alpha) + colour x alpha per channel, red and blue side by side in one word;
 // (t + t / 256 + 128) / 256 divides by 255 with rounding.

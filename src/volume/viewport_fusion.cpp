@@ -36,7 +36,7 @@ CViewport2DFusion::CViewport2DFusion(CViewport2D& viewport, const FusionServices
     : CViewport2DTool(viewport, ToolType::None), m_services(services) {}
 
 CViewport2DFusion::~CViewport2DFusion() {
-    if (m_services.engine != nullptr) m_services.engine->ViewportGone(m_viewport.Id());
+    if (m_services.engine != nullptr) m_services.engine->ViewportCleared(m_viewport.Id());
 }
 
 void CViewport2DFusion::SetOverlay(uint32_t overlayViewportId) {
