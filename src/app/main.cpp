@@ -6,9 +6,33 @@
 #include <cstring>
 
 #include "app/viewer_app.h"
+#include "platform/version.h"
+
+namespace {
+
+void PrintUsage() {
+    std::printf(
+        "usage: vexel-viewer [-f] [PATH...] [-d FOLDER...]\n"
+        "       vexel-viewer --version | --help\n"
+        "  -f PATH...    open files and folders (the default); a .zip or .dmz opens alone\n"
+        "  -d FOLDER...  open folders\n"
+        "  --version     print the version and exit\n"
+        "  --help        print this text and exit\n");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     const auto entered = std::chrono::steady_clock::now();
+    // Answered before Qt starts, so that they need no display.
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vexel-viewer %s (build %d)\n", vexel::kVersion, vexel::kBuildNumber);
+        return 0;
+    }
+    if (argc >= 2 && std::strcmp(argv[1], "--help") == 0) {
+        PrintUsage();
+        return 0;
+    }
     if (argc >= 3 && std::strcmp(argv[1], "-crash") == 0) {
         // The crash reporter is not part of this build yet.
         std::fprintf(stderr, "vexel-viewer: no crash reporter in this build\n");

@@ -14,12 +14,14 @@
 #include "engine/memory_services.h"
 #include "imaging/jpeg_engine.h"
 #include "platform/memory_load.h"
+#include "platform/version.h"
 
 namespace {
 
 void PrintUsage() {
     std::fprintf(stderr,
                  "usage: vexel COMMAND [OPTIONS] ARGS...\n"
+                 "       vexel --version | --help\n"
                  "commands:\n"
                  "  dump [--json] FILE...   list every element of each file\n"
                  "  decode FILE [--frame N | --all] [--out PATH]\n"
@@ -40,6 +42,10 @@ void PrintUsage() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("vexel %s (build %d)\n", vexel::kVersion, vexel::kBuildNumber);
+        return 0;
+    }
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         PrintUsage();
         return argc < 2 ? 2 : 0;

@@ -5,7 +5,8 @@
 
 The table is tab-separated: id, the English text the translation was made from, the
 translated text; "\\n" stands for a line break, "#" lines are comments and "@name", "@code",
-"@fullver" lines give the attributes of the root. Each text carries the CRC-32 of its English
+"@fullver" lines give the attributes of the root ("{version}" in them stands for the program's
+version from project(VERSION ...) in CMakeLists.txt). Each text carries the CRC-32 of its English
 text, so the viewer falls back to English for every text whose English changed since.
 """
 
@@ -18,11 +19,19 @@ from xml.sax.saxutils import escape, quoteattr
 
 HERE = pathlib.Path(__file__).resolve().parent
 ROOT = HERE.parent.parent
+PROJECT_VERSION = re.compile(r"project\(\s*Vexel\s+VERSION\s+(\d+\.\d+\.\d+)")
 PLACEHOLDER = re.compile(r"%[-+ #0]*\d*(?:\.\d+)?[a-zA-Z%]")
 
 
 def unescape(field):
     return field.replace("\\n", "\n")
+
+
+def project_version():
+    match = PROJECT_VERSION.search((ROOT / "CMakeLists.txt").read_text(encoding="utf-8"))
+    if not match:
+        sys.exit("CMakeLists.txt: no project(Vexel VERSION x.y.z)")
+    return match.group(1)
 
 
 def read_table(path):
@@ -32,7 +41,7 @@ def read_table(path):
             continue
         fields = line.split("\t")
         if line.startswith("@") and len(fields) == 2:
-            attributes[fields[0][1:]] = fields[1]
+            attributes[fields[0][1:]] = fields[1].replace("{version}", project_version())
             continue
         if len(fields) != 3 or not fields[0].isdigit() or not fields[2]:
             sys.exit(f"{path}:{number}: expected id, English text and translation")
