@@ -1,5 +1,6 @@
 // vexel-viewer: the desktop viewer.
 #include <QApplication>
+#include <QIcon>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,8 @@ int main(int argc, char** argv) {
     }
     QApplication qt(argc, argv);
     QApplication::setApplicationName("Vexel DICOM Viewer");
+    QApplication::setApplicationVersion(vexel::kVersion);
+    QApplication::setWindowIcon(QIcon(":/icons/vexel.svg"));
     vexel::ViewerAppOptions options;
     // Start-up timing: quit as soon as the main window is up.
     options.quitWhenShown = std::getenv("VEXEL_QUIT_WHEN_SHOWN") != nullptr;

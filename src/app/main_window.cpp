@@ -9,14 +9,15 @@
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QMenuBar>
 #include <QProgressBar>
-#include <QShortcut>
+#include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
-#include <QToolBar>
 
 #include "app/cine_wnd.h"
+#include "app/main_menus.h"
+#include "app/viewer_toolbar.h"
+#include "app/window_placement.h"
 #include "app/dicom_thumb_box.h"
 #include "app/series_load_controller.h"
 #include "app/split_chooser.h"
@@ -32,6 +33,7 @@
 #include "engine/timer_service.h"
 #include "engine/vexel_engine.h"
 #include "imaging/dicom_image.h"
+#include "platform/version.h"
 #include "output/export_wnd.h"
 #include "support/language_manager.h"
 #include "viewer/annotation_texts.h"
@@ -46,34 +48,12 @@
 namespace vexel {
 namespace {
 
-// L, E, P, A and C choose the measurement the left button makes.
-std::optional<MeasurementKind> MeasurementKey(int key) {
-    switch (key) {
-        case Qt::Key_L:
-            return MeasurementKind::Length;
-        case Qt::Key_E:
-            return MeasurementKind::Ellipse;
-        case Qt::Key_P:
-            return MeasurementKind::Pencil;
-        case Qt::Key_A:
-            return MeasurementKind::Angle;
-        case Qt::Key_C:
-            return MeasurementKind::Cobb;
-        default:
-            return std::nullopt;
-    }
-}
-
-}  // namespace
-namespace {
-
-constexpr uint32_t kOpenFolderText = 1220;   // "Open DICOM folder"
-constexpr uint32_t kSplitScreenText = 1019;  // "Split screen"
-constexpr uint32_t kExportText = 3001;       // "Export images"
-constexpr uint32_t kCoronalText = 1252;
-constexpr uint32_t kSagittalText = 1253;
-constexpr uint32_t kAxialText = 1254;
+constexpr uint32_t kReadyText = 7005;
 constexpr uint32_t kClipboardFailedText = 3039;
+constexpr int kMinimumWidth = 785;
+constexpr int kMinimumHeight = 480;
+constexpr int kThumbnailColumnWidth = 150;
+constexpr int kSummaryMilliseconds = 10000;
 
 // The patient's name, with the age in years when known.
 QString PanelCaption(CViewport2D& viewport) {
@@ -95,11 +75,15 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
       m_onClose(std::move(onClose)),
       m_model(std::make_unique<StudyModel>()),
       m_layerMask(services.viewport.layerMask) {
-    setWindowTitle("Vexel DICOM Viewer");
+    setWindowTitle(QString::fromUtf8(kProgramCaption));
+    setMinimumSize(kMinimumWidth, kMinimumHeight);
     m_splitter = new QSplitter(Qt::Horizontal, this);
     m_thumbs = new CDicomThumbBox(*m_model, m_splitter);
     m_scans = std::make_unique<CScanController>(m_services.scan, *m_thumbs, this);
     m_scans->SetTargets(this);
+    // The scan's buttons and drops come back.
+    m_scans->onIdle = [this] { RefreshToolbar(); };
+    m_scans->onScanAnother = [this] { Execute(command::kScanAnother); };
     m_thumbnailWorker =
         std::make_unique<CThumbnailWorker>(*this, [this](SeriesId series, Thumbnail thumbnail) {
             m_thumbs->SetThumbnail(series, std::move(thumbnail));
@@ -125,6 +109,7 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
     m_splitter->addWidget(m_group);
     m_splitter->setChildrenCollapsible(false);
     // The thumbnail column keeps its width; the workspace takes the rest.
+    m_thumbs->setFixedWidth(kThumbnailColumnWidth);
     m_splitter->setStretchFactor(0, 0);
     m_splitter->setStretchFactor(1, 1);
     m_splitter->setHandleWidth(1);
@@ -134,37 +119,22 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
         ShowSeries(series, ctrl, dropAt);
     });
 
-    QMenu* file = menuBar()->addMenu("&File");
-    QAction* open = file->addAction(QString::fromStdString(GetString(kOpenFolderText)));
-    connect(open, &QAction::triggered, this, [this] { m_scans->AskForFolder(); });
-    QAction* exportImages = file->addAction(QString::fromStdString(GetString(kExportText)) + "...");
-    exportImages->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_E));
-    connect(exportImages, &QAction::triggered, this, [this] { OpenExport(); });
-    file->addSeparator();
-    QAction* exit = file->addAction("E&xit");
-    connect(exit, &QAction::triggered, this, &QWidget::close);
-    CreateViewMenu();
-    CreateMprMenu();
-    QToolBar* tools = addToolBar("Tools");
-    tools->setMovable(false);
-    m_split = tools->addAction(QString::fromStdString(GetString(kSplitScreenText)));
-    connect(m_split, &QAction::triggered, this, [this] {
-        QWidget* button = findChild<QToolBar*>()->widgetForAction(m_split);
-        SplitChooser().Popup(button->mapToGlobal(QPoint(0, button->height())));
-    });
-    // Shortcuts, so that Tab is not taken for moving the focus.
-    const auto shortcut = [this](QKeySequence keys, std::function<void()> act) {
-        connect(new QShortcut(keys, this), &QShortcut::activated, this, std::move(act));
-    };
-    shortcut(QKeySequence(Qt::Key_Tab), [this] { Workspace().ActivateNext(1); });
-    shortcut(QKeySequence(Qt::Key_Backtab), [this] { Workspace().ActivateNext(-1); });
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_C), [this] { CopyToClipboard(); });
-    shortcut(QKeySequence(Qt::CTRL | Qt::Key_F4), [this] {
-        if (CWorkspacePanel* panel = ActivePanel())
-            Workspace().RemovePanel(panel->Id(), true, false);
+    m_menus = std::make_unique<CMainMenus>(
+        this, [this](uint32_t id) { Execute(id, Qt::LeftButton, QGuiApplication::keyboardModifiers()); },
+        [this] { RefreshMenus(); });
+    if (const CLanguageManager* languages = CLanguageManager::Instance()) {
+        std::vector<QString> names;
+        for (size_t i = 0; i < languages->LanguageCount(); ++i)
+            names.push_back(QString::fromStdString(languages->Language(i).name));
+        m_menus->SetLanguages(names, languages->ChosenIndex());
+    }
+    m_toolbar = new CViewerToolbar([this](MainMenu menu) { return m_menus->Menu(menu); }, this);
+    addToolBar(Qt::TopToolBarArea, m_toolbar);
+    connect(m_toolbar, &CViewerToolbar::command, this, [this](uint32_t id, Qt::MouseButton button) {
+        Execute(id, button, QGuiApplication::keyboardModifiers());
     });
 
-    m_statusText = new QLabel(this);
+    m_statusText = new QLabel(QString::fromStdString(GetString(kReadyText)), this);
     m_imageText = new QLabel(this);
     m_progress = new QProgressBar(this);
     m_progress->setRange(0, 100);
@@ -179,8 +149,7 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
             text += ", " + QString::number(skipped) +
                     (skipped == 1 ? " file skipped" : " files skipped");
         }
-        m_summary = text;
-        m_statusText->setText(text);
+        statusBar()->showMessage(text, kSummaryMilliseconds);
         // Images the scan sent to panels since their last merge join the lists now.
         for (CWorkspacePanel* panel : Workspace().Panels())
             panel->Viewport().MergePendingImages();
@@ -190,13 +159,18 @@ CMainWindow::CMainWindow(MainWindowServices services, std::function<void()> onCl
         m_viewportEvents = engine->Subscribe(kViewport2DHookName, &OnViewportEvent, this);
         m_workspaceEvents = engine->Subscribe(kWorkspaceHookName, &OnWorkspaceEvent, this);
     }
-    resize(785, 480);
+    // Keys of every child reach the key table first, Tab included.
+    qApp->installEventFilter(this);
+    setAcceptDrops(true);
+    resize(kMinimumWidth, kMinimumHeight);
+    RefreshToolbar();
 }
 
 CMainWindow::~CMainWindow() {
     // Panels torn down below still redraw (a reference line going away): nothing of theirs may
     // reach this window, which is half gone by then.
     m_destroying = true;
+    qApp->removeEventFilter(this);
     // A running export is waited for before the panels and the model it was planned from go.
     delete m_export;
     // Thumbnails still being drawn finish (or are dropped) before what they reach goes.
@@ -264,32 +238,38 @@ void CMainWindow::MarkSeries(SeriesId series) {
     m_thumbs->MarkSeries(series);
 }
 
+namespace {
+
+CViewport2DTool& ToolOf(CViewport2D& viewport, MouseTool tool) {
+    switch (tool) {
+        case MouseTool::Window:
+            return viewport.WindowTool();
+        case MouseTool::Pan:
+            return viewport.PanTool();
+        case MouseTool::Zoom:
+            return viewport.ZoomTool();
+        case MouseTool::Measure:
+            return viewport.Measurements();
+        case MouseTool::Browse:
+            break;
+    }
+    return viewport.BrowseTool();
+}
+
+}  // namespace
+
 void CMainWindow::ApplyTools(CViewport2D& viewport) const {
     viewport.SetLayerMask(m_layerMask);
     viewport.Measurements().SetKind(m_kind);
-    switch (m_leftTool) {
-        case LeftTool::Browse:
-            viewport.SetLeftTool(viewport.BrowseTool());
-            break;
-        case LeftTool::Window:
-            viewport.SetLeftTool(viewport.WindowTool());
-            break;
-        case LeftTool::Pan:
-            viewport.SetLeftTool(viewport.PanTool());
-            break;
-        case LeftTool::Zoom:
-            viewport.SetLeftTool(viewport.ZoomTool());
-            break;
-        case LeftTool::Measure:
-            viewport.SetLeftTool(viewport.Measurements());
-            break;
-    }
+    viewport.SetLeftTool(ToolOf(viewport, m_leftTool));
+    viewport.SetRightTool(ToolOf(viewport, m_rightTool));
 }
 
-void CMainWindow::SetLeftTool(LeftTool tool) {
-    m_leftTool = tool;
+void CMainWindow::SetTool(MouseTool tool, Qt::MouseButton button) {
+    (button == Qt::RightButton ? m_rightTool : m_leftTool) = tool;
     for (CWorkspacePanel* panel : Workspace().Panels())
         ApplyTools(panel->Viewport());
+    RefreshToolbar();
 }
 
 CSplitChooser& CMainWindow::SplitChooser() {
@@ -352,81 +332,6 @@ void CMainWindow::Deliver(const PanelLoad& target, SeriesId series, CDicomFile& 
     panel->Viewport().AddImage(CFileRef(*m_services.scan.files, &file), image, target.generation);
 }
 
-void CMainWindow::CreateMprMenu() {
-    QMenu* menu = menuBar()->addMenu("MP&R");
-    // Fusion: the series of another panel drawn in colour over the active one.
-    QAction* fusion = menu->addAction("&Fusion");
-    fusion->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | Qt::Key_F));
-    connect(fusion, &QAction::triggered, this, [this] {
-        CViewport2D* viewport = ActiveViewport();
-        if (viewport == nullptr || m_services.fusion == nullptr) return;
-        const std::string why = m_services.fusion->Toggle(*viewport);
-        if (!why.empty()) statusBar()->showMessage(QString::fromStdString(why), 5000);
-    });
-    menu->addSeparator();
-    struct Entry {
-        uint32_t text;
-        int32_t plane;
-        Qt::Key key;
-    };
-    static constexpr Entry kEntries[] = {{kCoronalText, kPlaneCoronal, Qt::Key_1},
-                                         {kSagittalText, kPlaneSagittalRight, Qt::Key_2},
-                                         {kAxialText, kPlaneAxialFeet, Qt::Key_3}};
-    for (const Entry& entry : kEntries) {
-        QAction* action = menu->addAction(QString::fromStdString(GetString(entry.text)));
-        action->setShortcut(QKeySequence(Qt::CTRL | Qt::ALT | entry.key));
-        connect(action, &QAction::triggered, this, [this, plane = entry.plane] {
-            CViewport2D* viewport = ActiveViewport();
-            auto* mpr =
-                viewport ? dynamic_cast<CViewport2DMPR*>(&viewport->Tool(ToolType::Mpr)) : nullptr;
-            if (mpr != nullptr) mpr->SetPlane(plane);
-        });
-    }
-}
-
-void CMainWindow::CreateViewMenu() {
-    QMenu* view = menuBar()->addMenu("&View");
-    const auto add = [this, view](const QString& text, std::function<void(CViewport2D&)> act) {
-        QAction* action = view->addAction(text);
-        connect(action, &QAction::triggered, this, [this, act = std::move(act)] {
-            if (CViewport2D* viewport = ActiveViewport()) act(*viewport);
-        });
-        return action;
-    };
-    add(QString::fromUtf8("Rotate 90\u00b0 clockwise"),
-        [](CViewport2D& v) { v.Transform(90, false, false, false); });
-    add(QString::fromUtf8("Rotate 90\u00b0 counter-clockwise"),
-        [](CViewport2D& v) { v.Transform(-90, false, false, false); });
-    add(QString::fromUtf8("Rotate 180\u00b0"),
-        [](CViewport2D& v) { v.Transform(180, false, false, false); });
-    add("Flip horizontal", [](CViewport2D& v) { v.Transform(0, false, true, false); });
-    add("Flip vertical", [](CViewport2D& v) { v.Transform(0, true, false, false); });
-    add("Clear transformations", [](CViewport2D& v) { v.Transform(0, false, false, true); });
-    view->addSeparator();
-    add("Fit to window", [](CViewport2D& v) { v.FitToViewport(); });
-    add("Actual size", [](CViewport2D& v) { v.ActualSize(); });
-    for (const int percent : {200, 400, 800}) {
-        add(QString("Zoom %1 %").arg(percent),
-            [factor = float(percent) / 100.0f](CViewport2D& v) { v.SetZoom(factor); });
-    }
-    view->addSeparator();
-    QString negative = QString::fromStdString(GetString(kNegativeMenuTextId));
-    if (negative.isEmpty()) negative = "Negative";
-    // The key is shown, not bound: F11 reaches the viewport through keyPressEvent.
-    m_negative = view->addAction(negative + "\t" + kNegativeShortcut);
-    m_negative->setCheckable(true);
-    connect(m_negative, &QAction::triggered, this, [this](bool checked) {
-        if (CViewport2D* viewport = ActiveViewport()) viewport->SetNegative(checked);
-    });
-    connect(view, &QMenu::aboutToShow, this, [this, view] {
-        const CViewport2D* viewport = ActiveViewport();
-        const bool shown = viewport != nullptr && viewport->CurrentFrame() != nullptr;
-        for (QAction* action : view->actions())
-            action->setEnabled(shown);
-        m_negative->setChecked(shown && viewport->Negative());
-    });
-}
-
 bool CMainWindow::ShowSeries(SeriesId series, bool ctrl, std::optional<QPoint> dropAt) {
     const bool started = Workspace().PutSeries(series, ctrl, dropAt);
     // The keys browse the series from now on.
@@ -453,104 +358,7 @@ QString CMainWindow::ImageStatusText() const {
 void CMainWindow::OnPresented() {
     const QString text = ImageStatusText();
     if (m_imageText->text() != text) m_imageText->setText(text);
-    const CViewport2D* viewport = ActiveViewport();
-    const bool negative = viewport != nullptr && viewport->Negative();
-    if (m_negative->isChecked() != negative) m_negative->setChecked(negative);
-}
-
-bool CMainWindow::ViewerKey(int key) {
-    // Layers and tools can be chosen before anything is shown; they hold for every panel.
-    switch (key) {
-        case Qt::Key_F12:
-            m_layerMask ^= kLayerAnnotations;
-            for (CWorkspacePanel* panel : Workspace().Panels())
-                panel->Viewport().SetLayerMask(m_layerMask);
-            if (m_services.layerMaskChanged) m_services.layerMaskChanged(m_layerMask);
-            return true;
-        case Qt::Key_Space:
-            if (m_cineWnd != nullptr && m_cineWnd->isVisible()) {
-                m_cineWnd->hide();
-            } else {
-                ShowCineWindow();
-            }
-            return true;
-        case Qt::Key_B:
-            SetLeftTool(LeftTool::Browse);
-            return true;
-        case Qt::Key_W:
-            SetLeftTool(LeftTool::Window);
-            return true;
-        case Qt::Key_M:
-            SetLeftTool(LeftTool::Pan);
-            return true;
-        case Qt::Key_Z:
-            SetLeftTool(LeftTool::Zoom);
-            return true;
-        default:
-            break;
-    }
-    if (const auto kind = MeasurementKey(key)) {
-        m_kind = *kind;
-        SetLeftTool(LeftTool::Measure);
-        return true;
-    }
-    CViewport2D* active = ActiveViewport();
-    if (active == nullptr || active->CurrentFrame() == nullptr) return false;
-    CViewport2D& viewport = *active;
-    switch (key) {
-        case Qt::Key_Up:
-            viewport.Browse(-1);
-            return true;
-        case Qt::Key_Down:
-            viewport.Browse(1);
-            return true;
-        case Qt::Key_PageUp:
-            viewport.Browse(-10);
-            return true;
-        case Qt::Key_PageDown:
-            viewport.Browse(10);
-            return true;
-        case Qt::Key_F11:
-            viewport.SetNegative(!viewport.Negative());
-            return true;
-        default:
-            break;
-    }
-    // Digits of the main keyboard and the keypad alike (the keypad only adds a modifier).
-    if (key >= Qt::Key_0 && key <= Qt::Key_7) {
-        viewport.SelectPreset(key - Qt::Key_0);
-        return true;
-    }
-    return false;
-}
-
-bool CMainWindow::MeasurementCommand(int key, Qt::KeyboardModifiers held) {
-    CViewport2D* viewport = ActiveViewport();
-    if (viewport == nullptr) return false;
-    CViewport2DROI& measurements = viewport->Measurements();
-    if (key == Qt::Key_Escape && held == Qt::NoModifier) return measurements.Escape();
-    if (key != Qt::Key_Delete) return false;
-    if (held == Qt::NoModifier) measurements.DeleteSelected();
-    if (held == Qt::ControlModifier) measurements.DeleteAllInImage();
-    if (held == (Qt::ControlModifier | Qt::ShiftModifier)) measurements.DeleteAllInSeries();
-    return true;
-}
-
-void CMainWindow::keyPressEvent(QKeyEvent* event) {
-    // Letters and F12 only without modifiers: Ctrl+F12 and Ctrl+letters are other commands.
-    const Qt::KeyboardModifiers held =
-        event->modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier);
-    const int key = event->key();
-    const bool plain = key == Qt::Key_F12 || key == Qt::Key_B || key == Qt::Key_W ||
-                       key == Qt::Key_M || key == Qt::Key_Z || key == Qt::Key_Space ||
-                       MeasurementKey(key).has_value();
-    const bool thumbKey = held == Qt::NoModifier && m_thumbs->HandleKey(key);
-    if (thumbKey || MeasurementCommand(key, held) ||
-        ((!plain || held == Qt::NoModifier) && ViewerKey(key))) {
-        event->accept();
-        return;
-    }
-    QMainWindow::keyPressEvent(event);
+    RefreshToolbar();
 }
 
 void CMainWindow::OnTimer(uint64_t, uint32_t reason, void* context) {
@@ -563,8 +371,9 @@ void CMainWindow::RefreshStatus() {
     }
     CTaskManager* tasks = m_services.scan.tasks;
     if (tasks == nullptr || tasks->ActiveCount() == 0) {
-        // The task's text goes with its bar; the last scan's summary comes back.
-        if (m_progress->isVisible()) m_statusText->setText(m_summary);
+        // The task's text goes with its bar.
+        const QString ready = QString::fromStdString(GetString(kReadyText));
+        if (m_statusText->text() != ready) m_statusText->setText(ready);
         m_progress->hide();
         return;
     }
@@ -622,12 +431,62 @@ bool CMainWindow::CopyToClipboard() {
 void CMainWindow::closeEvent(QCloseEvent* event) {
     // The window goes at once; the process ends when the workers have finished.
     event->ignore();
+    // The placement to store is the one before full screen; the desktop gets its screen back
+    // before the window goes.
+    m_placementAtClose = CurrentPlacement();
+    SetFullScreen(false);
     // A running export stops now; its thread is waited for when the window is destroyed.
     if (m_export != nullptr) m_export->reject();
     for (CWorkspacePanel* panel : Workspace().Panels())
         panel->Loads().Cancel();
     hide();
     if (m_onClose) m_onClose();
+}
+
+// ---- full screen and placement ----
+
+void CMainWindow::SetFullScreen(bool on) {
+    if (on == m_fullScreen) return;
+    if (on) {
+        m_maximizedBeforeFullScreen = isMaximized();
+        m_rectBeforeFullScreen = normalGeometry();
+        // The whole monitor the window is on, not its work area.
+        const QRect monitor = screen()->geometry();
+        setWindowFlag(Qt::FramelessWindowHint, true);
+        setGeometry(monitor);
+        showFullScreen();
+        m_fullScreen = true;
+    } else {
+        setWindowFlag(Qt::FramelessWindowHint, false);
+        showNormal();
+        setGeometry(m_rectBeforeFullScreen);
+        if (m_maximizedBeforeFullScreen) showMaximized();
+        m_fullScreen = false;
+    }
+    m_toolbar->SetFullScreenSet(m_fullScreen);
+}
+
+CMainWindow::Placement CMainWindow::CurrentPlacement() const {
+    if (m_placementAtClose) return *m_placementAtClose;
+    if (m_fullScreen) return {m_rectBeforeFullScreen, m_maximizedBeforeFullScreen, true};
+    return {normalGeometry(), isMaximized(), false};
+}
+
+void CMainWindow::ShowAtPlacement(const Placement& placement, bool valid) {
+    if (valid && !placement.normal.isEmpty()) {
+        std::vector<QRect> screens;
+        for (const QScreen* screen : QGuiApplication::screens())
+            screens.push_back(screen->geometry());
+        const QScreen* primary = QGuiApplication::primaryScreen();
+        setGeometry(KeepOnScreens(placement.normal, screens,
+                                  primary ? primary->availableGeometry() : QRect()));
+    }
+    if (!valid || placement.maximized) {
+        showMaximized();
+    } else {
+        show();
+    }
+    if (valid && placement.fullScreen) SetFullScreen(true);
 }
 
 }  // namespace vexel

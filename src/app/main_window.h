@@ -1,12 +1,17 @@
-// The main window. For now a frame with the program's title, File and View menus and a
-// split-screen button, the thumbnail box of loaded patients, studies and series beside the
-// workspace of panels, and the loading progress in the status bar; closing it hides it and asks the
-// application to quit in order.
+// The main window: the toolbar with its drop-down menus, the thumbnail box of loaded patients,
+// studies and series beside the workspace of panels, and the status bar with the loading
+// progress. Every command and key goes through one dispatcher and acts on the active panel,
+// doing nothing without one; loading commands wait while a scan runs. Closing the window
+// hides it and asks the application to quit in order.
 #pragma once
 
 #include <QMainWindow>
+#include <QRect>
+#include <QStringList>
+#include <QUrl>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "app/scan_controller.h"
 #include "app/workspace.h"
@@ -16,12 +21,16 @@
 
 class QAction;
 class QLabel;
+class QMenu;
 class QProgressBar;
 class QSplitter;
 
 namespace vexel {
 
 class CCineWnd;
+class CMainMenus;
+class COptions;
+class CViewerToolbar;
 class CExportWnd;
 class CJPEGEngine;
 class CFusionEngine;
@@ -32,6 +41,9 @@ class CTimerService;
 class CViewerWndManager;
 class CWorkspacePanel;
 class StudyModel;
+
+// What the window asks the user for in a file dialog.
+enum class PathQuestion { Files, Folder, Archive, Language };
 
 struct MainWindowServices {
     ScanServices scan;
@@ -44,7 +56,16 @@ struct MainWindowServices {
     std::function<void(uint32_t)> layerMaskChanged;
     CJPEGEngine* jpeg = nullptr;  // the export's JPEG writer; null: no export
     CFusionEngine* fusion = nullptr;  // null: no fusion command
+    // The settings (scan folder, web site, synchronisation); null: defaults, nothing stored.
+    COptions* options = nullptr;
+    // Opens a page in the browser (tests record it); empty: the desktop's browser.
+    std::function<bool(const QUrl&)> openUrl;
+    // Answers the file dialogs (tests); empty: the desktop's dialogs. No paths: cancelled.
+    std::function<QStringList(PathQuestion)> askPaths;
 };
+
+// The mouse-button tools of the toolbar and keys.
+enum class MouseTool : uint8_t { Browse = 1, Window, Pan, Zoom, Measure };
 
 class CMainWindow final : public QMainWindow, public IScanTargets {
     Q_OBJECT
@@ -54,6 +75,8 @@ public:
     ~CMainWindow() override;
 
     CScanController& Scans() { return *m_scans; }
+    // Tests answer the file dialogs and catch the browser here.
+    MainWindowServices& Services() { return m_services; }
     CDicomThumbBox& Thumbnails() { return *m_thumbs; }
     StudyModel& Model() { return *m_model; }
     CWorkspace& Workspace() const;
@@ -76,6 +99,47 @@ public:
     // The active viewport's picture as shown, layers included (Ctrl+C).
     bool CopyToClipboard();
 
+    // Runs a command of the menus, the toolbar or the keys. `button` is the mouse button that
+    // clicked a tool button; `held` the modifiers (Shift adds instead of replacing). False
+    // when it did nothing (no active viewport, a scan running, a dialog cancelled).
+    bool Execute(uint32_t command, Qt::MouseButton button = Qt::LeftButton,
+                 Qt::KeyboardModifiers held = Qt::NoModifier);
+    // A key press aimed at this window or one of its children; true when it is consumed
+    // (every key but those of other top-level windows).
+    bool HandleKey(int key, Qt::KeyboardModifiers held);
+    // Scans folders and files; without `add` everything open is closed first. False while a
+    // scan runs or when there is nothing to scan.
+    bool Open(std::vector<std::string> folders, std::vector<std::string> files, bool add);
+    // A ZIP archive (not readable yet: says so).
+    bool OpenArchive(const std::string& path, bool add);
+    // Dropped or command-line paths: folders, files, or the first ZIP archive alone.
+    bool OpenPaths(const std::vector<std::string>& paths, bool add);
+    // Removes every panel and every loaded series.
+    void CloseAll();
+    bool Loading() const;
+
+    MouseTool LeftTool() const { return m_leftTool; }
+    MouseTool RightTool() const { return m_rightTool; }
+    MeasurementKind Kind() const { return m_kind; }
+    uint32_t LayerMask() const { return m_layerMask; }
+    CViewerToolbar& Toolbar() const { return *m_toolbar; }
+    CMainMenus& Menus() const { return *m_menus; }
+    // Sets checks and enabled states of every menu entry from the active viewport.
+    void RefreshMenus();
+    void RefreshToolbar();
+
+    bool FullScreen() const { return m_fullScreen; }
+    void SetFullScreen(bool on);
+    // The placement to store: before full screen while in it, never the full-screen rectangle.
+    struct Placement {
+        QRect normal;
+        bool maximized = false;
+        bool fullScreen = false;
+    };
+    Placement CurrentPlacement() const;
+    // Shows the window at a stored placement, moved onto a screen when it is on none.
+    void ShowAtPlacement(const Placement& placement, bool valid);
+
     // Where the scan's files go.
     std::vector<PanelLoad> PanelsFor(SeriesId series, bool newSeries) override;
     void ThumbnailReady(SeriesId series, CDicomFile& file, CDicomImage& image) override;
@@ -84,27 +148,35 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
-    enum class LeftTool { Browse, Window, Pan, Zoom, Measure };
 
     static void OnTimer(uint64_t timerId, uint32_t reason, void* context);
     static uint32_t OnViewportEvent(uint32_t code, uint64_t payload, void* context);
     static uint32_t OnWorkspaceEvent(uint32_t code, uint64_t payload, void* context);
-    void CreateViewMenu();
-    // Ctrl+Alt+1, 2, 3: the active panel's volume as coronal, sagittal or axial slices.
-    void CreateMprMenu();
-    // The keys of the shown series; false when the key is not one of them.
-    bool ViewerKey(int key);
-    // Escape and the three deletes of measurements.
-    bool MeasurementCommand(int key, Qt::KeyboardModifiers held);
+    // Commands of the active viewport; false without one.
+    bool ViewportCommand(uint32_t command);
+    bool LoadCommand(uint32_t command, bool add);
+    bool WindowCommand(uint32_t command, Qt::MouseButton button);
+    bool HelpCommand(uint32_t command);
+    bool OpenWebPage(int page);
+    QUrl WebUrl(int page) const;
+    QStringList AskPaths(PathQuestion question);
+    void ToggleLayer(uint32_t bit);
+    void ToggleCine();
+    void OpenTags();
+    void ShowAbout();
+    void ImportLanguage();
+    void ChooseLanguage(size_t index);
     void OnPresented();
     void OnPanelCreated(CWorkspacePanel& panel);
     void OnPanelActivated(CWorkspacePanel& panel);
     // The tool the left button has in every panel, and the layers every panel shows.
     void ApplyTools(CViewport2D& viewport) const;
-    void SetLeftTool(LeftTool tool);
+    void SetTool(MouseTool tool, Qt::MouseButton button);
     void MarkSeries(SeriesId series);
 
     MainWindowServices m_services;
@@ -114,10 +186,9 @@ private:
     CDicomThumbBox* m_thumbs = nullptr;
     CWorkspaceGroup* m_group = nullptr;
     std::unique_ptr<CScanController> m_scans;
-    QAction* m_negative = nullptr;
-    QAction* m_split = nullptr;
+    std::unique_ptr<CMainMenus> m_menus;
+    CViewerToolbar* m_toolbar = nullptr;
     QLabel* m_statusText = nullptr;
-    QString m_summary;  // of the last scan
     QLabel* m_imageText = nullptr;
     QProgressBar* m_progress = nullptr;
     uint64_t m_timer = 0;
@@ -126,12 +197,17 @@ private:
     CCineWnd* m_cineWnd = nullptr;        // owned by the window
     CSplitChooser* m_chooser = nullptr;   // likewise
     CExportWnd* m_export = nullptr;       // likewise
-    LeftTool m_leftTool = LeftTool::Browse;
+    MouseTool m_leftTool = MouseTool::Browse;
+    MouseTool m_rightTool = MouseTool::Zoom;
     MeasurementKind m_kind = MeasurementKind::Length;
     uint32_t m_layerMask;
     // The first series a scan finds opens by itself while nothing is shown.
     bool m_autoOpen = true;
     bool m_destroying = false;
+    bool m_fullScreen = false;
+    bool m_maximizedBeforeFullScreen = false;
+    QRect m_rectBeforeFullScreen;
+    std::optional<Placement> m_placementAtClose;
     std::unique_ptr<CThumbnailWorker> m_thumbnailWorker;
 };
 

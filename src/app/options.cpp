@@ -24,6 +24,8 @@ constexpr const char* kCheckUpdateLast = "CheckUpdateLast";
 constexpr const char* kCheckUpdateVerToIgnore = "CheckUpdateVerToIgnore";
 constexpr const char* kCheckUpdateId = "CheckUpdateID";
 constexpr const char* kDicomScanFolder = "DicomScanFolder";
+constexpr const char* kWebSite = "WebSite";
+constexpr size_t kMaxWebSiteLength = 1024;
 
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -149,6 +151,8 @@ StoredSettings ReadStoredSettings(const CSettingsFile& file, bool fileFound) {
         settings.updateCheckId = value->substr(0, kMaxUpdateCheckIdLength);
     if (auto value = file.Get(kDicomScanFolder); value && value->size() <= kMaxScanFolderLength)
         settings.dicomScanFolder = *value;
+    if (auto value = file.Get(kWebSite); value && value->size() <= kMaxWebSiteLength)
+        settings.webSite = *value;
     return settings;
 }
 

@@ -32,6 +32,9 @@ struct StoredSettings {
     std::array<uint8_t, 16> versionToIgnore{};
     std::string updateCheckId;    // at most kMaxUpdateCheckIdLength bytes
     std::string dicomScanFolder;  // empty: no initial folder
+    // The program's web site ("WebSite", set by hand, never written): empty, the default,
+    // leaves the help and web commands off.
+    std::string webSite;
 };
 
 inline constexpr size_t kMaxUpdateCheckIdLength = 64;

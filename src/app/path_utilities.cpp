@@ -1,5 +1,6 @@
 #include "app/path_utilities.h"
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -140,10 +141,24 @@ bool IsOnOpticalDrive(const std::string& path) {
     if (ec) return false;
     std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, ec);
     if (ec) resolved = absolute;
+    const std::string text = ReadMountInfo();
+    return !text.empty() && IsOnOpticalDrive(std::string_view(resolved.string()), text);
+}
+
+std::vector<std::string> OpticalMountPoints(std::string_view mountInfoText) {
+    std::vector<std::string> points;
+    for (const MountEntry& mount : ParseMountInfo(mountInfoText)) {
+        if (IsOpticalFileSystem(mount.fileSystemType) &&
+            std::find(points.begin(), points.end(), mount.mountPoint) == points.end()) {
+            points.push_back(mount.mountPoint);
+        }
+    }
+    return points;
+}
+
+std::string ReadMountInfo() {
     std::ifstream file("/proc/self/mountinfo", std::ios::binary);
-    if (!file) return false;
-    std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-    return IsOnOpticalDrive(std::string_view(resolved.string()), text);
+    return std::string((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
 }
 
 }  // namespace vexel

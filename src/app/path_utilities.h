@@ -41,4 +41,9 @@ bool IsOnOpticalDrive(std::string_view path, std::string_view mountInfoText);
 // this process's /proc/self/mountinfo. False when either cannot be read.
 bool IsOnOpticalDrive(const std::string& path);
 
+// The mount points of every CD and DVD in the mountinfo text, each once.
+std::vector<std::string> OpticalMountPoints(std::string_view mountInfoText);
+// This process's /proc/self/mountinfo; empty when it cannot be read.
+std::string ReadMountInfo();
+
 }  // namespace vexel

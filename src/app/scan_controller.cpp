@@ -1,6 +1,5 @@
 #include "app/scan_controller.h"
 
-#include <QFileDialog>
 #include <QWidget>
 
 #include "app/message_wnd_manager.h"
@@ -53,15 +52,11 @@ bool CScanController::StartScan(std::vector<std::string> folders, std::vector<st
     return true;
 }
 
-void CScanController::AskForFolder() {
-    const QString folder =
-        QFileDialog::getExistingDirectory(m_window, "Scan folder for DICOM files");
-    if (!folder.isEmpty()) StartScan({folder.toStdString()}, {}, false);
-}
-
 uint32_t CScanController::OnJobMessage(CDicomJob& job, const JobMessage* message) {
     if (message == nullptr) {
-        if (&job == m_scan.get()) m_scan.reset();
+        if (&job != m_scan.get()) return 0;
+        m_scan.reset();
+        if (onIdle) onIdle();
         return 0;
     }
     switch (message->code) {
@@ -121,7 +116,8 @@ void CScanController::OnScanFinished() {
     m_services.messages->ShowMessage(GetString(kNoImagesText), GetString(kScanAnotherText),
                                      m_window, MessageKind::Question, 0,
                                      [this, alive = std::weak_ptr<bool>(m_alive)](int result) {
-                                         if (result == 1 && alive.lock()) AskForFolder();
+                                         if (result == 1 && alive.lock() && onScanAnother)
+                                             onScanAnother();
                                      });
 }
 

@@ -67,8 +67,10 @@ public:
     bool Scanning() const { return m_scan != nullptr; }
     // The task shown in the status bar, 0 when none.
     int32_t ScanTaskId() const;
-    // Asks where to look and scans there.
-    void AskForFolder();
+    // The scan's job is gone: another may start.
+    std::function<void()> onIdle;
+    // The user answered yes to "scan another folder?" after a scan that found nothing.
+    std::function<void()> onScanAnother;
     // Called with the result of each finished scan (tests, status bar).
     std::function<void(uint32_t loaded, uint32_t skipped)> onScanFinished;
 

@@ -231,6 +231,7 @@ bool CViewerApp::CreatePhaseTwo() {
         return std::make_unique<CViewport2DFusion>(viewport, m_fusionServices);
     };
     services.fusion = m_fusion.get();
+    services.options = m_settings.get();
     if (m_settings) {
         services.viewport.layerMask = m_settings->AnnotationDisplayBits();
         services.layerMaskChanged = [options = m_settings.get()](uint32_t mask) {
@@ -246,14 +247,11 @@ bool CViewerApp::CreatePhaseTwo() {
 }
 
 void CViewerApp::ShowMainWindow() {
-    const WindowPlacement& placement = m_settings->Settings().windowPlacement;
-    if (!placement.valid || placement.maximized) {
-        m_mainWindow->showMaximized();
-    } else {
-        m_mainWindow->setGeometry(placement.x, placement.y, placement.width, placement.height);
-        m_mainWindow->show();
-    }
-    if (placement.valid && placement.fullScreen) m_mainWindow->showFullScreen();
+    const WindowPlacement& stored = m_settings->Settings().windowPlacement;
+    m_mainWindow->ShowAtPlacement(
+        {QRect(stored.x, stored.y, stored.width, stored.height), stored.maximized,
+         stored.fullScreen},
+        stored.valid);
     // Reported from the loop, once the window has been laid out and painted.
     QTimer::singleShot(0, m_mainWindow.get(), [this] {
         OpenFromCommandLine();
@@ -264,26 +262,24 @@ void CViewerApp::ShowMainWindow() {
 
 void CViewerApp::OpenFromCommandLine() {
     if (m_request.archive) {
-        // ZIP archives are not read yet: say so rather than ignore the request.
-        m_mainWindow->statusBar()->showMessage("ZIP archives cannot be opened yet");
+        m_mainWindow->OpenArchive(*m_request.archive, false);
         return;
     }
-    if (m_request.folders.empty() && m_request.files.empty()) return;
-    const bool optical = !m_request.folders.empty() && IsOnOpticalDrive(m_request.folders.front());
-    m_mainWindow->Scans().StartScan(m_request.folders, m_request.files, optical);
+    m_mainWindow->Open(m_request.folders, m_request.files, false);
 }
 
 void CViewerApp::RecordPlacement() {
     if (!m_mainWindow || !m_settings) return;
-    const QRect normal = m_mainWindow->normalGeometry();
+    const CMainWindow::Placement current = m_mainWindow->CurrentPlacement();
+    const QRect normal = current.normal;
     WindowPlacement& placement = m_settings->Settings().windowPlacement;
     placement.valid = normal.width() > 0 && normal.height() > 0;
     placement.x = normal.x();
     placement.y = normal.y();
     placement.width = normal.width();
     placement.height = normal.height();
-    placement.maximized = m_mainWindow->isMaximized();
-    placement.fullScreen = m_mainWindow->isFullScreen();
+    placement.maximized = current.maximized;
+    placement.fullScreen = current.fullScreen;
 }
 
 void CViewerApp::OnQuitRequest() {

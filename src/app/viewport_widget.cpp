@@ -1,6 +1,5 @@
 #include "app/viewport_widget.h"
 
-#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -119,25 +118,6 @@ void CViewportWidget::wheelEvent(QWheelEvent* event) {
 void CViewportWidget::leaveEvent(QEvent* event) {
     m_viewport->MouseLeft();
     QWidget::leaveEvent(event);
-}
-
-void CViewportWidget::keyPressEvent(QKeyEvent* event) {
-    const KeyModifiers modifiers = ModifiersOf(event->modifiers());
-    if (modifiers.control) {
-        const int key = event->key();
-        // Ctrl+Plus (keypad, or '=' on the main keys) zooms; with Shift the main keys give
-        // '+' and '_', which change the annotation font.
-        if (key == Qt::Key_Plus || key == Qt::Key_Equal) {
-            m_viewport->KeyDown(CViewport2D::kKeyPlus, modifiers);
-            return event->accept();
-        }
-        if (key == Qt::Key_Minus || key == Qt::Key_Underscore) {
-            m_viewport->KeyDown(CViewport2D::kKeyMinus, modifiers);
-            return event->accept();
-        }
-    }
-    // Browsing, presets and the rest are the main window's.
-    QWidget::keyPressEvent(event);
 }
 
 }  // namespace vexel

@@ -40,7 +40,6 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void leaveEvent(QEvent* event) override;
-    void keyPressEvent(QKeyEvent* event) override;
 
 private:
     std::unique_ptr<CViewport2D> m_viewport;

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "app/cine_wnd.h"
+#include "app/viewer_run.h"
 #include "app/main_window.h"
 #include "app/options.h"
 #include "app/series_load_controller.h"
@@ -42,59 +43,11 @@ namespace vexel {
 namespace {
 
 namespace fs = std::filesystem;
-
-// Runs the viewer on the offscreen platform as `vexel-viewer PATH...` would, with per-user
-// folders under scratch; body runs once the main window is shown, then the viewer quits.
-void RunViewer(std::vector<std::string> paths, const std::string& scratch,
-               const std::function<void(CViewerApp&)>& body,
-               std::function<void(const std::string&)> beforeFileOpen = {}) {
-    ViewerAppOptions options;
-    options.beforeFileOpen = std::move(beforeFileOpen);
-    const auto root = test::ScratchDir(scratch);
-    options.folders = UserBaseFolders{root / "data", root / "config"};
-    CViewerApp* running = nullptr;
-    options.onShown = [&] {
-        body(*running);
-        running->RequestQuit();
-    };
-    CViewerApp app(options);
-    running = &app;
-    paths.insert(paths.begin(), "vexel-viewer");
-    std::vector<char*> argv;
-    for (auto& argument : paths)
-        argv.push_back(argument.data());
-    argv.push_back(nullptr);
-    EXPECT_EQ(app.Run(int(paths.size()), argv.data()), 0);
-}
-
-// Runs the loop until done (false after a hang guard of 120 s).
-bool WaitFor(const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline) return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
+using namespace test;
 
 constexpr uint32_t kSeriesInstanceUid = 0x0020000E;
 const std::string kCtUid = std::string(phantom::kDefaultUidRoot) + ".2.1";
 const std::string kPetUid = std::string(phantom::kDefaultUidRoot) + ".2.2";
-
-// Runs everything queued to the loop so far: a marker posted now runs after all of it.
-void Drain() {
-    bool reached = false;
-    QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [&] { reached = true; }, Qt::QueuedConnection);
-    EXPECT_TRUE(WaitFor([&] { return reached; }));
-}
-
-bool LoadedAndIdle(CMainWindow& window) {
-    const CWorkspacePanel* panel = window.ActivePanel();
-    return !window.Scans().Scanning() && panel != nullptr && !panel->Loads().Loading() &&
-           panel->Viewport().ImageCount() > 0;
-}
 
 SeriesView FindSeries(const StudyModel& model, const std::string& uid) {
     for (const PatientView& patient : model.Snapshot())
@@ -154,17 +107,6 @@ bool StatusShows(CMainWindow& window, const QString& text) {
     return std::any_of(labels.begin(), labels.end(), [&](QLabel* l) { return l->text() == text; });
 }
 
-fs::path WriteSmallStudy(const std::string& name, int slices) {
-    const fs::path root = test::ScratchDir(name);
-    phantom::PhantomOptions options;
-    options.columns = options.rows = 64;
-    options.slices = slices;
-    std::string error;
-    EXPECT_TRUE(phantom::WriteStudy(root / "study", {true, true, false, false}, options, &error))
-        << error;
-    return root;
-}
-
 TEST(ViewportWindow, ShowsTheFirstSeriesAtOnceAndPaintsExactlyItsSurface) {
     const fs::path root = WriteSmallStudy("viewport-first", 12);
     // The CT alone: the first series found opens, and which folder a scan lists first is the
@@ -198,7 +140,7 @@ TEST(ViewportWindow, ShowsTheFirstSeriesAtOnceAndPaintsExactlyItsSurface) {
         EXPECT_TRUE(StatusShows(window, "Image 7 / 12"));
 
         // Every resize lays out again, fitted to the new size.
-        for (const QSize size : {QSize(640, 420), QSize(500, 800)}) {
+        for (const QSize size : {QSize(840, 520), QSize(800, 900)}) {
             window.showNormal();
             window.resize(size);
             // The platform reports the new size through the loop.
