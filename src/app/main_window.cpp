@@ -202,12 +202,12 @@ uint32_t CMainWindow::OnViewportEvent(uint32_t code, uint64_t payload, void* con
         if (panel != nullptr) panel->SetTitle(PanelCaption(panel->Viewport()));
         return 0;
     }
-    if (code != EventCode(Viewport2DEvent::CineChanged) || window->m_cineWnd == nullptr) return 0;
+    if (code != EventCode(Viewport2DEvent::CineChanged) || window->m_destroying) return 0;
     const auto* state = reinterpret_cast<const CineStatePayload*>(uintptr_t(payload));
     CWorkspacePanel* active = window->ActivePanel();
-    if (active != nullptr && state->panelId == active->Id()) {
-        window->m_cineWnd->SetPlaying(state->playing != 0, true);
-    }
+    if (active == nullptr || state->panelId != active->Id()) return 0;
+    if (window->m_cineWnd != nullptr) window->m_cineWnd->SetPlaying(state->playing != 0, true);
+    window->RefreshToolbar();
     return 0;
 }
 
@@ -232,6 +232,7 @@ void CMainWindow::OnPanelActivated(CWorkspacePanel& panel) {
     MarkSeries(panel.Series());
     if (m_cineWnd != nullptr) m_cineWnd->SetPlaying(panel.Viewport().CinePlaying(), true);
     OnPresented();
+    RefreshToolbar();
 }
 
 void CMainWindow::MarkSeries(SeriesId series) {
@@ -269,7 +270,6 @@ void CMainWindow::SetTool(MouseTool tool, Qt::MouseButton button) {
     (button == Qt::RightButton ? m_rightTool : m_leftTool) = tool;
     for (CWorkspacePanel* panel : Workspace().Panels())
         ApplyTools(panel->Viewport());
-    RefreshToolbar();
 }
 
 CSplitChooser& CMainWindow::SplitChooser() {
@@ -358,7 +358,6 @@ QString CMainWindow::ImageStatusText() const {
 void CMainWindow::OnPresented() {
     const QString text = ImageStatusText();
     if (m_imageText->text() != text) m_imageText->setText(text);
-    RefreshToolbar();
 }
 
 void CMainWindow::OnTimer(uint64_t, uint32_t reason, void* context) {
