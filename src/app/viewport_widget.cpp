@@ -112,6 +112,11 @@ void CViewportWidget::wheelEvent(QWheelEvent* event) {
     const int notches = m_wheelRemainder / kWheelNotch;
     if (notches == 0) return;
     m_wheelRemainder -= notches * kWheelNotch;
+    // With Ctrl the wheel zooms, 15 steps a notch (away from the user enlarges).
+    if (event->modifiers().testFlag(Qt::ControlModifier)) {
+        m_viewport->ZoomBy(notches * kWheelZoomStep);
+        return;
+    }
     m_viewport->MouseWheel(notches * kWheelNotch);
 }
 

@@ -17,6 +17,7 @@ class CViewportWidget final : public QWidget, public IViewportWindow {
 
 public:
     static constexpr int kWheelNotch = 120;
+    static constexpr int kWheelZoomStep = 15;
 
     CViewportWidget(const ViewportServices& services, QWidget* parent = nullptr);
     ~CViewportWidget() override;

@@ -333,9 +333,9 @@ TEST(MainWindowScan, QuitDuringAScanStopsItAndEndsPromptly) {
     EXPECT_LT(filesAtQuit, 3000u) << "the scan ended before the quit: nothing was tested";
 }
 
-void Wheel(QWidget& widget, int delta) {
+void Wheel(QWidget& widget, int delta, Qt::KeyboardModifiers held = Qt::NoModifier) {
     QWheelEvent event({10, 10}, widget.mapToGlobal(QPointF(10, 10)), {}, {0, delta}, Qt::NoButton,
-                      Qt::NoModifier, Qt::NoScrollPhase, false);
+                      held, Qt::NoScrollPhase, false);
     QCoreApplication::sendEvent(&widget, &event);
 }
 
@@ -380,6 +380,11 @@ TEST(CineWindow, SpaceStartStopF12AndWheelNotches) {
                   EXPECT_EQ(viewport.BrowsePosition(), 9u);
                   Wheel(widget, 120);
                   EXPECT_EQ(viewport.BrowsePosition(), 8u);
+                  // With Ctrl a notch zooms instead.
+                  const float zoom = viewport.Geometry().zoom;
+                  Wheel(widget, 120, Qt::ControlModifier);
+                  EXPECT_EQ(viewport.BrowsePosition(), 8u);
+                  EXPECT_GT(viewport.Geometry().zoom, zoom);
               });
 }
 
