@@ -1,6 +1,8 @@
 // The main window's commands: one dispatcher for menus, toolbar buttons and keys.
 #include <cctype>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include <QAction>
 #include <QApplication>
@@ -111,6 +113,17 @@ bool IsArchivePath(const std::string& path) {
     for (char& c : extension)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     return extension == ".zip" || extension == ".dmz";
+}
+
+// "PK\3\4" at the start and no DICOM prefix at 128: an archive named otherwise
+// ("study.2024.zip" reads as the extension "2024.zip").
+bool IsZipByContent(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    char head[132] = {};
+    file.read(head, sizeof head);
+    const std::streamsize got = file.gcount();
+    if (got < 4 || std::memcmp(head, "PK\3\4", 4) != 0) return false;
+    return got < 132 || std::memcmp(head + 128, "DICM", 4) != 0;
 }
 
 // Dropped local files and folders, exactly as named; other addresses are not ours to fetch.
@@ -394,11 +407,12 @@ bool CMainWindow::Open(std::vector<std::string> folders, std::vector<std::string
     return started;
 }
 
-bool CMainWindow::OpenArchive(const std::string&, bool) {
+bool CMainWindow::OpenArchive(const std::string& path, bool add) {
     if (Loading()) return false;
-    // Archives are not read yet: say so rather than ignore the request.
-    statusBar()->showMessage("ZIP archives cannot be opened yet", 10000);
-    return false;
+    if (!add) CloseAll();
+    const bool started = m_scans->StartArchive(path);
+    RefreshToolbar();
+    return started;
 }
 
 bool CMainWindow::OpenPaths(const std::vector<std::string>& paths, bool add) {
@@ -408,7 +422,7 @@ bool CMainWindow::OpenPaths(const std::vector<std::string>& paths, bool add) {
         std::error_code error;
         if (std::filesystem::is_directory(path, error)) {
             folders.push_back(path);
-        } else if (IsArchivePath(path)) {
+        } else if (IsArchivePath(path) || IsZipByContent(path)) {
             // An archive is opened alone; whatever else came with it is left.
             return OpenArchive(path, add);
         } else {

@@ -1,5 +1,7 @@
 #include "app/scan_controller.h"
 
+#include <filesystem>
+
 #include <QWidget>
 
 #include "app/message_wnd_manager.h"
@@ -8,6 +10,8 @@
 #include "engine/scan_and_load_job.h"
 #include "engine/thread_pool.h"
 #include "engine/study_model.h"
+#include "engine/zip_load_job.h"
+#include "viewer/annotation_texts.h"
 #include "support/language_manager.h"
 
 namespace vexel {
@@ -15,6 +19,27 @@ namespace {
 
 constexpr uint32_t kNoImagesText = 1101;     // "No DICOM images found"
 constexpr uint32_t kScanAnotherText = 1102;  // "Would you like to scan another folder ..."
+constexpr uint32_t kModuleMissingText = 7013;
+constexpr uint32_t kUnreadableText = 7014;
+constexpr uint32_t kEncryptedText = 7015;
+constexpr uint32_t kDamagedText = 7016;
+constexpr uint32_t kDiskFullText = 7017;
+constexpr uint32_t kLimitText = 7018;
+
+// What went wrong with an archive, one line each; empty when nothing did.
+std::string ArchiveProblemText(const ArchiveProblems& problems) {
+    std::string text;
+    const auto add = [&](const std::string& line) { text += (text.empty() ? "" : "\n") + line; };
+    if (problems.moduleMissing) add(GetString(kModuleMissingText));
+    if (problems.unreadable) add(GetString(kUnreadableText));
+    if (problems.encrypted > 0)
+        add(FormatText(FormatCheckedText(GetString, kEncryptedText), int(problems.encrypted)));
+    if (problems.damaged > 0)
+        add(FormatText(FormatCheckedText(GetString, kDamagedText), int(problems.damaged)));
+    if (problems.diskFull) add(GetString(kDiskFullText));
+    if (problems.limitReached) add(GetString(kLimitText));
+    return text;
+}
 
 }  // namespace
 
@@ -45,6 +70,22 @@ bool CScanController::StartScan(std::vector<std::string> folders, std::vector<st
         job->AddFolder(std::move(folder));
     for (auto& file : files)
         job->AddFile(std::move(file));
+    return Submit(std::move(job), opticalDisc);
+}
+
+bool CScanController::StartArchive(std::string path) {
+    if (m_scan || !m_services.queue || !m_services.tasks || !m_services.files ||
+        !m_services.zip || !m_services.cache || path.empty()) {
+        return false;
+    }
+    return Submit(std::make_shared<CZIPLoadJob>(*m_services.tasks, *m_services.files,
+                                                *m_services.zip, *m_services.cache,
+                                                std::move(path),
+                                                2 * CThreadPool::LogicalProcessorCount()),
+                  false);
+}
+
+bool CScanController::Submit(std::shared_ptr<CDicomScanAndLoadJob> job, bool opticalDisc) {
     job->SetOwner(m_registry, m_ownerId);
     if (!m_services.queue->Submit(job)) return false;
     m_scan = std::move(job);
@@ -112,7 +153,18 @@ void CScanController::OnScanFinished() {
     const uint32_t loaded = m_scan ? m_scan->LoadedCount() : 0;
     const uint32_t skipped = m_scan ? m_scan->SkippedFiles() + m_scan->SkippedEntries() : 0;
     if (onScanFinished) onScanFinished(loaded, skipped);
-    if (loaded > 0 || m_services.messages == nullptr) return;
+    if (m_services.messages == nullptr) return;
+    // An archive says what kept its files out, whether or not some were loaded.
+    const auto* archive = dynamic_cast<const CZIPLoadJob*>(m_scan.get());
+    const std::string problems = archive ? ArchiveProblemText(archive->Problems()) : "";
+    if (!problems.empty()) {
+        const std::string heading =
+            loaded == 0 ? GetString(kNoImagesText)
+                        : std::filesystem::path(archive->ArchivePath()).filename().string();
+        m_services.messages->ShowMessage(heading, problems, m_window, MessageKind::Notice);
+        return;
+    }
+    if (loaded > 0) return;
     m_services.messages->ShowMessage(GetString(kNoImagesText), GetString(kScanAnotherText),
                                      m_window, MessageKind::Question, 0,
                                      [this, alive = std::weak_ptr<bool>(m_alive)](int result) {

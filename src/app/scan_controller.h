@@ -18,7 +18,9 @@ class QWidget;
 
 namespace vexel {
 
+class CBinaryValueCacher;
 class CDicomImage;
+class CZIPEngine;
 class CDicomScanAndLoadJob;
 class CJobQueue;
 class CMemoryManager;
@@ -32,6 +34,8 @@ struct ScanServices {
     CTaskManager* tasks = nullptr;
     CMemoryManager* files = nullptr;
     CMessageWndManager* messages = nullptr;  // may be null: no message boxes
+    CZIPEngine* zip = nullptr;               // null: archives cannot be read
+    CBinaryValueCacher* cache = nullptr;     // where archive entries are unpacked
 };
 
 // A panel a scanned file goes to: it is delivered only while the panel exists and still
@@ -64,6 +68,8 @@ public:
     // Starts a scan of the folders and files (one at a time: false while one runs).
     bool StartScan(std::vector<std::string> folders, std::vector<std::string> files,
                    bool opticalDisc);
+    // Loads the files of a ZIP archive (false while a scan runs).
+    bool StartArchive(std::string path);
     bool Scanning() const { return m_scan != nullptr; }
     // The task shown in the status bar, 0 when none.
     int32_t ScanTaskId() const;
@@ -77,6 +83,7 @@ public:
     uint32_t OnJobMessage(CDicomJob& job, const JobMessage* message) override;
 
 private:
+    bool Submit(std::shared_ptr<CDicomScanAndLoadJob> job, bool opticalDisc);
     uint32_t OnFileLoaded(CDicomFile& file);
     void OnFilePrepared(const JobMessage& message);
     void OnScanFinished();

@@ -17,6 +17,7 @@
 #include "engine/job_queue.h"
 #include "engine/memory_manager.h"
 #include "engine/task_manager.h"
+#include "engine/zip_engine.h"
 #include "engine/timer_service.h"
 #include "engine/ui_dispatcher.h"
 #include "engine/vexel_engine.h"
@@ -184,6 +185,9 @@ bool CViewerApp::CreatePhaseTwo() {
     };
     m_cine = std::make_unique<CCineEngine>(std::move(cine));
     Log('+', "CCineEngine");
+    // The archive module is loaded at the first archive opened.
+    m_zip = std::make_unique<CZIPEngine>();
+    Log('+', "CZIPEngine");
     // The reformatting thread counts among the work the quit waits for, as the job queue does.
     MprEngineServices mpr;
     mpr.postToUI = PosterTo(*m_dispatcher);
@@ -211,7 +215,8 @@ bool CViewerApp::CreatePhaseTwo() {
     MainWindowServices services;
     services.windows = m_windows.get();
     services.workspaceHook = m_hooks.workspace;
-    services.scan = {m_jobs.get(), m_tasks.get(), m_memoryManager.get(), m_messageBoxes.get()};
+    services.scan = {m_jobs.get(), m_tasks.get(), m_memoryManager.get(), m_messageBoxes.get(),
+                     m_zip.get(), m_diskCache.get()};
     services.timers = m_timers.get();
     services.jpeg = m_codecs.get();
     services.viewport.states = m_seriesStates.get();
@@ -265,7 +270,9 @@ void CViewerApp::OpenFromCommandLine() {
         m_mainWindow->OpenArchive(*m_request.archive, false);
         return;
     }
-    m_mainWindow->Open(m_request.folders, m_request.files, false);
+    std::vector<std::string> paths = m_request.folders;
+    paths.insert(paths.end(), m_request.files.begin(), m_request.files.end());
+    m_mainWindow->OpenPaths(paths, false);
 }
 
 void CViewerApp::RecordPlacement() {
@@ -315,6 +322,7 @@ void CViewerApp::OnDestroy() {
     Destroy(m_windows, "CViewerWndManager");
     Destroy(m_fusion, "CFusionEngine");
     Destroy(m_mpr, "CMPREngine");
+    Destroy(m_zip, "CZIPEngine");
     Destroy(m_cine, "CCineEngine");
     Destroy(m_referenceLines, "CReferenceLineManager");
     m_correspondence.reset();

@@ -47,6 +47,7 @@ class CTaskManager;
 class CWindowPresetTable;
 class CCineEngine;
 class CMPREngine;
+class CZIPEngine;
 class CFusionEngine;
 class CVolumeManager;
 class CVolumeCorrespondence;
@@ -136,6 +137,7 @@ private:
     std::unique_ptr<CReferenceLineManager> m_referenceLines;
     std::unique_ptr<CVolumeCorrespondence> m_correspondence;  // the synchroniser's view of it
     std::unique_ptr<CCineEngine> m_cine;
+    std::unique_ptr<CZIPEngine> m_zip;
     std::unique_ptr<CMPREngine> m_mpr;
     MprServices m_mprServices;  // what each viewport's reformatting tool is given
     std::unique_ptr<CFusionEngine> m_fusion;

@@ -19,8 +19,8 @@ constexpr uint32_t kDirectoryRecordSequence = 0x00041220;
 }  // namespace
 
 CDicomScanAndLoadJob::CDicomScanAndLoadJob(CTaskManager& tasks, CMemoryManager& files,
-                                           uint32_t threadCount)
-    : CDicomJob(tasks, "Scanning folder..."), m_registry(files), m_threadCount(threadCount) {}
+                                           uint32_t threadCount, std::string_view taskText)
+    : CDicomJob(tasks, taskText), m_registry(files), m_threadCount(threadCount) {}
 
 void CDicomScanAndLoadJob::SetPriorityFolder(std::string_view path) {
     const size_t slash = path.rfind('/');

@@ -28,10 +28,11 @@ inline constexpr uint32_t kDecodeAllFrames = 1;    // the series is on screen
 inline constexpr uint32_t kDecodeFirstFrame = 2;   // the series got a new thumbnail
 inline constexpr uint32_t kDecodeOpticalDisc = 4;  // read everything while the disc is in
 
-class CDicomScanAndLoadJob final : public CDicomJob {
+class CDicomScanAndLoadJob : public CDicomJob {
 public:
     // threadCount 0: one per logical processor.
-    CDicomScanAndLoadJob(CTaskManager& tasks, CMemoryManager& files, uint32_t threadCount = 0);
+    CDicomScanAndLoadJob(CTaskManager& tasks, CMemoryManager& files, uint32_t threadCount = 0)
+        : CDicomScanAndLoadJob(tasks, files, threadCount, "Scanning folder...") {}
 
     // Filled by the creator before submission.
     void AddFolder(std::string folder) { m_folders.push_back(std::move(folder)); }
@@ -40,6 +41,8 @@ public:
     void SetPriorityFolder(std::string_view path);
 
     JobState Run() override;
+    // False for jobs that read an archive.
+    virtual bool IsArchiveJob() const { return false; }
 
     // Counts for the end of the scan (any thread).
     uint32_t Total() const { return m_total; }
@@ -52,22 +55,29 @@ public:
     // Paths of the files loaded so far, in load order.
     std::vector<std::string> LoadedPaths() const;
 
-private:
-    bool ListEverything();
-    void PutPriorityFolderFirst();
+protected:
+    CDicomScanAndLoadJob(CTaskManager& tasks, CMemoryManager& files, uint32_t threadCount,
+                         std::string_view taskText);
+    // The per-file work of the pool: open, keep or skip, ask the owner, decode, report.
     void LoadOne(const ScanFileRecord& record, uint32_t index);
-    bool Prepare(CDicomFile& file, uint32_t flags);
+    // One more item done (a file, or an archive entry that yields none).
     void CountProcessed();
 
     CMemoryManager& m_registry;
     uint32_t m_threadCount;
+    bool m_scanned = false;   // the first run's listing is done
+    uint32_t m_position = 0;  // items handed out so far, kept across a pause
+    std::atomic<uint32_t> m_total{0};
+
+private:
+    bool ListEverything();
+    void PutPriorityFolderFirst();
+    bool Prepare(CDicomFile& file, uint32_t flags);
+
     std::vector<std::string> m_folders;
     std::vector<std::string> m_files;
     std::string m_priorityFolder;  // guarded by m_loadedLock
     std::deque<ScanFileRecord> m_pending;
-    bool m_scanned = false;
-    uint32_t m_position = 0;
-    std::atomic<uint32_t> m_total{0};
     std::atomic<uint32_t> m_processed{0};
     std::atomic<uint32_t> m_skippedFiles{0};
     std::atomic<uint32_t> m_skippedEntries{0};

@@ -1,7 +1,9 @@
 #include "imaging/binary_value_cacher.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -34,6 +36,22 @@ std::FILE* OpenForWriting(const fs::path& path) {
     std::error_code error;
     fs::create_directories(path.parent_path(), error);
     return std::fopen(path.c_str(), "wb");
+}
+
+// A new file only this user may read: never an existing one, never through a link.
+std::FILE* CreateExclusive(const fs::path& path) {
+    const auto open = [&] {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                              0600);
+        if (fd < 0) return static_cast<std::FILE*>(nullptr);
+        std::FILE* stream = ::fdopen(fd, "wb");
+        if (stream == nullptr) ::close(fd);
+        return stream;
+    };
+    if (std::FILE* stream = open()) return stream;
+    std::error_code error;
+    fs::create_directories(path.parent_path(), error);
+    return open();
 }
 
 bool WriteWhole(const fs::path& path, const uint8_t* bytes, size_t size) {
@@ -249,6 +267,11 @@ void CBinaryValueCacher::FinishWriteLocked(const PendingWrite& write, fs::path p
     m_totalBytes += write.size;
 }
 
+uint64_t CBinaryValueCacher::FreeBytesBeyondReserve() const {
+    const uint64_t free = ProbeFreeBytes();
+    return free > m_limits.minFreeBytes ? free - m_limits.minFreeBytes : 0;
+}
+
 uint64_t CBinaryValueCacher::ProbeFreeBytes() const {
     try {
         return m_freeSpace(m_root).value_or(0);
@@ -305,7 +328,7 @@ std::optional<CBinaryValueCacher::GroupFile> CBinaryValueCacher::NewGroupFile(
         }
         if (id == 0) return std::nullopt;
         fs::path path = EntryPath(m_root, id);
-        FilePtr stream(OpenForWriting(path));
+        FilePtr stream(CreateExclusive(path));
         if (!stream) return std::nullopt;
         try {
             std::lock_guard lock(m_lock);

@@ -60,7 +60,8 @@ public:
     size_t Delete(uint32_t id);
 
     // Temporary files handed to other loaders (the ZIP reader uses group "zip"). The file is
-    // created empty, open for writing; the caller closes it.
+    // created new (never an existing file or a link), mode 0600, empty and open for writing;
+    // the caller closes it.
     struct GroupFile {
         std::filesystem::path path;
         std::FILE* stream = nullptr;
@@ -68,6 +69,8 @@ public:
     std::optional<GroupFile> NewGroupFile(std::string_view group);
     // Queues every file of the group for deletion.
     void DeleteGroup(std::string_view group);
+    // Free bytes of the cache's volume beyond the reserve kept free.
+    uint64_t FreeBytesBeyondReserve() const;
 
     static std::filesystem::path EntryPath(const std::filesystem::path& root, uint32_t id);
     const std::filesystem::path& Root() const { return m_root; }
