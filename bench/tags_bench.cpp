@@ -122,7 +122,9 @@ void RunToNull(benchmark::State& state, const std::string& program) {
         if (std::system(command.c_str()) != 0) return state.SkipWithError(command.c_str());
 }
 
-void BM_Dcmdump(benchmark::State& state) { RunToNull(state, "dcmdump"); }
+void BM_Dcmdump(benchmark::State& state) {
+    RunToNull(state, "dcmdump");
+}
 BENCHMARK(BM_Dcmdump)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
 
 void BM_VexelDump(benchmark::State& state) {
@@ -155,7 +157,8 @@ BENCHMARK(BM_SearchKeystroke)->DenseRange(0, 2)->Unit(benchmark::kMillisecond)->
 void BM_SearchIndex(benchmark::State& state) {
     if (ParsedFile() == nullptr) return state.SkipWithError("no structure set");
     const std::vector<TagListRow> rows = BuildTagList(*ParsedFile());
-    for (auto _ : state) benchmark::DoNotOptimize(CTagListSearch(rows).Find("contour").size());
+    for (auto _ : state)
+        benchmark::DoNotOptimize(CTagListSearch(rows).Find("contour").size());
 }
 BENCHMARK(BM_SearchIndex)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -26,7 +26,9 @@ constexpr int kButtonWidth = 80;
 constexpr int kButtonHeight = 26;
 constexpr int kSearchWidth = 300;
 
-QString Text(uint32_t id) { return QString::fromStdString(GetString(id)); }
+QString Text(uint32_t id) {
+    return QString::fromStdString(GetString(id));
+}
 
 // The open windows, UI thread only.
 std::vector<CDicomTagsWnd*>& OpenWindows() {
@@ -49,15 +51,17 @@ CDicomTagsWnd* CDicomTagsWnd::Open(CDicomFile& file, QWidget* over) {
     return window;
 }
 
-size_t CDicomTagsWnd::OpenCount() { return OpenWindows().size(); }
+size_t CDicomTagsWnd::OpenCount() {
+    return OpenWindows().size();
+}
 
 void CDicomTagsWnd::CloseAll() {
     // Each destructor takes its window off the list.
-    while (!OpenWindows().empty()) delete OpenWindows().back();
+    while (!OpenWindows().empty())
+        delete OpenWindows().back();
 }
 
-CDicomTagsWnd::CDicomTagsWnd(const std::string& path, std::vector<TagListRow> rows,
-                             QWidget* parent)
+CDicomTagsWnd::CDicomTagsWnd(const std::string& path, std::vector<TagListRow> rows, QWidget* parent)
     : QDialog(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
     setModal(false);
@@ -98,8 +102,8 @@ CDicomTagsWnd::CDicomTagsWnd(const std::string& path, std::vector<TagListRow> ro
     });
     connect(new QShortcut(QKeySequence(Qt::Key_F3), this), &QShortcut::activated, this,
             [this] { StepMatch(true); });
-    connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this), &QShortcut::activated,
-            this, [this] { StepMatch(false); });
+    connect(new QShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F3), this), &QShortcut::activated, this,
+            [this] { StepMatch(false); });
 
     resize(900, 600);
     OpenWindows().push_back(this);
@@ -170,9 +174,13 @@ void CDicomTagsWnd::resizeEvent(QResizeEvent* event) {
 }
 
 // Close button, Esc and the title bar all close, and closing destroys the window.
-void CDicomTagsWnd::closeEvent(QCloseEvent* event) { event->accept(); }
+void CDicomTagsWnd::closeEvent(QCloseEvent* event) {
+    event->accept();
+}
 
-void CDicomTagsWnd::reject() { close(); }
+void CDicomTagsWnd::reject() {
+    close();
+}
 
 bool CDicomTagsWnd::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_list && event->type() == QEvent::KeyPress &&

@@ -27,19 +27,26 @@ int CTagTableModel::columnCount(const QModelIndex& parent) const {
 
 const std::string& CTagTableModel::Text(const TagListRow& row, int column) {
     switch (column) {
-        case kTag: return row.tagText;
-        case kVr: return row.vrText;
-        case kCount: return row.countText;
-        case kLength: return row.lengthText;
-        case kName: return row.name;
-        default: return row.valueText;
+        case kTag:
+            return row.tagText;
+        case kVr:
+            return row.vrText;
+        case kCount:
+            return row.countText;
+        case kLength:
+            return row.lengthText;
+        case kName:
+            return row.name;
+        default:
+            return row.valueText;
     }
 }
 
 QVariant CTagTableModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rowCount()) return {};
     const uint32_t listRow = ListRow(index.row());
-    if (role == Qt::DisplayRole) return QString::fromStdString(Text(m_rows[listRow], index.column()));
+    if (role == Qt::DisplayRole)
+        return QString::fromStdString(Text(m_rows[listRow], index.column()));
     if (role == Qt::ForegroundRole && m_shown &&
         !std::binary_search(m_marked.begin(), m_marked.end(), listRow)) {
         return QPalette().brush(QPalette::Disabled, QPalette::Text);

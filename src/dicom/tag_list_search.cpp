@@ -9,7 +9,8 @@ namespace {
 constexpr char kSeparator = '\n';  // never in a row's texts: they are one line each
 
 void AppendLower(std::string& out, std::string_view text) {
-    for (const char c : text) out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    for (const char c : text)
+        out += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
 }
 
 bool ParseHex16(std::string_view text, uint16_t& value) {
@@ -35,7 +36,8 @@ CTagListSearch::CTagListSearch(const std::vector<TagListRow>& rows) {
         m_text += kSeparator;
         m_rowEnd.push_back(m_text.size());
         m_tags.push_back(uint32_t{row.group} << 16 | row.element);
-        while (!open.empty() && rows[open.back()].depth >= row.depth) open.pop_back();
+        while (!open.empty() && rows[open.back()].depth >= row.depth)
+            open.pop_back();
         m_parent.push_back(open.empty() ? -1 : static_cast<int32_t>(open.back()));
         open.push_back(i);
     }

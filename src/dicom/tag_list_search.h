@@ -36,10 +36,10 @@ public:
     static std::optional<uint32_t> ParseTag(std::string_view query);
 
 private:
-    std::string m_text;               // per row: tag, '\n', name, '\n', value, '\n'; lower-cased
-    std::vector<size_t> m_rowEnd;     // offset just past each row's texts in m_text
-    std::vector<uint32_t> m_tags;     // group << 16 | element per row
-    std::vector<int32_t> m_parent;    // the row holding each row, or -1
+    std::string m_text;             // per row: tag, '\n', name, '\n', value, '\n'; lower-cased
+    std::vector<size_t> m_rowEnd;   // offset just past each row's texts in m_text
+    std::vector<uint32_t> m_tags;   // group << 16 | element per row
+    std::vector<int32_t> m_parent;  // the row holding each row, or -1
 };
 
 }  // namespace vexel
