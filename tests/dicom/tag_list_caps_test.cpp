@@ -47,6 +47,8 @@ const HostileValue kValues[] = {
      Repeat("\xC3\xA9", 1024) + "...", "1"},
     {"50 MB UT: backslashes counted over 64 KiB", 0x0040A160, Repeat("abc\\", 12'500'000),
      Repeat("abc\\", 256) + "...", ">=16385"},
+    {"bulk data: 32 bytes, one ellipsis", 0x00420011, std::string(5000, '\xAB'),
+     Repeat("AB ", 32) + "...", "1"},
 };
 
 class TagListCapsTest : public testing::TestWithParam<bool> {
