@@ -14,6 +14,7 @@
 #include <QStatusBar>
 
 #include "app/cine_wnd.h"
+#include "app/dicom_tags_wnd.h"
 #include "app/dicom_thumb_box.h"
 #include "app/main_menus.h"
 #include "app/main_window.h"
@@ -28,6 +29,8 @@
 #include "engine/memory_manager.h"
 #include "output/export_wnd.h"
 #include "engine/study_model.h"
+#include "imaging/dicom_frame.h"
+#include "imaging/dicom_image.h"
 #include "support/language_manager.h"
 #include "viewer/viewport_measurements.h"
 #include "viewer/viewport_window_tool.h"
@@ -471,7 +474,14 @@ bool CMainWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void CMainWindow::OpenTags() {
-    // Filled in with the tags window.
+    // Only an image read from a file: a reformatted slice has no file to list.
+    CViewport2D* viewport = ActiveViewport();
+    CDicomImage* image = viewport != nullptr ? viewport->CurrentImage() : nullptr;
+    if (image == nullptr || image->File().Path().empty() || image->Frame(0) == nullptr ||
+        image->Frame(0)->InMemory()) {
+        return;
+    }
+    CDicomTagsWnd::Open(image->File(), this);
 }
 
 // ---- help, web and languages ----

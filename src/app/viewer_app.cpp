@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/dicom_tags_wnd.h"
 #include "app/main_window.h"
 #include "app/message_wnd_manager.h"
 #include "app/path_utilities.h"
@@ -318,6 +319,7 @@ void CViewerApp::OnDestroy() {
     m_quitDeadline.reset();
     if (Quitting() && PendingShutdowns() > 0) EndWithoutStuckWorkers();
     RecordPlacement();
+    CDicomTagsWnd::CloseAll();
     Destroy(m_mainWindow, "CMainWindow");
     Destroy(m_windows, "CViewerWndManager");
     Destroy(m_fusion, "CFusionEngine");

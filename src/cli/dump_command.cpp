@@ -1,4 +1,5 @@
-// Lists every element of each file: one line per element, fields separated by tabs:
+// Lists every element of each file: one line per element, fields separated by tabs (the
+// listing's texts hold no tabs or line breaks):
 //   <indent>(gggg,eeee) VR length name value count
 // Files are introduced by "# <path>". With --json, one JSON document for all files.
 #include "cli/dump_command.h"
@@ -17,19 +18,18 @@
 namespace vexel::cli {
 namespace {
 
-// Tabs and line breaks inside values would break the line format.
-std::string OneLine(std::string text) {
-    for (char& c : text) {
-        if (c == '\t' || c == '\n' || c == '\r') c = ' ';
-    }
-    return text;
+// A count is a JSON number, or a string (">=n") when only part of the value was counted.
+std::string JsonCount(const std::string& countText) {
+    const bool number = !countText.empty() &&
+                        countText.find_first_not_of("0123456789") == std::string::npos;
+    return number ? countText : JsonQuoted(countText);
 }
 
 void PrintText(const std::string& path, const std::vector<TagListRow>& rows) {
     std::printf("# %s\n", path.c_str());
     for (const TagListRow& row : rows) {
         std::printf("%s\t%s\t%s\t%s\t%s\t%s\n", row.tagText.c_str(), row.vrText.c_str(),
-                    row.lengthText.c_str(), row.name.c_str(), OneLine(row.valueText).c_str(),
+                    row.lengthText.c_str(), row.name.c_str(), row.valueText.c_str(),
                     row.countText.c_str());
     }
 }
@@ -43,7 +43,8 @@ void PrintJson(const std::string& path, const std::vector<TagListRow>& rows, boo
             "\"name\": %s, \"value\": %s, \"count\": %s}",
             i ? "," : "", row.group, row.element, row.depth, JsonQuoted(row.vrText).c_str(),
             row.undefinedLength ? "\"Undefined\"" : row.lengthText.c_str(),
-            JsonQuoted(row.name).c_str(), JsonQuoted(row.valueText).c_str(), row.countText.c_str());
+            JsonQuoted(row.name).c_str(), JsonQuoted(row.valueText).c_str(),
+            JsonCount(row.countText).c_str());
     }
     std::printf("\n]}");
 }

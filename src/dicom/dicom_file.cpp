@@ -322,16 +322,17 @@ bool CDicomFile::ReadBytes(const CDicomElement* element, void* dest, uint64_t st
     if (element->HasValue()) {
         const uint8_t* raw = element->value->raw;
         const int unit = SwapsValue(*element) ? VrNumericUnitSize(element->vr) : 0;
-        if (unit < 2 || element->length % unit != 0) {
+        if (unit < 2) {
             std::memcpy(dest, raw + start, size);
             return true;
         }
-        // Values in memory were swapped to machine order; hand out the file's bytes, as a
-        // read from the file would.
+        // Values in memory had their whole units swapped to machine order (a stray odd tail
+        // stays as it was); hand out the file's bytes, as a read from the file would.
         auto* out = static_cast<uint8_t*>(dest);
         const uint64_t u = static_cast<uint64_t>(unit);
+        const uint64_t whole = element->length - element->length % u;
         for (uint64_t i = start; i < start + size; ++i) {
-            out[i - start] = raw[i - i % u + (u - 1 - i % u)];
+            out[i - start] = i < whole ? raw[i - i % u + (u - 1 - i % u)] : raw[i];
         }
         return true;
     }

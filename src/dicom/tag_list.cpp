@@ -18,75 +18,92 @@ std::string TagText(const CDicomElement& element, uint32_t depth) {
     return std::string(std::min<uint32_t>(3 * depth, 100), ' ') + buffer;
 }
 
-// Count of a value that stays in the file, from its length or by reading it in pieces;
-// `head` holds its first bytes, already read.
-uint32_t CountInFile(CDicomFile& file, const CDicomElement& element, std::string_view head) {
-    const uint32_t length = element.length;
-    switch (element.vr) {
-        case VrCode::FL: case VrCode::SL: case VrCode::UL: return length / 4;
-        case VrCode::FD: case VrCode::SV: case VrCode::UV: return length / 8;
-        case VrCode::SS: case VrCode::US: return length / 2;
-        case VrCode::AT: return length / 4;
-        default: break;
+// Size of one value of the VRs whose count follows from the length alone; 0 for others.
+uint32_t FixedUnitSize(VrCode vr) {
+    switch (vr) {
+        case VrCode::SS: case VrCode::US: case VrCode::US_SS: return 2;
+        case VrCode::FL: case VrCode::SL: case VrCode::UL: case VrCode::AT: return 4;
+        case VrCode::FD: case VrCode::SV: case VrCode::UV: return 8;
+        default: return 0;
     }
-    if (!VrIsMultiValuedText(element.vr)) return length != 0 ? 1 : 0;
-    uint32_t count = 0;
-    bool sawText = false;
-    char piece[kTagListValueBytes];
-    for (uint32_t at = 0; at < length; at += kTagListValueBytes) {
-        const uint32_t size = std::min(kTagListValueBytes, length - at);
-        std::string_view text = head.substr(0, size);
-        if (at > 0 || head.size() < size) {
-            if (!file.ReadBytes(&element, piece, at, size)) break;
-            text = std::string_view(piece, size);
-        }
-        sawText = sawText || text.find_first_not_of('\0') != std::string_view::npos;
-        count += static_cast<uint32_t>(std::count(text.begin(), text.end(), '\\'));
-    }
-    return sawText ? count + 1 : 0;
 }
 
-void AddRow(CDicomFile& file, CDicomElement& element, uint32_t depth,
-            std::vector<TagListRow>& rows) {
-    TagListRow row;
-    row.group = element.group;
-    row.element = element.element;
-    row.depth = depth;
-    row.tagText = TagText(element, depth);
-    row.vrText = std::string(VrText(element.vr));
-    row.length = element.declaredLength;
-    row.undefinedLength = element.declaredLength == kUndefinedLength;
-    row.lengthText = row.undefinedLength ? "Undefined" : std::to_string(element.declaredLength);
-    row.name = DictionaryNameOf(element.group, element.element);
+// Builds the rows through one buffer that holds the head of each value: its first bytes
+// for the text, and for a multi-valued text up to kTagListCountBytes for the count.
+class CTagListBuilder {
+public:
+    explicit CTagListBuilder(CDicomFile& file) : m_file(file) {
+        m_options.characterSets = file.CharacterSets();
+        m_options.maxChars = kTagListValueChars;
+    }
 
-    ValueFormatOptions options;
-    options.characterSets = file.CharacterSets();
-    uint32_t count = element.count;
-    if (element.HasValue()) {
-        row.valueText = FormatValue(element.value->raw, element.length, element.vr, options);
-    } else if (element.offset != 0 && element.length != 0) {
-        const uint32_t size = std::min(kTagListValueBytes, element.length);
-        uint8_t bytes[kTagListValueBytes];
-        if (file.ReadBytes(&element, bytes, 0, size)) {
+    void Walk(const CDicomElement* container, uint32_t depth, std::vector<TagListRow>& rows) {
+        for (CDicomElement* child = container->firstChild; child; child = child->nextSibling) {
+            rows.push_back(MakeRow(*child, depth));
+            if (child->firstChild) Walk(child, depth + 1, rows);
+        }
+    }
+
+private:
+    TagListRow MakeRow(const CDicomElement& element, uint32_t depth) {
+        TagListRow row;
+        row.group = element.group;
+        row.element = element.element;
+        row.depth = depth;
+        row.tagText = TagText(element, depth);
+        row.vrText = std::string(VrText(element.vr));
+        row.length = element.declaredLength;
+        row.undefinedLength = element.declaredLength == kUndefinedLength;
+        row.lengthText = row.undefinedLength ? "Undefined" : std::to_string(element.declaredLength);
+        row.name = DictionaryNameOf(element.group, element.element);
+        FillValue(element, row);
+        return row;
+    }
+
+    // ReadBytes hands out the file's bytes whether the value is in memory or not, so both
+    // are shown alike. A read that fails (the file changed or shrank) leaves the text empty
+    // and the count open.
+    void FillValue(const CDicomElement& element, TagListRow& row) {
+        const uint32_t length = element.length;
+        const uint32_t shown = std::min(length, kTagListValueBytes);
+        const bool read = shown == 0 || Read(element, 0, shown);
+        if (read && shown != 0) {
+            ValueFormatOptions options = m_options;
             // The meta group is little endian in every file.
-            options.bigEndian = file.IsBigEndian() && element.group != 0x0002;
-            options.truncated = element.length > size;
-            row.valueText = FormatValue(bytes, size, element.vr, options);
-            count = CountInFile(file, element,
-                                std::string_view(reinterpret_cast<const char*>(bytes), size));
+            options.bigEndian = m_file.IsBigEndian() && element.group != 0x0002;
+            options.truncated = length > shown;
+            row.valueText = FormatValue(m_head.data(), shown, element.vr, options);
+        }
+        if (const uint32_t unit = FixedUnitSize(element.vr)) {
+            row.countText = std::to_string(length / unit);
+        } else if (!VrIsMultiValuedText(element.vr)) {
+            row.countText = length != 0 ? "1" : "0";
+        } else {
+            row.countText = CountText(element, read ? shown : 0);
         }
     }
-    row.countText = std::to_string(count);
-    rows.push_back(std::move(row));
-}
 
-void Walk(CDicomFile& file, CDicomElement* container, uint32_t depth,
-          std::vector<TagListRow>& rows) {
-    for (CDicomElement* child = container->firstChild; child; child = child->nextSibling) {
-        AddRow(file, *child, depth, rows);
-        if (child->firstChild) Walk(file, child, depth + 1, rows);
+    // Backslash-separated values over at most kTagListCountBytes; `have` bytes are read.
+    std::string CountText(const CDicomElement& element, uint32_t have) {
+        const uint32_t wanted = std::min(element.length, kTagListCountBytes);
+        if (have != 0 && have < wanted && Read(element, have, wanted - have)) have = wanted;
+        const std::string_view text(reinterpret_cast<const char*>(m_head.data()), have);
+        const bool sawText = text.find_first_not_of('\0') != std::string_view::npos;
+        const auto separators = static_cast<uint32_t>(std::count(text.begin(), text.end(), '\\'));
+        const std::string count = std::to_string(sawText ? separators + 1 : 0);
+        return have == element.length ? count : ">=" + count;
     }
-}
+
+    // Bytes [start, start + size) of the value into m_head at start.
+    bool Read(const CDicomElement& element, uint32_t start, uint32_t size) {
+        if (m_head.size() < size_t{start} + size) m_head.resize(size_t{start} + size);
+        return m_file.ReadBytes(&element, m_head.data() + start, start, size);
+    }
+
+    CDicomFile& m_file;
+    ValueFormatOptions m_options;
+    std::vector<uint8_t> m_head;
+};
 
 }  // namespace
 
@@ -95,7 +112,7 @@ std::vector<TagListRow> BuildTagList(CDicomFile& file) {
     CFileReadSession session(file);
     std::vector<TagListRow> rows;
     rows.reserve(file.ElementCount());
-    if (file.Root()) Walk(file, file.Root(), 0, rows);
+    if (file.Root()) CTagListBuilder(file).Walk(file.Root(), 0, rows);
     return rows;
 }
 

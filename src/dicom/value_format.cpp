@@ -1,9 +1,11 @@
 #include "dicom/value_format.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 
 #include "dicom/character_set.h"
+#include "dicom/display_text.h"
 #include "dicom/value_parser.h"
 #include "platform/code_page.h"
 
@@ -12,7 +14,8 @@ namespace {
 
 constexpr uint32_t kMaxHexBytes = 32;
 
-std::string FormatHex(const uint8_t* bytes, uint32_t length) {
+// At most 32 bytes; `more` tells whether any follow.
+std::string FormatHex(const uint8_t* bytes, uint32_t length, bool& more) {
     static constexpr char kDigits[] = "0123456789ABCDEF";
     std::string text;
     const uint32_t shown = std::min(length, kMaxHexBytes);
@@ -21,7 +24,7 @@ std::string FormatHex(const uint8_t* bytes, uint32_t length) {
         text += kDigits[bytes[i] & 15];
         text += ' ';
     }
-    if (length > kMaxHexBytes) text += "...";
+    more = length > kMaxHexBytes;
     return text;
 }
 
@@ -35,34 +38,46 @@ T LoadUnit(const uint8_t* bytes, bool swap) {
     return value;
 }
 
+// Whole values only: the text stops before the value that would pass maxChars.
 template <typename T, typename Format>
-std::string FormatUnits(const uint8_t* bytes, uint32_t length, bool swap, Format format) {
+std::string FormatUnits(const uint8_t* bytes, uint32_t length, bool swap, size_t maxChars,
+                        bool& more, Format format) {
     std::string text;
     for (uint32_t at = 0; at + sizeof(T) <= length; at += sizeof(T)) {
-        if (at > 0) text += '\\';
-        text += format(LoadUnit<T>(bytes + at, swap));
+        const std::string value = format(LoadUnit<T>(bytes + at, swap));
+        const size_t separator = at > 0 ? 1 : 0;
+        if (maxChars != 0 && text.size() + separator + value.size() > maxChars) {
+            more = true;
+            break;
+        }
+        if (separator) text += '\\';
+        text += value;
     }
     return text;
 }
 
-std::string FormatNumbers(const uint8_t* bytes, uint32_t length, VrCode vr, bool swap) {
+std::string FormatNumbers(const uint8_t* bytes, uint32_t length, VrCode vr, bool swap,
+                          size_t maxChars, bool& more) {
+    const auto decimal = [](auto v) { return std::to_string(v); };
     switch (vr) {
         case VrCode::AT: case VrCode::US: case VrCode::US_SS: case VrCode::US_SS_OW:
-            return FormatUnits<uint16_t>(bytes, length, swap, [](uint16_t v) { return std::to_string(v); });
+            return FormatUnits<uint16_t>(bytes, length, swap, maxChars, more, decimal);
         case VrCode::SS:
-            return FormatUnits<int16_t>(bytes, length, swap, [](int16_t v) { return std::to_string(v); });
+            return FormatUnits<int16_t>(bytes, length, swap, maxChars, more, decimal);
         case VrCode::SL:
-            return FormatUnits<int32_t>(bytes, length, swap, [](int32_t v) { return std::to_string(v); });
+            return FormatUnits<int32_t>(bytes, length, swap, maxChars, more, decimal);
         case VrCode::UL:
-            return FormatUnits<uint32_t>(bytes, length, swap, [](uint32_t v) { return std::to_string(v); });
+            return FormatUnits<uint32_t>(bytes, length, swap, maxChars, more, decimal);
         case VrCode::SV:
-            return FormatUnits<int64_t>(bytes, length, swap, [](int64_t v) { return std::to_string(v); });
+            return FormatUnits<int64_t>(bytes, length, swap, maxChars, more, decimal);
         case VrCode::UV:
-            return FormatUnits<uint64_t>(bytes, length, swap, [](uint64_t v) { return std::to_string(v); });
+            return FormatUnits<uint64_t>(bytes, length, swap, maxChars, more, decimal);
         case VrCode::FL:
-            return FormatUnits<float>(bytes, length, swap, [](float v) { return FormatFixed(v); });
+            return FormatUnits<float>(bytes, length, swap, maxChars, more,
+                                      [](float v) { return FormatFixed(v); });
         case VrCode::FD:
-            return FormatUnits<double>(bytes, length, swap, [](double v) { return FormatGeneral(v); });
+            return FormatUnits<double>(bytes, length, swap, maxChars, more,
+                                       [](double v) { return FormatGeneral(v); });
         default:
             return {};
     }
@@ -84,22 +99,21 @@ bool IsBinaryBulk(VrCode vr) {
 std::string FormatValue(const uint8_t* bytes, uint32_t length, VrCode vr,
                         const ValueFormatOptions& options) {
     std::string text;
+    bool more = false;  // the text shows less than the bytes given
     if (bytes == nullptr || length == 0) {
         text.clear();
     } else if (IsBinaryBulk(vr)) {
-        text = FormatHex(bytes, length);
+        text = FormatHex(bytes, length, more);
     } else if (VrNumericUnitSize(vr) != 0) {
-        text = FormatNumbers(bytes, length, vr, options.bigEndian);
+        text = FormatNumbers(bytes, length, vr, options.bigEndian, options.maxChars, more);
     } else {
         const auto* chars = reinterpret_cast<const char*>(bytes);
         std::string_view raw(chars, strnlen(chars, length));
-        if (VrUsesCharacterSet(vr)) {
-            text = DecodeText(raw, options.characterSets, vr);
-        } else {
-            text = ConvertToUtf8(raw, 28591);
-        }
+        text = SafeDisplayText(VrUsesCharacterSet(vr) ? DecodeText(raw, options.characterSets, vr)
+                                                      : ConvertToUtf8(raw, 28591));
+        more = options.maxChars != 0 && CapCharacters(text, options.maxChars);
     }
-    if (options.truncated) text += "...";
+    if (more || options.truncated) text += "...";
     return text;
 }
 

@@ -11,6 +11,7 @@
 #include <QTest>
 #include <atomic>
 
+#include "app/dicom_tags_wnd.h"
 #include "app/main_commands.h"
 #include "app/main_menus.h"
 #include "app/viewer_run.h"
@@ -164,6 +165,12 @@ TEST(MainWindowCommands, KeysReachTheActiveViewportAndNothingWithoutOne) {
         EXPECT_EQ(viewport.RightTool(), static_cast<CViewport2DTool*>(&viewport.PanTool()));
         EXPECT_EQ(viewport.LeftTool(), static_cast<CViewport2DTool*>(&viewport.Measurements()));
         EXPECT_EQ(window.RightTool(), MouseTool::Pan);
+
+        // Ctrl+Alt+T lists the elements of the image shown, in a window of its own each time.
+        const size_t tagWindows = CDicomTagsWnd::OpenCount();
+        QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier | Qt::AltModifier);
+        EXPECT_EQ(CDicomTagsWnd::OpenCount(), tagWindows + 1);
+        CDicomTagsWnd::CloseAll();
 
         // Tab wraps round three panels.
         window.Workspace().SetGrid(3, 1);

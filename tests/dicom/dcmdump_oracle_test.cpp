@@ -244,11 +244,11 @@ std::string CompareNumbers(const OurRow& ours, const DumpRow& theirs) {
 std::string CompareText(CDicomFile& file, const OurRow& ours, const DumpRow& theirs) {
     const std::string raw = TrimPadding(WholeValue(file, *ours.element));
     if (raw != TrimPadding(theirs.value)) return "value: ours [" + raw + "]";
-    // The display text of an ASCII value is the value itself (its first 256 bytes when it
-    // was read from the file for the listing).
+    // The display text of an ASCII value is the value itself, or its first
+    // kTagListValueChars characters then "...".
     if (std::any_of(raw.begin(), raw.end(), [](char c) { return c < 0x20 || c >= 0x7F; })) return {};
     std::string shown = ours.row->valueText;
-    const bool truncated = shown.ends_with("...") && raw.size() > kTagListValueBytes;
+    const bool truncated = shown.ends_with("...") && ours.element->length > kTagListValueChars;
     shown = TrimPadding(truncated ? shown.substr(0, shown.size() - 3) : shown);
     return (truncated ? raw.starts_with(shown) : shown == raw) ? "" : "display text";
 }
