@@ -1,8 +1,5 @@
 // The main window's commands: one dispatcher for menus, toolbar buttons and keys.
-#include <cctype>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
 
 #include <QAction>
 #include <QApplication>
@@ -26,6 +23,7 @@
 #include "app/web_links.h"
 #include "app/workspace_panel.h"
 #include "platform/version.h"
+#include "engine/archive_name.h"
 #include "engine/memory_manager.h"
 #include "output/export_wnd.h"
 #include "engine/study_model.h"
@@ -108,25 +106,6 @@ bool NeedsImage(uint32_t id) {
 
 QString Text(uint32_t id) {
     return QString::fromStdString(GetString(id));
-}
-
-// ZIP archives by their last extension, in any case.
-bool IsArchivePath(const std::string& path) {
-    std::string extension = std::filesystem::path(path).extension().string();
-    for (char& c : extension)
-        c = char(std::tolower(static_cast<unsigned char>(c)));
-    return extension == ".zip" || extension == ".dmz";
-}
-
-// "PK\3\4" at the start and no DICOM prefix at 128: an archive named otherwise
-// ("study.2024.zip" reads as the extension "2024.zip").
-bool IsZipByContent(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    char head[132] = {};
-    file.read(head, sizeof head);
-    const std::streamsize got = file.gcount();
-    if (got < 4 || std::memcmp(head, "PK\3\4", 4) != 0) return false;
-    return got < 132 || std::memcmp(head + 128, "DICM", 4) != 0;
 }
 
 // Dropped local files and folders, exactly as named; other addresses are not ours to fetch.

@@ -11,7 +11,6 @@
 #include "engine/thread_pool.h"
 #include "engine/study_model.h"
 #include "engine/zip_load_job.h"
-#include "viewer/annotation_texts.h"
 #include "support/language_manager.h"
 
 namespace vexel {
@@ -26,16 +25,22 @@ constexpr uint32_t kDamagedText = 7016;
 constexpr uint32_t kDiskFullText = 7017;
 constexpr uint32_t kLimitText = 7018;
 
+// The text with its "%d" replaced by the count (no printf: the text may be a translation).
+std::string WithCount(uint32_t id, uint32_t count) {
+    std::string text = GetString(id);
+    const size_t at = text.find("%d");
+    if (at != std::string::npos) text.replace(at, 2, std::to_string(count));
+    return text;
+}
+
 // What went wrong with an archive, one line each; empty when nothing did.
 std::string ArchiveProblemText(const ArchiveProblems& problems) {
     std::string text;
     const auto add = [&](const std::string& line) { text += (text.empty() ? "" : "\n") + line; };
     if (problems.moduleMissing) add(GetString(kModuleMissingText));
     if (problems.unreadable) add(GetString(kUnreadableText));
-    if (problems.encrypted > 0)
-        add(FormatText(FormatCheckedText(GetString, kEncryptedText), int(problems.encrypted)));
-    if (problems.damaged > 0)
-        add(FormatText(FormatCheckedText(GetString, kDamagedText), int(problems.damaged)));
+    if (problems.encrypted > 0) add(WithCount(kEncryptedText, problems.encrypted));
+    if (problems.damaged > 0) add(WithCount(kDamagedText, problems.damaged));
     if (problems.diskFull) add(GetString(kDiskFullText));
     if (problems.limitReached) add(GetString(kLimitText));
     return text;

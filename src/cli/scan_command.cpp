@@ -5,13 +5,19 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "cli/json_text.h"
+#include "engine/archive_name.h"
 #include "engine/headless_scan.h"
+#include "engine/memory_manager.h"
+#include "engine/zip_engine.h"
+#include "imaging/binary_value_cacher.h"
 #include "engine/study_model.h"
 #include "engine/study_model_text.h"
 
@@ -88,6 +94,27 @@ void PrintJson(const StudyModel& model, const std::vector<PatientView>& patients
                 summary.loaded, summary.skippedFiles + summary.skippedEntries, summary.duplicates);
 }
 
+// A new folder only this user can enter, under the temporary folder.
+std::filesystem::path MakePrivateFolder() {
+    std::error_code error;
+    std::string pattern =
+        (std::filesystem::temp_directory_path(error) / "vexel-zip-XXXXXX").string();
+    if (error || mkdtemp(pattern.data()) == nullptr) return {};
+    return pattern;
+}
+
+void ReportArchiveProblems(const ArchiveProblems& problems) {
+    if (problems.moduleMissing) std::fprintf(stderr, "vexel: the ZIP module could not be loaded\n");
+    if (problems.unreadable) std::fprintf(stderr, "vexel: the ZIP archive could not be read\n");
+    if (problems.encrypted > 0)
+        std::fprintf(stderr, "vexel: %u encrypted entries skipped\n", problems.encrypted);
+    if (problems.damaged > 0)
+        std::fprintf(stderr, "vexel: %u damaged entries skipped\n", problems.damaged);
+    if (problems.diskFull) std::fprintf(stderr, "vexel: the disk is full; archive partly read\n");
+    if (problems.limitReached)
+        std::fprintf(stderr, "vexel: the archive exceeds the space allowed; partly read\n");
+}
+
 }  // namespace
 
 int RunScan(int argc, char** argv, CMemoryManager& files) {
@@ -118,8 +145,27 @@ int RunScan(int argc, char** argv, CMemoryManager& files) {
                          processed, total);
         };
     }
+    // A lone archive is unpacked into a private folder that goes when the scan is done.
+    std::unique_ptr<CZIPEngine> zip;
+    std::unique_ptr<CBinaryValueCacher> cache;
+    std::filesystem::path unpackFolder;
+    if (request.folders.empty() && request.files.size() == 1 &&
+        (IsArchivePath(request.files[0]) || IsZipByContent(request.files[0]))) {
+        unpackFolder = MakePrivateFolder();
+        if (unpackFolder.empty()) {
+            std::fprintf(stderr, "vexel: no private folder to unpack the archive into\n");
+            return 1;
+        }
+        request.archive = request.files[0];
+        request.files.clear();
+        zip = std::make_unique<CZIPEngine>();
+        cache = std::make_unique<CBinaryValueCacher>(unpackFolder);
+        request.zip = zip.get();
+        request.cache = cache.get();
+    }
     StudyModel model;
     const HeadlessScanSummary summary = RunHeadlessScan(files, model, request);
+    ReportArchiveProblems(summary.archiveProblems);
     if (showProgress) std::fprintf(stderr, "\r\033[K");
     const auto patients = model.Snapshot();
     if (json) {
@@ -128,6 +174,14 @@ int RunScan(int argc, char** argv, CMemoryManager& files) {
         PrintText(patients);
     }
     std::fflush(stdout);
+    // The unpacked files go once nothing reads them any more.
+    model.Clear();
+    files.ReleaseMemoryNow();
+    cache.reset();
+    if (!unpackFolder.empty()) {
+        std::error_code error;
+        std::filesystem::remove_all(unpackFolder, error);
+    }
     const uint32_t skipped = summary.skippedFiles + summary.skippedEntries;
     if (skipped > 0)
         std::fprintf(stderr, "vexel: %u %s skipped\n", skipped, skipped == 1 ? "file" : "files");

@@ -61,11 +61,19 @@ HeadlessScanSummary RunHeadlessScan(CMemoryManager& files, StudyModel& model,
     CModelOwner owner(model, loop, request);
     const uint64_t ownerId = registry->Register(owner);
     HeadlessScanSummary summary;
-    auto job = std::make_shared<CDicomScanAndLoadJob>(tasks, files, request.threads);
-    for (const auto& folder : request.folders)
-        job->AddFolder(folder);
-    for (const auto& file : request.files)
-        job->AddFile(file);
+    std::shared_ptr<CDicomScanAndLoadJob> job;
+    if (!request.archive.empty()) {
+        if (request.zip == nullptr || request.cache == nullptr) return summary;
+        job = std::make_shared<CZIPLoadJob>(tasks, files, *request.zip, *request.cache,
+                                            request.archive, request.threads,
+                                            request.archiveLimits);
+    } else {
+        job = std::make_shared<CDicomScanAndLoadJob>(tasks, files, request.threads);
+        for (const auto& folder : request.folders)
+            job->AddFolder(folder);
+        for (const auto& file : request.files)
+            job->AddFile(file);
+    }
     job->SetOwner(registry, ownerId);
     {
         CJobQueue queue(dispatcher, nullptr);
@@ -82,6 +90,8 @@ HeadlessScanSummary RunHeadlessScan(CMemoryManager& files, StudyModel& model,
     summary.skippedFiles = job->SkippedFiles();
     summary.skippedEntries = job->SkippedEntries();
     summary.duplicates = model.DuplicateCount();
+    if (const auto* archive = dynamic_cast<const CZIPLoadJob*>(job.get()))
+        summary.archiveProblems = archive->Problems();
     summary.finished = owner.m_finished;
     summary.firstSeriesAfter = owner.m_firstSeries;
     summary.elapsed =

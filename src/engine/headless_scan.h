@@ -9,15 +9,24 @@
 #include <string>
 #include <vector>
 
+#include "engine/zip_load_job.h"
+
 namespace vexel {
 
+class CBinaryValueCacher;
 class CMemoryManager;
 class StudyModel;
 class CDicomScanAndLoadJob;
+class CZIPEngine;
 
 struct HeadlessScanRequest {
     std::vector<std::string> folders;
     std::vector<std::string> files;
+    // An archive instead of folders and files: unpacked through zip into cache's files.
+    std::string archive;
+    CZIPEngine* zip = nullptr;
+    CBinaryValueCacher* cache = nullptr;
+    ArchiveLimits archiveLimits;
     uint32_t threads = 0;  // 0: one per logical processor
     // Called on the calling thread about every period with (processed, total).
     std::function<void(uint32_t, uint32_t)> progress;
@@ -36,6 +45,7 @@ struct HeadlessScanSummary {
     bool finished = false;                           // false when cancelled
     std::chrono::milliseconds firstSeriesAfter{-1};  // -1: no series
     std::chrono::milliseconds elapsed{0};
+    ArchiveProblems archiveProblems;
 };
 
 HeadlessScanSummary RunHeadlessScan(CMemoryManager& files, StudyModel& model,
