@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <system_error>
 
 namespace vexel {
 
@@ -15,6 +16,9 @@ bool IsArchivePath(const std::string& path) {
 }
 
 bool IsZipByContent(const std::string& path) {
+    // Only regular files are read: a FIFO or a device would block or never end.
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) return false;
     std::ifstream file(path, std::ios::binary);
     char head[132] = {};
     file.read(head, sizeof head);
