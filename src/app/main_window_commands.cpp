@@ -27,6 +27,7 @@
 #include "engine/memory_manager.h"
 #include "output/export_wnd.h"
 #include "engine/study_model.h"
+#include "imaging/binary_value_cacher.h"
 #include "imaging/dicom_frame.h"
 #include "imaging/dicom_image.h"
 #include "support/language_manager.h"
@@ -433,7 +434,16 @@ void CMainWindow::CloseAll() {
     m_thumbs->Clear();
     m_model->Clear();
     m_autoOpen = true;
-    if (m_services.scan.files != nullptr) m_services.scan.files->ReleaseMemoryNow();
+    if (CMemoryManager* files = m_services.scan.files) {
+        files->ReleaseMemoryNow();
+        // Unpacked archive entries go once the registry has let go of their paths (deferred
+        // values are read back by path).
+        if (m_services.scan.cache != nullptr) {
+            m_services.scan.cache->DeleteGroupFiles("zip", [files](const std::filesystem::path& p) {
+                return files->ForgetIfUnused(p.string());
+            });
+        }
+    }
     RefreshToolbar();
 }
 

@@ -79,6 +79,9 @@ public:
     void ReleaseReference(CDicomFile* file);
     // Destroys the file at once when it is registered and unreferenced.
     bool DiscardIfUnused(const std::string& path);
+    // True when nothing of path stays registered: its unreferenced file was destroyed, or
+    // there was none. Its bytes on disk may then go.
+    bool ForgetIfUnused(const std::string& path);
 
     bool IsMemoryLoadHigh() const;      // load >= 80 %
     bool IsMemoryLoadCritical() const;  // load > 85 %

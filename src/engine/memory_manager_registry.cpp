@@ -122,6 +122,12 @@ bool CMemoryManager::DiscardIfUnused(const std::string& path) {
     return true;
 }
 
+bool CMemoryManager::ForgetIfUnused(const std::string& path) {
+    if (DiscardIfUnused(path)) return true;
+    std::lock_guard registry(m_registryLock);
+    return m_registry.find(path) == m_registry.end();
+}
+
 void CMemoryManager::EvictUnusedLocked(size_t count) {
     std::vector<std::unique_ptr<CDicomFile>> evicted;
     while (count-- > 0 && !m_unused.empty()) {

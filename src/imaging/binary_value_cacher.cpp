@@ -356,6 +356,29 @@ void CBinaryValueCacher::DeleteGroup(std::string_view group) {
     m_groups.erase(found);
 }
 
+void CBinaryValueCacher::DeleteGroupFiles(
+    std::string_view group, const std::function<bool(const fs::path&)>& deletable) {
+    std::vector<fs::path> files;
+    {
+        std::lock_guard lock(m_lock);
+        const auto found = m_groups.find(group);
+        if (found == m_groups.end()) return;
+        files = std::move(found->second);
+        m_groups.erase(found);
+    }
+    // Asked without the lock: the question may take other locks.
+    std::vector<fs::path> kept;
+    std::vector<fs::path> doomed;
+    for (fs::path& path : files)
+        (deletable(path) ? doomed : kept).push_back(std::move(path));
+    std::lock_guard lock(m_lock);
+    for (fs::path& path : doomed)
+        QueueDeletionLocked(std::move(path), 0);
+    if (kept.empty()) return;
+    auto& group_files = m_groups.try_emplace(std::string(group)).first->second;
+    std::move(kept.begin(), kept.end(), std::back_inserter(group_files));
+}
+
 uint64_t CBinaryValueCacher::TotalBytes() const {
     std::lock_guard lock(m_lock);
     return m_totalBytes;

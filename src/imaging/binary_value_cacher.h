@@ -69,6 +69,9 @@ public:
     std::optional<GroupFile> NewGroupFile(std::string_view group);
     // Queues every file of the group for deletion.
     void DeleteGroup(std::string_view group);
+    // Queues the files of the group that `deletable` allows for deletion; the rest stay.
+    void DeleteGroupFiles(std::string_view group,
+                          const std::function<bool(const std::filesystem::path&)>& deletable);
     // Free bytes of the cache's volume beyond the reserve kept free.
     uint64_t FreeBytesBeyondReserve() const;
 

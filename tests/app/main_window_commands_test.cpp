@@ -30,6 +30,7 @@ namespace {
 
 using namespace command;
 using namespace test;
+namespace fs = std::filesystem;
 
 TEST(MainCommands, EveryShownShortcutIsTheKeyOfItsEntry) {
     for (const MenuEntry& entry : MenuEntries()) {
@@ -270,6 +271,18 @@ TEST(MainWindowCommands, LoadingWaitsForTheScanDropsAddWithShiftAndFullScreenCom
             Drop(window, {(first / "study" / "CT").string(), archive}, true);
             ASSERT_TRUE(WaitFor([&] { return !window.Loading(); }));
             EXPECT_EQ(StudyCount(window), 2u);
+            // Closing everything deletes the unpacked entries.
+            const auto unpacked = [&] {
+                size_t count = 0;
+                std::error_code error;
+                for (const auto& entry :
+                     fs::recursive_directory_iterator(app.Options()->InstanceFolder(), error))
+                    count += entry.is_regular_file() && entry.path().filename() != "lock";
+                return count;
+            };
+            EXPECT_GE(unpacked(), 4u);
+            window.CloseAll();
+            EXPECT_TRUE(WaitFor([&] { return unpacked() == 0; }));
             // The folder chooser answers; the folder is remembered for next time.
             EXPECT_TRUE(window.Execute(kAddFolder));
             EXPECT_EQ(asked, 1);
