@@ -52,9 +52,12 @@ JobState CZIPLoadJob::Run() {
     JobState state = JobState::Running;
     CZipArchive archive;
     uint64_t count = 0;
+    std::error_code error;
     if (!m_zip.EnsureLoaded()) {
         Record([](ArchiveProblems& p) { p.moduleMissing = true; });
-    } else if (!(archive = m_zip.OpenArchive(m_archivePath)) || !archive.EntryCount(count)) {
+    } else if (!std::filesystem::is_regular_file(m_archivePath, error) ||
+               !(archive = m_zip.OpenArchive(m_archivePath)) || !archive.EntryCount(count)) {
+        // Only a regular file: reading a FIFO or a device would never end.
         Record([](ArchiveProblems& p) { p.unreadable = true; });
     } else {
         if (count > m_limits.maxEntries) {
