@@ -10,9 +10,15 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "bench_corpus.h"
+#include "engine/headless_scan.h"
+#include "engine/memory_services.h"
+#include "engine/study_model.h"
 #include "engine/zip_engine.h"
+#include "imaging/binary_value_cacher.h"
+#include "platform/memory_load.h"
 
 namespace {
 
@@ -79,8 +85,71 @@ void BM_UnzipToDevNull(benchmark::State& state) {
     state.counters["archive_MiB"] = double(size) / (1 << 20);
 }
 
+// The whole load of the archive as the viewer does it (unpacked into the disk cache, every
+// file parsed and filed), against `unzip -q` to the same disk and a scan of the folder.
+struct ScanRig {
+    vexel::CSystemMemoryLoad load;
+    vexel::CMemoryServices services{load};
+};
+
+void ReportScan(benchmark::State& state, const std::vector<double>& firstSeries) {
+    double sum = 0;
+    for (double ms : firstSeries) sum += ms;
+    state.counters["first_series_ms"] = firstSeries.empty() ? -1 : sum / double(firstSeries.size());
+}
+
+void BM_ArchiveScan(benchmark::State& state) {
+    if (Archive().empty()) return state.SkipWithError("no archive");
+    std::vector<double> firstSeries;
+    for (auto _ : state) {
+        const fs::path cacheRoot = Archive().parent_path() / "zip-scan-cache";
+        ScanRig rig;
+        vexel::CZIPEngine zip;
+        vexel::CBinaryValueCacher cache(cacheRoot);
+        vexel::StudyModel model;
+        vexel::HeadlessScanRequest request;
+        request.archive = Archive().string();
+        request.zip = &zip;
+        request.cache = &cache;
+        const vexel::HeadlessScanSummary summary =
+            vexel::RunHeadlessScan(rig.services.Manager(), model, request);
+        if (summary.loaded != 1000) return state.SkipWithError("not every file loaded");
+        firstSeries.push_back(double(summary.firstSeriesAfter.count()));
+        state.PauseTiming();
+        model.Clear();
+        rig.services.Manager().ReleaseMemoryNow();
+        state.ResumeTiming();
+    }
+    ReportScan(state, firstSeries);
+}
+
+void BM_UnzipThenScan(benchmark::State& state) {
+    if (Archive().empty()) return state.SkipWithError("no archive");
+    const fs::path folder = Archive().parent_path() / "zip-scan-unzipped";
+    std::vector<double> firstSeries;
+    for (auto _ : state) {
+        state.PauseTiming();
+        fs::remove_all(folder);
+        state.ResumeTiming();
+        const std::string unzip = "unzip -q '" + Archive().string() + "' -d '" + folder.string() + "'";
+        if (std::system(unzip.c_str()) != 0) return state.SkipWithError("unzip failed");
+        ScanRig rig;
+        vexel::StudyModel model;
+        vexel::HeadlessScanRequest request;
+        request.folders = {folder.string()};
+        const vexel::HeadlessScanSummary summary =
+            vexel::RunHeadlessScan(rig.services.Manager(), model, request);
+        if (summary.loaded != 1000) return state.SkipWithError("not every file loaded");
+        firstSeries.push_back(double(summary.firstSeriesAfter.count()));
+    }
+    fs::remove_all(folder);
+    ReportScan(state, firstSeries);
+}
+
 }  // namespace
 
+BENCHMARK(BM_ArchiveScan)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_UnzipThenScan)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 BENCHMARK(BM_ModuleToDevNull)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 BENCHMARK(BM_UnzipToDevNull)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3);
 BENCHMARK_MAIN();

@@ -7,6 +7,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace vexel {
@@ -24,10 +25,15 @@ uint32_t Crc32(const uint8_t* bytes, size_t size) {
     return static_cast<uint32_t>(crc32_z(crc32_z(0, nullptr, 0), bytes, size));
 }
 
+// The folder's volume, or that of its nearest existing parent while it is not made yet.
 std::optional<uint64_t> StatvfsFreeBytes(const fs::path& folder) {
     struct statvfs info {};
-    if (statvfs(folder.c_str(), &info) != 0) return std::nullopt;
-    return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+    for (fs::path at = folder; !at.empty(); at = at.parent_path()) {
+        if (statvfs(at.c_str(), &info) == 0)
+            return static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+        if (errno != ENOENT || at == at.parent_path()) break;
+    }
+    return std::nullopt;
 }
 
 // Folders are made only when the first open fails, which is rare once the tree exists.
