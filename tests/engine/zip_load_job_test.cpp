@@ -230,6 +230,20 @@ TEST_F(ZipLoadJob, HostileArchivesSayWhatWentWrongAndWriteOnlyIntoTheCache) {
     expectNoOutside("all");
 }
 
+TEST_F(ZipLoadJob, PausedFiftyTimesEveryFileLoadsOnce) {
+    Zip("paused.zip", "");
+    int pauses = 0;
+    const Loaded loaded = Scan(root / "s", (root / "paused.zip").string(), "", {}, {},
+                               [&](CDicomScanAndLoadJob& job, uint32_t) {
+                                   if (pauses++ < 50) job.RequestPause();
+                               });
+    EXPECT_GE(pauses, 9);
+    EXPECT_TRUE(loaded.summary.finished);
+    EXPECT_EQ(loaded.summary.loaded, 9u);
+    EXPECT_EQ(loaded.summary.duplicates, 0u);
+    EXPECT_EQ(loaded.leftFiles.size(), 9u) << "an entry cut by a pause leaves no file";
+}
+
 TEST_F(ZipLoadJob, ACancelInsideAnEntryDeletesItsPartialFile) {
     // The cancel comes with the first file's question, while the large entry after it is
     // being copied.
