@@ -16,6 +16,7 @@
 
 #include "common/test_paths.h"
 #include "engine/headless_scan.h"
+#include "engine/archive_name.h"
 #include "engine/engine_phantoms.h"
 #include "engine/memory_manager.h"
 #include "engine/memory_services.h"
@@ -228,6 +229,19 @@ TEST_F(ZipLoadJob, HostileArchivesSayWhatWentWrongAndWriteOnlyIntoTheCache) {
     EXPECT_EQ(loaded.summary.archiveProblems.encrypted, 9u);
     EXPECT_EQ(loaded.summary.loaded, 0u);
     expectNoOutside("all");
+}
+
+TEST_F(ZipLoadJob, ArchivesAreToldByNameOrByContent) {
+    Zip("named.zip", "");
+    fs::copy_file(root / "named.zip", root / "study.2024.bin");
+    ASSERT_EQ(mkfifo((root / "pipe.zip").c_str(), 0600), 0);
+    const fs::path dicom = root / "src" / "study" / "CT" / "CT0001.dcm";
+    EXPECT_TRUE(IsArchivePath("a/B.ZIP") && IsArchivePath("x.dmz") && !IsArchivePath("zip"));
+    EXPECT_TRUE(IsZipByContent((root / "study.2024.bin").string()));
+    EXPECT_FALSE(IsZipByContent(dicom.string()));
+    EXPECT_FALSE(IsZipByContent((root / "pipe.zip").string())) << "a FIFO is never read";
+    const Loaded loaded = Scan(root / "s", (root / "pipe.zip").string(), "");
+    EXPECT_TRUE(loaded.summary.archiveProblems.unreadable);
 }
 
 TEST_F(ZipLoadJob, PausedFiftyTimesEveryFileLoadsOnce) {
