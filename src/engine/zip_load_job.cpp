@@ -104,9 +104,12 @@ CZIPLoadJob::EntryResult CZIPLoadJob::ExtractEntry(CZipArchive& archive, CThread
         Record([](ArchiveProblems& p) { ++p.damaged; });
         return EntryResult::Skipped;
     }
-    // Folders and links make nothing: only the bytes of regular entries are ever written.
-    if (info.directory || info.symbolicLink || name.empty() || name.back() == '/')
+    // Folders and links make nothing: only the bytes of regular entries are ever written. An
+    // empty entry cannot hold an image, so it makes no file either.
+    if (info.directory || info.symbolicLink || name.empty() || name.back() == '/' ||
+        info.uncompressedSize == 0) {
         return EntryResult::Skipped;
+    }
     if (info.encrypted) {
         Record([](ArchiveProblems& p) { ++p.encrypted; });
         return EntryResult::Skipped;
