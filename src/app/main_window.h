@@ -160,7 +160,7 @@ private:
     // Commands of the active viewport; false without one.
     bool ViewportCommand(uint32_t command);
     bool LoadCommand(uint32_t command, bool add);
-    bool WindowCommand(uint32_t command, Qt::MouseButton button);
+    bool WindowCommand(uint32_t command);
     bool HelpCommand(uint32_t command);
     bool OpenWebPage(int page);
     QUrl WebUrl(int page) const;

@@ -143,13 +143,13 @@ bool CMainWindow::Execute(uint32_t id, Qt::MouseButton button, Qt::KeyboardModif
         ChooseLanguage(id - kFirstLanguage);
         done = true;
     } else {
-        done = WindowCommand(id, button) || HelpCommand(id) || ViewportCommand(id);
+        done = WindowCommand(id) || HelpCommand(id) || ViewportCommand(id);
     }
     RefreshToolbar();
     return done;
 }
 
-bool CMainWindow::WindowCommand(uint32_t id, Qt::MouseButton) {
+bool CMainWindow::WindowCommand(uint32_t id) {
     switch (id) {
         case kAnnotations:
             ToggleLayer(kLayerAnnotations);
