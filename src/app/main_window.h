@@ -164,6 +164,8 @@ private:
     bool HelpCommand(uint32_t command);
     bool OpenWebPage(int page);
     QUrl WebUrl(int page) const;
+    // The user guide on this computer; invalid when it is not installed.
+    static QUrl LocalGuideUrl();
     QStringList AskPaths(PathQuestion question);
     void ToggleLayer(uint32_t bit);
     void ToggleCine();

@@ -508,9 +508,25 @@ QUrl CMainWindow::WebUrl(int page) const {
 }
 
 bool CMainWindow::OpenWebPage(int page) {
-    const QUrl url = WebUrl(page);
+    QUrl url = WebUrl(page);
+    // Without a web site, help is the guide installed with the program.
+    if (!url.isValid() && page == int(WebPage::Manual)) url = LocalGuideUrl();
     if (!url.isValid()) return false;
     return m_services.openUrl ? m_services.openUrl(url) : QDesktopServices::openUrl(url);
+}
+
+QUrl CMainWindow::LocalGuideUrl() {
+    // Installed beside the program's share folder, or in the source tree of a build.
+    const std::filesystem::path installed =
+        std::filesystem::path(QCoreApplication::applicationDirPath().toStdString()) / ".." /
+        "share" / "doc" / "vexel" / "user-guide.md";
+    for (const std::filesystem::path& guide :
+         {installed, std::filesystem::path(VEXEL_GUIDE_SOURCE)}) {
+        std::error_code error;
+        if (std::filesystem::is_regular_file(guide, error))
+            return QUrl::fromLocalFile(QString::fromStdString(guide.lexically_normal().string()));
+    }
+    return {};
 }
 
 void CMainWindow::ShowAbout() {
@@ -574,11 +590,12 @@ void CMainWindow::RefreshMenus() {
                 enabled = m_services.options != nullptr;
                 break;
             case kOnlineHelp:
+                enabled = WebUrl(int(WebPage::Manual)).isValid() || LocalGuideUrl().isValid();
+                break;
             case kDownloadLanguages:
             case kHomepage:
             case kContactForm:
-                enabled = WebUrl(int(id == kOnlineHelp          ? WebPage::Manual
-                                     : id == kDownloadLanguages ? WebPage::Translations
+                enabled = WebUrl(int(id == kDownloadLanguages ? WebPage::Translations
                                      : id == kHomepage          ? WebPage::Home
                                                                 : WebPage::Contact))
                               .isValid();

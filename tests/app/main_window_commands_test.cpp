@@ -167,6 +167,13 @@ TEST(MainWindowCommands, KeysReachTheActiveViewportAndNothingWithoutOne) {
         EXPECT_EQ(viewport.LeftTool(), static_cast<CViewport2DTool*>(&viewport.Measurements()));
         EXPECT_EQ(window.RightTool(), MouseTool::Pan);
 
+        // Without a web site, F1 opens the guide on this computer.
+        QUrl opened;
+        window.Services().openUrl = [&](const QUrl& url) { return opened = url, true; };
+        QTest::keyClick(&window, Qt::Key_F1);
+        EXPECT_TRUE(opened.isLocalFile() && opened.path().endsWith("user-guide.md"))
+            << opened.toString().toStdString();
+
         // Ctrl+Alt+T lists the elements of the image shown, in a window of its own each time.
         const size_t tagWindows = CDicomTagsWnd::OpenCount();
         QTest::keyClick(&window, Qt::Key_T, Qt::ControlModifier | Qt::AltModifier);
@@ -274,9 +281,9 @@ TEST(MainWindowCommands, LoadingWaitsForTheScanDropsAddWithShiftAndFullScreenCom
             // Closing everything deletes the unpacked entries.
             const auto unpacked = [&] {
                 size_t count = 0;
-                std::error_code error;
+                std::error_code walkError;
                 for (const auto& entry :
-                     fs::recursive_directory_iterator(app.Options()->InstanceFolder(), error))
+                     fs::recursive_directory_iterator(app.Options()->InstanceFolder(), walkError))
                     count += entry.is_regular_file() && entry.path().filename() != "lock";
                 return count;
             };
