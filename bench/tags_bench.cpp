@@ -22,6 +22,7 @@
 #include "dicom/tag_list.h"
 #include "dicom/tag_list_search.h"
 #include "phantom/dicom_file_writer.h"
+#include "qt_bench_main.h"
 
 namespace vexel {
 namespace {
@@ -165,13 +166,4 @@ BENCHMARK(BM_SearchIndex)->Unit(benchmark::kMillisecond)->UseRealTime();
 }  // namespace
 }  // namespace vexel
 
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    vexel::CDicomDictionary dictionary;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VEXEL_QT_BENCHMARK_MAIN()

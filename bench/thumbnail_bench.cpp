@@ -25,6 +25,7 @@
 
 #include "dcmtk/config/osconfig.h"
 #include "dcmtk/dcmimgle/dcmimage.h"
+#include "qt_bench_main.h"
 
 namespace vexel {
 namespace {
@@ -133,13 +134,4 @@ BENCHMARK(BM_ThumbBoxWheelStepPaint)->Unit(benchmark::kMillisecond)->UseRealTime
 }  // namespace
 }  // namespace vexel
 
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    vexel::CDicomDictionary dictionary;
-    benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VEXEL_QT_BENCHMARK_MAIN()

@@ -19,6 +19,7 @@
 #include "platform/memory_load.h"
 #include "viewer/series_state_store.h"
 #include "viewer/window_preset.h"
+#include "qt_bench_main.h"
 
 namespace vexel {
 namespace {
@@ -101,11 +102,4 @@ BENCHMARK(BM_Single16Resize)->Unit(benchmark::kMillisecond);
 }  // namespace
 }  // namespace vexel
 
-int main(int argc, char** argv) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    QApplication application(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}
+VEXEL_QT_BENCHMARK_MAIN()
