@@ -1,0 +1,217 @@
+// The download manager against a loopback server that misbehaves in each way a hostile or
+// broken server might; the clock is injected so the deadlines are reached at once.
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "platform/headless_event_loop.h"
+#include "support/http_download_manager.h"
+
+namespace vexel {
+namespace {
+
+using namespace std::chrono_literals;
+
+long RssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+    return 0;
+}
+
+// Reads the request head of one connection.
+std::string ReadRequest(int fd) {
+    std::string request;
+    char buffer[4096];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+        ssize_t n = ::recv(fd, buffer, sizeof buffer, 0);
+        if (n <= 0) break;
+        request.append(buffer, static_cast<size_t>(n));
+    }
+    return request;
+}
+
+bool SendAll(int fd, const std::string& bytes) {
+    for (size_t sent = 0; sent < bytes.size();) {
+        ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (n <= 0) return false;
+        sent += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// The server's own buffer stays small, so the memory figure is the client's.
+void SendMegabytes(int fd, int megabytes) {
+    static const std::string block(16384, 'x');
+    for (int i = 0; i < megabytes * 64 && SendAll(fd, block); ++i) {}
+}
+
+// Answers every connection with `behave` until stopped.
+class LoopbackServer {
+public:
+    using Behaviour = std::function<void(int fd, const std::string& request)>;
+    explicit LoopbackServer(Behaviour behave) : m_behave(std::move(behave)) {
+        m_listen = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof addr;
+        ::bind(m_listen, reinterpret_cast<sockaddr*>(&addr), len);
+        ::listen(m_listen, 8);
+        ::getsockname(m_listen, reinterpret_cast<sockaddr*>(&addr), &len);
+        m_port = ntohs(addr.sin_port);
+        m_thread = std::thread([this] { Serve(); });
+    }
+    ~LoopbackServer() {
+        m_stop = true;
+        m_thread.join();
+        ::close(m_listen);
+    }
+    uint16_t port() const { return m_port; }
+    int connections() const { return m_connections; }
+    std::string lastRequest() const { return m_last; }
+
+private:
+    void Serve() {
+        while (!m_stop) {
+            pollfd p{m_listen, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            int fd = ::accept4(m_listen, nullptr, nullptr, SOCK_CLOEXEC);
+            if (fd < 0) continue;
+            ++m_connections;
+            std::string request = ReadRequest(fd);
+            m_last = request;
+            m_behave(fd, request);
+            ::close(fd);
+        }
+    }
+    Behaviour m_behave;
+    int m_listen = -1;
+    uint16_t m_port = 0;
+    std::atomic<bool> m_stop{false};
+    std::atomic<int> m_connections{0};
+    std::string m_last;
+    std::thread m_thread;
+};
+
+std::atomic<int64_t> g_clockOffsetMs{0};
+
+HttpResult Fetch(const std::string& url) {
+    HttpOptions options;
+    options.clock = [] { return std::chrono::steady_clock::now() + std::chrono::milliseconds(g_clockOffsetMs.load()); };
+    CHeadlessEventLoop loop;
+    CHttpDownloadManager manager(loop, options);
+    HttpResult got;
+    bool done = false;
+    if (manager.Download(url, [&](const HttpResult& r) { got = r, done = true; }) == 0) {
+        got.error = "refused";
+        return got;
+    }
+    while (!done && loop.WaitForPending(1)) loop.RunPending();
+    EXPECT_EQ(manager.Running(), 0u);
+    return got;
+}
+
+TEST(HttpClient, HostileServers) {
+    const std::string chunkedOk =
+        "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\n<ok m\r\n6\r\n=\"1\"/>\r\n0\r\n\r\n";
+    const struct {
+        const char* name;
+        LoopbackServer::Behaviour behave;
+        bool ok;
+        std::string body;
+        int connections;
+    } cases[] = {
+        {"100 MB body",
+         [](int fd, const std::string&) {
+             SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Length: 104857600\r\n\r\n");
+             SendMegabytes(fd, 100);
+         },
+         false, "", 1},
+        {"100 MB body without a length",
+         [](int fd, const std::string&) {
+             SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n");
+             SendMegabytes(fd, 100);
+         },
+         false, "", 1},
+        {"no blank line", [](int fd, const std::string&) { SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Length: 3\r\nabc"); },
+         false, "", 1},
+        {"letters as status", [](int fd, const std::string&) { SendAll(fd, "HTTP/1.0 xyz\r\n\r\n<ok/>"); }, false, "", 1},
+        {"chunked", [&](int fd, const std::string&) { SendAll(fd, chunkedOk); }, true, "<ok m=\"1\"/>", 1},
+        {"short body then close",
+         [](int fd, const std::string&) {
+             SendAll(fd, "HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n" + std::string(50, 'a'));
+         },
+         false, "", 1},
+        {"redirect loop",
+         [](int fd, const std::string&) { SendAll(fd, "HTTP/1.0 302 Found\r\nLocation: /again\r\n\r\n"); },
+         false, "", 6},
+        {"redirect to another host",
+         [](int fd, const std::string&) {
+             SendAll(fd, "HTTP/1.0 302 Found\r\nLocation: http://evil.example/x\r\n\r\n");
+         },
+         false, "", 1},
+        {"protocol-relative redirect",
+         [](int fd, const std::string&) { SendAll(fd, "HTTP/1.0 302 Found\r\nLocation: //evil.example/x\r\n\r\n"); },
+         false, "", 1},
+        {"cookie goes back",
+         [](int fd, const std::string& request) {
+             if (request.find("Cookie: sid=a1\r\n") != std::string::npos)
+                 SendAll(fd, "HTTP/1.0 200 OK\r\n\r\n<ok/>");
+             else
+                 SendAll(fd, "HTTP/1.0 302 Found\r\nSet-Cookie: sid=a1; path=/\r\nLocation: /two\r\n\r\n");
+         },
+         true, "<ok/>", 2},
+        {"silence",
+         [](int fd, const std::string&) {
+             g_clockOffsetMs += 31000;  // past both deadlines
+             char byte;
+             ::recv(fd, &byte, 1, 0);   // until the client gives up
+         },
+         false, "", 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const long rssBefore = RssKiB();
+        const auto start = std::chrono::steady_clock::now();
+        LoopbackServer server(c.behave);
+        HttpResult r = Fetch("http://127.0.0.1:" + std::to_string(server.port()) + "/u.php?x=1");
+        EXPECT_EQ(r.ok, c.ok) << r.error;
+        EXPECT_EQ(r.body, c.body);
+        EXPECT_EQ(server.connections(), c.connections);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        EXPECT_LT(RssKiB() - rssBefore, 1024);
+    }
+}
+
+TEST(HttpClient, RefusedAddressesAndProxies) {
+    for (const char* url : {"https://127.0.0.1/", "http://a@b/", "http://h:0/", "http://h:99999/",
+                            "http://h/a b", "http://h/\r\nX: y", "file:///etc/passwd"})
+        EXPECT_FALSE(ParseHttpUrl(url)) << url;
+    EXPECT_EQ(ParseHttpUrl("http://up.example:8080/u?x"), (HttpTarget{"up.example", 8080, "/u?x"}));
+    EXPECT_EQ(ParseProxy("http://proxy.lan:3129/"), (HttpTarget{"proxy.lan", 3129, "/"}));
+    EXPECT_FALSE(ParseProxy(""));
+}
+
+TEST(HttpClient, ProxyGetsTheAbsoluteAddress) {
+    LoopbackServer proxy([](int fd, const std::string&) { SendAll(fd, "HTTP/1.0 200 OK\r\n\r\nx"); });
+    HttpOptions options;
+    options.proxy = HttpTarget{"127.0.0.1", proxy.port(), "/"};
+    std::atomic<bool> cancel{false};
+    HttpResult r = CMyHttp(HttpTarget{"up.example", 80, "/u.php"}, options, cancel).Run();
+    EXPECT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(proxy.lastRequest().rfind("GET http://up.example:80/u.php HTTP/1.0\r\n", 0), 0u);
+}
+
+}  // namespace
+}  // namespace vexel
