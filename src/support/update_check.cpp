@@ -150,8 +150,13 @@ std::string UpdatePageUrl(std::string_view offered, std::string_view updateHost,
                                        host[host.size() - wanted.size() - 1] == '.'));
     for (unsigned char c : offered)
         if (c <= ' ' || c == 0x7f) allowed = false;
-    std::string url = allowed ? std::string(offered.substr(0, offered.find('#')))
-                              : "http://" + std::string(updateHost) + "/update.php";
+    std::string url = "http://" + std::string(updateHost) + "/update.php";
+    if (allowed) {
+        // The scheme in its plain lower-case form, so nothing downstream reads it otherwise.
+        const size_t colon = offered.find(':');
+        url = Lower(offered.substr(0, colon)) +
+              std::string(offered.substr(colon, offered.find('#') - colon));
+    }
     url = AppendQuery(url, "p", kUpdatePlatform);
     return AppendQuery(url, "v", version);
 }

@@ -91,6 +91,7 @@ TEST(UpdateCheck, PageOnlyOnTheUpdateHost) {
         {"http://up.example/a b", fallback},
         {"https://UP.example/new?x=1", "https://UP.example/new?x=1&" + tail},
         {"http://www.up.example/n", "http://www.up.example/n?" + tail},
+        {"hTtp://www.up.example?/x#f", "http://www.up.example?/x&" + tail},
     };
     for (const auto& c : cases)
         EXPECT_EQ(UpdatePageUrl(c.offered, "up.example:8080", "1.2"), c.want) << c.offered;
