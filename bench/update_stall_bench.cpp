@@ -23,7 +23,9 @@ using Clock = std::chrono::steady_clock;
 double LongestStall(QCoreApplication& app, double seconds, const std::function<void()>& during) {
     QTimer probe;
     probe.setTimerType(Qt::PreciseTimer);
-    Clock::time_point last = Clock::now(), end = last + std::chrono::duration<double>(seconds);
+    Clock::time_point last = Clock::now();
+    const Clock::time_point end =
+        last + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
     double worst = 0;
     QObject::connect(&probe, &QTimer::timeout, [&] {
         const Clock::time_point now = Clock::now();

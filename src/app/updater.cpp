@@ -47,12 +47,15 @@ CUpdater::CUpdater(CHttpDownloadManager& downloads, StoredSettings& settings, Up
                    QWidget* owner)
     : m_downloads(downloads), m_settings(settings), m_hooks(std::move(hooks)), m_owner(owner) {}
 
-CUpdater::~CUpdater() { delete m_window.data(); }
+CUpdater::~CUpdater() {
+    m_downloads.Cancel(m_request);  // its callback would reach a deleted updater
+    delete m_window.data();
+}
 
 CUpdaterWnd* CUpdater::Window() const { return m_window.data(); }
 
 bool CUpdater::CheckForUpdates(bool manual) {
-    if (!Enabled() || m_running) return false;
+    if (!Enabled() || m_request != 0) return false;
     if (!manual) {
         if (!m_settings.checkForUpdates) return false;
         const int64_t now = m_hooks.now ? m_hooks.now() : int64_t(std::time(nullptr));
@@ -68,11 +71,11 @@ bool CUpdater::CheckForUpdates(bool manual) {
     query.ignoreVersion = VersionFromBytes(m_settings.versionToIgnore);
     query.checkId = m_settings.updateCheckId;
     const std::string url = "http://" + m_settings.updateHost + UpdateQueryPath(query);
-    m_running = m_downloads.Download(url, [this, manual](const HttpResult& result) {
-                    m_running = false;
-                    OnReply(result, manual);
-                }) != 0;
-    return m_running;
+    m_request = m_downloads.Download(url, [this, manual](const HttpResult& result) {
+        m_request = 0;
+        OnReply(result, manual);
+    });
+    return m_request != 0;
 }
 
 void CUpdater::OnReply(const HttpResult& result, bool manual) {

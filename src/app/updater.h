@@ -54,7 +54,7 @@ private:
     UpdaterHooks m_hooks;
     // Both may be deleted by Qt (the window with its owner): guarded, never used dangling.
     QPointer<QWidget> m_owner;
-    bool m_running = false;
+    uint32_t m_request = 0;  // the running check's download, 0 when none
     QPointer<CUpdaterWnd> m_window;
 };
 

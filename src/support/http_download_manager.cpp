@@ -44,8 +44,16 @@ void CHttpDownloadManager::Finish(uint32_t id, const HttpResult& result, const C
     if (it == m_requests.end()) return;
     // The worker has posted this task as its last act, so the join is short.
     if (it->second->worker.joinable()) it->second->worker.join();
+    const bool dropped = it->second->dropped;
     m_requests.erase(it);
-    if (callback) callback(result);
+    if (callback && !dropped) callback(result);
+}
+
+void CHttpDownloadManager::Cancel(uint32_t id) {
+    auto it = m_requests.find(id);
+    if (it == m_requests.end()) return;
+    it->second->dropped = true;
+    it->second->cancel = true;
 }
 
 }  // namespace vexel

@@ -30,12 +30,15 @@ public:
 
     // Starts a GET of an http:// address; 0 (and no callback) when the address is refused.
     uint32_t Download(const std::string& url, Callback callback);
+    // Stops a request; its callback never runs. Unknown or finished ids are ignored.
+    void Cancel(uint32_t id);
     // Requests whose callback has not run yet.
     size_t Running() const { return m_requests.size(); }
 
 private:
     struct Request {
         std::atomic<bool> cancel{false};
+        bool dropped = false;  // loop thread only: the callback is not to run
         std::thread worker;
     };
     void Finish(uint32_t id, const HttpResult& result, const Callback& callback);

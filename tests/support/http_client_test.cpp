@@ -124,6 +124,23 @@ TEST(HttpClient, HostileServers) {
     }
 }
 
+TEST(HttpClient, CancelledRequestEndsWithoutItsCallback) {
+    LoopbackServer silent([](int fd, const std::string&) {
+        char byte;
+        ::recv(fd, &byte, 1, 0);
+    });
+    CHeadlessEventLoop loop;
+    CHttpDownloadManager manager(loop, HttpOptions{});
+    bool called = false;
+    const uint32_t id = manager.Download("http://127.0.0.1:" + std::to_string(silent.port()) + "/",
+                                         [&](const HttpResult&) { called = true; });
+    manager.Cancel(id);
+    const auto start = std::chrono::steady_clock::now();
+    while (manager.Running() > 0 && loop.WaitForPending(1)) loop.RunPending();
+    EXPECT_FALSE(called);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
 TEST(HttpClient, RefusedAddressesAndProxies) {
     for (const char* url : {"https://127.0.0.1/", "http://a@b/", "http://h:0/", "http://h:99999/",
                             "http://h/a b", "http://h/\r\nX: y", "file:///etc/passwd"})
