@@ -30,6 +30,7 @@ namespace vexel {
 class CCineWnd;
 class CMainMenus;
 class COptions;
+class CUpdater;
 class CViewerToolbar;
 class CExportWnd;
 class CJPEGEngine;
@@ -58,6 +59,7 @@ struct MainWindowServices {
     CFusionEngine* fusion = nullptr;  // null: no fusion command
     // The settings (scan folder, web site, synchronisation); null: defaults, nothing stored.
     COptions* options = nullptr;
+    CUpdater* updater = nullptr;  // null: "Check for updates now" stays off
     // Opens a page in the browser (tests record it); empty: the desktop's browser.
     std::function<bool(const QUrl&)> openUrl;
     // Answers the file dialogs (tests); empty: the desktop's dialogs. No paths: cancelled.

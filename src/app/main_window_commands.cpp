@@ -19,6 +19,7 @@
 #include "app/options.h"
 #include "app/path_utilities.h"
 #include "app/split_chooser.h"
+#include "app/updater.h"
 #include "app/viewer_toolbar.h"
 #include "app/web_links.h"
 #include "app/workspace_panel.h"
@@ -488,6 +489,8 @@ bool CMainWindow::HelpCommand(uint32_t id) {
         case kImportLanguage:
             ImportLanguage();
             return true;
+        case kCheckUpdates:
+            return m_services.updater && m_services.updater->CheckForUpdates(true);
         case kAbout:
             ShowAbout();
             return true;
@@ -604,7 +607,9 @@ void CMainWindow::RefreshMenus() {
                 enabled = languages != nullptr;
                 break;
             case kCheckUpdates:
-                enabled = false;  // no update service in this build
+                // Off, and saying why, when no update server is configured.
+                enabled = m_services.updater && m_services.updater->Enabled();
+                action->setStatusTip(enabled ? QString() : tr("No update server is configured"));
                 break;
             case kCoronal:
             case kSagittal:

@@ -26,6 +26,8 @@ constexpr const char* kCheckUpdateId = "CheckUpdateID";
 constexpr const char* kDicomScanFolder = "DicomScanFolder";
 constexpr const char* kWebSite = "WebSite";
 constexpr size_t kMaxWebSiteLength = 1024;
+constexpr const char* kUpdateHost = "UpdateHost";
+constexpr size_t kMaxUpdateHostLength = 259;  // a host name and ":port"
 
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -71,12 +73,12 @@ WindowPlacement ParseWindowPlacement(std::string_view text) {
                            numbers[3], numbers[4] != 0, numbers[5] != 0};
 }
 
-// A value that is not a 32-bit number counts as on, like a missing one.
-bool ParseCheckUpdate(std::string_view text) {
+// The user's stored answer; a value that is not a 32-bit number is no answer.
+std::optional<bool> ParseCheckUpdate(std::string_view text) {
     std::optional<int64_t> value = ParseInteger(text);
     if (!value || *value < std::numeric_limits<int32_t>::min() ||
         *value > std::numeric_limits<uint32_t>::max())
-        return true;
+        return std::nullopt;
     return *value != 0;
 }
 
@@ -142,8 +144,12 @@ StoredSettings ReadStoredSettings(const CSettingsFile& file, bool fileFound) {
     StoredSettings settings;
     if (!fileFound) return settings;
     if (auto value = file.Get(kWindowPos)) settings.windowPlacement = ParseWindowPlacement(*value);
-    auto checkUpdate = file.Get(kCheckUpdate);
-    settings.checkForUpdates = !checkUpdate || ParseCheckUpdate(*checkUpdate);
+    // Nothing is sent over the network before the user said yes: no answer means off.
+    if (auto value = file.Get(kCheckUpdate)) {
+        std::optional<bool> answer = ParseCheckUpdate(*value);
+        settings.checkUpdateAnswered = answer.has_value();
+        settings.checkForUpdates = answer.value_or(false);
+    }
     if (auto value = file.Get(kCheckUpdateLast)) settings.lastUpdateCheck = ParseBytes16(*value);
     if (auto value = file.Get(kCheckUpdateVerToIgnore))
         settings.versionToIgnore = ParseBytes16(*value);
@@ -153,6 +159,8 @@ StoredSettings ReadStoredSettings(const CSettingsFile& file, bool fileFound) {
         settings.dicomScanFolder = *value;
     if (auto value = file.Get(kWebSite); value && value->size() <= kMaxWebSiteLength)
         settings.webSite = *value;
+    if (auto value = file.Get(kUpdateHost); value && value->size() <= kMaxUpdateHostLength)
+        settings.updateHost = *value;
     return settings;
 }
 
@@ -161,6 +169,7 @@ void WriteStoredSettings(const StoredSettings& settings, CSettingsFile& file) {
         file.Set(kWindowPos, FormatWindowPlacement(settings.windowPlacement));
     else
         file.Remove(kWindowPos);
+    if (settings.checkUpdateAnswered) file.Set(kCheckUpdate, settings.checkForUpdates ? "1" : "0");
     file.Set(kCheckUpdateLast, FormatBytes16(settings.lastUpdateCheck));
     file.Set(kCheckUpdateVerToIgnore, FormatBytes16(settings.versionToIgnore));
     file.Set(kCheckUpdateId, settings.updateCheckId.substr(0, kMaxUpdateCheckIdLength));

@@ -27,7 +27,10 @@ struct WindowPlacement {
 // The values of the settings file.
 struct StoredSettings {
     WindowPlacement windowPlacement;
+    // "CheckUpdate": the user's answer to the first-start question. Absent or not a number
+    // means off and not yet answered; the answer, once given, is written back.
     bool checkForUpdates = false;
+    bool checkUpdateAnswered = false;
     std::array<uint8_t, 16> lastUpdateCheck{};
     std::array<uint8_t, 16> versionToIgnore{};
     std::string updateCheckId;    // at most kMaxUpdateCheckIdLength bytes
@@ -35,6 +38,9 @@ struct StoredSettings {
     // The program's web site ("WebSite", set by hand, never written): empty, the default,
     // leaves the help and web commands off.
     std::string webSite;
+    // The update server ("UpdateHost", host[:port], set by hand, never written): empty, the
+    // default, leaves both update checks off.
+    std::string updateHost;
 };
 
 inline constexpr size_t kMaxUpdateCheckIdLength = 64;

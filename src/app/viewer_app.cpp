@@ -1,6 +1,7 @@
 #include "app/viewer_app.h"
 
 #include <QApplication>
+#include <QMessageBox>
 #include <QRect>
 #include <QStatusBar>
 #include <QTimer>
@@ -12,6 +13,7 @@
 #include "app/message_wnd_manager.h"
 #include "app/path_utilities.h"
 #include "app/settings_language_code.h"
+#include "app/updater.h"
 #include "app/viewer_wnd_manager.h"
 #include "app/workspace_panel.h"
 #include "dicom/dicom_dictionary.h"
@@ -140,6 +142,17 @@ bool CViewerApp::CreatePhaseOne() {
     Log('+', "CLanguageManager");
     m_messageBoxes = std::make_unique<CMessageWndManager>(*m_languages);
     Log('+', "CMessageWndManager");
+    m_downloads = std::make_unique<CHttpDownloadManager>(*m_loop);
+    Log('+', "CHttpDownloadManager");
+    UpdaterHooks hooks;
+    hooks.languageCode = [this] { return m_languages ? m_languages->LoadedCode() : std::string(); };
+    hooks.saveSettings = [this] { m_settings->SaveSettings(); };
+    hooks.notice = [this](const std::string& heading, const std::string& text) {
+        if (m_messageBoxes && m_mainWindow)
+            m_messageBoxes->ShowMessage(heading, text, m_mainWindow.get(), MessageKind::Notice);
+    };
+    m_updater = std::make_unique<CUpdater>(*m_downloads, m_settings->Settings(), std::move(hooks));
+    Log('+', "CUpdater");
     return true;
 }
 
@@ -238,6 +251,7 @@ bool CViewerApp::CreatePhaseTwo() {
     };
     services.fusion = m_fusion.get();
     services.options = m_settings.get();
+    services.updater = m_updater.get();
     if (m_settings) {
         services.viewport.layerMask = m_settings->AnnotationDisplayBits();
         services.layerMaskChanged = [options = m_settings.get()](uint32_t mask) {
@@ -252,6 +266,22 @@ bool CViewerApp::CreatePhaseTwo() {
     return true;
 }
 
+// Nothing goes over the network before the user agreed; the question is asked once, and
+// only when an update server is configured.
+void CViewerApp::StartUpdateCheck() {
+    if (!m_updater || !m_updater->Enabled() || m_options.quitWhenShown) return;
+    m_updater->SetOwner(m_mainWindow.get());
+    StoredSettings& settings = m_settings->Settings();
+    if (!settings.checkUpdateAnswered) {
+        const auto answer = QMessageBox::question(m_mainWindow.get(), QString::fromStdString(GetString(3501)),
+                                                  QObject::tr("Check for updates automatically?"));
+        settings.checkForUpdates = answer == QMessageBox::Yes;
+        settings.checkUpdateAnswered = true;
+        m_settings->SaveSettings();
+    }
+    m_updater->CheckForUpdates(false);
+}
+
 void CViewerApp::ShowMainWindow() {
     const WindowPlacement& stored = m_settings->Settings().windowPlacement;
     m_mainWindow->ShowAtPlacement(
@@ -261,6 +291,7 @@ void CViewerApp::ShowMainWindow() {
     // Reported from the loop, once the window has been laid out and painted.
     QTimer::singleShot(0, m_mainWindow.get(), [this] {
         OpenFromCommandLine();
+        StartUpdateCheck();
         if (m_options.onShown) m_options.onShown();
         if (m_options.quitWhenShown) RequestQuit();
     });
@@ -337,6 +368,8 @@ void CViewerApp::OnDestroy() {
     Destroy(m_seriesStates, "CSeriesStateStore");
     Destroy(m_dictionary, "CDicomDictionary");
     Destroy(m_memoryManager, "CMemoryManager");
+    Destroy(m_updater, "CUpdater");
+    Destroy(m_downloads, "CHttpDownloadManager");
     Destroy(m_messageBoxes, "CMessageWndManager");
     Destroy(m_languages, "CLanguageManager");
     m_languageCode.reset();

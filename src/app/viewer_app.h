@@ -41,6 +41,8 @@ class CReferenceLineManager;
 class CViewerWndManager;
 class CLanguageManager;
 class CMessageWndManager;
+class CHttpDownloadManager;
+class CUpdater;
 class CSettingsLanguageCode;
 class CJobQueue;
 class CTaskManager;
@@ -83,6 +85,7 @@ public:
     CMainWindow* MainWindow() const { return m_mainWindow.get(); }
     COptions* Options() const { return m_settings.get(); }
     CMessageWndManager* MessageBoxes() const { return m_messageBoxes.get(); }
+    CUpdater* Updater() const { return m_updater.get(); }
     CLanguageManager* Languages() const { return m_languages.get(); }
     const CommandLineRequest& OpenRequest() const { return m_request; }
     CVexelEngine* Engine() const { return m_engine.get(); }
@@ -97,6 +100,7 @@ private:
     bool CreatePhaseOne();
     bool CreatePhaseTwo();
     void ShowMainWindow();
+    void StartUpdateCheck();
     void RecordPlacement();
     void OpenFromCommandLine();
     void EndWithoutStuckWorkers();
@@ -125,6 +129,8 @@ private:
     std::unique_ptr<CSettingsLanguageCode> m_languageCode;
     std::unique_ptr<CLanguageManager> m_languages;
     std::unique_ptr<CMessageWndManager> m_messageBoxes;
+    std::unique_ptr<CHttpDownloadManager> m_downloads;
+    std::unique_ptr<CUpdater> m_updater;
     std::unique_ptr<CMemoryManager> m_memoryManager;
     std::unique_ptr<CDicomDictionary> m_dictionary;
     std::unique_ptr<CJobQueue> m_jobs;

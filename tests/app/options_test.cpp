@@ -64,14 +64,16 @@ struct ReadCase {
     StoredSettings expected;
 };
 
-StoredSettings On() {
+// An answered "CheckUpdate"; without one the check is off.
+StoredSettings Answered(bool on) {
     StoredSettings s;
-    s.checkForUpdates = true;
+    s.checkForUpdates = on;
+    s.checkUpdateAnswered = true;
     return s;
 }
 
 StoredSettings With(void (*change)(StoredSettings&)) {
-    StoredSettings s = On();
+    StoredSettings s;
     change(s);
     return s;
 }
@@ -80,25 +82,28 @@ const std::array<uint8_t, 16> kBytes = {0x00, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66
                                         0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
 
 const ReadCase kReadCases[] = {
-    {"EmptyFile", "", On()},
-    {"CheckUpdateZeroBlanksCrLf", "  checkupdate = 0 \r\n", StoredSettings{}},
-    {"CheckUpdateNegative", "CheckUpdate=-5", On()},
-    {"CheckUpdateTooBig", "CheckUpdate=4294967296", On()},
-    {"CheckUpdateTrailingText", "CheckUpdate=0x", On()},
-    {"CheckUpdateInOtherSection", "[Other]\nCheckUpdate=0\n", On()},
-    {"FirstOfRepeatsWins", "CheckUpdate=0\nCheckUpdate=1\n", StoredSettings{}},
+    {"EmptyFile", "", StoredSettings{}},
+    {"CheckUpdateZeroBlanksCrLf", "  checkupdate = 0 \r\n", Answered(false)},
+    {"CheckUpdateOne", "CheckUpdate=1", Answered(true)},
+    {"CheckUpdateNegative", "CheckUpdate=-5", Answered(true)},
+    {"CheckUpdateTooBig", "CheckUpdate=4294967296", StoredSettings{}},
+    {"CheckUpdateTrailingText", "CheckUpdate=0x", StoredSettings{}},
+    {"CheckUpdateInOtherSection", "[Other]\nCheckUpdate=1\n", StoredSettings{}},
+    {"FirstOfRepeatsWins", "CheckUpdate=0\nCheckUpdate=1\n", Answered(false)},
+    {"UpdateHost", "UpdateHost=up.example:8080",
+     With([](StoredSettings& s) { s.updateHost = "up.example:8080"; })},
     {"WindowPos", "WindowPos=10,-20,800,600,1,0",
      With([](StoredSettings& s) { s.windowPlacement = {true, 10, -20, 800, 600, true, false}; })},
     {"WindowPosBlanksAndFullScreen", "WindowPos= -5 , 7,100 ,200,0, 2",
      With([](StoredSettings& s) { s.windowPlacement = {true, -5, 7, 100, 200, false, true}; })},
-    {"WindowPosFiveNumbers", "WindowPos=1,2,3,4,5", On()},
-    {"WindowPosOverflow", "WindowPos=1,2,3,4,0,2147483648", On()},
-    {"WindowPosHexBlob", "WindowPos=0A000000140000002003000058020000", On()},
+    {"WindowPosFiveNumbers", "WindowPos=1,2,3,4,5", StoredSettings{}},
+    {"WindowPosOverflow", "WindowPos=1,2,3,4,0,2147483648", StoredSettings{}},
+    {"WindowPosHexBlob", "WindowPos=0A000000140000002003000058020000", StoredSettings{}},
     {"UpdateBytes",
      "CheckUpdateLast=00112233445566778899aabbccddEEFF\nCheckUpdateVerToIgnore="
      "00112233445566778899AABBCCDDEEFF",
      With([](StoredSettings& s) { s.lastUpdateCheck = s.versionToIgnore = kBytes; })},
-    {"UpdateBytesNotHex", "CheckUpdateVerToIgnore=0011223344556677889XAABBCCDDEEFF", On()},
+    {"UpdateBytesNotHex", "CheckUpdateVerToIgnore=0011223344556677889XAABBCCDDEEFF", StoredSettings{}},
     {"IdCutAt64", "CheckUpdateID=" + std::string(64, '7') + "XYZ",
      With([](StoredSettings& s) { s.updateCheckId = std::string(64, '7'); })},
     {"ScanFolderEscapes", "DicomScanFolder=\\x20/data/My Scans\\\\x\\n=\\x20",
@@ -109,7 +114,7 @@ const ReadCase kReadCases[] = {
 auto Fields(const StoredSettings& s) {
     const WindowPlacement& w = s.windowPlacement;
     return std::tie(w.valid, w.x, w.y, w.width, w.height, w.maximized, w.fullScreen,
-                    s.checkForUpdates, s.lastUpdateCheck, s.versionToIgnore, s.updateCheckId,
+                    s.checkForUpdates, s.checkUpdateAnswered, s.updateHost, s.lastUpdateCheck, s.versionToIgnore, s.updateCheckId,
                     s.dicomScanFolder);
 }
 
@@ -140,6 +145,7 @@ StoredSettings SampleSettings() {
     StoredSettings s;
     s.windowPlacement = {true, -1920, 24, 1280, 1000, false, true};
     s.checkForUpdates = true;
+    s.checkUpdateAnswered = true;
     s.lastUpdateCheck = kBytes;
     for (size_t i = 0; i < 16; ++i)
         s.versionToIgnore[i] = static_cast<uint8_t>(i);
@@ -158,13 +164,14 @@ TEST_F(OptionsFiles, SavedValuesReadBackAndFileHasTheWrittenForm) {
     }
     EXPECT_EQ(ReadText(m_settings),
               "WindowPos=-1920,24,1280,1000,0,1\n"
+              "CheckUpdate=1\n"
               "CheckUpdateLast=00112233445566778899AABBCCDDEEFF\n"
               "CheckUpdateVerToIgnore=000102030405060708090A0B0C0D0E0F\n"
               "CheckUpdateID=id=7\\nCheckUpdate=0\n"
               "DicomScanFolder=\\x20/data/scans\\\\new\\tfolder\\x20\n");
     COptions reopened(m_folders);
     reopened.LoadSettings();
-    // CheckUpdate is never written: a file without it reads as on.
+    // The answer is written back; UpdateHost never is.
     EXPECT_EQ(Fields(reopened.Settings()), Fields(SampleSettings()));
     // Every byte survives the file on one line, a trailing blank included.
     std::string all(256, '\0');
@@ -172,7 +179,7 @@ TEST_F(OptionsFiles, SavedValuesReadBackAndFileHasTheWrittenForm) {
     reopened.Settings().dicomScanFolder = all + ' ';
     ASSERT_TRUE(reopened.SaveSettings());
     const std::string text = ReadText(m_settings);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 5);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6);
     COptions again(m_folders);
     again.LoadSettings();
     EXPECT_EQ(again.Settings().dicomScanFolder, all + ' ');

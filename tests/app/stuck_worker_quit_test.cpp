@@ -53,12 +53,12 @@ TEST(StuckWorkerQuit, QuitWaitsForPendingWorkButNotForAStuckWorker) {
     const std::vector<std::string> order = {
         "+CUIDispatcher", "+CVexelEngine", "+hooks", "+CTimerService", "+CJPEGEngine", "+COptions",
         "+CBinaryValueCacher", "+CBinaryValueMemCacher", "+CLanguageManager",
-        "+CMessageWndManager", "+CMemoryManager", "+CDicomDictionary", "+CJobQueue",
+        "+CMessageWndManager", "+CHttpDownloadManager", "+CUpdater", "+CMemoryManager", "+CDicomDictionary", "+CJobQueue",
         "+CSeriesStateStore", "+CMeasurementLists", "+CWindowPresetTable", "+CTaskManager",
         "+CVolumeManager", "+CReferenceLineManager", "+CCineEngine", "+CZIPEngine", "+CMPREngine", "+CFusionEngine", "+CViewerWndManager", "+CMainWindow", "-CMainWindow",
         "-CViewerWndManager", "-CFusionEngine", "-CMPREngine", "-CZIPEngine", "-CCineEngine", "-CReferenceLineManager", "-CVolumeManager", "-CJobQueue", "-CTaskManager",
         "-CWindowPresetTable", "-CMeasurementLists", "-CSeriesStateStore", "-CDicomDictionary",
-        "-CMemoryManager", "-CMessageWndManager", "-CLanguageManager", "-CBinaryValueMemCacher",
+        "-CMemoryManager", "-CUpdater", "-CHttpDownloadManager", "-CMessageWndManager", "-CLanguageManager", "-CBinaryValueMemCacher",
         "-CBinaryValueCacher", "-COptions", "-CJPEGEngine", "-CTimerService", "-hooks",
         "-CVexelEngine", "-CUIDispatcher"};
     for (const bool stuck : {false, true}) {
