@@ -32,13 +32,14 @@ install(FILES README.md DESTINATION ${doc_dir})
 
 set(CPACK_PACKAGE_NAME vexel)
 set(CPACK_PACKAGE_VENDOR "The Vexel developers")
-set(CPACK_PACKAGE_CONTACT "The Vexel developers <vexel@localhost.localdomain>")
+set(CPACK_PACKAGE_CONTACT "The Vexel developers <vexel@example.org>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "DICOM viewer and command-line tool")
 set(CPACK_PACKAGE_DESCRIPTION
-    "Vexel opens DICOM files, folders, CDs and ZIP archives and shows their series with\n\
-windowing, zoom, measurements, cine, MPR and PET/CT fusion. The vexel command dumps,\n\
-renders, measures and exports the same images without a display.")
+    "Vexel opens DICOM files, folders, CDs and ZIP archives and shows their\n\
+series with windowing, zoom, measurements, cine, MPR and PET/CT fusion.\n\
+The vexel command dumps, renders, measures and exports the same images\n\
+without a display.")
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
