@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
 #include "app/viewer_app.h"
 #include "platform/version.h"
 
@@ -19,6 +23,20 @@ void PrintUsage() {
         "  -d FOLDER...  open folders\n"
         "  --version     print the version and exit\n"
         "  --help        print this text and exit\n");
+}
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && value[0] != '\0';
+}
+
+// Qt aborts with a platform-plugin message when it finds no display; say what is missing.
+bool HasDisplay(int argc, char** argv) {
+    if (IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY") || IsSet("QT_QPA_PLATFORM")) return true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0) return true;
+    }
+    return false;
 }
 
 }  // namespace
@@ -38,6 +56,19 @@ int main(int argc, char** argv) {
         // The crash reporter is not part of this build yet.
         std::fprintf(stderr, "vexel-viewer: no crash reporter in this build\n");
         return 0;
+    }
+    if (!HasDisplay(argc, argv)) {
+        std::fprintf(stderr,
+                     "vexel-viewer: no display: neither DISPLAY (X11) nor WAYLAND_DISPLAY "
+                     "(Wayland) is set; start it in a desktop session, or set QT_QPA_PLATFORM\n");
+        return 1;
+    }
+    {
+        const vexel::CommandLineRequest request =
+            vexel::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+        for (const std::string& uri : request.refused) {
+            std::fprintf(stderr, "vexel-viewer: not a local file, not opened: %s\n", uri.c_str());
+        }
     }
     QApplication qt(argc, argv);
     QApplication::setApplicationName("Vexel DICOM Viewer");

@@ -4,18 +4,12 @@
 
 #include <array>
 
-#include "platform/executable_folder.h"
+#include "platform/module_folders.h"
 
 namespace vexel {
 namespace {
 
 std::atomic<CZIPEngine*> g_engine{nullptr};
-
-std::filesystem::path ExecutableDir() {
-    std::filesystem::path folder = ExecutableFolder();
-    std::error_code error;
-    return folder.empty() ? std::filesystem::current_path(error) : folder;
-}
 
 // A module that leaves any slot empty would crash the first caller of that slot.
 bool Complete(const VexelZipInterface& table) {
@@ -36,7 +30,7 @@ bool Complete(const VexelZipInterface& table) {
 }  // namespace
 
 CZIPEngine::CZIPEngine(std::filesystem::path moduleDir)
-    : m_moduleDir(moduleDir.empty() ? ExecutableDir() : std::move(moduleDir)) {
+    : m_moduleDir(moduleDir.empty() ? ModuleFolderFor(kModuleName) : std::move(moduleDir)) {
     CZIPEngine* expected = nullptr;
     g_engine.compare_exchange_strong(expected, this);
 }
@@ -54,6 +48,8 @@ CZIPEngine* CZIPEngine::Instance() {
 }
 
 void CZIPEngine::Load() {
+    // A bare or relative name would be looked up along the search path or in the working folder.
+    if (!IsUsableModuleFolder(m_moduleDir)) return;
     const std::string path = (m_moduleDir / kModuleName).string();
     m_module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (m_module == nullptr) return;

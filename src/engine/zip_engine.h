@@ -16,7 +16,8 @@ namespace vexel {
 
 class CZIPEngine {
 public:
-    // The module is looked for in moduleDir (default: the folder of the running executable).
+    // The module is looked for in moduleDir (default: the first of ModuleFolders() holding
+    // it); a relative or empty folder loads nothing.
     explicit CZIPEngine(std::filesystem::path moduleDir = {});
     // Unloads the module; every archive opened through it must be closed by then.
     virtual ~CZIPEngine();

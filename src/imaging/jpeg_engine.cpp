@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "platform/checked_alloc.h"
-#include "platform/executable_folder.h"
+#include "platform/module_folders.h"
 
 namespace vexel {
 namespace {
@@ -24,12 +24,6 @@ const char* FileNameOf(CJPEGEngine::Module module) {
     return "";
 }
 
-std::filesystem::path ExecutableDir() {
-    std::filesystem::path folder = ExecutableFolder();
-    std::error_code error;
-    return folder.empty() ? std::filesystem::current_path(error) : folder;
-}
-
 const VexelMemoryFunctions kGuardedAllocator = {CheckedAlloc, CheckedCalloc, CheckedRealloc,
                                                 CheckedFree};
 
@@ -38,7 +32,7 @@ uint16_t Marker(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1
 }  // namespace
 
 CJPEGEngine::CJPEGEngine(std::filesystem::path moduleDir)
-    : m_moduleDir(moduleDir.empty() ? ExecutableDir() : std::move(moduleDir)) {
+    : m_moduleDir(moduleDir.empty() ? ModuleFolderFor(FileNameOf(Module::Jpeg1)) : std::move(moduleDir)) {
     CJPEGEngine* expected = nullptr;
     g_engine.compare_exchange_strong(expected, this);
 }
@@ -58,6 +52,8 @@ bool CJPEGEngine::Load(Module module, Loaded& slot) {
     if (slot.ready.load(std::memory_order_relaxed)) return true;
     if (slot.tried) return false;  // a module without its entry points is not retried
     slot.tried = true;
+    // A bare or relative name would be looked up along the search path or in the working folder.
+    if (!IsUsableModuleFolder(m_moduleDir)) return false;
     const std::string path = (m_moduleDir / FileNameOf(module)).string();
     slot.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (slot.handle == nullptr) return false;

@@ -17,7 +17,8 @@ class CJPEGEngine {
 public:
     enum class Module { Jpeg1, Jpeg3, Jpeg2, Jpeg2000, Jpeg4 };
 
-    // Modules are looked for in moduleDir (default: the folder of the running executable).
+    // Modules are looked for in moduleDir (default: the first of ModuleFolders() holding
+    // them); a relative or empty folder loads nothing.
     explicit CJPEGEngine(std::filesystem::path moduleDir = {});
     ~CJPEGEngine();
     CJPEGEngine(const CJPEGEngine&) = delete;

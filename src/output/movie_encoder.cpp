@@ -7,24 +7,23 @@
 #include <filesystem>
 #include <mutex>
 
-#include "platform/executable_folder.h"
+#include "platform/module_folders.h"
 #include "vexel_movie.h"
 
 namespace vexel {
 namespace {
 
-// The movie module, loaded from the program's folder at the first movie; a failed load is
+// The movie module, loaded from the program's folder or the installed module folder at the first movie; a failed load is
 // not tried again.
 const VexelMovieInterface* MovieModule(std::string* error) {
     static std::once_flag once;
     static const VexelMovieInterface* api = nullptr;
     static std::string failure;
     std::call_once(once, [] {
-        std::error_code ec;
-        const std::filesystem::path self = std::filesystem::read_symlink("/proc/self/exe", ec);
-        const std::filesystem::path path =
-            (ec ? std::filesystem::path() : self.parent_path()) / "libvexel-movie.so";
-        void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        const std::filesystem::path folder = ModuleFolderFor("libvexel-movie.so");
+        const std::filesystem::path path = folder / "libvexel-movie.so";
+        // Without a folder the bare name would be looked up along the search path.
+        void* handle = folder.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
         const auto get = handle != nullptr ? reinterpret_cast<const VexelMovieInterface* (*)()>(
                                                  dlsym(handle, "VexelMovieGetInterface"))
                                            : nullptr;
