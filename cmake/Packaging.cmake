@@ -29,6 +29,9 @@ install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz DESTINATION ${doc_dir}
         RENAME changelog.gz)
 install(FILES packaging/copyright DESTINATION ${doc_dir})
 install(FILES README.md DESTINATION ${doc_dir})
+# The user guide and its screenshots; F1 opens it when no web site is set.
+install(FILES docs/user-guide.md DESTINATION ${doc_dir})
+install(DIRECTORY docs/guide DESTINATION ${doc_dir} FILES_MATCHING PATTERN "*.png")
 
 set(CPACK_PACKAGE_NAME vexel)
 set(CPACK_PACKAGE_VENDOR "The Vexel developers")
