@@ -120,7 +120,11 @@ TEST(HttpClient, HostileServers) {
         EXPECT_EQ(r.body, c.body);
         EXPECT_EQ(server.connections(), c.connections);
         EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+#ifndef __SANITIZE_ADDRESS__
+        // AddressSanitizer keeps freed memory in quarantine: growth means nothing there.
         EXPECT_LT(RssKiB() - rssBefore, 1024);
+#endif
+        (void)rssBefore;
     }
 }
 
