@@ -564,11 +564,11 @@ void CMainWindow::ChooseLanguage(size_t index) {
 // ---- states of menus and buttons ----
 
 void CMainWindow::RefreshMenus() {
-    const CViewport2D* viewport = ActiveViewport();
+    CViewport2D* viewport = ActiveViewport();
     const bool shown = viewport != nullptr && viewport->CurrentFrame() != nullptr;
     const bool measuring = m_leftTool == MouseTool::Measure || m_rightTool == MouseTool::Measure;
     const int32_t preset =
-        shown ? const_cast<CViewport2D*>(viewport)->WindowTool().State().PresetId() : -1;
+        shown ? viewport->WindowTool().State().PresetId() : -1;
     const CLanguageManager* languages = CLanguageManager::Instance();
     for (const auto& [id, action] : m_menus->Actions()) {
         bool enabled = true;

@@ -13,32 +13,29 @@ QUrl WebPageUrl(const QString& site, WebPage page, const QString& fullVersion,
     }
     QString path = url.path();
     if (!path.endsWith('/')) path += '/';
-    QUrlQuery query;
+    const char* key = nullptr;
+    QString value;
     switch (page) {
         case WebPage::Manual:
             path += "manual.php";
-            query.addQueryItem("v", fullVersion);
+            key = "v", value = fullVersion;
             break;
         case WebPage::Translations:
             path += "translation.php";
-            query.addQueryItem("v", fullVersion);
+            key = "v", value = fullVersion;
             break;
         case WebPage::Home:
             break;
         case WebPage::Contact:
             path += "contact.php";
-            query.addQueryItem("lang", languageCode);
+            key = "lang", value = languageCode;
             break;
     }
     url.setPath(path);
-    // Every reserved character of a value is encoded, '&', '=' and '+' included.
-    QUrlQuery encoded;
-    for (const auto& [key, value] : query.queryItems(QUrl::FullyDecoded)) {
-        encoded.addQueryItem(QString::fromLatin1(QUrl::toPercentEncoding(key)),
-                             QString::fromLatin1(QUrl::toPercentEncoding(value)));
-    }
-    url.setQuery(encoded.isEmpty() ? QString() : encoded.query(QUrl::FullyEncoded),
-                 QUrl::StrictMode);
+    // Every reserved character of the value is encoded, '&', '=' and '+' included.
+    QUrlQuery query;
+    if (key != nullptr) query.addQueryItem(key, QString::fromLatin1(QUrl::toPercentEncoding(value)));
+    url.setQuery(query.isEmpty() ? QString() : query.query(QUrl::FullyEncoded), QUrl::StrictMode);
     url.setFragment({});
     return url;
 }

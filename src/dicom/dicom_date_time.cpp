@@ -19,14 +19,6 @@ int32_t Number(std::string_view digits) {
     return value;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\0'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
-        text.remove_suffix(1);
-    return text;
-}
-
 int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
     y -= m <= 2;
     const int64_t era = (y >= 0 ? y : y - 399) / 400;
@@ -38,8 +30,16 @@ int64_t DaysFromCivil(int64_t y, int64_t m, int64_t d) {
 
 }  // namespace
 
+std::string_view TrimDicomPadding(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\0'))
+        text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
+        text.remove_suffix(1);
+    return text;
+}
+
 std::optional<CalendarDate> ParseDicomDate(std::string_view text) {
-    text = Trim(text);
+    text = TrimDicomPadding(text);
     std::string digits;
     if (text.size() == 10 && text[4] == '.' && text[7] == '.') {
         digits = std::string(text.substr(0, 4)) + std::string(text.substr(5, 2)) +
@@ -57,7 +57,7 @@ std::optional<CalendarDate> ParseDicomDate(std::string_view text) {
 }
 
 std::optional<ClockTime> ParseDicomTime(std::string_view text) {
-    text = Trim(text);
+    text = TrimDicomPadding(text);
     const size_t point = std::min(text.find('.'), text.size());
     std::string digits;
     for (char ch : text.substr(0, point)) {
@@ -87,7 +87,7 @@ std::optional<double> DicomInstant(std::string_view date, std::string_view time)
 }
 
 std::optional<double> DicomInstant(std::string_view datetime) {
-    datetime = Trim(datetime);
+    datetime = TrimDicomPadding(datetime);
     const size_t offset = datetime.find_first_of("+-", 8);
     if (offset != std::string_view::npos) datetime = datetime.substr(0, offset);
     if (datetime.size() < 10) return std::nullopt;

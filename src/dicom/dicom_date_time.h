@@ -20,6 +20,8 @@ struct ClockTime {
     double fraction = 0;  // of the second
 };
 // DA "YYYYMMDD" (also the old "YYYY.MM.DD"); nothing when it is not a real date.
+// The text without the blanks and NULs that pad DICOM values.
+std::string_view TrimDicomPadding(std::string_view text);
 std::optional<CalendarDate> ParseDicomDate(std::string_view text);
 // TM "HH", "HHMM", "HHMMSS.FFFFFF" (also with colons).
 std::optional<ClockTime> ParseDicomTime(std::string_view text);

@@ -14,6 +14,14 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
            });
 }
 
+// The next CRLF-ended line of rest, taken off it.
+std::string_view NextLine(std::string_view& rest) {
+    const size_t end = rest.find("\r\n");
+    const std::string_view line = rest.substr(0, end);
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 2);
+    return line;
+}
+
 std::string_view Trim(std::string_view s) {
     while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
     while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
@@ -73,11 +81,8 @@ HttpReply::State HttpReply::Close() {
 }
 
 std::optional<std::string> HttpReply::Header(std::string_view name) const {
-    std::string_view rest = headers_;
-    while (!rest.empty()) {
-        size_t end = rest.find("\r\n");
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 2);
+    for (std::string_view rest = headers_; !rest.empty();) {
+        const std::string_view line = NextLine(rest);
         size_t colon = line.find(':');
         if (colon != std::string_view::npos && EqualNoCase(Trim(line.substr(0, colon)), name))
             return std::string(Trim(line.substr(colon + 1)));
@@ -103,11 +108,8 @@ bool HttpReply::ParseHead(std::string_view head) {
     for (char c : headers_)
         if (c == '\0') return false;
     // Every header line needs a name and a colon; folded lines are refused.
-    std::string_view rest = headers_;
-    while (!rest.empty()) {
-        size_t end = rest.find("\r\n");
-        std::string_view line = rest.substr(0, end);
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 2);
+    for (std::string_view rest = headers_; !rest.empty();) {
+        const std::string_view line = NextLine(rest);
         size_t colon = line.find(':');
         if (colon == 0 || colon == std::string_view::npos || line[0] == ' ' || line[0] == '\t')
             return false;

@@ -30,14 +30,6 @@ double RoundAway(double value) {
     return std::round(value);
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\0'))
-        text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\0'))
-        text.remove_suffix(1);
-    return text;
-}
-
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-y2k"
 // The locale's own date format, whatever it does with the year.
@@ -142,7 +134,7 @@ std::string SliceLine(const TextLookup& lookup, const std::optional<std::array<f
 
 std::string FormatDate(std::string_view dicomDate) {
     const auto date = ParseDicomDate(dicomDate);
-    if (!date) return std::string(Trim(dicomDate));
+    if (!date) return std::string(TrimDicomPadding(dicomDate));
     std::tm tm{};
     tm.tm_year = date->year - 1900;
     tm.tm_mon = date->month - 1;
@@ -152,7 +144,7 @@ std::string FormatDate(std::string_view dicomDate) {
 
 std::string FormatTime(std::string_view dicomTime) {
     const auto time = ParseDicomTime(dicomTime);
-    if (!time) return std::string(Trim(dicomTime));
+    if (!time) return std::string(TrimDicomPadding(dicomTime));
     std::tm tm{};
     tm.tm_hour = time->hour;
     tm.tm_min = time->minute;
