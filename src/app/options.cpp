@@ -132,12 +132,13 @@ std::filesystem::path ResolveBase(const char* xdgValue, const char* home, const 
 
 UserBaseFolders ResolveUserBaseFolders(const UserEnvironment& environment) {
     return UserBaseFolders{ResolveBase(environment.xdgDataHome, environment.home, ".local/share"),
-                           ResolveBase(environment.xdgConfigHome, environment.home, ".config")};
+                           ResolveBase(environment.xdgConfigHome, environment.home, ".config"),
+                           ResolveBase(environment.xdgCacheHome, environment.home, ".cache")};
 }
 
 UserEnvironment ProcessEnvironment() {
     return UserEnvironment{std::getenv("XDG_DATA_HOME"), std::getenv("XDG_CONFIG_HOME"),
-                           std::getenv("HOME")};
+                           std::getenv("HOME"), std::getenv("XDG_CACHE_HOME")};
 }
 
 StoredSettings ReadStoredSettings(const CSettingsFile& file, bool fileFound) {

@@ -51,6 +51,7 @@ inline constexpr size_t kMaxScanFolderLength = 4096;
 struct UserBaseFolders {
     std::filesystem::path dataHome;    // $XDG_DATA_HOME or ~/.local/share
     std::filesystem::path configHome;  // $XDG_CONFIG_HOME or ~/.config
+    std::filesystem::path cacheHome;   // $XDG_CACHE_HOME or ~/.cache
 };
 
 // Environment values, each null when unset.
@@ -58,6 +59,7 @@ struct UserEnvironment {
     const char* xdgDataHome = nullptr;
     const char* xdgConfigHome = nullptr;
     const char* home = nullptr;
+    const char* xdgCacheHome = nullptr;
 };
 
 // A relative or empty XDG value is ignored for the one under HOME; a relative or missing

@@ -42,18 +42,21 @@ size_t CountEntries(const fs::path& folder) {
 
 TEST(ResolveFolders, FollowsXdgRules) {
     const struct {
-        const char *xdgData, *xdgConfig, *home, *dataHome, *configHome;
-    } cases[] = {{"/d", "/c", "/h", "/d", "/c"},
-                 {nullptr, nullptr, "/h", "/h/.local/share", "/h/.config"},
-                 {"rel", "", "/h", "/h/.local/share", "/h/.config"},  // relative: ignored
-                 {nullptr, nullptr, nullptr, "", ""},
-                 {nullptr, nullptr, "home/u", "", ""},
-                 {"", "", "", "", ""},
-                 {"/d", nullptr, nullptr, "/d", ""}};
+        const char *xdgData, *xdgConfig, *home, *xdgCache, *dataHome, *configHome, *cacheHome;
+    } cases[] = {{"/d", "/c", "/h", "/k", "/d", "/c", "/k"},
+                 {nullptr, nullptr, "/h", nullptr, "/h/.local/share", "/h/.config", "/h/.cache"},
+                 // relative: ignored
+                 {"rel", "", "/h", "k", "/h/.local/share", "/h/.config", "/h/.cache"},
+                 {nullptr, nullptr, nullptr, nullptr, "", "", ""},
+                 {nullptr, nullptr, "home/u", nullptr, "", "", ""},
+                 {"", "", "", "", "", "", ""},
+                 {"/d", nullptr, nullptr, "/k/../k2", "/d", "", "/k2"}};
     for (const auto& c : cases) {
-        UserBaseFolders folders = ResolveUserBaseFolders({c.xdgData, c.xdgConfig, c.home});
+        UserBaseFolders folders =
+            ResolveUserBaseFolders({c.xdgData, c.xdgConfig, c.home, c.xdgCache});
         EXPECT_EQ(folders.dataHome, fs::path(c.dataHome)) << c.dataHome;
         EXPECT_EQ(folders.configHome, fs::path(c.configHome)) << c.configHome;
+        EXPECT_EQ(folders.cacheHome, fs::path(c.cacheHome)) << c.cacheHome;
     }
 }
 
