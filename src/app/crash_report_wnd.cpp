@@ -322,25 +322,23 @@ void CCrashReportWnd::SendReport() {
 void CCrashReportWnd::FinishUpload(UploadResult result) {
     if (m_upload.joinable()) m_upload.join();
     m_archive.Reset();
-    emit uploadFinished();
     if (m_closeRequested || result == UploadResult::Sent) DeleteReport();
-    if (m_closeRequested) {
-        m_state = State::Offered;
-        QDialog::reject();
-        return;
-    }
     m_extraFields->setEnabled(true);
-    if (result == UploadResult::Sent) {
+    if (m_closeRequested) {
+        m_state = State::Sent;  // nothing is left to keep
+        QDialog::reject();
+    } else if (result == UploadResult::Sent) {
         m_state = State::Sent;
         SetStatus(Text(kSentText));
-        return;
+    } else {
+        m_state = State::Failed;
+        // The report stays as the crash left it; the archive is made again on the next try.
+        unlinkat(m_setup.folderFd, kCrashArchiveName, 0);
+        SetStatus(Fill(kNotSentText, {Text(ReasonText(result)),
+                                      QString::fromStdString(m_setup.folder.string())}));
+        m_send->setEnabled(true);
     }
-    m_state = State::Failed;
-    // The report stays as the crash left it; the archive is made again on the next try.
-    unlinkat(m_setup.folderFd, kCrashArchiveName, 0);
-    SetStatus(Fill(kNotSentText, {Text(ReasonText(result)),
-                                  QString::fromStdString(m_setup.folder.string())}));
-    m_send->setEnabled(true);
+    emit uploadFinished(result);
 }
 
 void CCrashReportWnd::DeleteReport() {

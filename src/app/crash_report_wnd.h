@@ -64,8 +64,8 @@ public:
     void reject() override;
 
 signals:
-    // The upload thread has ended (before the window reacts to its result).
-    void uploadFinished();
+    // An upload has ended and the window shows its outcome.
+    void uploadFinished(vexel::UploadResult result);
 
 private:
     void BuildHeader(QVBoxLayout* layout);
