@@ -50,6 +50,7 @@ enum TextId : uint32_t {
     kNoZipText = 13026,
     kNotPackedText = 13027,
     kNoAddressText = 13028,
+    kNoFileManagerText = 13029,
 };
 
 QString Text(uint32_t id) {
@@ -208,6 +209,8 @@ void CCrashReportWnd::BuildBody(QVBoxLayout* layout) {
     m_description = new QPlainTextEdit(frame);
     m_description->setObjectName("description");
     m_description->setTabChangesFocus(true);
+    // A few lines: a longer text scrolls rather than pushing the window off the screen.
+    m_description->setFixedHeight(m_description->fontMetrics().lineSpacing() * 5 + 12);
     connect(m_description, &QPlainTextEdit::textChanged, this, [this] { LimitDescription(); });
     fields->addWidget(WrappedLabel(Text(kEmailText), frame));
     fields->addWidget(m_email);
@@ -249,21 +252,31 @@ QString CCrashReportWnd::StatusText() const {
 void CCrashReportWnd::SetStatus(const QString& text) {
     m_status->setText(text);
     m_status->setVisible(!text.isEmpty());
+    FitHeight();
+}
+
+// Word-wrapped labels give no useful minimum height, so the window grows by hand when a
+// status line or the extra fields appear, rather than squeezing the list.
+void CCrashReportWnd::FitHeight() {
+    layout()->activate();
+    const int needed = layout()->totalHeightForWidth(width());
+    if (needed > height()) resize(width(), needed);
 }
 
 void CCrashReportWnd::ShowExtended() {
     m_extended = true;
     m_extendLink->hide();
     m_extraFields->show();
+    FitHeight();
     m_email->setFocus();
 }
 
 void CCrashReportWnd::ShowFiles() {
-    const QUrl url = QUrl::fromLocalFile(QString::fromStdString(m_setup.folder.string()));
-    if (m_setup.opener)
-        m_setup.opener(url);
-    else
-        QDesktopServices::openUrl(url);
+    const QString folder = QString::fromStdString(m_setup.folder.string());
+    const QUrl url = QUrl::fromLocalFile(folder);
+    const bool opened = m_setup.opener ? m_setup.opener(url) : QDesktopServices::openUrl(url);
+    // Without a file manager the user can still look: say where the files are.
+    if (!opened && m_state == State::Offered) SetStatus(Fill(kNoFileManagerText, {folder}));
 }
 
 void CCrashReportWnd::OpenPrivacyPolicy() {
@@ -314,8 +327,8 @@ void CCrashReportWnd::SendReport() {
                        &m_cancel};
     m_upload = std::thread([this, upload] {
         const UploadResult result = UploadCrashReport(upload);
-        QMetaObject::invokeMethod(this, [this, result] { FinishUpload(result); },
-                                  Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, result] { FinishUpload(result); }, Qt::QueuedConnection);
     });
 }
 
@@ -323,7 +336,6 @@ void CCrashReportWnd::FinishUpload(UploadResult result) {
     if (m_upload.joinable()) m_upload.join();
     m_archive.Reset();
     if (m_closeRequested || result == UploadResult::Sent) DeleteReport();
-    m_extraFields->setEnabled(true);
     if (m_closeRequested) {
         m_state = State::Sent;  // nothing is left to keep
         QDialog::reject();
@@ -336,6 +348,7 @@ void CCrashReportWnd::FinishUpload(UploadResult result) {
         unlinkat(m_setup.folderFd, kCrashArchiveName, 0);
         SetStatus(Fill(kNotSentText, {Text(ReasonText(result)),
                                       QString::fromStdString(m_setup.folder.string())}));
+        m_extraFields->setEnabled(true);
         m_send->setEnabled(true);
     }
     emit uploadFinished(result);

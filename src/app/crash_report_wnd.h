@@ -74,6 +74,7 @@ private:
     void LimitDescription();
     void FinishUpload(UploadResult result);
     void SetStatus(const QString& text);
+    void FitHeight();
     void DeleteReport();
 
     CrashReportSetup m_setup;

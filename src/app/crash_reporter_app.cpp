@@ -67,8 +67,8 @@ std::filesystem::path ExistingUserDataFolder(const std::filesystem::path& dataHo
 
 }  // namespace
 
-UniqueFd OpenAcceptedReportFolder(const std::string& given,
-                                  const std::filesystem::path& cacheHome, std::string* error) {
+UniqueFd OpenAcceptedReportFolder(const std::string& given, const std::filesystem::path& cacheHome,
+                                  std::string* error) {
     const std::filesystem::path expected = CrashReportFolderPath(cacheHome);
     if (expected.empty()) {
         *error = "no cache folder (neither XDG_CACHE_HOME nor HOME is set)";
@@ -101,8 +101,10 @@ int RunCrashReporter(int argc, char** argv) {
         return 1;
     }
     if (!HasDisplay()) {
-        std::fprintf(stderr, "vexel-viewer: no display to show the crash report on; it stays "
-                             "in %s\n", given.c_str());
+        std::fprintf(stderr,
+                     "vexel-viewer: no display to show the crash report on; it stays "
+                     "in %s\n",
+                     given.c_str());
         return 1;
     }
     const std::filesystem::path settingsPath = SettingsFilePath(folders.configHome);

@@ -17,8 +17,8 @@ inline constexpr char kCrashCaFileVariable[] = "VEXEL_CRASH_CA_FILE";
 // cacheHome and that folder is a real directory of this user closed to others; otherwise
 // invalid, with the reason in *error. Nothing is created or changed but a report folder's
 // mode narrowed to 0700.
-UniqueFd OpenAcceptedReportFolder(const std::string& given,
-                                  const std::filesystem::path& cacheHome, std::string* error);
+UniqueFd OpenAcceptedReportFolder(const std::string& given, const std::filesystem::path& cacheHome,
+                                  std::string* error);
 
 // The whole reporter process: exit status 2 for a folder that is not accepted (nothing read
 // or deleted), 1 when there is no report or no display, 0 when its window was closed.

@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <tinyxml2.h>
+#include <cerrno>
 
 namespace vexel {
 namespace {
@@ -24,7 +24,8 @@ std::string Displayable(const char* text) {
     }
     if (value.size() > kMaxCrashValueLength) {
         size_t end = kMaxCrashValueLength;
-        while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80) --end;
+        while (end > 0 && (static_cast<unsigned char>(value[end]) & 0xC0) == 0x80)
+            --end;
         value.resize(end);
     }
     return value;

@@ -89,8 +89,10 @@ int CheckCancel(void* context, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
 
 bool ReplyIs200(std::string_view reply) {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (!reply.empty() && blank(reply.front())) reply.remove_prefix(1);
-    while (!reply.empty() && blank(reply.back())) reply.remove_suffix(1);
+    while (!reply.empty() && blank(reply.front()))
+        reply.remove_prefix(1);
+    while (!reply.empty() && blank(reply.back()))
+        reply.remove_suffix(1);
     int value = 0;
     const auto [end, error] = std::from_chars(reply.data(), reply.data() + reply.size(), value);
     return !reply.empty() && error == std::errc() && end == reply.data() + reply.size() &&
@@ -109,8 +111,8 @@ bool AddArchive(curl_mime* form, ArchiveSource& source) {
     return part != nullptr && curl_mime_name(part, "dump") == CURLE_OK &&
            curl_mime_filename(part, "creport.zip") == CURLE_OK &&
            curl_mime_type(part, "application/octet-stream") == CURLE_OK &&
-           curl_mime_data_cb(part, static_cast<curl_off_t>(source.size), ReadArchive,
-                             SeekArchive, nullptr, &source) == CURLE_OK;
+           curl_mime_data_cb(part, static_cast<curl_off_t>(source.size), ReadArchive, SeekArchive,
+                             nullptr, &source) == CURLE_OK;
 }
 
 // Only https, with every check of the peer on; no redirects, no other protocol.

@@ -21,15 +21,15 @@ struct CrashUpload {
 };
 
 enum class UploadResult {
-    Sent,          // HTTP 2xx and the body "200"
-    NotHttps,      // refused before any connection
-    NoArchive,     // no archive to send: nothing was sent
-    Unreachable,   // name not resolved or connection refused
-    Insecure,      // the TLS handshake failed: certificate or host name not accepted
-    TimedOut,      // 15 s to connect, 120 s in all
-    Rejected,      // another HTTP status, or a reply other than "200"
+    Sent,         // HTTP 2xx and the body "200"
+    NotHttps,     // refused before any connection
+    NoArchive,    // no archive to send: nothing was sent
+    Unreachable,  // name not resolved or connection refused
+    Insecure,     // the TLS handshake failed: certificate or host name not accepted
+    TimedOut,     // 15 s to connect, 120 s in all
+    Rejected,     // another HTTP status, or a reply other than "200"
     Cancelled,
-    Failed,        // any other transfer error
+    Failed,  // any other transfer error
 };
 
 // True for an absolute https URL with a host.

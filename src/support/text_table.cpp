@@ -268,6 +268,7 @@ constexpr TextRow kRows[] = {
     {13026, TextKind::Text, "The report could not be packed (no ZIP module): nothing was sent. It stays in %s until the next error report replaces it."},
     {13027, TextKind::Text, "The report could not be packed: nothing was sent. It stays in %s until the next error report replaces it."},
     {13028, TextKind::Text, "No https report address is configured: the report cannot be sent."},
+    {13029, TextKind::Text, "No program to show folders was found: the report's files are in %s"},
     {13030, TextKind::Text, "the address is not an https address"},
     {13031, TextKind::Text, "the server could not be reached"},
     {13032, TextKind::Text, "no secure connection: the server's certificate or name was not accepted"},

@@ -6,8 +6,10 @@
 
 #include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QTest>
 #include <fstream>
 
 #include "app/crash_report_wnd.h"
@@ -123,16 +125,22 @@ struct Rig {
     Rig(const std::string& name, const std::string& xml, std::string url, std::string caFile = "",
         const VexelZipInterface* zip = ZipModule())
         : root(test::ScratchDir(name)), folder(test::MakeReportFolder(root / "cache", xml)) {
-        CrashReportSetup setup{CrashReportFolderPath(root / "cache"), folder.Get(),
+        CrashReportSetup setup{CrashReportFolderPath(root / "cache"),
+                               folder.Get(),
                                ReadCrashReport(folder.Get()).value_or(CrashReportSummary{}),
-                               std::move(url), "https://vexel.example/site", std::move(caFile),
-                               zip, [this](const QUrl& page) {
+                               std::move(url),
+                               "https://vexel.example/site",
+                               std::move(caFile),
+                               zip,
+                               [this](const QUrl& page) {
                                    opened << page;
                                    return true;
                                }};
         window = std::make_unique<CCrashReportWnd>(std::move(setup));
     }
-    bool ReportLeft() const { return HasFile(CrashReportFolderPath(root / "cache") / "report.xml"); }
+    bool ReportLeft() const {
+        return HasFile(CrashReportFolderPath(root / "cache") / "report.xml");
+    }
     bool FolderEmpty() const { return fs::is_empty(CrashReportFolderPath(root / "cache")); }
     fs::path root;
     UniqueFd folder;
@@ -169,16 +177,25 @@ TEST(CrashReportWnd, ListsIdentifierAndLanguageOnlyWhenPresent) {
     EXPECT_TRUE(with.window->findChild<QLineEdit*>("email")->isVisibleTo(with.window.get()));
     EXPECT_FALSE(with.window->findChild<QLabel*>("extend")->isVisibleTo(with.window.get()));
     EXPECT_EQ(with.window->findChild<QLineEdit*>("email")->maxLength(), 128);
+    // 1024 whole characters: a pair of UTF-16 units counts once and is never split.
+    auto* description = with.window->findChild<QPlainTextEdit*>("description");
+    description->setPlainText(QString(1023, 'x') + QString::fromUtf8("\U0001F600\U0001F600"));
+    EXPECT_EQ(description->toPlainText(), QString(1023, 'x') + QString::fromUtf8("\U0001F600"));
 }
 
-TEST(CrashReportWnd, CloseTheProgramDeletesTheReport) {
-    Rig rig("CrashWndClose", test::ReportXml("", "", ""), "https://127.0.0.1:9/x");
-    ASSERT_TRUE(rig.ReportLeft());
-    rig.window->show();
-    rig.window->findChild<QPushButton*>("close")->click();
-    EXPECT_FALSE(rig.window->isVisible());
-    EXPECT_EQ(rig.window->result(), QDialog::Rejected);
-    EXPECT_TRUE(rig.FolderEmpty());
+TEST(CrashReportWnd, CloseTheProgramAndEscapeDeleteTheReport) {
+    for (const bool escape : {false, true}) {
+        Rig rig("CrashWndClose", test::ReportXml("", "", ""), "https://127.0.0.1:9/x");
+        ASSERT_TRUE(rig.ReportLeft());
+        rig.window->show();
+        if (escape)
+            QTest::keyClick(rig.window.get(), Qt::Key_Escape);
+        else
+            rig.window->findChild<QPushButton*>("close")->click();
+        EXPECT_FALSE(rig.window->isVisible());
+        EXPECT_EQ(rig.window->result(), QDialog::Rejected);
+        EXPECT_TRUE(rig.FolderEmpty()) << "escape " << escape;
+    }
 }
 
 struct SendCase {
@@ -218,7 +235,8 @@ TEST_P(CrashReportSend, SuccessDeletesTheReportFailureKeepsIt) {
         EXPECT_EQ(server.Result(1), "ok");
     }
     EXPECT_EQ(rig.window->CurrentState(), c.state);
-    EXPECT_TRUE(rig.window->StatusText().contains(c.status)) << rig.window->StatusText().toStdString();
+    EXPECT_TRUE(rig.window->StatusText().contains(c.status))
+        << rig.window->StatusText().toStdString();
     EXPECT_EQ(rig.ReportLeft(), c.reportKept);
     EXPECT_FALSE(HasFile(CrashReportFolderPath(rig.root / "cache") / "creport.zip"));
     // Closing after a failed attempt leaves the report for the next crash to replace.

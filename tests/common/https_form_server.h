@@ -24,19 +24,21 @@ public:
         : m_folder(folder) {
         std::filesystem::create_directories(m_folder / "requests");
         int code = -1;
-        RunCommand("openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
-                   "-days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1,DNS:localhost "
-                   "-keyout " + Quote(m_folder / "key.pem") + " -out " + Quote(CaFile()) +
-                       " 2>/dev/null",
-                   &code);
+        RunCommand(
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes "
+            "-days 2 -subj /CN=localhost -addext subjectAltName=IP:127.0.0.1,DNS:localhost "
+            "-keyout " +
+                Quote(m_folder / "key.pem") + " -out " + Quote(CaFile()) + " 2>/dev/null",
+            &code);
         int output[2];
         if (code != 0 || pipe(output) != 0) return;
         const std::string script = (SourceDir() / "tests/common/https_form_server.py").string();
         const std::string key = (m_folder / "key.pem").string(), cert = CaFile().string();
-        const std::string code_ = std::to_string(status), folder_ = (m_folder / "requests").string();
+        const std::string code_ = std::to_string(status),
+                          folder_ = (m_folder / "requests").string();
         const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-        const char* argv[] = {python, script.c_str(), cert.c_str(), key.c_str(), code_.c_str(),
-                              reply.c_str(), folder_.c_str(), nullptr};
+        const char* argv[] = {python,        script.c_str(), cert.c_str(),    key.c_str(),
+                              code_.c_str(), reply.c_str(),  folder_.c_str(), nullptr};
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
@@ -77,11 +79,13 @@ public:
         return ReadFileBytes(m_folder / "requests" / (std::to_string(n) + ".part-" + name));
     }
     std::string PartHead(int n, const std::string& name) const {
-        const auto bytes = ReadFileBytes(m_folder / "requests" / (std::to_string(n) + ".head-" + name));
+        const auto bytes =
+            ReadFileBytes(m_folder / "requests" / (std::to_string(n) + ".head-" + name));
         return {bytes.begin(), bytes.end()};
     }
     bool HasPart(int n, const std::string& name) const {
-        return std::filesystem::exists(m_folder / "requests" / (std::to_string(n) + ".part-" + name));
+        return std::filesystem::exists(m_folder / "requests" /
+                                       (std::to_string(n) + ".part-" + name));
     }
 
 private:

@@ -40,10 +40,12 @@ TEST(CrashReportPack, ArchiveIsPrivateAndHoldsBothFiles) {
     ASSERT_EQ(lstat((path / kCrashArchiveName).c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
     EXPECT_EQ(uint64_t(info.st_size), packed.size);
-    const std::string listing = test::RunCommand("unzip -Z1 " + test::Quote(path / kCrashArchiveName));
+    const std::string listing =
+        test::RunCommand("unzip -Z1 " + test::Quote(path / kCrashArchiveName));
     EXPECT_EQ(listing, "report.xml\nbacktrace.txt\n");
-    EXPECT_EQ(test::RunCommand("unzip -p " + test::Quote(path / kCrashArchiveName) + " backtrace.txt"),
-              test::kBacktrace);
+    EXPECT_EQ(
+        test::RunCommand("unzip -p " + test::Quote(path / kCrashArchiveName) + " backtrace.txt"),
+        test::kBacktrace);
 }
 
 struct UploadCase {
@@ -89,8 +91,9 @@ TEST_P(CrashUploadTest, SendsTheFormOnlyOverTrustedHttps) {
     const fs::path path = CrashReportFolderPath(root / "cache");
     const PackedReport packed = PackCrashReport(folder.Get(), path, ZipModule());
     ASSERT_EQ(packed.result, PackResult::Packed);
-    CrashUpload upload{server.Url(c.scheme), c.email, c.description, packed.archive.Get(),
-                       packed.size, c.trusted ? server.CaFile().string() : ""};
+    CrashUpload upload{server.Url(c.scheme), c.email,
+                       c.description,        packed.archive.Get(),
+                       packed.size,          c.trusted ? server.CaFile().string() : ""};
     EXPECT_EQ(UploadCrashReport(upload), c.expected);
 
     if (c.expected == UploadResult::Insecure || c.expected == UploadResult::NotHttps) {
