@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/test_paths.h"
 #include "platform/private_folder.h"
 #include "platform/unique_fd.h"
 
@@ -14,6 +15,11 @@ namespace vexel::test {
 inline bool WritePrivate(int folderFd, const char* name, const std::string& text) {
     UniqueFd fd(CreatePrivateFile(folderFd, name));
     return fd.Valid() && write(fd.Get(), text.data(), text.size()) == ssize_t(text.size());
+}
+
+inline std::string ReadText(const std::filesystem::path& path) {
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return {bytes.begin(), bytes.end()};
 }
 
 inline std::string ReportXml(const std::string& cid, const std::string& langCode,

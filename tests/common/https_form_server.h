@@ -1,20 +1,15 @@
-// A loopback HTTPS server in its own process (tests/common/https_form_server.py) with a
-// certificate for 127.0.0.1 made by openssl at test time. It parses each upload strictly as
+// A loopback HTTPS server in its own process (https_form_server.py) with a certificate for
+// 127.0.0.1 made by openssl at test time. It parses each upload strictly as
 // multipart/form-data and keeps the parts in a folder for the test to compare.
 #pragma once
 
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 
 #include "common/test_paths.h"
-
-extern char** environ;
 
 namespace vexel::test {
 
@@ -30,67 +25,43 @@ public:
             "-keyout " +
                 Quote(m_folder / "key.pem") + " -out " + Quote(CaFile()) + " 2>/dev/null",
             &code);
-        int output[2];
-        if (code != 0 || pipe(output) != 0) return;
-        const std::string script = (SourceDir() / "tests/common/https_form_server.py").string();
-        const std::string key = (m_folder / "key.pem").string(), cert = CaFile().string();
-        const std::string code_ = std::to_string(status),
-                          folder_ = (m_folder / "requests").string();
-        const char* python = access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
-        const char* argv[] = {python,        script.c_str(), cert.c_str(),    key.c_str(),
-                              code_.c_str(), reply.c_str(),  folder_.c_str(), nullptr};
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, output[1], STDOUT_FILENO);
-        posix_spawn_file_actions_addclose(&actions, output[0]);
-        if (posix_spawnp(&m_pid, python, &actions, nullptr, const_cast<char**>(argv), environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(output[1]);
-        std::string line;
-        pollfd ready{output[0], POLLIN, 0};
-        char c = 0;
-        while (m_pid > 0 && poll(&ready, 1, 20000) == 1 && read(output[0], &c, 1) == 1 && c != '\n')
-            line += c;
-        close(output[0]);
-        m_port = std::atoi(line.c_str());
+        if (code != 0) return;
+        m_process =
+            popen(("exec python3 " + Quote(SourceDir() / "tests/common/https_form_server.py") +
+                   " " + Quote(CaFile()) + " " + Quote(m_folder / "key.pem") + " " +
+                   std::to_string(status) + " '" + reply + "' " + Quote(m_folder / "requests"))
+                      .c_str(),
+                  "r");
+        if (m_process == nullptr || std::fscanf(m_process, "%d %d", &m_port, &m_pid) != 2)
+            m_port = 0;
     }
     ~HttpsFormServer() {
-        if (m_pid <= 0) return;
-        kill(m_pid, SIGTERM);
-        waitpid(m_pid, nullptr, 0);
+        if (m_pid > 0) kill(m_pid, SIGTERM);
+        if (m_process != nullptr) pclose(m_process);
     }
     bool Started() const { return m_port > 0; }
     std::string Url(const std::string& scheme = "https") const {
         return scheme + "://127.0.0.1:" + std::to_string(m_port) + "/crash/report.php";
     }
     std::filesystem::path CaFile() const { return m_folder / "cert.pem"; }
-    // Request n's outcome: "ok", "bad: ...", "handshake failed"; empty before it was seen.
-    // The server writes it before it answers, so it is there when an upload has its reply.
-    std::string Result(int n) const {
-        const auto bytes = ReadFileBytes(m_folder / "requests" / (std::to_string(n) + ".result"));
+    // Of request n: "result" ("ok", "bad: why", "handshake failed"; written before the reply
+    // is sent), "part-NAME" (the part's bytes) or "head-NAME" (its header lines); empty
+    // when absent.
+    std::string Get(int n, const std::string& what) const {
+        const std::vector<uint8_t> bytes = ReadFileBytes(Path(n, what));
         return {bytes.begin(), bytes.end()};
     }
-    bool HasRequest(int n) const {
-        return std::filesystem::exists(m_folder / "requests" / (std::to_string(n) + ".result"));
+    bool Has(int n, const std::string& what) const {
+        return std::filesystem::exists(Path(n, what));
     }
-    // Part `name` of request n: its bytes, or its header lines.
-    std::vector<uint8_t> Part(int n, const std::string& name) const {
-        return ReadFileBytes(m_folder / "requests" / (std::to_string(n) + ".part-" + name));
-    }
-    std::string PartHead(int n, const std::string& name) const {
-        const auto bytes =
-            ReadFileBytes(m_folder / "requests" / (std::to_string(n) + ".head-" + name));
-        return {bytes.begin(), bytes.end()};
-    }
-    bool HasPart(int n, const std::string& name) const {
-        return std::filesystem::exists(m_folder / "requests" /
-                                       (std::to_string(n) + ".part-" + name));
+    std::filesystem::path Path(int n, const std::string& what) const {
+        return m_folder / "requests" / (std::to_string(n) + "." + what);
     }
 
 private:
     std::filesystem::path m_folder;
-    pid_t m_pid = -1;
+    FILE* m_process = nullptr;
+    int m_pid = 0;
     int m_port = 0;
 };
 
