@@ -39,10 +39,6 @@ struct FolderCase {
     const char* given;     // "@" stands for the test's folder
 };
 
-void PrintTo(const FolderCase& c, std::ostream* out) {
-    *out << c.name;
-}
-
 const FolderCase kFolderCases[] = {
     {"TheReportFolder", true, "cache/VexelViewer/crash", 0700, false,
      "@/cache/VexelViewer//crash/."},
@@ -168,10 +164,6 @@ struct SendCase {
     State state;
     const char* statusText;
 };
-
-void PrintTo(const SendCase& c, std::ostream* out) {
-    *out << c.name;
-}
 
 // Lines a fixed or careless boundary would cut (the window's editor keeps no CR; the
 // upload's own test sends CRLF lines).
