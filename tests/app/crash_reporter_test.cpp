@@ -16,6 +16,7 @@
 #include "app/crash_reporter_app.h"
 #include "common/crash_report_files.h"
 #include "common/https_form_server.h"
+#include "common/loopback_server.h"
 #include "common/test_paths.h"
 #include "engine/zip_engine.h"
 
@@ -152,6 +153,24 @@ TEST(CrashReportWnd, CloseTheProgramAndEscapeDeleteTheReport) {
         EXPECT_FALSE(rig.window->isVisible());
         EXPECT_TRUE(fs::is_empty(rig.Folder())) << "escape " << escape;
     }
+}
+
+TEST(CrashReportWnd, ClosingWhileSendingCancelsWaitsAndDeletes) {
+    // A server that never completes the TLS handshake: only cancelling ends the upload
+    // before the 15 s connect time-out.
+    test::LoopbackServer silent([](int, const std::string&) {});
+    Rig rig("CrashWndCancel", test::ReportXml("", "", ""),
+            "https://127.0.0.1:" + std::to_string(silent.port()) + "/x");
+    rig.window->show();
+    QSignalSpy finished(rig.window.get(), &CCrashReportWnd::uploadFinished);
+    rig.window->findChild<QPushButton*>("send")->click();
+    ASSERT_EQ(rig.window->CurrentState(), State::Sending);
+    rig.window->reject();
+    EXPECT_TRUE(rig.window->isVisible());
+    ASSERT_TRUE(finished.wait(10000));
+    EXPECT_EQ(finished.at(0).at(0).value<UploadResult>(), UploadResult::Cancelled);
+    EXPECT_FALSE(rig.window->isVisible());
+    EXPECT_TRUE(fs::is_empty(rig.Folder()));
 }
 
 struct SendCase {
