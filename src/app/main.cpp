@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/options.h"
 #include "app/viewer_app.h"
+#include "platform/mini_dumper.h"
+#include "platform/private_folder.h"
 #include "platform/version.h"
 
 namespace {
@@ -39,9 +42,21 @@ bool HasDisplay(int argc, char** argv) {
     return false;
 }
 
+// Writes through a null pointer, for trying out the crash report.
+void CrashOnPurpose() {
+    static int* volatile nowhere = nullptr;
+    *nowhere = 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    // First of all, so that everything after it is covered; not armed in reporter mode.
+    const vexel::CMiniDumper crashDumper(
+        argc, argv,
+        vexel::CrashReportFolderPath(
+            vexel::ResolveUserBaseFolders(vexel::ProcessEnvironment()).cacheHome));
+    if (argc >= 2 && std::strcmp(argv[1], "--crash-test") == 0) CrashOnPurpose();
     const auto entered = std::chrono::steady_clock::now();
     // Answered before Qt starts, so that they need no display.
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
