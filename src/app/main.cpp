@@ -52,7 +52,7 @@ void CrashOnPurpose() {
 
 int main(int argc, char** argv) {
     // First of all, so that everything after it is covered; not armed in reporter mode.
-    const vexel::CMiniDumper crashDumper(
+    vexel::CMiniDumper crashDumper(
         argc, argv,
         vexel::CrashReportFolderPath(
             vexel::ResolveUserBaseFolders(vexel::ProcessEnvironment()).cacheHome));

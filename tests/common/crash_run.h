@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -73,6 +74,12 @@ inline CrashRun RunCrashing(const std::vector<std::string>& arguments,
     for (std::string& argument : argumentCopy) argv.push_back(argument.data());
     argv.push_back(nullptr);
 
+    // No core files of the crashing programs in the tree: they inherit the soft limit.
+    rlimit core{};
+    if (getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur != 0) {
+        core.rlim_cur = 0;
+        setrlimit(RLIMIT_CORE, &core);
+    }
     // The child and the reporter it starts share the pipe as stdout: its end is both gone.
     int pipeFds[2];
     CrashRun run;

@@ -95,6 +95,7 @@ INSTANTIATE_TEST_SUITE_P(
                     EndCase{"abort", {"abort"}, SIGABRT, true},
                     EndCase{"fpe", {"fpe"}, SIGFPE, true},
                     EndCase{"bus", {"bus"}, SIGBUS, true},
+                    EndCase{"stack_overflow", {"stack-overflow"}, SIGSEGV, true},
                     EndCase{"new_lock", {"new-lock"}, SIGSEGV, true},
                     EndCase{"malloc_lock", {"malloc-lock"}, SIGSEGV, true},
                     EndCase{"two_threads", {"two-threads"}, SIGSEGV, true},

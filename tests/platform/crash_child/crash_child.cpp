@@ -73,6 +73,15 @@ void CrashOnTwoThreads() {
     second.join();
 }
 
+// Recursion without end (the stop depth is never reached), each frame kept by its buffer.
+volatile int g_stopDepth = -1;
+int Overflow(int depth) {
+    if (depth == g_stopDepth) return 0;
+    volatile char frame[1024];
+    frame[depth % sizeof frame] = char(depth);
+    return Overflow(depth + 1) + frame[0];
+}
+
 void Crash(std::string_view mode, int argc, char** argv, int next) {
     if (mode == "segv") WriteThroughNull();
     if (mode == "abort") std::abort();
@@ -84,6 +93,7 @@ void Crash(std::string_view mode, int argc, char** argv, int next) {
         void* volatile block = ::operator new(16);
         ::operator delete(block);
     }
+    if (mode == "stack-overflow") std::printf("%d\n", Overflow(0));
     if (mode == "malloc-lock") CrashInsideMalloc();
     if (mode == "two-threads") CrashOnTwoThreads();
     if (mode == "secret" && next < argc) CrashHoldingSecret(argv[next]);
