@@ -63,7 +63,8 @@ int64_t OneRun(bool crash, const std::filesystem::path& folder, volatile int64_t
     close(out[1]);
     std::string text;
     char buffer[64];
-    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;) text.append(buffer, size_t(got));
+    for (ssize_t got; (got = read(out[0], buffer, sizeof buffer)) > 0;)
+        text.append(buffer, size_t(got));
     close(out[0]);
     waitpid(child, nullptr, 0);
     if (text.empty()) return -1;

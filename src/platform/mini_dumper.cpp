@@ -1,12 +1,12 @@
 #include "platform/mini_dumper.h"
 
+#include <dirent.h>
 #include <execinfo.h>
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
 #include <unistd.h>
-#include <dirent.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -35,9 +35,11 @@ std::string EscapeXml(std::string_view value) {
     std::string out;
     for (size_t i = 0; i < value.size();) {
         const auto byte = uint8_t(value[i]);
-        size_t length = byte < 0x80 ? 1 : byte >= 0xC2 && byte < 0xE0 ? 2
-                                      : byte >= 0xE0 && byte < 0xF0 ? 3
-                                      : byte >= 0xF0 && byte < 0xF5 ? 4 : 0;
+        size_t length = byte < 0x80                   ? 1
+                        : byte >= 0xC2 && byte < 0xE0 ? 2
+                        : byte >= 0xE0 && byte < 0xF0 ? 3
+                        : byte >= 0xF0 && byte < 0xF5 ? 4
+                                                      : 0;
         for (size_t k = 1; k < length; ++k) {
             if (i + k >= value.size() || (uint8_t(value[i + k]) & 0xC0) != 0x80) length = 0;
         }
@@ -47,12 +49,23 @@ std::string EscapeXml(std::string_view value) {
             continue;
         }
         switch (byte) {
-            case '&': out += "&amp;"; break;
-            case '<': out += "&lt;"; break;
-            case '>': out += "&gt;"; break;
-            case '"': out += "&quot;"; break;
-            case '\'': out += "&apos;"; break;
-            default: out.append(value.substr(i, length));
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out.append(value.substr(i, length));
         }
         i += length;
     }
@@ -60,8 +73,8 @@ std::string EscapeXml(std::string_view value) {
 }
 
 std::string Element(std::string_view name, std::string_view escapedValue) {
-    return "  <" + std::string(name) + ">" + std::string(escapedValue) + "</" +
-           std::string(name) + ">\n";
+    return "  <" + std::string(name) + ">" + std::string(escapedValue) + "</" + std::string(name) +
+           ">\n";
 }
 
 // PRETTY_NAME of os-release, its shell quoting undone.
@@ -90,7 +103,7 @@ std::string PrettyOsName() {
 
 std::string OperatingSystemText() {
     std::string text = PrettyOsName().substr(0, 200);
-    utsname names {};
+    utsname names{};
     if (uname(&names) == 0) {
         for (const char* part : {names.sysname, names.release, names.machine}) {
             if (!text.empty()) text += ' ';
@@ -116,12 +129,18 @@ size_t CopyCut(char* target, size_t capacity, std::string_view value) {
 
 const char* SignalName(int signal) {
     switch (signal) {
-        case SIGSEGV: return "SIGSEGV";
-        case SIGBUS: return "SIGBUS";
-        case SIGFPE: return "SIGFPE";
-        case SIGILL: return "SIGILL";
-        case SIGABRT: return "SIGABRT";
-        default: return "signal";
+        case SIGSEGV:
+            return "SIGSEGV";
+        case SIGBUS:
+            return "SIGBUS";
+        case SIGFPE:
+            return "SIGFPE";
+        case SIGILL:
+            return "SIGILL";
+        case SIGABRT:
+            return "SIGABRT";
+        default:
+            return "signal";
     }
 }
 
@@ -134,7 +153,8 @@ long StatusNumber(std::string_view status, std::string_view name) {
         at = lineEnd + 1;
         if (line.substr(0, name.size()) != name) continue;
         line.remove_prefix(name.size());
-        while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+        while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+            line.remove_prefix(1);
         long value = 0;
         size_t digits = 0;
         for (; digits < line.size() && line[digits] >= '0' && line[digits] <= '9'; ++digits)
@@ -153,7 +173,8 @@ CMiniDumper::CMiniDumper(int argc, char** argv, const std::filesystem::path& rep
         // The reporter: default actions from the start, even where an ignored one was inherited.
         struct sigaction defaults {};
         defaults.sa_handler = SIG_DFL;
-        for (const int signal : kSignals) sigaction(signal, &defaults, nullptr);
+        for (const int signal : kSignals)
+            sigaction(signal, &defaults, nullptr);
         return;
     }
     if (!PrepareStartUp(reportFolder)) return;
@@ -162,12 +183,13 @@ CMiniDumper::CMiniDumper(int argc, char** argv, const std::filesystem::path& rep
 
 CMiniDumper::~CMiniDumper() {
     if (m_armed) {
-        for (size_t i = 0; i < std::size(kSignals); ++i) sigaction(kSignals[i], &m_previous[i], nullptr);
+        for (size_t i = 0; i < std::size(kSignals); ++i)
+            sigaction(kSignals[i], &m_previous[i], nullptr);
     }
     if (m_altStack != nullptr) {
-        stack_t current {};
+        stack_t current{};
         if (sigaltstack(nullptr, &current) == 0 && current.ss_sp == m_altStack) {
-            stack_t off {};
+            stack_t off{};
             off.ss_flags = SS_DISABLE;
             sigaltstack(&off, nullptr);
         }
@@ -193,7 +215,8 @@ bool CMiniDumper::PrepareStartUp(const std::filesystem::path& reportFolder) {
               nullptr};
     for (char** entry = environ; entry != nullptr && *entry != nullptr; ++entry)
         m_environment.emplace_back(*entry);
-    for (std::string& entry : m_environment) m_envp.push_back(entry.data());
+    for (std::string& entry : m_environment)
+        m_envp.push_back(entry.data());
     m_envp.push_back(nullptr);
     m_middle = Element("OperatingSystem", EscapeXml(OperatingSystemText())) +
                Element("OSIs64Bit", sizeof(void*) == 8 ? "1" : "0");
@@ -211,7 +234,7 @@ bool CMiniDumper::InstallHandlers() {
         m_altStack = nullptr;
     } else {
         m_altStackSize = kAltStackSize;
-        stack_t stack {};
+        stack_t stack{};
         stack.ss_sp = m_altStack;
         stack.ss_size = m_altStackSize;
         sigaltstack(&stack, nullptr);
@@ -221,7 +244,8 @@ bool CMiniDumper::InstallHandlers() {
     action.sa_flags = SA_SIGINFO | SA_ONSTACK;
     // A fault inside the handler then ends the process at once instead of re-entering it.
     sigemptyset(&action.sa_mask);
-    for (const int signal : kSignals) sigaddset(&action.sa_mask, signal);
+    for (const int signal : kSignals)
+        sigaddset(&action.sa_mask, signal);
     for (size_t i = 0; i < std::size(kSignals); ++i) {
         if (sigaction(kSignals[i], &action, &m_previous[i]) != 0) return false;
     }
@@ -267,7 +291,8 @@ void CMiniDumper::OnFatalSignal(int signal, siginfo_t* info, void* /*context*/) 
     long expected = 0;
     if (!g_crashingThread.compare_exchange_strong(expected, self) && expected != self) {
         // Another thread is reporting and will end the process.
-        for (;;) pause();
+        for (;;)
+            pause();
     }
     CMiniDumper* dumper = g_instance.load();
     if (expected == 0 && dumper != nullptr && dumper->m_armed) dumper->HandleCrash(signal, *info);
@@ -289,7 +314,7 @@ bool CMiniDumper::WriteReport() {
     CSignalSafeWriter xml(m_report, sizeof m_report);
     const int head = m_headIndex.load();
     xml.Text({m_heads[head], m_headLengths[head]});
-    timespec now {};
+    timespec now{};
     if (clock_gettime(CLOCK_REALTIME, &now) == 0) {
         xml.Text("  <SystemTimeUTC>");
         xml.UtcTime(now.tv_sec);
@@ -409,7 +434,8 @@ void CMiniDumper::StartReporter() {
     if (child != 0) return;  // the reporter lives on by itself; init reaps it
     struct sigaction defaults {};
     defaults.sa_handler = SIG_DFL;
-    for (const int signal : kSignals) sigaction(signal, &defaults, nullptr);
+    for (const int signal : kSignals)
+        sigaction(signal, &defaults, nullptr);
     sigset_t none;
     sigemptyset(&none);
     sigprocmask(SIG_SETMASK, &none, nullptr);

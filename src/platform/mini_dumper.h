@@ -10,8 +10,8 @@
 
 #include <atomic>
 #include <cstddef>
-#include <iterator>
 #include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -64,7 +64,7 @@ private:
     int m_folderFd = -1;
     void* m_altStack = nullptr;
     size_t m_altStackSize = 0;
-    struct sigaction m_previous[std::size(kSignals)] {};
+    struct sigaction m_previous[std::size(kSignals)]{};
 
     // Start-up values; the handler only reads them.
     std::string m_folderPath;
@@ -76,22 +76,22 @@ private:
 
     // Set by the start-up code, copied into the report's head.
     std::mutex m_setterLock;
-    char m_checkId[64] {};
+    char m_checkId[64]{};
     size_t m_checkIdLength = 0;
-    char m_languageCode[16] {};
+    char m_languageCode[16]{};
     size_t m_languageCodeLength = 0;
-    char m_languageVersion[32] {};
+    char m_languageVersion[32]{};
     size_t m_languageVersionLength = 0;
     // report.xml up to LangVer, twice: a setter fills the one the handler does not read.
-    char m_heads[2][kHeadCapacity] {};
-    size_t m_headLengths[2] {};
+    char m_heads[2][kHeadCapacity]{};
+    size_t m_headLengths[2]{};
     std::atomic<int> m_headIndex{0};
 
     // The handler's own buffers: only the first crashing thread gets this far.
-    void* m_frames[kMaxFrames] {};
-    alignas(8) char m_readBuffer[4096] {};
-    char m_lineBuffer[4352] {};
-    char m_report[8192] {};
+    void* m_frames[kMaxFrames]{};
+    alignas(8) char m_readBuffer[4096]{};
+    char m_lineBuffer[4352]{};
+    char m_report[8192]{};
 };
 
 }  // namespace vexel

@@ -47,9 +47,11 @@ void CSignalSafeWriter::Digits(uint64_t value, unsigned base, int minimumWidth) 
         digits[count++] = "0123456789abcdef"[value % base];
         value /= base;
     } while (value != 0);
-    while (count < minimumWidth) digits[count++] = '0';
+    while (count < minimumWidth)
+        digits[count++] = '0';
     char reversed[24];
-    for (int i = 0; i < count; ++i) reversed[i] = digits[count - 1 - i];
+    for (int i = 0; i < count; ++i)
+        reversed[i] = digits[count - 1 - i];
     Text({reversed, size_t(count)});
 }
 

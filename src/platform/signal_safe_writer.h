@@ -10,7 +10,8 @@ namespace vexel {
 
 class CSignalSafeWriter {
 public:
-    CSignalSafeWriter(char* buffer, size_t capacity) : m_begin(buffer), m_at(buffer), m_end(buffer + capacity) {}
+    CSignalSafeWriter(char* buffer, size_t capacity)
+        : m_begin(buffer), m_at(buffer), m_end(buffer + capacity) {}
 
     // Appends what fits; Overflowed() tells when something was cut.
     void Text(std::string_view text);

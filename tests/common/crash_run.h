@@ -12,6 +12,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -40,7 +41,8 @@ inline std::filesystem::path CrashFolder(const std::filesystem::path& sandbox) {
 inline std::vector<std::string> ReadLines(const std::filesystem::path& path) {
     std::vector<std::string> lines;
     std::ifstream file(path);
-    for (std::string line; std::getline(file, line);) lines.push_back(line);
+    for (std::string line; std::getline(file, line);)
+        lines.push_back(line);
     return lines;
 }
 
@@ -59,19 +61,29 @@ inline CrashRun RunCrashing(const std::vector<std::string>& arguments,
     for (char** entry = environ; *entry != nullptr; ++entry) {
         const std::string_view text = *entry;
         if (text.starts_with("XDG_CACHE_HOME=") || text.starts_with("TMPDIR=") ||
-            text.starts_with("VEXEL_CRASH_REPORTER="))
+            text.starts_with("VEXEL_CRASH_REPORTER=") || text.starts_with("ASAN_OPTIONS="))
             continue;
         environment.emplace_back(text);
     }
+    // Sanitizer builds: where no crash handler is armed, the signal ends the program as in
+    // a normal build instead of the sanitizer's report and exit status.
+    const char* asanOptions = std::getenv("ASAN_OPTIONS");
+    environment.push_back(std::string("ASAN_OPTIONS=") +
+                          (asanOptions != nullptr && asanOptions[0] != '\0'
+                               ? std::string(asanOptions) + ":"
+                               : std::string()) +
+                          "handle_segv=0:handle_sigbus=0:handle_sigfpe=0");
     environment.push_back("XDG_CACHE_HOME=" + CrashCacheHome(sandbox).string());
     environment.push_back("TMPDIR=" + (sandbox / "tmp").string());
     environment.push_back("VEXEL_CRASH_REPORTER=" + stub.string());
     std::vector<char*> envp;
-    for (std::string& entry : environment) envp.push_back(entry.data());
+    for (std::string& entry : environment)
+        envp.push_back(entry.data());
     envp.push_back(nullptr);
     std::vector<std::string> argumentCopy = arguments;
     std::vector<char*> argv;
-    for (std::string& argument : argumentCopy) argv.push_back(argument.data());
+    for (std::string& argument : argumentCopy)
+        argv.push_back(argument.data());
     argv.push_back(nullptr);
 
     // No core files of the crashing programs in the tree: they inherit the soft limit.

@@ -57,47 +57,49 @@ TEST_P(PrivateFolderOpen, RefusesLinksAndStrangers) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PrivateFolderOpen,
-    testing::Values(
-        FolderCase{"made", [](const fs::path&, const fs::path&) {}, true},
-        FolderCase{"narrowed",
-                   [](const fs::path& home, const fs::path&) {
-                       fs::create_directories(CrashReportFolderPath(home));
-                       fs::permissions(CrashReportFolderPath(home), fs::perms::all);
-                       fs::permissions(home / "VexelViewer", fs::perms::owner_all);
-                   },
-                   true},
-        FolderCase{"home_link",  // the cache home itself may be a link
-                   [](const fs::path& home, const fs::path&) {
-                       fs::create_directories(home.parent_path() / "real_home");
-                       fs::create_directory_symlink(home.parent_path() / "real_home", home);
-                   },
-                   true},
-        FolderCase{"parent_link",
-                   [](const fs::path& home, const fs::path& other) {
-                       fs::create_directories(home);
-                       fs::create_directory_symlink(other, home / "VexelViewer");
-                   },
-                   false},
-        FolderCase{"folder_link",
-                   [](const fs::path& home, const fs::path& other) {
-                       fs::create_directories(home / "VexelViewer");
-                       fs::create_directory_symlink(other, CrashReportFolderPath(home));
-                   },
-                   false},
-        FolderCase{"folder_is_file",
-                   [](const fs::path& home, const fs::path&) {
-                       fs::create_directories(home / "VexelViewer");
-                       test::RunCommand("touch '" + CrashReportFolderPath(home).string() + "'");
-                   },
-                   false},
-        FolderCase{"foreign_owner",
-                   [](const fs::path& home, const fs::path&) {
-                       fs::create_directories(CrashReportFolderPath(home));
-                       // Only root can give a folder away; elsewhere the case proves nothing.
-                       if (chown(CrashReportFolderPath(home).c_str(), 4242, 4242) != 0)
-                           fs::remove(CrashReportFolderPath(home));
-                   },
-                   geteuid() != 0}),
+    testing::Values(FolderCase{"made", [](const fs::path&, const fs::path&) {}, true},
+                    FolderCase{"narrowed",
+                               [](const fs::path& home, const fs::path&) {
+                                   fs::create_directories(CrashReportFolderPath(home));
+                                   fs::permissions(CrashReportFolderPath(home), fs::perms::all);
+                                   fs::permissions(home / "VexelViewer", fs::perms::owner_all);
+                               },
+                               true},
+                    FolderCase{"home_link",  // the cache home itself may be a link
+                               [](const fs::path& home, const fs::path&) {
+                                   fs::create_directories(home.parent_path() / "real_home");
+                                   fs::create_directory_symlink(home.parent_path() / "real_home",
+                                                                home);
+                               },
+                               true},
+                    FolderCase{"parent_link",
+                               [](const fs::path& home, const fs::path& other) {
+                                   fs::create_directories(home);
+                                   fs::create_directory_symlink(other, home / "VexelViewer");
+                               },
+                               false},
+                    FolderCase{"folder_link",
+                               [](const fs::path& home, const fs::path& other) {
+                                   fs::create_directories(home / "VexelViewer");
+                                   fs::create_directory_symlink(other, CrashReportFolderPath(home));
+                               },
+                               false},
+                    FolderCase{"folder_is_file",
+                               [](const fs::path& home, const fs::path&) {
+                                   fs::create_directories(home / "VexelViewer");
+                                   test::RunCommand("touch '" +
+                                                    CrashReportFolderPath(home).string() + "'");
+                               },
+                               false},
+                    FolderCase{"foreign_owner",
+                               [](const fs::path& home, const fs::path&) {
+                                   fs::create_directories(CrashReportFolderPath(home));
+                                   // Only root can give a folder away; elsewhere the case proves
+                                   // nothing.
+                                   if (chown(CrashReportFolderPath(home).c_str(), 4242, 4242) != 0)
+                                       fs::remove(CrashReportFolderPath(home));
+                               },
+                               geteuid() != 0}),
     [](const testing::TestParamInfo<FolderCase>& param) { return param.param.name; });
 
 TEST(PrivateFolder, FilesAreNewAndClearingKeepsAllButRegularFiles) {
@@ -124,7 +126,8 @@ TEST(PrivateFolder, FilesAreNewAndClearingKeepsAllButRegularFiles) {
     ClearPrivateFolder(fd);
     close(fd);
     std::set<std::string> left;
-    for (const auto& entry : fs::directory_iterator(folder)) left.insert(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(folder))
+        left.insert(entry.path().filename());
     EXPECT_EQ(left, (std::set<std::string>{"dangling", "fifo", "link", "sub"}));
     EXPECT_EQ(test::ReadFileBytes(sandbox / "target"), (std::vector<uint8_t>{'k', 'e', 'p', 't'}));
 }

@@ -1,6 +1,7 @@
 // A program that arms the crash handler and then dies in the way its first argument names:
 //   crash_child MODE [CID LANGCODE LANGVER]      crash_child -crash FOLDER MODE
-// The report folder is the one under $XDG_CACHE_HOME, as in the viewer.
+// The report folder is the one under $XDG_CACHE_HOME, as in the viewer. Exit status 5: the
+// way cannot be tried in this build.
 #include <fcntl.h>
 #include <malloc.h>
 #include <pthread.h>
@@ -27,7 +28,8 @@ int* volatile g_nowhere = nullptr;
 std::mutex g_allocatorLock;
 std::atomic<bool> g_faultInNew{false};
 
-void WriteThroughNull() {
+// A real fault in sanitizer builds too, where UBSan would stop the store first.
+__attribute__((no_sanitize("undefined"))) void WriteThroughNull() {
     *g_nowhere = 1;
 }
 
@@ -45,8 +47,12 @@ void CrashHoldingSecret(const char* path) {
 // unbuffered and a writer that faults, the crash comes with malloc's lock held.
 // A second thread makes glibc's fork take malloc's locks too, as it would in the viewer.
 void CrashInsideMalloc() {
+#if defined(__SANITIZE_ADDRESS__)
+    std::exit(5);  // AddressSanitizer's malloc_stats prints its own statistics, unlocked
+#endif
     std::thread([] {
-        for (;;) pause();
+        for (;;)
+            pause();
     }).detach();
     cookie_io_functions_t functions{};
     functions.write = [](void*, const char*, size_t) -> ssize_t {
