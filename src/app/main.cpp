@@ -21,11 +21,12 @@ namespace {
 void PrintUsage() {
     std::printf(
         "usage: vexel-viewer [-f] [PATH...] [-d FOLDER...]\n"
-        "       vexel-viewer --version | --help\n"
+        "       vexel-viewer --version | --help | --crash-test\n"
         "  -f PATH...    open files and folders (the default); a .zip or .dmz opens alone\n"
         "  -d FOLDER...  open folders\n"
         "  --version     print the version and exit\n"
-        "  --help        print this text and exit\n");
+        "  --help        print this text and exit\n"
+        "  --crash-test  crash at once, to try out the crash report\n");
 }
 
 bool IsSet(const char* name) {

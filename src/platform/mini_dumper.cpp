@@ -169,7 +169,7 @@ long StatusNumber(std::string_view status, std::string_view name) {
 CMiniDumper::CMiniDumper(int argc, char** argv, const std::filesystem::path& reportFolder) {
     CMiniDumper* expected = nullptr;
     if (!g_instance.compare_exchange_strong(expected, this)) return;
-    if (argc >= 2 && std::strcmp(argv[1], kReporterArgument) == 0) {
+    if (argc >= 3 && std::strcmp(argv[1], kReporterArgument) == 0) {
         // The reporter: default actions from the start, even where an ignored one was inherited.
         struct sigaction defaults {};
         defaults.sa_handler = SIG_DFL;
@@ -385,8 +385,14 @@ bool CMiniDumper::WriteBacktrace(int signal, const siginfo_t& info) {
     text.Text(")\ncode ");
     if (info.si_code < 0) text.Text("-");
     text.Decimal(uint64_t(info.si_code < 0 ? -int64_t(info.si_code) : info.si_code));
-    text.Text("\naddress ");
-    text.Hex(uint64_t(reinterpret_cast<uintptr_t>(info.si_addr)));
+    // A fault carries the address; a signal sent by kill, raise or abort the sender instead.
+    if (info.si_code > 0) {
+        text.Text("\naddress ");
+        text.Hex(uint64_t(reinterpret_cast<uintptr_t>(info.si_addr)));
+    } else {
+        text.Text("\nsent by process ");
+        text.Decimal(uint64_t(info.si_pid));
+    }
     text.Text("\n\nbacktrace:\n");
     bool written = WriteAll(fd, text.View());
     const int frames = backtrace(m_frames, int(kMaxFrames));

@@ -26,10 +26,11 @@ public:
     static constexpr char kReporterArgument[] = "-crash";
     static constexpr int kSignals[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 
-    // Arms the handlers unless argv[1] is "-crash": the reporter itself keeps the default
-    // actions, so a crashing reporter starts no other. Nothing is armed either when the
-    // report folder cannot be opened as a private folder (see platform/private_folder.h).
-    // One instance per process, made first thing in main and kept for the whole run.
+    // Arms the handlers unless argv[1] is "-crash" with a folder after it, which is how main
+    // tells the reporter: it keeps the default actions, so a crashing reporter starts no
+    // other. Nothing is armed either when the report folder cannot be opened as a private
+    // folder (see platform/private_folder.h). One instance per process, made first thing in
+    // main and kept for the whole run.
     CMiniDumper(int argc, char** argv, const std::filesystem::path& reportFolder);
     ~CMiniDumper();
     CMiniDumper(const CMiniDumper&) = delete;

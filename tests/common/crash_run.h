@@ -26,6 +26,7 @@ namespace vexel::test {
 
 struct CrashRun {
     bool timedOut = false;
+    pid_t pid = -1;
     int termSignal = 0;  // 0: it exited
     int exitCode = -1;
     std::vector<std::string> launches;  // the stand-in reporter's argument lines
@@ -102,6 +103,7 @@ inline CrashRun RunCrashing(const std::vector<std::string>& arguments,
     pid_t child = -1;
     const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
+    run.pid = child;
     close(pipeFds[1]);
     if (spawned != 0) {
         close(pipeFds[0]);

@@ -63,6 +63,7 @@ struct EndCase {
     std::vector<std::string> arguments;  // after the program
     int signal;
     bool reported;
+    std::string cause;  // the lines after the signal's; PID: the child's; empty: not checked
 };
 void PrintTo(const EndCase& c, std::ostream* out) {
     *out << c.name;
@@ -83,6 +84,11 @@ TEST_P(CrashEnd, DiesOfItsSignalAndStartsOneReporter) {
     if (c.reported) {
         EXPECT_EQ(run.launches, std::vector<std::string>{Launch(sandbox)});
         ExpectPrivateReport(sandbox, c.signal);
+        std::string cause = c.cause;
+        if (const size_t at = cause.find("PID"); at != std::string::npos)
+            cause.replace(at, 3, std::to_string(run.pid));
+        const std::string trace = ReadText(test::CrashFolder(sandbox) / "backtrace.txt");
+        EXPECT_NE(trace.find(")\n" + cause), std::string::npos) << trace.substr(0, 200);
     } else {
         EXPECT_TRUE(run.launches.empty());
         EXPECT_FALSE(fs::exists(test::CrashFolder(sandbox) / "report.xml"));
@@ -92,15 +98,17 @@ TEST_P(CrashEnd, DiesOfItsSignalAndStartsOneReporter) {
 
 INSTANTIATE_TEST_SUITE_P(
     Ways, CrashEnd,
-    testing::Values(EndCase{"segv", {"segv"}, SIGSEGV, true},
-                    EndCase{"abort", {"abort"}, SIGABRT, true},
-                    EndCase{"fpe", {"fpe"}, SIGFPE, true}, EndCase{"bus", {"bus"}, SIGBUS, true},
-                    EndCase{"stack_overflow", {"stack-overflow"}, SIGSEGV, true},
-                    EndCase{"new_lock", {"new-lock"}, SIGSEGV, true},
-                    EndCase{"malloc_lock", {"malloc-lock"}, SIGSEGV, true},
-                    EndCase{"two_threads", {"two-threads"}, SIGSEGV, true},
-                    EndCase{"reporter_segv", {"-crash", "FOLDER", "segv"}, SIGSEGV, false},
-                    EndCase{"reporter_abort", {"-crash", "FOLDER", "abort"}, SIGABRT, false}),
+    testing::Values(
+        EndCase{"segv", {"segv"}, SIGSEGV, true, "code 1\naddress 0x0\n"},  // SEGV_MAPERR
+        EndCase{"abort", {"abort"}, SIGABRT, true, "code -6\nsent by process PID\n"},  // SI_TKILL
+        EndCase{"fpe", {"fpe"}, SIGFPE, true, "code -6\nsent by process PID\n"},
+        EndCase{"bus", {"bus"}, SIGBUS, true, "code -6\nsent by process PID\n"},
+        EndCase{"stack_overflow", {"stack-overflow"}, SIGSEGV, true, "code 1\naddress 0x7"},
+        EndCase{"new_lock", {"new-lock"}, SIGSEGV, true, ""},
+        EndCase{"malloc_lock", {"malloc-lock"}, SIGSEGV, true, ""},
+        EndCase{"two_threads", {"two-threads"}, SIGSEGV, true, ""},
+        EndCase{"reporter_segv", {"-crash", "FOLDER", "segv"}, SIGSEGV, false, ""},
+        EndCase{"reporter_abort", {"-crash", "FOLDER", "abort"}, SIGABRT, false, ""}),
     [](const testing::TestParamInfo<EndCase>& param) { return param.param.name; });
 
 // What an attacker or an old run may have left where the report goes.
