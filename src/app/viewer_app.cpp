@@ -280,8 +280,9 @@ void CViewerApp::StartUpdateCheck() {
     m_updater->SetOwner(m_mainWindow.get());
     StoredSettings& settings = m_settings->Settings();
     if (!settings.checkUpdateAnswered) {
-        const auto answer = QMessageBox::question(m_mainWindow.get(), QString::fromStdString(GetString(3501)),
-                                                  QObject::tr("Check for updates automatically?"));
+        const auto answer =
+            QMessageBox::question(m_mainWindow.get(), QString::fromStdString(GetString(3501)),
+                                  QString::fromStdString(GetString(7040)));
         settings.checkForUpdates = answer == QMessageBox::Yes;
         settings.checkUpdateAnswered = true;
         m_settings->SaveSettings();
@@ -305,6 +306,15 @@ void CViewerApp::ShowMainWindow() {
 }
 
 void CViewerApp::OpenFromCommandLine() {
+    // A desktop may hand over http:// and other URIs; they are named, never scanned as paths.
+    if (!m_request.refused.empty()) {
+        std::string list;
+        for (const std::string& uri : m_request.refused) {
+            std::fprintf(stderr, "vexel-viewer: not a local file, not opened: %s\n", uri.c_str());
+            list += (list.empty() ? "" : "\n") + uri;
+        }
+        m_messageBoxes->ShowMessage(GetString(7041), list, m_mainWindow.get(), MessageKind::Notice);
+    }
     if (m_request.archive) {
         m_mainWindow->OpenArchive(*m_request.archive, false);
         return;
