@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/options.h"
 #include "app/viewer_app.h"
+#include "platform/mini_dumper.h"
+#include "platform/private_folder.h"
 #include "platform/version.h"
 
 namespace {
@@ -14,11 +17,12 @@ namespace {
 void PrintUsage() {
     std::printf(
         "usage: vexel-viewer [-f] [PATH...] [-d FOLDER...]\n"
-        "       vexel-viewer --version | --help\n"
+        "       vexel-viewer --version | --help | --crash-test\n"
         "  -f PATH...    open files and folders (the default); a .zip or .dmz opens alone\n"
         "  -d FOLDER...  open folders\n"
         "  --version     print the version and exit\n"
-        "  --help        print this text and exit\n");
+        "  --help        print this text and exit\n"
+        "  --crash-test  crash at once, to try out the crash report\n");
 }
 
 bool IsSet(const char* name) {
@@ -35,10 +39,23 @@ bool HasDisplay(int argc, char** argv) {
     return false;
 }
 
+// Writes through a null pointer, for trying out the crash report: a real fault in sanitizer
+// builds too, where UBSan would stop the store first.
+__attribute__((no_sanitize("undefined"))) void CrashOnPurpose() {
+    static int* volatile nowhere = nullptr;
+    *nowhere = 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    const auto entered = std::chrono::steady_clock::now();
+    const auto entered = std::chrono::steady_clock::now();  // the start-up timing counts it too
+    // First of all, so that everything after it is covered; not armed in reporter mode.
+    vexel::CMiniDumper crashDumper(
+        argc, argv,
+        vexel::CrashReportFolderPath(
+            vexel::ResolveUserBaseFolders(vexel::ProcessEnvironment()).cacheHome));
+    if (argc >= 2 && std::strcmp(argv[1], "--crash-test") == 0) CrashOnPurpose();
     // Answered before Qt starts, so that they need no display.
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("vexel-viewer %s (build %d)\n", vexel::kVersion, vexel::kBuildNumber);

@@ -33,6 +33,7 @@
 #include "measure/measurement_list.h"
 #include "platform/executable_folder.h"
 #include "platform/memory_load.h"
+#include "platform/mini_dumper.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/quit_signal.h"
 #include "support/language_environment.h"
@@ -140,6 +141,12 @@ bool CViewerApp::CreatePhaseOne() {
                              ProgramLanguageFolders(ExecutableFolder()), SessionLocaleName(),
                              m_languageCode.get()});
     Log('+', "CLanguageManager");
+    // Crash reports name the update-check identifier and the language; the language chosen
+    // in the menu takes effect only at the next start, so these stay right for the run.
+    if (CMiniDumper* crashDumper = CMiniDumper::Instance()) {
+        crashDumper->SetUpdateCheckId(m_settings->Settings().updateCheckId);
+        crashDumper->SetLanguage(m_languages->LoadedCode(), m_languages->LoadedFullVersion());
+    }
     m_messageBoxes = std::make_unique<CMessageWndManager>(*m_languages);
     Log('+', "CMessageWndManager");
     m_downloads = std::make_unique<CHttpDownloadManager>(*m_loop);
