@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "app/viewport_scroll_bar_widget.h"
+#include "platform/gui/shown_image.h"
 
 namespace vexel {
 namespace {
@@ -65,10 +66,8 @@ void CViewportWidget::paintEvent(QPaintEvent* event) {
     const QRect covered(0, 0, surface.Width(), surface.Height());
     const QRect part = event->rect() & covered;
     if (!part.isEmpty()) {
-        // The surface's words are 0x00RRGGBB without padding: shown in place, not copied.
-        const QImage image(reinterpret_cast<const uchar*>(surface.Pixels()), surface.Width(),
-                           surface.Height(), qsizetype(surface.Width()) * 4, QImage::Format_RGB32);
-        painter.drawImage(part.topLeft(), image, part);
+        DrawPixels(painter, surface.Pixels(), surface.Width(), surface.Height(), surface.Width(),
+                   part);
     }
     // Before the first layout (or when the surface could not grow) the rest is black.
     for (const QRect& rest : event->region() - QRegion(covered))
