@@ -192,7 +192,12 @@ void CCrashReportWnd::BuildBody(QVBoxLayout* layout) {
     QLabel* files = LinkLabel(Text(kShowFilesText), "showFiles", this);
     connect(files, &QLabel::linkActivated, this, [this] { ShowFiles(); });
     QLabel* privacy = LinkLabel(Text(kPrivacyText), "privacy", this);
-    privacy->setEnabled(m_privacyUrl.isValid());
+    if (!m_privacyUrl.isValid()) {
+        // A disabled label still draws a link in link colour: without a site it is plain text.
+        privacy->setTextFormat(Qt::PlainText);
+        privacy->setText(Text(kPrivacyText));
+        privacy->setEnabled(false);
+    }
     connect(privacy, &QLabel::linkActivated, this, [this] { OpenPrivacyPolicy(); });
     m_extendLink = LinkLabel(Text(kExtendText), "extend", this);
     connect(m_extendLink, &QLabel::linkActivated, this, [this] { ShowExtended(); });

@@ -87,13 +87,13 @@ INSTANTIATE_TEST_SUITE_P(Cases, ReportFolderRule, testing::ValuesIn(kFolderCases
 // A window over a fresh report folder under the test's own cache folder.
 struct Rig {
     Rig(const std::string& name, const std::string& xml, std::string url, std::string caFile = "",
-        bool zipModule = true)
+        bool zipModule = true, std::string webSite = "https://vexel.example/site")
         : root(test::ScratchDir(name)),
           folder(test::MakeReportFolder(root / "cache", xml)),
           zip(test::BinaryDir() / "bin") {
         window = std::make_unique<CCrashReportWnd>(CrashReportSetup{
             Folder(), folder.Get(), ReadCrashReport(folder.Get()).value_or(CrashReportSummary{}),
-            std::move(url), "https://vexel.example/site", std::move(caFile),
+            std::move(url), std::move(webSite), std::move(caFile),
             zipModule ? zip.Interface() : nullptr, [this](const QUrl& page) {
                 opened << page;
                 return true;
@@ -110,7 +110,7 @@ struct Rig {
 
 TEST(CrashReportWnd, ListsIdentifierAndLanguageOnlyWhenPresent) {
     Rig with("CrashWndWith", test::ReportXml("id.7", "de", "Vexel 1.0 de-1"), "");
-    Rig without("CrashWndWithout", test::ReportXml("", "", ""), "");
+    Rig without("CrashWndWithout", test::ReportXml("", "", ""), "", "", true, "");
     QStringList expected = {"Program: Vexel DICOM Viewer 1.2.3.45",
                             "Platform: x86_64",
                             "Operating system: Linux 6.1.0 x86_64",
@@ -123,6 +123,8 @@ TEST(CrashReportWnd, ListsIdentifierAndLanguageOnlyWhenPresent) {
     EXPECT_EQ(with.window->ListedItems(), expected);
     expected.remove(6, 2);
     EXPECT_EQ(without.window->ListedItems(), expected);
+    EXPECT_TRUE(with.window->findChild<QLabel*>("privacy")->isEnabled());
+    EXPECT_FALSE(without.window->findChild<QLabel*>("privacy")->isEnabled());
     // No report address: nothing can be sent, and the window says why.
     EXPECT_FALSE(with.window->findChild<QPushButton*>("send")->isEnabled());
     EXPECT_TRUE(with.window->StatusText().contains("No https report address"));
