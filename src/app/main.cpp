@@ -56,7 +56,15 @@ int main(int argc, char** argv) {
         argc, argv,
         vexel::CrashReportFolderPath(
             vexel::ResolveUserBaseFolders(vexel::ProcessEnvironment()).cacheHome));
-    if (argc >= 2 && std::strcmp(argv[1], "--crash-test") == 0) CrashOnPurpose();
+    if (argc >= 2 && std::strcmp(argv[1], "--crash-test") == 0) {
+        if (std::getenv("VEXEL_QUIT_WHEN_SHOWN") != nullptr) {  // timing: when the fault comes
+            std::fprintf(stderr, "vexel-viewer: crashing on purpose at %.3f\n",
+                         std::chrono::duration<double>(
+                             std::chrono::system_clock::now().time_since_epoch())
+                             .count());
+        }
+        CrashOnPurpose();
+    }
     // Answered before Qt starts, so that they need no display.
     if (argc >= 2 && std::strcmp(argv[1], "--version") == 0) {
         std::printf("vexel-viewer %s (build %d)\n", vexel::kVersion, vexel::kBuildNumber);
