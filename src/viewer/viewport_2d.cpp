@@ -1,6 +1,7 @@
 #include "viewer/viewport_2d.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/study_model_keys.h"
 #include "engine/system_hooks.h"
@@ -34,6 +35,14 @@ enum DispatchKind { kDown, kMove, kUp };
 
 int32_t FontSizeFor(int32_t width, int32_t height) {
     return (std::min(width, height) - 100) / 50 + 8;
+}
+
+float SaneRatio(float ratio) {
+    return std::isfinite(ratio) && ratio >= 0.25f && ratio <= 16.0f ? ratio : 1.0f;
+}
+
+int32_t Scaled(int32_t logical, float ratio) {
+    return std::max<int32_t>(1, int32_t(std::lround(double(logical) * ratio)));
 }
 
 const CWindowPresetTable& FallbackPresets() {
@@ -140,26 +149,44 @@ bool CViewport2D::CreateOffscreen(int32_t width, int32_t height, const ViewGeome
     m_resampler.reset();
     if (!m_surface.Resize(width, height)) return false;
     m_geometry = geometry;
+    // A view copied from a viewport on screen is drawn as that screen shows it.
+    m_ratio = SaneRatio(geometry.pixelRatio);
+    m_geometry.pixelRatio = m_ratio;
     SetViewportSize(m_geometry, width, height);
-    m_fontSize = FontSizeFor(width, height);
+    m_fontSize = FontSizeFor(int32_t(float(width) / m_ratio), int32_t(float(height) / m_ratio));
     LayoutChanged();
     return true;
 }
 
 // ---- window events ----
 
+void CViewport2D::SetDevicePixelRatio(float ratio) {
+    m_ratio = SaneRatio(ratio);
+    m_geometry.pixelRatio = m_ratio;
+}
+
+int32_t CViewport2D::DevicePixels(double logical) const {
+    return int32_t(std::lround(logical * m_ratio));
+}
+
 void CViewport2D::SizeChanged(int32_t clientWidth, int32_t clientHeight) {
     if (clientWidth <= 0 || clientHeight <= 0) return;
-    const int32_t width =
+    const int32_t logicalWidth =
         m_offscreen ? clientWidth : std::max(clientWidth - CMyScrollBar::kWidth, 1);
-    m_surface.Resize(width, clientHeight);
+    // The surface covers the window's area left of the bar in device pixels, rounded as the
+    // backing store rounds, so it is shown 1:1.
+    const float ratio = m_offscreen ? 1.0f : m_ratio;  // off screen sizes are the surface's
+    const int32_t width = Scaled(logicalWidth, ratio);
+    const int32_t height = Scaled(clientHeight, ratio);
+    m_surface.Resize(width, height);
     m_scrollBar.SetHeight(clientHeight);
-    m_fontSize = FontSizeFor(width, clientHeight);
+    m_fontSize = FontSizeFor(int32_t(float(width) / m_ratio), int32_t(float(height) / m_ratio));
+    m_geometry.pixelRatio = m_ratio;
     if (m_frame != nullptr && UserZoomedOrPanned()) {
-        LayoutResizeKeepingView(m_geometry, m_saved, width, clientHeight);
+        LayoutResizeKeepingView(m_geometry, m_saved, width, height);
         LayoutChanged();
     } else {
-        SetViewportSize(m_geometry, width, clientHeight);
+        SetViewportSize(m_geometry, width, height);
         if (m_frame != nullptr) Relayout();
     }
     if (m_frame != nullptr) Render();
@@ -534,7 +561,7 @@ void CViewport2D::ChangeView(CViewport2DViewDrag& tool,
 
 void CViewport2D::SetZoom(float factor) {
     ChangeView(*m_zoom, [&](const ViewGeometry& start) {
-        return LayoutZoomAbout(m_geometry, start, factor, start.viewportWidth / 2,
+        return LayoutZoomAbout(m_geometry, start, factor * m_ratio, start.viewportWidth / 2,
                                start.viewportHeight / 2);
     });
 }
@@ -548,7 +575,9 @@ void CViewport2D::ZoomBy(int32_t delta) {
 
 void CViewport2D::Pan(int32_t dx, int32_t dy) {
     ChangeView(*m_move,
-               [&](const ViewGeometry& start) { return LayoutPan(m_geometry, start, dx, dy); });
+               [&](const ViewGeometry& start) {
+                   return LayoutPan(m_geometry, start, DevicePixels(dx), DevicePixels(dy));
+               });
 }
 
 void CViewport2D::Browse(int32_t delta) {
@@ -752,7 +781,7 @@ void CViewport2D::DrawLayers(const PixelRect* clip, bool all) {
 
 std::unique_ptr<ICanvas> CViewport2D::SurfaceCanvas() {
     return CreateSurfaceCanvas(m_surface.Pixels(), m_surface.Width(), m_surface.Height(),
-                               size_t(m_surface.Width()));
+                               size_t(m_surface.Width()), m_ratio);
 }
 
 bool CViewport2D::DragInProgress() {
