@@ -516,6 +516,7 @@ void CViewport2D::LayoutChanged() {
     m_saved = m_geometry;
     m_imageInSurface = false;
     m_imageBitmapKey.clear();
+    m_imageBitmapStale = false;
     m_imageBitmap.Reshape(m_geometry.visibleDestWidth, m_geometry.visibleDestHeight);
     Resampler().SetGeometry(m_geometry);
 }
@@ -619,6 +620,7 @@ bool CViewport2D::Render() {
     m_imageValid = false;
     m_imageInSurface = false;
     m_imageBitmapKey.clear();
+    m_imageBitmapStale = false;
     m_blendKey.clear();
     if (m_frame == nullptr || m_imageBitmap.Width() == 0) return false;
     if (m_blender != nullptr && !m_frame->IsColour()) m_blendKey = m_blender->BlendKey(*m_frame);
@@ -637,7 +639,14 @@ bool CViewport2D::Render() {
             return m_imageValid = true;
         }
     }
-    m_imageValid = RenderImageBitmap();
+    // Without a cache to fill, an image part that fills the surface is drawn straight into
+    // it: at high device pixel ratios copying it there would cost a third of the frame.
+    if (cacheKey.empty() && ImageFillsSurface()) {
+        m_imageValid = RenderImageBitmap(m_surface.Bitmap());
+        m_imageInSurface = m_imageBitmapStale = m_imageValid;
+        return m_imageValid;
+    }
+    m_imageValid = RenderImageBitmap(m_imageBitmap.Bitmap());
     if (m_imageValid && !cacheKey.empty()) StoreCineFrame(cacheKey);
     return m_imageValid;
 }
@@ -686,8 +695,7 @@ void CViewport2D::StoreCineFrame(const std::string& key) {
     }
 }
 
-bool CViewport2D::RenderImageBitmap() {
-    const DestinationBitmap destination = m_imageBitmap.Bitmap();
+bool CViewport2D::RenderImageBitmap(const DestinationBitmap& destination) {
     CResampler& resampler = Resampler();
     if (m_frame->IsColour())
         return resampler.RenderColour(m_frame, destination, &m_lut, m_frame->HasOverlay());
@@ -710,10 +718,15 @@ bool CViewport2D::ImageFillsSurface() const {
 }
 
 void CViewport2D::RestoreImageBitmap() {
+    if (m_imageBitmapStale) {
+        m_imageBitmapStale = false;
+        m_imageValid = m_frame != nullptr && RenderImageBitmap(m_imageBitmap.Bitmap());
+        return;
+    }
     if (m_imageBitmapKey.empty()) return;
     if (!FetchCineFrame(m_imageBitmapKey, m_imageBitmap.Pixels())) {
         // Dropped from the cache since: render it again.
-        m_imageValid = m_frame != nullptr && RenderImageBitmap();
+        m_imageValid = m_frame != nullptr && RenderImageBitmap(m_imageBitmap.Bitmap());
     }
     m_imageBitmapKey.clear();
 }
@@ -793,12 +806,17 @@ void CViewport2D::RedrawRect(const PixelRect* rect) {
     const PixelRect clip =
         rect != nullptr ? Intersect(*rect, m_surface.Bounds()) : m_surface.Bounds();
     if (clip.Empty()) return;
-    m_surface.Fill(clip, 0);
-    m_imageInSurface = false;
-    RestoreImageBitmap();
-    if (m_imageValid) {
-        m_surface.Blit(m_imageBitmap, m_geometry.visibleDestX, m_geometry.visibleDestY, clip);
+    // A whole redraw over a surface that holds the image alone (a window drag renders, then
+    // redraws) only adds the layers.
+    const bool whole = clip.width == m_surface.Width() && clip.height == m_surface.Height();
+    if (!(m_imageInSurface && whole)) {
+        m_surface.Fill(clip, 0);
+        RestoreImageBitmap();
+        if (m_imageValid) {
+            m_surface.Blit(m_imageBitmap, m_geometry.visibleDestX, m_geometry.visibleDestY, clip);
+        }
     }
+    m_imageInSurface = false;
     // During zoom, pan and window drags only the cheap layers follow the mouse.
     const bool dragging = m_zoom->Active() || m_move->Active() || m_windowTool->Active();
     DrawLayers(&clip, !dragging);

@@ -284,8 +284,9 @@ private:
                     const std::function<bool(const ViewGeometry&)>& layout);
     // Ends every drag: flags, the captured and the selected tool.
     void EndDrags();
-    // The resampler's part of Render, into the image part.
-    bool RenderImageBitmap();
+    // The resampler's part of Render, into the image part or (when it fills the surface) the
+    // surface.
+    bool RenderImageBitmap(const DestinationBitmap& destination);
     bool ImageFillsSurface() const;
     // Brings the image part up to date after a frame was fetched straight into the surface.
     void RestoreImageBitmap();
@@ -318,6 +319,9 @@ private:
     bool m_imageInSurface = false;
     // Set while m_imageBitmap is behind the surface: the cache key that restores it.
     std::string m_imageBitmapKey;
+    // The frame was rendered straight into the surface; the image part is rendered again
+    // (stage 2 alone) only when a partial redraw needs it.
+    bool m_imageBitmapStale = false;
     std::vector<uint8_t> m_cineGrey;  // a grey frame on its way into or out of the cache
     uint32_t m_layerMask;
     int32_t m_fontSize = kMinFontSize;  // logical pixels
