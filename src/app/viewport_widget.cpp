@@ -66,8 +66,14 @@ void CViewportWidget::PresentSurface(const CViewportSurface& surface, const Pixe
     const QRect whole(0, 0, surface.Width(), surface.Height());
     const QRect part =
         rect != nullptr ? QRect(rect->x, rect->y, rect->width, rect->height) & whole : whole;
-    // The core expects the copy to be on screen when this returns.
-    if (!part.isEmpty()) repaint(CoveringLogical(part, m_viewport->DevicePixelRatio()));
+    const QRect logical = CoveringLogical(part, m_viewport->DevicePixelRatio());
+    // The core expects the copy to be on screen when this returns; a present made while
+    // painting (the ratio caught up there) is painted next, as painting cannot recurse.
+    if (m_painting && !part.isEmpty()) {
+        update(logical);
+    } else if (!part.isEmpty()) {
+        repaint(logical);
+    }
     emit Presented();
 }
 
@@ -87,7 +93,11 @@ QPoint CViewportWidget::DevicePoint(const QPointF& logical) const {
 void CViewportWidget::paintEvent(QPaintEvent* event) {
     // A ratio that changed without an event this widget saw (a move between screens while
     // hidden) is caught before anything stale is shown.
-    if (FollowPixelRatio()) m_viewport->SizeChanged(width(), height());
+    if (FollowPixelRatio()) {
+        m_painting = true;
+        m_viewport->SizeChanged(width(), height());
+        m_painting = false;
+    }
     ++m_paints;
     QPainter painter(this);
     const CViewportSurface& surface = m_viewport->Surface();

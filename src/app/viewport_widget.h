@@ -53,6 +53,7 @@ private:
     CViewportScrollBarWidget* m_scrollBar = nullptr;  // child
     uint64_t m_paints = 0;
     int m_wheelRemainder = 0;  // wheel delta short of a whole notch
+    bool m_painting = false;   // within paintEvent: presents are painted next
 };
 
 }  // namespace vexel

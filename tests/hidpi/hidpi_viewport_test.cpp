@@ -7,7 +7,9 @@
 #include <QApplication>
 #include <QImage>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTest>
+#include <QWindow>
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -233,6 +235,38 @@ TEST(HiDpi, ClicksLandOnThePixelUnderTheCursor) {
         EXPECT_NEAR(records[0].points[0].x - drawn.points[0].x, c.grabsEnd ? 0 : moved,
                     0.5f / c.zoom + 1e-3f);
         EXPECT_TRUE(viewport.Measurements().DeleteAllInImage());
+    }
+}
+
+// Two screens of ratio 1 and 2 (ctest gives the offscreen platform such a configuration): a
+// viewport moved to the other screen renders at its ratio, keeping the logical zoom, and shows
+// its new surface 1:1.
+TEST(HiDpi, MovedToAScreenOfAnotherRatioRendersAtIt) {
+    const QList<QScreen*> screens = QGuiApplication::screens();
+    if (screens.size() < 2 || screens[0]->devicePixelRatio() == screens[1]->devicePixelRatio())
+        GTEST_SKIP() << "needs two screens of different ratios";
+    phantom::PhantomOptions options;
+    options.columns = options.rows = 64;
+    const Opened markers = FileOf("hidpi-screens", options, phantom::WriteMarkerImage);
+    Window window(0);
+    window.Show(markers);
+    window.Viewport().SetZoom(2.0f);
+    for (QScreen* screen : {screens[1], screens[0], screens[1]}) {
+        const double ratio = screen->devicePixelRatio();
+        SCOPED_TRACE(testing::Message() << "ratio " << ratio);
+        window.widget->windowHandle()->setScreen(screen);
+        QTRY_COMPARE(window.widget->devicePixelRatioF(), ratio);
+        QApplication::processEvents();
+        const CViewportSurface& surface = window.Viewport().Surface();
+        EXPECT_EQ(surface.Width(), std::lround((300 - CMyScrollBar::kWidth) * ratio));
+        EXPECT_EQ(surface.Height(), std::lround(300 * ratio));
+        EXPECT_FLOAT_EQ(window.Viewport().Geometry().zoom, float(2 * ratio));
+        const QImage shown = window.Shown();
+        ASSERT_EQ(shown.width(), surface.Width());
+        for (int y = 0; y < surface.Height(); ++y)
+            for (int x = 0; x < surface.Width(); ++x)
+                ASSERT_EQ(shown.pixel(x, y) & 0xFFFFFF, surface.Pixels()[size_t(y) * surface.Width() + x])
+                    << "pixel " << x << "," << y;
     }
 }
 
