@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     vexel::ViewerAppOptions options;
     const fs::path user = fs::temp_directory_path() / "vexel-drop-bench";
-    options.folders = vexel::UserBaseFolders{user / "data", user / "config"};
+    options.folders = vexel::UserBaseFolders{user / "data", user / "config", user / "cache"};
     std::vector<double> firstImages, scanEnds;
     vexel::CViewerApp* running = nullptr;
     QTimer poll;

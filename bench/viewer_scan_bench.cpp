@@ -71,7 +71,7 @@ int main(int argc, char** argv) {
     QApplication application(argc, argv);
     vexel::ViewerAppOptions options;
     const fs::path user = fs::temp_directory_path() / "vexel-viewer-scan-bench";
-    options.folders = vexel::UserBaseFolders{user / "data", user / "config"};
+    options.folders = vexel::UserBaseFolders{user / "data", user / "config", user / "cache"};
     double firstImageMs = -1, lastThumbnailMs = -1;
     vexel::CViewerApp* running = nullptr;
     Clock::time_point start;

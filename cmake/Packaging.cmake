@@ -51,7 +51,8 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so dpkg-shlibdeps cannot see them: the SVG icon plug-in, the overlay
 # font's fallback, and the icon theme that owns the icon folders.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6svg6, fonts-dejavu-core, hicolor-icon-theme")
-# Their dpkg triggers refresh the MIME database and the desktop and icon caches.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils")
+# Their dpkg triggers refresh the MIME database and the desktop and icon caches; Qt's Wayland
+# platform plug-in lets the viewer run in a Wayland session without XWayland.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "shared-mime-info, desktop-file-utils, qt6-wayland")
 set(CPACK_GENERATOR DEB)
 include(CPack)

@@ -33,6 +33,7 @@
 #include "engine/timer_service.h"
 #include "engine/vexel_engine.h"
 #include "imaging/dicom_image.h"
+#include "platform/gui/shown_image.h"
 #include "platform/version.h"
 #include "output/export_wnd.h"
 #include "support/language_manager.h"
@@ -415,9 +416,8 @@ bool CMainWindow::CopyToClipboard() {
     CViewport2D* viewport = ActiveViewport();
     if (viewport == nullptr || !viewport->RenderedImage()) return false;
     const CViewportSurface& surface = viewport->Surface();
-    const QImage picture = QImage(reinterpret_cast<const uchar*>(surface.Pixels()), surface.Width(),
-                                  surface.Height(), surface.Width() * 4, QImage::Format_RGB32)
-                               .copy();
+    const QImage picture =
+        OpaqueCopy(surface.Pixels(), surface.Width(), surface.Height(), surface.Width());
     QClipboard* clipboard = QGuiApplication::clipboard();
     if (clipboard != nullptr && !picture.isNull()) clipboard->setImage(picture);
     if (clipboard == nullptr || picture.isNull() || clipboard->image().isNull()) {

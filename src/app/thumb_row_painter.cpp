@@ -3,6 +3,8 @@
 #include <QFontMetrics>
 #include <QPainter>
 
+#include "platform/gui/shown_image.h"
+
 namespace vexel {
 namespace {
 
@@ -60,8 +62,7 @@ QPoint CThumbRowPainter::FrameOrigin(const QRect& rect) {
 }
 
 QImage CThumbRowPainter::ImageOf(const Thumbnail& thumbnail) {
-    return QImage(reinterpret_cast<const uchar*>(thumbnail.pixels.data()), thumbnail.width,
-                  thumbnail.height, qsizetype(thumbnail.width) * 4, QImage::Format_RGB32);
+    return OpaqueCopy(thumbnail.pixels.data(), thumbnail.width, thumbnail.height, thumbnail.width);
 }
 
 void CThumbRowPainter::Draw(QPainter& painter, const ThumbEntry& entry, const QRect& rect,
@@ -155,7 +156,7 @@ void CThumbRowPainter::DrawSeries(QPainter& painter, const ThumbEntry& entry,
 }
 
 QImage CThumbRowPainter::PreviewImage(const ThumbEntry& entry) const {
-    if (entry.thumbnail) return ImageOf(*entry.thumbnail).copy();
+    if (entry.thumbnail) return ImageOf(*entry.thumbnail);
     QImage empty(kFrameSide, kFrameSide, QImage::Format_RGB32);
     QPainter painter(&empty);
     DrawFrame(painter, QPoint(0, 0));

@@ -25,7 +25,7 @@ public:
 
     // The thumbnail alone, or the empty frame when the series has none yet.
     QImage PreviewImage(const ThumbEntry& entry) const;
-    // A thumbnail's pixels as an image that shares them (valid while the entry lives).
+    // A thumbnail's pixels as an opaque image of its own.
     static QImage ImageOf(const Thumbnail& thumbnail);
     // The frame's top-left corner in a series row.
     static QPoint FrameOrigin(const QRect& rect);

@@ -3,6 +3,7 @@
 #include <ctime>
 
 #include "app/updater_wnd.h"
+#include "platform/mini_dumper.h"
 #include "platform/version.h"
 #include "support/language_manager.h"
 
@@ -85,7 +86,11 @@ void CUpdater::OnReply(const HttpResult& result, bool manual) {
     }
     const UpdateAnswer answer = ParseUpdateReply(result.body, manual, CurrentVersion());
     if (answer.kind == UpdateAnswer::Kind::kOk) {
-        if (answer.checkId) m_settings.updateCheckId = *answer.checkId;
+        if (answer.checkId) {
+            m_settings.updateCheckId = *answer.checkId;
+            if (CMiniDumper* crashDumper = CMiniDumper::Instance())
+                crashDumper->SetUpdateCheckId(m_settings.updateCheckId);
+        }
         if (answer.noUpdatesNotice && m_hooks.notice)
             m_hooks.notice(GetString(3501), GetString(3503));
     } else if (answer.kind == UpdateAnswer::Kind::kOffer) {

@@ -33,6 +33,7 @@
 #include "measure/measurement_list.h"
 #include "platform/executable_folder.h"
 #include "platform/memory_load.h"
+#include "platform/mini_dumper.h"
 #include "platform/qt/qt_event_loop.h"
 #include "platform/qt/quit_signal.h"
 #include "support/language_environment.h"
@@ -140,6 +141,12 @@ bool CViewerApp::CreatePhaseOne() {
                              ProgramLanguageFolders(ExecutableFolder()), SessionLocaleName(),
                              m_languageCode.get()});
     Log('+', "CLanguageManager");
+    // Crash reports name the update-check identifier and the language; the language chosen
+    // in the menu takes effect only at the next start, so these stay right for the run.
+    if (CMiniDumper* crashDumper = CMiniDumper::Instance()) {
+        crashDumper->SetUpdateCheckId(m_settings->Settings().updateCheckId);
+        crashDumper->SetLanguage(m_languages->LoadedCode(), m_languages->LoadedFullVersion());
+    }
     m_messageBoxes = std::make_unique<CMessageWndManager>(*m_languages);
     Log('+', "CMessageWndManager");
     m_downloads = std::make_unique<CHttpDownloadManager>(*m_loop);
@@ -273,8 +280,9 @@ void CViewerApp::StartUpdateCheck() {
     m_updater->SetOwner(m_mainWindow.get());
     StoredSettings& settings = m_settings->Settings();
     if (!settings.checkUpdateAnswered) {
-        const auto answer = QMessageBox::question(m_mainWindow.get(), QString::fromStdString(GetString(3501)),
-                                                  QObject::tr("Check for updates automatically?"));
+        const auto answer =
+            QMessageBox::question(m_mainWindow.get(), QString::fromStdString(GetString(3501)),
+                                  QString::fromStdString(GetString(7040)));
         settings.checkForUpdates = answer == QMessageBox::Yes;
         settings.checkUpdateAnswered = true;
         m_settings->SaveSettings();
@@ -298,6 +306,15 @@ void CViewerApp::ShowMainWindow() {
 }
 
 void CViewerApp::OpenFromCommandLine() {
+    // A desktop may hand over http:// and other URIs; they are named, never scanned as paths.
+    if (!m_request.refused.empty()) {
+        std::string list;
+        for (const std::string& uri : m_request.refused) {
+            std::fprintf(stderr, "vexel-viewer: not a local file, not opened: %s\n", uri.c_str());
+            list += (list.empty() ? "" : "\n") + uri;
+        }
+        m_messageBoxes->ShowMessage(GetString(7041), list, m_mainWindow.get(), MessageKind::Notice);
+    }
     if (m_request.archive) {
         m_mainWindow->OpenArchive(*m_request.archive, false);
         return;

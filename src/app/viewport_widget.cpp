@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "app/viewport_scroll_bar_widget.h"
+#include "platform/gui/shown_image.h"
 
 namespace vexel {
 namespace {
@@ -110,11 +111,8 @@ void CViewportWidget::paintEvent(QPaintEvent* event) {
                                  .toAlignedRect()) &
                        covered;
     if (!part.isEmpty()) {
-        // The surface's words are 0x00RRGGBB without padding: shown in place, not copied.
-        QImage image(reinterpret_cast<const uchar*>(surface.Pixels()), surface.Width(),
-                     surface.Height(), qsizetype(surface.Width()) * 4, QImage::Format_RGB32);
-        image.setDevicePixelRatio(ratio);
-        painter.drawImage(QPointF(part.x() / ratio, part.y() / ratio), image, part);
+        DrawPixels(painter, surface.Pixels(), surface.Width(), surface.Height(), surface.Width(),
+                   part, ratio);
     }
     // Before the first layout (or when the surface could not grow) the rest is black.
     const QRect coveredLogical(QPoint(0, 0), (QSizeF(covered.size()) / ratio).toSize());

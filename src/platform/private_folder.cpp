@@ -31,6 +31,8 @@ int OpenFolder(const std::filesystem::path& folder, bool create) {
     if (folder.empty() || !folder.is_absolute() || !folder.has_parent_path()) return -1;
     const std::filesystem::path parent = folder.parent_path();
     // The cache home itself may be a link the user made; the two levels below it may not.
+    // A new account may have no cache home yet: made as the XDG rules ask, mode 0700.
+    if (create) mkdir(parent.parent_path().c_str(), 0700);
     const int homeFd = open(parent.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (homeFd < 0) return -1;
     const int parentFd = OpenComponent(homeFd, parent.filename().c_str(), create);

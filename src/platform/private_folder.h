@@ -9,9 +9,10 @@ namespace vexel {
 // "VexelViewer/crash" under the cache home; empty when the cache home is unknown.
 std::filesystem::path CrashReportFolderPath(const std::filesystem::path& cacheHome);
 
-// Opens the folder, making it and its parent with mode 0700 when missing, and returns its
-// descriptor (close-on-exec), or -1. Neither the folder nor its parent may be a link; the
-// folder must be owned by this user and is narrowed to 0700 when it allows more.
+// Opens the folder, making it, its parent and the cache home above them with mode 0700 when
+// missing, and returns its descriptor (close-on-exec), or -1. Neither the folder nor its
+// parent may be a link; the folder must be owned by this user and is narrowed to 0700 when it
+// allows more.
 int OpenPrivateFolder(const std::filesystem::path& folder);
 // The same checks on a folder that must already exist: nothing is created.
 int OpenExistingPrivateFolder(const std::filesystem::path& folder);

@@ -139,7 +139,7 @@ HttpResult CMyHttp::Once(const HttpTarget& target, TimePoint end) {
     hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
-    if (::getaddrinfo(peer.host.c_str(), std::to_string(peer.port).c_str(), &hints, &found) != 0 ||
+    if (m_options.resolve(peer.host.c_str(), std::to_string(peer.port).c_str(), &hints, &found) != 0 ||
         !found) {
         result.error = "name not found";
         return result;

@@ -3,6 +3,8 @@
 // there, so the user-interface thread never waits on the network.
 #pragma once
 
+#include <netdb.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -32,6 +34,10 @@ struct HttpOptions {
     std::chrono::milliseconds connectDeadline{10000};
     std::chrono::milliseconds totalDeadline{30000};
     Clock clock = [] { return std::chrono::steady_clock::now(); };  // tests inject their own
+    // Name look-up, as getaddrinfo; tests inject a slow one.
+    using Resolver = std::function<int(const char* host, const char* service,
+                                       const addrinfo* hints, addrinfo** found)>;
+    Resolver resolve = ::getaddrinfo;
     std::optional<HttpTarget> proxy;
     static constexpr int kMaxRedirects = 5;
 };

@@ -189,6 +189,8 @@ constexpr TextRow kRows[] = {
     {7016, TextKind::Text, "%d entries of the archive are damaged and were skipped"},
     {7017, TextKind::Text, "The disk is full: the archive was only partly read"},
     {7018, TextKind::Text, "The archive is larger than the space allowed for it: it was only partly read"},
+    {7040, TextKind::Text, "Check for updates automatically?"},
+    {7041, TextKind::Text, "Only local files and folders can be opened. These were not opened:"},
     {0, TextKind::Section, "Window presets"},
     {8001, TextKind::Text, "D"},
     {8002, TextKind::Text, "F"},

@@ -8,12 +8,14 @@
 #include <string>
 #include <string_view>
 
+#include "platform/version.h"
+
 namespace vexel {
 
 using FourPartVersion = std::array<uint32_t, 4>;
 
 // The platform value sent with every query and page address of this build.
-inline constexpr char kUpdatePlatform[] = "linux-x64";
+inline constexpr const auto& kUpdatePlatform = kBuildPlatform;
 
 // RFC 3986 unreserved characters stay; every other byte becomes %XX.
 std::string PercentEncode(std::string_view value);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QLabel>
 #include <QGuiApplication>
 #include <QMimeData>
 #include <QScreen>
@@ -14,6 +15,8 @@
 #include "app/dicom_tags_wnd.h"
 #include "app/main_commands.h"
 #include "app/main_menus.h"
+#include "app/message_wnd.h"
+#include "app/message_wnd_manager.h"
 #include "app/viewer_run.h"
 #include "app/viewer_toolbar.h"
 #include "app/viewport_widget.h"
@@ -248,10 +251,16 @@ TEST(MainWindowCommands, LoadingWaitsForTheScanDropsAddWithShiftAndFullScreenCom
                               .c_str()),
               0);
     std::atomic<bool> slow{true};
+    // A URI that is not a local file is named in a message, not scanned as a path.
+    const std::string remote = "http://example.invalid/x.dcm";
     RunViewer(
-        {(first / "study" / "CT").string()}, "main-loading-user",
+        {(first / "study" / "CT").string(), remote}, "main-loading-user",
         [&](CViewerApp& app) {
             CMainWindow& window = *app.MainWindow();
+            ASSERT_EQ(app.MessageBoxes()->BoxCount(), 1u);
+            CMessageWnd* refused = app.MessageBoxes()->Box(0);
+            EXPECT_TRUE(refused->TextLabel()->text().contains(QString::fromStdString(remote)));
+            refused->Dismiss();
             int asked = 0;
             window.Services().askPaths = [&](PathQuestion) {
                 ++asked;

@@ -136,7 +136,7 @@ class OptionsFiles : public testing::Test {
 protected:
     void SetUp() override {
         m_root = test::ScratchDir(testing::UnitTest::GetInstance()->current_test_info()->name());
-        m_folders = UserBaseFolders{m_root / "data", m_root / "config"};
+        m_folders = UserBaseFolders{m_root / "data", m_root / "config", m_root / "cache"};
         m_settings = m_root / "config" / "VexelViewer" / "settings.ini";
     }
     fs::path m_root;
@@ -234,7 +234,7 @@ TEST_F(OptionsFiles, FailedWriteLeavesOldFileWhole) {
         signal(SIGXFSZ, SIG_IGN);
         rlimit limit{16, 16};
         setrlimit(RLIMIT_FSIZE, &limit);
-        COptions options(UserBaseFolders{{}, m_folders.configHome});
+        COptions options(UserBaseFolders{{}, m_folders.configHome, {}});
         options.Settings().dicomScanFolder = "/" + std::string(200, 'n');
         _exit(options.SaveSettings() ? 1 : 0);
     }

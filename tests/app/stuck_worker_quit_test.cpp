@@ -65,7 +65,7 @@ TEST(StuckWorkerQuit, QuitWaitsForPendingWorkButNotForAStuckWorker) {
         SCOPED_TRACE(stuck ? "stuck worker" : "worker that stops");
         const fs::path root = test::ScratchDir(stuck ? "stuck-worker-quit" : "viewer-app");
         ViewerAppOptions options;
-        options.folders = UserBaseFolders{root / "data", root / "config"};
+        options.folders = UserBaseFolders{root / "data", root / "config", root / "cache"};
         options.quitWhenShown = true;
         options.quitGrace = stuck ? std::chrono::milliseconds(10) : std::chrono::minutes(10);
         Gate release;

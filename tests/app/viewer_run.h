@@ -28,7 +28,7 @@ inline void RunViewer(std::vector<std::string> paths, const std::string& scratch
     ViewerAppOptions options;
     options.beforeFileOpen = std::move(beforeFileOpen);
     const auto root = ScratchDir(scratch);
-    options.folders = UserBaseFolders{root / "data", root / "config"};
+    options.folders = UserBaseFolders{root / "data", root / "config", root / "cache"};
     CViewerApp* running = nullptr;
     options.onShown = [&] {
         body(*running);

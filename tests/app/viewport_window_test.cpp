@@ -90,15 +90,20 @@ SeriesId Marked(CMainWindow& window) {
     return window.Thumbnails().MarkedSeries();
 }
 
-// Pixels of the widget's viewport area that differ from the surface.
+// Pixels of the widget's viewport area that differ from the surface, painted onto an opaque
+// target (X11) and onto one with alpha (Wayland's backing store), where they must be opaque.
 size_t PaintedDifferences(CViewportWidget& widget) {
     const CViewportSurface& surface = widget.Viewport().Surface();
-    const QImage shot = widget.grab().toImage();
-    if (shot.width() < surface.Width() || shot.height() < surface.Height()) return SIZE_MAX;
+    QImage withAlpha(widget.size(), QImage::Format_ARGB32_Premultiplied);
+    withAlpha.fill(Qt::transparent);
+    widget.render(&withAlpha);
     size_t differences = 0;
-    for (int32_t y = 0; y < surface.Height(); ++y)
-        for (int32_t x = 0; x < surface.Width(); ++x)
-            if ((shot.pixel(x, y) & 0xFFFFFF) != (surface.At(x, y) & 0xFFFFFF)) ++differences;
+    for (const QImage& shot : {widget.grab().toImage(), withAlpha}) {
+        if (shot.width() < surface.Width() || shot.height() < surface.Height()) return SIZE_MAX;
+        for (int32_t y = 0; y < surface.Height(); ++y)
+            for (int32_t x = 0; x < surface.Width(); ++x)
+                if (shot.pixel(x, y) != (surface.At(x, y) | 0xFF000000u)) ++differences;
+    }
     return differences;
 }
 

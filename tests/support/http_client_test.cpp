@@ -145,6 +145,24 @@ TEST(HttpClient, CancelledRequestEndsWithoutItsCallback) {
     EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
 }
 
+TEST(HttpClient, NameLookUpNeverHoldsTheLoopThread) {
+    HttpOptions options;
+    options.resolve = [](const char*, const char*, const addrinfo*, addrinfo**) {
+        std::this_thread::sleep_for(1s);
+        return EAI_NONAME;
+    };
+    CHeadlessEventLoop loop;
+    CHttpDownloadManager manager(loop, options);
+    HttpResult got;
+    bool done = false;
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_NE(manager.Download("http://slow.example/", [&](const HttpResult& r) { got = r, done = true; }), 0u);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 100ms);
+    while (!done && loop.WaitForPending(1)) loop.RunPending();
+    EXPECT_GE(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_EQ(got.error, "name not found");
+}
+
 TEST(HttpClient, RefusedAddressesAndProxies) {
     for (const char* url : {"https://127.0.0.1/", "http://a@b/", "http://h:0/", "http://h:99999/",
                             "http://h/a b", "http://h/\r\nX: y", "file:///etc/passwd"})
