@@ -90,56 +90,37 @@ namespace vexel {
 namespace {
 
 // At device pixel ratio r: a 1-pixel line and a sharp pen of 3 are round(r) and round(3r)
-// device pixels wide, a smooth pen of 1 covers r pixels of ink across, text cells and shadow
-// offsets grow by r; positions stay device pixels.
+// device pixels wide, a smooth pen of 1 leaves r pixels of ink across, text cells grow by r
+// and shadows move round(r) pixels; positions stay device pixels.
 TEST(SurfaceCanvasRatio, PensFontsAndShadowsScaleWithTheRatio) {
     ASSERT_TRUE(EnsureGuiApplication());
     constexpr int32_t kSide = 120;
-    struct Case {
-        float ratio;
-        int line, sharp3;
-    };
-    for (const Case c : {Case{1, 1, 3}, Case{1.5f, 2, 5}, Case{2, 2, 6}}) {
-        SCOPED_TRACE(testing::Message() << "ratio " << c.ratio);
-        std::vector<uint32_t> pixels(size_t(kSide) * kSide, 0);
-        auto canvas = CreateSurfaceCanvas(pixels.data(), kSide, kSide, kSide, c.ratio);
-        ASSERT_TRUE(canvas);
-        canvas->DrawLine(10, 20, 100, 20, 0xFFFFFF);  // rows 20.. at column 50
-        const CanvasPoint sharp[] = {{10, 50.5f}, {100, 50.5f}};
+    for (const float ratio : {1.0f, 1.5f, 2.0f}) {
+        SCOPED_TRACE(testing::Message() << "ratio " << ratio);
+        std::vector<uint32_t> pixels(size_t(kSide) * kSide, 0x00202020u);  // shadows show
+        auto canvas = CreateSurfaceCanvas(pixels.data(), kSide, kSide, kSide, ratio);
+        ASSERT_TRUE(canvas && canvas->SetFont(12));
+        canvas->DrawLine(10, 20, 100, 20, 0xFFFFFF);
+        const CanvasPoint sharp[] = {{10, 50.5f}, {100, 50.5f}}, smooth[] = {{10, 80.5f}, {100, 80.5f}};
         canvas->DrawPolyline(sharp, 0xFFFFFF, 3, false);
-        const CanvasPoint smooth[] = {{10, 80.5f}, {100, 80.5f}};
         canvas->DrawPolyline(smooth, 0xFFFFFF, 1, true);
-        ASSERT_TRUE(canvas->SetFont(12));
-        const CanvasSize cell = canvas->MeasureText("Hg");
+        EXPECT_NEAR(canvas->MeasureText("Hg").height, 12 * ratio, 1.0);
+        canvas->DrawShadowedText("I", {10, 90, 100, 30}, TextAlign::Left, 0xFFFFFF, 1, 0);
         canvas.reset();
-        const auto level = [&](int y) { return double(pixels[size_t(y) * kSide + 50] & 0xFF); };
-        const auto rowsLit = [&](int from, int to) {
-            int count = 0;
-            for (int y = from; y < to; ++y) count += level(y) == 255 ? 1 : 0;
-            return count;
-        };
-        EXPECT_EQ(rowsLit(10, 35), c.line);
-        EXPECT_EQ(level(20), 255) << "the line starts at its row";
-        EXPECT_EQ(rowsLit(40, 65), c.sharp3);
+        const auto at = [&](int x, int y) { return pixels[size_t(y) * kSide + size_t(x)] & 0xFF; };
+        int line = 0, band = 0, bright = -1, shadowEnd = -1;
         double ink = 0;
-        for (int y = 70; y < 95; ++y) ink += level(y) / 255.0;
-        EXPECT_NEAR(ink, c.ratio, 0.15);
-        EXPECT_NEAR(cell.height, 12 * c.ratio, 1.0);
-
-        // The shadow one logical pixel right of the text: round(r) device pixels.
-        std::vector<uint32_t> text(size_t(kSide) * 40, 0x00202020u);
-        auto textCanvas = CreateSurfaceCanvas(text.data(), kSide, 40, kSide, c.ratio);
-        ASSERT_TRUE(textCanvas && textCanvas->SetFont(12));
-        textCanvas->DrawShadowedText("I", {10, 0, 100, 40}, TextAlign::Left, 0xFFFFFF, 1, 0);
-        textCanvas.reset();
-        int bright = -1, shadowEnd = -1;
+        for (int y = 10; y < 65; ++y) (y < 35 ? line : band) += at(50, y) == 255 ? 1 : 0;
+        for (int y = 70; y < 90; ++y) ink += (at(50, y) - 0x20) / double(0xFF - 0x20);
         for (int x = 0; x < kSide; ++x) {
-            const uint32_t p = text[20 * size_t(kSide) + size_t(x)];
-            if ((p & 0xFF) > 0xC0) bright = x;
-            if (p < 0x00101010u) shadowEnd = x;
+            if (at(x, 105) > 0xC0) bright = x;
+            if (at(x, 105) < 0x10) shadowEnd = x;
         }
-        ASSERT_GE(bright, 0);
-        EXPECT_EQ(shadowEnd - bright, std::lround(c.ratio)) << "shadow past the stroke";
+        EXPECT_EQ(at(50, 20), 255u) << "the line starts on its row";
+        EXPECT_EQ(line, std::lround(ratio));
+        EXPECT_EQ(band, std::lround(3 * ratio));
+        EXPECT_NEAR(ink, ratio, 0.15);
+        EXPECT_EQ(shadowEnd - bright, std::lround(ratio)) << "shadow past the stroke";
     }
 }
 
