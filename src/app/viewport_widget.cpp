@@ -88,7 +88,8 @@ bool CViewportWidget::FollowPixelRatio() {
 QPoint CViewportWidget::DevicePoint(const QPointF& logical) const {
     // A device pixel divided by the ratio comes back as itself despite rounding.
     const double ratio = m_viewport->DevicePixelRatio();
-    return {int(std::floor(logical.x() * ratio + 1e-3)), int(std::floor(logical.y() * ratio + 1e-3))};
+    return {int(std::floor(logical.x() * ratio + 1e-3)),
+            int(std::floor(logical.y() * ratio + 1e-3))};
 }
 
 void CViewportWidget::paintEvent(QPaintEvent* event) {
@@ -106,10 +107,10 @@ void CViewportWidget::paintEvent(QPaintEvent* event) {
     const QRect covered(0, 0, surface.Width(), surface.Height());
     // The device pixels of the exposed part, drawn 1:1: the surface is tagged with the
     // ratio, so no pixel is scaled.
-    const QRect part = QRect(QRectF(QRectF(event->rect()).topLeft() * ratio,
-                                    QRectF(event->rect()).size() * ratio)
-                                 .toAlignedRect()) &
-                       covered;
+    const QRect part =
+        QRect(QRectF(QRectF(event->rect()).topLeft() * ratio, QRectF(event->rect()).size() * ratio)
+                  .toAlignedRect()) &
+        covered;
     if (!part.isEmpty()) {
         DrawPixels(painter, surface.Pixels(), surface.Width(), surface.Height(), surface.Width(),
                    part, ratio);

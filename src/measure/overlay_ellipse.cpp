@@ -67,7 +67,8 @@ ToolAnswer COverlayEllipse::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /
 
 int COverlayEllipse::CornerNear(CanvasPoint p) const {
     for (int i = 0; i < 4; ++i) {
-        if (std::hypot(double(p.x) - m_corners[i].x, double(p.y) - m_corners[i].y) <= Reach(kCornerReach))
+        if (std::hypot(double(p.x) - m_corners[i].x, double(p.y) - m_corners[i].y) <=
+            Reach(kCornerReach))
             return i;
     }
     return -1;

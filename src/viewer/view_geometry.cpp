@@ -256,8 +256,8 @@ bool LayoutResizeKeepingView(ViewGeometry& geometry, const ViewGeometry& saved, 
     // tiny images): the visible part would grow far beyond the viewport.
     const double fit = std::min(double(g.viewportWidth) / g.rotatedWidth,
                                 double(g.viewportHeight) / g.rotatedHeight);
-    const double zoom =
-        std::min(saved.scaledWidth * f / g.rotatedWidth, std::max<double>(kMaxZoom * Ratio(g), fit));
+    const double zoom = std::min(saved.scaledWidth * f / g.rotatedWidth,
+                                 std::max<double>(kMaxZoom * Ratio(g), fit));
     SetScale(g, LimitZoom(g, zoom));
     const auto origin = [](int32_t viewport, int32_t savedViewport, int32_t savedOrigin,
                            float savedScaled, float scaled) {

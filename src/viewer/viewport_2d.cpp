@@ -575,10 +575,9 @@ void CViewport2D::ZoomBy(int32_t delta) {
 }
 
 void CViewport2D::Pan(int32_t dx, int32_t dy) {
-    ChangeView(*m_move,
-               [&](const ViewGeometry& start) {
-                   return LayoutPan(m_geometry, start, DevicePixels(dx), DevicePixels(dy));
-               });
+    ChangeView(*m_move, [&](const ViewGeometry& start) {
+        return LayoutPan(m_geometry, start, DevicePixels(dx), DevicePixels(dy));
+    });
 }
 
 void CViewport2D::Browse(int32_t delta) {

@@ -53,7 +53,9 @@ ToolAnswer CViewport2DWindow::MouseMove(int32_t x, int32_t y) {
     // Right widens the window, up raises the centre.
     // The drag in logical pixels: the window moves as fast at every device pixel ratio.
     const float ratio = m_viewport.DevicePixelRatio();
-    const auto logical = [ratio](int32_t device) { return int32_t(std::lround(double(device) / ratio)); };
+    const auto logical = [ratio](int32_t device) {
+        return int32_t(std::lround(double(device) / ratio));
+    };
     const float width =
         m_startWidth + WindowDragSensitivity(logical(DragDistance(x, m_pressX)), pet);
     const float centre =

@@ -5,12 +5,12 @@
 // to a screen of another ratio renders at that ratio.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
 #include <QApplication>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTest>
 #include <QWindow>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -82,8 +82,10 @@ struct Window {
     }
     // What the widget shows, in device pixels, left of the scroll bar.
     QImage Shown() {
-        return widget->grab().toImage().convertToFormat(QImage::Format_RGB32).copy(
-            0, 0, Viewport().Surface().Width(), Viewport().Surface().Height());
+        return widget->grab()
+            .toImage()
+            .convertToFormat(QImage::Format_RGB32)
+            .copy(0, 0, Viewport().Surface().Width(), Viewport().Surface().Height());
     }
     // Mouse events at logical positions, through the widget's event handling.
     void Mouse(QEvent::Type type, QPointF at, Qt::MouseButtons buttons = Qt::NoButton) {
@@ -131,9 +133,11 @@ TEST(HiDpi, ShownPictureIsTheRenderAtTheZoomTimesTheRatio) {
     ASSERT_EQ(status, 0) << output;
     std::set<QRgb> levels;  // a body with inserts: a picture enlarged or moved would differ
     for (int y = 0; y < shown.height(); ++y)
-        for (int x = 0; x < shown.width(); ++x) levels.insert(shown.pixel(x, y));
+        for (int x = 0; x < shown.width(); ++x)
+            levels.insert(shown.pixel(x, y));
     ASSERT_GE(levels.size(), 3u);
-    ExpectSamePixels(shown, QImage(QString::fromStdString(png.string())).convertToFormat(QImage::Format_RGB32));
+    ExpectSamePixels(
+        shown, QImage(QString::fromStdString(png.string())).convertToFormat(QImage::Format_RGB32));
 }
 
 // The logical position of the centre of the bright pixels shown within `reach` of `near`
@@ -156,7 +160,8 @@ TEST(HiDpi, ClicksLandOnThePixelUnderTheCursor) {
     viewport.SetLeftTool(viewport.Measurements());
     viewport.Measurements().SetKind(MeasurementKind::Length);
     const auto stored = [&] {
-        const auto bytes = window.states.Get(MeasurementKey(*markers.image, 0), StateRecord::kMeasurements);
+        const auto bytes =
+            window.states.Get(MeasurementKey(*markers.image, 0), StateRecord::kMeasurements);
         return bytes ? ReadRecords(*bytes) : std::vector<MeasurementRecord>{};
     };
     struct Case {
@@ -176,9 +181,10 @@ TEST(HiDpi, ClicksLandOnThePixelUnderTheCursor) {
         window.Mouse(QEvent::MouseMove, a);
         const std::string position = PositionText(viewport.Texts(), 24, 22);
         const std::vector<ShownAnnotation> texts = viewport.Annotations().ShownTexts();
-        EXPECT_TRUE(std::any_of(texts.begin(), texts.end(), [&](const ShownAnnotation& t) {
-            return t.text.rfind(position, 0) == 0;
-        })) << "readout " << position;
+        EXPECT_TRUE(
+            std::any_of(texts.begin(), texts.end(),
+                        [&](const ShownAnnotation& t) { return t.text.rfind(position, 0) == 0; }))
+            << "readout " << position;
 
         window.Drag(a, b);
         auto records = stored();
@@ -220,9 +226,9 @@ TEST(HiDpi, MovedToAScreenOfAnotherRatioRendersAtIt) {
         window.ExpectSurfaceAtRatio(ratio);
         EXPECT_FLOAT_EQ(window.Viewport().Geometry().zoom, float(2 * ratio));
         const CViewportSurface& surface = window.Viewport().Surface();
-        ExpectSamePixels(window.Shown(), QImage(reinterpret_cast<const uchar*>(surface.Pixels()),
-                                                surface.Width(), surface.Height(),
-                                                QImage::Format_RGB32));
+        ExpectSamePixels(window.Shown(),
+                         QImage(reinterpret_cast<const uchar*>(surface.Pixels()), surface.Width(),
+                                surface.Height(), QImage::Format_RGB32));
     }
 }
 

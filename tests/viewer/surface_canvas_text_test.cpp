@@ -101,7 +101,8 @@ TEST(SurfaceCanvasRatio, PensFontsAndShadowsScaleWithTheRatio) {
         auto canvas = CreateSurfaceCanvas(pixels.data(), kSide, kSide, kSide, ratio);
         ASSERT_TRUE(canvas && canvas->SetFont(12));
         canvas->DrawLine(10, 20, 100, 20, 0xFFFFFF);
-        const CanvasPoint sharp[] = {{10, 50.5f}, {100, 50.5f}}, smooth[] = {{10, 80.5f}, {100, 80.5f}};
+        const CanvasPoint sharp[] = {{10, 50.5f}, {100, 50.5f}},
+                          smooth[] = {{10, 80.5f}, {100, 80.5f}};
         canvas->DrawPolyline(sharp, 0xFFFFFF, 3, false);
         canvas->DrawPolyline(smooth, 0xFFFFFF, 1, true);
         EXPECT_NEAR(canvas->MeasureText("Hg").height, 12 * ratio, 1.0);
@@ -110,8 +111,10 @@ TEST(SurfaceCanvasRatio, PensFontsAndShadowsScaleWithTheRatio) {
         const auto at = [&](int x, int y) { return pixels[size_t(y) * kSide + size_t(x)] & 0xFF; };
         int line = 0, band = 0, bright = -1, shadowEnd = -1;
         double ink = 0;
-        for (int y = 10; y < 65; ++y) (y < 35 ? line : band) += at(50, y) == 255 ? 1 : 0;
-        for (int y = 70; y < 90; ++y) ink += (at(50, y) - 0x20) / double(0xFF - 0x20);
+        for (int y = 10; y < 65; ++y)
+            (y < 35 ? line : band) += at(50, y) == 255 ? 1 : 0;
+        for (int y = 70; y < 90; ++y)
+            ink += (at(50, y) - 0x20) / double(0xFF - 0x20);
         for (int x = 0; x < kSide; ++x) {
             if (at(x, 105) > 0xC0) bright = x;
             if (at(x, 105) < 0x10) shadowEnd = x;
