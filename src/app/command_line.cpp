@@ -102,10 +102,8 @@ bool AddFilesModePath(const std::string& path, CommandLineRequest& request) {
 CommandLineRequest ParseCommandLine(const std::vector<std::string>& arguments) {
     CommandLineRequest request;
     if (arguments.size() >= 2 && arguments[0] == "-crash") {
-        std::string report = arguments[1];
-        // A shell that quotes a path ending in a backslash leaves the closing quote on it.
-        if (!report.empty() && report.back() == '"') report.pop_back();
-        request.crashReport = report;
+        // Taken as given: a POSIX shell leaves no stray quote on a path.
+        request.crashReport = arguments[1];
         return request;
     }
     PathMode mode = PathMode::Files;

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/crash_reporter_app.h"
 #include "app/options.h"
 #include "app/viewer_app.h"
 #include "platform/mini_dumper.h"
@@ -66,9 +67,7 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (argc >= 3 && std::strcmp(argv[1], "-crash") == 0) {
-        // The crash reporter is not part of this build yet.
-        std::fprintf(stderr, "vexel-viewer: no crash reporter in this build\n");
-        return 0;
+        return vexel::RunCrashReporter(argc, argv);
     }
     if (!HasDisplay(argc, argv)) {
         std::fprintf(stderr,

@@ -28,6 +28,8 @@ constexpr const char* kWebSite = "WebSite";
 constexpr size_t kMaxWebSiteLength = 1024;
 constexpr const char* kUpdateHost = "UpdateHost";
 constexpr size_t kMaxUpdateHostLength = 259;  // a host name and ":port"
+constexpr const char* kCrashReportUrl = "CrashReportUrl";
+constexpr size_t kMaxCrashReportUrlLength = 2048;
 
 std::string_view TrimBlanks(std::string_view text) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
@@ -162,6 +164,8 @@ StoredSettings ReadStoredSettings(const CSettingsFile& file, bool fileFound) {
         settings.webSite = *value;
     if (auto value = file.Get(kUpdateHost); value && value->size() <= kMaxUpdateHostLength)
         settings.updateHost = *value;
+    if (auto value = file.Get(kCrashReportUrl); value && value->size() <= kMaxCrashReportUrlLength)
+        settings.crashReportUrl = *value;
     return settings;
 }
 
@@ -177,9 +181,13 @@ void WriteStoredSettings(const StoredSettings& settings, CSettingsFile& file) {
     file.Set(kDicomScanFolder, settings.dicomScanFolder);
 }
 
-COptions::COptions(const UserBaseFolders& folders, FolderNameRandom random) {
-    if (!folders.configHome.empty())
-        m_settingsPath = folders.configHome / kFolderName / "settings.ini";
+std::filesystem::path SettingsFilePath(const std::filesystem::path& configHome) {
+    if (configHome.empty()) return {};
+    return configHome / kFolderName / "settings.ini";
+}
+
+COptions::COptions(const UserBaseFolders& folders, FolderNameRandom random)
+    : m_settingsPath(SettingsFilePath(folders.configHome)) {
     if (!folders.dataHome.empty()) CreateFolders(folders.dataHome, random);
 }
 

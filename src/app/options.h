@@ -41,6 +41,9 @@ struct StoredSettings {
     // The update server ("UpdateHost", host[:port], set by hand, never written): empty, the
     // default, leaves both update checks off.
     std::string updateHost;
+    // Where crash reports are sent ("CrashReportUrl", https only, set by hand, never
+    // written): empty, the default, leaves sending off.
+    std::string crashReportUrl;
 };
 
 inline constexpr size_t kMaxUpdateCheckIdLength = 64;
@@ -66,6 +69,9 @@ struct UserEnvironment {
 // HOME leaves that folder unresolved.
 UserBaseFolders ResolveUserBaseFolders(const UserEnvironment& environment);
 UserEnvironment ProcessEnvironment();
+
+// The settings file under the configuration home; empty when that is unknown.
+std::filesystem::path SettingsFilePath(const std::filesystem::path& configHome);
 
 // Reads the values out of a settings file; fileFound false gives the first-run defaults.
 StoredSettings ReadStoredSettings(const CSettingsFile& file, bool fileFound);

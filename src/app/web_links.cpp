@@ -30,6 +30,9 @@ QUrl WebPageUrl(const QString& site, WebPage page, const QString& fullVersion,
             path += "contact.php";
             key = "lang", value = languageCode;
             break;
+        case WebPage::Privacy:
+            path += "privacy.php";
+            break;
     }
     url.setPath(path);
     // Every reserved character of the value is encoded, '&', '=' and '+' included.

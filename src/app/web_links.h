@@ -9,7 +9,7 @@
 
 namespace vexel {
 
-enum class WebPage { Manual, Translations, Home, Contact };
+enum class WebPage { Manual, Translations, Home, Contact, Privacy };
 
 // The page's address with its query values percent-encoded; an invalid QUrl without a site.
 QUrl WebPageUrl(const QString& site, WebPage page, const QString& fullVersion,

@@ -67,7 +67,7 @@ const CommandLineCase kCases[] = {
     {"SwitchesAreCaseSensitive", {"-D", "a", "-F", "b", "-f", "c"}, {}, {"c"}, {}, {}},
     {"ModesSwitchBack", {"-d", "d1", "-f", "f1", "-d", "d2"}, {"d1", "d2"}, {"f1"}, {}, {}},
     {"EmptyArgumentSkipped", {"", "a.dcm"}, {}, {"a.dcm"}, {}, {}},
-    {"CrashDropsTrailingQuote", {"-crash", "/tmp/r 1\""}, {}, {}, {}, "/tmp/r 1"},
+    {"CrashKeepsTrailingQuote", {"-crash", "/tmp/r 1\""}, {}, {}, {}, "/tmp/r 1\""},
     {"CrashIgnoresTheRest", {"-crash", "/tmp/r", "x.dcm"}, {}, {}, {}, "/tmp/r"},
     {"CrashAloneIsAnIgnoringSwitch", {"-crash"}, {}, {}, {}, {}},
     {"CrashNotFirstIsAnIgnoringSwitch", {"a.dcm", "-crash", "/r"}, {}, {"a.dcm"}, {}, {}},

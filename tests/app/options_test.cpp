@@ -95,6 +95,8 @@ const ReadCase kReadCases[] = {
     {"FirstOfRepeatsWins", "CheckUpdate=0\nCheckUpdate=1\n", Answered(false)},
     {"UpdateHost", "UpdateHost=up.example:8080",
      With([](StoredSettings& s) { s.updateHost = "up.example:8080"; })},
+    {"CrashReportUrl", "CrashReportUrl=https://reports.example/crash.php",
+     With([](StoredSettings& s) { s.crashReportUrl = "https://reports.example/crash.php"; })},
     {"WindowPos", "WindowPos=10,-20,800,600,1,0",
      With([](StoredSettings& s) { s.windowPlacement = {true, 10, -20, 800, 600, true, false}; })},
     {"WindowPosBlanksAndFullScreen", "WindowPos= -5 , 7,100 ,200,0, 2",
@@ -118,7 +120,7 @@ auto Fields(const StoredSettings& s) {
     const WindowPlacement& w = s.windowPlacement;
     return std::tie(w.valid, w.x, w.y, w.width, w.height, w.maximized, w.fullScreen,
                     s.checkForUpdates, s.checkUpdateAnswered, s.updateHost, s.lastUpdateCheck, s.versionToIgnore, s.updateCheckId,
-                    s.dicomScanFolder);
+                    s.dicomScanFolder, s.crashReportUrl);
 }
 
 class ReadSettings : public testing::TestWithParam<ReadCase> {};
