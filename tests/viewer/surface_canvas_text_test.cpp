@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 #include "platform/gui/surface_canvas.h"
@@ -80,50 +79,6 @@ TEST(SurfaceCanvasText, LinesLandAlignedInTheirSizeColourAndClip) {
             EXPECT_EQ(ink.brightest, c.colour) << std::hex << ink.brightest;
             EXPECT_EQ(ink.shadowRightOfText, c.shadow);
         }
-    }
-}
-
-}  // namespace
-}  // namespace vexel
-
-namespace vexel {
-namespace {
-
-// At device pixel ratio r: a 1-pixel line and a sharp pen of 3 are round(r) and round(3r)
-// device pixels wide, a smooth pen of 1 leaves r pixels of ink across, text cells grow by r
-// and shadows move round(r) pixels; positions stay device pixels.
-TEST(SurfaceCanvasRatio, PensFontsAndShadowsScaleWithTheRatio) {
-    ASSERT_TRUE(EnsureGuiApplication());
-    constexpr int32_t kSide = 120;
-    for (const float ratio : {1.0f, 1.5f, 2.0f}) {
-        SCOPED_TRACE(testing::Message() << "ratio " << ratio);
-        std::vector<uint32_t> pixels(size_t(kSide) * kSide, 0x00202020u);  // shadows show
-        auto canvas = CreateSurfaceCanvas(pixels.data(), kSide, kSide, kSide, ratio);
-        ASSERT_TRUE(canvas && canvas->SetFont(12));
-        canvas->DrawLine(10, 20, 100, 20, 0xFFFFFF);
-        const CanvasPoint sharp[] = {{10, 50.5f}, {100, 50.5f}},
-                          smooth[] = {{10, 80.5f}, {100, 80.5f}};
-        canvas->DrawPolyline(sharp, 0xFFFFFF, 3, false);
-        canvas->DrawPolyline(smooth, 0xFFFFFF, 1, true);
-        EXPECT_NEAR(canvas->MeasureText("Hg").height, 12 * ratio, 1.0);
-        canvas->DrawShadowedText("I", {10, 90, 100, 30}, TextAlign::Left, 0xFFFFFF, 1, 0);
-        canvas.reset();
-        const auto at = [&](int x, int y) { return pixels[size_t(y) * kSide + size_t(x)] & 0xFF; };
-        int line = 0, band = 0, bright = -1, shadowEnd = -1;
-        double ink = 0;
-        for (int y = 10; y < 65; ++y)
-            (y < 35 ? line : band) += at(50, y) == 255 ? 1 : 0;
-        for (int y = 70; y < 90; ++y)
-            ink += (at(50, y) - 0x20) / double(0xFF - 0x20);
-        for (int x = 0; x < kSide; ++x) {
-            if (at(x, 105) > 0xC0) bright = x;
-            if (at(x, 105) < 0x10) shadowEnd = x;
-        }
-        EXPECT_EQ(at(50, 20), 255u) << "the line starts on its row";
-        EXPECT_EQ(line, std::lround(ratio));
-        EXPECT_EQ(band, std::lround(3 * ratio));
-        EXPECT_NEAR(ink, ratio, 0.15);
-        EXPECT_EQ(shadowEnd - bright, std::lround(ratio)) << "shadow past the stroke";
     }
 }
 
