@@ -6,7 +6,9 @@
 // frame, set against rendering that frame, and the readout's partial redraw on a mouse move.
 // Cine: panels playing 300 slices for 10 s through the real timing thread and a UI loop
 // (delivered rate, interval error, the UI thread's busy share), and a frame of the second
-// loop, served from the cine cache, against a copy of one frame's bitmap.
+// loop, served from the cine cache, against a copy of one frame's bitmap. HiDPI: the same
+// 1024 x 1024 logical viewport at device pixel ratio 2 (2048 x 2048 device pixels) against
+// ratio 1, every frame through both resampler stages, compose and present.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -100,15 +102,17 @@ struct Rig {
     std::unique_ptr<CViewport2D> viewport;
 
     Rig(uint32_t threads, size_t images, CCineEngine* cine = nullptr,
-        CBinaryValueMemCacher* cache = nullptr) {
+        CBinaryValueMemCacher* cache = nullptr, float ratio = 1, uint32_t layers = kAllLayers) {
         ViewportServices services;
         services.states = &states;
         services.presets = &presets;
         services.resamplerThreads = threads;
         services.cine = cine;
         services.renderCache = cache;
+        services.layerMask = layers;
         viewport = std::make_unique<CViewport2D>(services);
         viewport->Create(screen);
+        viewport->SetDevicePixelRatio(ratio);
         viewport->SizeChanged(kClient + CMyScrollBar::kWidth, kClient);
         Series& series = TheSeries();
         for (size_t i = 0; i < images && i < series.images.size(); ++i)
@@ -125,6 +129,23 @@ void BM_WindowChange(benchmark::State& state) {
         flip = !flip;
         rig.viewport->WindowTool().ApplyWindow(flip ? 40 : 300, flip ? 80 : 1500);
     }
+    state.counters["stage1_runs"] = double(rig.viewport->Resampler().Stage1Runs());
+}
+
+// range(0): the device pixel ratio in tenths; range(1): 1 draws the layers (annotations,
+// rulers). The window changes every frame, so stage 1 (look-up) and stage 2 (scaling) both run.
+void BM_HiDpiFrame(benchmark::State& state) {
+    const bool layers = state.range(1) != 0;
+    if (layers && !EnsureGuiApplication()) return state.SkipWithError("no Qt Gui");
+    Rig rig(0, 1, nullptr, nullptr, float(state.range(0)) / 10.0f,
+            layers ? uint32_t(kAllLayers) : 0u);
+    bool flip = false;
+    for (auto _ : state) {
+        flip = !flip;
+        rig.viewport->WindowTool().ApplyWindow(flip ? 40 : 300, flip ? 80 : 1500);
+    }
+    const CViewportSurface& surface = rig.viewport->Surface();
+    state.counters["device_side"] = double(surface.Width());
     state.counters["stage1_runs"] = double(rig.viewport->Resampler().Stage1Runs());
 }
 
@@ -299,6 +320,10 @@ BENCHMARK(BM_RenderFrame)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::k
 BENCHMARK(BM_AnnotationFrameChange)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ReadoutMove)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_WindowChange)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_HiDpiFrame)
+    ->ArgNames({"ratio10", "layers"})
+    ->ArgsProduct({{10, 20}, {0, 1}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Pan)->ArgName("threads")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CopySurface)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CineCachedFrame)->Unit(benchmark::kMillisecond);

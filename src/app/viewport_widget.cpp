@@ -4,6 +4,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QWheelEvent>
+#include <cmath>
 #include <optional>
 
 #include "app/viewport_scroll_bar_widget.h"
@@ -40,6 +41,7 @@ CViewportWidget::CViewportWidget(const ViewportServices& services, QWidget* pare
     setMinimumSize(CMyScrollBar::kWidth + 32, 32);
     m_scrollBar = new CViewportScrollBarWidget(m_viewport->ScrollBar(), this);
     m_viewport->ScrollBar().onChanged = [bar = m_scrollBar] { bar->update(); };
+    m_viewport->SetDevicePixelRatio(float(devicePixelRatioF()));
     m_viewport->Create(*this);
 }
 
@@ -50,53 +52,112 @@ CViewportWidget::~CViewportWidget() {
     m_scrollBar = nullptr;
 }
 
+namespace {
+
+// Device pixels to the logical pixels that cover them.
+QRect CoveringLogical(const QRect& device, qreal ratio) {
+    const QRectF logical(device.x() / ratio, device.y() / ratio, device.width() / ratio,
+                         device.height() / ratio);
+    return logical.toAlignedRect();
+}
+
+}  // namespace
+
 void CViewportWidget::PresentSurface(const CViewportSurface& surface, const PixelRect* rect) {
     const QRect whole(0, 0, surface.Width(), surface.Height());
     const QRect part =
         rect != nullptr ? QRect(rect->x, rect->y, rect->width, rect->height) & whole : whole;
-    // The core expects the copy to be on screen when this returns.
-    if (!part.isEmpty()) repaint(part);
+    const QRect logical = CoveringLogical(part, m_viewport->DevicePixelRatio());
+    // The core expects the copy to be on screen when this returns; a present made while
+    // painting (the ratio caught up there) is painted next, as painting cannot recurse.
+    if (m_painting && !part.isEmpty()) {
+        update(logical);
+    } else if (!part.isEmpty()) {
+        repaint(logical);
+    }
     emit Presented();
 }
 
+bool CViewportWidget::FollowPixelRatio() {
+    const auto ratio = float(devicePixelRatioF());
+    if (ratio == m_viewport->DevicePixelRatio()) return false;
+    m_viewport->SetDevicePixelRatio(ratio);
+    return true;
+}
+
+QPoint CViewportWidget::DevicePoint(const QPointF& logical) const {
+    // A device pixel divided by the ratio comes back as itself despite rounding.
+    const double ratio = m_viewport->DevicePixelRatio();
+    return {int(std::floor(logical.x() * ratio + 1e-3)),
+            int(std::floor(logical.y() * ratio + 1e-3))};
+}
+
 void CViewportWidget::paintEvent(QPaintEvent* event) {
+    // A ratio that changed without an event this widget saw (a move between screens while
+    // hidden) is caught before anything stale is shown.
+    if (FollowPixelRatio()) {
+        m_painting = true;
+        m_viewport->SizeChanged(width(), height());
+        m_painting = false;
+    }
     ++m_paints;
     QPainter painter(this);
     const CViewportSurface& surface = m_viewport->Surface();
+    const qreal ratio = m_viewport->DevicePixelRatio();
     const QRect covered(0, 0, surface.Width(), surface.Height());
-    const QRect part = event->rect() & covered;
+    // The device pixels of the exposed part, drawn 1:1: the surface is tagged with the
+    // ratio, so no pixel is scaled.
+    const QRect part =
+        QRect(QRectF(QRectF(event->rect()).topLeft() * ratio, QRectF(event->rect()).size() * ratio)
+                  .toAlignedRect()) &
+        covered;
     if (!part.isEmpty()) {
         DrawPixels(painter, surface.Pixels(), surface.Width(), surface.Height(), surface.Width(),
-                   part);
+                   part, ratio);
     }
     // Before the first layout (or when the surface could not grow) the rest is black.
-    for (const QRect& rest : event->region() - QRegion(covered))
+    const QRect coveredLogical(QPoint(0, 0), (QSizeF(covered.size()) / ratio).toSize());
+    for (const QRect& rest : event->region() - QRegion(coveredLogical))
         painter.fillRect(rest, Qt::black);
 }
 
 void CViewportWidget::resizeEvent(QResizeEvent* event) {
     QWidget::resizeEvent(event);
     m_scrollBar->setGeometry(width() - CMyScrollBar::kWidth, 0, CMyScrollBar::kWidth, height());
-    // The whole client area: the core takes the bar's strip off itself.
+    FollowPixelRatio();
+    // The whole client area, logical: the core takes the bar's strip off itself and counts
+    // the surface in device pixels.
     m_viewport->SizeChanged(width(), height());
+}
+
+bool CViewportWidget::event(QEvent* event) {
+    const bool handled = QWidget::event(event);
+    // A move to a screen of another ratio (or a ratio change of the screen) draws again at
+    // the new ratio.
+    bool screenChange = event->type() == QEvent::ScreenChangeInternal;
+#if QT_VERSION >= QT_VERSION_CHECK(6, 6, 0)
+    screenChange = screenChange || event->type() == QEvent::DevicePixelRatioChange;
+#endif
+    if (screenChange && FollowPixelRatio()) m_viewport->SizeChanged(width(), height());
+    return handled;
 }
 
 void CViewportWidget::mousePressEvent(QMouseEvent* event) {
     const std::optional<MouseButton> button = ButtonOf(event->button());
     if (!button) return QWidget::mousePressEvent(event);
-    const QPoint at = event->position().toPoint();
+    const QPoint at = DevicePoint(event->position());
     m_viewport->MouseDown(at.x(), at.y(), *button, ModifiersOf(event->modifiers()));
 }
 
 void CViewportWidget::mouseReleaseEvent(QMouseEvent* event) {
     const std::optional<MouseButton> button = ButtonOf(event->button());
     if (!button) return QWidget::mouseReleaseEvent(event);
-    const QPoint at = event->position().toPoint();
+    const QPoint at = DevicePoint(event->position());
     m_viewport->MouseUp(at.x(), at.y(), *button);
 }
 
 void CViewportWidget::mouseMoveEvent(QMouseEvent* event) {
-    const QPoint at = event->position().toPoint();
+    const QPoint at = DevicePoint(event->position());
     m_viewport->MouseMove(at.x(), at.y());
 }
 

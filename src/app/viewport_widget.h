@@ -41,12 +41,19 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void leaveEvent(QEvent* event) override;
+    bool event(QEvent* event) override;
 
 private:
+    // The surface follows the screen's device pixel ratio; true when it changed.
+    bool FollowPixelRatio();
+    // A mouse position (logical, from Qt) in the surface's device pixels.
+    QPoint DevicePoint(const QPointF& logical) const;
+
     std::unique_ptr<CViewport2D> m_viewport;
     CViewportScrollBarWidget* m_scrollBar = nullptr;  // child
     uint64_t m_paints = 0;
     int m_wheelRemainder = 0;  // wheel delta short of a whole notch
+    bool m_painting = false;   // within paintEvent: presents are painted next
 };
 
 }  // namespace vexel

@@ -46,6 +46,10 @@ CMeasurementElement::CMeasurementElement(CViewport2D& viewport, MeasurementKind 
                                          size_t points)
     : COverlayElement(viewport), m_kind(kind), m_points(points), m_screen(points) {}
 
+double CMeasurementElement::Reach(double logical) const {
+    return logical * double(m_viewport->DevicePixelRatio());
+}
+
 // ---- mouse ----
 
 ToolAnswer CMeasurementElement::MouseDown(int32_t x, int32_t y, MouseButton button) {
@@ -136,7 +140,7 @@ ToolAnswer CMeasurementElement::Drag(ScreenPoint p) {
 
 CMeasurementElement::DragMask CMeasurementElement::DragFor(const Hit& /*hit*/,
                                                          CanvasPoint press) const {
-    const int handle = HandleNear(press, kHandleReach);
+    const int handle = HandleNear(press, Reach(kHandleReach));
     DragMask mask(m_points.size(), handle < 0 ? 3 : 0);
     if (handle >= 0) mask[size_t(handle)] = 3;
     return mask;
@@ -210,7 +214,8 @@ void CMeasurementElement::Measure(ICanvas& canvas) {
                 width = std::max(width, size.width);
                 m_lineHeight = size.height;
             }
-            m_labelSize = {width + 4, m_lineHeight * int32_t(lines.size()) + 2};
+            m_labelSize = {width + m_viewport->DevicePixels(4),
+                           m_lineHeight * int32_t(lines.size()) + m_viewport->DevicePixels(2)};
         }
     }
     Place();
@@ -237,7 +242,8 @@ void CMeasurementElement::Place() {
             m_screen[i] = {p->x, p->y};
         }
     }
-    m_box = Grown(ShapeBox(), 4);
+    const auto px = [&](int32_t logical) { return m_viewport->DevicePixels(logical); };
+    m_box = Grown(ShapeBox(), px(4));
     if (m_labelMoved) {
         if (const auto p = m_viewport->ImageToScreen(m_labelImage.x, m_labelImage.y)) {
             m_labelAt = *p;
@@ -249,14 +255,14 @@ void CMeasurementElement::Place() {
             if (p.x >= anchor->x) anchor = &p;
         }
         const auto whole = [](float v) { return int32_t(std::clamp(std::lround(v), -1000000000L, 1000000000L)); };
-        m_labelAt = {whole(anchor->x) + 7, whole(anchor->y) - m_labelSize.height / 2};
+        m_labelAt = {whole(anchor->x) + px(7), whole(anchor->y) - m_labelSize.height / 2};
     }
     PixelRect rect = m_box;
     if (!m_text.empty()) {
         rect = Union(rect, Grown({m_labelAt.x, m_labelAt.y, m_labelSize.width, m_labelSize.height},
-                                 1));
+                                 px(1)));
     }
-    m_rect = Grown(rect, 5);
+    m_rect = Grown(rect, px(5));
 }
 
 // ---- hit tests ----
@@ -301,7 +307,7 @@ uint32_t CMeasurementElement::HandleColour(int handle) const {
 }
 
 void CMeasurementElement::DrawOutlined(ICanvas& canvas, std::span<const CanvasPoint> points,
-                                       uint32_t colour) {
+                                       uint32_t colour) const {
     // The dark band is drawn rough: smooth wide pens are stroked as shapes at many times the
     // cost. A straight line takes one wide line; a longer path the thin one moved a pixel to
     // each side, as joins of wide paths cost as much as smoothing.
@@ -312,10 +318,12 @@ void CMeasurementElement::DrawOutlined(ICanvas& canvas, std::span<const CanvasPo
     }
     std::vector<CanvasPoint> shifted(points.begin(), points.end());
     static constexpr CanvasPoint kOffsets[] = {{-1, 0}, {2, 0}, {-1, -1}, {0, 2}};
+    // The canvas widens the thin line to whole device pixels: the steps follow.
+    const auto step = float(std::max(1, m_viewport->DevicePixels(1)));
     for (const CanvasPoint offset : kOffsets) {
         for (CanvasPoint& p : shifted) {
-            p.x += offset.x;
-            p.y += offset.y;
+            p.x += offset.x * step;
+            p.y += offset.y * step;
         }
         canvas.DrawPolyline(shifted, kStyle.outline, 1.0f, false);
     }
@@ -331,13 +339,15 @@ void CMeasurementElement::DrawSegment(ICanvas& canvas, CanvasPoint a, CanvasPoin
 void CMeasurementElement::DrawCross(ICanvas& canvas, CanvasPoint p, uint32_t colour) const {
     // Upright bars on whole pixels need no smoothing, and filling them is many times cheaper
     // than stroking.
-    const int32_t arm = kStyle.handleArm;
+    // Arms and bars in whole device pixels: as long and as thick on screen at every ratio.
+    const int32_t arm = m_viewport->DevicePixels(kStyle.handleArm);
+    const int32_t t = std::max(1, m_viewport->DevicePixels(1));
     const auto x = int32_t(std::clamp(std::floor(p.x), -1e9f, 1e9f));
     const auto y = int32_t(std::clamp(std::floor(p.y), -1e9f, 1e9f));
-    canvas.FillRect({x - arm - 1, y - 1, 2 * arm + 3, 3}, kStyle.outline);
-    canvas.FillRect({x - 1, y - arm - 1, 3, 2 * arm + 3}, kStyle.outline);
-    canvas.FillRect({x - arm, y, 2 * arm + 1, 1}, colour);
-    canvas.FillRect({x, y - arm, 1, 2 * arm + 1}, colour);
+    canvas.FillRect({x - arm - t, y - t, 2 * arm + 3 * t, 3 * t}, kStyle.outline);
+    canvas.FillRect({x - t, y - arm - t, 3 * t, 2 * arm + 3 * t}, kStyle.outline);
+    canvas.FillRect({x - arm, y, 2 * arm + t, t}, colour);
+    canvas.FillRect({x, y - arm, t, 2 * arm + t}, colour);
 }
 
 void CMeasurementElement::DrawHandles(ICanvas& canvas) const {
@@ -354,9 +364,10 @@ void CMeasurementElement::DrawLabel(ICanvas& canvas) const {
     canvas.FillRect({m_labelAt.x, m_labelAt.y, m_labelSize.width, m_labelSize.height},
                     kStyle.labelPlate[uint32_t(look)]);
     canvas.SetFont(kStyle.fontSize);
-    int32_t y = m_labelAt.y + 1;
+    const int32_t one = m_viewport->DevicePixels(1), two = m_viewport->DevicePixels(2);
+    int32_t y = m_labelAt.y + one;
     for (const std::string& line : Lines(m_text)) {
-        canvas.DrawText(line, {m_labelAt.x + 2, y, m_labelSize.width - 4, m_lineHeight},
+        canvas.DrawText(line, {m_labelAt.x + two, y, m_labelSize.width - 2 * two, m_lineHeight},
                         TextAlign::Left, kStyle.labelText);
         y += m_lineHeight;
     }

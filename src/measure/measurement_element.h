@@ -26,6 +26,8 @@ enum class ElementState : uint32_t { Idle = 0, Hovered = 1, Dragging = 3 };
 
 class CMeasurementElement : public COverlayElement {
 public:
+    // Logical screen pixels: Reach() gives them in the viewport's device pixels, so they keep
+    // their size on screen at every ratio.
     static constexpr double kHandleReach = 10.0;  // pixels from a handle that grab it
     static constexpr double kLineReach = 5.0;     // pixels from a line that hover it
 
@@ -84,6 +86,8 @@ protected:
     // The box the shape spans in viewport pixels, before the label.
     virtual PixelRect ShapeBox() const;
 
+    // `logical` screen pixels in device pixels of the viewport.
+    double Reach(double logical) const;
     // The centre of the viewport pixel the mouse is on.
     static CanvasPoint Centre(int32_t x, int32_t y) { return {float(x) + 0.5f, float(y) + 0.5f}; }
     // Point i from the mouse; false (and nothing stored) when it has no image position.
@@ -104,7 +108,7 @@ protected:
     uint32_t LineColour() const;
     uint32_t HandleColour(int handle) const;
     // A smooth line of `colour` over a dark band.
-    static void DrawOutlined(ICanvas& canvas, std::span<const CanvasPoint> points, uint32_t colour);
+    void DrawOutlined(ICanvas& canvas, std::span<const CanvasPoint> points, uint32_t colour) const;
     void DrawSegment(ICanvas& canvas, CanvasPoint a, CanvasPoint b, uint32_t colour) const;
     void DrawCross(ICanvas& canvas, CanvasPoint p, uint32_t colour) const;
     void DrawHandles(ICanvas& canvas) const;

@@ -57,8 +57,8 @@ ToolAnswer COverlayAngle::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /*b
 std::optional<CMeasurementElement::Hit> COverlayAngle::HitShape(CanvasPoint p) const {
     if (!InBox(p)) return std::nullopt;
     for (int segment = 0; segment < 2; ++segment) {
-        if (ToSegment(p, size_t(segment), size_t(segment) + 1) < kLineReach) {
-            return Hit{HandleNear(p, kHandleReach), segment, false};
+        if (ToSegment(p, size_t(segment), size_t(segment) + 1) < Reach(kLineReach)) {
+            return Hit{HandleNear(p, Reach(kHandleReach)), segment, false};
         }
     }
     return std::nullopt;
@@ -148,8 +148,8 @@ ToolAnswer COverlayCobbAngle::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton
 std::optional<CMeasurementElement::Hit> COverlayCobbAngle::HitShape(CanvasPoint p) const {
     if (!InBox(p)) return std::nullopt;
     for (int line = 0; line < 2; ++line) {
-        if (ToSegment(p, size_t(2 * line), size_t(2 * line) + 1) < kLineReach) {
-            return Hit{HandleNear(p, kHandleReach), line, false};
+        if (ToSegment(p, size_t(2 * line), size_t(2 * line) + 1) < Reach(kLineReach)) {
+            return Hit{HandleNear(p, Reach(kHandleReach)), line, false};
         }
     }
     return std::nullopt;
@@ -158,7 +158,7 @@ std::optional<CMeasurementElement::Hit> COverlayCobbAngle::HitShape(CanvasPoint 
 CMeasurementElement::DragMask COverlayCobbAngle::DragFor(const Hit& hit,
                                                        CanvasPoint press) const {
     DragMask mask(4, 0);
-    const int handle = HandleNear(press, kHandleReach);
+    const int handle = HandleNear(press, Reach(kHandleReach));
     if (handle >= 0) {
         mask[size_t(handle)] = 3;
     } else if (hit.segment >= 0) {

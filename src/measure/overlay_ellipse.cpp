@@ -67,7 +67,8 @@ ToolAnswer COverlayEllipse::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /
 
 int COverlayEllipse::CornerNear(CanvasPoint p) const {
     for (int i = 0; i < 4; ++i) {
-        if (std::hypot(double(p.x) - m_corners[i].x, double(p.y) - m_corners[i].y) <= kCornerReach)
+        if (std::hypot(double(p.x) - m_corners[i].x, double(p.y) - m_corners[i].y) <=
+            Reach(kCornerReach))
             return i;
     }
     return -1;
@@ -82,7 +83,7 @@ std::optional<CMeasurementElement::Hit> COverlayEllipse::HitShape(CanvasPoint p)
     const double a = std::abs(double(m_corners[1].x) - m_corners[0].x) / 2;
     const double b = std::abs(double(m_corners[1].y) - m_corners[0].y) / 2;
     // Small ellipses are hovered anywhere in their box, large ones along the outline.
-    if (a <= 20 || b <= 20) return Hit{};
+    if (a <= Reach(20) || b <= Reach(20)) return Hit{};
     const double r = std::hypot((cx - p.x) / a, (cy - p.y) / b);
     if (r > 0.9 && r < 1.05) return Hit{};
     return std::nullopt;

@@ -22,8 +22,8 @@ ToolAnswer COverlayLength::CreateUp(int32_t /*x*/, int32_t /*y*/, MouseButton /*
 }
 
 std::optional<CMeasurementElement::Hit> COverlayLength::HitShape(CanvasPoint p) const {
-    if (!InBox(p) || !(ToSegment(p, 0, 1) < kLineReach)) return std::nullopt;
-    return Hit{HandleNear(p, kHandleReach), 0, false};
+    if (!InBox(p) || !(ToSegment(p, 0, 1) < Reach(kLineReach))) return std::nullopt;
+    return Hit{HandleNear(p, Reach(kHandleReach)), 0, false};
 }
 
 void COverlayLength::DrawShape(ICanvas& canvas) {

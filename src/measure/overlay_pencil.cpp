@@ -5,7 +5,7 @@
 namespace vexel {
 namespace {
 
-constexpr float kReachSquared = 25;  // 5 pixels, inclusive
+constexpr double kReach = 5;  // logical pixels, inclusive
 
 }  // namespace
 
@@ -50,9 +50,10 @@ ToolAnswer COverlayPencil::MouseDown(int32_t x, int32_t y, MouseButton button) {
 
 std::optional<CMeasurementElement::Hit> COverlayPencil::HitShape(CanvasPoint p) const {
     if (!InBox(p)) return std::nullopt;
+    const auto reach = float(Reach(kReach));
     for (const CanvasPoint& s : m_screen) {
         const float dx = s.x - p.x, dy = s.y - p.y;
-        if (dx * dx + dy * dy <= kReachSquared) return Hit{};
+        if (dx * dx + dy * dy <= reach * reach) return Hit{};
     }
     return std::nullopt;
 }

@@ -1,6 +1,10 @@
 // Drawing on a 32-bit surface (0x00RRGGBB words, rows top-down): what the viewport's layers
 // need and nothing more. Colours are 0x00RRGGBB. Implementations keep one painter per
 // surface, so a canvas may be used on any one thread at a time.
+//
+// Positions and rectangles are surface (device) pixels. Pen widths, font sizes and shadow
+// offsets are logical pixels: a canvas over a surface of device pixel ratio r draws them r
+// times as large, so callers keep their looks at every ratio and place things themselves.
 #pragma once
 
 #include <cstdint>
@@ -36,7 +40,8 @@ public:
 
     // Drawing stays inside `rect` (the whole surface when null).
     virtual void SetClip(const CanvasRect* rect) = 0;
-    // Whole pixels, 1-pixel pens unless told; anti-aliased lines when `smooth`.
+    // Whole pixels, 1-pixel pens unless told; anti-aliased lines when `smooth`. Sharp pens
+    // are round(width × r) device pixels wide, smooth ones width × r.
     virtual void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t colour) = 0;
     virtual void DrawPolyline(std::span<const CanvasPoint> points, uint32_t colour, float width,
                               bool smooth) = 0;

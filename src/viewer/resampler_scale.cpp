@@ -97,16 +97,79 @@ void FilterRows(const ScaleJob& job, int32_t first, int32_t last, float* acc) {
     }
 }
 
+bool Enlarging(const ScaleJob& job) {
+    return job.columns->tapsPerPixel == 2 && job.rows->tapsPerPixel == 2;
+}
+
+// Source row `row` enlarged along the row: two taps per destination column.
+template <int C>
+void EnlargeAlongRow(const ScaleJob& job, uint32_t row, float* line) {
+    const AxisTaps& columns = *job.columns;
+    const size_t count = columns.first.size() - 1;
+    const uint8_t* src = job.source + size_t(row) * size_t(job.sourceWidth) * C;
+    const uint32_t* index = columns.index.data();
+    const float* weight = columns.weight.data();
+    for (size_t i = 0; i < count; ++i) {
+        const uint8_t* a = src + size_t(index[2 * i]) * C;
+        const uint8_t* b = src + size_t(index[2 * i + 1]) * C;
+        for (int c = 0; c < C; ++c)
+            line[i * C + size_t(c)] = weight[2 * i] * float(a[c]) + weight[2 * i + 1] * float(b[c]);
+    }
+}
+
+// Enlarging: each source row is enlarged along the row once, and every destination row blends
+// the two it lies between. Neighbouring destination rows share their source rows, so the
+// gathers along the row run once per source row, not once per destination row (a quarter as
+// often at a zoom of 4); the blend down the rows runs over contiguous floats.
+template <int C>
+void EnlargeRows(const ScaleJob& job, int32_t first, int32_t last, float* lines) {
+    const AxisTaps& rows = *job.rows;
+    const size_t count = job.columns->first.size() - 1;
+    float* const slot[2] = {lines, lines + count * C};
+    int64_t held[2] = {-1, -1};
+    // The slot holding source row `row`, filled when needed in the slot that `keep` is not in.
+    const auto line = [&](uint32_t row, uint32_t keep) {
+        for (int k = 0; k < 2; ++k)
+            if (held[k] == int64_t(row)) return slot[k];
+        const int k = held[0] == int64_t(keep) ? 1 : 0;
+        EnlargeAlongRow<C>(job, row, slot[k]);
+        held[k] = row;
+        return slot[k];
+    };
+    for (int32_t row = first; row <= last; ++row) {
+        const uint32_t t = rows.first[size_t(row)];
+        const uint32_t r0 = rows.index[t], r1 = rows.index[t + 1];
+        const float w0 = rows.weight[t], w1 = rows.weight[t + 1];
+        const float* a = line(r0, r1);
+        const float* b = line(r1, r0);
+        uint32_t* out = job.dest + size_t(row) * job.destStride;
+        for (size_t i = 0; i < count; ++i) {
+            float sums[C];
+            for (int c = 0; c < C; ++c)
+                sums[c] = w0 * a[i * C + size_t(c)] + w1 * b[i * C + size_t(c)];
+            out[i] = Pack<C>(sums);
+        }
+    }
+}
+
 }  // namespace
 
 size_t AccumulatorSize(const ScaleJob& job) {
     if (job.columns == nullptr || job.columns->index.empty()) return 0;
+    if (job.rows != nullptr && Enlarging(job))
+        return 2 * (job.columns->first.size() - 1) * size_t(job.channels);
     return size_t(job.columns->highest - job.columns->lowest + 1) * size_t(job.channels);
 }
 
 void ScaleRows(const ScaleJob& job, int32_t first, int32_t last, float* accumulator) {
     if (job.columns->tapsPerPixel == 1 && job.rows->tapsPerPixel == 1) {
         CopyRows(job, first, last);
+    } else if (Enlarging(job)) {
+        if (job.channels == 1) {
+            EnlargeRows<1>(job, first, last, accumulator);
+        } else {
+            EnlargeRows<4>(job, first, last, accumulator);
+        }
     } else if (job.channels == 1) {
         FilterRows<1>(job, first, last, accumulator);
     } else {

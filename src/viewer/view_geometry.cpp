@@ -94,6 +94,13 @@ void NormaliseTransform(ViewGeometry& g) {
     }
 }
 
+// The logical limits in device pixels; a ratio out of reason counts as 1.
+double Ratio(const ViewGeometry& g) {
+    return std::isfinite(g.pixelRatio) && g.pixelRatio >= 0.25f && g.pixelRatio <= 16.0f
+               ? double(g.pixelRatio)
+               : 1.0;
+}
+
 float AnchorFraction(int32_t anchor, int32_t origin, float scaled) {
     return scaled > 0 ? (float(anchor) - float(origin)) / scaled : 0.5f;
 }
@@ -186,7 +193,7 @@ bool LayoutActualSize(ViewGeometry& geometry) {
         ClearView(g);
         return false;
     }
-    SetScale(g, LimitZoom(g, 1.0));
+    SetScale(g, LimitZoom(g, Ratio(g)));
     g.originX = (g.viewportWidth - g.displayedWidth) / 2;
     g.originY = (g.viewportHeight - g.displayedHeight) / 2;
     return ClampAndFindVisible(g);
@@ -202,7 +209,8 @@ bool LayoutZoomAbout(ViewGeometry& geometry, const ViewGeometry& start, float fa
     }
     // Raising the zoom (not each side on its own) keeps the aspect of the image.
     const double shortest = std::min(g.rotatedWidth, g.rotatedHeight);
-    const double zoom = std::max<double>(std::min(factor, kMaxZoom), kMinDisplayedSide / shortest);
+    const double zoom = std::max<double>(std::min<double>(factor, kMaxZoom * Ratio(g)),
+                                         kMinDisplayedSide * Ratio(g) / shortest);
     g.anchorX = anchorX;
     g.anchorY = anchorY;
     g.anchorFractionX = AnchorFraction(anchorX, start.originX, start.scaledWidth);
@@ -219,7 +227,7 @@ bool LayoutZoomByDrag(ViewGeometry& geometry, const ViewGeometry& start, int32_t
     const double k = std::fabs(double(delta)) / start.viewportHeight * 3.0 + 1.0;
     double zoom = start.zoom / k;
     if (delta >= 0) {
-        zoom = std::min<double>(kMaxZoom, k * start.zoom);
+        zoom = std::min<double>(kMaxZoom * Ratio(start), k * start.zoom);
         if (float(zoom) == start.zoom) return false;
     }
     return LayoutZoomAbout(geometry, start, float(zoom), anchorX, anchorY);
@@ -248,8 +256,8 @@ bool LayoutResizeKeepingView(ViewGeometry& geometry, const ViewGeometry& saved, 
     // tiny images): the visible part would grow far beyond the viewport.
     const double fit = std::min(double(g.viewportWidth) / g.rotatedWidth,
                                 double(g.viewportHeight) / g.rotatedHeight);
-    const double zoom =
-        std::min(saved.scaledWidth * f / g.rotatedWidth, std::max<double>(kMaxZoom, fit));
+    const double zoom = std::min(saved.scaledWidth * f / g.rotatedWidth,
+                                 std::max<double>(kMaxZoom * Ratio(g), fit));
     SetScale(g, LimitZoom(g, zoom));
     const auto origin = [](int32_t viewport, int32_t savedViewport, int32_t savedOrigin,
                            float savedScaled, float scaled) {

@@ -14,6 +14,7 @@
 namespace vexel {
 
 // Zooming in stops here; zooming out keeps the shorter displayed side at this many pixels.
+// Both are logical: on a screen of device pixel ratio r they are r times as many device pixels.
 inline constexpr float kMaxZoom = 50.0f;
 inline constexpr int32_t kMinDisplayedSide = 10;
 
@@ -40,7 +41,10 @@ struct ViewGeometry {
     int32_t visibleSourceY = 0;
     float imageAspect = 0;  // rotated width / rotated height
     float viewportAspect = 0;
+    // Viewport sizes, origins and the zoom count device pixels; the zoom the user sees is
+    // zoom / pixelRatio (device pixels per logical pixel of the screen).
     float zoom = 0;  // viewport pixels per image pixel; 0 when nothing can be shown
+    float pixelRatio = 1;
     bool horizontalMirror = false;
     bool verticalMirror = false;
     uint32_t rotation = 0;  // degrees clockwise: 0, 90, 180 or 270
@@ -80,6 +84,7 @@ bool ApplyTransform(ViewGeometry& geometry, int32_t rotateDelta, bool flipVertic
 // Layouts. Each returns false and leaves an empty view (zoom 0, nothing visible) when the
 // image or the viewport has no pixels.
 bool LayoutFit(ViewGeometry& geometry);
+// Logical zoom 1: pixelRatio device pixels per image pixel.
 bool LayoutActualSize(ViewGeometry& geometry);
 // Zoom to `factor` keeping the point under the anchor where it was in `start`. The zoom is
 // limited to kMaxZoom and raised so the shorter displayed side keeps kMinDisplayedSide.

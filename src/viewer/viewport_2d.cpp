@@ -1,6 +1,7 @@
 #include "viewer/viewport_2d.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "engine/study_model_keys.h"
 #include "engine/system_hooks.h"
@@ -34,6 +35,14 @@ enum DispatchKind { kDown, kMove, kUp };
 
 int32_t FontSizeFor(int32_t width, int32_t height) {
     return (std::min(width, height) - 100) / 50 + 8;
+}
+
+float SaneRatio(float ratio) {
+    return std::isfinite(ratio) && ratio >= 0.25f && ratio <= 16.0f ? ratio : 1.0f;
+}
+
+int32_t Scaled(int32_t logical, float ratio) {
+    return std::max<int32_t>(1, int32_t(std::lround(double(logical) * ratio)));
 }
 
 const CWindowPresetTable& FallbackPresets() {
@@ -140,26 +149,44 @@ bool CViewport2D::CreateOffscreen(int32_t width, int32_t height, const ViewGeome
     m_resampler.reset();
     if (!m_surface.Resize(width, height)) return false;
     m_geometry = geometry;
+    // A view copied from a viewport on screen is drawn as that screen shows it.
+    m_ratio = SaneRatio(geometry.pixelRatio);
+    m_geometry.pixelRatio = m_ratio;
     SetViewportSize(m_geometry, width, height);
-    m_fontSize = FontSizeFor(width, height);
+    m_fontSize = FontSizeFor(int32_t(float(width) / m_ratio), int32_t(float(height) / m_ratio));
     LayoutChanged();
     return true;
 }
 
 // ---- window events ----
 
+void CViewport2D::SetDevicePixelRatio(float ratio) {
+    m_ratio = SaneRatio(ratio);
+    m_geometry.pixelRatio = m_ratio;
+}
+
+int32_t CViewport2D::DevicePixels(double logical) const {
+    return int32_t(std::lround(logical * m_ratio));
+}
+
 void CViewport2D::SizeChanged(int32_t clientWidth, int32_t clientHeight) {
     if (clientWidth <= 0 || clientHeight <= 0) return;
-    const int32_t width =
+    const int32_t logicalWidth =
         m_offscreen ? clientWidth : std::max(clientWidth - CMyScrollBar::kWidth, 1);
-    m_surface.Resize(width, clientHeight);
+    // The surface covers the window's area left of the bar in device pixels, rounded as the
+    // backing store rounds, so it is shown 1:1.
+    const float ratio = m_offscreen ? 1.0f : m_ratio;  // off screen sizes are the surface's
+    const int32_t width = Scaled(logicalWidth, ratio);
+    const int32_t height = Scaled(clientHeight, ratio);
+    m_surface.Resize(width, height);
     m_scrollBar.SetHeight(clientHeight);
-    m_fontSize = FontSizeFor(width, clientHeight);
+    m_fontSize = FontSizeFor(int32_t(float(width) / m_ratio), int32_t(float(height) / m_ratio));
+    m_geometry.pixelRatio = m_ratio;
     if (m_frame != nullptr && UserZoomedOrPanned()) {
-        LayoutResizeKeepingView(m_geometry, m_saved, width, clientHeight);
+        LayoutResizeKeepingView(m_geometry, m_saved, width, height);
         LayoutChanged();
     } else {
-        SetViewportSize(m_geometry, width, clientHeight);
+        SetViewportSize(m_geometry, width, height);
         if (m_frame != nullptr) Relayout();
     }
     if (m_frame != nullptr) Render();
@@ -489,6 +516,7 @@ void CViewport2D::LayoutChanged() {
     m_saved = m_geometry;
     m_imageInSurface = false;
     m_imageBitmapKey.clear();
+    m_imageBitmapStale = false;
     m_imageBitmap.Reshape(m_geometry.visibleDestWidth, m_geometry.visibleDestHeight);
     Resampler().SetGeometry(m_geometry);
 }
@@ -534,7 +562,7 @@ void CViewport2D::ChangeView(CViewport2DViewDrag& tool,
 
 void CViewport2D::SetZoom(float factor) {
     ChangeView(*m_zoom, [&](const ViewGeometry& start) {
-        return LayoutZoomAbout(m_geometry, start, factor, start.viewportWidth / 2,
+        return LayoutZoomAbout(m_geometry, start, factor * m_ratio, start.viewportWidth / 2,
                                start.viewportHeight / 2);
     });
 }
@@ -547,8 +575,9 @@ void CViewport2D::ZoomBy(int32_t delta) {
 }
 
 void CViewport2D::Pan(int32_t dx, int32_t dy) {
-    ChangeView(*m_move,
-               [&](const ViewGeometry& start) { return LayoutPan(m_geometry, start, dx, dy); });
+    ChangeView(*m_move, [&](const ViewGeometry& start) {
+        return LayoutPan(m_geometry, start, DevicePixels(dx), DevicePixels(dy));
+    });
 }
 
 void CViewport2D::Browse(int32_t delta) {
@@ -590,6 +619,7 @@ bool CViewport2D::Render() {
     m_imageValid = false;
     m_imageInSurface = false;
     m_imageBitmapKey.clear();
+    m_imageBitmapStale = false;
     m_blendKey.clear();
     if (m_frame == nullptr || m_imageBitmap.Width() == 0) return false;
     if (m_blender != nullptr && !m_frame->IsColour()) m_blendKey = m_blender->BlendKey(*m_frame);
@@ -608,7 +638,14 @@ bool CViewport2D::Render() {
             return m_imageValid = true;
         }
     }
-    m_imageValid = RenderImageBitmap();
+    // Without a cache to fill, an image part that fills the surface is drawn straight into
+    // it: at high device pixel ratios copying it there would cost a third of the frame.
+    if (cacheKey.empty() && ImageFillsSurface()) {
+        m_imageValid = RenderImageBitmap(m_surface.Bitmap());
+        m_imageInSurface = m_imageBitmapStale = m_imageValid;
+        return m_imageValid;
+    }
+    m_imageValid = RenderImageBitmap(m_imageBitmap.Bitmap());
     if (m_imageValid && !cacheKey.empty()) StoreCineFrame(cacheKey);
     return m_imageValid;
 }
@@ -657,8 +694,7 @@ void CViewport2D::StoreCineFrame(const std::string& key) {
     }
 }
 
-bool CViewport2D::RenderImageBitmap() {
-    const DestinationBitmap destination = m_imageBitmap.Bitmap();
+bool CViewport2D::RenderImageBitmap(const DestinationBitmap& destination) {
     CResampler& resampler = Resampler();
     if (m_frame->IsColour())
         return resampler.RenderColour(m_frame, destination, &m_lut, m_frame->HasOverlay());
@@ -681,10 +717,15 @@ bool CViewport2D::ImageFillsSurface() const {
 }
 
 void CViewport2D::RestoreImageBitmap() {
+    if (m_imageBitmapStale) {
+        m_imageBitmapStale = false;
+        m_imageValid = m_frame != nullptr && RenderImageBitmap(m_imageBitmap.Bitmap());
+        return;
+    }
     if (m_imageBitmapKey.empty()) return;
     if (!FetchCineFrame(m_imageBitmapKey, m_imageBitmap.Pixels())) {
         // Dropped from the cache since: render it again.
-        m_imageValid = m_frame != nullptr && RenderImageBitmap();
+        m_imageValid = m_frame != nullptr && RenderImageBitmap(m_imageBitmap.Bitmap());
     }
     m_imageBitmapKey.clear();
 }
@@ -752,7 +793,7 @@ void CViewport2D::DrawLayers(const PixelRect* clip, bool all) {
 
 std::unique_ptr<ICanvas> CViewport2D::SurfaceCanvas() {
     return CreateSurfaceCanvas(m_surface.Pixels(), m_surface.Width(), m_surface.Height(),
-                               size_t(m_surface.Width()));
+                               size_t(m_surface.Width()), m_ratio);
 }
 
 bool CViewport2D::DragInProgress() {
@@ -764,12 +805,17 @@ void CViewport2D::RedrawRect(const PixelRect* rect) {
     const PixelRect clip =
         rect != nullptr ? Intersect(*rect, m_surface.Bounds()) : m_surface.Bounds();
     if (clip.Empty()) return;
-    m_surface.Fill(clip, 0);
-    m_imageInSurface = false;
-    RestoreImageBitmap();
-    if (m_imageValid) {
-        m_surface.Blit(m_imageBitmap, m_geometry.visibleDestX, m_geometry.visibleDestY, clip);
+    // A whole redraw over a surface that holds the image alone (a window drag renders, then
+    // redraws) only adds the layers.
+    const bool whole = clip.width == m_surface.Width() && clip.height == m_surface.Height();
+    if (!(m_imageInSurface && whole)) {
+        m_surface.Fill(clip, 0);
+        RestoreImageBitmap();
+        if (m_imageValid) {
+            m_surface.Blit(m_imageBitmap, m_geometry.visibleDestX, m_geometry.visibleDestY, clip);
+        }
     }
+    m_imageInSurface = false;
     // During zoom, pan and window drags only the cheap layers follow the mouse.
     const bool dragging = m_zoom->Active() || m_move->Active() || m_windowTool->Active();
     DrawLayers(&clip, !dragging);

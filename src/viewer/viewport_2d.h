@@ -134,8 +134,18 @@ public:
     void SetPanelId(uint32_t panelId) { m_panelId = panelId; }
     uint32_t PanelId() const { return m_panelId; }
 
+    // Device pixels per logical pixel of the window's screen. On screen, sizes given to
+    // SizeChanged are logical; the surface, the geometry and mouse positions count device
+    // pixels, and overlay metrics (margins, reaches, pens, fonts) scale with the ratio. Off
+    // screen the ratio is the given geometry's (1 unless copied from a viewport on screen).
+    // The window calls SizeChanged after a change.
+    void SetDevicePixelRatio(float ratio);
+    float DevicePixelRatio() const { return m_ratio; }
+    // `logical` screen pixels in device pixels, rounded.
+    int32_t DevicePixels(double logical) const;
+
     // Window events. Sizes are the client area; on screen the scroll bar takes its strip at
-    // the right edge.
+    // the right edge. Mouse positions are device pixels.
     void SizeChanged(int32_t clientWidth, int32_t clientHeight);
     void MouseDown(int32_t x, int32_t y, MouseButton button, KeyModifiers modifiers = {});
     void MouseUp(int32_t x, int32_t y, MouseButton button);
@@ -164,9 +174,10 @@ public:
     void Transform(int32_t rotateDelta, bool flipVertical, bool flipHorizontal, bool reset);
     void FitToViewport();
     void ActualSize();
+    // Logical zoom: `factor` screen pixels per image pixel, whatever the device pixel ratio.
     void SetZoom(float factor);
     void ZoomBy(int32_t delta);
-    void Pan(int32_t dx, int32_t dy);
+    void Pan(int32_t dx, int32_t dy);  // logical screen pixels
     // Steps through the series (-1/+1 for the arrow keys, -10/+10 for the page keys) unless
     // a drag is in progress.
     void Browse(int32_t delta);
@@ -273,8 +284,9 @@ private:
                     const std::function<bool(const ViewGeometry&)>& layout);
     // Ends every drag: flags, the captured and the selected tool.
     void EndDrags();
-    // The resampler's part of Render, into the image part.
-    bool RenderImageBitmap();
+    // The resampler's part of Render, into the image part or (when it fills the surface) the
+    // surface.
+    bool RenderImageBitmap(const DestinationBitmap& destination);
     bool ImageFillsSurface() const;
     // Brings the image part up to date after a frame was fetched straight into the surface.
     void RestoreImageBitmap();
@@ -307,9 +319,13 @@ private:
     bool m_imageInSurface = false;
     // Set while m_imageBitmap is behind the surface: the cache key that restores it.
     std::string m_imageBitmapKey;
+    // The frame was rendered straight into the surface; the image part is rendered again
+    // (stage 2 alone) only when a partial redraw needs it.
+    bool m_imageBitmapStale = false;
     std::vector<uint8_t> m_cineGrey;  // a grey frame on its way into or out of the cache
     uint32_t m_layerMask;
-    int32_t m_fontSize = kMinFontSize;
+    int32_t m_fontSize = kMinFontSize;  // logical pixels
+    float m_ratio = 1;
 
     std::vector<std::unique_ptr<CViewport2DTool>> m_tools;  // fixed order
     CViewport2DAnnotations* m_annotations = nullptr;

@@ -287,10 +287,11 @@ void CViewport2DAnnotations::Draw(ICanvas& canvas, const PixelRect* clip) {
 void CViewport2DAnnotations::DrawEdgeLabels(ICanvas& canvas, const PixelRect* clip) {
     const int32_t w = m_viewport.Surface().Width();
     const int32_t h = m_viewport.Surface().Height();
-    const int32_t line = AnnotationLineHeight(m_viewport.FontSize());
-    const CanvasRect middle{15, (h - line) / 2, w - 30, (h + line) / 2 - (h - line) / 2};
-    const CanvasRect top{15, 15, w - 30, line};
-    const CanvasRect bottom{15, h - line - 15, w - 30, line};
+    const int32_t line = m_viewport.DevicePixels(AnnotationLineHeight(m_viewport.FontSize()));
+    const int32_t m = m_viewport.DevicePixels(15);
+    const CanvasRect middle{m, (h - line) / 2, w - 2 * m, (h + line) / 2 - (h - line) / 2};
+    const CanvasRect top{m, m, w - 2 * m, line};
+    const CanvasRect bottom{m, h - line - m, w - 2 * m, line};
     // A partial redraw (the readout) skips the labels it cannot reach; letters stay within
     // a line's height of their box.
     const auto reached = [&](const CanvasRect& box, TextAlign align) {

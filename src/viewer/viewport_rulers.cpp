@@ -35,20 +35,22 @@ void CViewport2DRulers::Draw(ICanvas& canvas, const PixelRect* /*clip*/) {
     const int32_t width = m_viewport.Surface().Width();
     const int32_t height = m_viewport.Surface().Height();
 
+    // Distances from the edges are logical pixels; the canvas widens the lines to match.
+    const auto px = [&](int32_t logical) { return m_viewport.DevicePixels(logical); };
     const int32_t cx = width / 2;
-    const int32_t y = height - 3;
+    const int32_t y = height - px(3);
     canvas.DrawLine(cx + RoundBelow(-5 * h / 10), y, cx + RoundBelow(5 * h / 10) + 1, y,
                     kLineColour);
     for (int32_t i = -5; i <= 5; ++i) {
         const int32_t x = cx + RoundBelow(i * h / 10);
-        canvas.DrawLine(x, height - 4, x, i % 5 == 0 ? height - 7 : height - 6, kTickColour);
+        canvas.DrawLine(x, height - px(4), x, height - px(i % 5 == 0 ? 7 : 6), kTickColour);
     }
     const int32_t cy = height / 2;
-    canvas.DrawLine(3, cy + RoundBelow(-5 * v / 10), 3, cy + RoundBelow(5 * v / 10) + 1,
+    canvas.DrawLine(px(3), cy + RoundBelow(-5 * v / 10), px(3), cy + RoundBelow(5 * v / 10) + 1,
                     kLineColour);
     for (int32_t i = -5; i <= 5; ++i) {
         const int32_t yy = cy + RoundBelow(i * v / 10);
-        canvas.DrawLine(4, yy, i % 5 == 0 ? 7 : 6, yy, kTickColour);
+        canvas.DrawLine(px(4), yy, px(i % 5 == 0 ? 7 : 6), yy, kTickColour);
     }
 }
 

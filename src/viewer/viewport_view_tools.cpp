@@ -27,7 +27,9 @@ ToolAnswer CViewport2DSlice::MouseMove(int32_t, int32_t y) {
     if (!m_dragging) return ToolAnswer::NotHandled;
     const size_t count = m_viewport.BrowseCount();
     if (count == 0) return ToolAnswer::NotHandled;
-    const int64_t steps = (int64_t(y) - m_pressY) / 2;
+    // One step per two logical pixels of drag.
+    const int64_t steps =
+        (int64_t(y) - m_pressY) / std::max<int64_t>(1, m_viewport.DevicePixels(2));
     const size_t position = Wrap(int64_t(m_startPosition) + steps, count);
     if (position != m_viewport.BrowsePosition())
         m_viewport.ShowBrowsePosition(position, true, true);

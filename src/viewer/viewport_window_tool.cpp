@@ -1,5 +1,7 @@
 #include "viewer/viewport_window_tool.h"
 
+#include <cmath>
+
 #include <cstdlib>
 
 #include "dicom/dicom_file.h"
@@ -49,8 +51,15 @@ ToolAnswer CViewport2DWindow::MouseMove(int32_t x, int32_t y) {
     if (!m_dragging || Image() == nullptr) return ToolAnswer::NotHandled;
     const bool pet = Image()->File().Modality() == ModalityCode::PT;
     // Right widens the window, up raises the centre.
-    const float width = m_startWidth + WindowDragSensitivity(DragDistance(x, m_pressX), pet);
-    const float centre = m_startCentre - WindowDragSensitivity(DragDistance(y, m_pressY), pet);
+    // The drag in logical pixels: the window moves as fast at every device pixel ratio.
+    const float ratio = m_viewport.DevicePixelRatio();
+    const auto logical = [ratio](int32_t device) {
+        return int32_t(std::lround(double(device) / ratio));
+    };
+    const float width =
+        m_startWidth + WindowDragSensitivity(logical(DragDistance(x, m_pressX)), pet);
+    const float centre =
+        m_startCentre - WindowDragSensitivity(logical(DragDistance(y, m_pressY)), pet);
     if (m_state.DragWindow(centre, width)) {
         m_viewport.Render();
         m_viewport.RedrawRect(nullptr);

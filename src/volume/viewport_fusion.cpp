@@ -151,11 +151,13 @@ void CViewport2DFusion::Draw(ICanvas& canvas, const PixelRect*) {
     const int32_t top = height / 5, bottom = height - height / 5;
     if (bottom - top < 16) return;
     const CFusionColourTable& table = ColourTable();
+    const auto px = [&](int32_t logical) { return m_viewport.DevicePixels(logical); };
+    const int32_t barLeft = px(kBarLeft), barWidth = px(kBarWidth);
     for (int32_t y = top; y < bottom; ++y) {
         const double position = double(bottom - 1 - y) / double(bottom - 1 - top);
         const uint32_t colour =
             table.Entry(uint32_t(position * (CFusionColourTable::kEntries - 1)));
-        canvas.FillRect({kBarLeft, y, kBarWidth, 1}, colour & 0x00FFFFFF);
+        canvas.FillRect({barLeft, y, barWidth, 1}, colour & 0x00FFFFFF);
     }
     // The window's ends in SUV (or Bq/ml), and the unit.
     const SuvInfo& suv = SuvOf(*partner);
@@ -167,13 +169,13 @@ void CViewport2DFusion::Draw(ICanvas& canvas, const PixelRect*) {
                                  : SuvUnitText(suv);
     canvas.SetFont(m_viewport.FontSize());
     const int32_t line = canvas.MeasureText("0").height;
-    const int32_t x = kBarLeft + kBarWidth + 4, width = 200;
+    const int32_t x = barLeft + barWidth + px(4), width = px(200);
     const auto label = [&](const std::string& text, int32_t y) {
         canvas.DrawShadowedText(text, {x, y, width, line}, TextAlign::Left, kLightYellow, 1, -1);
     };
     label(FormatText(std::string("%.2f"), high * factor), top);
     label(FormatText(std::string("%.2f"), low * factor), bottom - line);
-    if (!unit.empty()) label(unit, bottom + 2);
+    if (!unit.empty()) label(unit, bottom + px(2));
 }
 
 }  // namespace vexel

@@ -28,14 +28,19 @@ QImage OpaqueCopyOf(const uint32_t* pixels, int wordsPerRow, const QRect& part) 
 }  // namespace
 
 void DrawPixels(QPainter& painter, const uint32_t* pixels, int width, int height,
-                int wordsPerRow, const QRect& part) {
+                int wordsPerRow, const QRect& part, qreal ratio) {
+    // Tagged with the ratio, an image covers its size / ratio in logical pixels.
+    const QPointF at(part.x() / ratio, part.y() / ratio);
     if (TargetKeepsAlpha(painter)) {
-        painter.drawImage(part.topLeft(), OpaqueCopyOf(pixels, wordsPerRow, part));
+        QImage copy = OpaqueCopyOf(pixels, wordsPerRow, part);
+        copy.setDevicePixelRatio(ratio);
+        painter.drawImage(at, copy);
         return;
     }
-    const QImage inPlace(reinterpret_cast<const uchar*>(pixels), width, height,
-                         qsizetype(wordsPerRow) * 4, QImage::Format_RGB32);
-    painter.drawImage(part.topLeft(), inPlace, part);
+    QImage inPlace(reinterpret_cast<const uchar*>(pixels), width, height,
+                   qsizetype(wordsPerRow) * 4, QImage::Format_RGB32);
+    inPlace.setDevicePixelRatio(ratio);
+    painter.drawImage(at, inPlace, part);
 }
 
 QImage OpaqueCopy(const uint32_t* pixels, int width, int height, int wordsPerRow) {

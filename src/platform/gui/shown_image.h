@@ -12,9 +12,11 @@
 namespace vexel {
 
 // Draws `part` of `pixels` (width x height, `wordsPerRow` apart) at the same place: in place
-// onto an opaque target, through an opaque copy of the part onto any other.
+// onto an opaque target, through an opaque copy of the part onto any other. The pixels are
+// device pixels of `ratio` per logical pixel, drawn 1:1 (never scaled) onto a painter of that
+// ratio; `part` counts device pixels.
 void DrawPixels(QPainter& painter, const uint32_t* pixels, int width, int height,
-                int wordsPerRow, const QRect& part);
+                int wordsPerRow, const QRect& part, qreal ratio = 1);
 // An opaque copy, for pictures that leave the surface (thumbnails, the clipboard).
 QImage OpaqueCopy(const uint32_t* pixels, int width, int height, int wordsPerRow);
 

@@ -62,8 +62,9 @@ QColor Colour(uint32_t rgb) {
 
 class CSurfaceCanvas final : public ICanvas {
 public:
-    CSurfaceCanvas(uint32_t* pixels, int32_t width, int32_t height, size_t stride)
-        : m_pixels(pixels), m_stride(stride),
+    CSurfaceCanvas(uint32_t* pixels, int32_t width, int32_t height, size_t stride, float ratio)
+        : m_pixels(pixels), m_stride(stride), m_ratio(ratio),
+          m_whole(std::max(1, int32_t(std::lround(ratio)))),
           m_image(reinterpret_cast<uchar*>(pixels), width, height,
                   qsizetype(stride * sizeof(uint32_t)), QImage::Format_RGB32),
           m_painter(&m_image),
@@ -97,10 +98,20 @@ public:
     }
 
     void DrawLine(int32_t x0, int32_t y0, int32_t x1, int32_t y1, uint32_t colour) override {
+        if (x0 == x1 && y0 == y1) return;
+        // At higher ratios an upright line is a band of whole pixels below and right of it:
+        // sharp, and as wide on screen as one pixel at ratio 1.
+        if (m_whole > 1 && (x0 == x1 || y0 == y1)) {
+            const int32_t left = x1 >= x0 ? x0 : x1 + 1, top = y1 >= y0 ? y0 : y1 + 1;
+            const int32_t length = std::abs(x1 - x0) + std::abs(y1 - y0);
+            FillRect(x0 == x1 ? CanvasRect{x0, top, m_whole, length}
+                              : CanvasRect{left, y0, length, m_whole},
+                     colour);
+            return;
+        }
         UsePen(colour, 1, false);
         // A pen of one pixel covers the pixel below and to the right of each point; the end
         // point is left out, as line drawing on screens does.
-        if (x0 == x1 && y0 == y1) return;
         const int32_t dx = x1 > x0 ? -1 : x1 < x0 ? 1 : 0;
         const int32_t dy = y1 > y0 ? -1 : y1 < y0 ? 1 : 0;
         m_painter.drawLine(QPoint(x0, y0), QPoint(x1 + dx, y1 + dy));
@@ -114,13 +125,13 @@ public:
         if (points.size() == 2) {
             const QLineF line(points[0].x, points[0].y, points[1].x, points[1].y);
             m_painter.drawLine(line);
-            Touch(QRectF(line.p1(), line.p2()).normalized().toAlignedRect(), int(std::ceil(width)) + 1);
+            Touch(QRectF(line.p1(), line.p2()).normalized().toAlignedRect(), Margin(width, smooth));
             return;
         }
         m_polygon.clear();  // kept: many small paths are drawn in a row
         for (const CanvasPoint& p : points) m_polygon.append(QPointF(p.x, p.y));
         m_painter.drawPolyline(m_polygon);
-        Touch(m_polygon.boundingRect().toAlignedRect(), int(std::ceil(width)) + 1);
+        Touch(m_polygon.boundingRect().toAlignedRect(), Margin(width, smooth));
     }
 
     void DrawEllipse(CanvasPoint centre, float radiusX, float radiusY, uint32_t colour,
@@ -129,7 +140,7 @@ public:
         const QRectF bounds(qreal(centre.x - radiusX), qreal(centre.y - radiusY),
                             qreal(2 * radiusX), qreal(2 * radiusY));
         m_painter.drawEllipse(bounds);
-        Touch(bounds.toAlignedRect(), int(std::ceil(width)) + 1);
+        Touch(bounds.toAlignedRect(), Margin(width, smooth));
     }
 
     // Written directly: an opaque upright rectangle needs no painter, and its words stay
@@ -146,7 +157,8 @@ public:
         if (!m_text) return false;
         if (pixelSize == m_fontSize) return true;  // many labels in a row ask for the same
         m_fontSize = pixelSize;
-        m_painter.setFont(CellFont(pixelSize));
+        m_devicePixels = std::max(1, int32_t(std::lround(double(pixelSize) * m_ratio)));
+        m_painter.setFont(CellFont(m_devicePixels));
         return true;
     }
 
@@ -166,9 +178,9 @@ public:
     void DrawShadowedText(std::string_view utf8, const CanvasRect& box, TextAlign align,
                           uint32_t colour, int32_t shadowDx, int32_t shadowDy) override {
         if (!m_text || utf8.empty()) return;
-        const TextSprite sprite = FindTextSprite(
-            {ToQString(utf8), m_fontSize, colour & 0xFFFFFFu, shadowDx, shadowDy},
-            m_painter.font());
+        const TextSprite sprite = FindTextSprite({ToQString(utf8), m_devicePixels, colour & 0xFFFFFFu,
+                                                  shadowDx * m_whole, shadowDy * m_whole},
+                                                 m_painter.font());
         if (sprite.image.isNull()) return;
         const int32_t left = align == TextAlign::Left    ? box.x
                              : align == TextAlign::Right ? box.Right() - sprite.advance
@@ -187,7 +199,18 @@ private:
         }
         m_pen = PenState{colour, width, smooth};
         m_painter.setRenderHint(QPainter::Antialiasing, smooth);
-        m_painter.setPen(QPen(Colour(colour), qreal(width)));
+        m_painter.setPen(QPen(Colour(colour), DeviceWidth(width, smooth)));
+    }
+
+    // Smooth pens take fractions; sharp ones stay whole pixels, or they would blur or vary.
+    qreal DeviceWidth(float width, bool smooth) const {
+        if (m_ratio == 1.0f) return qreal(width);
+        const qreal scaled = qreal(width) * m_ratio;
+        return smooth ? scaled : std::max<qreal>(1, std::round(scaled));
+    }
+
+    int Margin(float width, bool smooth) const {
+        return int(std::ceil(DeviceWidth(width, smooth))) + 1;
     }
 
     // Kept as they come: a region merging many small shapes costs more with every one, and
@@ -216,10 +239,13 @@ private:
 
     uint32_t* m_pixels;
     size_t m_stride;
+    float m_ratio;
+    int32_t m_whole;  // the ratio rounded: widths of sharp 1-pixel lines and shadow offsets
     QImage m_image;
     QPainter m_painter;
     bool m_text;
-    int32_t m_fontSize = 0;
+    int32_t m_fontSize = 0;  // logical
+    int32_t m_devicePixels = 0;
     std::vector<QRect> m_touched;
     QRect m_clip;
     QPolygonF m_polygon;
@@ -234,9 +260,10 @@ private:
 }  // namespace
 
 std::unique_ptr<ICanvas> CreateSurfaceCanvas(uint32_t* pixels, int32_t width, int32_t height,
-                                             size_t stride) {
+                                             size_t stride, float pixelRatio) {
     if (pixels == nullptr || width <= 0 || height <= 0 || stride < size_t(width)) return nullptr;
-    return std::make_unique<CSurfaceCanvas>(pixels, width, height, stride);
+    if (!std::isfinite(pixelRatio) || pixelRatio < 0.25f || pixelRatio > 16.0f) pixelRatio = 1;
+    return std::make_unique<CSurfaceCanvas>(pixels, width, height, stride, pixelRatio);
 }
 
 bool EnsureGuiApplication() {

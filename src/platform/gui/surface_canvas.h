@@ -9,9 +9,10 @@
 
 namespace vexel {
 
-// Null when the size is empty. `stride` counts pixels.
+// Null when the size is empty. `stride` counts pixels; `pixelRatio` is the surface's device
+// pixels per logical pixel (pens, fonts and shadows scale with it).
 std::unique_ptr<ICanvas> CreateSurfaceCanvas(uint32_t* pixels, int32_t width, int32_t height,
-                                             size_t stride);
+                                             size_t stride, float pixelRatio = 1.0f);
 
 // Programs without a window system (the command line, tests, fuzz targets) call this before
 // drawing text: it starts an off-screen Qt Gui application when the process has none. Call
