@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "engine/volume_geometry.h"
 
@@ -31,6 +32,48 @@ uint32_t Mix(uint32_t grey, uint32_t colour) {
     g = ((g + ((g >> 8) & 0x00FF00)) >> 8) & 0x00FF00;
     return rb | g;
 }
+
+// Where one coordinate falls between the overlay's pixel centres along one axis.
+struct AxisPlace {
+    uint32_t first;  // the pixel at or before it
+    uint32_t step;   // to the next pixel: 0 at the last
+    float fraction;
+};
+
+struct OverlayBlend {
+    const OverlayValues& overlay;
+    float lowF, highF, scale;
+    uint32_t top;
+    const CFusionColourTable& table;
+    float maxU, maxV;
+
+    bool Inside(float u, float v) const {
+        // Within half a pixel of the overlay's outer pixel centres: its edge pixels extend.
+        return u >= -0.5f && v >= -0.5f && u <= maxU + 0.5f && v <= maxV + 0.5f;
+    }
+    AxisPlace Column(float u) const {
+        const float x = std::clamp(u, 0.f, maxU);
+        const auto x0 = uint32_t(x);
+        return {x0, x0 + 1 < overlay.columns ? 1u : 0u, x - float(x0)};
+    }
+    AxisPlace Row(float v) const {
+        const float y = std::clamp(v, 0.f, maxV);
+        const auto y0 = uint32_t(y);
+        return {y0, y0 + 1 < overlay.rows ? overlay.columns : 0u, y - float(y0)};
+    }
+    // The bilinear value at a place inside, its colour blended into *out.
+    void Blend(const AxisPlace& x, const AxisPlace& y, uint32_t* out) const {
+        const float fx = x.fraction, fy = y.fraction;
+        const size_t dx = x.step, dy = y.step;
+        const float* p = overlay.values + size_t(y.first) * overlay.columns + x.first;
+        const float value = (1 - fy) * ((1 - fx) * p[0] + fx * p[dx]) +
+                            fy * ((1 - fx) * p[dy] + fx * p[dy + dx]);
+        if (!(value > lowF)) return;  // transparent, and never a table index from NaN
+        const uint32_t colour =
+            value >= highF ? top : table.Entry(uint32_t((value - lowF) * scale + 0.5f));
+        if ((colour >> 24) != 0) *out = Mix(*out, colour);
+    }
+};
 
 }  // namespace
 
@@ -90,31 +133,43 @@ void BlendOverlay(const OverlayMapping& m, const OverlayValues& overlay, double 
     if (overlay.values == nullptr || overlay.columns == 0 || overlay.rows == 0 ||
         !std::isfinite(low) || !std::isfinite(high) || !(low < high))
         return;
-    const float maxU = float(overlay.columns) - 1, maxV = float(overlay.rows) - 1;
-    const float lowF = float(low), highF = float(high);
-    const float scale = float(double(CFusionColourTable::kEntries - 1) / (high - low));
-    const uint32_t top = table.Entry(CFusionColourTable::kEntries - 1);
-    const float* values = overlay.values;
-    const size_t pitch = overlay.columns;
-    for (uint32_t r = firstRow; r < std::min(rows, endRow); ++r) {
+    const OverlayBlend blend{overlay,
+                             float(low),
+                             float(high),
+                             float(double(CFusionColourTable::kEntries - 1) / (high - low)),
+                             table.Entry(CFusionColourTable::kEntries - 1),
+                             table,
+                             float(overlay.columns) - 1,
+                             float(overlay.rows) - 1};
+    endRow = std::min(rows, endRow);
+    if (m.perRow[0] == 0 && m.perColumn[1] == 0) {
+        // Rows along the overlay's rows (parallel planes, the usual case): u depends on the
+        // column alone and v on the row alone, so each is placed once, to the same values.
+        std::vector<AxisPlace> places;
+        uint32_t firstColumn = columns;
+        for (uint32_t c = 0; c < columns; ++c) {
+            const auto u = float(m.origin[0] + c * m.perColumn[0]);
+            if (!blend.Inside(u, 0)) continue;
+            if (places.empty()) firstColumn = c;
+            else if (c != firstColumn + places.size()) break;  // u runs one way: one stretch
+            places.push_back(blend.Column(u));
+        }
+        for (uint32_t r = firstRow; r < endRow && !places.empty(); ++r) {
+            const auto v = float(m.origin[1] + r * m.perRow[1]);
+            if (!blend.Inside(0, v)) continue;
+            const AxisPlace y = blend.Row(v);
+            uint32_t* out = picture + size_t(r) * columns + firstColumn;
+            for (size_t c = 0; c < places.size(); ++c)
+                blend.Blend(places[c], y, out + c);
+        }
+        return;
+    }
+    for (uint32_t r = firstRow; r < endRow; ++r) {
         const double u0 = m.origin[0] + r * m.perRow[0], v0 = m.origin[1] + r * m.perRow[1];
         uint32_t* out = picture + size_t(r) * columns;
         for (uint32_t c = 0; c < columns; ++c) {
             const auto u = float(u0 + c * m.perColumn[0]), v = float(v0 + c * m.perColumn[1]);
-            // Within half a pixel of the overlay's outer pixel centres: its edge pixels extend.
-            if (!(u >= -0.5f && v >= -0.5f && u <= maxU + 0.5f && v <= maxV + 0.5f)) continue;
-            const float x = std::clamp(u, 0.f, maxU), y = std::clamp(v, 0.f, maxV);
-            const auto x0 = uint32_t(x), y0 = uint32_t(y);
-            const size_t dx = x0 + 1 < overlay.columns ? 1 : 0;
-            const size_t dy = y0 + 1 < overlay.rows ? pitch : 0;
-            const float fx = x - float(x0), fy = y - float(y0);
-            const float* p = values + y0 * pitch + x0;
-            const float value = (1 - fy) * ((1 - fx) * p[0] + fx * p[dx]) +
-                                fy * ((1 - fx) * p[dy] + fx * p[dy + dx]);
-            if (!(value > lowF)) continue;  // transparent, and never a table index from NaN
-            const uint32_t colour =
-                value >= highF ? top : table.Entry(uint32_t((value - lowF) * scale + 0.5f));
-            if ((colour >> 24) != 0) out[c] = Mix(out[c], colour);
+            if (blend.Inside(u, v)) blend.Blend(blend.Column(u), blend.Row(v), out + c);
         }
     }
 }

@@ -90,6 +90,15 @@ TEST(FusionPlacement, TheMarkerLightsUpWhereItProjects) {
             std::vector<uint32_t> picture(size_t(base.columns) * base.rows, 0);
             BlendOverlay(*mapping, {values.data(), overlay.columns, overlay.rows}, 0, 1000, table,
                          picture.data(), base.columns, base.rows);
+            // Parallel planes take a shorter path; nudged by 1e-300, which moves no coordinate,
+            // the mapping takes the general one, which must give the same picture.
+            OverlayMapping general = *mapping;
+            general.perRow[0] += 1e-300;
+            general.perColumn[1] += 1e-300;
+            std::vector<uint32_t> generalPicture(picture.size(), 0);
+            BlendOverlay(general, {values.data(), overlay.columns, overlay.rows}, 0, 1000, table,
+                         generalPicture.data(), base.columns, base.rows);
+            EXPECT_EQ(generalPicture, picture);
             double sx = 0, sy = 0, weight = 0;
             for (uint32_t y = 0; y < base.rows; ++y)
                 for (uint32_t x = 0; x < base.columns; ++x) {
