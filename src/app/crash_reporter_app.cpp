@@ -5,7 +5,6 @@
 #include <QApplication>
 #include <QIcon>
 #include <QTimer>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -13,6 +12,7 @@
 #include "app/crash_report_wnd.h"
 #include "app/options.h"
 #include "app/settings_language_code.h"
+#include "app/timing_lines.h"
 #include "engine/zip_engine.h"
 #include "platform/executable_folder.h"
 #include "platform/private_folder.h"
@@ -136,12 +136,10 @@ int RunCrashReporter(int argc, char** argv) {
     window.show();
     // Timing (bench/crash_report_bench.sh): the wall clock once the window is up, then the end,
     // with the report kept.
-    if (std::getenv("VEXEL_QUIT_WHEN_SHOWN") != nullptr) {
+    if (TimingRequested()) {
         QTimer::singleShot(0, &qt, [&qt] {
             std::fprintf(stderr, "vexel-viewer: crash report window shown at %.3f\n",
-                         std::chrono::duration<double>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count());
+                         WallClockSeconds());
             qt.exit(0);
         });
     }

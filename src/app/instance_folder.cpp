@@ -14,22 +14,14 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/unique_fd.h"
+
 namespace vexel {
 
 namespace {
 
 constexpr int kCreateAttempts = 64;
 constexpr const char* kLockName = "lock";
-
-struct FdCloser {
-    explicit FdCloser(int fd) : value(fd) {}
-    ~FdCloser() {
-        if (value >= 0) close(value);
-    }
-    FdCloser(const FdCloser&) = delete;
-    FdCloser& operator=(const FdCloser&) = delete;
-    int value;
-};
 
 bool IsOwnDirectoryFd(int fd) {
     struct stat info {};
@@ -69,11 +61,11 @@ int TakeStaleLock(int folderFd) {
 }
 
 bool RemoveIfStale(int rootFd, const std::filesystem::path& root, const std::string& name) {
-    FdCloser folderFd(
+    const UniqueFd folderFd(
         openat(rootFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (folderFd.value < 0 || !IsOwnDirectoryFd(folderFd.value)) return false;
-    FdCloser lockFd(TakeStaleLock(folderFd.value));
-    if (lockFd.value == -1) return false;
+    if (folderFd.Get() < 0 || !IsOwnDirectoryFd(folderFd.Get())) return false;
+    const UniqueFd lockFd(TakeStaleLock(folderFd.Get()));
+    if (lockFd.Get() == -1) return false;
     // The lock stays held while the folder goes, so no other pass races with this one.
     std::error_code ec;
     std::filesystem::remove_all(root / name, ec);
@@ -158,11 +150,11 @@ void CInstanceFolder::ReleaseLock() {
 
 int RemoveStaleInstanceFolders(const std::filesystem::path& temporaryRoot) {
     if (temporaryRoot.empty() || !temporaryRoot.is_absolute()) return 0;
-    FdCloser rootFd(open(temporaryRoot.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (rootFd.value < 0 || !IsOwnDirectoryFd(rootFd.value)) return 0;
+    const UniqueFd rootFd(open(temporaryRoot.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (rootFd.Get() < 0 || !IsOwnDirectoryFd(rootFd.Get())) return 0;
     int removed = 0;
-    for (const std::string& name : ListInstanceFolderNames(rootFd.value))
-        if (RemoveIfStale(rootFd.value, temporaryRoot, name)) ++removed;
+    for (const std::string& name : ListInstanceFolderNames(rootFd.Get()))
+        if (RemoveIfStale(rootFd.Get(), temporaryRoot, name)) ++removed;
     return removed;
 }
 

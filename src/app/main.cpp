@@ -8,6 +8,7 @@
 
 #include "app/crash_reporter_app.h"
 #include "app/options.h"
+#include "app/timing_lines.h"
 #include "app/viewer_app.h"
 #include "platform/mini_dumper.h"
 #include "platform/private_folder.h"
@@ -57,12 +58,9 @@ int main(int argc, char** argv) {
         vexel::CrashReportFolderPath(
             vexel::ResolveUserBaseFolders(vexel::ProcessEnvironment()).cacheHome));
     if (argc >= 2 && std::strcmp(argv[1], "--crash-test") == 0) {
-        if (std::getenv("VEXEL_QUIT_WHEN_SHOWN") != nullptr) {  // timing: when the fault comes
+        if (vexel::TimingRequested())
             std::fprintf(stderr, "vexel-viewer: crashing on purpose at %.3f\n",
-                         std::chrono::duration<double>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count());
-        }
+                         vexel::WallClockSeconds());
         CrashOnPurpose();
     }
     // Answered before Qt starts, so that they need no display.
@@ -89,7 +87,7 @@ int main(int argc, char** argv) {
     QApplication::setWindowIcon(QIcon(":/icons/vexel.svg"));
     vexel::ViewerAppOptions options;
     // Start-up timing: quit as soon as the main window is up.
-    options.quitWhenShown = std::getenv("VEXEL_QUIT_WHEN_SHOWN") != nullptr;
+    options.quitWhenShown = vexel::TimingRequested();
     if (options.quitWhenShown) {
         // The wall clock too, so that a launcher's time can be measured from outside.
         options.onShown = [entered] {
@@ -97,9 +95,7 @@ int main(int argc, char** argv) {
                          std::chrono::duration<double, std::milli>(
                              std::chrono::steady_clock::now() - entered)
                              .count(),
-                         std::chrono::duration<double>(
-                             std::chrono::system_clock::now().time_since_epoch())
-                             .count());
+                         vexel::WallClockSeconds());
         };
     }
     int code = 0;

@@ -10,34 +10,28 @@
 #include <cstring>
 #include <memory>
 
+#include "platform/unique_fd.h"
 #include "support/utf8_text.h"
 
 namespace vexel {
 
 namespace {
 
-struct FdCloser {
-    int fd;
-    ~FdCloser() {
-        if (fd >= 0) close(fd);
-    }
-};
-
 // O_NOFOLLOW refuses links and O_NONBLOCK keeps a pipe without writer from blocking the
 // open; fstat then refuses everything that is not a regular file before a byte is read.
 LanguageFileStatus ReadBytes(const std::filesystem::path& path, std::string& bytes) {
     bytes.clear();
-    FdCloser file{open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)};
-    if (file.fd < 0) return LanguageFileStatus::CannotOpen;
+    const UniqueFd file(open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (file.Get() < 0) return LanguageFileStatus::CannotOpen;
     struct stat info {};
-    if (fstat(file.fd, &info) != 0) return LanguageFileStatus::CannotOpen;
+    if (fstat(file.Get(), &info) != 0) return LanguageFileStatus::CannotOpen;
     if (!S_ISREG(info.st_mode)) return LanguageFileStatus::NotRegularFile;
     if (info.st_size > static_cast<off_t>(kMaxLanguageFileBytes)) {
         return LanguageFileStatus::TooLarge;
     }
     std::array<char, 65536> buffer;
     for (;;) {
-        const ssize_t n = read(file.fd, buffer.data(), buffer.size());
+        const ssize_t n = read(file.Get(), buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) return LanguageFileStatus::CannotOpen;
         if (n == 0) break;

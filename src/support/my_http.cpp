@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/unique_fd.h"
 #include "support/http_reply.h"
 
 namespace vexel {
@@ -19,20 +20,6 @@ namespace {
 using TimePoint = std::chrono::steady_clock::time_point;
 // Waits are cut into slices so cancellation and an injected clock are seen promptly.
 constexpr int kSliceMs = 20;
-
-class Socket {
-public:
-    explicit Socket(int fd) : m_fd(fd) {}
-    ~Socket() {
-        if (m_fd >= 0) ::close(m_fd);
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-    int fd() const { return m_fd; }
-
-private:
-    int m_fd;
-};
 
 bool ValidHostChars(std::string_view host) {
     if (host.empty() || host.size() > 253) return false;
@@ -144,11 +131,11 @@ HttpResult CMyHttp::Once(const HttpTarget& target, TimePoint end) {
         result.error = "name not found";
         return result;
     }
-    Socket socket(::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
+    const UniqueFd socket(::socket(found->ai_family, found->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC,
                            found->ai_protocol));
-    int rc = socket.fd() < 0 ? -1 : ::connect(socket.fd(), found->ai_addr, found->ai_addrlen);
+    int rc = socket.Get() < 0 ? -1 : ::connect(socket.Get(), found->ai_addr, found->ai_addrlen);
     ::freeaddrinfo(found);
-    if (socket.fd() < 0 || (rc != 0 && errno != EINPROGRESS)) {
+    if (socket.Get() < 0 || (rc != 0 && errno != EINPROGRESS)) {
         result.error = "connect failed";
         return result;
     }
@@ -156,7 +143,7 @@ HttpResult CMyHttp::Once(const HttpTarget& target, TimePoint end) {
     auto wait = [&](short events, TimePoint until) {
         for (;;) {
             if (Expired(until)) return false;
-            pollfd p{socket.fd(), events, 0};
+            pollfd p{socket.Get(), events, 0};
             int n = ::poll(&p, 1, kSliceMs);
             if (n > 0) return true;
             if (n < 0 && errno != EINTR) return false;
@@ -166,7 +153,7 @@ HttpResult CMyHttp::Once(const HttpTarget& target, TimePoint end) {
     int soError = 0;
     socklen_t len = sizeof soError;
     if (!wait(POLLOUT, connectEnd) ||
-        ::getsockopt(socket.fd(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0) {
+        ::getsockopt(socket.Get(), SOL_SOCKET, SO_ERROR, &soError, &len) != 0 || soError != 0) {
         result.error = "connect timed out or failed";
         return result;
     }
@@ -183,7 +170,7 @@ HttpResult CMyHttp::Once(const HttpTarget& target, TimePoint end) {
             result.error = "send timed out";
             return result;
         }
-        ssize_t n = ::send(socket.fd(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
+        ssize_t n = ::send(socket.Get(), request.data() + sent, request.size() - sent, MSG_NOSIGNAL);
         if (n < 0 && errno != EAGAIN && errno != EINTR) {
             result.error = "send failed";
             return result;
@@ -197,7 +184,7 @@ HttpResult CMyHttp::Once(const HttpTarget& target, TimePoint end) {
             result.error = "reply timed out";
             return result;
         }
-        ssize_t n = ::recv(socket.fd(), buffer, sizeof buffer, 0);
+        ssize_t n = ::recv(socket.Get(), buffer, sizeof buffer, 0);
         if (n > 0) {
             reply.Feed(std::string_view(buffer, static_cast<size_t>(n)));
         } else if (n == 0) {
