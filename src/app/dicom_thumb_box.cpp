@@ -47,7 +47,11 @@ CDicomThumbBox::~CDicomThumbBox() = default;
 // ---- rows from the model ----
 
 AddFileResult CDicomThumbBox::AddFile(CDicomFile& file) {
-    const AddFileResult result = m_model.AddFile(file);
+    return AddFile(ReadStudyFileKeys(file));
+}
+
+AddFileResult CDicomThumbBox::AddFile(StudyFileKeys keys) {
+    const AddFileResult result = m_model.AddFile(std::move(keys));
     Apply(result);
     return result;
 }

@@ -43,8 +43,10 @@ public:
 
     void SetClickHandler(ClickHandler handler) { m_onClick = std::move(handler); }
 
-    // Files a loaded file into the model and applies the result.
+    // Files a loaded file (or its keys, read on another thread) into the model and applies
+    // the result.
     AddFileResult AddFile(CDicomFile& file);
+    AddFileResult AddFile(StudyFileKeys keys);
     // Applies one result of the model's AddFile, in revision order. True when a series row
     // was inserted.
     bool Apply(const AddFileResult& result);

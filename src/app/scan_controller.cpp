@@ -110,7 +110,7 @@ uint32_t CScanController::OnJobMessage(CDicomJob& job, const JobMessage* message
             m_pending.clear();
             return 0;
         case JobMessageCode::FileLoaded:
-            return message->file ? OnFileLoaded(*message->file) : 0;
+            return message->file ? OnFileLoaded(*message->file, message->keys) : 0;
         case JobMessageCode::FilePrepared:
             OnFilePrepared(*message);
             return 0;
@@ -123,8 +123,8 @@ uint32_t CScanController::OnJobMessage(CDicomJob& job, const JobMessage* message
     }
 }
 
-uint32_t CScanController::OnFileLoaded(CDicomFile& file) {
-    const AddFileResult result = m_thumbs.AddFile(file);
+uint32_t CScanController::OnFileLoaded(CDicomFile& file, const StudyFileKeys* keys) {
+    const AddFileResult result = keys ? m_thumbs.AddFile(*keys) : m_thumbs.AddFile(file);
     if (result.status != AddFileStatus::Added) return 0;
     const bool created = result.seriesPlacement.created;
     Pending pending{result.series, {}, created};

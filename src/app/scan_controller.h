@@ -84,7 +84,7 @@ public:
 
 private:
     bool Submit(std::shared_ptr<CDicomScanAndLoadJob> job, bool opticalDisc);
-    uint32_t OnFileLoaded(CDicomFile& file);
+    uint32_t OnFileLoaded(CDicomFile& file, const StudyFileKeys* keys);
     void OnFilePrepared(const JobMessage& message);
     void OnScanFinished();
 

@@ -13,6 +13,7 @@ namespace vexel {
 class CDicomFile;
 class CDicomImage;
 class CDicomJob;
+struct StudyFileKeys;
 
 enum class JobMessageCode : uint32_t {
     ImageLoadStarted = 2,
@@ -37,6 +38,7 @@ struct JobMessage {
     uint32_t loadedCount = 0;
     uint32_t flags = 0;
     CDicomJob* job = nullptr;
+    const StudyFileKeys* keys = nullptr;  // FileLoaded: the file's keys, read by the worker
 };
 
 class IJobOwner {

@@ -6,6 +6,7 @@
 
 #include "engine/dicom_dir_name.h"
 #include "engine/memory_manager.h"
+#include "engine/study_model_keys.h"
 #include "engine/task_manager.h"
 #include "engine/thread_pool.h"
 #include "imaging/dicom_frame.h"
@@ -131,11 +132,14 @@ void CDicomScanAndLoadJob::LoadOne(const ScanFileRecord& record, uint32_t index)
         message.loadedCount = static_cast<uint32_t>(m_loaded.size());
     }
     // Only this question waits for the owner; what follows is posted, so a file nobody
-    // asked to decode costs one round trip to the user-interface thread.
+    // asked to decode costs one round trip to the user-interface thread. The keys are read
+    // here, so that the owner only files them.
+    const StudyFileKeys keys = ReadStudyFileKeys(*file);
     JobMessage ask;
     ask.code = JobMessageCode::FileLoaded;
     ask.file = file.Get();
     ask.job = this;
+    ask.keys = &keys;
     const uint32_t flags = SendMessage(ask).value_or(0);
     if (flags == 0) {
         message.code = JobMessageCode::FileNotTaken;

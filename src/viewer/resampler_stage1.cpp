@@ -29,20 +29,29 @@ struct RescaledIndex {
     }
 };
 
+// The sizes are copied out first: a store through a byte pointer may alias them, and the
+// compiler would read them again for every pixel.
 template <typename Word, typename Index, typename Pixel>
 void MapGrey(const ResampleSource& source, Placement place, const uint8_t* table, Index index,
              Pixel* out) {
     const auto* words = reinterpret_cast<const uint16_t*>(source.samples);
-    for (int64_t y = 0; y < source.height; ++y) {
-        const uint16_t* row = words + y * source.width;
+    const int64_t width = source.width, height = source.height, stepX = place.stepX;
+    const auto pixel = [&](uint16_t word) {
+        const uint8_t level = table[index(int32_t(Word(word)))];
+        if constexpr (sizeof(Pixel) == 1)
+            return level;
+        else
+            return uint32_t(level) * 0x010101u;
+    };
+    for (int64_t y = 0; y < height; ++y) {
+        const uint16_t* row = words + y * width;
         Pixel* target = out + place.origin + y * place.stepY;
-        for (int64_t x = 0; x < source.width; ++x, target += place.stepX) {
-            const uint8_t level = table[index(int32_t(Word(row[x])))];
-            if constexpr (sizeof(Pixel) == 1) {
-                *target = level;
-            } else {
-                *target = uint32_t(level) * 0x010101u;
-            }
+        if (stepX == 1) {
+            for (int64_t x = 0; x < width; ++x)
+                target[x] = pixel(row[x]);
+        } else {
+            for (int64_t x = 0; x < width; ++x, target += stepX)
+                *target = pixel(row[x]);
         }
     }
 }
