@@ -28,7 +28,9 @@ public:
         }
         if (m_request.onMessage) m_request.onMessage(scan, static_cast<uint32_t>(message->code));
         if (message->code == JobMessageCode::FileLoaded && message->file != nullptr) {
-            const AddFileResult result = m_model.AddFile(*message->file);
+            // The worker has read the file's keys already.
+            const AddFileResult result = message->keys ? m_model.AddFile(*message->keys)
+                                                       : m_model.AddFile(*message->file);
             if (result.seriesPlacement.created && m_firstSeries.count() < 0) {
                 m_firstSeries =
                     std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start);
