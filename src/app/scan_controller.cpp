@@ -110,7 +110,7 @@ uint32_t CScanController::OnJobMessage(CDicomJob& job, const JobMessage* message
             m_pending.clear();
             return 0;
         case JobMessageCode::FileLoaded:
-            return message->file ? OnFileLoaded(*message->file, message->keys) : 0;
+            return message->file ? OnFileLoaded(*message->file, message->keys.get()) : 0;
         case JobMessageCode::FilePrepared:
             OnFilePrepared(*message);
             return 0;

@@ -118,6 +118,14 @@ std::optional<uint32_t> CDicomJob::SendMessage(const JobMessage& message) {
 }
 
 bool CDicomJob::PostMessage(const JobMessage& message, CFileRef file) {
+    return Post(message, std::move(file), {});
+}
+
+bool CDicomJob::AskOwner(const JobMessage& message, CFileRef file, Answer answer) {
+    return answer && Post(message, std::move(file), std::move(answer));
+}
+
+bool CDicomJob::Post(const JobMessage& message, CFileRef file, Answer answer) {
     CJobQueue* queue = nullptr;
     uint64_t ticket = 0;
     {
@@ -129,7 +137,7 @@ bool CDicomJob::PostMessage(const JobMessage& message, CFileRef file) {
             m_heldFiles.emplace(ticket, std::move(file));
         }
     }
-    if (queue->PostMessage(*this, message, ticket)) return true;
+    if (queue->PostMessage(*this, message, ticket, std::move(answer))) return true;
     TakeHeldFile(ticket);
     return false;
 }

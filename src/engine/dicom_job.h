@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -83,6 +84,12 @@ protected:
     // keeps file (the message's file) until the message was delivered or the job ends, so the
     // message's pointers stay good. False when it could not be queued.
     bool PostMessage(const JobMessage& message, CFileRef file = {});
+    // A question that does not wait for its answer: posted like PostMessage (the job keeps
+    // file meanwhile), and answer runs once with the owner's answer and the file, on the
+    // user-interface thread; with 0 and no file when the message is dropped undelivered.
+    // False (answer never runs) when it could not be queued.
+    using Answer = std::function<void(uint32_t answer, CFileRef file)>;
+    bool AskOwner(const JobMessage& message, CFileRef file, Answer answer);
 
 private:
     friend class CJobQueue;
@@ -90,6 +97,7 @@ private:
     bool AttachQueue(CJobQueue& queue);
     // Pauses only a running job (a newer one was put in front of it).
     void PauseIfRunning();
+    bool Post(const JobMessage& message, CFileRef file, Answer answer);
     // The reference kept for a posted message; empty when there was none.
     CFileRef TakeHeldFile(uint64_t ticket);
 

@@ -24,7 +24,7 @@ CDicomImageLoadJob::CDicomImageLoadJob(CTaskManager& tasks, CMemoryManager& file
 JobState CDicomImageLoadJob::Run() {
     if (!BeginRun()) return JobState::Cancelled;
     CThreadPool pool(m_threadCount);
-    SendMessage({JobMessageCode::ImageLoadStarted});
+    PostMessage({JobMessageCode::ImageLoadStarted});
     while (m_next < m_paths.size()) {
         const JobState state = CheckBetweenItems();
         if (state != JobState::Running) {
@@ -44,7 +44,7 @@ JobState CDicomImageLoadJob::Run() {
     const JobState end = FinishRun();
     if (end == JobState::Finished) {
         Tasks().EndTask(TaskId());
-        SendMessage({JobMessageCode::ImageLoadFinished});
+        PostMessage({JobMessageCode::ImageLoadFinished});
     }
     return end;
 }
@@ -65,7 +65,10 @@ void CDicomImageLoadJob::LoadOne(const std::string& path, uint32_t index) {
     message.index = index;
     message.total = static_cast<uint32_t>(m_paths.size());
     message.job = this;
-    SendMessage(message);
+    // Posted, not sent: the owner's drawing of the image does not hold up the next file, nor
+    // the scan this load was put in front of. The message keeps a reference of its own.
+    m_registry.AddReference(file.Get());
+    PostMessage(message, CFileRef(m_registry, file.Get()));
     if (image->FrameCount() >= 2) image->DecodeAllIdleFrames();
 }
 

@@ -28,7 +28,7 @@ enum class JobMessageCode : uint32_t {
     FileNotLoaded = 17,  // index, total, loadedCount
 };
 
-// Pointers are borrowed for the duration of the delivery only.
+// Raw pointers are borrowed for the duration of the delivery only.
 struct JobMessage {
     JobMessageCode code = JobMessageCode::ImageLoadStarted;
     CDicomFile* file = nullptr;
@@ -38,7 +38,7 @@ struct JobMessage {
     uint32_t loadedCount = 0;
     uint32_t flags = 0;
     CDicomJob* job = nullptr;
-    const StudyFileKeys* keys = nullptr;  // FileLoaded: the file's keys, read by the worker
+    std::shared_ptr<const StudyFileKeys> keys = nullptr;  // FileLoaded: the file's keys, read by the worker
 };
 
 class IJobOwner {

@@ -189,15 +189,27 @@ std::optional<uint32_t> CJobQueue::DeliverMessage(CDicomJob& job, const JobMessa
     return gate->Wait(*request);
 }
 
-bool CJobQueue::PostMessage(CDicomJob& job, const JobMessage& message, uint64_t heldTicket) {
-    auto call = [gate = m_gate, weakJob = job.weak_from_this(), message,
-                 heldTicket]() -> uint32_t {
+bool CJobQueue::PostMessage(CDicomJob& job, const JobMessage& message, uint64_t heldTicket,
+                             CDicomJob::Answer answer) {
+    // A question is answered exactly once: by its delivery, or with 0 when the call is
+    // destroyed without having run.
+    auto reply = std::make_shared<CDicomJob::Answer>(std::move(answer));
+    std::shared_ptr<DeliveryTicket> unanswered;
+    if (*reply)
+        unanswered = std::make_shared<DeliveryTicket>([reply] {
+            if (*reply) std::exchange(*reply, {})(0, CFileRef());
+        });
+    auto call = [gate = m_gate, weakJob = job.weak_from_this(), message, heldTicket, reply,
+                 unanswered]() -> uint32_t {
         const std::shared_ptr<CDicomJob> alive = weakJob.lock();
         if (!alive) return 0;  // its destructor released the file
         // Released after the delivery, outside the job's lock.
-        const CFileRef held = alive->TakeHeldFile(heldTicket);
-        return gate->IsClosed() ? 0 : alive->NotifyOwner(&message);
+        CFileRef held = alive->TakeHeldFile(heldTicket);
+        const uint32_t result = gate->IsClosed() ? 0 : alive->NotifyOwner(&message);
+        if (*reply) std::exchange(*reply, {})(result, std::move(held));
+        return result;
     };
+    unanswered.reset();  // the queued call holds the only one
     return m_dispatcher.PostToUIThread(std::move(call)).has_value();
 }
 

@@ -59,8 +59,10 @@ public:
     std::optional<uint32_t> DeliverMessage(CDicomJob& job, const JobMessage& message);
     // Called by jobs (CDicomJob::PostMessage): queues the message without waiting. It is
     // delivered only if the job still lives and the queue has not shut down; the job's file
-    // held under heldTicket is released once it ran (or never will).
-    bool PostMessage(CDicomJob& job, const JobMessage& message, uint64_t heldTicket);
+    // held under heldTicket is released once it ran (or never will). With an answer (a
+    // question, CDicomJob::AskOwner), the owner's answer and the held file go to it instead.
+    bool PostMessage(CDicomJob& job, const JobMessage& message, uint64_t heldTicket,
+                     CDicomJob::Answer answer = {});
 
 private:
     class MessageGate;

@@ -96,9 +96,17 @@ JobState CDicomScanAndLoadJob::Run() {
             pool.WaitIdle();
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
+        JobState stop = JobState::Running;
+        if (!DrainAnswers(pool, kAnswersInFlightPerThread * pool.ThreadCount(), stop)) {
+            m_pending.push_front(std::move(record));
+            return stop;
+        }
         const uint32_t index = ++m_position;
         pool.Submit([this, record = std::move(record), index] { LoadOne(record, index); });
     }
+    pool.WaitIdle();  // every question is asked
+    JobState stop = JobState::Running;
+    if (!DrainAnswers(pool, 0, stop)) return stop;
     pool.WaitIdle();
     const JobState end = FinishRun();
     if (end == JobState::Finished) {
@@ -109,6 +117,7 @@ JobState CDicomScanAndLoadJob::Run() {
 }
 
 void CDicomScanAndLoadJob::LoadOne(const ScanFileRecord& record, uint32_t index) {
+    ReportAnswered();  // their files are in memory already
     JobMessage message;
     message.index = index;
     message.total = m_total;
@@ -131,27 +140,78 @@ void CDicomScanAndLoadJob::LoadOne(const ScanFileRecord& record, uint32_t index)
         m_loaded.push_back(record.path);
         message.loadedCount = static_cast<uint32_t>(m_loaded.size());
     }
-    // Only this question waits for the owner; what follows is posted, so a file nobody
-    // asked to decode costs one round trip to the user-interface thread. The keys are read
-    // here, so that the owner only files them.
-    const StudyFileKeys keys = ReadStudyFileKeys(*file);
+    // The keys are read here, so that the owner only files them.
     JobMessage ask;
     ask.code = JobMessageCode::FileLoaded;
     ask.file = file.Get();
     ask.job = this;
-    ask.keys = &keys;
-    const uint32_t flags = SendMessage(ask).value_or(0);
-    if (flags == 0) {
-        message.code = JobMessageCode::FileNotTaken;
-        PostMessage(message);
-    } else if (Prepare(*file, flags)) {
-        message.code = JobMessageCode::FilePrepared;
-        message.file = file.Get();
-        message.image = image;
-        message.flags = flags;
-        PostMessage(message, std::move(file));
+    ask.keys = std::make_shared<const StudyFileKeys>(ReadStudyFileKeys(*file));
+    {
+        std::lock_guard lock(m_answerLock);
+        ++m_unanswered;
     }
-    CountProcessed();
+    const std::weak_ptr<CDicomJob> self = weak_from_this();
+    const bool asked = AskOwner(ask, std::move(file), [self, message](uint32_t flags, CFileRef held) {
+        if (const std::shared_ptr<CDicomJob> job = self.lock())
+            static_cast<CDicomScanAndLoadJob&>(*job).TakeAnswer(flags, std::move(held), message);
+    });
+    if (!asked) TakeAnswer(0, {}, message);
+}
+
+void CDicomScanAndLoadJob::TakeAnswer(uint32_t flags, CFileRef file, const JobMessage& report) {
+    {
+        std::lock_guard lock(m_answerLock);
+        --m_unanswered;
+        m_answers.push_back({std::move(file), flags, report});
+    }
+    m_answered.notify_all();
+}
+
+void CDicomScanAndLoadJob::ReportAnswered() {
+    for (;;) {
+        AnsweredFile answered;
+        {
+            std::lock_guard lock(m_answerLock);
+            if (m_answers.empty()) break;
+            answered = std::move(m_answers.front());
+            m_answers.pop_front();
+        }
+        JobMessage& message = answered.report;
+        if (answered.flags == 0 || !answered.file) {
+            message.code = JobMessageCode::FileNotTaken;
+            PostMessage(message);
+        } else if (Prepare(*answered.file, answered.flags)) {
+            message.code = JobMessageCode::FilePrepared;
+            message.file = answered.file.Get();
+            message.image = CDicomImage::Of(*answered.file);
+            message.flags = answered.flags;
+            PostMessage(message, std::move(answered.file));
+        }
+        CountProcessed();
+    }
+    m_answered.notify_all();  // the room it made
+}
+
+bool CDicomScanAndLoadJob::DrainAnswers(CThreadPool& pool, uint32_t limit, JobState& state) {
+    // Answers come from another thread, cancels and pauses from a third: look at both often.
+    constexpr auto kPoll = std::chrono::milliseconds(2);
+    for (;;) {
+        bool report = false;
+        {
+            std::unique_lock lock(m_answerLock);
+            const auto settled = [&] { return m_unanswered + m_answers.size() <= limit; };
+            if (settled()) return true;
+            m_answered.wait_for(lock, kPoll, [&] { return settled() || !m_answers.empty(); });
+            if (settled()) return true;
+            report = !m_answers.empty();
+        }
+        state = CheckBetweenItems();
+        if (state != JobState::Running) {
+            pool.WaitIdle();
+            return false;
+        }
+        if (report) pool.Submit([this] { ReportAnswered(); });
+    }
 }
 
 bool CDicomScanAndLoadJob::Prepare(CDicomFile& file, uint32_t flags) {

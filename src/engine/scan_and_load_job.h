@@ -1,7 +1,9 @@
 // The job that brings what the user opened into the program: it lists every file below the
 // folders (explicit files first, then the first file of every folder, then the rest), opens
 // each through the registry on a pool of threads, and asks its owner, file by file, whether
-// to keep it and how much of it to decode now.
+// to keep it and how much of it to decode now. The question does not hold up its worker:
+// the answered files are decoded and reported by whichever worker is free next, so the
+// owner's thread answering late never leaves the pool idle.
 //
 // The job holds a file's reference only while it works on it; an owner that keeps the file
 // takes a reference of its own. Files that cannot be opened, are not images or are DICOMDIRs
@@ -9,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -22,6 +25,7 @@ namespace vexel {
 
 class CMemoryManager;
 class CDicomFile;
+class CThreadPool;
 
 // Answer flags to JobMessageCode::FileLoaded.
 inline constexpr uint32_t kDecodeAllFrames = 1;    // the series is on screen
@@ -58,8 +62,18 @@ public:
 protected:
     CDicomScanAndLoadJob(CTaskManager& tasks, CMemoryManager& files, uint32_t threadCount,
                          std::string_view taskText);
-    // The per-file work of the pool: open, keep or skip, ask the owner, decode, report.
+    // The per-file work of the pool: reports the answered files first, then opens the
+    // file, skips it or asks the owner about it.
     void LoadOne(const ScanFileRecord& record, uint32_t index);
+    // Waits until at most limit files wait for their answer or their report, having the
+    // pool report the answered ones meanwhile: before each new file, and with limit 0 once
+    // the pool has asked about the last. False when the job must stop with state (the pool
+    // is idle then).
+    bool DrainAnswers(CThreadPool& pool, uint32_t limit, JobState& state);
+    // Files in flight before the next one waits: enough to keep every worker busy while the
+    // owner's thread draws (a first image holds it for milliseconds), few enough to bound
+    // what they hold (their headers: large values are read when used).
+    static constexpr uint32_t kAnswersInFlightPerThread = 32;
     // One more item done (a file, or an archive entry that yields none).
     void CountProcessed();
 
@@ -74,6 +88,16 @@ private:
     void PutPriorityFolderFirst();
     bool Prepare(CDicomFile& file, uint32_t flags);
 
+    // A file the owner answered about, to decode as asked and report.
+    struct AnsweredFile {
+        CFileRef file;
+        uint32_t flags = 0;
+        JobMessage report;
+    };
+    void TakeAnswer(uint32_t flags, CFileRef file, const JobMessage& report);
+    // Decodes the answered files as asked and reports them (FilePrepared or FileNotTaken).
+    void ReportAnswered();
+
     std::vector<std::string> m_folders;
     std::vector<std::string> m_files;
     std::string m_priorityFolder;  // guarded by m_loadedLock
@@ -83,6 +107,10 @@ private:
     std::atomic<uint32_t> m_skippedEntries{0};
     mutable std::mutex m_loadedLock;
     std::vector<std::string> m_loaded;
+    std::mutex m_answerLock;
+    std::condition_variable m_answered;
+    std::deque<AnsweredFile> m_answers;  // guarded by m_answerLock
+    uint32_t m_unanswered = 0;           // guarded by m_answerLock
 };
 
 }  // namespace vexel

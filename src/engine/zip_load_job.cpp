@@ -86,7 +86,8 @@ JobState CZIPLoadJob::Run() {
         }
     }
     archive = CZipArchive();
-    pool.WaitIdle();
+    pool.WaitIdle();  // every question is asked
+    if (state == JobState::Running && DrainAnswers(pool, 0, state)) pool.WaitIdle();
     if (state != JobState::Running) return state;
     const JobState end = FinishRun();
     if (end == JobState::Finished) {

@@ -412,6 +412,34 @@ TEST(ScanJob, PreparedFilesArriveAfterTheirQuestionAndNeverOutliveTheJobsHold) {
     }
 }
 
+// Workers do not wait for answers: with three threads all six files are asked about before
+// the loop has answered one, and the answers still bring every file prepared, then the end.
+TEST(ScanJob, WorkersAskAboutEveryFileWithoutWaitingForAnAnswer) {
+    Fixture f;
+    CSimulatedMemoryLoad load{10};
+    CMemoryServices services{load, test::QuietOptions()};
+    const auto paths = test::SmallCtSeries(6);
+    ScanOwner owner;
+    const uint64_t ownerId = f.registry->Register(owner);
+    auto job = std::make_shared<CDicomScanAndLoadJob>(f.tasks, services.Manager(), 3);
+    job->AddFolder(std::filesystem::path(paths[0]).parent_path().string());
+    job->SetOwner(f.registry, ownerId);
+    CJobQueue queue(f.dispatcher, nullptr);
+    ASSERT_TRUE(queue.Submit(job));
+    PumpUntil(f.loop, [&] {
+        return !owner.seen.empty() && owner.seen.back().first == JobMessageCode::ListingComplete;
+    });
+    ASSERT_TRUE(f.loop.WaitForPending(paths.size()));
+    f.loop.RunPending();
+    EXPECT_EQ(std::count_if(owner.seen.begin(), owner.seen.end(),
+                            [](const auto& seen) { return seen.first == JobMessageCode::FileLoaded; }),
+              std::ptrdiff_t(paths.size()));
+    PumpUntil(f.loop, [&] { return owner.ended; });
+    EXPECT_EQ(owner.prepared, paths.size());
+    EXPECT_EQ(owner.seen.back().first, JobMessageCode::ScanFinished);
+    f.registry->Unregister(ownerId);
+}
+
 TEST(TaskManager, PercentIsDoneTimesHundredOverTotalRoundedDown) {
     const struct {
         uint32_t done, total;
