@@ -341,8 +341,12 @@ void ResampleRow(const StackWeights& w, uint32_t t, const S* block, uint32_t run
 
 void CMprBuild::StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first,
                            uint32_t count) {
-    // Block layout: slot b, then image j, then the run axis.
-    const size_t stride = SlotValues(), offset = j * m_layout.runCount;
+    // Block layout: slot b, then image j in sampling order, then the run axis. A stack that
+    // runs against the normal is sampled from its last image down; stored in that order it
+    // is still read forwards, which the hardware fetches ahead far better than a backward
+    // walk.
+    const size_t position = m_layout.stackReversed ? m_images.size() - 1 - j : j;
+    const size_t stride = SlotValues(), offset = position * m_layout.runCount;
     const MprLayout& l = m_layout;
     const auto* signedWords = reinterpret_cast<const int16_t*>(words);
     const auto stage = [&](const auto* pixels, auto* block) {
@@ -364,8 +368,11 @@ void CMprBuild::StageImage(size_t j, const uint16_t* words, bool isSigned, uint3
 }
 
 bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
-    ForEach(uint32_t(m_images.size()), [&](uint32_t from, uint32_t to) {
-        for (uint32_t j = from; j <= to && !Cancelled(); ++j) {
+    // In block order, so that each thread writes forwards through the block.
+    const uint32_t images = uint32_t(m_images.size());
+    ForEach(images, [&](uint32_t from, uint32_t to) {
+        for (uint32_t position = from; position <= to && !Cancelled(); ++position) {
+            const uint32_t j = m_layout.stackReversed ? images - 1 - position : position;
             if (m_options.beforeSourceImage) m_options.beforeSourceImage(j);
             if (Cancelled()) return;
             WithPixels(j, [&](const uint16_t* words, bool isSigned) {
@@ -460,10 +467,9 @@ MprOutcome CMprBuild::Run(std::string* error) {
     for (size_t m = 0; m < count; ++m)
         knots[m] = m_layout.stackReversed ? m_layout.depth.back() - m_layout.depth[count - 1 - m]
                                           : m_layout.depth[m];
+    // The block holds the images in this order too (see StageImage), so resampling reads
+    // forwards through it whichever way the stack runs.
     m_weights = ComputeStackWeights(knots, m_layout.sampleStep, m_layout.samples);
-    if (m_layout.stackReversed)
-        for (uint32_t& slice : m_weights.slice)
-            slice = uint32_t(count - 1 - slice);
 
     if (!AllocateBlock()) return Fail(error, "not enough memory");
     m_seriesUid = NewUuidUid();
