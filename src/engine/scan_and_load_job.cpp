@@ -71,9 +71,9 @@ JobState CDicomScanAndLoadJob::Run() {
     if (!BeginRun()) return JobState::Cancelled;
     CThreadPool pool(m_threadCount);
     if (!m_scanned) {
-        SendMessage({JobMessageCode::ScanStarted});
+        PostMessage({JobMessageCode::ScanStarted});
         if (!ListEverything()) return CheckBetweenItems();
-        SendMessage({JobMessageCode::ListingComplete});
+        PostMessage({JobMessageCode::ListingComplete});
         m_scanned = true;
     } else {
         PutPriorityFolderFirst();
@@ -111,7 +111,7 @@ JobState CDicomScanAndLoadJob::Run() {
     const JobState end = FinishRun();
     if (end == JobState::Finished) {
         Tasks().EndTask(TaskId());
-        SendMessage({JobMessageCode::ScanFinished});
+        PostMessage({JobMessageCode::ScanFinished});
     }
     return end;
 }

@@ -46,7 +46,7 @@ JobState CZIPLoadJob::Run() {
     if (!BeginRun()) return JobState::Cancelled;
     CThreadPool pool(m_threadCount);
     if (!m_scanned) {
-        SendMessage({JobMessageCode::ScanStarted});
+        PostMessage({JobMessageCode::ScanStarted});
         m_scanned = true;
     }
     JobState state = JobState::Running;
@@ -92,7 +92,7 @@ JobState CZIPLoadJob::Run() {
     const JobState end = FinishRun();
     if (end == JobState::Finished) {
         Tasks().EndTask(TaskId());
-        SendMessage({JobMessageCode::ScanFinished});
+        PostMessage({JobMessageCode::ScanFinished});
     }
     return end;
 }

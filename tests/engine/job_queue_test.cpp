@@ -426,10 +426,8 @@ TEST(ScanJob, WorkersAskAboutEveryFileWithoutWaitingForAnAnswer) {
     job->SetOwner(f.registry, ownerId);
     CJobQueue queue(f.dispatcher, nullptr);
     ASSERT_TRUE(queue.Submit(job));
-    PumpUntil(f.loop, [&] {
-        return !owner.seen.empty() && owner.seen.back().first == JobMessageCode::ListingComplete;
-    });
-    ASSERT_TRUE(f.loop.WaitForPending(paths.size()));
+    // "Scan started" and "listing complete" come first; nothing else waits for an answer.
+    ASSERT_TRUE(f.loop.WaitForPending(2 + paths.size()));
     f.loop.RunPending();
     EXPECT_EQ(std::count_if(owner.seen.begin(), owner.seen.end(),
                             [](const auto& seen) { return seen.first == JobMessageCode::FileLoaded; }),
