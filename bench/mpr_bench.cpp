@@ -86,9 +86,9 @@ public:
     void Time(Work work) {
         const auto start = std::chrono::steady_clock::now();
         work();
-        m_times.push_back(std::chrono::duration<double, std::milli>(
-                              std::chrono::steady_clock::now() - start)
-                              .count());
+        m_times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
     }
 
 private:

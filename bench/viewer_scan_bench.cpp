@@ -136,22 +136,22 @@ int main(int argc, char** argv) {
         scans.push_back(Ms(Clock::now() - scanStart));
         std::FILE* child = popen(("'" + self + "' --viewer-once 2>/dev/null").c_str(), "r");
         double values[4] = {-1, -1, -1, -1};
-        const bool read = child != nullptr &&
-                          std::fscanf(child, "%lf %lf %lf %lf", &values[0], &values[1],
-                                      &values[2], &values[3]) == 4;
+        const bool read = child != nullptr && std::fscanf(child, "%lf %lf %lf %lf", &values[0],
+                                                          &values[1], &values[2], &values[3]) == 4;
         if (child == nullptr || pclose(child) != 0 || !read) return 1;
         for (int i = 0; i < 4; ++i)
             viewer[i].push_back(values[i]);
     }
     const double scanMs = Median(scans), lastThumbnailMs = Median(viewer[0]);
-    std::printf("vexel scan of %d series: %.1f ms (median of %d: %.1f to %.1f)\n", kSeries,
-                scanMs, kRuns, *std::min_element(scans.begin(), scans.end()),
+    std::printf("vexel scan of %d series: %.1f ms (median of %d: %.1f to %.1f)\n", kSeries, scanMs,
+                kRuns, *std::min_element(scans.begin(), scans.end()),
                 *std::max_element(scans.begin(), scans.end()));
-    std::printf("viewer, scan start to last thumbnail: %.1f ms (median of %d: %.1f to %.1f; "
-                "%+.1f %%)\n",
-                lastThumbnailMs, kRuns, *std::min_element(viewer[0].begin(), viewer[0].end()),
-                *std::max_element(viewer[0].begin(), viewer[0].end()),
-                (lastThumbnailMs / scanMs - 1) * 100);
+    std::printf(
+        "viewer, scan start to last thumbnail: %.1f ms (median of %d: %.1f to %.1f; "
+        "%+.1f %%)\n",
+        lastThumbnailMs, kRuns, *std::min_element(viewer[0].begin(), viewer[0].end()),
+        *std::max_element(viewer[0].begin(), viewer[0].end()),
+        (lastThumbnailMs / scanMs - 1) * 100);
     std::printf("viewer, scan start to first image on screen: %.1f ms (median)\n",
                 Median(viewer[1]));
     std::printf("viewer, processor time from scan start to last thumbnail: %.1f ms (median)\n",

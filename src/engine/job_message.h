@@ -38,7 +38,8 @@ struct JobMessage {
     uint32_t loadedCount = 0;
     uint32_t flags = 0;
     CDicomJob* job = nullptr;
-    std::shared_ptr<const StudyFileKeys> keys = nullptr;  // FileLoaded: the file's keys, read by the worker
+    // FileLoaded: the file's keys, read by the worker.
+    std::shared_ptr<const StudyFileKeys> keys = nullptr;
 };
 
 class IJobOwner {

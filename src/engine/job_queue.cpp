@@ -190,7 +190,7 @@ std::optional<uint32_t> CJobQueue::DeliverMessage(CDicomJob& job, const JobMessa
 }
 
 bool CJobQueue::PostMessage(CDicomJob& job, const JobMessage& message, uint64_t heldTicket,
-                             CDicomJob::Answer answer) {
+                            CDicomJob::Answer answer) {
     // A question is answered exactly once: by its delivery, or with 0 when the call is
     // destroyed without having run.
     auto reply = std::make_shared<CDicomJob::Answer>(std::move(answer));

@@ -151,10 +151,12 @@ void CDicomScanAndLoadJob::LoadOne(const ScanFileRecord& record, uint32_t index)
         ++m_unanswered;
     }
     const std::weak_ptr<CDicomJob> self = weak_from_this();
-    const bool asked = AskOwner(ask, std::move(file), [self, message](uint32_t flags, CFileRef held) {
-        if (const std::shared_ptr<CDicomJob> job = self.lock())
-            static_cast<CDicomScanAndLoadJob&>(*job).TakeAnswer(flags, std::move(held), message);
-    });
+    const bool asked =
+        AskOwner(ask, std::move(file), [self, message](uint32_t flags, CFileRef held) {
+            if (const std::shared_ptr<CDicomJob> job = self.lock())
+                static_cast<CDicomScanAndLoadJob&>(*job).TakeAnswer(flags, std::move(held),
+                                                                    message);
+        });
     if (!asked) TakeAnswer(0, {}, message);
 }
 

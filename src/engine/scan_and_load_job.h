@@ -5,9 +5,9 @@
 // the answered files are decoded and reported by whichever worker is free next, so the
 // owner's thread answering late never leaves the pool idle.
 //
-// The job holds a file's reference only while it works on it; an owner that keeps the file
-// takes a reference of its own. Files that cannot be opened, are not images or are DICOMDIRs
-// are skipped and counted, never stop the scan.
+// The job holds a file's reference while it works on it or waits for the owner's answer; an
+// owner that keeps the file takes a reference of its own. Files that cannot be opened, are not
+// images or are DICOMDIRs are skipped and counted, never stop the scan.
 #pragma once
 
 #include <atomic>

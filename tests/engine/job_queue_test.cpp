@@ -429,9 +429,10 @@ TEST(ScanJob, WorkersAskAboutEveryFileWithoutWaitingForAnAnswer) {
     // "Scan started" and "listing complete" come first; nothing else waits for an answer.
     ASSERT_TRUE(f.loop.WaitForPending(2 + paths.size()));
     f.loop.RunPending();
-    EXPECT_EQ(std::count_if(owner.seen.begin(), owner.seen.end(),
-                            [](const auto& seen) { return seen.first == JobMessageCode::FileLoaded; }),
-              std::ptrdiff_t(paths.size()));
+    EXPECT_EQ(
+        std::count_if(owner.seen.begin(), owner.seen.end(),
+                      [](const auto& seen) { return seen.first == JobMessageCode::FileLoaded; }),
+        std::ptrdiff_t(paths.size()));
     PumpUntil(f.loop, [&] { return owner.ended; });
     EXPECT_EQ(owner.prepared, paths.size());
     EXPECT_EQ(owner.seen.back().first, JobMessageCode::ScanFinished);
