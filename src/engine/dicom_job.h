@@ -34,6 +34,9 @@ enum class JobState : uint32_t {
 
 class CDicomJob : public std::enable_shared_from_this<CDicomJob> {
 public:
+    // How a job takes the owner's answer to a question it did not wait for (AskOwner).
+    using Answer = std::function<void(uint32_t answer, CFileRef file)>;
+
     // Adds the job's task (total 0) to tasks, which must outlive the job.
     CDicomJob(CTaskManager& tasks, std::string_view taskText);
     // Ends the task.
@@ -88,7 +91,6 @@ protected:
     // file meanwhile), and answer runs once with the owner's answer and the file, on the
     // user-interface thread; with 0 and no file when the message is dropped undelivered.
     // False (answer never runs) when it could not be queued.
-    using Answer = std::function<void(uint32_t answer, CFileRef file)>;
     bool AskOwner(const JobMessage& message, CFileRef file, Answer answer);
 
 private:

@@ -109,6 +109,23 @@ private:
     std::function<void()> m_onDrop;
 };
 
+// Travels with a queued question: answers it once, with the owner's answer when the call
+// runs, or with 0 when the call is destroyed without having run.
+class AnswerOnce {
+public:
+    explicit AnswerOnce(CDicomJob::Answer answer) : m_answer(std::move(answer)) {}
+    ~AnswerOnce() { Send(0, CFileRef()); }
+    AnswerOnce(const AnswerOnce&) = delete;
+    AnswerOnce& operator=(const AnswerOnce&) = delete;
+
+    void Send(uint32_t result, CFileRef file) {
+        if (m_answer) std::exchange(m_answer, {})(result, std::move(file));
+    }
+
+private:
+    CDicomJob::Answer m_answer;
+};
+
 }  // namespace
 
 CJobQueue::CJobQueue(CUIDispatcher& dispatcher, CVexelEngine* engine, PendingShutdownHooks pending)
@@ -191,25 +208,18 @@ std::optional<uint32_t> CJobQueue::DeliverMessage(CDicomJob& job, const JobMessa
 
 bool CJobQueue::PostMessage(CDicomJob& job, const JobMessage& message, uint64_t heldTicket,
                             CDicomJob::Answer answer) {
-    // A question is answered exactly once: by its delivery, or with 0 when the call is
-    // destroyed without having run.
-    auto reply = std::make_shared<CDicomJob::Answer>(std::move(answer));
-    std::shared_ptr<DeliveryTicket> unanswered;
-    if (*reply)
-        unanswered = std::make_shared<DeliveryTicket>([reply] {
-            if (*reply) std::exchange(*reply, {})(0, CFileRef());
-        });
-    auto call = [gate = m_gate, weakJob = job.weak_from_this(), message, heldTicket, reply,
-                 unanswered]() -> uint32_t {
+    std::shared_ptr<AnswerOnce> reply;
+    if (answer) reply = std::make_shared<AnswerOnce>(std::move(answer));
+    auto call = [gate = m_gate, weakJob = job.weak_from_this(), message, heldTicket,
+                 reply]() -> uint32_t {
         const std::shared_ptr<CDicomJob> alive = weakJob.lock();
         if (!alive) return 0;  // its destructor released the file
         // Released after the delivery, outside the job's lock.
         CFileRef held = alive->TakeHeldFile(heldTicket);
         const uint32_t result = gate->IsClosed() ? 0 : alive->NotifyOwner(&message);
-        if (*reply) std::exchange(*reply, {})(result, std::move(held));
+        if (reply) reply->Send(result, std::move(held));
         return result;
     };
-    unanswered.reset();  // the queued call holds the only one
     return m_dispatcher.PostToUIThread(std::move(call)).has_value();
 }
 

@@ -166,11 +166,12 @@ void CDicomScanAndLoadJob::TakeAnswer(uint32_t flags, CFileRef file, const JobMe
         --m_unanswered;
         m_answers.push_back({std::move(file), flags, report});
     }
-    m_answered.notify_all();
+    m_answered.notify_one();  // Run's thread, the only one that waits
 }
 
 void CDicomScanAndLoadJob::ReportAnswered() {
-    for (;;) {
+    bool reported = false;
+    for (;; reported = true) {
         AnsweredFile answered;
         {
             std::lock_guard lock(m_answerLock);
@@ -191,7 +192,7 @@ void CDicomScanAndLoadJob::ReportAnswered() {
         }
         CountProcessed();
     }
-    m_answered.notify_all();  // the room it made
+    if (reported) m_answered.notify_one();  // the room it made
 }
 
 bool CDicomScanAndLoadJob::DrainAnswers(CThreadPool& pool, uint32_t limit, JobState& state) {
