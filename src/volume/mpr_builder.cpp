@@ -13,11 +13,17 @@
 #include "imaging/dicom_image.h"
 #include "platform/checked_alloc.h"
 #include "volume/stack_resampler.h"
+#include "volume/stream_copy.h"
+#include "volume/word_transpose.h"
 
 namespace vexel {
 namespace {
 
-constexpr size_t kSlotPaddingBytes = 64;  // one cache line
+constexpr size_t kPaddingBytes = 64;  // one cache line
+
+// Stack samples resampled together for every slice of a block: the images they read stay in
+// the cache from one slice to the next.
+constexpr uint32_t kSampleChunk = 8;
 
 // PET slices keep their largest value at this stored value, whatever the source scales.
 constexpr double kPetTop = 32767;
@@ -84,19 +90,29 @@ private:
     bool WithPixels(size_t image, const std::function<void(const uint16_t*, bool isSigned)>& use);
     bool ChooseScale();
     bool AllocateBlock();
-    // One slice's share of the block, in values: its line of every image, padded so that the
-    // slices' shares never start at the same cache set (staging writes to all of them in turn).
-    size_t SlotValues() const {
-        return m_images.size() * m_layout.runCount + kSlotPaddingBytes / ValueBytes();
+    // One image's share of the block, in values: its line for every slice of the block.
+    // Lines and shares are padded so that they do not start at the same cache set: staging
+    // writes to all lines of a share in turn, resampling reads two or three shares at once.
+    size_t LineValues() const {
+        const size_t bytes =
+            (m_layout.runCount * ValueBytes() + kPaddingBytes - 1) / kPaddingBytes * kPaddingBytes;
+        return (bytes + kPaddingBytes) / ValueBytes();
+    }
+    size_t ImageValues() const {
+        return m_blockSlices * LineValues() + kPaddingBytes / ValueBytes();
     }
     // The block holds stored values as they are when the build only resamples them (one
     // rescale, no shear), else values in the output's units as floats.
     size_t ValueBytes() const { return m_storedValues ? 2 : 4; }
-    // The staged block's slices, into their pixels (slot order).
+    // The staged block's slices, into their pixels (slot order), a chunk of stack samples of
+    // every slice at a time.
     template <typename S>
     void ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs);
     bool StageBlock(uint32_t first, uint32_t count);
-    void StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first, uint32_t count);
+    // Stages image j's share of the block, through `tile` (one share) unless it can be copied
+    // as it is.
+    void StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first, uint32_t count,
+                    uint8_t* tile);
     // Resamples the staged block and delivers its slices, central ones first.
     bool BuildBlock(uint32_t first, uint32_t count);
     MprOutcome Fail(std::string* error, std::string why) {
@@ -108,6 +124,7 @@ private:
     const MprLayout& m_layout;
     const MprBuildOptions& m_options;
     std::atomic<bool> m_stopped{false};
+    std::atomic<bool> m_outOfMemory{false};
     std::atomic<int64_t> m_badImage{-1};
 
     MprValueScale m_scale;
@@ -117,6 +134,7 @@ private:
 
     bool m_storedValues = false;
     CheckedPtr<uint8_t> m_block;
+    uint8_t* m_blockStart = nullptr;  // m_block at a cache line boundary
     uint32_t m_blockSlices = 0;
     std::string m_seriesUid;
     uint32_t m_done = 0;
@@ -218,13 +236,19 @@ bool CMprBuild::ChooseScale() {
 }
 
 bool CMprBuild::AllocateBlock() {
-    const size_t perSlice = SlotValues() * ValueBytes();
-    size_t slices = std::clamp<size_t>(m_options.blockBytes / perSlice, 1, m_layout.sliceCount);
+    // Each share's padding, and room to start the block at a cache line.
+    const size_t images = m_images.size(), padding = (images + 1) * kPaddingBytes;
+    const size_t perSlice = images * LineValues() * ValueBytes();
+    size_t slices = std::clamp<size_t>(
+        (m_options.blockBytes - std::min(m_options.blockBytes, padding)) / perSlice, 1,
+        m_layout.sliceCount);
     for (;;) {
-        void* block = m_options.allocate ? m_options.allocate(slices * perSlice)
-                                         : CheckedAlloc(slices * perSlice);
+        const size_t bytes = slices * perSlice + padding;
+        void* block = m_options.allocate ? m_options.allocate(bytes) : CheckedAlloc(bytes);
         if (block != nullptr) {
             m_block.reset(static_cast<uint8_t*>(block));
+            m_blockStart =
+                m_block.get() + (-reinterpret_cast<uintptr_t>(block) & (kPaddingBytes - 1));
             m_blockSlices = uint32_t(slices);
             return true;
         }
@@ -259,7 +283,7 @@ double Bilinear(const T* pixels, const MprLayout& l, double step, double run, do
 template <typename T, typename D>
 void StageLines(const T* pixels, const MprLayout& l, const ValueMap& map, double stepShift,
                 double runShift, double padding, uint32_t first, uint32_t count, D* dst,
-                size_t slotStride) {
+                size_t lineStride) {
     const uint32_t runCount = l.runCount;
     constexpr bool kStored = std::is_same_v<T, D>;
     if constexpr (!kStored) {
@@ -268,7 +292,7 @@ void StageLines(const T* pixels, const MprLayout& l, const ValueMap& map, double
                 for (uint32_t i = 0; i < runCount; ++i) {
                     const double v = Bilinear(pixels, l, double(first + b) - stepShift,
                                               double(i) - runShift, std::nan(""));
-                    dst[b * slotStride + i] = float(std::isnan(v) ? padding : v * map.a + map.b);
+                    dst[b * lineStride + i] = float(std::isnan(v) ? padding : v * map.a + map.b);
                 }
             return;
         }
@@ -283,39 +307,34 @@ void StageLines(const T* pixels, const MprLayout& l, const ValueMap& map, double
     if (l.stepAlongColumns) {  // slice k takes source row k
         for (uint32_t b = 0; b < count; ++b) {
             const T* row = pixels + size_t(first + b) * l.sourceColumns;
-            D* out = dst + b * slotStride;
+            D* out = dst + b * lineStride;
             for (uint32_t i = 0; i < runCount; ++i)
                 out[i] = value(row[i]);
         }
         return;
     }
-    // Slice k takes source column k: a short run of every row, rows 1 KB or more apart, which
-    // the hardware does not fetch ahead by itself.
-    constexpr uint32_t kAhead = 8;
-    const size_t runBytes = count * sizeof(T);
-    for (uint32_t i = 0; i < runCount; ++i) {
-        const T* row = pixels + size_t(i) * l.sourceColumns + first;
-        if (i + kAhead < runCount) {
-            const char* ahead = reinterpret_cast<const char*>(row + kAhead * l.sourceColumns);
-            for (size_t byte = 0; byte < runBytes; byte += 64)
-                __builtin_prefetch(ahead + byte);
-        }
-        for (uint32_t b = 0; b < count; ++b)
-            dst[b * slotStride + i] = value(row[b]);
-    }
+    // Slice k takes source column k: the lines are the columns of the block's part of the
+    // image.
+    if constexpr (kStored)
+        TransposeWords(pixels + first, l.sourceColumns, runCount, count, dst, lineStride);
+    else
+        TransposeWords(pixels + first, l.sourceColumns, runCount, count, dst, lineStride, a, bias);
 }
 
-// Stack sample t of every line of a slice: the weighted sum of the staged images' lines,
-// rounded half away from zero within the output's range.
+// Stack sample t of every line of a slice: the weighted sum of the staged images' lines (image
+// m's line at lines + m x imageStride), rounded half away from zero within the output's range.
 template <typename S>
-void ResampleRow(const StackWeights& w, uint32_t t, const S* block, uint32_t runCount, float low,
-                 float high, float* __restrict line, uint16_t* __restrict out) {
+[[gnu::always_inline]] inline void ResampleRowBody(const StackWeights& w, uint32_t t,
+                                                   const S* lines, size_t imageStride,
+                                                   uint32_t runCount, float low, float high,
+                                                   float* __restrict line,
+                                                   uint16_t* __restrict out) {
     const auto store = [&](uint32_t i, float v) {
         v = std::min(std::max(v, low), high);
         out[i] = uint16_t(int32_t(v + std::copysign(0.5f, v)));
     };
     const uint32_t first = w.first[t], end = w.first[t + 1];
-    const auto values = [&](uint32_t e) { return block + size_t(w.slice[e]) * runCount; };
+    const auto values = [&](uint32_t e) { return lines + size_t(w.slice[e]) * imageStride; };
     // The common cases in one pass: a sample between two images, or centred on one.
     if (end - first == 2 || end - first == 3) {
         const bool three = end - first == 3;
@@ -339,46 +358,89 @@ void ResampleRow(const StackWeights& w, uint32_t t, const S* block, uint32_t run
         store(i, line[i]);
 }
 
+template <typename S>
+using RowResampler = void (*)(const StackWeights&, uint32_t, const S*, size_t, uint32_t, float,
+                              float, float*, uint16_t*);
+
+template <typename S>
+void ResampleRow(const StackWeights& w, uint32_t t, const S* lines, size_t imageStride,
+                 uint32_t runCount, float low, float high, float* line, uint16_t* out) {
+    ResampleRowBody(w, t, lines, imageStride, runCount, low, high, line, out);
+}
+
+#if defined(__x86_64__)
+// The same code in twice as wide vectors where the processor has them. No fused multiply-add:
+// the values stay the same bit for bit on every processor.
+template <typename S>
+[[gnu::target("avx2")]] void ResampleRowAvx2(const StackWeights& w, uint32_t t, const S* lines,
+                                             size_t imageStride, uint32_t runCount, float low,
+                                             float high, float* line, uint16_t* out) {
+    ResampleRowBody(w, t, lines, imageStride, runCount, low, high, line, out);
+}
+#endif
+
+template <typename S>
+RowResampler<S> PickRowResampler() {
+#if defined(__x86_64__)
+    if (__builtin_cpu_supports("avx2")) return ResampleRowAvx2<S>;
+#endif
+    return ResampleRow<S>;
+}
+
 void CMprBuild::StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first,
-                           uint32_t count) {
-    // Block layout: slot b, then image j in sampling order, then the run axis. A stack that
-    // runs against the normal is sampled from its last image down; stored in that order it
-    // is still read forwards, which the hardware fetches ahead far better than a backward
-    // walk.
-    const size_t position = m_layout.stackReversed ? m_images.size() - 1 - j : j;
-    const size_t stride = SlotValues(), offset = position * m_layout.runCount;
+                           uint32_t count, uint8_t* tile) {
+    // Block layout: image j in sampling order, then slot b, then the run axis, so an image is
+    // staged into one contiguous stretch. A stack that runs against the normal is sampled from
+    // its last image down; stored in that order it is still read forwards.
     const MprLayout& l = m_layout;
+    const size_t position = l.stackReversed ? m_images.size() - 1 - j : j;
+    uint8_t* share = m_blockStart + position * ImageValues() * ValueBytes();
+    const size_t lineBytes = LineValues() * ValueBytes();
+    if (m_storedValues && l.stepAlongColumns) {  // slice k takes source row k as it is
+        for (uint32_t b = 0; b < count; ++b)
+            StreamCopy(share + b * lineBytes, words + size_t(first + b) * l.sourceColumns,
+                       l.runCount * sizeof(uint16_t));
+        return;
+    }
     const auto* signedWords = reinterpret_cast<const int16_t*>(words);
-    const auto stage = [&](const auto* pixels, auto* block) {
+    const auto stage = [&](const auto* pixels, auto* values) {
         StageLines(pixels, l, m_maps[j], l.stepShift[j], l.runShift[j], m_padding, first, count,
-                   block + offset, stride);
+                   values, LineValues());
     };
-    uint8_t* block = m_block.get();
     if (!m_storedValues) {
-        auto* floats = reinterpret_cast<float*>(block);
+        auto* floats = reinterpret_cast<float*>(tile);
         if (isSigned)
             stage(signedWords, floats);
         else
             stage(words, floats);
     } else if (isSigned) {
-        stage(signedWords, reinterpret_cast<int16_t*>(block));
+        stage(signedWords, reinterpret_cast<int16_t*>(tile));
     } else {
-        stage(words, reinterpret_cast<uint16_t*>(block));
+        stage(words, reinterpret_cast<uint16_t*>(tile));
     }
+    StreamCopy(share, tile, count * lineBytes);
 }
 
 bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
     // In block order, so that each thread writes forwards through the block.
     const uint32_t images = uint32_t(m_images.size());
     ForEach(images, [&](uint32_t from, uint32_t to) {
+        const CheckedPtr<uint8_t> tile(
+            static_cast<uint8_t*>(CheckedAlloc(ImageValues() * ValueBytes())));
+        if (!tile) {
+            m_outOfMemory = true;
+            m_stopped = true;
+            return;
+        }
         for (uint32_t position = from; position <= to && !Cancelled(); ++position) {
             const uint32_t j = m_layout.stackReversed ? images - 1 - position : position;
             if (m_options.beforeSourceImage) m_options.beforeSourceImage(j);
-            if (Cancelled()) return;
+            if (Cancelled()) break;
             WithPixels(j, [&](const uint16_t* words, bool isSigned) {
-                StageImage(j, words, isSigned, first, count);
+                StageImage(j, words, isSigned, first, count, tile.get());
             });
         }
+        EndStreaming();
     });
     return !Cancelled();
 }
@@ -386,31 +448,32 @@ bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
 template <typename S>
 void CMprBuild::ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs) {
     const MprLayout& l = m_layout;
-    const uint32_t samples = uint32_t(l.samples);
+    const uint32_t samples = uint32_t(l.samples), slots = uint32_t(outs.size());
+    const uint32_t chunks = (samples + kSampleChunk - 1) / kSampleChunk;
     const float low = m_scale.isSigned ? -32768.f : 0.f;
     const float high = m_scale.isSigned ? 32767.f : 65535.f;
-    // One loop over the rows of every slice of the block, so the threads meet once a block.
-    ForEach(uint32_t(outs.size()) * samples, [&](uint32_t from, uint32_t to) {
+    const size_t imageStride = ImageValues();
+    const RowResampler<S> resampleRow = PickRowResampler<S>();
+    // One loop over every chunk of every slice of the block, so the threads meet once a block.
+    ForEach(chunks * slots, [&](uint32_t from, uint32_t to) {
         std::vector<float> line(l.runCount);
         std::vector<uint16_t> tile;
-        for (uint32_t index = from; index <= to;) {
-            const uint32_t slot = index / samples, t0 = index % samples;
-            const uint32_t t1 = std::min(samples - 1, t0 + (to - index));
-            index += t1 - t0 + 1;
-            const S* block =
-                reinterpret_cast<const S*>(m_block.get()) + size_t(slot) * SlotValues();
+        for (uint32_t index = from; index <= to; ++index) {
+            const uint32_t slot = index % slots, t0 = index / slots * kSampleChunk;
+            const uint32_t t1 = std::min(samples, t0 + kSampleChunk);
+            const S* lines = reinterpret_cast<const S*>(m_blockStart) + slot * LineValues();
             uint16_t* out = outs[slot].get();
             if (!l.stackAlongRows) {
-                for (uint32_t t = t0; t <= t1; ++t)
-                    ResampleRow(m_weights, t, block, l.runCount, low, high, line.data(),
-                                out + size_t(t) * l.columns);
+                for (uint32_t t = t0; t < t1; ++t)
+                    resampleRow(m_weights, t, lines, imageStride, l.runCount, low, high,
+                                line.data(), out + size_t(t) * l.columns);
                 continue;
             }
             // The stack runs along the output rows: a tile of rows, written back column-wise.
-            const uint32_t count = t1 - t0 + 1;
+            const uint32_t count = t1 - t0;
             tile.resize(size_t(count) * l.runCount);
-            for (uint32_t t = t0; t <= t1; ++t)
-                ResampleRow(m_weights, t, block, l.runCount, low, high, line.data(),
+            for (uint32_t t = t0; t < t1; ++t)
+                resampleRow(m_weights, t, lines, imageStride, l.runCount, low, high, line.data(),
                             tile.data() + size_t(t - t0) * l.runCount);
             for (uint32_t i = 0; i < l.runCount; ++i)
                 for (uint32_t t = 0; t < count; ++t)
@@ -479,6 +542,7 @@ MprOutcome CMprBuild::Run(std::string* error) {
     }
     if (m_badImage >= 0)
         return Fail(error, "image " + std::to_string(m_badImage + 1) + " could not be decoded");
+    if (m_outOfMemory) return Fail(error, "not enough memory");
     return Cancelled() ? MprOutcome::Cancelled : MprOutcome::Done;
 }
 
