@@ -337,12 +337,16 @@ template <typename S>
     const auto values = [&](uint32_t e) { return lines + size_t(w.slice[e]) * imageStride; };
     // The common cases in one pass: a sample between two images, or centred on one.
     if (end - first == 2 || end - first == 3) {
-        const bool three = end - first == 3;
         const float wa = float(w.weight[first]), wb = float(w.weight[first + 1]);
-        const float wc = three ? float(w.weight[first + 2]) : 0.f;
         const S* __restrict a = values(first);
         const S* __restrict b = values(first + 1);
-        const S* __restrict c = three ? values(first + 2) : b;
+        if (end - first == 2) {
+            for (uint32_t i = 0; i < runCount; ++i)
+                store(i, wa * float(a[i]) + wb * float(b[i]));
+            return;
+        }
+        const float wc = float(w.weight[first + 2]);
+        const S* __restrict c = values(first + 2);
         for (uint32_t i = 0; i < runCount; ++i)
             store(i, wa * float(a[i]) + wb * float(b[i]) + wc * float(c[i]));
         return;
