@@ -91,8 +91,9 @@ private:
     bool ChooseScale();
     bool AllocateBlock();
     // One image's share of the block, in values: its line for every slice of the block.
-    // Lines and shares are padded so that they do not start at the same cache set: staging
-    // writes to all lines of a share in turn, resampling reads two or three shares at once.
+    // Lines fill whole cache lines, and lines and shares are padded by one more so that they
+    // do not start at the same cache set: staging writes to all lines of a share in turn,
+    // resampling reads two or three shares at once.
     size_t LineValues() const {
         const size_t bytes =
             (m_layout.runCount * ValueBytes() + kPaddingBytes - 1) / kPaddingBytes * kPaddingBytes;
