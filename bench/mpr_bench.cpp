@@ -4,7 +4,9 @@
 // (central) slice's delay, and the peak heap beyond the source while the output is kept, as
 // the viewer keeps it, beside the output's own size and the block buffer's budget. Each case
 // also reports the median of its iterations (medianMs): on a virtual machine the first
-// touches of memory the process has not used before cost several times the later ones.
+// touches of memory the process has not used before cost several times the later ones. The
+// bound is also timed just before each iteration: xBound is the median of the iterations'
+// ratios to it, boundMs the median of those bounds.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -73,27 +75,57 @@ private:
 
 constexpr size_t kVolumeBytes = size_t(kSize) * kSize * kSlices * 2;
 
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+template <typename Work>
+double TimeMs(Work work) {
+    const auto start = std::chrono::steady_clock::now();
+    work();
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
 // Times each iteration's work and sets the medianMs counter when the loop is done.
 class CIterationTimes {
 public:
     explicit CIterationTimes(benchmark::State& state) : m_state(state) {}
     ~CIterationTimes() {
-        if (m_times.empty()) return;
-        std::sort(m_times.begin(), m_times.end());
-        m_state.counters["medianMs"] = m_times[m_times.size() / 2];
+        if (!m_times.empty()) m_state.counters["medianMs"] = Median(m_times);
     }
     template <typename Work>
-    void Time(Work work) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        m_times.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
+    double Time(Work work) {
+        m_times.push_back(TimeMs(work));
+        return m_times.back();
     }
 
 private:
     benchmark::State& m_state;
     std::vector<double> m_times;
+};
+
+// The bound: reading the source volume once and writing the output once (here as large as
+// the source), as two memcpy calls.
+class CMemcpyBound {
+public:
+    CMemcpyBound()
+        : m_source(kVolumeBytes, 1),
+          m_copy(kVolumeBytes),
+          m_output(kVolumeBytes, 2),
+          m_outputCopy(kVolumeBytes) {}
+    // Both copies, in milliseconds.
+    double Time() {
+        return TimeMs([&] {
+            std::memcpy(m_copy.data(), m_source.data(), kVolumeBytes);
+            std::memcpy(m_outputCopy.data(), m_output.data(), kVolumeBytes);
+            benchmark::ClobberMemory();
+        });
+    }
+
+private:
+    std::vector<char> m_source, m_copy, m_output, m_outputCopy;
 };
 
 void Reformat(benchmark::State& state, bool coronalSource, int32_t plane) {
@@ -129,17 +161,29 @@ void Reformat(benchmark::State& state, bool coronalSource, int32_t plane) {
             return;
         }
     }
-    CIterationTimes times(state);
-    for (auto _ : state) {
-        std::vector<MprSlice> kept;  // dropped outside the timing
-        MprBuildOptions options;
-        options.pool = &pool;
-        options.deliver = [&](MprSlice slice) { kept.push_back(std::move(slice)); };
-        times.Time([&] { BuildMpr(source.volume, plane, options, nullptr); });
-        state.PauseTiming();
-        kept.clear();
-        state.ResumeTiming();
+    // The bound is timed before each iteration too, outside its timing: the load of a shared
+    // host drifts within a run, and the ratio of neighbouring times drifts far less.
+    CMemcpyBound bound;
+    std::vector<double> boundTimes, ratios;
+    {
+        CIterationTimes times(state);
+        for (auto _ : state) {
+            state.PauseTiming();
+            boundTimes.push_back(bound.Time());
+            state.ResumeTiming();
+            std::vector<MprSlice> kept;  // dropped outside the timing
+            MprBuildOptions options;
+            options.pool = &pool;
+            options.deliver = [&](MprSlice slice) { kept.push_back(std::move(slice)); };
+            ratios.push_back(times.Time([&] { BuildMpr(source.volume, plane, options, nullptr); }) /
+                             boundTimes.back());
+            state.PauseTiming();
+            kept.clear();
+            state.ResumeTiming();
+        }
     }
+    state.counters["boundMs"] = Median(boundTimes);
+    state.counters["xBound"] = Median(ratios);
     state.counters["firstSliceMs"] = firstMs;
     state.counters["sourceMB"] = double(baseline - before) / 1e6;
     state.counters["outputMB"] = double(outputBytes) / 1e6;
@@ -157,19 +201,11 @@ void BM_AxialFromCoronal(benchmark::State& state) {
     Reformat(state, true, kPlaneAxialFeet);
 }
 
-// The bound: reading the source volume once and writing the output once (here as large as
-// the source), as two memcpy calls.
 void BM_MemcpyBound(benchmark::State& state) {
-    std::vector<char> source(kVolumeBytes, 1), copy(kVolumeBytes), output(kVolumeBytes, 2),
-        outputCopy(kVolumeBytes);
+    CMemcpyBound bound;
     CIterationTimes times(state);
-    for (auto _ : state) {
-        times.Time([&] {
-            std::memcpy(copy.data(), source.data(), kVolumeBytes);
-            std::memcpy(outputCopy.data(), output.data(), kVolumeBytes);
-            benchmark::ClobberMemory();
-        });
-    }
+    for (auto _ : state)
+        times.Time([&] { bound.Time(); });
 }
 
 // The same with the output written into newly allocated slices, as a reformat must: the
