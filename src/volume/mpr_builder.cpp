@@ -28,43 +28,38 @@ constexpr uint32_t kSampleChunk = 8;
 // PET slices keep their largest value at this stored value, whatever the source scales.
 constexpr double kPetTop = 32767;
 
-// Indices 0..count-1 from the middle outwards: middle, one before, one after, two before...
-std::vector<uint32_t> CentreOut(uint32_t first, uint32_t count) {
+// Indices 0..count-1 from `centre` outwards: centre, one before, one after, two before...
+std::vector<uint32_t> CentreOut(uint32_t centre, uint32_t count) {
     std::vector<uint32_t> order;
     order.reserve(count);
-    const int64_t middle = count / 2;
-    for (int64_t d = 0; int64_t(order.size()) < int64_t(count); ++d) {
-        if (middle - d >= 0) order.push_back(first + uint32_t(middle - d));
-        if (d > 0 && middle + d < int64_t(count)) order.push_back(first + uint32_t(middle + d));
+    for (int64_t d = 0; order.size() < count; ++d) {
+        if (int64_t(centre) - d >= 0) order.push_back(uint32_t(centre - d));
+        if (d > 0 && centre + d < count) order.push_back(uint32_t(centre + d));
     }
     return order;
 }
-
-// The first block holds only the central slices, so one is on screen after a short pass over
-// the stack; the blocks after it alternate before and after, each as large as the budget.
-constexpr uint32_t kFirstBlockSlices = 4;
 
 struct Block {
     uint32_t first = 0;
     uint32_t count = 0;
 };
 
+// As few blocks as the budget allows, of near equal size: each block costs a pass over every
+// source image, and for a sagittal output a pass visits every row. The block that holds the
+// middle slice comes first, then the others nearest first, before and after in turn.
 std::vector<Block> PlanBlocks(uint32_t slices, uint32_t blockSlices) {
-    const uint32_t central = std::min({blockSlices, kFirstBlockSlices, slices});
-    uint32_t low = (slices - central) / 2, high = low + central;
-    std::vector<Block> blocks{{low, central}};
-    while (low > 0 || high < slices) {
-        if (low > 0) {
-            const uint32_t count = std::min(blockSlices, low);
-            low -= count;
-            blocks.push_back({low, count});
-        }
-        if (high < slices) {
-            const uint32_t count = std::min(blockSlices, slices - high);
-            blocks.push_back({high, count});
-            high += count;
-        }
+    const uint32_t count = (slices + blockSlices - 1) / blockSlices;
+    std::vector<Block> grid;
+    uint32_t middleBlock = 0;
+    for (uint32_t b = 0; b < count; ++b) {
+        const auto first = uint32_t(uint64_t(slices) * b / count);
+        const auto end = uint32_t(uint64_t(slices) * (b + 1) / count);
+        if (first <= slices / 2 && slices / 2 < end) middleBlock = b;
+        grid.push_back({first, end - first});
     }
+    std::vector<Block> blocks;
+    for (uint32_t b : CentreOut(middleBlock, count))
+        blocks.push_back(grid[b]);
     return blocks;
 }
 
@@ -108,7 +103,10 @@ private:
     // The staged block's slices, into their pixels (slot order), a chunk of stack samples of
     // every slice at a time.
     template <typename S>
-    void ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs);
+    void ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs, uint32_t fromSlot,
+                        uint32_t endSlot);
+    void Resample(const std::vector<CheckedPtr<uint16_t>>& outs, uint32_t fromSlot,
+                  uint32_t endSlot);
     bool StageBlock(uint32_t first, uint32_t count);
     // Stages image j's share of the block, through `tile` (one share) unless it can be copied
     // as it is.
@@ -451,9 +449,10 @@ bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
 }
 
 template <typename S>
-void CMprBuild::ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs) {
+void CMprBuild::ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs, uint32_t fromSlot,
+                               uint32_t endSlot) {
     const MprLayout& l = m_layout;
-    const uint32_t samples = uint32_t(l.samples), slots = uint32_t(outs.size());
+    const uint32_t samples = uint32_t(l.samples), slots = endSlot - fromSlot;
     const uint32_t chunks = (samples + kSampleChunk - 1) / kSampleChunk;
     const float low = m_scale.isSigned ? -32768.f : 0.f;
     const float high = m_scale.isSigned ? 32767.f : 65535.f;
@@ -464,7 +463,7 @@ void CMprBuild::ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs) {
         std::vector<float> line(l.runCount);
         std::vector<uint16_t> tile;
         for (uint32_t index = from; index <= to; ++index) {
-            const uint32_t slot = index % slots, t0 = index / slots * kSampleChunk;
+            const uint32_t slot = fromSlot + index % slots, t0 = index / slots * kSampleChunk;
             const uint32_t t1 = std::min(samples, t0 + kSampleChunk);
             const S* lines = reinterpret_cast<const S*>(m_blockStart) + slot * LineValues();
             uint16_t* out = outs[slot].get();
@@ -487,6 +486,17 @@ void CMprBuild::ResampleSlices(const std::vector<CheckedPtr<uint16_t>>& outs) {
     });
 }
 
+void CMprBuild::Resample(const std::vector<CheckedPtr<uint16_t>>& outs, uint32_t fromSlot,
+                         uint32_t endSlot) {
+    if (fromSlot >= endSlot) return;
+    if (!m_storedValues)
+        ResampleSlices<float>(outs, fromSlot, endSlot);
+    else if (m_scale.isSigned)
+        ResampleSlices<int16_t>(outs, fromSlot, endSlot);
+    else
+        ResampleSlices<uint16_t>(outs, fromSlot, endSlot);
+}
+
 bool CMprBuild::BuildBlock(uint32_t first, uint32_t count) {
     const MprLayout& l = m_layout;
     const size_t bytes = size_t(l.rows) * l.columns * 2;
@@ -496,14 +506,7 @@ bool CMprBuild::BuildBlock(uint32_t first, uint32_t count) {
         if (memory == nullptr) return false;
         outs.emplace_back(static_cast<uint16_t*>(memory));
     }
-    if (!m_storedValues)
-        ResampleSlices<float>(outs);
-    else if (m_scale.isSigned)
-        ResampleSlices<int16_t>(outs);
-    else
-        ResampleSlices<uint16_t>(outs);
-    for (uint32_t k : CentreOut(first, count)) {
-        if (Cancelled()) break;
+    const auto deliver = [&](uint32_t k) {
         MprSliceHeader header;
         header.seriesInstanceUid = m_seriesUid;
         header.sopInstanceUid = NewUuidUid();
@@ -517,6 +520,26 @@ bool CMprBuild::BuildBlock(uint32_t first, uint32_t count) {
         slice.done = ++m_done;
         slice.total = l.sliceCount;
         if (m_options.deliver) m_options.deliver(std::move(slice));
+        return true;
+    };
+    // Slices nearest the middle one first. The middle slice itself is resampled and delivered
+    // alone, so it is on screen before the rest of its block is done.
+    const uint32_t middle = l.sliceCount / 2;
+    const uint32_t centre = std::clamp(middle, first, first + count - 1) - first;
+    std::vector<uint32_t> order = CentreOut(centre, count);
+    if (middle == first + centre) {
+        Resample(outs, centre, centre + 1);
+        if (Cancelled()) return true;  // the run reports it
+        if (!deliver(middle)) return false;
+        order.erase(order.begin());
+        Resample(outs, 0, centre);
+        Resample(outs, centre + 1, count);
+    } else {
+        Resample(outs, 0, count);
+    }
+    for (uint32_t slot : order) {
+        if (Cancelled()) break;
+        if (!deliver(first + slot)) return false;
     }
     return true;
 }
