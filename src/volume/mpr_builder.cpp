@@ -108,10 +108,10 @@ private:
     void Resample(const std::vector<CheckedPtr<uint16_t>>& outs, uint32_t fromSlot,
                   uint32_t endSlot);
     bool StageBlock(uint32_t first, uint32_t count);
-    // Stages image j's share of the block, through `tile` (one share) unless it can be copied
-    // as it is.
+    // Stages image j's share of the block into `share`, through `tile` (one share) unless it
+    // can be copied as it is.
     void StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first, uint32_t count,
-                    uint8_t* tile);
+                    uint8_t* tile, uint8_t* share);
     // Resamples the staged block and delivers its slices, central ones first.
     bool BuildBlock(uint32_t first, uint32_t count);
     MprOutcome Fail(std::string* error, std::string why) {
@@ -391,13 +391,8 @@ RowResampler<S> PickRowResampler() {
 }
 
 void CMprBuild::StageImage(size_t j, const uint16_t* words, bool isSigned, uint32_t first,
-                           uint32_t count, uint8_t* tile) {
-    // Block layout: image j in sampling order, then slot b, then the run axis, so an image is
-    // staged into one contiguous stretch. A stack that runs against the normal is sampled from
-    // its last image down; stored in that order it is still read forwards.
+                           uint32_t count, uint8_t* tile, uint8_t* share) {
     const MprLayout& l = m_layout;
-    const size_t position = l.stackReversed ? m_images.size() - 1 - j : j;
-    uint8_t* share = m_blockStart + position * ImageValues() * ValueBytes();
     const size_t lineBytes = LineValues() * ValueBytes();
     if (m_storedValues && l.stepAlongColumns) {  // slice k takes source row k as it is
         for (uint32_t b = 0; b < count; ++b)
@@ -425,7 +420,10 @@ void CMprBuild::StageImage(size_t j, const uint16_t* words, bool isSigned, uint3
 }
 
 bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
-    // In block order, so that each thread writes forwards through the block.
+    // Block layout: image in sampling order, then slot, then the run axis, so an image is
+    // staged into one contiguous share. A stack that runs against the normal is sampled from
+    // its last image down; stored in that order it is still read forwards. Staged in block
+    // order, so that each thread writes forwards through the block.
     const uint32_t images = uint32_t(m_images.size());
     ForEach(images, [&](uint32_t from, uint32_t to) {
         const CheckedPtr<uint8_t> tile(
@@ -439,8 +437,9 @@ bool CMprBuild::StageBlock(uint32_t first, uint32_t count) {
             const uint32_t j = m_layout.stackReversed ? images - 1 - position : position;
             if (m_options.beforeSourceImage) m_options.beforeSourceImage(j);
             if (Cancelled()) break;
+            uint8_t* share = m_blockStart + position * ImageValues() * ValueBytes();
             WithPixels(j, [&](const uint16_t* words, bool isSigned) {
-                StageImage(j, words, isSigned, first, count, tile.get());
+                StageImage(j, words, isSigned, first, count, tile.get(), share);
             });
         }
         EndStreaming();
